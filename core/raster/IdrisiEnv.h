@@ -1,0 +1,26 @@
+#pragma once
+// The IDRISI file generation (classic ".doc"/".img" or current ".rdc"/".rst"),
+// chosen once at start-up, and small operations on map file names.
+#include <string>
+
+namespace stravex {
+
+// Process-wide extension settings; the current generation until changed.
+bool ClassicIdrisi();
+const std::string& DocExt();
+const std::string& ImageExt();
+const std::string& MapFileFilter();
+
+// Looks for "idrisi.env" in the folder of the running executable.
+void InitIdrisiEnvironment();
+// The same with an explicit program folder (used by the one above and by tests).
+void InitIdrisiEnvironmentIn(const std::string& programFolder);
+void SetIdrisiExtensions(bool classic);
+
+std::string StripExtension(const std::string& name);
+void DeleteMap(const std::string& name);
+
+// Folder holding the running executable (no trailing separator).
+std::string ProgramFolder();
+
+} // namespace stravex

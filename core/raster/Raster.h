@@ -1,0 +1,157 @@
+#pragma once
+// tRaster: an IDRISI raster map (documentation record + image file on disk).
+// tLiveRaster: the same, able to hold every cell in memory.
+#include "CommonDecl.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace stravex {
+
+enum tDataType : uint8_t { dtUnknown = 0, dtByte = 1, dtInteger = 2, dtDummy = 3, dtReal = 4 };
+enum tFileType : uint8_t { ftUnknown = 0, ftAscii = 1, ftBinary = 2, ftPackedBinary = 3 };
+enum tFlagDef : uint8_t { fdNoBackground = 0, fdBackground = 1, fdNone = 2 };
+enum tRefUnit : uint8_t {
+  ruUnset = 0, ruMeters = 1, ruKilometers = 2, ruDegrees = 3, ruYards = 4, ruMiles = 5, ruOther = 6
+};
+
+using tStringList = std::vector<std::string>;
+
+// Reads a real written with either "." or "," as decimal separator.
+long double StrToFloatTolerant(const std::string& text);
+
+class tRaster {
+public:
+  // Create: a blank raster with the documented defaults.
+  tRaster();
+  // CreateFromFile: only FileFormat is defaulted, then ReadDoc(fileName).
+  explicit tRaster(const std::string& fileName);
+  // CreateLike: Create, then CopyGeometry(other).
+  static std::unique_ptr<tRaster> CreateLike(const tRaster& other);
+  tRaster(const tRaster&) = delete;
+  tRaster& operator=(const tRaster&) = delete;
+  virtual ~tRaster();
+
+  // --- virtual operations, in slot order ---
+  virtual void ComputeMean();
+  virtual void ComputeSD();
+  virtual double GetCell(int32_t row, int32_t col) const;
+  virtual void SetCell(int32_t row, int32_t col, float value);
+  virtual void ReadDoubleMatrix(tMatrixOfDouble& m);
+  virtual void ReadSingleMatrix(tMatrixOfSingle& m);
+  virtual void ReadDoc(const std::string& fileName);
+  virtual void ComputeMinMax();
+
+  // --- documentation file ---
+  void WriteDoc();
+  void ComputeResolution();
+
+  // --- grid ---
+  bool IsInside(int32_t row, int32_t col) const {
+    return row >= 0 && row < Rows && col >= 0 && col < Columns;
+  }
+  int32_t ColOfX(double x) const;
+  int32_t RowOfY(double y) const;
+  void CopyGeometry(const tRaster& other);
+  std::string MapName() const;
+  void FillConstant(float value);
+  double GetMean();
+
+  // Missing-cell rule shared by every path statistic.
+  bool IsMissingValue(float v) const { return FlagDef == fdBackground && v == FlagValue; }
+
+  // --- fields (metadata record and cached statistics) ---
+  double Mean = 0;
+  double SD = 0;
+  bool MeanValid = false;
+  bool SDValid = false;
+  tFlagDef FlagDef = fdNoBackground;
+  float FlagValue = 0;
+  tStringList Legend;
+  int32_t Columns = 0;
+  tStringList Comments;
+  tStringList Completeness;
+  tStringList Consistency;
+  tDataType DataType = dtUnknown;
+  float DisplayMin = 0;
+  float DisplayMax = 0;
+  std::string FileFormat;
+  std::string FileName;
+  std::string Title;
+  tFileType FileType = ftUnknown;
+  int32_t LegendCats = 0;
+  tStringList Lineage;
+  long double MinX = 0;
+  long double MaxX = 0;
+  long double MinY = 0;
+  long double MaxY = 0;
+  float MinValue = 0;
+  float MaxValue = 0;
+  bool DocMissing = false;
+  std::string PosError;
+  std::string Resolution;
+  float CellWidth = 0;
+  float CellHeight = 0;
+  std::string RefSystem;
+  std::string RefUnits;
+  int32_t Rows = 0;
+  std::string UnitDist;
+  tRefUnit UnitCode = ruUnset;
+  std::string ValueUnits;
+  std::string ValueError;
+
+protected:
+  struct tNoDefaults {};
+  explicit tRaster(tNoDefaults);
+};
+
+bool SameGeometry(const tRaster& a, const tRaster& b);
+
+class tLiveRaster : public tRaster {
+public:
+  tLiveRaster();
+  explicit tLiveRaster(const std::string& fileName);
+  static std::unique_ptr<tLiveRaster> CreateLike(const tRaster& other);
+  ~tLiveRaster() override;
+
+  void ComputeMean() override;
+  void ComputeSD() override;
+  double GetCell(int32_t row, int32_t col) const override;
+  void SetCell(int32_t row, int32_t col, float value) override;
+  void ReadDoubleMatrix(tMatrixOfDouble& m) override;
+  void ReadSingleMatrix(tMatrixOfSingle& m) override;
+  void ReadDoc(const std::string& fileName) override;
+  void ComputeMinMax() override;
+
+  void LoadData();
+  void SaveData();
+  void ReleaseData();
+  bool IsFlagged(int32_t row, int32_t col) const;
+  bool Loaded() const { return fLoaded; }
+
+private:
+  // The getter and setter are chosen once, at LoadData and ReleaseData.
+  using tGetter = float (tLiveRaster::*)(int32_t, int32_t) const;
+  using tSetter = void (tLiveRaster::*)(int32_t, int32_t, float);
+  float GetReleased(int32_t row, int32_t col) const;
+  float GetByte(int32_t row, int32_t col) const;
+  float GetInteger(int32_t row, int32_t col) const;
+  float GetReal(int32_t row, int32_t col) const;
+  void SetReleased(int32_t row, int32_t col, float value);
+  void SetByte(int32_t row, int32_t col, float value);
+  void SetInteger(int32_t row, int32_t col, float value);
+  void SetReal(int32_t row, int32_t col, float value);
+  void InstallReleased();
+
+  tGetter fGetter = &tLiveRaster::GetReleased;
+  tSetter fSetter = &tLiveRaster::SetReleased;
+  bool fLoaded = false;
+  // Row-major, Rows x Columns; only the one of the map's DataType is filled.
+  std::vector<uint8_t> fBytes;
+  std::vector<int32_t> fIntegers;
+  std::vector<float> fReals;
+};
+
+} // namespace stravex

@@ -1,0 +1,34 @@
+#pragma once
+// The one channel through which the core talks to its caller: log lines, the
+// task label, progress, the cancel check, and messages the window would show
+// in a box. The window shows boxes, the CLI prints to stderr, tests record.
+#include <string>
+
+namespace stravex {
+
+class tReporter {
+public:
+  virtual ~tReporter() = default;
+  // One whole line appended to the log (a text with line breaks is several lines).
+  virtual void Log(const std::string& line) { (void)line; }
+  virtual void TaskLabel(const std::string& label) { (void)label; }
+  // 0..100, the rounded percentage of work done.
+  virtual void Progress(int percent) { (void)percent; }
+  // Polled at the check points of long loops (after each map, pair, segment, step).
+  virtual bool CancelRequested() { return false; }
+  // A message the user acknowledges and the work goes on (information style box).
+  virtual void Warning(const std::string& message) { (void)message; }
+  // A refusal or failure shown in an error-style box; the work may go on.
+  virtual void ErrorBox(const std::string& message) { (void)message; }
+  // Lets an interactive front end process pending events.
+  virtual void ProcessMessages() {}
+};
+
+// Process-wide reporter used by code that has no run context (single-cell
+// reads of the raster classes, for instance). Never null: a silent default
+// is installed. Implementations must be safe to call from several threads.
+tReporter& CurrentReporter();
+// Installs r (nullptr restores the silent default); returns the previous one.
+tReporter* SetCurrentReporter(tReporter* r);
+
+} // namespace stravex
