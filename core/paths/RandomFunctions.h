@@ -12,6 +12,8 @@ public:
   tRandomGenerator();  // seeded (10, 10), then (20, 3)
   void Seed(int32_t a, int32_t b);
   void InitState(uint32_t s);
+  // Sets the four lags and the carry directly (states no seed reaches quickly).
+  void SetState(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3, uint32_t carry);
   // One generator step; returns the new x0.
   uint32_t NextRaw();
   // NextRandom: x0 * 2^-32 in [0, 1).

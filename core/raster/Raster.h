@@ -4,8 +4,11 @@
 #include "CommonDecl.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace stravex {
@@ -109,6 +112,39 @@ protected:
 
 bool SameGeometry(const tRaster& a, const tRaster& b);
 
+// Storage of a loaded map's cells. Large blocks come straight from the system,
+// in huge pages where it offers them, and are not zero-filled first: LoadData
+// overwrites every cell, and page faults dominate the cost of loading a map.
+void* AllocateCellBlock(std::size_t bytes);
+void FreeCellBlock(void* p, std::size_t bytes) noexcept;
+
+template <typename T>
+struct tCellAllocator {
+  using value_type = T;
+  tCellAllocator() = default;
+  template <typename U>
+  tCellAllocator(const tCellAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(AllocateCellBlock(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { FreeCellBlock(p, n * sizeof(T)); }
+  // Default-initialises (leaves cells as they come) where value-initialising would zero them.
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... A>
+  void construct(U* p, A&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+  }
+  template <typename U>
+  bool operator==(const tCellAllocator<U>&) const noexcept { return true; }
+};
+
+template <typename T>
+using tCellVector = std::vector<T, tCellAllocator<T>>;
+
 class tLiveRaster : public tRaster {
 public:
   tLiveRaster();
@@ -144,14 +180,23 @@ private:
   void SetInteger(int32_t row, int32_t col, float value);
   void SetReal(int32_t row, int32_t col, float value);
   void InstallReleased();
+  std::size_t Index(int32_t row, int32_t col) const {
+    return static_cast<std::size_t>(row) * fColumns + static_cast<std::size_t>(col);
+  }
+  float LoadedValue(std::size_t i) const;
+  std::string MemoryLabel() const;
+  template <typename F> void VisitCells(F&& visit);
 
   tGetter fGetter = &tLiveRaster::GetReleased;
   tSetter fSetter = &tLiveRaster::SetReleased;
   bool fLoaded = false;
   // Row-major, Rows x Columns; only the one of the map's DataType is filled.
-  std::vector<uint8_t> fBytes;
-  std::vector<int32_t> fIntegers;
-  std::vector<float> fReals;
+  tCellVector<uint8_t> fBytes;
+  tCellVector<int32_t> fIntegers;
+  tCellVector<float> fReals;
+  // Type and row length of the filled matrix, as they were at LoadData.
+  tDataType fLoadedType = dtUnknown;
+  std::size_t fColumns = 0;
 };
 
 } // namespace stravex

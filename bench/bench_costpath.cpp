@@ -1,0 +1,241 @@
+// Least-cost search: the flat, buffer-reusing FindLeastCostPath against a
+// yardstick that builds every candidate as a singly linked list of nodes
+// allocated one by one. Both must return the identical path and cost before
+// they are timed; the figures are nanoseconds per inserted node and the ratio.
+#include "CostPath.h"
+#include "RandomFunctions.h"
+#include "StatOps.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+
+using namespace stravex;
+
+namespace {
+
+constexpr int32_t kSide = 1000;
+constexpr int32_t kDistances[] = {50, 200, 800};
+constexpr long double kSaturation = 1.1E4932L;
+
+const tMatrixOfSingle& Friction() {
+  static const tMatrixOfSingle m = [] {
+    std::mt19937 g(17);
+    std::uniform_real_distribution<float> u(1.0f, 50.0f);
+    tMatrixOfSingle f(kSide, std::vector<float>(kSide));
+    for (auto& row : f)
+      for (float& v : row) v = u(g);
+    return f;
+  }();
+  return m;
+}
+
+// Ends on a diagonal through the middle, `distance` cells apart in each axis.
+struct tEnds {
+  double r1, c1, r2, c2;
+};
+tEnds EndsFor(int32_t distance) {
+  const double a = (kSide - distance) / 2.0;
+  return {std::floor(a), std::floor(a), std::floor(a) + distance, std::floor(a) + distance};
+}
+
+// --- yardstick ---
+
+struct tPathNode {
+  double row;
+  double col;
+  tPathNode* next;
+};
+
+void ReleaseList(tPathNode* n) {
+  while (n) {
+    tPathNode* next = n->next;
+    delete n;
+    n = next;
+  }
+}
+
+struct tListSearch {
+  tRandomGenerator& random;
+  double rows, cols;
+  int32_t depth = 0;
+  uint32_t counter = 0;
+
+  void SubdividePath(tPathNode* a, tPathNode* b) {
+    const double dRow = b->row - a->row, dCol = b->col - a->col;
+    if (dCol * dCol + dRow * dRow <= 2) return;
+    ++depth;
+    const double mRow = std::nearbyint((a->row + b->row) / 2);
+    const double mCol = std::nearbyint((a->col + b->col) / 2);
+    double nRow, nCol;
+    do {
+      const double u1 = random.Uniform();
+      const double u2 = random.Uniform();
+      nRow = std::nearbyint(mRow + (2 * u1 - 1) * (a->col - b->col) / depth);
+      nCol = std::nearbyint(mCol + (2 * u2 - 1) * (b->row - a->row) / depth);
+    } while (!(nRow >= 0 && nRow <= rows - 1 && nCol >= 0 && nCol <= cols - 1));
+    ++counter;
+    tPathNode* n = new tPathNode{nRow, nCol, b};
+    a->next = n;
+    SubdividePath(a, n);
+    SubdividePath(n, b);
+    --depth;
+  }
+};
+
+// Criterion 0 (friction sum) without topography, as the analyses mostly run it.
+// Returns the number of inserted nodes over all candidates.
+uint64_t ListLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2DiPoints& path,
+                           double lengthWeight, double frictionWeight, long double& cost,
+                           uint32_t& length, const tEnds& e) {
+  tRandomGenerator& random = CurrentRandom();
+  tPathNode* best = nullptr;
+  long double bestCost = kSaturation;
+  uint32_t bestLength = 0;
+  uint64_t inserted = 0;
+  for (int32_t i = 0; i < candidates; ++i) {
+    tPathNode* last = new tPathNode{e.r2, e.c2, nullptr};
+    tPathNode* first = new tPathNode{e.r1, e.c1, last};
+    tListSearch s{random, double(friction.size()), double(friction[0].size())};
+    s.counter = 2;
+    s.SubdividePath(first, last);
+    inserted += s.counter - 2;
+    long double sum = 0;
+    uint32_t n = 0;
+    for (tPathNode* p = first; p; p = p->next) {
+      const float f = friction[size_t(std::nearbyint(p->row))][size_t(std::nearbyint(p->col))];
+      ++n;
+      if (f < kSaturation - sum)
+        sum += f;
+      else
+        sum = kSaturation;
+    }
+    const long double c = sum * (long double)frictionWeight + (long double)n * lengthWeight;
+    if (c < bestCost || (c == bestCost && s.counter < bestLength)) {
+      ReleaseList(best);
+      best = first;
+      bestCost = c;
+      bestLength = s.counter;
+    } else {
+      ReleaseList(first);
+    }
+  }
+  path.clear();
+  length = 0;
+  cost = -1;
+  if (best) {
+    for (tPathNode* p = best; p; p = p->next)
+      path.push_back({int32_t(std::nearbyint(p->row)), int32_t(std::nearbyint(p->col))});
+    length = bestLength;
+    cost = bestCost;
+  }
+  ReleaseList(best);
+  return inserted;
+}
+
+std::map<int32_t, uint64_t>& InsertedNodes() {
+  static std::map<int32_t, uint64_t> m;
+  return m;
+}
+
+// Both versions from the same seed must agree before anything is timed.
+bool Agree(int32_t distance) {
+  const tEnds e = EndsFor(distance);
+  t2DiPoints a, b;
+  long double ca, cb;
+  uint32_t la, lb;
+  SeedRandom(3, distance);
+  InsertedNodes()[distance] = ListLeastCostPath(LeastCostCandidates, Friction(), a, 0.5, 1, ca, la, e);
+  SeedRandom(3, distance);
+  FindLeastCostPath(LeastCostCandidates, Friction(), b, 0, 0, nullptr, 0.5, 1, mcFrictionSum, cb, lb,
+                    e.r1, e.c1, e.r2, e.c2);
+  return a == b && ca == cb && la == lb;
+}
+
+void SetNodeCounters(benchmark::State& state, int32_t distance) {
+  const double nodes = double(InsertedNodes()[distance]);
+  state.counters["nodes"] = nodes;
+  state.counters["per_node"] =
+      benchmark::Counter(nodes, benchmark::Counter::kIsIterationInvariantRate |
+                                    benchmark::Counter::kInvert);
+}
+
+void BM_LinkedListYardstick(benchmark::State& state) {
+  const int32_t distance = int32_t(state.range(0));
+  const tEnds e = EndsFor(distance);
+  t2DiPoints path;
+  long double cost;
+  uint32_t length;
+  for (auto _ : state) {
+    SeedRandom(3, distance);
+    ListLeastCostPath(LeastCostCandidates, Friction(), path, 0.5, 1, cost, length, e);
+    benchmark::DoNotOptimize(path.data());
+  }
+  SetNodeCounters(state, distance);
+}
+
+void BM_FindLeastCostPath(benchmark::State& state) {
+  const int32_t distance = int32_t(state.range(0));
+  const tEnds e = EndsFor(distance);
+  t2DiPoints path;
+  long double cost;
+  uint32_t length;
+  for (auto _ : state) {
+    SeedRandom(3, distance);
+    FindLeastCostPath(LeastCostCandidates, Friction(), path, 0, 0, nullptr, 0.5, 1, mcFrictionSum,
+                      cost, length, e.r1, e.c1, e.r2, e.c2);
+    benchmark::DoNotOptimize(path.data());
+  }
+  SetNodeCounters(state, distance);
+}
+
+BENCHMARK(BM_LinkedListYardstick)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindLeastCostPath)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
+
+// Console output plus the speed-up of the flat search per distance.
+class tRatioReporter : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Iteration) continue;
+      const std::string name = r.benchmark_name();
+      const auto slash = name.find('/');
+      const int32_t distance = std::stoi(name.substr(slash + 1));
+      (name.rfind("BM_Linked", 0) == 0 ? fList : fFlat)[distance] = r.GetAdjustedRealTime();
+    }
+  }
+  void PrintRatios() const {
+    for (const auto& [distance, flat] : fFlat) {
+      const auto it = fList.find(distance);
+      if (it == fList.end()) continue;
+      std::printf("distance %4d: %llu inserted nodes per search, yardstick / flat = %.2fx\n",
+                  distance, static_cast<unsigned long long>(InsertedNodes()[distance]),
+                  it->second / flat);
+    }
+  }
+
+private:
+  std::map<int32_t, double> fList, fFlat;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+  for (const int32_t d : kDistances)
+    if (!Agree(d)) {
+      std::fprintf(stderr, "flat and linked-list searches disagree at distance %d\n", d);
+      return 1;
+    }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  tRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,105 @@
+#include "LocationSequence.h"
+
+#include "Errors.h"
+#include "PopulationFile.h"
+
+#include <optional>
+
+namespace stravex {
+
+namespace {
+
+bool IsLeapYear(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int64_t DaysInMonth(int64_t y, int64_t m) {
+  static constexpr int64_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Days from 1 January 1970 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+} // namespace
+
+double EncodeDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
+                      int64_t second) {
+  for (int64_t field : {year, month, day, hour, minute, second})
+    if (field < 0 || field > 65535) throw ERangeError("Range check error");
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > DaysInMonth(year, month))
+    throw EConvertError("Invalid argument to date encode");
+  if (hour >= 24 || minute >= 60 || second >= 60)
+    throw EConvertError("Invalid argument to time encode");
+  const int64_t date = DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30);
+  const int64_t seconds = hour * 3600 + minute * 60 + second;
+  return static_cast<double>(date) + static_cast<double>(seconds) / 86400.0;
+}
+
+void ReadLocationSequence(const std::string& fileName, tLocationSequence& seq) {
+  seq.LocationsLoaded = false;
+  seq.Locations.clear();
+  tTextScanner scanner(tTextScanner::LoadFile(fileName));
+  if (scanner.ReadLine() == kSequenceHeaderLayout)
+    throw EInOutError("Sequence file badly formatted: a first line \"[Sequence]\" is not supported");
+
+  tLocations locations;
+  locations.reserve(1000);
+  // Blanks after the last record are the end of the file, not one more record.
+  while (!scanner.OnlyBlanksLeft()) {
+    const size_t k = locations.size();
+    auto cutShort = [k]() {
+      return EInOutError("Location " + std::to_string(k) + " is cut short by the end of the file");
+    };
+    const std::optional<double> x = scanner.ReadReal();
+    const std::optional<double> y = scanner.ReadReal();
+    if (!x || !y) throw cutShort();
+    int64_t fields[7];
+    for (int64_t& f : fields) {
+      const std::optional<int64_t> v = scanner.ReadInteger();
+      if (!v) throw cutShort();
+      f = *v;
+    }
+    scanner.SkipLine();
+    tLocation loc;
+    loc.X = *x;
+    loc.Y = *y;
+    loc.ID = static_cast<uint32_t>(static_cast<uint64_t>(fields[0])); // low 32 bits
+    loc.Time = EncodeDateTime(fields[3], fields[2], fields[1], fields[4], fields[5], fields[6]);
+    locations.push_back(loc);
+  }
+  locations.shrink_to_fit();
+  seq.Locations = std::move(locations);
+  seq.LocationsLoaded = true;
+}
+
+double IgnoreThreshold(int32_t ignoreTime, int32_t ignoreUnit) {
+  const double v = ignoreTime;
+  switch (ignoreUnit) {
+  case 0: return v / (24.0 * 60.0 * 60.0);
+  case 1: return v / 1440.0;
+  case 2: return v / 24.0;
+  case 3: return v;
+  case 4: return 30.0 * v;
+  case 5: return 365.0 * v;
+  default: return 0.0;
+  }
+}
+
+std::vector<tLocationRun> LocationRuns(const tLocations& locations) {
+  std::vector<tLocationRun> runs;
+  for (size_t i = 0; i < locations.size(); ++i) {
+    if (runs.empty() || locations[i].ID != runs.back().ID)
+      runs.push_back({i, 0, locations[i].ID});
+    ++runs.back().Count;
+  }
+  return runs;
+}
+
+} // namespace stravex

@@ -1,0 +1,56 @@
+#pragma once
+// The map columns shared by the population, sequence and bootstrap reports:
+// header names and, for one path between two points, the binary, quantitative
+// and topography blocks, by strips or by least-cost paths.
+#include "AnalysisSettings.h"
+#include "CommonDecl.h"
+#include "MapSet.h"
+#include "ReportWriter.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace stravex {
+
+class tRaster;
+class tLiveRaster;
+
+struct tPathScanOptions {
+  TConnectivityAlgorithm Connectivity = caFixedWidthStrip;
+  int32_t PathWidth = 1;      // strip width, ratio, or number of least-cost paths
+  int32_t Seed = 10;
+  int32_t Minimise = 0;
+  double FrictionWeight = 1;
+  double LengthWeight = 0;
+  // Least-cost only: the friction map (read once), and the topography constraint.
+  const tMatrixOfSingle* Friction = nullptr;
+  const tLiveRaster* Dem = nullptr;
+  int32_t Direction = 0;
+  double Tolerance = 0;
+};
+
+// Result of the map blocks of one path.
+struct tPathScanResult {
+  std::string Columns;                 // the blocks, each column preceded by a tab
+  std::vector<t2DiPoints> BinaryPaths; // least-cost paths of the binary scan, in order
+  double BinaryLengthSum = 0;          // SumOfValues of the binary Length vector
+};
+
+class tPathScanner {
+public:
+  tPathScanner(const tMapSet& maps, const tPathScanOptions& options);
+  // Header columns (each preceded by a tab) of the map blocks.
+  std::string HeaderColumns() const;
+  // Scans the path from (x1, y1) to (x2, y2). Least-cost scans re-seed the
+  // calling thread's generator with (Seed, seedIndex) before the binary and
+  // again before the quantitative scan. Safe to call from several threads.
+  tPathScanResult Scan(double x1, double y1, double x2, double y2, int32_t seedIndex) const;
+
+private:
+  std::vector<tRaster*> fBinary, fQuantitative;
+  tLiveRaster* fTopography = nullptr;
+  tPathScanOptions fOptions;
+};
+
+} // namespace stravex

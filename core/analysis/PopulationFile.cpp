@@ -1,0 +1,213 @@
+#include "PopulationFile.h"
+
+#include "Errors.h"
+#include "Numeric.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace stravex {
+
+namespace {
+
+bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+[[noreturn]] void Corrupt() { throw EInOutError(kCorruptPopulationFile); }
+
+FILE* OpenForReading(const std::string& fileName) {
+  FILE* f = std::fopen(fileName.c_str(), "rb");
+  if (!f) f = std::fopen(fileName.c_str(), "rb"); // a second try before giving up
+  if (!f)
+    throw EInOutError("Cannot open file \"" + fileName + "\": " + std::strerror(errno));
+  return f;
+}
+
+// The value at single precision; a value that a float cannot hold is refused
+// like any other number that does not convert.
+double NarrowToSingle(double v) {
+  if (!(std::fabs(v) <= static_cast<double>(FLT_MAX))) throw EInOutError(kInvalidNumericInput);
+  return static_cast<double>(static_cast<float>(v));
+}
+
+double NextValue(tTextScanner& scanner) {
+  const std::optional<double> v = scanner.ReadReal();
+  if (!v) Corrupt(); // the file ends inside the numbers
+  return *v;
+}
+
+// Bytes that k numbers need at least: one character each and a separator
+// between two of them. Checked before a table is sized so that a size that
+// the file cannot hold fails as a corrupt file instead of exhausting memory.
+void RequireNumbers(const tTextScanner& scanner, int64_t k) {
+  if (k > 0 && 2 * k - 1 > static_cast<int64_t>(scanner.Remaining())) Corrupt();
+}
+
+// Lower triangle with diagonal, row i holding i + 1 values; each value is
+// mirrored. Row i's echo lists the values as read.
+void ReadTriangle(tTextScanner& scanner, int32_t n, bool single, tMatrixOfDouble& m,
+                  bool echo, tReporter& reporter) {
+  RequireNumbers(scanner, static_cast<int64_t>(n) * (n + 1) / 2);
+  m.assign(static_cast<size_t>(n), tVectorOfDouble(static_cast<size_t>(n), 0.0));
+  for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+    std::string line;
+    for (size_t j = 0; j <= i; ++j) {
+      double v = NextValue(scanner);
+      if (single) v = NarrowToSingle(v);
+      m[i][j] = v;
+      m[j][i] = v;
+      if (echo) line += FormatGeneral(v, 4) + "\t";
+    }
+    scanner.SkipLine();
+    if (echo) reporter.Log(line);
+  }
+}
+
+} // namespace
+
+std::string tTextScanner::LoadFile(const std::string& fileName) {
+  FILE* f = OpenForReading(fileName);
+  std::string text;
+  char buf[65536];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
+  const bool failed = std::ferror(f) != 0;
+  const int err = errno;
+  std::fclose(f);
+  if (failed)
+    throw EInOutError("Cannot read file \"" + fileName + "\": " + std::strerror(err));
+  return text;
+}
+
+bool tTextScanner::OnlyBlanksLeft() const {
+  for (size_t p = fPos; p < fText.size(); ++p)
+    if (!IsSeparator(fText[p])) return false;
+  return true;
+}
+
+std::string tTextScanner::ReadLine() {
+  if (AtEnd()) return {};
+  size_t end = fText.find('\n', fPos);
+  const size_t next = end == std::string::npos ? fText.size() : end + 1;
+  if (end == std::string::npos) end = fText.size();
+  if (end > fPos && fText[end - 1] == '\r') --end;
+  std::string line = fText.substr(fPos, end - fPos);
+  fPos = next;
+  return line;
+}
+
+void tTextScanner::SkipLine() {
+  if (AtEnd()) return;
+  const size_t end = fText.find('\n', fPos);
+  fPos = end == std::string::npos ? fText.size() : end + 1;
+}
+
+std::optional<std::string_view> tTextScanner::NextToken() {
+  while (fPos < fText.size() && IsSeparator(fText[fPos])) ++fPos;
+  if (AtEnd()) return std::nullopt;
+  const size_t start = fPos;
+  while (fPos < fText.size() && !IsSeparator(fText[fPos])) ++fPos;
+  return std::string_view(fText).substr(start, fPos - start);
+}
+
+std::optional<double> tTextScanner::ReadReal() {
+  const auto token = NextToken();
+  if (!token) return std::nullopt;
+  const std::optional<double> v = ParseDecimalText(std::string(*token));
+  if (!v) throw EInOutError(kInvalidNumericInput);
+  return v;
+}
+
+std::optional<int64_t> tTextScanner::ReadInteger() {
+  const auto token = NextToken();
+  if (!token) return std::nullopt;
+  std::string_view s = *token;
+  if (s.size() > 1 && s.front() == '+' && s[1] != '-') s.remove_prefix(1);
+  int64_t v = 0;
+  const auto res = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (res.ec != std::errc() || res.ptr != s.data() + s.size())
+    throw EInOutError(kInvalidNumericInput);
+  return v;
+}
+
+bool HeaderMatches(const std::string& line, const char* header) {
+  size_t b = 0, e = line.size();
+  while (b < e && IsSeparator(line[b])) ++b;
+  while (e > b && IsSeparator(line[e - 1])) --e;
+  const size_t len = std::strlen(header);
+  if (e - b != len) return false;
+  for (size_t k = 0; k < len; ++k)
+    if (std::tolower(static_cast<unsigned char>(line[b + k])) != header[k]) return false;
+  return true;
+}
+
+std::string FormatPoint(double x, double y) {
+  return FormatGeneral(x, 15) + "\t" + FormatGeneral(y, 15);
+}
+
+void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tReporter& reporter,
+                        const tPointFilter& accept) {
+  tTextScanner scanner(tTextScanner::LoadFile(settings.DataFile));
+  data = tPopulationData{};
+
+  if (!HeaderMatches(scanner.ReadLine(), "[sample size]")) Corrupt();
+  const std::optional<int64_t> size = scanner.ReadInteger();
+  if (!size || *size < 0 || *size > INT32_MAX) Corrupt();
+  const auto n = static_cast<int32_t>(*size);
+  scanner.SkipLine();
+  data.SampleSize = n;
+
+  if (!HeaderMatches(scanner.ReadLine(), "[coordinates]")) Corrupt();
+  RequireNumbers(scanner, 2 * static_cast<int64_t>(n));
+  data.SamplePoints.reserve(static_cast<size_t>(n));
+  if (settings.EchoSamplePoints) {
+    reporter.Log("");
+    reporter.Log("Sample points coordinates");
+    reporter.Log("*************************");
+    reporter.Log("X\tY");
+  }
+  for (int32_t k = 0; k < n; ++k) {
+    const double x = NarrowToSingle(NextValue(scanner));
+    const double y = NarrowToSingle(NextValue(scanner));
+    scanner.SkipLine();
+    if (accept && !accept(x, y)) {
+      reporter.Log(FormatPoint(x, y) + kOutsidePointSuffix);
+      continue;
+    }
+    data.SamplePoints.push_back({x, y});
+    if (settings.EchoSamplePoints) reporter.Log(FormatPoint(x, y));
+  }
+  if (data.SamplePoints.size() < static_cast<size_t>(n)) throw EInOutError(kOutsidePointsError);
+
+  if (!HeaderMatches(scanner.ReadLine(), "[genetic distance]")) Corrupt();
+  if (settings.EchoMatrices) {
+    reporter.Log("");
+    reporter.Log("Genetic distance matrix");
+    reporter.Log("***********************");
+  }
+  ReadTriangle(scanner, n, false, data.GeneticDistance, settings.EchoMatrices, reporter);
+
+  // Blanks and blank lines after the last row end the file like its real end.
+  if (!scanner.OnlyBlanksLeft()) {
+    if (HeaderMatches(scanner.ReadLine(), "[significance]")) {
+      if (settings.EchoMatrices) {
+        reporter.Log("Genetic dist. significance matrix");
+        reporter.Log("***********************************");
+      }
+      ReadTriangle(scanner, n, true, data.Significance, settings.EchoMatrices, reporter);
+      data.HasSignificance = true;
+    } else {
+      reporter.Warning(kSignificanceWarning);
+    }
+  }
+  if (!data.HasSignificance) {
+    data.Significance.assign(static_cast<size_t>(n), tVectorOfDouble(static_cast<size_t>(n), 0.0));
+    settings.SignificantOnly = false;
+  }
+}
+
+} // namespace stravex

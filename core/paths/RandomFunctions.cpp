@@ -1,0 +1,79 @@
+#include "RandomFunctions.h"
+
+namespace stravex {
+
+namespace {
+// Multipliers of the four lags, newest (x0) last.
+constexpr uint64_t kMulX3 = 2111111111u;
+constexpr uint64_t kMulX2 = 1492u;
+constexpr uint64_t kMulX1 = 1776u;
+constexpr uint64_t kMulX0 = 5115u;
+} // namespace
+
+tRandomGenerator::tRandomGenerator() {
+  // The state the program has once start-up (main, then the palette unit) is done.
+  Seed(10, 10);
+  Seed(20, 3);
+}
+
+void tRandomGenerator::Seed(int32_t a, int32_t b) {
+  fSeedA = a;
+  fSeedB = b;
+  // a * 10000 + b with 32-bit wrap-around, as the stored streams were produced.
+  InitState(static_cast<uint32_t>(a) * 10000u + static_cast<uint32_t>(b));
+}
+
+void tRandomGenerator::InitState(uint32_t s) {
+  if (s == 0) s = 0xFFFFFFFFu;  // xorshift would stay at 0
+  uint32_t* const slots[5] = {&fX0, &fX1, &fX2, &fX3, &fCarry};
+  for (uint32_t* slot : slots) {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    *slot = s;
+  }
+  for (int i = 0; i < 19; ++i) NextRaw();
+}
+
+void tRandomGenerator::SetState(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3,
+                                uint32_t carry) {
+  fX0 = x0;
+  fX1 = x1;
+  fX2 = x2;
+  fX3 = x3;
+  fCarry = carry;
+}
+
+uint32_t tRandomGenerator::NextRaw() {
+  // At most about 2^31 * 2^32 + 2^32: fits in 64 bits.
+  const uint64_t t = kMulX3 * fX3 + kMulX2 * fX2 + kMulX1 * fX1 + kMulX0 * fX0 + fCarry;
+  fX3 = fX2;
+  fX2 = fX1;
+  fX1 = fX0;
+  fX0 = static_cast<uint32_t>(t);
+  fCarry = static_cast<uint32_t>(t >> 32);
+  return fX0;
+}
+
+int32_t tRandomGenerator::Int(int32_t n) {
+  const uint64_t x = NextRaw();
+  // trunc(x * n / 2^32): truncation toward zero is symmetric, so work on |n|
+  // (2^31 for INT32_MIN still fits) and restore the sign.
+  const uint64_t magnitude = n < 0 ? 0u - static_cast<uint64_t>(static_cast<int64_t>(n))
+                                   : static_cast<uint64_t>(n);
+  const int64_t q = static_cast<int64_t>((x * magnitude) >> 32);  // < 2^31
+  return static_cast<int32_t>(n < 0 ? -q : q);
+}
+
+tRandomGenerator& CurrentRandom() {
+  thread_local tRandomGenerator generator;
+  return generator;
+}
+
+void SeedRandom(int32_t a, int32_t b) { CurrentRandom().Seed(a, b); }
+
+double RandomUniform() { return CurrentRandom().Uniform(); }
+
+int32_t RandomInt(int32_t n) { return CurrentRandom().Int(n); }
+
+} // namespace stravex

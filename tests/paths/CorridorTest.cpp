@@ -1,0 +1,191 @@
+#include "Corridor.h"
+
+#include "Errors.h"
+#include "IdrisiEnv.h"
+#include "Raster.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+using namespace stravex;
+using stravex::test::ReadFileBytes;
+using stravex::test::RecordingReporter;
+using stravex::test::TempDir;
+using stravex::test::WriteFileBytes;
+
+namespace {
+
+std::unique_ptr<tRaster> FrictionGeometry(int32_t rows, int32_t cols) {
+  auto f = std::make_unique<tRaster>();
+  f->Rows = rows;
+  f->Columns = cols;
+  f->MinX = 100;
+  f->MaxX = 100 + 10.0L * cols;
+  f->MinY = -50;
+  f->MaxY = -50 + 10.0L * rows;
+  f->RefSystem = "utm-32n";
+  f->RefUnits = "m";
+  f->DataType = dtReal;
+  f->FileName = "friction";
+  return f;
+}
+
+// The image file as 16-bit little-endian counts.
+std::vector<int32_t> ImageCounts(const tCorridorMap& c) {
+  const std::string bytes = ReadFileBytes(c.Raster().FileName + ImageExt());
+  std::vector<int32_t> out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    out.push_back(int16_t(uint16_t(uint8_t(bytes[i])) | uint16_t(uint8_t(bytes[i + 1])) << 8));
+  return out;
+}
+
+// Expected counts, kept by hand: cell index -> count.
+void Tally(std::map<int32_t, int32_t>& t, const t2DiPoints& path, int32_t cols) {
+  for (auto p : path) ++t[p.row * cols + p.col];
+}
+
+void ExpectImage(const tCorridorMap& c, const std::map<int32_t, int32_t>& t, size_t cells) {
+  const std::vector<int32_t> image = ImageCounts(c);
+  ASSERT_EQ(image.size(), cells);
+  const int32_t cols = c.Raster().Columns;
+  for (size_t i = 0; i < cells; ++i) {
+    const auto it = t.find(int32_t(i));
+    const int32_t want = it == t.end() ? 0 : it->second;
+    ASSERT_EQ(image[i], want) << "cell " << i;
+    ASSERT_EQ(c.Count(int32_t(i) / cols, int32_t(i) % cols), want) << "cell " << i;
+  }
+}
+
+} // namespace
+
+TEST(Corridor, CreationAndDefaultName) {
+  TempDir dir;
+  const auto f = FrictionGeometry(4, 6);
+  const std::string name = dir.file("corr");
+  auto c = CreateCorridorMap(*f, name);
+  const tLiveRaster& r = c->Raster();
+  EXPECT_EQ(r.Rows, 4);
+  EXPECT_EQ(r.Columns, 6);
+  EXPECT_EQ(r.MaxX, f->MaxX);
+  EXPECT_EQ(r.MinY, f->MinY);
+  EXPECT_EQ(r.RefSystem, "utm-32n");
+  EXPECT_EQ(r.DataType, dtInteger);
+  EXPECT_EQ(r.MinValue, 0);
+  EXPECT_EQ(r.MaxValue, 1);
+  EXPECT_EQ(r.FileName, name);
+  EXPECT_FALSE(std::filesystem::exists(name + ImageExt()));  // the producer fills it
+
+  c->FillZero();
+  EXPECT_EQ(ReadFileBytes(name + ImageExt()), std::string(48, '\0'));
+  EXPECT_EQ(c->Raster().MaxValue, 0);
+  tRaster onDisk(name + DocExt());
+  EXPECT_EQ(onDisk.DataType, dtInteger);
+  EXPECT_EQ(onDisk.Rows, 4);
+
+  EXPECT_EQ(CorridorDefaultName(mcFrictionSum), "Corridors-MinFriction sum");
+  EXPECT_EQ(CorridorDefaultName(mcFrictionMean), "Corridors-MinFriction mean");
+  EXPECT_EQ(CorridorDefaultName(mcFrictionSD), "Corridors-MinFriction SD");
+  EXPECT_THROW(CorridorDefaultName(3), ERangeError);
+}
+
+TEST(Corridor, CountsWrittenInPlaceAfterEveryPath) {
+  TempDir dir;
+  const int32_t rows = 5, cols = 7;
+  const auto f = FrictionGeometry(rows, cols);
+  auto c = CreateCorridorMap(*f, dir.file("corr"));
+  c->FillZero();
+  std::map<int32_t, int32_t> want;
+  const std::vector<t2DiPoints> paths = {
+      {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}},
+      {{0, 0}, {1, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}},
+      {{4, 6}, {3, 5}, {2, 4}, {1, 3}, {1, 2}, {1, 1}, {0, 0}},
+      {{2, 2}, {2, 3}, {2, 2}},  // lists (2, 2) twice: it gains 2
+      {{4, 6}, {4, 6}, {4, 6}, {4, 6}},
+  };
+  const float wantMax[] = {1, 2, 3, 3, 5};
+  for (size_t k = 0; k < paths.size(); ++k) {
+    AddPathToCorridor(*c, paths[k]);
+    Tally(want, paths[k], cols);
+    ExpectImage(*c, want, rows * cols);
+    EXPECT_EQ(c->Raster().MaxValue, wantMax[k]);
+  }
+  EXPECT_EQ(c->Count(0, 0), 3);
+  EXPECT_EQ(c->Count(2, 2), 3);
+
+  // The documentation follows the counts once written.
+  c->WriteDoc();
+  EXPECT_EQ(tRaster(c->Raster().FileName + DocExt()).MaxValue, 5);
+  // The released raster reads what was written.
+  EXPECT_EQ(c->Raster().GetCell(1, 1), 3);
+
+  // An empty path changes nothing; a cell outside the grid changes nothing either.
+  const std::string before = ReadFileBytes(c->Raster().FileName + ImageExt());
+  AddPathToCorridor(*c, {});
+  EXPECT_THROW(AddPathToCorridor(*c, {{0, 0}, {5, 0}}), ERangeError);
+  EXPECT_THROW(AddPathToCorridor(*c, {{0, -1}}), ERangeError);
+  EXPECT_EQ(ReadFileBytes(c->Raster().FileName + ImageExt()), before);
+  EXPECT_EQ(c->Count(0, 0), 3);
+  EXPECT_EQ(c->Raster().MaxValue, 5);
+
+  // A file that cannot be opened is a file error; the counts stay as on disk.
+  std::filesystem::remove(c->Raster().FileName + ImageExt());
+  EXPECT_THROW(AddPathToCorridor(*c, {{0, 0}}), EInOutError);
+  WriteFileBytes(c->Raster().FileName + ImageExt(), before);
+  AddPathToCorridor(*c, {{0, 0}});
+  EXPECT_EQ(c->Count(0, 0), 4);
+  EXPECT_EQ(ImageCounts(*c)[0], 4);
+}
+
+TEST(Corridor, NewNameAndExistingFile) {
+  TempDir dir;
+  const auto f = FrictionGeometry(3, 4);
+  auto c = CreateCorridorMap(*f, dir.file("run"));
+  c->FillZero();
+  AddPathToCorridor(*c, {{0, 0}, {0, 1}});
+  // One map per pair: a new name filled with 0 starts from 0.
+  c->Raster().FileName = dir.file("run_001_002");
+  c->FillZero();
+  AddPathToCorridor(*c, {{0, 1}, {1, 1}});
+  EXPECT_EQ(ImageCounts(*c), (std::vector<int32_t>{0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(ImageCounts(*CreateCorridorMap(*f, dir.file("run"))),
+            (std::vector<int32_t>{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  // A map switched to an existing image file goes on from the counts it holds.
+  c->Raster().FileName = dir.file("run");
+  AddPathToCorridor(*c, {{0, 0}, {2, 3}});
+  EXPECT_EQ(ImageCounts(*c), (std::vector<int32_t>{2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+}
+
+TEST(Corridor, SaturatesWithOneWarningPerMap) {
+  TempDir dir;
+  RecordingReporter rep;
+  const auto f = FrictionGeometry(2, 3);
+  auto c = CreateCorridorMap(*f, dir.file("busy"));
+  // An image whose cell (0, 1) already holds 32765.
+  std::string image(12, '\0');
+  image[2] = char(0xFD);
+  image[3] = char(0x7F);
+  WriteFileBytes(c->Raster().FileName + ImageExt(), image);
+  c->Raster().MaxValue = 32765;
+
+  AddPathToCorridor(*c, {{0, 1}, {0, 1}, {1, 1}});  // 32767: full, not beyond
+  EXPECT_TRUE(rep.warnings.empty());
+  AddPathToCorridor(*c, {{0, 0}, {0, 1}, {0, 1}});  // would go beyond
+  AddPathToCorridor(*c, {{0, 1}, {1, 2}});
+  EXPECT_EQ(ImageCounts(*c), (std::vector<int32_t>{1, 32767, 0, 0, 1, 1}));
+  EXPECT_EQ(c->Count(0, 1), 32767);
+  EXPECT_EQ(c->Raster().MaxValue, 32767);
+  ASSERT_EQ(rep.warnings.size(), 1u);
+  EXPECT_EQ(rep.warnings[0], "Corridor map " + dir.file("busy") +
+                                 ": some cells were crossed by more than 32767 paths; their count "
+                                 "is held at 32767.");
+  // Another map reaching the limit is reported again.
+  c->Raster().FileName = dir.file("busy2");
+  WriteFileBytes(c->Raster().FileName + ImageExt(), image);
+  AddPathToCorridor(*c, {{0, 1}, {0, 1}, {0, 1}});
+  EXPECT_EQ(rep.warnings.size(), 2u);
+  EXPECT_EQ(ImageCounts(*c)[1], 32767);
+}

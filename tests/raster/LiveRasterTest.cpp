@@ -1,0 +1,255 @@
+// tLiveRaster: released and loaded cell access, load/save round trips, the
+// corridor cycle and the in-memory statistics.
+#include "Errors.h"
+#include "IdrisiEnv.h"
+#include "Raster.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace stravex;
+using namespace stravex::test;
+
+namespace {
+
+// A rows x cols map on disk holding values, then read back from its documentation.
+std::unique_ptr<tLiveRaster> LiveMap(const std::string& name, tDataType t, int32_t rows,
+                                     int32_t cols, const std::vector<float>& values,
+                                     tFlagDef flagDef = fdNone, float flag = 0) {
+  tLiveRaster m;
+  m.FileName = name;
+  m.DataType = t;
+  m.Rows = rows;
+  m.Columns = cols;
+  m.MaxX = 10.0L * cols;
+  m.MaxY = 10.0L * rows;
+  m.FlagDef = flagDef;
+  m.FlagValue = flag;
+  m.FillConstant(0);
+  for (int32_t k = 0; k < rows * cols; ++k) m.SetCell(k / cols, k % cols, values[k]);
+  return std::make_unique<tLiveRaster>(name);
+}
+
+template <typename E, typename F>
+std::string LiveMessageOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+} // namespace
+
+TEST(LiveRaster, OutsideTheGridReadsTheFlagAndRefusesWrites) {
+  TempDir dir;
+  auto m = LiveMap(dir.file("m"), dtByte, 2, 3, {1, 2, 3, 4, 5, 6}, fdBackground, 7);
+  for (const bool loaded : {false, true}) {
+    SCOPED_TRACE(loaded ? "loaded" : "released");
+    if (loaded) m->LoadData();
+    EXPECT_EQ(m->GetCell(-1, 0), 7);
+    EXPECT_EQ(m->GetCell(m->Rows, 0), 7);
+    EXPECT_EQ(m->GetCell(1, 2), 6);
+    EXPECT_TRUE(m->IsFlagged(0, m->Columns));
+    EXPECT_FALSE(m->IsFlagged(0, 0));
+    EXPECT_EQ(LiveMessageOf<ERangeError>([&] { m->SetCell(0, m->Columns, 1); }),
+              "Cell out of map");
+  }
+  m->FlagDef = fdNone;
+  EXPECT_FALSE(m->IsFlagged(-1, 0));
+}
+
+TEST(LiveRaster, LoadedSettersRoundCheckAndClearStatistics) {
+  TempDir dir;
+  auto b = LiveMap(dir.file("b"), dtByte, 1, 2, {10, 20});
+  const std::string onDisk = ReadFileBytes(dir.file("b") + ImageExt());
+  b->LoadData();
+  b->MeanValid = b->SDValid = true;
+  b->SetCell(0, 0, 255.4f);
+  EXPECT_EQ(b->GetCell(0, 0), 255);
+  EXPECT_FALSE(b->MeanValid || b->SDValid);
+  EXPECT_NE(LiveMessageOf<ERangeError>([&] { b->SetCell(0, 0, 255.6f); }).find("255.6"),
+            std::string::npos);
+  EXPECT_EQ(b->GetCell(0, 0), 255);  // kept
+  b->SetCell(0, 0, 2.5f);
+  EXPECT_EQ(b->GetCell(0, 0), 2);
+  EXPECT_THROW(b->SetCell(0, 1, -0.6f), ERangeError);
+  EXPECT_EQ(ReadFileBytes(dir.file("b") + ImageExt()), onDisk);  // memory only
+
+  auto i = LiveMap(dir.file("i"), dtInteger, 1, 2, {-3, 4});
+  i->LoadData();
+  EXPECT_EQ(i->GetCell(0, 0), -3);
+  i->SetCell(0, 0, 40000);  // wider in memory than on disk
+  EXPECT_EQ(i->GetCell(0, 0), 40000);
+  i->SetCell(0, 1, -2.5f);
+  EXPECT_EQ(i->GetCell(0, 1), -2);
+  EXPECT_THROW(i->SetCell(0, 1, 2147483648.0f), ERangeError);
+  EXPECT_THROW(i->SetCell(0, 1, std::nanf("")), ERangeError);
+
+  auto r = LiveMap(dir.file("r"), dtReal, 1, 1, {0});
+  r->LoadData();
+  r->MeanValid = true;
+  r->SetCell(0, 0, 0.1f);
+  EXPECT_EQ(r->GetCell(0, 0), static_cast<double>(0.1f));
+  EXPECT_FALSE(r->MeanValid);
+}
+
+TEST(LiveRaster, LoadAndSaveRoundTripEveryTypeAcrossBlocks) {
+  TempDir dir;
+  // 1100 x 1000 cells, more than one block; any bit pattern is a valid record.
+  const int32_t rows = 1100, cols = 1000;
+  for (const tDataType t : {dtByte, dtInteger, dtReal}) {
+    SCOPED_TRACE(static_cast<int>(t));
+    tLiveRaster m;
+    m.FileName = dir.file("big" + std::to_string(t));
+    m.DataType = t;
+    m.Rows = rows;
+    m.Columns = cols;
+    m.MaxX = m.MaxY = 1;
+    m.FillConstant(0);
+    std::string image(static_cast<std::size_t>(rows) * cols * t, '\0');
+    for (std::size_t k = 0; k < image.size(); ++k) image[k] = static_cast<char>((k * 2654435761u) >> 13);
+    WriteFileBytes(m.FileName + ImageExt(), image);
+    const double last = m.tRaster::GetCell(rows - 1, cols - 1);  // from the file
+    m.LoadData();
+    EXPECT_TRUE(m.Loaded());
+    if (!std::isnan(last)) {
+      EXPECT_EQ(m.GetCell(rows - 1, cols - 1), last);
+    }
+    WriteFileBytes(m.FileName + ImageExt(), "");
+    m.SaveData();
+    EXPECT_TRUE(ReadFileBytes(m.FileName + ImageExt()) == image);
+  }
+}
+
+TEST(LiveRaster, ReleasedAndLoadedReadsAgree) {
+  TempDir dir;
+  auto m = LiveMap(dir.file("m"), dtInteger, 2, 3, {1, -2, 3, -4, 5, -6});
+  tMatrixOfSingle released, loaded;
+  m->ReadSingleMatrix(released);
+  EXPECT_FALSE(m->Loaded());
+  EXPECT_EQ(released, (tMatrixOfSingle{{1, -2, 3}, {-4, 5, -6}}));
+  m->LoadData();
+  m->ReadSingleMatrix(loaded);
+  EXPECT_TRUE(m->Loaded());
+  EXPECT_EQ(loaded, released);
+
+  m->SetCell(0, 0, 100);
+  m->LoadData();  // unsaved changes are discarded
+  EXPECT_EQ(m->GetCell(0, 0), 1);
+  m->SetCell(1, 2, 100);
+  m->SaveData();
+  m->ReleaseData();
+  m->ReleaseData();  // harmless twice
+  EXPECT_EQ(m->GetCell(1, 2), 100);  // read from the file
+
+  m->LoadData();
+  m->ReadDoc(dir.file("m"));
+  EXPECT_FALSE(m->Loaded());
+  m->LoadData();
+  EXPECT_THROW(m->ReadDoc(dir.file("none")), EInOutError);
+  EXPECT_FALSE(m->Loaded());  // the record no longer describes the cells in memory
+}
+
+TEST(LiveRaster, CorridorCycleCountsAndOutOfRangeSaveKeepsTheFile) {
+  TempDir dir;
+  tRaster friction;
+  friction.Rows = 2;
+  friction.Columns = 3;
+  friction.MaxX = 30;
+  friction.MaxY = 20;
+  friction.ComputeResolution();
+  auto corridor = tLiveRaster::CreateLike(friction);
+  corridor->DataType = dtInteger;
+  corridor->FileName = dir.file("corridor");
+  corridor->FillConstant(0);
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    corridor->LoadData();
+    corridor->SetCell(1, 2, static_cast<float>(std::nearbyint(corridor->GetCell(1, 2)) + 1));
+    corridor->SaveData();
+    corridor->WriteDoc();
+    corridor->ReleaseData();
+  }
+  const std::string image = ReadFileBytes(dir.file("corridor") + ImageExt());
+  EXPECT_EQ(image, std::string(10, '\0') + std::string("\x02\x00", 2));
+
+  // 40000 fits in memory but not in a 16-bit record: refused, file intact.
+  corridor->LoadData();
+  corridor->SetCell(0, 0, 40000);
+  const std::string msg = LiveMessageOf<ERangeError>([&] { corridor->SaveData(); });
+  EXPECT_NE(msg.find("40000"), std::string::npos) << msg;
+  EXPECT_NE(msg.find(dir.file("corridor") + ImageExt()), std::string::npos) << msg;
+  EXPECT_EQ(ReadFileBytes(dir.file("corridor") + ImageExt()), image);
+
+  // Type changed after loading: the cells are converted and checked on saving.
+  corridor->SetCell(0, 0, 300);
+  corridor->DataType = dtByte;
+  EXPECT_THROW(corridor->SaveData(), ERangeError);
+  corridor->SetCell(0, 0, 44);
+  corridor->SaveData();
+  EXPECT_EQ(ReadFileBytes(dir.file("corridor") + ImageExt()), std::string("\x2C\0\0\0\0\x02", 6));
+  corridor->ReleaseData();
+  EXPECT_THROW(corridor->SaveData(), ERangeError);
+}
+
+TEST(LiveRaster, BadImagesLeaveTheMapReleased) {
+  TempDir dir;
+  auto m = LiveMap(dir.file("s"), dtReal, 2, 3, {1, 2, 3, 4, 5, 6});
+  const std::string whole = ReadFileBytes(dir.file("s") + ImageExt());
+  WriteFileBytes(dir.file("s") + ImageExt(), whole.substr(0, 20));
+  EXPECT_EQ(LiveMessageOf<EInOutError>([&] { m->LoadData(); }),
+            dir.file("s") + ImageExt() + " holds 5 records where 6 are expected.");
+  EXPECT_FALSE(m->Loaded());
+  EXPECT_EQ(m->GetCell(0, 0), 1);  // the released reader is in place
+  tMatrixOfSingle s;
+  EXPECT_THROW(m->ReadSingleMatrix(s), EInOutError);
+
+  m->DataType = dtDummy;
+  EXPECT_EQ(LiveMessageOf<EInOutError>([&] { m->LoadData(); }), "Error while reading map.");
+  EXPECT_FALSE(m->Loaded());
+  m->DataType = dtReal;
+  WriteFileBytes(dir.file("s") + ImageExt(), whole);
+  m->LoadData();
+  m->DataType = dtUnknown;
+  EXPECT_EQ(LiveMessageOf<EInOutError>([&] { m->SaveData(); }), "Error while saving map.");
+}
+
+TEST(LiveRaster, StatisticsInMemory) {
+  TempDir dir;
+  auto m = LiveMap(dir.file("f"), dtInteger, 2, 2, {-5, -5, -5, -5}, fdBackground, -5);
+  m->LoadData();
+  EXPECT_EQ(LiveMessageOf<EInvalidOperation>([&] { m->ComputeMean(); }), "Map contains no data");
+  EXPECT_THROW(m->ComputeSD(), EInvalidOperation);
+  m->ComputeMinMax();
+  EXPECT_EQ(m->MinValue, -5);
+  EXPECT_EQ(m->MaxValue, -5);
+
+  m->SetCell(0, 1, -2);
+  m->SetCell(1, 0, -11);
+  m->ComputeMinMax();  // flagged cells count here, all negative
+  EXPECT_EQ(m->MinValue, -11);
+  EXPECT_EQ(m->MaxValue, -2);
+  m->ComputeSD();
+  EXPECT_DOUBLE_EQ(m->Mean, -6.5);
+  EXPECT_DOUBLE_EQ(m->SD, 4.5);
+  m->SetCell(1, 1, -8);  // clears the cache: the next SD recomputes the mean
+  m->ComputeSD();
+  EXPECT_DOUBLE_EQ(m->Mean, -7);
+  EXPECT_NEAR(m->SD, std::sqrt(14.0), 1e-12);
+
+  m->SaveData();  // released, the same figures from the file
+  m->ReleaseData();
+  m->MeanValid = false;
+  EXPECT_DOUBLE_EQ(m->GetMean(), -7);
+  m->ComputeMinMax();
+  EXPECT_EQ(m->MinValue, -11);
+  EXPECT_FALSE(m->Loaded());
+
+  auto c = LiveMap(dir.file("c"), dtReal, 2, 3, std::vector<float>(6, 0.7f));
+  c->LoadData();
+  c->ComputeSD();
+  EXPECT_EQ(c->SD, 0);
+}
