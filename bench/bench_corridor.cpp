@@ -140,8 +140,8 @@ void BM_InPlaceRecords(benchmark::State& state) {
   SetCounters(state, n);
 }
 
-BENCHMARK(BM_WholeFileRewrite)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InPlaceRecords)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WholeFileRewrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_InPlaceRecords)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
 

@@ -3,13 +3,31 @@
 // delegates its work to the core.
 #include <CLI/CLI.hpp>
 
+#include <string>
+#include <vector>
+
 namespace stravex::cli {
 
-// Exit statuses shared by every command.
+// Exit statuses shared by every command. Usage errors (an unknown option, a
+// value outside its range or choices) also end with kExitError.
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitCancelled = 130;
 
 void AddInfoCommand(CLI::App& app, int& exitCode);
+
+// "x": registered for its help text only; the batch line itself is read
+// position by position, not by the option parser (see IsBatchInvocation).
+void AddBatchCommand(CLI::App& app);
+// True when argv[1] is "x" (any case) and the line is not just a request for
+// the help of "x".
+bool IsBatchInvocation(const std::vector<std::string>& args);
+// Runs the batch line (element k = position k); returns the exit status.
+int RunBatchCommand(const std::vector<std::string>& args);
+
+// "matrix", "sequence", "bootstrap".
+void AddMatrixCommand(CLI::App& app, int& exitCode);
+void AddSequenceCommand(CLI::App& app, int& exitCode);
+void AddBootstrapCommand(CLI::App& app, int& exitCode);
 
 } // namespace stravex::cli

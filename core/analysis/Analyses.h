@@ -17,7 +17,9 @@ struct tAnalysisContext {
   tMapSet& Maps;
   tReporter& Reporter;
   tRunState& State;
-  // Folder that receives the reports; empty means the current folder.
+  // The run's working folder: reports and corridor maps are written there,
+  // and relative data, friction and corridor names are taken from it. Empty
+  // means the current folder.
   std::string WorkDir;
   // Worker threads for pairs and segments; 0 means one per core.
   int Threads = 1;

@@ -5,6 +5,7 @@
 #include "AnalysisSettings.h"
 #include "CommonDecl.h"
 #include "MapSet.h"
+#include "RandomFunctions.h"
 #include "ReportWriter.h"
 
 #include <memory>
@@ -35,6 +36,12 @@ struct tPathScanResult {
   std::string Columns;                 // the blocks, each column preceded by a tab
   std::vector<t2DiPoints> BinaryPaths; // least-cost paths of the binary scan, in order
   double BinaryLengthSum = 0;          // SumOfValues of the binary Length vector
+  // Least-cost scans: the scanning thread's generator as the scan left it.
+  // A caller that computes on workers copies it back into its own
+  // CurrentRandom() when it consumes the row, so the calling thread's
+  // generator ends a run as after a one-thread run.
+  bool Seeded = false;
+  tRandomGenerator RandomAfter;
 };
 
 class tPathScanner {

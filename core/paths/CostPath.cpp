@@ -7,17 +7,162 @@
 #include "StatOps.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace stravex {
 
 namespace {
 
 const char* const kPathTooLong = "Path is too long. Impossible to compute the least-cost path.";
+
+// ---------------------------------------------------------------------------
+// Subdivision
+
+// Nodes are held as reals in general, and as integers on integral ends (what
+// every caller passes) on grids below 2^20 cells a side (every real map):
+// midpoints and neighbour tests then are integer operations and displaced
+// coordinates are rounded straight to integers, which shortens the chain of
+// dependent steps from one node to the next. Both give the same nodes.
+
+inline bool NeedsMidpoint(double aRow, double aCol, double bRow, double bCol) {
+  const double dRow = bRow - aRow;
+  const double dCol = bCol - aCol;
+  return dCol * dCol + dRow * dRow > 2;
+}
+
+inline bool NeedsMidpoint(int64_t aRow, int64_t aCol, int64_t bRow, int64_t bCol) {
+  const int64_t dRow = bRow - aRow;
+  const int64_t dCol = bCol - aCol;
+  return dCol * dCol + dRow * dRow > 2;
+}
+
+// round((a + b) / 2), halves to the even neighbour.
+inline double Midpoint(double a, double b) { return RoundHalfEven((a + b) / 2); }
+inline int64_t Midpoint(int64_t a, int64_t b) {
+  const int64_t s = a + b;
+  const int64_t k = s >> 1;
+  return k + (s & k & 1);
+}
+
+inline int64_t RoundToInteger(double v) {
+#if defined(__SSE2__)
+  return _mm_cvtsd_si64(_mm_set_sd(v));  // nearest, halves to even (default mode)
+#else
+  return static_cast<int64_t>(std::nearbyint(v));
+#endif
+}
+
+// round(m + p / level), the displaced coordinate.
+struct tDisplacer {
+  double level;
+  double reciprocal;  // 1 / level
+
+  double operator()(double m, double p) const { return RoundHalfEven(m + p / level); }
+
+  // The division is the slowest step of the chain, so p * (1 / level) is
+  // tried first: here |m|, |p / level| < 2^20, so the two sums differ by less
+  // than 2^-30, and whenever the product lands farther than 2^-20 from a
+  // half-integer both round to the same cell. Only otherwise is p divided.
+  int64_t operator()(int64_t m, double p) const {
+    const double md = static_cast<double>(m);
+    const double v = md + p * reciprocal;
+    const int64_t n = RoundToInteger(v);
+    if (std::fabs(v - static_cast<double>(n)) < 0.5 - 0x1p-20) return n;
+    return static_cast<int64_t>(RoundHalfEven(md + p / level));
+  }
+};
+
+// A segment whose left part is being refined: its midpoint m is emitted and
+// its right part (m, b) refined once the left part is done.
+template <typename tCoord>
+struct tPendingRight {
+  tCoord mRow, mCol, bRow, bCol;
+  int32_t depth;
+};
+
+template <typename tCoord>
+std::vector<tPendingRight<tCoord>>& PendingStack() {
+  thread_local std::vector<tPendingRight<tCoord>> stack;
+  return stack;
+}
+
+// The recursion of the description run on an explicit stack (its depth
+// depends on the data): at each segment the midpoint is drawn, then the left
+// part is refined, then the midpoint is emitted, then the right part is
+// refined. emit(row, col) receives the inserted nodes in path order.
+template <typename tCoord, typename tEmit>
+void Subdivide(tSubdivision& s, tCoord aRow, tCoord aCol, tCoord bRow, tCoord bCol,
+               tEmit&& emit) {
+  if (!NeedsMidpoint(aRow, aCol, bRow, bCol)) return;
+  auto& stack = PendingStack<tCoord>();
+  const std::size_t bottom = stack.size();
+  const int32_t baseDepth = s.depth;
+  int32_t depth = baseDepth + 1;
+  tRandomGenerator& random = s.random;
+  const double maxRow = s.rows - 1;
+  const double maxCol = s.cols - 1;
+  for (;;) {
+    // (a, b) needs a midpoint at this depth.
+    s.depth = depth;
+    const tDisplacer displaced{static_cast<double>(depth), 1 / static_cast<double>(depth)};
+    const tCoord mRow = Midpoint(aRow, bRow);
+    const tCoord mCol = Midpoint(aCol, bCol);
+    const double rowExtent = static_cast<double>(aCol - bCol);
+    const double colExtent = static_cast<double>(bRow - aRow);
+    tCoord nRow, nCol;
+    do {
+      const double u1 = random.Uniform();
+      const double u2 = random.Uniform();
+      nRow = displaced(mRow, (2 * u1 - 1) * rowExtent);
+      nCol = displaced(mCol, (2 * u2 - 1) * colExtent);
+    } while (!(nRow >= 0 && nRow <= maxRow && nCol >= 0 && nCol <= maxCol));
+
+    if (NeedsMidpoint(aRow, aCol, nRow, nCol)) {
+      stack.push_back({nRow, nCol, bRow, bCol, depth});
+      bRow = nRow;
+      bCol = nCol;
+      ++depth;
+      continue;
+    }
+    emit(static_cast<int32_t>(nRow), static_cast<int32_t>(nCol));
+    if (NeedsMidpoint(nRow, nCol, bRow, bCol)) {
+      aRow = nRow;
+      aCol = nCol;
+      ++depth;
+      continue;
+    }
+    // Both parts done: finish the segments waiting for their right part.
+    for (;;) {
+      if (stack.size() == bottom) {
+        s.depth = baseDepth;
+        return;
+      }
+      const tPendingRight<tCoord> p = stack.back();
+      stack.pop_back();
+      emit(static_cast<int32_t>(p.mRow), static_cast<int32_t>(p.mCol));
+      if (NeedsMidpoint(p.mRow, p.mCol, p.bRow, p.bCol)) {
+        aRow = p.mRow;
+        aCol = p.mCol;
+        bRow = p.bRow;
+        bCol = p.bCol;
+        depth = p.depth + 1;
+        break;
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Candidates
 
 // Candidates are built in flat, in-order buffers that live as long as the
 // thread, so a search allocates nothing once they have grown to the usual
@@ -33,6 +178,15 @@ tWorkspace& Workspace() {
   return ws;
 }
 
+// Empties a subdivision stack (an error may leave entries behind) and gives
+// back its memory when one search blew it up.
+template <typename tCoord>
+void TrimStack(std::size_t keep) {
+  auto& stack = PendingStack<tCoord>();
+  stack.clear();
+  if (stack.capacity() > keep) std::vector<tPendingRight<tCoord>>().swap(stack);
+}
+
 // Gives back buffers that one unusually long search blew up (also when the
 // search leaves by an error); ordinary sizes stay for the next call.
 class tWorkspaceTrim {
@@ -42,6 +196,8 @@ public:
     constexpr std::size_t kKeep = std::size_t(1) << 20;
     if (fWs.candidate.capacity() > kKeep) t2DiPoints().swap(fWs.candidate);
     if (fWs.best.capacity() > kKeep) t2DiPoints().swap(fWs.best);
+    TrimStack<double>(kKeep);
+    TrimStack<int64_t>(kKeep);
   }
   tWorkspaceTrim(const tWorkspaceTrim&) = delete;
   tWorkspaceTrim& operator=(const tWorkspaceTrim&) = delete;
@@ -60,13 +216,13 @@ int32_t LooseIndex(double v) {
 }
 
 // Calls fn(node) for every node of a candidate in path order; stops early
-// when fn returns false. Returns false when stopped.
+// when fn returns false.
 template <typename F>
-bool ForEachNode(t2DiPoint first, const t2DiPoints& inner, t2DiPoint last, F&& fn) {
-  if (!fn(first)) return false;
+void ForEachNode(t2DiPoint first, const t2DiPoints& inner, t2DiPoint last, F&& fn) {
+  if (!fn(first)) return;
   for (const t2DiPoint& p : inner)
-    if (!fn(p)) return false;
-  return fn(last);
+    if (!fn(p)) return;
+  fn(last);
 }
 
 // Climb-only (d = 1) or descend-only (d = -1) test of one candidate. Each
@@ -97,27 +253,66 @@ inline bool IsFiniteFloat(float f) {
   return (bits & 0x7F800000u) != 0x7F800000u;
 }
 
-// Friction criterion of one candidate, with the running sums saturating at
-// LeastCostSaturation.
-long double CriterionValue(const tMatrixOfSingle& friction, tMinimiseCriterion criterion,
-                           t2DiPoint first, const t2DiPoints& inner, t2DiPoint last) {
-  constexpr long double kMax = LeastCostSaturation;
+// Friction sums of a candidate. While every friction is finite the sums stay
+// below about 2^32 * FLT_MAX^2, far under the saturation value, so every
+// saturation test would pass and plain sums are exact; a non-finite friction
+// sends the candidate through the step-by-step walk of SaturatedValue.
+struct tFrictionSums {
   long double s = 0;
   long double q = 0;
-  uint32_t n = 0;
-  // While every friction is finite the sums stay below about 2^32 * FLT_MAX^2,
-  // far under the saturation value, so the saturation tests would all pass:
-  // plain sums give the same values. Infinite or NaN friction takes the
-  // step-by-step walk below.
   bool finite = true;
-  if (criterion != mcFrictionSD) {
-    ForEachNode(first, inner, last, [&](t2DiPoint p) {
-      const float f = friction[p.row][p.col];
-      finite &= IsFiniteFloat(f);
-      s += f;
-      return true;
-    });
-  } else {
+};
+
+// The criterion value from sums that cannot have saturated.
+long double PlainValue(tMinimiseCriterion criterion, const tFrictionSums& sums, uint32_t n) {
+  if (criterion == mcFrictionSum) return sums.s;
+  if (criterion == mcFrictionMean) return sums.s / n;
+  long double mean = 0, variance = 0;
+  MeanAndVariance(n, mean, variance, sums.s, sums.q);
+  return SDFromVariance(variance);
+}
+
+// The criterion value walking the nodes with saturating sums: criteria 0 and
+// 1 go on after saturation, criterion 2 stops at the first one.
+long double SaturatedValue(const tMatrixOfSingle& friction, tMinimiseCriterion criterion,
+                           t2DiPoint first, const t2DiPoints& inner, t2DiPoint last) {
+  constexpr long double kMax = LeastCostSaturation;
+  tFrictionSums sums;
+  uint32_t n = 0;
+  bool saturated = false;
+  ForEachNode(first, inner, last, [&](t2DiPoint p) {
+    const float f = friction[p.row][p.col];
+    ++n;
+    if (f < kMax - sums.s) {
+      sums.s += f;
+    } else {
+      sums.s = kMax;
+      saturated = true;
+    }
+    if (criterion != mcFrictionSD) return true;
+    const long double f2 = static_cast<long double>(f) * f;
+    if (f2 < kMax - sums.q) {
+      sums.q += f2;
+    } else {
+      sums.q = kMax;
+      saturated = true;
+    }
+    return !saturated;
+  });
+  // A saturated SD has no meaningful value (the squared mean overflows):
+  // the candidate rates as saturated rather than as NaN or 0.
+  if (criterion == mcFrictionSD && saturated) return kMax;
+  return PlainValue(criterion, sums, n);
+}
+
+// The criterion value of a built candidate. The plain sums run in a loop of
+// their own, where the 80-bit accumulators can stay in registers.
+long double CriterionValue(const tMatrixOfSingle& friction, tMinimiseCriterion criterion,
+                           t2DiPoint first, const t2DiPoints& inner, t2DiPoint last) {
+  tFrictionSums sums;
+  bool finite = true;
+  long double s = 0, q = 0;
+  if (criterion == mcFrictionSD) {
     ForEachNode(first, inner, last, [&](t2DiPoint p) {
       const float f = friction[p.row][p.col];
       finite &= IsFiniteFloat(f);
@@ -125,146 +320,31 @@ long double CriterionValue(const tMatrixOfSingle& friction, tMinimiseCriterion c
       q += static_cast<long double>(f) * f;
       return true;
     });
+  } else {
+    ForEachNode(first, inner, last, [&](t2DiPoint p) {
+      const float f = friction[p.row][p.col];
+      finite &= IsFiniteFloat(f);
+      s += f;
+      return true;
+    });
   }
-  n = static_cast<uint32_t>(inner.size() + 2);
-  bool saturated = false;
-  if (!finite) {
-    s = 0;
-    q = 0;
-    n = 0;
-    if (criterion != mcFrictionSD) {
-      ForEachNode(first, inner, last, [&](t2DiPoint p) {
-        const float f = friction[p.row][p.col];
-        ++n;
-        if (f < kMax - s)
-          s += f;
-        else
-          s = kMax;
-        return true;
-      });
-    } else {
-      ForEachNode(first, inner, last, [&](t2DiPoint p) {
-        const float f = friction[p.row][p.col];
-        ++n;
-        if (f < kMax - s) {
-          s += f;
-        } else {
-          s = kMax;
-          saturated = true;
-        }
-        const long double f2 = static_cast<long double>(f) * f;
-        if (f2 < kMax - q) {
-          q += f2;
-        } else {
-          q = kMax;
-          saturated = true;
-        }
-        return !saturated;
-      });
-    }
-  }
-  if (criterion == mcFrictionSum) return s;
-  if (criterion == mcFrictionMean) return s / n;
-  // A saturated sum has no meaningful deviation (its square overflows);
-  // rate the candidate as saturated rather than as NaN or 0.
-  if (saturated) return kMax;
-  long double mean = 0, variance = 0;
-  MeanAndVariance(n, mean, variance, s, q);
-  return SDFromVariance(variance);
+  if (!finite) return SaturatedValue(friction, criterion, first, inner, last);
+  sums.s = s;
+  sums.q = q;
+  return PlainValue(criterion, sums, static_cast<uint32_t>(inner.size() + 2));
 }
 
 } // namespace
 
-namespace {
-
-// std::nearbyint in the default rounding mode (halves to even), without the
-// library call: adding and removing 2^52 leaves exactly the rounded value.
-// Only the sign of a zero result may differ, which no caller can observe.
-inline double RoundNearestEven(double x) {
-  constexpr double kShift = 4503599627370496.0;  // 2^52
-  if (x >= 0) return x < kShift ? (x + kShift) - kShift : x;
-  return x > -kShift ? (x - kShift) + kShift : x;  // NaN goes here and stays NaN
-}
-
-inline bool NeedsMidpoint(double aRow, double aCol, double bRow, double bCol) {
-  const double dRow = bRow - aRow;
-  const double dCol = bCol - aCol;
-  return dCol * dCol + dRow * dRow > 2;
-}
-
-// A segment whose left part is being refined: its midpoint m is emitted and
-// its right part (m, b) refined once the left part is done.
-struct tPendingRight {
-  double mRow, mCol, bRow, bCol;
-  int32_t depth;
-};
-
-std::vector<tPendingRight>& PendingStack() {
-  thread_local std::vector<tPendingRight> stack;
-  return stack;
-}
-
-} // namespace
-
-// The recursion of the description, run on an explicit stack: at each
-// segment the midpoint is drawn, then the left part is refined, then the
-// midpoint is emitted, then the right part is refined.
 void SubdividePath(tSubdivision& s, double aRow, double aCol, double bRow, double bCol) {
-  if (!NeedsMidpoint(aRow, aCol, bRow, bCol)) return;
-  std::vector<tPendingRight>& stack = PendingStack();
-  const std::size_t bottom = stack.size();
-  const int32_t baseDepth = s.depth;
-  int32_t depth = baseDepth + 1;
-  tRandomGenerator& random = s.random;
-  const double maxRow = s.rows - 1;
-  const double maxCol = s.cols - 1;
-  for (;;) {
-    // (a, b) needs a midpoint at this depth.
-    s.depth = depth;
-    const double level = depth;
-    const double mRow = RoundNearestEven((aRow + bRow) / 2);
-    const double mCol = RoundNearestEven((aCol + bCol) / 2);
-    double nRow, nCol;
-    do {
-      const double u1 = random.Uniform();
-      const double u2 = random.Uniform();
-      nRow = RoundNearestEven(mRow + (2 * u1 - 1) * (aCol - bCol) / level);
-      nCol = RoundNearestEven(mCol + (2 * u2 - 1) * (bRow - aRow) / level);
-    } while (!(nRow >= 0 && nRow <= maxRow && nCol >= 0 && nCol <= maxCol));
-
-    if (NeedsMidpoint(aRow, aCol, nRow, nCol)) {
-      stack.push_back({nRow, nCol, bRow, bCol, depth});
-      bRow = nRow;
-      bCol = nCol;
-      ++depth;
-      continue;
-    }
-    s.inner.push_back({static_cast<int32_t>(nRow), static_cast<int32_t>(nCol)});
-    if (NeedsMidpoint(nRow, nCol, bRow, bCol)) {
-      aRow = nRow;
-      aCol = nCol;
-      ++depth;
-      continue;
-    }
-    // Both parts done: finish the segments waiting for their right part.
-    for (;;) {
-      if (stack.size() == bottom) {
-        s.depth = baseDepth;
-        return;
-      }
-      const tPendingRight p = stack.back();
-      stack.pop_back();
-      s.inner.push_back({static_cast<int32_t>(p.mRow), static_cast<int32_t>(p.mCol)});
-      if (NeedsMidpoint(p.mRow, p.mCol, p.bRow, p.bCol)) {
-        aRow = p.mRow;
-        aCol = p.mCol;
-        bRow = p.bRow;
-        bCol = p.bCol;
-        depth = p.depth + 1;
-        break;
-      }
-    }
-  }
+  auto emit = [&](int32_t row, int32_t col) { s.inner.push_back({row, col}); };
+  auto onSmallGrid = [&](double v) { return v >= 0 && v < 0x1p20 && v == std::floor(v); };
+  if (s.rows < 0x1p20 && s.cols < 0x1p20 && onSmallGrid(aRow) && onSmallGrid(aCol) &&
+      onSmallGrid(bRow) && onSmallGrid(bCol))
+    Subdivide(s, static_cast<int64_t>(aRow), static_cast<int64_t>(aCol),
+              static_cast<int64_t>(bRow), static_cast<int64_t>(bCol), emit);
+  else
+    Subdivide(s, aRow, aCol, bRow, bCol, emit);
 }
 
 void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2DiPoints& path,

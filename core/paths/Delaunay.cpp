@@ -50,11 +50,14 @@ bool tDelaunay::IsDuplicate(double x, double y) const {
 void tDelaunay::AddPoint(double x, double y) {
   // NaN would defeat both the duplicate test and the ordering by x.
   if (!std::isfinite(x) || !std::isfinite(y)) RangeError();
-  const int32_t listIndex = fPointCount;
   if (fPointCount == INT32_MAX) RangeError();
-  ++fPointCount;
-  if (IsDuplicate(x, y)) return;
+  const int32_t listIndex = fPointCount;
+  if (IsDuplicate(x, y)) {
+    ++fPointCount;
+    return;
+  }
   if (fNextVertex > fMaxVertices) RangeError();
+  ++fPointCount;
   fVertices.resize(static_cast<std::size_t>(fNextVertex) + 1);
   fVertices[fNextVertex] = {x, y, listIndex};
   fByX.emplace(x, y);

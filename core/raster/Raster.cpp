@@ -43,8 +43,8 @@ float DecodeRecord(const unsigned char* rec, tDataType t) {
   case dtByte: return rec[0];
   case dtInteger: return static_cast<int16_t>(static_cast<uint16_t>(rec[0] | (rec[1] << 8)));
   default: {
-    const uint32_t u = static_cast<uint32_t>(rec[0]) | (static_cast<uint32_t>(rec[1]) << 8) |
-                       (static_cast<uint32_t>(rec[2]) << 16) | (static_cast<uint32_t>(rec[3]) << 24);
+    uint32_t u = 0;
+    for (int i = 0; i < 4; ++i) u |= static_cast<uint32_t>(rec[i]) << (8 * i);
     float v;
     std::memcpy(&v, &u, sizeof v);
     return v;
@@ -150,7 +150,8 @@ bool SameGeometry(const tRaster& a, const tRaster& b) {
   constexpr long double tolerance = 0.0001L - 1e-10L;
   return std::fabs(a.MinX - b.MinX) < tolerance && std::fabs(a.MaxX - b.MaxX) < tolerance &&
          std::fabs(a.MinY - b.MinY) < tolerance && std::fabs(a.MaxY - b.MaxY) < tolerance &&
-         a.Columns == b.Columns && a.Rows == b.Rows && SameTextIgnoringCase(a.RefSystem, b.RefSystem);
+         a.Columns == b.Columns && a.Rows == b.Rows &&
+         SameTextIgnoringCase(a.RefSystem, b.RefSystem);
 }
 
 std::string tRaster::MapName() const {

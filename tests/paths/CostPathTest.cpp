@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 using namespace stravex;
@@ -263,6 +264,40 @@ TEST(CostPath, MatchesLinkedListVersion) {
     }
   }
   EXPECT_EQ(compared, 72);
+  // Ends that are not whole cells, and a grid too wide for integer nodes,
+  // take the general real-valued subdivision.
+  tArgs a0;
+  a0.candidates = 30;
+  for (int seed = 0; seed < 6; ++seed) {
+    const double r1 = row(g) + 0.5, c1 = col(g) - 0.25, r2 = row(g) * 0.5, c2 = col(g) + 0.375;
+    SeedRandom(seed, 77);
+    const tResult ref = RefSearch(f, a0, r1, c1, r2, c2);
+    SeedRandom(seed, 77);
+    const tResult got = Search(f, a0, r1, c1, r2, c2);
+    EXPECT_EQ(got.path, ref.path);
+    EXPECT_EQ(got.cost, ref.cost);
+  }
+  const tMatrixOfSingle wide = RandomFriction(3, (1 << 20) + 3, 2);
+  SeedRandom(8, 8);
+  const tResult refWide = RefSearch(wide, a0, 0, 1048000, 2, 1048060);
+  SeedRandom(8, 8);
+  const tResult gotWide = Search(wide, a0, 0, 1048000, 2, 1048060);
+  EXPECT_EQ(gotWide.path, refWide.path);
+  EXPECT_EQ(gotWide.cost, refWide.cost);
+  // Displacements landing exactly on half cells round to the even cell: the
+  // first draw is set to 0.25, so the top midpoint's row is r1 + 1 + 0.5.
+  a0.candidates = 1;
+  for (auto [r1, c1, r2, c2] : {std::tuple{0, 0, 2, 1}, {10, 10, 12, 11}}) {
+    CurrentRandom().SetState(0, 0, 0, 0, 1u << 30);
+    const tResult ref = RefSearch(f, a0, r1, c1, r2, c2);
+    // The top midpoint, last of the inner nodes: row r1 + 1.5 went to r1 + 2.
+    ASSERT_GE(ref.path.size(), 3u);
+    EXPECT_EQ(ref.path[ref.path.size() - 2], (t2DiPoint{r1 + 2, c1 + 1}));
+    CurrentRandom().SetState(0, 0, 0, 0, 1u << 30);
+    const tResult got = Search(f, a0, r1, c1, r2, c2);
+    EXPECT_EQ(got.path, ref.path);
+    EXPECT_EQ(got.cost, ref.cost);
+  }
   // Calls in a row without re-seeding go on with the generator and reuse the buffers.
   SeedRandom(3, 3);
   tArgs a;

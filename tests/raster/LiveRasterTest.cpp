@@ -60,6 +60,7 @@ TEST(LiveRaster, OutsideTheGridReadsTheFlagAndRefusesWrites) {
   }
   m->FlagDef = fdNone;
   EXPECT_FALSE(m->IsFlagged(-1, 0));
+  EXPECT_THROW(m->SetCell(-1, 0, 1), ERangeError);
 }
 
 TEST(LiveRaster, LoadedSettersRoundCheckAndClearStatistics) {
@@ -87,7 +88,6 @@ TEST(LiveRaster, LoadedSettersRoundCheckAndClearStatistics) {
   i->SetCell(0, 1, -2.5f);
   EXPECT_EQ(i->GetCell(0, 1), -2);
   EXPECT_THROW(i->SetCell(0, 1, 2147483648.0f), ERangeError);
-  EXPECT_THROW(i->SetCell(0, 1, std::nanf("")), ERangeError);
 
   auto r = LiveMap(dir.file("r"), dtReal, 1, 1, {0});
   r->LoadData();
@@ -111,7 +111,8 @@ TEST(LiveRaster, LoadAndSaveRoundTripEveryTypeAcrossBlocks) {
     m.MaxX = m.MaxY = 1;
     m.FillConstant(0);
     std::string image(static_cast<std::size_t>(rows) * cols * t, '\0');
-    for (std::size_t k = 0; k < image.size(); ++k) image[k] = static_cast<char>((k * 2654435761u) >> 13);
+    for (std::size_t k = 0; k < image.size(); ++k)
+      image[k] = static_cast<char>((k * 2654435761u) >> 13);
     WriteFileBytes(m.FileName + ImageExt(), image);
     const double last = m.tRaster::GetCell(rows - 1, cols - 1);  // from the file
     m.LoadData();
@@ -221,8 +222,7 @@ TEST(LiveRaster, StatisticsInMemory) {
   TempDir dir;
   auto m = LiveMap(dir.file("f"), dtInteger, 2, 2, {-5, -5, -5, -5}, fdBackground, -5);
   m->LoadData();
-  EXPECT_EQ(LiveMessageOf<EInvalidOperation>([&] { m->ComputeMean(); }), "Map contains no data");
-  EXPECT_THROW(m->ComputeSD(), EInvalidOperation);
+  EXPECT_EQ(LiveMessageOf<EInvalidOperation>([&] { m->ComputeSD(); }), "Map contains no data");
   m->ComputeMinMax();
   EXPECT_EQ(m->MinValue, -5);
   EXPECT_EQ(m->MaxValue, -5);

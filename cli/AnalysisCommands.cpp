@@ -1,0 +1,321 @@
+// stravex-cli matrix | sequence | bootstrap: the three analyses with every
+// setting of the window, the maps checked as the window checks them.
+#include "Analyses.h"
+#include "AnalysisSettings.h"
+#include "Commands.h"
+#include "ConsoleReporter.h"
+#include "Errors.h"
+#include "LocationSequence.h"
+#include "MapSet.h"
+#include "ReportWriter.h"
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace stravex::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class tCommand { Matrix, Sequence, Bootstrap };
+
+// The option values of one command, starting at the window's defaults.
+struct tRunOptions {
+  explicit tRunOptions(const TAnalysisSettings& d)
+      : Width(d.PathWidth), Seed(d.Seed), FrictionWeight(d.FrictionWeight), LengthWeight(d.LengthWeight),
+        Tolerance(d.ElevationTolerance), MaxDistance(d.PairDistanceThreshold), IgnoreTime(d.IgnoreTime),
+        Replicates(d.Bootstraps), EchoPoints(d.EchoSamplePoints), EchoMatrices(d.EchoMatrices) {}
+
+  std::vector<std::string> Binary, Quantitative;
+  std::string Topography, Data, Project, Friction, Corridor, Log, WorkDir;
+  std::string Algorithm = "fixed";
+  int Width;
+  int Seed;
+  std::string Minimise = "sum";
+  std::string FrictionWeight, LengthWeight, Tolerance;
+  bool OneMapPerPair = false;
+  std::string Direction = "both";
+  std::string Delaunay = "none";
+  int MaxDistance;
+  int IgnoreTime;
+  std::string IgnoreUnit = "days";
+  int Replicates;
+  bool DistanceDistribution = false;
+  int Threads = 0;
+  bool ProjectGiven = false;
+  bool EchoPoints;
+  bool EchoMatrices;
+};
+
+const std::map<std::string, TConnectivityAlgorithm> kAlgorithms = {
+    {"fixed", caFixedWidthStrip}, {"ratio", caRatioStrip}, {"least-cost", caLeastCostPath}};
+const std::map<std::string, int32_t> kCriteria = {{"sum", 0}, {"mean", 1}, {"sd", 2}};
+const std::map<std::string, int32_t> kDirections = {{"up", 1}, {"down", -1}, {"both", 0}};
+const std::map<std::string, TDelaunayUse> kDelaunay = {
+    {"none", duNone}, {"include", duInclude}, {"restrict", duRestrict}};
+const std::map<std::string, int32_t> kIgnoreUnits = {{"seconds", 0}, {"minutes", 1}, {"hours", 2},
+                                                     {"days", 3},    {"months", 4},  {"years", 5}};
+
+template <typename T> std::vector<std::string> Keys(const std::map<std::string, T>& m) {
+  std::vector<std::string> keys;
+  for (const auto& [k, v] : m) keys.push_back(k);
+  return keys;
+}
+
+// The window's edit boxes for real numbers take only these characters; a
+// text that still does not convert falls back as the analyses say.
+const CLI::Validator kDecimalText(
+    [](std::string& text) {
+      for (const char c : text)
+        if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'E' || c == 'e'))
+          return std::string("only the characters 0-9 + - . E e are allowed");
+      return std::string();
+    },
+    "DECIMAL", "");
+
+void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
+  const bool matrix = kind == tCommand::Matrix;
+  const bool bootstrap = kind == tCommand::Bootstrap;
+
+  cmd.add_option("--binary", o.Binary, "Binary and count maps (each must overlay the one before)")
+      ->expected(1, -1);
+  cmd.add_option("--quantitative", o.Quantitative, "Quantitative maps (each must overlay the one before)")
+      ->expected(1, -1);
+  cmd.add_option("--topography", o.Topography, "Topography map (DEM); scanned with strips only");
+  cmd.add_option("--data", o.Data, matrix ? "Population data file" : "Location sequence file")->required();
+  cmd.add_option("--project", o.Project,
+                 "Project name, the prefix of every report (default: Friction-FixedStrip, "
+                 "Friction-RatioStrip or Friction-LeastCost after the algorithm)");
+  cmd.add_option("--algorithm", o.Algorithm, "Path between two points")
+      ->check(CLI::IsMember(Keys(kAlgorithms)))
+      ->capture_default_str();
+  cmd.add_option("--width", o.Width,
+                 "Strip width in cells, length:width ratio, or number of least-cost paths; "
+                 "an even value is raised by one")
+      ->check(CLI::Range(kPathWidthRange.Min, kPathWidthRange.Max))
+      ->capture_default_str();
+  cmd.add_option("--friction", o.Friction, "Friction map of the least-cost search (must overlay the first map)");
+  cmd.add_option("--seed", o.Seed, "Seed of the least-cost search")
+      ->check(CLI::Range(kSeedRange.Min, kSeedRange.Max))
+      ->capture_default_str();
+  cmd.add_option("--minimise", o.Minimise, "Least-cost criterion: friction sum, mean or SD")
+      ->check(CLI::IsMember(Keys(kCriteria)))
+      ->capture_default_str();
+  cmd.add_option("--friction-weight", o.FrictionWeight, "Weight of friction in the path cost (1 when not a number)")
+      ->check(kDecimalText)
+      ->capture_default_str();
+  cmd.add_option("--length-weight", o.LengthWeight,
+                 matrix ? "Weight of path length in the path cost (0 when not a number)"
+                        : "Weight of path length in the path cost (1 when not a number)")
+      ->check(kDecimalText)
+      ->capture_default_str();
+  if (!bootstrap) cmd.add_option("--corridor", o.Corridor, "Corridor map to write (least-cost paths only)");
+  if (matrix) {
+    cmd.add_flag("--one-map-per-pair", o.OneMapPerPair, "One corridor map per pair, NAME_iii_jjj");
+    cmd.add_option("--direction", o.Direction, "Least-cost paths with a topography map: uphill, downhill or both")
+        ->check(CLI::IsMember(Keys(kDirections)))
+        ->capture_default_str();
+    cmd.add_option("--tolerance", o.Tolerance, "Elevation tolerance of the direction test (0 when not a number)")
+        ->check(kDecimalText)
+        ->capture_default_str();
+    cmd.add_option("--delaunay", o.Delaunay, "Delaunay column (include) or Delaunay pairs only (restrict)")
+        ->check(CLI::IsMember(Keys(kDelaunay)))
+        ->capture_default_str();
+    cmd.add_option("--max-distance", o.MaxDistance, "Pairs farther apart than this (map units) are skipped")
+        ->check(CLI::Range(kPairDistanceThresholdRange.Min, kPairDistanceThresholdRange.Max))
+        ->capture_default_str();
+    cmd.add_flag("--echo-points", o.EchoPoints, "Copy the sample coordinates to the log");
+    cmd.add_flag("!--no-echo-matrices", o.EchoMatrices, "Do not copy the distance matrices to the log");
+  } else {
+    cmd.add_option("--ignore-time", o.IgnoreTime, "Segments shorter than this are ignored")
+        ->check(CLI::Range(kIgnoreTimeRange.Min, kIgnoreTimeRange.Max))
+        ->capture_default_str();
+    cmd.add_option("--ignore-unit", o.IgnoreUnit, "Unit of --ignore-time (a month is 30 days, a year 365)")
+        ->check(CLI::IsMember(Keys(kIgnoreUnits)))
+        ->capture_default_str();
+  }
+  if (bootstrap) {
+    cmd.add_option("--replicates", o.Replicates, "Random walks per individual")
+        ->check(CLI::Range(kBootstrapsRange.Min, kBootstrapsRange.Max))
+        ->capture_default_str();
+    cmd.add_flag("--distance-distribution", o.DistanceDistribution,
+                 "Also write the segment lengths of every individual (PROJECT-Distances.txt)");
+  } else {
+    cmd.add_option("--threads", o.Threads,
+                   "Worker threads (0: one per core); the report does not depend on it")
+        ->check(CLI::Range(0, 1024))
+        ->capture_default_str();
+  }
+  cmd.add_option("--log", o.Log, "Write the log of the run to this file (CR LF lines)");
+  cmd.add_option("--workdir", o.WorkDir, "Folder that receives the reports and corridor maps (default: current)");
+}
+
+TAnalysisSettings BuildSettings(const tRunOptions& o, tCommand kind) {
+  TAnalysisSettings s;
+  s.DataStructure = kind == tCommand::Matrix ? dsPopulationMatrix : dsLocationSequence;
+  s.Connectivity = kAlgorithms.at(o.Algorithm);
+  s.PathWidth = MakeOdd(o.Width);
+  s.Seed = o.Seed;
+  s.Minimise = kCriteria.at(o.Minimise);
+  s.FrictionWeight = o.FrictionWeight;
+  s.LengthWeight = o.LengthWeight;
+  s.FrictionMapFile = o.Friction;
+  s.CorridorMapName = o.Corridor;
+  s.OneMapPerPair = o.OneMapPerPair;
+  s.Direction = kDirections.at(o.Direction);
+  s.ElevationTolerance = o.Tolerance;
+  s.DelaunayUse = kDelaunay.at(o.Delaunay);
+  s.PairDistanceThreshold = o.MaxDistance;
+  s.IgnoreTime = o.IgnoreTime;
+  s.IgnoreUnit = kIgnoreUnits.at(o.IgnoreUnit);
+  s.Bootstraps = o.Replicates;
+  s.DistanceDistribution = o.DistanceDistribution;
+  s.DataFile = o.Data;
+  s.EchoSamplePoints = o.EchoPoints;
+  s.EchoMatrices = o.EchoMatrices;
+  s.ProjectName = o.Project.empty() ? DefaultProjectName(s.Connectivity) : o.Project;
+  s.NameOnCommandLine = !o.Project.empty();
+  s.Validate();
+  return s;
+}
+
+// An error of the command line itself (a missing map, a missing friction map).
+class EUsage : public EStravexError {
+public:
+  using EStravexError::EStravexError;
+};
+
+std::string Absolute(const std::string& name) {
+  if (name.empty()) return name;
+  std::error_code ec;
+  const fs::path p = fs::absolute(name, ec);
+  return ec ? name : p.string();
+}
+
+std::vector<std::string> Absolute(std::vector<std::string> names) {
+  for (std::string& n : names) n = Absolute(n);
+  return names;
+}
+
+std::string Report(const TAnalysisSettings& s, const char* fixedName) {
+  return (fs::current_path() / ReportFileName(s.ProjectName, fixedName)).string();
+}
+
+int Run(tRunOptions o, tCommand kind) {
+  tConsoleReporter reporter(IsTerminal(2));
+  InstallInterruptHandler();
+  try {
+    if (o.ProjectGiven && o.Project.empty()) throw EUsage("--project: the project name is empty");
+    // Inputs are named from the caller's folder; reports and corridor maps
+    // land in the working folder.
+    if (!o.WorkDir.empty()) {
+      std::error_code ec;
+      if (!fs::is_directory(o.WorkDir, ec)) throw EUsage("--workdir: " + o.WorkDir + " is not a folder");
+      o.Binary = Absolute(o.Binary);
+      o.Quantitative = Absolute(o.Quantitative);
+      o.Topography = Absolute(o.Topography);
+      o.Friction = Absolute(o.Friction);
+      o.Data = Absolute(o.Data);
+      o.Log = Absolute(o.Log);
+    }
+    TAnalysisSettings settings = BuildSettings(o, kind);
+    if (o.Binary.empty() && o.Quantitative.empty() && o.Topography.empty())
+      throw EUsage("no map to scan: give --binary, --quantitative or --topography");
+    if (settings.Connectivity == caLeastCostPath && settings.FrictionMapFile.empty())
+      throw EUsage("--algorithm least-cost needs --friction");
+
+    // The checks of the window, with its messages; on the command line a
+    // refused map ends the program before anything is computed.
+    tMapSet maps;
+    if (!o.Binary.empty()) maps.LoadBinaryMaps(o.Binary, reporter);
+    if (!o.Quantitative.empty()) maps.LoadQuantitativeMaps(o.Quantitative, reporter);
+    if (!o.Topography.empty()) maps.LoadTopographyMap(o.Topography, reporter);
+    if (!settings.FrictionMapFile.empty()) maps.CheckFrictionMap(settings.FrictionMapFile, reporter);
+    if (reporter.ErrorBoxes() > 0) return kExitError;
+    maps.BuildMapList();
+
+    tLocationSequence sequence;
+    if (kind != tCommand::Matrix) ReadLocationSequence(settings.DataFile, sequence);
+
+    std::string workDir;
+    if (!o.WorkDir.empty()) {
+      workDir = Absolute(o.WorkDir);
+      fs::current_path(workDir);
+    }
+    tRunState state;
+    tAnalysisContext ctx{settings, maps, reporter, state, workDir, kind == tCommand::Bootstrap ? 1 : o.Threads};
+    tRunOutcome outcome = tRunOutcome::Completed;
+    std::vector<std::string> reports;
+    switch (kind) {
+    case tCommand::Matrix:
+      outcome = PopulationMatrixAnalysis(ctx);
+      reports = {Report(settings, "MatrixAnalysis.txt")};
+      break;
+    case tCommand::Sequence:
+      outcome = SequenceAnalysis(ctx, sequence);
+      reports = {Report(settings, "SequenceAnalysis.txt")};
+      break;
+    case tCommand::Bootstrap:
+      outcome = SequenceBootstrap(ctx, sequence);
+      reports = {Report(settings, "Bootstraps.txt")};
+      if (settings.DistanceDistribution) reports.push_back(Report(settings, "Distances.txt"));
+      break;
+    }
+    reporter.ClearProgress();
+    if (!o.Log.empty()) reporter.SaveLog(o.Log);
+    for (const std::string& r : reports) {
+      std::error_code ec;
+      if (fs::exists(r, ec)) std::cout << "report: " << r << '\n';
+    }
+    if (!settings.CorridorMapName.empty() && settings.Connectivity == caLeastCostPath && !settings.OneMapPerPair &&
+        kind != tCommand::Bootstrap)
+      std::cout << "corridor map: " << (fs::current_path() / settings.CorridorMapName).string() << '\n';
+    if (outcome == tRunOutcome::Cancelled) {
+      reporter.Error("cancelled; the reports hold the rows written so far");
+      return kExitCancelled;
+    }
+    return kExitOk;
+  } catch (const std::exception& e) {
+    reporter.ClearProgress();
+    reporter.Error(e.what());
+    return kExitError;
+  }
+}
+
+void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* description, tCommand kind) {
+  auto options = std::make_shared<tRunOptions>(TAnalysisSettings{});
+  CLI::App* cmd = app.add_subcommand(name, description);
+  AddOptions(*cmd, *options, kind);
+  cmd->footer("Exit status: 0 done, 1 error (also a refused map or a usage error), 130 cancelled by Ctrl-C.\n");
+  cmd->callback([cmd, options, kind, &exitCode] {
+    options->ProjectGiven = cmd->count("--project") > 0;
+    exitCode = Run(*options, kind);
+  });
+}
+
+} // namespace
+
+void AddMatrixCommand(CLI::App& app, int& exitCode) {
+  AddCommand(app, exitCode, "matrix",
+             "Population matrix analysis: one report row per pair of sample points (PROJECT-MatrixAnalysis.txt)",
+             tCommand::Matrix);
+}
+
+void AddSequenceCommand(CLI::App& app, int& exitCode) {
+  AddCommand(app, exitCode, "sequence",
+             "Location sequence analysis: one report row per segment of a track (PROJECT-SequenceAnalysis.txt)",
+             tCommand::Sequence);
+}
+
+void AddBootstrapCommand(CLI::App& app, int& exitCode) {
+  AddCommand(app, exitCode, "bootstrap",
+             "Sequence bootstrap: random walks with the segment lengths of every track (PROJECT-Bootstraps.txt)",
+             tCommand::Bootstrap);
+}
+
+} // namespace stravex::cli

@@ -1,0 +1,86 @@
+#include "BatchRun.h"
+
+#include "Analyses.h"
+#include "AnalysisSettings.h"
+#include "BatchLine.h"
+#include "Errors.h"
+#include "MapSet.h"
+#include "ReportWriter.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace stravex {
+
+namespace fs = std::filesystem;
+
+void tLogRecorder::Log(const std::string& line) {
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    for (std::string& l : SplitLines(line)) fLines.push_back(std::move(l));
+  }
+  fInner.Log(line);
+}
+
+std::vector<std::string> tLogRecorder::Lines() const {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fLines;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string current;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      current += c;
+      continue;
+    }
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back(std::move(current));
+    current.clear();
+  }
+  if (!current.empty() || lines.empty()) lines.push_back(std::move(current));
+  return lines;
+}
+
+void SaveLogLines(const std::string& fileName, const std::vector<std::string>& lines) {
+  tReportFile file(fileName);
+  for (const std::string& line : lines) file.WriteLine(line);
+  file.Close();
+}
+
+tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads) {
+  const std::optional<tBatchHead> head = ParseBatchHead(args);
+  if (!head) return tBatchOutcome::NothingToDo;
+
+  // The map-list file is named from the caller's folder; taken literally from
+  // the folder it selects, a relative name with a folder part would point
+  // nowhere ("data/maps.txt" read as "data/data/maps.txt").
+  std::error_code ec;
+  const fs::path mapList = fs::absolute(head->MapListFile, ec);
+  if (ec || head->MapListFile.empty()) throw EInOutError(head->MapListFile + " not found.");
+  fs::current_path(mapList.parent_path(), ec);
+  if (ec) throw EInOutError(mapList.string() + " not found.");
+
+  tLogRecorder log(reporter);
+  TAnalysisSettings settings;
+  tRunState state;
+  state.BatchMode = true;
+  tMapSet maps;
+  {
+    const std::vector<std::string> names = tMapSet::ReadMapList(mapList.string());
+    maps.LoadBinaryMaps(names, log);
+  }
+  ApplyBatchHead(*head, settings);
+  ApplyBatchSettings(args, settings);
+
+  maps.BuildMapList();
+  tAnalysisContext ctx{settings, maps, log, state, std::string(), threads};
+  const tRunOutcome outcome = PopulationMatrixAnalysis(ctx);
+
+  SaveLogLines(head->LogFile, log.Lines());
+  return outcome == tRunOutcome::Cancelled ? tBatchOutcome::Cancelled : tBatchOutcome::Completed;
+}
+
+} // namespace stravex

@@ -1,0 +1,200 @@
+// Sequence bootstrap: every individual's movements resampled as random walks
+// whose steps take the lengths of its real segments and random directions.
+#include "Analyses.h"
+
+#include "CostPathDecl.h"
+#include "Errors.h"
+#include "PathScan.h"
+#include "PopulationFile.h"
+#include "RandomFunctions.h"
+#include "Raster.h"
+#include "ReportWriter.h"
+#include "RunSupport.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace stravex {
+
+namespace {
+
+constexpr const char* kBadSequenceFile = "Sequence file badly formatted. Process interrupted.";
+
+std::string IgnoreUnitName(int32_t unit) {
+  return unit >= 0 && unit < static_cast<int32_t>(kIgnoreUnitNames.size())
+             ? kIgnoreUnitNames[static_cast<std::size_t>(unit)]
+             : "";
+}
+
+// One pass of the walk loop over an individual.
+struct tVisit {
+  std::size_t Start = 0; // k on arrival: the walk's start location, also the progress mark
+  std::size_t Next = 0;  // first location after the individual
+  uint32_t ID = 0;
+  tVectorOfDouble StepLengths; // lengths of the retained segments, in file order
+};
+
+// The individuals as the walk loop meets them. The start is the location
+// after the individual's first one; an individual of one location therefore
+// looks at the next individual's first location, finds no segment and gets
+// no steps, and a single location at the very end is never reached.
+std::vector<tVisit> WalkVisits(const tLocations& locs, double threshold) {
+  std::vector<tVisit> visits;
+  const std::size_t n = locs.size();
+  if (n < 2) return visits;
+  std::size_t k = 1;
+  for (;;) {
+    tVisit v;
+    v.Start = k;
+    while (k <= n - 1 && locs[k - 1].ID == locs[k].ID) {
+      // A segment going back in time is never retained: the threshold is not negative.
+      if (locs[k].Time - locs[k - 1].Time >= threshold) {
+        const double dx = locs[k].X - locs[k - 1].X, dy = locs[k].Y - locs[k - 1].Y;
+        v.StepLengths.push_back(std::sqrt(dx * dx + dy * dy));
+      }
+      ++k;
+    }
+    v.ID = locs[k - 1].ID;
+    v.Next = k;
+    visits.push_back(std::move(v));
+    ++k;
+    if (k >= n) break;
+  }
+  return visits;
+}
+
+// Seed index of the least-cost scans of a walk step, (k + 10) x r, checked.
+int32_t StepSeedIndex(std::size_t k, int32_t replicate) {
+  const int64_t v = (static_cast<int64_t>(k) + 10) * replicate;
+  if (v > INT32_MAX) throw EIntOverflow("Integer overflow");
+  return static_cast<int32_t>(v);
+}
+
+} // namespace
+
+tRunOutcome SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& sequence) {
+  tRunGuard guard(ctx);
+  const TAnalysisSettings& s = ctx.Settings;
+  tReporter& log = ctx.Reporter;
+
+  LogLines(log, {"", "       *********************", "******** Sequence analysis **********",
+                 "       *********************", ""});
+  LogLines(log, LabelledNameLines("Ecological maps:\t", MapNames(ctx.Maps.BinaryMaps)));
+  log.Log("Location sequence file:\t" + s.DataFile);
+
+  const bool leastCost = s.Connectivity == caLeastCostPath;
+  std::unique_ptr<tRaster> friction;
+  switch (s.Connectivity) {
+  case caFixedWidthStrip: log.Log("Algorithm: fixed-width strip"); break;
+  case caRatioStrip: log.Log("Algorithm: ratio strip"); break;
+  case caLeastCostPath:
+    friction = std::make_unique<tRaster>(RunPath(ctx, s.FrictionMapFile));
+    log.Log("Algorithm: least cost path");
+    break;
+  default: throw ERangeError("Range check error");
+  }
+
+  const double threshold = IgnoreThreshold(s.IgnoreTime, s.IgnoreUnit);
+  if (s.IgnoreTime >= 1)
+    log.Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
+            IgnoreUnitName(s.IgnoreUnit));
+  log.Log("Bootstrapping sequences");
+
+  if (!sequence.LocationsLoaded) {
+    log.ErrorBox(kBadSequenceFile);
+    return tRunOutcome::Completed;
+  }
+  const tLocations& locs = sequence.Locations;
+  const std::vector<tVisit> visits = WalkVisits(locs, threshold);
+
+  const bool hasPathMaps = !ctx.Maps.BinaryMaps.empty() || !ctx.Maps.QuantitativeMaps.empty();
+  if (leastCost && hasPathMaps && s.Bootstraps >= 1) {
+    // Every walk starts on a real location: one off the friction map would
+    // make the first search fail, so the run stops before any file is made.
+    // Later step ends are random and may still leave the map.
+    bool outside = false;
+    for (const tVisit& v : visits) {
+      if (v.StepLengths.empty()) continue;
+      const tLocation& p = locs[v.Start];
+      if (PointOnGrid(*friction, p.X, p.Y)) continue;
+      log.Log("Location " + std::to_string(v.Start) + "\t" + FormatPoint(p.X, p.Y) +
+              kOutsidePointSuffix);
+      outside = true;
+    }
+    if (outside) throw EInOutError(kOutsidePointsError);
+  }
+
+  log.TaskLabel("Bootstrapping");
+  tReportFile report(RunReportPath(ctx, "Bootstraps.txt"));
+  std::unique_ptr<tReportFile> distances;
+  if (s.DistanceDistribution)
+    distances = std::make_unique<tReportFile>(RunReportPath(ctx, "Distances.txt"));
+
+  tPathScanOptions options;
+  options.Connectivity = s.Connectivity;
+  options.PathWidth = s.PathWidth;
+  options.Seed = s.Seed;
+  options.Minimise = s.Minimise;
+  options.FrictionWeight = s.FrictionWeightValue();
+  options.LengthWeight = s.LengthWeightValue(true);
+  tMatrixOfSingle frictionCells;
+  if (leastCost) {
+    if (hasPathMaps) friction->ReadSingleMatrix(frictionCells);
+    options.Friction = &frictionCells;
+  }
+  const tPathScanner scanner(ctx.Maps, options);
+  report.WriteLine("ID\tReplicate\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
+                   scanner.HeaderColumns());
+
+  const std::size_t n = locs.size();
+  for (const tVisit& v : visits) {
+    log.Progress(ProgressPercent(v.Start, n));
+    log.ProcessMessages();
+
+    if (distances) {
+      tReportRow line;
+      line.AddInt(v.ID);
+      for (double length : v.StepLengths) line.AddTab().AddReal(length);
+      distances->WriteRow(line);
+    }
+
+    const std::size_t steps = v.StepLengths.size();
+    if (steps == 0) continue;
+    if (steps > static_cast<std::size_t>(INT32_MAX)) throw ERangeError("Range check error");
+    const auto drawRange = static_cast<int32_t>(steps);
+    const tLocation& start = locs[v.Start];
+    for (int32_t r = 1; r <= s.Bootstraps; ++r) {
+      double x = start.X, y = start.Y;
+      for (std::size_t step = 1; step <= steps; ++step) {
+        // The length is drawn before the direction.
+        const double length = v.StepLengths[static_cast<std::size_t>(RandomInt(drawRange))];
+        const double theta = RandomUniform() * 2 * std::numbers::pi;
+        const double x2 = x + length * std::cos(theta);
+        const double y2 = y + length * std::sin(theta);
+        const int32_t seedIndex = leastCost ? StepSeedIndex(v.Next, r) : 0;
+        // Least-cost scans re-seed this thread's generator; the next draws go
+        // on from the state they leave.
+        const tPathScanResult scan = scanner.Scan(x, y, x2, y2, seedIndex);
+        tReportRow row;
+        row.AddInt(v.ID).AddTab().AddInt(r).AddTab().AddReal(x).AddTab().AddReal(y).AddTab()
+            .AddInt(static_cast<int64_t>(step) - 1).AddTab().AddReal(x2).AddTab().AddReal(y2)
+            .AddTab().AddInt(static_cast<int64_t>(step)).AddTab().AddReal(length)
+            .AddText("\t1").AddText(scan.Columns);
+        report.WriteRow(row);
+        x = x2;
+        y = y2;
+        if (CancelPending(ctx)) return tRunOutcome::Cancelled;
+      }
+    }
+  }
+
+  report.Close();
+  if (distances) distances->Close();
+  return tRunOutcome::Completed;
+}
+
+} // namespace stravex

@@ -1,0 +1,73 @@
+#pragma once
+// Small hand-made maps and population files for the analysis tests.
+#include "Raster.h"
+#include "TestSupport.h"
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace stravex::test {
+
+// Writes a map of rows x cols unit cells whose cell (row, col) holds
+// value(row, col). The point x = minX + col, y = rows - row falls on it.
+// Returns the map's file name without extension.
+inline std::string WriteMap(const TempDir& dir, const std::string& name, int32_t rows,
+                            int32_t cols, tDataType type,
+                            const std::function<float(int32_t, int32_t)>& value,
+                            tFlagDef flagDef = fdNoBackground, float flag = 0, double minX = 0) {
+  tLiveRaster r;
+  r.FileName = dir.file(name);
+  r.Rows = rows;
+  r.Columns = cols;
+  r.MinX = minX;
+  r.MaxX = minX + cols;
+  r.MinY = 0;
+  r.MaxY = rows;
+  r.CellWidth = r.CellHeight = 1;
+  r.DataType = type;
+  r.FlagDef = flagDef;
+  r.FlagValue = flag;
+  r.FillConstant(0);
+  r.LoadData();
+  for (int32_t row = 0; row < rows; ++row)
+    for (int32_t col = 0; col < cols; ++col) r.SetCell(row, col, value(row, col));
+  r.SaveData();
+  r.WriteDoc();
+  return r.FileName;
+}
+
+struct tPoint {
+  double x, y;
+};
+
+// A population file; gen(i, j) and sig(i, j) give the lower triangle.
+inline void WritePopulationFile(const std::string& file, const std::vector<tPoint>& points,
+                                const std::function<double(int, int)>& gen,
+                                const std::function<double(int, int)>& sig = {}) {
+  std::string text = "[Sample size]\n" + std::to_string(points.size()) + "\n[Coordinates]\n";
+  char buf[64];
+  for (const tPoint& p : points) {
+    std::snprintf(buf, sizeof buf, "%.9g\t%.9g\n", p.x, p.y);
+    text += buf;
+  }
+  auto matrix = [&](const std::function<double(int, int)>& f) {
+    for (int i = 0; i < static_cast<int>(points.size()); ++i) {
+      for (int j = 0; j <= i; ++j) {
+        std::snprintf(buf, sizeof buf, "%.17g ", f(i, j));
+        text += buf;
+      }
+      text += "\n";
+    }
+  };
+  text += "[Genetic distance]\n";
+  matrix(gen);
+  if (sig) {
+    text += "[Significance]\n";
+    matrix(sig);
+  }
+  WriteFileBytes(file, text);
+}
+
+} // namespace stravex::test

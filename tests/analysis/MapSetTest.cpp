@@ -1,0 +1,134 @@
+#include "MapSet.h"
+
+#include "Errors.h"
+#include "IdrisiEnv.h"
+#include "MapFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace stravex;
+using namespace stravex::test;
+
+namespace {
+
+float Ones(int32_t, int32_t) { return 1; }
+
+// A map whose documentation declares an ASCII image.
+std::string WriteAsciiMap(const TempDir& dir, const std::string& name) {
+  const std::string file = WriteMap(dir, name, 3, 4, dtByte, Ones);
+  tRaster r(file);
+  r.FileType = ftAscii;
+  r.WriteDoc();
+  return file;
+}
+
+} // namespace
+
+TEST(MapSet, LoadingRefusesMapsThatDoNotFitAndKeepsTheRest) {
+  TempDir dir;
+  RecordingReporter rep;
+  const std::string a = WriteMap(dir, "a", 3, 4, dtByte, Ones);
+  const std::string shifted = WriteMap(dir, "shifted", 3, 4, dtByte, Ones, fdNoBackground, 0, 1);
+  const std::string c = WriteMap(dir, "c", 3, 4, dtInteger, Ones);
+  const std::string ascii = WriteAsciiMap(dir, "text");
+
+  tMapSet maps;
+  // The third map is compared with the last accepted one (the first), so it loads.
+  maps.LoadBinaryMaps({a, shifted, ascii, c}, rep);
+  ASSERT_EQ(maps.BinaryMaps.size(), 2u);
+  EXPECT_EQ(maps.BinaryMaps[0]->MapName(), "a");
+  EXPECT_EQ(maps.BinaryMaps[1]->MapName(), "c");
+  EXPECT_TRUE(maps.BinaryMaps[1]->Loaded());
+  EXPECT_EQ(rep.errors,
+            (std::vector<std::string>{"shifted cannot be overlaid on the previous maps.",
+                                      "text is not in binary format."}));
+  EXPECT_EQ(rep.labels.front(), "Verifying maps");
+  EXPECT_EQ(rep.labels.back(), "Ready");
+  EXPECT_EQ(rep.progress, (std::vector<int>{0, 25, 100, 0}));
+
+  // Quantitative maps are not compared with the binary ones; the topography
+  // map is compared with nothing; both refuse an ASCII image.
+  rep.errors.clear();
+  maps.LoadQuantitativeMaps({shifted, ascii}, rep);
+  EXPECT_EQ(maps.QuantitativeMaps.size(), 1u);
+  EXPECT_FALSE(maps.LoadTopographyMap(ascii, rep));
+  EXPECT_FALSE(maps.TopographyMap);
+  EXPECT_TRUE(maps.LoadTopographyMap(shifted, rep));
+  EXPECT_EQ(rep.errors, (std::vector<std::string>{"text is not in binary format.",
+                                                  "text is not in binary format."}));
+  EXPECT_EQ(maps.MapCount(), 4);
+  maps.BuildMapList();
+  ASSERT_EQ(maps.AllMaps.size(), 4u);
+  EXPECT_EQ(maps.AllMaps[2], maps.QuantitativeMaps[0].get());
+  EXPECT_EQ(maps.AllMaps[3], maps.TopographyMap.get());
+
+  // The friction map is checked against the first map of AllMaps: the first
+  // binary map, else the first quantitative map.
+  rep.errors.clear();
+  EXPECT_TRUE(maps.CheckFrictionMap(a, rep));
+  EXPECT_FALSE(maps.CheckFrictionMap(shifted, rep));
+  EXPECT_FALSE(maps.CheckFrictionMap(ascii, rep));
+  maps.LoadBinaryMaps({}, rep);
+  EXPECT_TRUE(maps.CheckFrictionMap(shifted, rep));
+  EXPECT_EQ(rep.errors,
+            (std::vector<std::string>{"shifted cannot be overlaid on the ecogeographical maps.",
+                                      "text is not in binary format."}));
+
+  // A documentation file that cannot be read ends the loading; the maps
+  // accepted before it stay, and the label is back to "Ready".
+  rep.labels.clear();
+  EXPECT_THROW(maps.LoadBinaryMaps({a, dir.file("missing"), c}, rep), EStravexError);
+  EXPECT_EQ(maps.BinaryMaps.size(), 1u);
+  EXPECT_EQ(rep.labels.back(), "Ready");
+}
+
+TEST(MapSet, RunningOutOfMemoryEmptiesTheRole) {
+  if (std::ifstream("/proc/sys/vm/overcommit_memory").get() == '1')
+    GTEST_SKIP() << "the system grants any allocation";
+  TempDir dir;
+  RecordingReporter rep;
+  const std::string small = WriteMap(dir, "small", 3, 4, dtByte, Ones);
+  // A sparse image of 4 * 10^12 cells: far more than any machine's memory.
+  const std::string huge = WriteMap(dir, "huge", 3, 4, dtByte, Ones);
+  tRaster doc(huge);
+  doc.Rows = 2000000;
+  doc.Columns = 2000000;
+  doc.WriteDoc();
+  std::filesystem::resize_file(huge + ImageExt(), 4000000000000ull);
+
+  tMapSet maps;
+  maps.LoadBinaryMaps({small}, rep);
+  try {
+    maps.LoadBinaryMaps({huge}, rep);
+    FAIL() << "no error";
+  } catch (const EOutOfMemory& e) {
+    EXPECT_STREQ(e.what(), kCannotLoadAllMaps);
+  }
+  EXPECT_TRUE(maps.BinaryMaps.empty());
+  EXPECT_THROW(maps.LoadTopographyMap(huge, rep), EOutOfMemory);
+  EXPECT_FALSE(maps.TopographyMap);
+  EXPECT_EQ(rep.labels.back(), "Ready");
+}
+
+TEST(MapSet, MapListFiles) {
+  TempDir dir;
+  RecordingReporter rep;
+  tMapSet maps;
+  maps.LoadBinaryMaps({WriteMap(dir, "forest", 2, 2, dtByte, Ones),
+                       WriteMap(dir, "roads", 2, 2, dtByte, Ones)},
+                      rep);
+  maps.SaveMapList(dir.file("list.txt"));
+  // Bare names (no folder), CR LF.
+  EXPECT_EQ(ReadFileBytes(dir.file("list.txt")), "forest\r\nroads\r\n");
+
+  // LF or CR LF ends, trailing blanks dropped, blank lines name no map.
+  WriteFileBytes(dir.file("edited.txt"),
+                 "forest  \r\n\r\n  \nroads\t\n\n" + dir.file("x") + ".rst");
+  EXPECT_EQ(tMapSet::ReadMapList(dir.file("edited.txt")),
+            (std::vector<std::string>{"forest", "roads", dir.file("x") + ".rst"}));
+  EXPECT_EQ(tMapSet::ReadMapList(dir.file("list.txt")), (std::vector<std::string>{"forest", "roads"}));
+  EXPECT_THROW(tMapSet::ReadMapList(dir.file("absent.txt")), EInOutError);
+}

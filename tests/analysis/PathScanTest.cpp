@@ -1,0 +1,97 @@
+#include "PathScan.h"
+
+#include "Errors.h"
+#include "MapFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <thread>
+
+using namespace stravex;
+using namespace stravex::test;
+
+namespace {
+
+std::vector<std::string> Fields(const std::string& columns) {
+  // Every column is preceded by a tab.
+  std::vector<std::string> f;
+  std::istringstream in(columns.substr(1));
+  for (std::string s; std::getline(in, s, '\t');) f.push_back(s);
+  return f;
+}
+
+struct tScanFixture {
+  TempDir dir;
+  RecordingReporter rep;
+  tMapSet maps;
+  tMatrixOfSingle friction;
+  tScanFixture() {
+    auto wave = [](int32_t r, int32_t c) { return float((r * 5 + c * 3) % 4); };
+    maps.LoadBinaryMaps({WriteMap(dir, "bin", 12, 16, dtByte, wave)}, rep);
+    maps.LoadQuantitativeMaps({WriteMap(dir, "q", 12, 16, dtReal, wave)}, rep);
+    maps.LoadTopographyMap(WriteMap(dir, "dem", 12, 16, dtReal, wave), rep);
+    const std::string f = WriteMap(dir, "friction", 12, 16, dtReal,
+                                   [](int32_t r, int32_t c) { return 1.0f + float((r + c) % 3); });
+    tRaster(f).ReadSingleMatrix(friction);
+  }
+};
+
+} // namespace
+
+TEST(PathScan, StripColumns) {
+  tScanFixture fx;
+  tPathScanOptions o;
+  o.PathWidth = 3;
+  const tPathScanner fixed(fx.maps, o);
+  EXPECT_EQ(Fields(fixed.HeaderColumns()).size(), 15u);
+  const tPathScanResult r = fixed.Scan(1, 6, 14, 6, 0);
+  const auto f = Fields(r.Columns);
+  ASSERT_EQ(f.size(), 15u);
+  // Strips have no length or cost: integer zeros.
+  EXPECT_EQ(f[2] + f[3] + f[8] + f[9], "0000");
+  EXPECT_TRUE(r.BinaryPaths.empty());
+  EXPECT_FALSE(r.Seeded);
+  // Three lines of 13 cells, so the area shows the width was used.
+  EXPECT_EQ(f[1], "39");
+
+  // A ratio strip reads PathWidth as length:width: 13 / 3 rounds to 4 lines.
+  o.Connectivity = caRatioStrip;
+  EXPECT_EQ(Fields(tPathScanner(fx.maps, o).Scan(1, 6, 14, 6, 0).Columns)[1], "52");
+}
+
+TEST(PathScan, LeastCostColumnsAndRepeatability) {
+  tScanFixture fx;
+  tPathScanOptions o;
+  o.Connectivity = caLeastCostPath;
+  EXPECT_THROW(tPathScanner(fx.maps, o), EInvalidOperation);  // no friction
+  o.Friction = &fx.friction;
+  o.PathWidth = 3;
+  o.Seed = 7;
+  const tPathScanner lc(fx.maps, o);
+  // No topography columns with least-cost paths.
+  EXPECT_EQ(Fields(lc.HeaderColumns()).size(), 10u);
+
+  tPathScanResult a = lc.Scan(1, 10, 14, 2, 4);
+  const auto f = Fields(a.Columns);
+  ASSERT_EQ(f.size(), 10u);
+  // Both scans draw the same numbers: same length and cost.
+  EXPECT_EQ(f[2], f[8]);
+  EXPECT_EQ(f[3], f[9]);
+  EXPECT_GT(std::stod(f[2]), 0);
+  ASSERT_EQ(a.BinaryPaths.size(), 3u);
+  double nodes = 0;
+  for (const auto& p : a.BinaryPaths) nodes += static_cast<double>(p.size());
+  EXPECT_DOUBLE_EQ(std::stod(f[2]), nodes / 3);
+  EXPECT_DOUBLE_EQ(a.BinaryLengthSum, nodes / 3);
+  EXPECT_TRUE(a.Seeded);
+
+  // The result depends only on (seed, seed index, points), also on another
+  // thread, and its generator state travels with it.
+  tPathScanResult b;
+  std::thread([&] { b = lc.Scan(1, 10, 14, 2, 4); }).join();
+  EXPECT_EQ(a.Columns, b.Columns);
+  EXPECT_EQ(a.BinaryPaths, b.BinaryPaths);
+  EXPECT_EQ(a.RandomAfter.NextRaw(), b.RandomAfter.NextRaw());
+}

@@ -1,0 +1,781 @@
+// stravex-cli matrix, sequence and bootstrap, run as separate processes on the
+// example landscape. Whole reports are compared with examples/expected/, and
+// every row of those files is recomputed here from the map and data files
+// (GeoDist, segment lengths and times, strip Count/Area/Sum/Mean/SD and the
+// topography columns), so the expected files are checked, not just repeated.
+//
+// STRAVEX_UPDATE_EXPECTED=1 in the environment rewrites examples/expected/
+// from the runs instead of comparing; the recomputation still checks them.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace stravex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kLandscape = fs::path(STRAVEX_EXAMPLES_DIR) / "landscape";
+const fs::path kExpected = fs::path(STRAVEX_EXAMPLES_DIR) / "expected";
+
+// ---------------------------------------------------------------------------
+// Independent recomputation from the files.
+
+// A map read straight from its documentation text and image bytes.
+struct tGrid {
+  int32_t rows = 0, cols = 0;
+  double minX = 0, maxX = 0, minY = 0, maxY = 0;
+  bool background = false;
+  double flag = 0;
+  std::vector<double> cells;
+  bool Inside(int32_t r, int32_t c) const { return r >= 0 && r < rows && c >= 0 && c < cols; }
+  double At(int32_t r, int32_t c) const { return cells.at(static_cast<size_t>(r) * cols + c); }
+  bool Missing(double v) const { return background && v == flag; }
+  int32_t Col(double x) const { return static_cast<int32_t>(std::nearbyint((x - minX) / ((maxX - minX) / cols))); }
+  int32_t Row(double y) const { return static_cast<int32_t>(std::nearbyint((maxY - y) / ((maxY - minY) / rows))); }
+};
+
+tGrid LoadGrid(const std::string& name) {
+  std::map<std::string, std::string> doc;
+  std::istringstream in(ReadFileBytes((kLandscape / (name + ".rdc")).string()));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() < 14) continue;
+    std::string key = line.substr(0, 12);
+    key.erase(key.find_last_not_of(' ') + 1);
+    doc.emplace(key, line.substr(14));
+  }
+  tGrid g;
+  g.rows = std::stoi(doc.at("rows"));
+  g.cols = std::stoi(doc.at("columns"));
+  g.minX = std::stod(doc.at("min. X"));
+  g.maxX = std::stod(doc.at("max. X"));
+  g.minY = std::stod(doc.at("min. Y"));
+  g.maxY = std::stod(doc.at("max. Y"));
+  g.background = doc.at("flag def'n") == "background";
+  if (g.background) g.flag = std::stod(doc.at("flag value"));
+  const std::string type = doc.at("data type");
+  const std::string bytes = ReadFileBytes((kLandscape / (name + ".rst")).string());
+  const size_t size = type == "byte" ? 1 : type == "integer" ? 2 : 4;
+  EXPECT_EQ(bytes.size(), size * g.rows * g.cols) << name;
+  for (size_t i = 0; i + size <= bytes.size(); i += size) {
+    const auto* p = reinterpret_cast<const unsigned char*>(&bytes[i]);
+    if (size == 1) {
+      g.cells.push_back(p[0]);
+    } else if (size == 2) {
+      g.cells.push_back(static_cast<int16_t>(p[0] | (p[1] << 8)));
+    } else {
+      const uint32_t u = p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24);
+      float f;
+      std::memcpy(&f, &u, 4);
+      g.cells.push_back(f);
+    }
+  }
+  return g;
+}
+
+struct tCell {
+  int32_t r, c;
+};
+
+struct tStrip {
+  std::vector<tCell> cells;
+  int32_t r1, c1, r2, c2;
+  int64_t L;
+  float sc, sr;
+};
+
+// The strip's cells: `width` parallel cell lines (a negative width is a
+// length:width ratio), start cells left out, repeated and outside cells skipped.
+tStrip StripCells(const tGrid& g, int width, double x1, double y1, double x2, double y2) {
+  tStrip s;
+  s.c1 = g.Col(x1), s.r1 = g.Row(y1), s.c2 = g.Col(x2), s.r2 = g.Row(y2);
+  const double dc = s.c2 - s.c1, dr = s.r2 - s.r1;
+  s.L = static_cast<int64_t>(std::sqrt(dc * dc + dr * dr));
+  if (s.L == 0) s.L = 1;
+  int lines = width;
+  if (width < 0) lines = std::max(1, static_cast<int>(std::nearbyint(static_cast<double>(s.L) / -width)));
+  s.sc = static_cast<float>(dc / static_cast<double>(s.L));
+  s.sr = static_cast<float>(dr / static_cast<double>(s.L));
+  for (int j = 0; j < lines; ++j) {
+    const double o = j - lines / 2;
+    const auto sCol = static_cast<int32_t>(std::nearbyint(s.c1 - o * s.sr));
+    const auto sRow = static_cast<int32_t>(std::nearbyint(s.r1 + o * s.sc));
+    tCell prev{sRow, sCol};
+    for (int64_t t = 1; t <= s.L; ++t) {
+      const tCell cell{static_cast<int32_t>(std::nearbyint(sRow + static_cast<double>(t) * s.sr)),
+                       static_cast<int32_t>(std::nearbyint(sCol + static_cast<double>(t) * s.sc))};
+      if ((cell.r == prev.r && cell.c == prev.c) || !g.Inside(cell.r, cell.c)) continue;
+      s.cells.push_back(cell);
+      prev = cell;
+    }
+  }
+  return s;
+}
+
+struct tBinaryStats {
+  int64_t count = 0, area = 0;
+};
+tBinaryStats BinaryStats(const tGrid& g, const std::vector<tCell>& cells) {
+  tBinaryStats s;
+  for (const tCell& cell : cells) {
+    const double v = std::nearbyint(g.At(cell.r, cell.c));
+    if (g.Missing(v)) continue;
+    ++s.area;
+    if (v > 0) s.count += static_cast<int64_t>(v);
+  }
+  return s;
+}
+
+struct tQuantStats {
+  double sum = -1, mean = -1, sd = -1;
+  int64_t area = 0;
+};
+tQuantStats QuantStats(const tGrid& g, const std::vector<tCell>& cells) {
+  tQuantStats s;
+  long double sum = 0, squares = 0;
+  for (const tCell& cell : cells) {
+    const double v = static_cast<float>(g.At(cell.r, cell.c));
+    if (g.Missing(v)) continue;
+    ++s.area;
+    sum += v;
+    squares += static_cast<long double>(v) * v;
+  }
+  if (s.area == 0) return s;
+  s.sum = static_cast<double>(sum);
+  s.mean = static_cast<double>(sum / s.area);
+  s.sd = std::sqrt(std::max(0.0, static_cast<double>(squares / s.area) - s.mean * s.mean));
+  return s;
+}
+
+// A report: header names and rows of fields; every line must end in CR LF.
+struct tReport {
+  std::vector<std::string> header;
+  std::vector<std::vector<std::string>> rows;
+  size_t Col(const std::string& name) const {
+    for (size_t k = 0; k < header.size(); ++k)
+      if (header[k] == name) return k;
+    ADD_FAILURE() << "no column " << name;
+    return 0;
+  }
+};
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1) parts.push_back(s.substr(start, at - start));
+  parts.push_back(s.substr(start));
+  return parts;
+}
+
+// Lines of a text whose every line ends in CR LF (no bare CR or LF).
+std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; start < text.size(); start = end + 2) {
+    end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "last line not ended by CR LF: " << text.substr(start);
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << "bare CR or LF";
+  }
+  return lines;
+}
+
+tReport ParseReport(const std::string& path) {
+  tReport r;
+  const auto lines = CrLfLines(ReadFileBytes(path));
+  if (lines.empty()) return r;
+  r.header = Split(lines[0], '\t');
+  for (size_t k = 1; k < lines.size(); ++k) {
+    r.rows.push_back(Split(lines[k], '\t'));
+    EXPECT_EQ(r.rows.back().size(), r.header.size()) << path << " line " << k;
+  }
+  return r;
+}
+
+// A real of the reports: 23 characters, sign blank or "-", 14 decimals, E, 4-digit exponent.
+double Real(const std::string& field) {
+  EXPECT_EQ(field.size(), 23u) << field;
+  EXPECT_TRUE(field[0] == ' ' || field[0] == '-') << field;
+  EXPECT_EQ(field[17], 'E') << field;
+  return std::strtod(field.c_str(), nullptr);
+}
+
+int64_t Int(const std::string& field) {
+  size_t used = 0;
+  const long long v = std::stoll(field, &used);
+  EXPECT_EQ(used, field.size()) << field;
+  return v;
+}
+
+void ExpectClose(double actual, double expected, const std::string& what, double rel = 1e-12) {
+  EXPECT_NEAR(actual, expected, rel * std::max(1.0, std::fabs(expected))) << what;
+}
+
+std::vector<std::vector<double>> NumberLines(const std::vector<std::string>& lines, size_t from, size_t count) {
+  std::vector<std::vector<double>> out;
+  for (size_t k = from; k < from + count; ++k) {
+    std::istringstream in(lines.at(k));
+    std::vector<double> v;
+    for (double d; in >> d;) v.push_back(d);
+    out.push_back(v);
+  }
+  return out;
+}
+
+// The maps scanned in a run and the path it asked for.
+struct tScanSpec {
+  std::vector<std::string> binary, quantitative;
+  std::string topography;
+  int width = 1; // negative: ratio
+  bool leastCost = false;
+};
+
+// The map columns of one row, recomputed for the path (x1, y1) -> (x2, y2).
+// rel: relative tolerance of values that depend on the end points (looser
+// when the points are read back from the report's 15 digits).
+void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, const tScanSpec& spec, double x1,
+                     double y1, double x2, double y2, const std::string& where, double rel = 1e-12) {
+  static std::map<std::string, tGrid> grids;
+  auto grid = [](const std::string& name) -> const tGrid& {
+    auto it = grids.find(name);
+    if (it == grids.end()) it = grids.emplace(name, LoadGrid(name)).first;
+    return it->second;
+  };
+  auto field = [&](const std::string& column) { return row.at(rep.Col(column)); };
+  const std::string first = !spec.binary.empty() ? spec.binary[0] : spec.quantitative.at(0);
+
+  if (spec.leastCost) {
+    // Both computations draw the same numbers: one length and cost per path set.
+    const std::string length = field(first + "_Length"), cost = field(first + "_Cost");
+    EXPECT_GT(Real(length), 0) << where;
+    for (const auto& names : {spec.binary, spec.quantitative})
+      for (const std::string& m : names) {
+        EXPECT_EQ(field(m + "_Length"), length) << where << " " << m;
+        EXPECT_EQ(field(m + "_Cost"), cost) << where << " " << m;
+        EXPECT_GT(Int(field(m + "_Area")), 0) << where << " " << m;
+      }
+    for (const std::string& m : spec.binary) EXPECT_LE(Int(field(m + "_Count")), 2 * Int(field(m + "_Area"))) << where;
+    EXPECT_EQ(std::count(rep.header.begin(), rep.header.end(), spec.topography + "_Slope"), 0) << "no topography";
+    return;
+  }
+
+  const tStrip strip = StripCells(grid(first), spec.width, x1, y1, x2, y2);
+  for (const std::string& m : spec.binary) {
+    const tBinaryStats s = BinaryStats(grid(m), strip.cells);
+    EXPECT_EQ(Int(field(m + "_Count")), s.count) << where << " " << m;
+    EXPECT_EQ(Int(field(m + "_Area")), s.area) << where << " " << m;
+    EXPECT_EQ(field(m + "_Length"), "0");
+    EXPECT_EQ(field(m + "_Cost"), "0");
+  }
+  for (const std::string& m : spec.quantitative) {
+    const tQuantStats s = QuantStats(grid(m), strip.cells);
+    ExpectClose(Real(field(m + "_Sum")), s.sum, where + " " + m + "_Sum");
+    ExpectClose(Real(field(m + "_Mean")), s.mean, where + " " + m + "_Mean");
+    ExpectClose(Real(field(m + "_SD")), s.sd, where + " " + m + "_SD", 1e-9);
+    EXPECT_EQ(Int(field(m + "_Area")), s.area) << where << " " << m;
+  }
+  if (!spec.topography.empty()) {
+    const tGrid& dem = grid(spec.topography);
+    const tStrip own = StripCells(dem, spec.width, x1, y1, x2, y2);
+    const tQuantStats s = QuantStats(dem, own.cells);
+    const std::string& t = spec.topography;
+    EXPECT_EQ(Int(field(t + "_Area")), s.area) << where;
+    ExpectClose(Real(field(t + "_Mean")), s.area ? s.mean : -9999, where + " topography mean");
+    ExpectClose(Real(field(t + "_SD")), s.area ? s.sd : -9999, where + " topography SD", 1e-9);
+    // An elevation that is off the grid or missing gives the sentinel, not a
+    // value computed from the flag.
+    auto elevation = [&dem](int32_t r, int32_t c) {
+      const double z = dem.Inside(r, c) ? static_cast<float>(dem.At(r, c)) : NAN;
+      return dem.Missing(z) ? NAN : z;
+    };
+    const double d = std::hypot(x1 - x2, y1 - y2);
+    const double rise = elevation(own.r2, own.c2) - elevation(own.r1, own.c1);
+    const double slope = d == 0 ? 0 : std::isnan(rise) ? -9999 : rise / d;
+    ExpectClose(Real(field(t + "_Slope")), slope, where + " slope", rel);
+    const double half = static_cast<double>(own.L) / 2;
+    const double z = elevation(static_cast<int32_t>(std::nearbyint(own.r1 + half * own.sr)),
+                               static_cast<int32_t>(std::nearbyint(own.c1 + half * own.sc)));
+    ExpectClose(Real(field(t + "_Convexity")), s.area && !std::isnan(z) ? z - s.mean : -9999, where + " convexity",
+                1e-9);
+  }
+}
+
+// Every pair of the population file, in order, with its fixed columns and map columns.
+void CheckMatrixReport(const std::string& path, const tScanSpec& spec) {
+  SCOPED_TRACE(path);
+  const auto lines = CrLfLines(ReadFileBytes((kLandscape / "samples.txt").string()));
+  const size_t n = static_cast<size_t>(std::stoi(lines.at(1)));
+  const auto points = NumberLines(lines, 3, n);
+  const auto distance = NumberLines(lines, 4 + n, n);
+  const auto significance = NumberLines(lines, 5 + 2 * n, n);
+
+  const tReport rep = ParseReport(path);
+  ASSERT_EQ(rep.rows.size(), n * (n - 1) / 2);
+  size_t k = 0;
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = i + 1; j < n; ++j, ++k) {
+      const auto& row = rep.rows[k];
+      const std::string where = "pair " + std::to_string(i) + "," + std::to_string(j);
+      ASSERT_EQ(Int(row[rep.Col("PopID1")]), static_cast<int64_t>(i)) << where;
+      ASSERT_EQ(Int(row[rep.Col("PopID2")]), static_cast<int64_t>(j)) << where;
+      // Coordinates are read at single precision.
+      const double x1 = static_cast<float>(points[i][0]), y1 = static_cast<float>(points[i][1]);
+      const double x2 = static_cast<float>(points[j][0]), y2 = static_cast<float>(points[j][1]);
+      EXPECT_EQ(Real(row[rep.Col("X1")]), x1);
+      EXPECT_EQ(Real(row[rep.Col("Y2")]), y2);
+      ExpectClose(Real(row[rep.Col("GenDist")]), distance[i][j], where + " GenDist");
+      ExpectClose(Real(row[rep.Col("Gsig")]), static_cast<float>(significance[i][j]), where + " Gsig");
+      ExpectClose(Real(row[rep.Col("GeoDist")]), std::sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2)),
+                  where + " GeoDist");
+      CheckMapColumns(rep, row, spec, x1, y1, x2, y2, where);
+    }
+}
+
+struct tFix {
+  double x, y, t;
+  uint32_t id;
+};
+
+// Days since 30 December 1899, the time of day as the fraction.
+double DateTime(int y, int m, int d, int hh, int mm, int ss) {
+  // Days from the civil date (proleptic Gregorian).
+  auto days = [](int64_t yy, int64_t mo, int64_t dd) {
+    yy -= mo <= 2;
+    const int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
+    const int64_t yoe = yy - era * 400;
+    const int64_t doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  };
+  return static_cast<double>(days(y, m, d) - days(1899, 12, 30)) + (hh * 3600.0 + mm * 60.0 + ss) / 86400.0;
+}
+
+std::vector<tFix> Tracks() {
+  const auto lines = CrLfLines(ReadFileBytes((kLandscape / "tracks.txt").string()));
+  std::vector<tFix> fixes;
+  for (const auto& v : NumberLines(lines, 1, lines.size() - 1))
+    fixes.push_back({v.at(0), v.at(1),
+                     DateTime(static_cast<int>(v[5]), static_cast<int>(v[4]), static_cast<int>(v[3]),
+                              static_cast<int>(v[6]), static_cast<int>(v[7]), static_cast<int>(v[8])),
+                     static_cast<uint32_t>(v[2])});
+  return fixes;
+}
+
+// Every segment of the track file (no duration filter), in order.
+void CheckSequenceReport(const std::string& path, const tScanSpec& spec) {
+  SCOPED_TRACE(path);
+  const auto fixes = Tracks();
+  const tReport rep = ParseReport(path);
+  size_t k = 0;
+  for (size_t i = 1; i < fixes.size(); ++i) {
+    if (fixes[i].id != fixes[i - 1].id) continue;
+    ASSERT_LT(k, rep.rows.size());
+    const auto& row = rep.rows[k++];
+    const tFix &a = fixes[i - 1], &b = fixes[i];
+    const std::string where = "segment to location " + std::to_string(i);
+    EXPECT_EQ(Int(row[rep.Col("ID")]), b.id) << where;
+    EXPECT_EQ(Real(row[rep.Col("X1")]), a.x);
+    EXPECT_EQ(Real(row[rep.Col("Y2")]), b.y);
+    ExpectClose(Real(row[rep.Col("T1")]), a.t, where + " T1");
+    ExpectClose(Real(row[rep.Col("T2")]), b.t, where + " T2");
+    ExpectClose(Real(row[rep.Col("Length")]), std::hypot(b.x - a.x, b.y - a.y), where + " Length");
+    ExpectClose(Real(row[rep.Col("Time")]), b.t - a.t, where + " Time", 1e-9);
+    CheckMapColumns(rep, row, spec, a.x, a.y, b.x, b.y, where);
+  }
+  EXPECT_EQ(k, rep.rows.size());
+}
+
+// Walks: each step has a length drawn from the individual's segment lengths
+// (the distance file, itself checked against the tracks), starts where the
+// previous one ended, the first at the individual's second location.
+void CheckBootstrapReport(const std::string& path, const std::string& distancesPath, int replicates,
+                          const tScanSpec& spec) {
+  SCOPED_TRACE(path);
+  const auto fixes = Tracks();
+  std::map<uint32_t, std::vector<double>> lengths;
+  std::map<uint32_t, tFix> start;
+  for (size_t i = 1; i < fixes.size(); ++i)
+    if (fixes[i].id == fixes[i - 1].id) {
+      lengths[fixes[i].id].push_back(std::hypot(fixes[i].x - fixes[i - 1].x, fixes[i].y - fixes[i - 1].y));
+      start.emplace(fixes[i].id, fixes[i]);
+    }
+
+  const auto distanceLines = CrLfLines(ReadFileBytes(distancesPath));
+  ASSERT_EQ(distanceLines.size(), lengths.size());
+  for (const std::string& line : distanceLines) {
+    const auto fields = Split(line, '\t');
+    const auto id = static_cast<uint32_t>(Int(fields.at(0)));
+    ASSERT_EQ(fields.size(), lengths[id].size() + 1) << line;
+    for (size_t k = 1; k < fields.size(); ++k) ExpectClose(Real(fields[k]), lengths[id][k - 1], "distance");
+  }
+
+  const tReport rep = ParseReport(path);
+  size_t expectedRows = 0;
+  for (const auto& [id, l] : lengths) expectedRows += l.size() * static_cast<size_t>(replicates);
+  ASSERT_EQ(rep.rows.size(), expectedRows);
+  double x = 0, y = 0;
+  for (size_t k = 0; k < rep.rows.size(); ++k) {
+    const auto& row = rep.rows[k];
+    const std::string where = "walk line " + std::to_string(k + 1);
+    const auto id = static_cast<uint32_t>(Int(row[rep.Col("ID")]));
+    const int64_t step = Int(row[rep.Col("T1")]);
+    EXPECT_EQ(Int(row[rep.Col("T2")]), step + 1);
+    EXPECT_EQ(row[rep.Col("Time")], "1");
+    EXPECT_GE(Int(row[rep.Col("Replicate")]), 1);
+    EXPECT_LE(Int(row[rep.Col("Replicate")]), replicates);
+    const double x1 = Real(row[rep.Col("X1")]), y1 = Real(row[rep.Col("Y1")]);
+    const double x2 = Real(row[rep.Col("X2")]), y2 = Real(row[rep.Col("Y2")]);
+    if (step == 0) {
+      x = start.at(id).x;
+      y = start.at(id).y;
+    }
+    EXPECT_EQ(x1, x) << where;
+    EXPECT_EQ(y1, y) << where;
+    const double length = Real(row[rep.Col("Length")]);
+    const auto& drawn = lengths.at(id);
+    EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](double l) { return std::fabs(l - length) < 1e-9 * l; }))
+        << where << ": " << length << " is no segment length of " << id;
+    ExpectClose(std::hypot(x2 - x1, y2 - y1), length, where + " step length", 1e-9);
+    CheckMapColumns(rep, row, spec, x1, y1, x2, y2, where, 1e-9);
+    x = x2;
+    y = y2;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Running the program.
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+struct tCliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+tCliRun RunCli(const std::vector<std::string>& args, const std::string& cwd) {
+  TempDir errDir;
+  std::string cmd = "cd " + Quote(cwd) + " && " + Quote(STRAVEX_CLI_PATH);
+  for (const std::string& a : args) cmd += " " + Quote(a);
+  tCliRun r;
+  r.status = RunCommand(cmd + " 2>" + Quote(errDir.file("err")), r.out);
+  r.err = ReadFileBytes(errDir.file("err"));
+  return r;
+}
+
+std::string Map(const std::string& name) { return (kLandscape / name).string(); }
+
+// The produced file against its expected copy, or the copy rewritten.
+void ExpectAsExpected(const std::string& produced, const std::string& expectedName) {
+  const fs::path expected = kExpected / expectedName;
+  if (std::getenv("STRAVEX_UPDATE_EXPECTED")) {
+    fs::create_directories(kExpected);
+    fs::copy_file(produced, expected, fs::copy_options::overwrite_existing);
+    return;
+  }
+  ASSERT_TRUE(fs::exists(expected)) << expected;
+  EXPECT_TRUE(ReadFileBytes(produced) == ReadFileBytes(expected.string())) << produced << " differs from " << expected;
+}
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+const std::vector<std::string> kBinary = {"forest_BL", "roads_NB", "landuse_CL"};
+
+TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
+  TempDir tmp;
+  const tCliRun r = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
+                            "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
+                            Map("samples.txt"), "--width", "3", "--delaunay", "include", "--project", "strips",
+                            "--log", "run.log"},
+                           tmp.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") + "\n");
+  ExpectAsExpected(tmp.file("strips-MatrixAnalysis.txt"), "strips-MatrixAnalysis.txt");
+  const std::string expected = (kExpected / "strips-MatrixAnalysis.txt").string();
+  CheckMatrixReport(expected, {kBinary, {"cover_QT"}, "dem", 3, false});
+  const tReport rep = ParseReport(expected);
+  EXPECT_EQ(rep.header.at(9), "Delaunay");
+  for (const auto& row : rep.rows) EXPECT_TRUE(row[9] == "0" || row[9] == "1");
+
+  const auto log = CrLfLines(ReadFileBytes(tmp.file("run.log")));
+  ASSERT_GE(log.size(), 10u);
+  EXPECT_EQ(log[2], "******** Population matrix analysis **********");
+  EXPECT_NE(std::find(log.begin(), log.end(), "Algorithm: fixed-width strip"), log.end());
+
+  // An even width is raised by one, as in the window.
+  const tCliRun even = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
+                               "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
+                               Map("samples.txt"), "--width", "2", "--delaunay", "include", "--project", "even"},
+                              tmp.path().string());
+  ASSERT_EQ(even.status, 0) << even.err;
+  EXPECT_TRUE(ReadFileBytes(tmp.file("even-MatrixAnalysis.txt")) == ReadFileBytes(expected));
+}
+
+TEST(AnalysisCli, LeastCostMatrixIsTheSameWithOneOrTwoThreads) {
+  TempDir tmp;
+  const std::vector<std::string> args = {"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
+                                         Map("cover_QT"), "--topography", Map("dem"), "--data", Map("samples.txt"),
+                                         "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
+                                         "--corridor", "corridor"};
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    fs::create_directory(tmp.path() / threads);
+    // Reports and the corridor map go to the working folder, the caller's by default.
+    const tCliRun r = RunCli(With(args, {"--threads", threads}), tmp.file(threads));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // No --project: the algorithm's default name.
+    const std::string report = tmp.file(std::string(threads) + "/Friction-LeastCost-MatrixAnalysis.txt");
+    EXPECT_NE(r.out.find("corridor map: " + tmp.file(std::string(threads) + "/corridor")), std::string::npos);
+    ExpectAsExpected(report, "Friction-LeastCost-MatrixAnalysis.txt");
+  }
+  for (const char* ext : {".rst", ".rdc"})
+    EXPECT_TRUE(ReadFileBytes(tmp.file(std::string("1/corridor") + ext)) ==
+                ReadFileBytes(tmp.file(std::string("2/corridor") + ext)))
+        << ext;
+  CheckMatrixReport((kExpected / "Friction-LeastCost-MatrixAnalysis.txt").string(),
+                    {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 3, true});
+}
+
+TEST(AnalysisCli, SequenceWithStripsAndLeastCost) {
+  TempDir tmp;
+  const std::vector<std::string> maps = {"--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
+                                         Map("cover_QT"), "--data", Map("tracks.txt"), "--workdir", tmp.file("")};
+  tCliRun r = RunCli(With({"sequence", "--topography", Map("dem"), "--algorithm", "ratio", "--width", "3"}, maps),
+                     "/");
+  ASSERT_EQ(r.status, 0) << r.err;
+  ExpectAsExpected(tmp.file("Friction-RatioStrip-SequenceAnalysis.txt"), "Friction-RatioStrip-SequenceAnalysis.txt");
+  CheckSequenceReport((kExpected / "Friction-RatioStrip-SequenceAnalysis.txt").string(),
+                      {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", -3, false});
+
+  for (const char* threads : {"1", "2"}) {
+    r = RunCli(With({"sequence", "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
+                     "--project", std::string("lc") + threads, "--threads", threads},
+                    maps),
+               "/");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ExpectAsExpected(tmp.file(std::string("lc") + threads + "-SequenceAnalysis.txt"), "lc-SequenceAnalysis.txt");
+  }
+  CheckSequenceReport((kExpected / "lc-SequenceAnalysis.txt").string(),
+                      {{"forest_BL", "roads_NB"}, {"cover_QT"}, "", 3, true});
+}
+
+TEST(AnalysisCli, BootstrapWalksAndTheirDistanceFile) {
+  TempDir tmp;
+  tCliRun r = RunCli({"bootstrap", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative", Map("cover_QT"),
+                      "--topography", Map("dem"), "--data", Map("tracks.txt"), "--replicates", "3",
+                      "--distance-distribution", "--project", "walks"},
+                     tmp.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "report: " + tmp.file("walks-Bootstraps.txt") + "\nreport: " + tmp.file("walks-Distances.txt") +
+                       "\n");
+  ExpectAsExpected(tmp.file("walks-Bootstraps.txt"), "walks-Bootstraps.txt");
+  ExpectAsExpected(tmp.file("walks-Distances.txt"), "walks-Distances.txt");
+  CheckBootstrapReport((kExpected / "walks-Bootstraps.txt").string(), (kExpected / "walks-Distances.txt").string(),
+                       3, {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 1, false});
+
+  // Least-cost walks are not kept on the map: a step that leaves it stops the
+  // run with the search's error, after complete lines only.
+  r = RunCli({"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt"), "--algorithm", "least-cost",
+              "--friction", Map("friction"), "--replicates", "20", "--project", "off"},
+             tmp.path().string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("out of map"), std::string::npos) << r.err;
+  EXPECT_FALSE(CrLfLines(ReadFileBytes(tmp.file("off-Bootstraps.txt"))).empty());
+}
+
+TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
+  TempDir tmp;
+  const std::vector<std::string> matrix = {"matrix", "--binary", Map("forest_BL"), "--data", Map("samples.txt")};
+  const std::vector<std::string> sequence = {"sequence", "--binary", Map("forest_BL"), "--data", Map("tracks.txt")};
+  const std::vector<std::string> bootstrap = {"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt")};
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {With(matrix, {"--width", "0"}), "--width"},
+      {With(matrix, {"--width", "100000"}), "--width"},
+      {With(matrix, {"--seed", "-1"}), "--seed"},
+      {With(matrix, {"--seed", "10000000"}), "--seed"},
+      {With(matrix, {"--max-distance", "-1"}), "--max-distance"},
+      {With(matrix, {"--threads", "-1"}), "--threads"},
+      {With(matrix, {"--algorithm", "straight"}), "--algorithm"},
+      {With(matrix, {"--minimise", "max"}), "--minimise"},
+      {With(matrix, {"--direction", "sideways"}), "--direction"},
+      {With(matrix, {"--delaunay", "only"}), "--delaunay"},
+      {With(matrix, {"--friction-weight", "1,5"}), "--friction-weight"},
+      {With(matrix, {"--tolerance", "one"}), "--tolerance"},
+      {With(matrix, {"--width", "three"}), "--width"},
+      {With(sequence, {"--ignore-time", "100000"}), "--ignore-time"},
+      {With(sequence, {"--ignore-unit", "weeks"}), "--ignore-unit"},
+      {With(bootstrap, {"--replicates", "0"}), "--replicates"},
+      {With(bootstrap, {"--replicates", "10001"}), "--replicates"},
+      // Options that do not apply to a command are not offered.
+      {With(sequence, {"--delaunay", "include"}), "--delaunay"},
+      {With(matrix, {"--replicates", "5"}), "--replicates"},
+      {With(bootstrap, {"--threads", "2"}), "--threads"},
+      {With(bootstrap, {"--corridor", "c"}), "--corridor"},
+      {{"matrix", "--binary", Map("forest_BL")}, "--data"},
+  };
+  for (const auto& [args, option] : refused) {
+    const tCliRun r = RunCli(args, tmp.path().string());
+    EXPECT_EQ(r.status, 1) << option;
+    EXPECT_NE(r.err.find(option), std::string::npos) << r.err;
+  }
+
+  // Errors found before the run, with a message of their own.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> errors = {
+      {{"matrix", "--data", Map("samples.txt")}, "no map to scan"},
+      {With(matrix, {"--algorithm", "least-cost"}), "needs --friction"},
+      {With(matrix, {"--project", ""}), "project name is empty"},
+      {With(matrix, {"--workdir", tmp.file("none")}), "is not a folder"},
+      {{"matrix", "--binary", Map("forest_BL"), "--data", tmp.file("nodata.txt")}, "nodata.txt"},
+      {{"sequence", "--binary", Map("forest_BL"), "--data", Map("samples.txt")}, "Invalid numeric input"},
+      {{"matrix", "--binary", tmp.file("nomap"), "--data", Map("samples.txt")}, "nomap"},
+  };
+  for (const auto& [args, message] : errors) {
+    const tCliRun r = RunCli(args, tmp.path().string());
+    EXPECT_EQ(r.status, 1) << message;
+    EXPECT_EQ(r.err.rfind("stravex-cli: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+  for (const auto& e : fs::directory_iterator(tmp.path())) ADD_FAILURE() << "left behind: " << e.path();
+}
+
+TEST(AnalysisCli, RefusedMapsEndTheProgramWithTheWindowsMessages) {
+  TempDir tmp;
+  // An ASCII-type copy, and a copy of another grid (one row less).
+  std::string doc = ReadFileBytes(Map("roads_NB.rdc"));
+  std::string ascii = doc;
+  ascii.replace(ascii.find("binary"), 6, "ascii");
+  WriteFileBytes(tmp.file("text.rdc"), ascii);
+  WriteFileBytes(tmp.file("text.rst"), ReadFileBytes(Map("roads_NB.rst")));
+  std::string small = doc;
+  small.replace(small.find("150"), 3, "149");
+  small.replace(small.find("4000000"), 7, "4000010");
+  WriteFileBytes(tmp.file("small.rdc"), small);
+  WriteFileBytes(tmp.file("small.rst"), ReadFileBytes(Map("roads_NB.rst")).substr(0, 200 * 149 * 2));
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--binary", Map("forest_BL"), tmp.file("text")}, "text is not in binary format."},
+      {{"--binary", Map("forest_BL"), tmp.file("small")}, "small cannot be overlaid on the previous maps."},
+      {{"--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), tmp.file("small")},
+       "small cannot be overlaid on the previous maps."},
+      {{"--binary", Map("forest_BL"), "--topography", tmp.file("text")}, "text is not in binary format."},
+      {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("text")},
+       "text is not in binary format."},
+      {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("small")},
+       "small cannot be overlaid on the ecogeographical maps."},
+  };
+  for (const auto& [maps, message] : cases) {
+    const tCliRun r = RunCli(With(With({"matrix", "--data", Map("samples.txt")}, maps), {"--project", "refused"}),
+                             tmp.path().string());
+    EXPECT_EQ(r.status, 1) << message;
+    EXPECT_NE(r.err.find("stravex-cli: " + message + "\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(tmp.file("refused-MatrixAnalysis.txt"))) << message << ": the run started";
+  }
+  // A quantitative map is not compared with the binary maps.
+  const tCliRun r = RunCli({"matrix", "--data", Map("samples.txt"), "--binary", Map("forest_BL"), "--quantitative",
+                            tmp.file("small"), "--project", "mixed"},
+                           tmp.path().string());
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// Starts the program in the background with stderr to a file; returns its pid.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
+  std::vector<std::string> all = {STRAVEX_CLI_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+TEST(AnalysisCli, CtrlCStopsAtACheckPointAndLeavesCompleteLines) {
+  TempDir tmp;
+  const std::string report = tmp.file("long-MatrixAnalysis.txt");
+  // 99 least-cost paths per pair: many seconds per pair, far from the end.
+  const pid_t pid = Spawn({"matrix", "--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), "--data",
+                           Map("samples.txt"), "--algorithm", "least-cost", "--friction", Map("friction"), "--width",
+                           "99", "--threads", "2", "--project", "long", "--workdir", tmp.path().string()},
+                          tmp.file("err"));
+  ASSERT_GT(pid, 0);
+  // Waits for the header line, then some of the search (a deadline, not a measurement).
+  for (int k = 0; k < 600 && !(fs::exists(report) && fs::file_size(report) > 0); ++k) usleep(100000);
+  ASSERT_GT(fs::file_size(report), 0u);
+  usleep(500000);
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_NE(ReadFileBytes(tmp.file("err")).find("cancelled"), std::string::npos);
+  const std::string text = ReadFileBytes(report);
+  const auto lines = CrLfLines(text);
+  EXPECT_GE(lines.size(), 1u);
+  EXPECT_LT(lines.size(), 29u) << "the run was not stopped";
+  for (size_t k = 1; k < lines.size(); ++k) EXPECT_EQ(Split(lines[k], '\t').size(), 9u + 4 + 6) << k;
+}
+
+TEST(AnalysisCli, HelpOnEveryCommand) {
+  const std::map<std::string, std::pair<std::set<std::string>, std::set<std::string>>> offered = {
+      {"matrix", {{"--delaunay", "--max-distance", "--one-map-per-pair", "--direction", "--threads", "--corridor"},
+                  {"--replicates", "--ignore-time"}}},
+      {"sequence", {{"--ignore-time", "--ignore-unit", "--threads", "--corridor"}, {"--delaunay", "--replicates"}}},
+      {"bootstrap", {{"--replicates", "--distance-distribution", "--ignore-unit"}, {"--threads", "--corridor"}}},
+  };
+  for (const auto& [command, options] : offered) {
+    const tCliRun r = RunCli({command, "--help"}, "/");
+    EXPECT_EQ(r.status, 0) << command;
+    for (const char* o : {"--binary", "--quantitative", "--topography", "--data", "--project", "--algorithm",
+                                 "--width", "--friction", "--seed", "--minimise", "--friction-weight",
+                                 "--length-weight", "--log", "--workdir"})
+      EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
+    for (const std::string& o : options.first) EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
+    for (const std::string& o : options.second) EXPECT_EQ(r.out.find(o), std::string::npos) << command << " " << o;
+  }
+  const tCliRun top = RunCli({"--help"}, "/");
+  EXPECT_EQ(top.status, 0);
+  for (const char* command : {"info", "matrix", "sequence", "bootstrap", "x"})
+    EXPECT_NE(top.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+  EXPECT_EQ(RunCli({}, "/").status, 1);
+  EXPECT_EQ(RunCli({"nosuchcommand"}, "/").status, 1);
+}
+
+} // namespace
+
+// For the batch tests: a fixed-width strip report over binary maps only.
+void CheckBinaryStripMatrixReport(const std::string& path, const std::vector<std::string>& binary, int width) {
+  CheckMatrixReport(path, {binary, {}, "", width, false});
+}
+
+} // namespace stravex::test
