@@ -253,22 +253,12 @@ inline bool IsFiniteFloat(float f) {
   return (bits & 0x7F800000u) != 0x7F800000u;
 }
 
-// Friction sums of a candidate. While every friction is finite the sums stay
-// below about 2^32 * FLT_MAX^2, far under the saturation value, so every
-// saturation test would pass and plain sums are exact; a non-finite friction
-// sends the candidate through the step-by-step walk of SaturatedValue.
-struct tFrictionSums {
-  long double s = 0;
-  long double q = 0;
-  bool finite = true;
-};
-
-// The criterion value from sums that cannot have saturated.
-long double PlainValue(tMinimiseCriterion criterion, const tFrictionSums& sums, uint32_t n) {
-  if (criterion == mcFrictionSum) return sums.s;
-  if (criterion == mcFrictionMean) return sums.s / n;
+// The criterion value from the sum s and sum of squares q of n frictions.
+long double ValueOfSums(tMinimiseCriterion criterion, long double s, long double q, uint32_t n) {
+  if (criterion == mcFrictionSum) return s;
+  if (criterion == mcFrictionMean) return s / n;
   long double mean = 0, variance = 0;
-  MeanAndVariance(n, mean, variance, sums.s, sums.q);
+  MeanAndVariance(n, mean, variance, s, q);
   return SDFromVariance(variance);
 }
 
@@ -277,24 +267,24 @@ long double PlainValue(tMinimiseCriterion criterion, const tFrictionSums& sums, 
 long double SaturatedValue(const tMatrixOfSingle& friction, tMinimiseCriterion criterion,
                            t2DiPoint first, const t2DiPoints& inner, t2DiPoint last) {
   constexpr long double kMax = LeastCostSaturation;
-  tFrictionSums sums;
+  long double s = 0, q = 0;
   uint32_t n = 0;
   bool saturated = false;
   ForEachNode(first, inner, last, [&](t2DiPoint p) {
     const float f = friction[p.row][p.col];
     ++n;
-    if (f < kMax - sums.s) {
-      sums.s += f;
+    if (f < kMax - s) {
+      s += f;
     } else {
-      sums.s = kMax;
+      s = kMax;
       saturated = true;
     }
     if (criterion != mcFrictionSD) return true;
     const long double f2 = static_cast<long double>(f) * f;
-    if (f2 < kMax - sums.q) {
-      sums.q += f2;
+    if (f2 < kMax - q) {
+      q += f2;
     } else {
-      sums.q = kMax;
+      q = kMax;
       saturated = true;
     }
     return !saturated;
@@ -302,14 +292,16 @@ long double SaturatedValue(const tMatrixOfSingle& friction, tMinimiseCriterion c
   // A saturated SD has no meaningful value (the squared mean overflows):
   // the candidate rates as saturated rather than as NaN or 0.
   if (criterion == mcFrictionSD && saturated) return kMax;
-  return PlainValue(criterion, sums, n);
+  return ValueOfSums(criterion, s, q, n);
 }
 
-// The criterion value of a built candidate. The plain sums run in a loop of
-// their own, where the 80-bit accumulators can stay in registers.
+// The criterion value of a built candidate. While every friction is finite
+// the sums stay below about 2^32 * FLT_MAX^2, far under the saturation value,
+// so every saturation test would pass and plain sums are exact (kept in a
+// loop of their own, where the 80-bit accumulators stay in registers); a
+// non-finite friction sends the candidate through SaturatedValue.
 long double CriterionValue(const tMatrixOfSingle& friction, tMinimiseCriterion criterion,
                            t2DiPoint first, const t2DiPoints& inner, t2DiPoint last) {
-  tFrictionSums sums;
   bool finite = true;
   long double s = 0, q = 0;
   if (criterion == mcFrictionSD) {
@@ -329,9 +321,7 @@ long double CriterionValue(const tMatrixOfSingle& friction, tMinimiseCriterion c
     });
   }
   if (!finite) return SaturatedValue(friction, criterion, first, inner, last);
-  sums.s = s;
-  sums.q = q;
-  return PlainValue(criterion, sums, static_cast<uint32_t>(inner.size() + 2));
+  return ValueOfSums(criterion, s, q, static_cast<uint32_t>(inner.size() + 2));
 }
 
 } // namespace

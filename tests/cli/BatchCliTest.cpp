@@ -98,17 +98,6 @@ TEST_F(BatchCli, ShortOrBadLinesLeaveNoLog) {
   EXPECT_FALSE(fs::exists(Land("run.log")));
 }
 
-TEST_F(BatchCli, RefusedMapIsReportedAndTheRunGoesOn) {
-  std::string doc = ReadFileBytes(Land("roads_NB.rdc"));
-  doc.replace(doc.find("binary"), 6, "ascii");
-  WriteFileBytes(Land("roads_NB.rdc"), doc);
-  const tRun r = Batch(tmp.path().string(), "x land/maps.txt run.log samples.txt none");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "stravex-cli: roads_NB is not in binary format.\n");
-  CheckBinaryStripMatrixReport(Land("Friction-FixedStrip-MatrixAnalysis.txt"), {"forest_BL"}, 1);
-  EXPECT_TRUE(fs::exists(Land("run.log")));
-}
-
 TEST_F(BatchCli, HelpListsThePositions) {
   const tRun r = Batch(tmp.path().string(), "x --help");
   EXPECT_EQ(r.status, 0);
