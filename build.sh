@@ -10,7 +10,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 PACKAGES=(cmake g++ make ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          gdal-bin python3 python3-numpy python3-scipy)
+          gdal-bin python3 python3-numpy python3-scipy time)
 
 install_missing() {
   local missing=() p

@@ -22,14 +22,6 @@ namespace stravex {
 
 namespace {
 
-constexpr const char* kBadSequenceFile = "Sequence file badly formatted. Process interrupted.";
-
-std::string IgnoreUnitName(int32_t unit) {
-  return unit >= 0 && unit < static_cast<int32_t>(kIgnoreUnitNames.size())
-             ? kIgnoreUnitNames[static_cast<std::size_t>(unit)]
-             : "";
-}
-
 // One pass of the walk loop over an individual.
 struct tVisit {
   std::size_t Start = 0; // k on arrival: the walk's start location, also the progress mark
@@ -81,10 +73,7 @@ tRunOutcome SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& se
   const TAnalysisSettings& s = ctx.Settings;
   tReporter& log = ctx.Reporter;
 
-  LogLines(log, {"", "       *********************", "******** Sequence analysis **********",
-                 "       *********************", ""});
-  LogLines(log, LabelledNameLines("Ecological maps:\t", MapNames(ctx.Maps.BinaryMaps)));
-  log.Log("Location sequence file:\t" + s.DataFile);
+  LogSequenceBanner(ctx);
 
   const bool leastCost = s.Connectivity == caLeastCostPath;
   std::unique_ptr<tRaster> friction;
@@ -98,10 +87,7 @@ tRunOutcome SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& se
   default: throw ERangeError("Range check error");
   }
 
-  const double threshold = IgnoreThreshold(s.IgnoreTime, s.IgnoreUnit);
-  if (s.IgnoreTime >= 1)
-    log.Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
-            IgnoreUnitName(s.IgnoreUnit));
+  const double threshold = LogIgnoreThreshold(ctx);
   log.Log("Bootstrapping sequences");
 
   if (!sequence.LocationsLoaded) {

@@ -1,6 +1,7 @@
 #include "RunSupport.h"
 
 #include "Errors.h"
+#include "LocationSequence.h"
 #include "Numeric.h"
 #include "ReportWriter.h"
 
@@ -64,6 +65,24 @@ bool PointOnGrid(const tRaster& map, double x, double y) {
     // Too far away for a cell index at all.
     return false;
   }
+}
+
+void LogSequenceBanner(tAnalysisContext& ctx) {
+  tReporter& log = ctx.Reporter;
+  LogLines(log, {"", "       *********************", "******** Sequence analysis **********",
+                 "       *********************", ""});
+  LogLines(log, LabelledNameLines("Ecological maps:\t", MapNames(ctx.Maps.BinaryMaps)));
+  log.Log("Location sequence file:\t" + ctx.Settings.DataFile);
+}
+
+double LogIgnoreThreshold(tAnalysisContext& ctx) {
+  const TAnalysisSettings& s = ctx.Settings;
+  if (s.IgnoreTime >= 1) {
+    const bool known = s.IgnoreUnit >= 0 && s.IgnoreUnit < static_cast<int32_t>(kIgnoreUnitNames.size());
+    ctx.Reporter.Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
+                     (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : ""));
+  }
+  return IgnoreThreshold(s.IgnoreTime, s.IgnoreUnit);
 }
 
 } // namespace stravex

@@ -51,6 +51,15 @@ std::string RunReportPath(const tAnalysisContext& ctx, const std::string& fixedN
 // MapName of every map of a role, in list order.
 std::vector<std::string> MapNames(const std::vector<std::unique_ptr<tLiveRaster>>& maps);
 
+// Both sequence runs open their log entry alike: banner, binary map names,
+// the location sequence file.
+void LogSequenceBanner(tAnalysisContext& ctx);
+// IgnoreThreshold of the settings, logged when IgnoreTime is at least 1.
+double LogIgnoreThreshold(tAnalysisContext& ctx);
+// The message both sequence runs show when no sequence was read.
+inline constexpr const char* kBadSequenceFile =
+    "Sequence file badly formatted. Process interrupted.";
+
 // True when (x, y) falls on a cell of the map's grid (RowOfY / ColOfX).
 bool PointOnGrid(const tRaster& map, double x, double y);
 

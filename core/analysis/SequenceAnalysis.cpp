@@ -23,18 +23,10 @@ namespace stravex {
 
 namespace {
 
-constexpr const char* kBadSequenceFile = "Sequence file badly formatted. Process interrupted.";
-
 std::string CriterionName(int32_t minimise) {
   if (minimise < 0 || minimise >= static_cast<int32_t>(MinimiseCriteria.size()))
     throw ERangeError("Range check error");
   return MinimiseCriteria[static_cast<std::size_t>(minimise)];
-}
-
-std::string IgnoreUnitName(int32_t unit) {
-  return unit >= 0 && unit < static_cast<int32_t>(kIgnoreUnitNames.size())
-             ? kIgnoreUnitNames[static_cast<std::size_t>(unit)]
-             : "";
 }
 
 double SegmentLength(const tLocation& a, const tLocation& b) {
@@ -80,10 +72,7 @@ tRunOutcome SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& seq
   const TAnalysisSettings& s = ctx.Settings;
   tReporter& log = ctx.Reporter;
 
-  LogLines(log, {"", "       *********************", "******** Sequence analysis **********",
-                 "       *********************", ""});
-  LogLines(log, LabelledNameLines("Ecological maps:\t", MapNames(ctx.Maps.BinaryMaps)));
-  log.Log("Location sequence file:\t" + s.DataFile);
+  LogSequenceBanner(ctx);
 
   const bool leastCost = s.Connectivity == caLeastCostPath;
   std::unique_ptr<tRaster> friction;
@@ -104,10 +93,7 @@ tRunOutcome SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& seq
   default: throw ERangeError("Range check error");
   }
 
-  const double threshold = IgnoreThreshold(s.IgnoreTime, s.IgnoreUnit);
-  if (s.IgnoreTime >= 1)
-    log.Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
-            IgnoreUnitName(s.IgnoreUnit));
+  const double threshold = LogIgnoreThreshold(ctx);
 
   if (!sequence.LocationsLoaded) {
     log.ErrorBox(kBadSequenceFile);
