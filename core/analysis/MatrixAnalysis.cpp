@@ -76,11 +76,9 @@ bool Linked(const tMatrixOfBoolean& links, int32_t i, int32_t j) {
 }
 
 std::string PairCorridorName(const std::string& base, int32_t i, int32_t j) {
-  const int size = std::snprintf(nullptr, 0, "%s_%.3d_%.3d", base.c_str(), i + 1, j + 1);
-  std::string name(static_cast<std::size_t>(size) + 1, '\0');
-  std::snprintf(name.data(), name.size(), "%s_%.3d_%.3d", base.c_str(), i + 1, j + 1);
-  name.resize(static_cast<std::size_t>(size));
-  return name;
+  char numbers[32];  // "_-2147483648_-2147483648" at the longest
+  std::snprintf(numbers, sizeof numbers, "_%.3d_%.3d", i + 1, j + 1);
+  return base + numbers;
 }
 
 // One computed pair; skipped pairs (Delaunay restriction, distance) carry no row.

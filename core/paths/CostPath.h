@@ -26,7 +26,7 @@ void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2Di
                        long double& cost, uint32_t& length, double row1, double col1,
                        double row2, double col2);
 
-// State that the subdivision shares with the search building one candidate.
+// What SubdividePath shares with its caller.
 struct tSubdivision {
   tRandomGenerator& random;
   double rows = 0;     // rows of the friction matrix
@@ -35,10 +35,12 @@ struct tSubdivision {
   t2DiPoints& inner;   // the nodes inserted so far, in path order
 };
 
-// Inserts, in path order, the nodes between two consecutive nodes a and b
-// (a itself and b are not emitted). Each midpoint is drawn before its left
-// half is refined, so the generator is consumed in the same order as when
-// the nodes are linked into a list.
+// Appends to s.inner, in path order, the nodes between two consecutive nodes
+// a and b (a itself and b are not emitted), starting below depth s.depth.
+// Each midpoint is drawn before its left half is refined, so the generator
+// is consumed in the same order as when the nodes are linked into a list.
+// a and b must lie in the grid (EAssertionFailed otherwise), as nodes are
+// drawn until they do.
 void SubdividePath(tSubdivision& s, double aRow, double aCol, double bRow, double bCol);
 
 } // namespace stravex

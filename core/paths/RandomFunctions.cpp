@@ -2,14 +2,6 @@
 
 namespace stravex {
 
-namespace {
-// Multipliers of the four lags, newest (x0) last.
-constexpr uint64_t kMulX3 = 2111111111u;
-constexpr uint64_t kMulX2 = 1492u;
-constexpr uint64_t kMulX1 = 1776u;
-constexpr uint64_t kMulX0 = 5115u;
-} // namespace
-
 tRandomGenerator::tRandomGenerator() {
   // The state the program has once start-up (main, then the palette unit) is done.
   Seed(10, 10);
@@ -25,7 +17,7 @@ void tRandomGenerator::Seed(int32_t a, int32_t b) {
 
 void tRandomGenerator::InitState(uint32_t s) {
   if (s == 0) s = 0xFFFFFFFFu;  // xorshift would stay at 0
-  uint32_t* const slots[5] = {&fX0, &fX1, &fX2, &fX3, &fCarry};
+  uint32_t* const slots[5] = {&fState.x0, &fState.x1, &fState.x2, &fState.x3, &fState.carry};
   for (uint32_t* slot : slots) {
     s ^= s << 13;
     s ^= s >> 17;
@@ -37,22 +29,7 @@ void tRandomGenerator::InitState(uint32_t s) {
 
 void tRandomGenerator::SetState(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3,
                                 uint32_t carry) {
-  fX0 = x0;
-  fX1 = x1;
-  fX2 = x2;
-  fX3 = x3;
-  fCarry = carry;
-}
-
-uint32_t tRandomGenerator::NextRaw() {
-  // At most about 2^31 * 2^32 + 2^32: fits in 64 bits.
-  const uint64_t t = kMulX3 * fX3 + kMulX2 * fX2 + kMulX1 * fX1 + kMulX0 * fX0 + fCarry;
-  fX3 = fX2;
-  fX2 = fX1;
-  fX1 = fX0;
-  fX0 = static_cast<uint32_t>(t);
-  fCarry = static_cast<uint32_t>(t >> 32);
-  return fX0;
+  fState = {x0, x1, x2, x3, carry};
 }
 
 int32_t tRandomGenerator::Int(int32_t n) {

@@ -177,7 +177,7 @@ tRaster::tRaster() {
   DataType = dtReal;
   FileType = ftBinary;
   RefSystem = "plane";
-  UnitDist = "1";
+  UnitDist = std::string("1");  // not = "1": GCC 12 -O3 reports a false -Wrestrict
 }
 
 tRaster::tRaster(tNoDefaults) {}
@@ -317,7 +317,7 @@ void tRaster::WriteDoc() {
   put("ref. system : ", RefSystem);
   if (RefUnits.empty()) RefUnits = "unspecified";
   put("ref. units  : ", RefUnits);
-  if (UnitDist.empty()) UnitDist = "1";
+  if (UnitDist.empty()) UnitDist = std::string("1");  // as in the constructor
   put("unit dist.  : ", UnitDist);
   put("min. X      : ", real(MinX));
   put("max. X      : ", real(MaxX));

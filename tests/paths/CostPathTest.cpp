@@ -32,11 +32,8 @@ tMatrixOfSingle RandomFriction(int32_t rows, int32_t cols, unsigned seed) {
   return m;
 }
 
-// Two generators are in the same state when they draw the same numbers.
-bool SameState(tRandomGenerator a, tRandomGenerator b) {
-  for (int i = 0; i < 8; ++i)
-    if (a.NextRaw() != b.NextRaw()) return false;
-  return true;
+bool SameState(const tRandomGenerator& a, const tRandomGenerator& b) {
+  return a.State() == b.State();
 }
 
 struct tResult {
@@ -221,6 +218,41 @@ TEST(CostPath, MatchesLinkedListVersion) {
   const tResult refWide = RefSearch(wide, a, 0, 1048000, 2, 1048060);
   SeedRandom(8, 8);
   ExpectSame(Search(wide, a, 0, 1048000, 2, 1048060), refWide);
+  // A grid three cells high with long paths: most draws fall outside and
+  // are drawn again, and every candidate outgrows the buffers' first size.
+  const tMatrixOfSingle strip = RandomFriction(3, 2600, 4);
+  a.candidates = 3;
+  SeedRandom(9, 9);
+  const tResult refStrip = RefSearch(strip, a, 1, 0, 1, 2599);
+  const tRandomGenerator afterStrip = CurrentRandom();
+  EXPECT_GE(refStrip.length, 2600u);
+  SeedRandom(9, 9);
+  ExpectSame(Search(strip, a, 1, 0, 1, 2599), refStrip);
+  EXPECT_TRUE(SameState(CurrentRandom(), afterStrip));
+  // SubdividePath on its own, below a given depth, on whole and real ends.
+  for (auto [r1, c1, r2, c2] : {std::tuple{2.0, 3.0, 30.0, 47.0}, {20.5, 1.0, 3.0, 40.25}}) {
+    SeedRandom(4, 4);
+    tRefNode last{r2, c2, nullptr}, first{r1, c1, &last};
+    tRefBuild b{CurrentRandom(), 37, 53};
+    b.depth = 2;
+    b.Subdivide(&first, &last);
+    t2DiPoints refInner;
+    for (tRefNode* n = first.next; n != &last;) {
+      refInner.push_back({Cell(n->row), Cell(n->col)});
+      delete std::exchange(n, n->next);
+    }
+    const tRandomGenerator afterSub = CurrentRandom();
+    SeedRandom(4, 4);
+    t2DiPoints inner{{-1, -1}};  // appended to
+    tSubdivision s{CurrentRandom(), 37, 53, 2, inner};
+    SubdividePath(s, r1, c1, r2, c2);
+    EXPECT_EQ(s.depth, 2);
+    ASSERT_GT(refInner.size(), 10u);
+    EXPECT_EQ(inner.front(), (t2DiPoint{-1, -1}));
+    EXPECT_EQ(t2DiPoints(inner.begin() + 1, inner.end()), refInner);
+    EXPECT_TRUE(SameState(CurrentRandom(), afterSub));
+    EXPECT_THROW(SubdividePath(s, r1, c1, 37, c2), EAssertionFailed);
+  }
   // Displacements landing exactly on half cells: the first draw is set to
   // 0.25, so the top midpoint's row is r1 + 1.5, which goes to r1 + 2.
   a.candidates = 1;
@@ -423,4 +455,69 @@ TEST(CostPath, TopographyConstraint) {
   r = Search(f, a, 6, 2, 6, 12);
   ASSERT_FALSE(r.path.empty());
   EXPECT_EQ(r.path.back(), (t2DiPoint{6, 12}));
+}
+
+namespace {
+
+// A topography map whose reads fail from a given read on, as a map on a
+// failing disk might.
+class tFailingTopography : public tLiveRaster {
+public:
+  double GetCell(int32_t row, int32_t col) const override {
+    if (++reads > failAt) throw EInOutError("read failed");
+    return tLiveRaster::GetCell(row, col);
+  }
+  mutable int64_t reads = 0;
+  int64_t failAt = std::numeric_limits<int64_t>::max();
+};
+
+} // namespace
+
+TEST(CostPath, GeneratorAfterAnError) {
+  TempDir dir;
+  const int32_t rows = 30, cols = 40;
+  const tMatrixOfSingle f = RandomFriction(rows, cols, 5);
+  tFailingTopography topo;
+  topo.FileName = dir.file("flat");
+  topo.Rows = rows;
+  topo.Columns = cols;
+  topo.FlagDef = fdBackground;
+  topo.FlagValue = -5;
+  topo.FillConstant(0);
+  topo.LoadData();
+  tArgs a;
+  a.candidates = 8;
+  a.topo = &topo;
+  a.direction = 1;  // flat ground: every candidate valid, one read per node
+
+  // One candidate at a time: the generator after each and the reads each needs.
+  tArgs one = a;
+  one.candidates = 1;
+  SeedRandom(6, 1);
+  std::vector<tRandomState> after;
+  std::vector<int64_t> reads;
+  for (int i = 0; i < a.candidates; ++i) {
+    topo.reads = 0;
+    const tResult r = Search(f, one, 2, 3, 27, 36);
+    ASSERT_EQ(r.length, r.path.size());
+    reads.push_back(topo.reads - 2);  // the direction pre-check reads both ends
+    after.push_back(CurrentRandom().State());
+  }
+  // Reads fail half-way through the third candidate's slope test: the
+  // generator stands after exactly the three candidates built, not where the
+  // search's own run-ahead got to, nor where it started.
+  topo.reads = 0;
+  topo.failAt = 2 + reads[0] + reads[1] + reads[2] / 2;
+  SeedRandom(6, 1);
+  EXPECT_THROW(Search(f, a, 2, 3, 27, 36), EInOutError);
+  EXPECT_EQ(CurrentRandom().State(), after[2]);
+
+  // The next search in the thread is whole.
+  topo.failAt = std::numeric_limits<int64_t>::max();
+  SeedRandom(6, 1);
+  const tResult ref = RefSearch(f, a, 2, 3, 27, 36);
+  EXPECT_EQ(CurrentRandom().State(), after.back());
+  SeedRandom(6, 1);
+  ExpectSame(Search(f, a, 2, 3, 27, 36), ref);
+  EXPECT_EQ(CurrentRandom().State(), after.back());
 }

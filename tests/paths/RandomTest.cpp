@@ -63,6 +63,16 @@ TEST(Random, StreamsAndSeeding) {
   g.Seed(1, 2);
   h.Seed(2, 1);
   EXPECT_NE(Draws(g, 5), Draws(h, 5));
+
+  // A copy of the state stepped on its own and put back continues the stream.
+  g.Seed(5, 6);
+  h.Seed(5, 6);
+  tRandomState copy = g.State();
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(StepRandom(copy), h.NextRaw());
+  g.SetState(copy);
+  EXPECT_EQ(Draws(g, 20), Draws(h, 20));
+  g.SetState(1, 2, 3, 4, 5);  // x0, x1, x2, x3, carry
+  EXPECT_EQ(g.State(), (tRandomState{1, 2, 3, 4, 5}));
 }
 
 TEST(Random, UniformAndIntRanges) {
