@@ -137,9 +137,9 @@ std::string DescribeMap(const std::string& name) {
   if (map.DataType != dtByte && map.DataType != dtInteger && map.DataType != dtReal)
     throw EInOutError(map.FileName + DocExt() + ": unsupported data type \"" + DataTypeWord(map.DataType) + "\".");
 
-  // The image must hold exactly one record per cell: the raster classes fill
-  // a short image with made-up values without complaint, and sizing the
-  // memory from the documentation alone would trust an arbitrary header.
+  // The image must hold exactly one record per cell, checked before any memory
+  // is sized from the documentation alone (which would trust an arbitrary
+  // header); a longer image means the documentation describes another grid.
   const std::string image = map.FileName + ImageExt();
   std::error_code ec;
   const uintmax_t actual = fs::file_size(image, ec);

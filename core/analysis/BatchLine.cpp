@@ -65,7 +65,11 @@ void ApplyBatchSettings(const std::vector<std::string>& args, TAnalysisSettings&
     const std::string& text = args[static_cast<size_t>(pos)];
     if (pos == kBatchFillerPosition) continue;
     if (pos == 9) {
-      s.FrictionMapFile = text;
+      // The friction field drops surrounding blanks whenever its text changes.
+      std::string_view name = text;
+      while (!name.empty() && static_cast<unsigned char>(name.front()) <= ' ') name.remove_prefix(1);
+      while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ') name.remove_suffix(1);
+      s.FrictionMapFile = std::string(name);
       continue;
     }
     const int64_t v = BatchInteger(text, pos);

@@ -46,8 +46,9 @@ std::optional<tBatchHead> ParseBatchHead(const std::vector<std::string>& args);
 void ApplyBatchHead(const tBatchHead& head, TAnalysisSettings& settings);
 
 // Applies each of positions 6..21 that is present, in increasing order.
-// Flags: 1 is on, any other integer off. Spin settings are clamped into their
-// range and the path width made odd. The settings are left untouched when a
+// The friction map name (9) loses surrounding blanks. Flags: 1 is on, any
+// other integer off. Spin settings are clamped into their range and the path
+// width made odd. The settings are left untouched when a
 // position fails: a text that is not an integer raises EConvertError; an
 // algorithm outside 0..2 (position 6) or a fitting function outside 0..1
 // (position 7) raises ERangeError, since no setting stands for them.

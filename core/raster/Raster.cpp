@@ -106,6 +106,13 @@ void StreamMatrix(const tRaster& r, std::vector<std::vector<T>>& m) {
   CloseIdrisi(f);
 }
 
+// Opens a read stream for a statistics pass; a short image would give figures
+// over part of the map only.
+void OpenWholeImage(const tRaster& r, tIdrisiFile& f) {
+  OpenIdrisiRead(r, f);
+  if (f.fileRecords < CellCount(r)) RaiseShortImage(f.path, f.fileRecords, CellCount(r));
+}
+
 } // namespace
 
 std::unique_ptr<tRaster> tRaster::CreateLike(const tRaster& other) {
@@ -212,6 +219,12 @@ void tRaster::SetCell(int32_t row, int32_t col, float value) {
 
   std::FILE* f = std::fopen(path.c_str(), "r+b");
   if (!f) throw EInOutError("File writing error");
+  // Writing past the end of a short image would pad it with made-up zero cells.
+  struct stat st {};
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && index >= st.st_size / recordSize) {
+    std::fclose(f);
+    RaiseShortImage(path, st.st_size / recordSize, CellCount(*this));
+  }
   bool ok = fseeko(f, static_cast<off_t>(index) * recordSize, SEEK_SET) == 0 &&
             std::fwrite(rec, static_cast<std::size_t>(recordSize), 1, f) == 1;
   ok = (std::fclose(f) == 0) && ok;
@@ -227,7 +240,7 @@ void tRaster::ReadSingleMatrix(tMatrixOfSingle& m) { StreamMatrix(*this, m); }
 
 void tRaster::ComputeMean() {
   tIdrisiFile f;
-  OpenIdrisiRead(*this, f);
+  OpenWholeImage(*this, f);
   float x = 0;
   bool found = false;
   while (!found && !f.atEnd) found = ReadIdrisi(f, x);
@@ -251,7 +264,7 @@ void tRaster::ComputeSD() {
   double q = 0;
   {
     tIdrisiFile f;
-    OpenIdrisiRead(*this, f);
+    OpenWholeImage(*this, f);
     float x = 0;
     bool found = false;
     while (!found && !f.atEnd) found = ReadIdrisi(f, x);
@@ -273,7 +286,7 @@ void tRaster::ComputeSD() {
 
 void tRaster::ComputeMinMax() {
   tIdrisiFile f;
-  OpenIdrisiRead(*this, f);
+  OpenWholeImage(*this, f);
   float lo = 3.4E38f;
   float hi = -3.4E38f;
   float x = 0;

@@ -40,6 +40,8 @@ TEST(BatchLine, HeadNeedsFiveArgumentsAndReadsNoneInAnyCase) {
   EXPECT_EQ(s.DataFile, "pop.txt");
   EXPECT_EQ(s.Connectivity, caLeastCostPath);
   EXPECT_EQ(s.FrictionMapFile, "fric.rst");
+  // Blanks around the friction map name are dropped, as by the friction field.
+  EXPECT_EQ(Applied(Line({"2", "0", "0", " \tfric map.rst  "})).FrictionMapFile, "fric map.rst");
 
   const TAnalysisSettings named = Applied(Line({}, "Run7"));
   EXPECT_EQ(named.ProjectName, "Run7");

@@ -145,6 +145,14 @@ TEST(RasterGrid, ShortImageIsCorruptedData) {
     EXPECT_EQ(MessageOf<EInOutError>([&] { r.GetCell(1, 2); }), expected);
     EXPECT_EQ(MessageOf<EInOutError>([&] { r.ReadSingleMatrix(s); }), expected);
     EXPECT_EQ(MessageOf<EInOutError>([&] { r.ReadDoubleMatrix(d); }), expected);
+    // Statistics over part of the map, or a write padding it with zeros, would
+    // hide the damage.
+    EXPECT_EQ(MessageOf<EInOutError>([&] { r.ComputeMean(); }), expected);
+    EXPECT_EQ(MessageOf<EInOutError>([&] { r.ComputeSD(); }), expected);
+    EXPECT_EQ(MessageOf<EInOutError>([&] { r.ComputeMinMax(); }), expected);
+    EXPECT_FALSE(r.MeanValid);
+    EXPECT_EQ(MessageOf<EInOutError>([&] { r.SetCell(1, 2, 7); }), expected);
+    EXPECT_EQ(ReadFileBytes(dir.file("s") + ImageExt()), Records(dtReal, {1, 2, 3, 4, 5}) + tail);
   }
   EXPECT_TRUE(rep.errors.empty());
   // Whole, flagged cells included.
