@@ -153,7 +153,7 @@ tLandscape BuildLandscape() {
   return l;
 }
 
-struct tMapSpec {
+struct tMapRecipe {
   std::string name;
   std::string title;
   tDataType dataType;
@@ -172,11 +172,11 @@ std::string LegendLine(int code, const std::string& text) {
 
 // Writes one map through the raster classes: blank file, cells in memory,
 // image saved, documentation rewritten with the value range of the valid cells.
-void WriteMap(const fs::path& folder, const tMapSpec& spec, const tGrid& grid, int64_t divisor) {
+void WriteMap(const fs::path& folder, const tMapRecipe& recipe, const tGrid& grid, int64_t divisor) {
   tLiveRaster map;
-  map.FileName = (folder / spec.name).string();
-  map.Title = spec.title;
-  map.DataType = spec.dataType;
+  map.FileName = (folder / recipe.name).string();
+  map.Title = recipe.title;
+  map.DataType = recipe.dataType;
   map.FileType = ftBinary;
   map.Columns = kColumns;
   map.Rows = kRows;
@@ -189,13 +189,13 @@ void WriteMap(const fs::path& folder, const tMapSpec& spec, const tGrid& grid, i
   map.UnitCode = ruMeters;
   map.UnitDist = "1";
   map.PosError = "unknown";
-  map.ValueUnits = spec.valueUnits;
+  map.ValueUnits = recipe.valueUnits;
   map.ValueError = "unknown";
-  map.FlagDef = spec.flagDef;
-  map.FlagValue = spec.flagValue;
-  map.Legend = spec.legend;
-  map.LegendCats = static_cast<int32_t>(spec.legend.size());
-  map.Comments = spec.comments;
+  map.FlagDef = recipe.flagDef;
+  map.FlagValue = recipe.flagValue;
+  map.Legend = recipe.legend;
+  map.LegendCats = static_cast<int32_t>(recipe.legend.size());
+  map.Comments = recipe.comments;
   map.Lineage = {"Synthetic example landscape written by make-examples."};
 
   map.FillConstant(0);

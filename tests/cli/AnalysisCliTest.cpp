@@ -243,7 +243,7 @@ std::vector<std::vector<double>> NumberLines(const std::vector<std::string>& lin
 }
 
 // The maps scanned in a run and the path it asked for.
-struct tScanSpec {
+struct tScanSetup {
   std::vector<std::string> binary, quantitative;
   std::string topography;
   int width = 1; // negative: ratio
@@ -253,7 +253,7 @@ struct tScanSpec {
 // The map columns of one row, recomputed for the path (x1, y1) -> (x2, y2).
 // rel: relative tolerance of values that depend on the end points (looser
 // when the points are read back from the report's 15 digits).
-void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, const tScanSpec& spec, double x1,
+void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, const tScanSetup& setup, double x1,
                      double y1, double x2, double y2, const std::string& where, double rel = 1e-12) {
   static std::map<std::string, tGrid> grids;
   auto grid = [](const std::string& name) -> const tGrid& {
@@ -262,43 +262,43 @@ void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, co
     return it->second;
   };
   auto field = [&](const std::string& column) { return row.at(rep.Col(column)); };
-  const std::string first = !spec.binary.empty() ? spec.binary[0] : spec.quantitative.at(0);
+  const std::string first = !setup.binary.empty() ? setup.binary[0] : setup.quantitative.at(0);
 
-  if (spec.leastCost) {
+  if (setup.leastCost) {
     // Both computations draw the same numbers: one length and cost per path set.
     const std::string length = field(first + "_Length"), cost = field(first + "_Cost");
     EXPECT_GT(Real(length), 0) << where;
-    for (const auto& names : {spec.binary, spec.quantitative})
+    for (const auto& names : {setup.binary, setup.quantitative})
       for (const std::string& m : names) {
         EXPECT_EQ(field(m + "_Length"), length) << where << " " << m;
         EXPECT_EQ(field(m + "_Cost"), cost) << where << " " << m;
         EXPECT_GT(Int(field(m + "_Area")), 0) << where << " " << m;
       }
-    for (const std::string& m : spec.binary) EXPECT_LE(Int(field(m + "_Count")), 2 * Int(field(m + "_Area"))) << where;
-    EXPECT_EQ(std::count(rep.header.begin(), rep.header.end(), spec.topography + "_Slope"), 0) << "no topography";
+    for (const std::string& m : setup.binary) EXPECT_LE(Int(field(m + "_Count")), 2 * Int(field(m + "_Area"))) << where;
+    EXPECT_EQ(std::count(rep.header.begin(), rep.header.end(), setup.topography + "_Slope"), 0) << "no topography";
     return;
   }
 
-  const tStrip strip = StripCells(grid(first), spec.width, x1, y1, x2, y2);
-  for (const std::string& m : spec.binary) {
+  const tStrip strip = StripCells(grid(first), setup.width, x1, y1, x2, y2);
+  for (const std::string& m : setup.binary) {
     const tBinaryStats s = BinaryStats(grid(m), strip.cells);
     EXPECT_EQ(Int(field(m + "_Count")), s.count) << where << " " << m;
     EXPECT_EQ(Int(field(m + "_Area")), s.area) << where << " " << m;
     EXPECT_EQ(field(m + "_Length"), "0");
     EXPECT_EQ(field(m + "_Cost"), "0");
   }
-  for (const std::string& m : spec.quantitative) {
+  for (const std::string& m : setup.quantitative) {
     const tQuantStats s = QuantStats(grid(m), strip.cells);
     ExpectClose(Real(field(m + "_Sum")), s.sum, where + " " + m + "_Sum");
     ExpectClose(Real(field(m + "_Mean")), s.mean, where + " " + m + "_Mean");
     ExpectClose(Real(field(m + "_SD")), s.sd, where + " " + m + "_SD", 1e-9);
     EXPECT_EQ(Int(field(m + "_Area")), s.area) << where << " " << m;
   }
-  if (!spec.topography.empty()) {
-    const tGrid& dem = grid(spec.topography);
-    const tStrip own = StripCells(dem, spec.width, x1, y1, x2, y2);
+  if (!setup.topography.empty()) {
+    const tGrid& dem = grid(setup.topography);
+    const tStrip own = StripCells(dem, setup.width, x1, y1, x2, y2);
     const tQuantStats s = QuantStats(dem, own.cells);
-    const std::string& t = spec.topography;
+    const std::string& t = setup.topography;
     EXPECT_EQ(Int(field(t + "_Area")), s.area) << where;
     ExpectClose(Real(field(t + "_Mean")), s.area ? s.mean : -9999, where + " topography mean");
     ExpectClose(Real(field(t + "_SD")), s.area ? s.sd : -9999, where + " topography SD", 1e-9);
@@ -321,7 +321,7 @@ void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, co
 }
 
 // Every pair of the population file, in order, with its fixed columns and map columns.
-void CheckMatrixReport(const std::string& path, const tScanSpec& spec) {
+void CheckMatrixReport(const std::string& path, const tScanSetup& setup) {
   SCOPED_TRACE(path);
   const auto lines = CrLfLines(ReadFileBytes((kLandscape / "samples.txt").string()));
   const size_t n = static_cast<size_t>(std::stoi(lines.at(1)));
@@ -347,7 +347,7 @@ void CheckMatrixReport(const std::string& path, const tScanSpec& spec) {
       ExpectClose(Real(row[rep.Col("Gsig")]), static_cast<float>(significance[i][j]), where + " Gsig");
       ExpectClose(Real(row[rep.Col("GeoDist")]), std::sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2)),
                   where + " GeoDist");
-      CheckMapColumns(rep, row, spec, x1, y1, x2, y2, where);
+      CheckMapColumns(rep, row, setup, x1, y1, x2, y2, where);
     }
 }
 
@@ -381,7 +381,7 @@ std::vector<tFix> Tracks() {
 }
 
 // Every segment of the track file (no duration filter), in order.
-void CheckSequenceReport(const std::string& path, const tScanSpec& spec) {
+void CheckSequenceReport(const std::string& path, const tScanSetup& setup) {
   SCOPED_TRACE(path);
   const auto fixes = Tracks();
   const tReport rep = ParseReport(path);
@@ -399,7 +399,7 @@ void CheckSequenceReport(const std::string& path, const tScanSpec& spec) {
     ExpectClose(Real(row[rep.Col("T2")]), b.t, where + " T2");
     ExpectClose(Real(row[rep.Col("Length")]), std::hypot(b.x - a.x, b.y - a.y), where + " Length");
     ExpectClose(Real(row[rep.Col("Time")]), b.t - a.t, where + " Time", 1e-9);
-    CheckMapColumns(rep, row, spec, a.x, a.y, b.x, b.y, where);
+    CheckMapColumns(rep, row, setup, a.x, a.y, b.x, b.y, where);
   }
   EXPECT_EQ(k, rep.rows.size());
 }
@@ -408,7 +408,7 @@ void CheckSequenceReport(const std::string& path, const tScanSpec& spec) {
 // (the distance file, itself checked against the tracks), starts where the
 // previous one ended, the first at the individual's second location.
 void CheckBootstrapReport(const std::string& path, const std::string& distancesPath, int replicates,
-                          const tScanSpec& spec) {
+                          const tScanSetup& setup) {
   SCOPED_TRACE(path);
   const auto fixes = Tracks();
   std::map<uint32_t, std::vector<double>> lengths;
@@ -455,7 +455,7 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
     EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](double l) { return std::fabs(l - length) < 1e-9 * l; }))
         << where << ": " << length << " is no segment length of " << id;
     ExpectClose(std::hypot(x2 - x1, y2 - y1), length, where + " step length", 1e-9);
-    CheckMapColumns(rep, row, spec, x1, y1, x2, y2, where, 1e-9);
+    CheckMapColumns(rep, row, setup, x1, y1, x2, y2, where, 1e-9);
     x = x2;
     y = y2;
   }
