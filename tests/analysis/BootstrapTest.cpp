@@ -2,10 +2,12 @@
 
 #include "Errors.h"
 #include "IdrisiEnv.h"
+#include "MapFixtures.h"
 #include "PopulationFile.h"
 #include "PathScan.h"
 #include "RandomFunctions.h"
 #include "Raster.h"
+#include "ReportFixtures.h"
 #include "ReportWriter.h"
 #include "TestSupport.h"
 
@@ -17,13 +19,10 @@
 #include <memory>
 #include <numbers>
 #include <set>
-#include <sstream>
 #include <thread>
 
 using namespace stravex;
-using stravex::test::ReadFileBytes;
-using stravex::test::RecordingReporter;
-using stravex::test::TempDir;
+using namespace stravex::test;
 
 namespace {
 
@@ -32,44 +31,7 @@ namespace fs = std::filesystem;
 // 200 x 200 cells of 1 map unit: walks of a few units stay well inside.
 std::unique_ptr<tLiveRaster> BigGrid(const TempDir& dir, const std::string& name, tDataType type,
                                      const std::function<float(int32_t, int32_t)>& value) {
-  auto r = std::make_unique<tLiveRaster>();
-  r->FileName = dir.file(name);
-  r->Rows = r->Columns = 200;
-  r->MinX = r->MinY = 0;
-  r->MaxX = r->MaxY = 200;
-  r->CellWidth = r->CellHeight = 1;
-  r->DataType = type;
-  r->FileType = ftBinary;
-  r->FillConstant(0);
-  r->LoadData();
-  for (int32_t row = 0; row < 200; ++row)
-    for (int32_t col = 0; col < 200; ++col) r->SetCell(row, col, value(row, col));
-  r->SaveData();
-  return r;
-}
-
-tLocation Loc(uint32_t id, double x, double y, double time) { return {id, x, y, time}; }
-
-tLocationSequence Loaded(tLocations locs) { return {std::move(locs), true}; }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; start < text.size(); start = end + 2) {
-    end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "line not ended by CR LF: " << text.substr(start);
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> f;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
-  return f;
+  return SquareMap(dir, name, 200, type, value);
 }
 
 // One walk step of the report, its numbers parsed.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,28 @@ inline std::string WriteMap(const TempDir& dir, const std::string& name, int32_t
   r.SaveData();
   r.WriteDoc();
   return r.FileName;
+}
+
+// A size x size map of unit cells from (0, 0), written as binary and released,
+// whose cell (row, col) holds value(row, col): the point (x, y) lies on row
+// size - y, column x. No documentation file is written.
+inline std::unique_ptr<tLiveRaster> SquareMap(const TempDir& dir, const std::string& name,
+                                              int32_t size, tDataType type,
+                                              const std::function<float(int32_t, int32_t)>& value) {
+  auto r = std::make_unique<tLiveRaster>();
+  r->FileName = dir.file(name);
+  r->Rows = r->Columns = size;
+  r->MinX = r->MinY = 0;
+  r->MaxX = r->MaxY = size;
+  r->CellWidth = r->CellHeight = 1;
+  r->DataType = type;
+  r->FileType = ftBinary;
+  r->FillConstant(0);
+  r->LoadData();
+  for (int32_t row = 0; row < size; ++row)
+    for (int32_t col = 0; col < size; ++col) r->SetCell(row, col, value(row, col));
+  r->SaveData();
+  return r;
 }
 
 struct tPoint {

@@ -2,11 +2,11 @@
 
 #include "Errors.h"
 #include "MapFixtures.h"
+#include "ReportFixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <thread>
 
 using namespace stravex;
@@ -14,12 +14,9 @@ using namespace stravex::test;
 
 namespace {
 
-std::vector<std::string> Fields(const std::string& columns) {
-  // Every column is preceded by a tab.
-  std::vector<std::string> f;
-  std::istringstream in(columns.substr(1));
-  for (std::string s; std::getline(in, s, '\t');) f.push_back(s);
-  return f;
+// Every column is preceded by a tab.
+std::vector<std::string> ColumnFields(const std::string& columns) {
+  return Fields(columns.substr(1));
 }
 
 struct tScanFixture {
@@ -45,9 +42,9 @@ TEST(PathScan, StripColumns) {
   tPathScanOptions o;
   o.PathWidth = 3;
   const tPathScanner fixed(fx.maps, o);
-  EXPECT_EQ(Fields(fixed.HeaderColumns()).size(), 15u);
+  EXPECT_EQ(ColumnFields(fixed.HeaderColumns()).size(), 15u);
   const tPathScanResult r = fixed.Scan(1, 6, 14, 6, 0);
-  const auto f = Fields(r.Columns);
+  const auto f = ColumnFields(r.Columns);
   ASSERT_EQ(f.size(), 15u);
   // Strips have no length or cost: integer zeros.
   EXPECT_EQ(f[2] + f[3] + f[8] + f[9], "0000");
@@ -58,7 +55,7 @@ TEST(PathScan, StripColumns) {
 
   // A ratio strip reads PathWidth as length:width: 13 / 3 rounds to 4 lines.
   o.Connectivity = caRatioStrip;
-  EXPECT_EQ(Fields(tPathScanner(fx.maps, o).Scan(1, 6, 14, 6, 0).Columns)[1], "52");
+  EXPECT_EQ(ColumnFields(tPathScanner(fx.maps, o).Scan(1, 6, 14, 6, 0).Columns)[1], "52");
 }
 
 TEST(PathScan, LeastCostColumnsAndRepeatability) {
@@ -71,10 +68,10 @@ TEST(PathScan, LeastCostColumnsAndRepeatability) {
   o.Seed = 7;
   const tPathScanner lc(fx.maps, o);
   // No topography columns with least-cost paths.
-  EXPECT_EQ(Fields(lc.HeaderColumns()).size(), 10u);
+  EXPECT_EQ(ColumnFields(lc.HeaderColumns()).size(), 10u);
 
   tPathScanResult a = lc.Scan(1, 10, 14, 2, 4);
-  const auto f = Fields(a.Columns);
+  const auto f = ColumnFields(a.Columns);
   ASSERT_EQ(f.size(), 10u);
   // Both scans draw the same numbers: same length and cost.
   EXPECT_EQ(f[2], f[8]);

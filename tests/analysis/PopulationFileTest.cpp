@@ -1,10 +1,12 @@
 #include "Errors.h"
 #include "PopulationFile.h"
 #include "TestSupport.h"
+#include "../raster/RasterFixtures.h"
 
 #include <gtest/gtest.h>
 
 using namespace stravex;
+using stravex::test::MessageOf;
 using stravex::test::RecordingReporter;
 using stravex::test::TempDir;
 using stravex::test::WriteFileBytes;
@@ -26,12 +28,7 @@ struct Reader {
     ReadPopulationFile(settings, data, reporter, accept);
   }
   std::string Failure(const std::string& content) {
-    try {
-      Read(content);
-    } catch (const EInOutError& e) {
-      return e.what();
-    }
-    return "no error";
+    return MessageOf<EInOutError>([&] { Read(content); });
   }
 };
 

@@ -2,10 +2,12 @@
 
 #include "Errors.h"
 #include "IdrisiEnv.h"
+#include "MapFixtures.h"
 #include "PathScan.h"
 #include "PopulationFile.h"
 #include "RandomFunctions.h"
 #include "Raster.h"
+#include "ReportFixtures.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <sstream>
 
 using namespace stravex;
-using stravex::test::ReadFileBytes;
-using stravex::test::RecordingReporter;
-using stravex::test::TempDir;
+using namespace stravex::test;
 
 namespace {
 
@@ -27,44 +26,7 @@ namespace fs = std::filesystem;
 // 20 x 20 cells of 1 map unit: the point (x, y) lies on row 20 - y, column x.
 std::unique_ptr<tLiveRaster> GridMap(const TempDir& dir, const std::string& name, tDataType type,
                                      const std::function<float(int32_t, int32_t)>& value) {
-  auto r = std::make_unique<tLiveRaster>();
-  r->FileName = dir.file(name);
-  r->Rows = r->Columns = 20;
-  r->MinX = r->MinY = 0;
-  r->MaxX = r->MaxY = 20;
-  r->CellWidth = r->CellHeight = 1;
-  r->DataType = type;
-  r->FileType = ftBinary;
-  r->FillConstant(0);
-  r->LoadData();
-  for (int32_t row = 0; row < 20; ++row)
-    for (int32_t col = 0; col < 20; ++col) r->SetCell(row, col, value(row, col));
-  r->SaveData();
-  return r;
-}
-
-tLocation Loc(uint32_t id, double x, double y, double time) { return {id, x, y, time}; }
-
-tLocationSequence Loaded(tLocations locs) { return {std::move(locs), true}; }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; start < text.size(); start = end + 2) {
-    end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "line not ended by CR LF: " << text.substr(start);
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> f;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
-  return f;
+  return SquareMap(dir, name, 20, type, value);
 }
 
 struct tRun {

@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -30,6 +31,17 @@ tMatrixOfSingle RandomFriction(int32_t rows, int32_t cols, unsigned seed) {
   for (auto& r : m)
     for (float& v : r) v = u(g);
   return m;
+}
+
+// A rows x cols topography map on disk, all 0 with background flag -5, loaded.
+void LoadFlatTopography(tLiveRaster& topo, const std::string& file, int32_t rows, int32_t cols) {
+  topo.FileName = file;
+  topo.Rows = rows;
+  topo.Columns = cols;
+  topo.FlagDef = fdBackground;
+  topo.FlagValue = -5;
+  topo.FillConstant(0);
+  topo.LoadData();
 }
 
 bool SameState(const tRandomGenerator& a, const tRandomGenerator& b) {
@@ -383,13 +395,7 @@ TEST(CostPath, TopographyConstraint) {
   const int32_t rows = 12, cols = 16;
   const tMatrixOfSingle f = RandomFriction(rows, cols, 21);
   tLiveRaster topo;
-  topo.FileName = dir.file("dem");
-  topo.Rows = rows;
-  topo.Columns = cols;
-  topo.FlagDef = fdBackground;
-  topo.FlagValue = -5;
-  topo.FillConstant(0);
-  topo.LoadData();
+  LoadFlatTopography(topo, dir.file("dem"), rows, cols);
   for (int32_t r = 0; r < rows; ++r)
     for (int32_t c = 0; c < cols; ++c) topo.SetCell(r, c, float(c + (r % 3) * 0.25));
   tArgs a;
@@ -478,13 +484,7 @@ TEST(CostPath, GeneratorAfterAnError) {
   const int32_t rows = 30, cols = 40;
   const tMatrixOfSingle f = RandomFriction(rows, cols, 5);
   tFailingTopography topo;
-  topo.FileName = dir.file("flat");
-  topo.Rows = rows;
-  topo.Columns = cols;
-  topo.FlagDef = fdBackground;
-  topo.FlagValue = -5;
-  topo.FillConstant(0);
-  topo.LoadData();
+  LoadFlatTopography(topo, dir.file("flat"), rows, cols);
   tArgs a;
   a.candidates = 8;
   a.topo = &topo;

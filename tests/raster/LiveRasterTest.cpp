@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "IdrisiEnv.h"
 #include "Raster.h"
+#include "RasterFixtures.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,27 +20,12 @@ std::unique_ptr<tLiveRaster> LiveMap(const std::string& name, tDataType t, int32
                                      int32_t cols, const std::vector<float>& values,
                                      tFlagDef flagDef = fdNone, float flag = 0) {
   tLiveRaster m;
-  m.FileName = name;
-  m.DataType = t;
-  m.Rows = rows;
-  m.Columns = cols;
-  m.MaxX = 10.0L * cols;
-  m.MaxY = 10.0L * rows;
+  SetGrid(m, name, t, rows, cols);
   m.FlagDef = flagDef;
   m.FlagValue = flag;
   m.FillConstant(0);
   for (int32_t k = 0; k < rows * cols; ++k) m.SetCell(k / cols, k % cols, values[k]);
   return std::make_unique<tLiveRaster>(name);
-}
-
-template <typename E, typename F>
-std::string LiveMessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 } // namespace
@@ -55,7 +41,7 @@ TEST(LiveRaster, OutsideTheGridReadsTheFlagAndRefusesWrites) {
     EXPECT_EQ(m->GetCell(1, 2), 6);
     EXPECT_TRUE(m->IsFlagged(0, m->Columns));
     EXPECT_FALSE(m->IsFlagged(0, 0));
-    EXPECT_EQ(LiveMessageOf<ERangeError>([&] { m->SetCell(0, m->Columns, 1); }),
+    EXPECT_EQ(MessageOf<ERangeError>([&] { m->SetCell(0, m->Columns, 1); }),
               "Cell out of map");
   }
   m->FlagDef = fdNone;
@@ -72,7 +58,7 @@ TEST(LiveRaster, LoadedSettersRoundCheckAndClearStatistics) {
   b->SetCell(0, 0, 255.4f);
   EXPECT_EQ(b->GetCell(0, 0), 255);
   EXPECT_FALSE(b->MeanValid || b->SDValid);
-  EXPECT_NE(LiveMessageOf<ERangeError>([&] { b->SetCell(0, 0, 255.6f); }).find("255.6"),
+  EXPECT_NE(MessageOf<ERangeError>([&] { b->SetCell(0, 0, 255.6f); }).find("255.6"),
             std::string::npos);
   EXPECT_EQ(b->GetCell(0, 0), 255);  // kept
   b->SetCell(0, 0, 2.5f);
@@ -180,7 +166,7 @@ TEST(LiveRaster, CorridorCycleCountsAndOutOfRangeSaveKeepsTheFile) {
   // 40000 fits in memory but not in a 16-bit record: refused, file intact.
   corridor->LoadData();
   corridor->SetCell(0, 0, 40000);
-  const std::string msg = LiveMessageOf<ERangeError>([&] { corridor->SaveData(); });
+  const std::string msg = MessageOf<ERangeError>([&] { corridor->SaveData(); });
   EXPECT_NE(msg.find("40000"), std::string::npos) << msg;
   EXPECT_NE(msg.find(dir.file("corridor") + ImageExt()), std::string::npos) << msg;
   EXPECT_EQ(ReadFileBytes(dir.file("corridor") + ImageExt()), image);
@@ -201,7 +187,7 @@ TEST(LiveRaster, BadImagesLeaveTheMapReleased) {
   auto m = LiveMap(dir.file("s"), dtReal, 2, 3, {1, 2, 3, 4, 5, 6});
   const std::string whole = ReadFileBytes(dir.file("s") + ImageExt());
   WriteFileBytes(dir.file("s") + ImageExt(), whole.substr(0, 20));
-  EXPECT_EQ(LiveMessageOf<EInOutError>([&] { m->LoadData(); }),
+  EXPECT_EQ(MessageOf<EInOutError>([&] { m->LoadData(); }),
             dir.file("s") + ImageExt() + " holds 5 records where 6 are expected.");
   EXPECT_FALSE(m->Loaded());
   EXPECT_EQ(m->GetCell(0, 0), 1);  // the released reader is in place
@@ -209,20 +195,20 @@ TEST(LiveRaster, BadImagesLeaveTheMapReleased) {
   EXPECT_THROW(m->ReadSingleMatrix(s), EInOutError);
 
   m->DataType = dtDummy;
-  EXPECT_EQ(LiveMessageOf<EInOutError>([&] { m->LoadData(); }), "Error while reading map.");
+  EXPECT_EQ(MessageOf<EInOutError>([&] { m->LoadData(); }), "Error while reading map.");
   EXPECT_FALSE(m->Loaded());
   m->DataType = dtReal;
   WriteFileBytes(dir.file("s") + ImageExt(), whole);
   m->LoadData();
   m->DataType = dtUnknown;
-  EXPECT_EQ(LiveMessageOf<EInOutError>([&] { m->SaveData(); }), "Error while saving map.");
+  EXPECT_EQ(MessageOf<EInOutError>([&] { m->SaveData(); }), "Error while saving map.");
 }
 
 TEST(LiveRaster, StatisticsInMemory) {
   TempDir dir;
   auto m = LiveMap(dir.file("f"), dtInteger, 2, 2, {-5, -5, -5, -5}, fdBackground, -5);
   m->LoadData();
-  EXPECT_EQ(LiveMessageOf<EInvalidOperation>([&] { m->ComputeSD(); }), "Map contains no data");
+  EXPECT_EQ(MessageOf<EInvalidOperation>([&] { m->ComputeSD(); }), "Map contains no data");
   m->ComputeMinMax();
   EXPECT_EQ(m->MinValue, -5);
   EXPECT_EQ(m->MaxValue, -5);

@@ -3,6 +3,7 @@
 #include "IdrisiEnv.h"
 #include "IdrisiFile.h"
 #include "Raster.h"
+#include "RasterFixtures.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,24 +35,9 @@ std::string Records(tDataType t, const std::vector<double>& values) {
 // A rows x cols map of 10 x 10 cells whose image holds the given records.
 void MakeMap(tRaster& r, const std::string& name, tDataType t, int32_t rows, int32_t cols,
              const std::vector<double>& values) {
-  r.FileName = name;
-  r.DataType = t;
-  r.Rows = rows;
-  r.Columns = cols;
-  r.MaxX = 10.0L * cols;
-  r.MaxY = 10.0L * rows;
+  SetGrid(r, name, t, rows, cols);
   r.CellWidth = r.CellHeight = 10;
   WriteFileBytes(name + ImageExt(), Records(t, values));
-}
-
-template <typename E, typename F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 } // namespace
