@@ -76,16 +76,7 @@ tRunOutcome SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& se
   LogSequenceBanner(ctx);
 
   const bool leastCost = s.Connectivity == caLeastCostPath;
-  std::unique_ptr<tRaster> friction;
-  switch (s.Connectivity) {
-  case caFixedWidthStrip: log.Log("Algorithm: fixed-width strip"); break;
-  case caRatioStrip: log.Log("Algorithm: ratio strip"); break;
-  case caLeastCostPath:
-    friction = std::make_unique<tRaster>(RunPath(ctx, s.FrictionMapFile));
-    log.Log("Algorithm: least cost path");
-    break;
-  default: throw ERangeError("Range check error");
-  }
+  const std::unique_ptr<tRaster> friction = OpenSequenceAlgorithm(ctx);
 
   const double threshold = LogIgnoreThreshold(ctx);
   log.Log("Bootstrapping sequences");

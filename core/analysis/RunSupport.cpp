@@ -75,6 +75,20 @@ void LogSequenceBanner(tAnalysisContext& ctx) {
   log.Log("Location sequence file:\t" + ctx.Settings.DataFile);
 }
 
+std::unique_ptr<tRaster> OpenSequenceAlgorithm(tAnalysisContext& ctx) {
+  const TAnalysisSettings& s = ctx.Settings;
+  switch (s.Connectivity) {
+  case caFixedWidthStrip: ctx.Reporter.Log("Algorithm: fixed-width strip"); return nullptr;
+  case caRatioStrip: ctx.Reporter.Log("Algorithm: ratio strip"); return nullptr;
+  case caLeastCostPath: {
+    auto friction = std::make_unique<tRaster>(RunPath(ctx, s.FrictionMapFile));
+    ctx.Reporter.Log("Algorithm: least cost path");
+    return friction;
+  }
+  }
+  throw ERangeError("Range check error");
+}
+
 double LogIgnoreThreshold(tAnalysisContext& ctx) {
   const TAnalysisSettings& s = ctx.Settings;
   if (s.IgnoreTime >= 1) {

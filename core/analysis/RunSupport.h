@@ -56,6 +56,9 @@ std::vector<std::string> MapNames(const std::vector<std::unique_ptr<tLiveRaster>
 void LogSequenceBanner(tAnalysisContext& ctx);
 // IgnoreThreshold of the settings, logged when IgnoreTime is at least 1.
 double LogIgnoreThreshold(tAnalysisContext& ctx);
+// Logs the algorithm line of a sequence run and, for least-cost paths, opens
+// the friction map (none for strips).
+std::unique_ptr<tRaster> OpenSequenceAlgorithm(tAnalysisContext& ctx);
 // The message both sequence runs show when no sequence was read.
 inline constexpr const char* kBadSequenceFile =
     "Sequence file badly formatted. Process interrupted.";

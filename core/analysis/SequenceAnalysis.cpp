@@ -75,22 +75,15 @@ tRunOutcome SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& seq
   LogSequenceBanner(ctx);
 
   const bool leastCost = s.Connectivity == caLeastCostPath;
-  std::unique_ptr<tRaster> friction;
+  const std::unique_ptr<tRaster> friction = OpenSequenceAlgorithm(ctx);
   std::unique_ptr<tCorridorMap> corridor;
-  switch (s.Connectivity) {
-  case caFixedWidthStrip: log.Log("Algorithm: fixed-width strip"); break;
-  case caRatioStrip: log.Log("Algorithm: ratio strip"); break;
-  case caLeastCostPath:
-    friction = std::make_unique<tRaster>(RunPath(ctx, s.FrictionMapFile));
+  if (leastCost) {
     if (!s.CorridorMapName.empty()) {
       // Written at once, all 0, even when the run stops before its first path.
       corridor = CreateCorridorMap(*friction, RunPath(ctx, s.CorridorMapName));
       corridor->FillZero();
     }
-    log.Log("Algorithm: least cost path");
     log.Log("Minimization criterion: " + CriterionName(s.Minimise));
-    break;
-  default: throw ERangeError("Range check error");
   }
 
   const double threshold = LogIgnoreThreshold(ctx);
