@@ -3,6 +3,7 @@
 #   ./build.sh demo   install what is missing, build (release), run the example job
 #   ./build.sh test   install what is missing, build (sanitizers), run every test
 #   ./build.sh build  install what is missing, build (release) only
+#   ./build.sh gui    install what is missing, build (release), open the window on the example
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -10,7 +11,8 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 PACKAGES=(cmake g++ make ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          gdal-bin python3 python3-numpy python3-scipy time)
+          gdal-bin python3 python3-numpy python3-scipy time
+          qt6-base-dev qt6-charts-dev qt6-svg-dev libgl-dev libemf-dev emf2svg libwmf-bin)
 
 install_missing() {
   local missing=() p
@@ -47,14 +49,23 @@ case "${1:-}" in
       -DSTRAVEX_SANITIZE=ON -DSTRAVEX_WERROR=ON -DCMAKE_CXX_FLAGS="-O1"
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    # Leaks inside the system's font and GL libraries are not ours.
+    export LSAN_OPTIONS=suppressions="$ROOT/tests/lsan.supp":print_suppressions=0
+    export QT_QPA_PLATFORM=offscreen
     (cd "$ROOT/build/test" && ctest --output-on-failure -j "$JOBS")
     ;;
   build)
     install_missing
     release_build
     ;;
+  gui)
+    install_missing
+    release_build
+    cd "$ROOT/examples/landscape"
+    exec "$ROOT/build/release/gui/app/stravex" "" "$ROOT/examples/landscape"
+    ;;
   *)
-    echo "usage: $0 demo|test|build" >&2
+    echo "usage: $0 demo|test|build|gui" >&2
     exit 2
     ;;
 esac
