@@ -1,5 +1,6 @@
 // The committed example landscape: reproducible by make-examples, and its
 // data files in the layouts their readers expect.
+#include "CliSupport.h"
 #include "Raster.h"
 #include "TestSupport.h"
 
@@ -60,9 +61,11 @@ TEST(Examples, GeneratorReproducesTheCommittedLandscape) {
   std::string generator = STRAVEX_CLI_PATH;
   generator.replace(generator.rfind("cli/stravex-cli"), 15, "examples/make-examples");
   TempDir tmp;
-  std::string ignored;
-  ASSERT_EQ(RunCommand("'" + generator + "' '" + tmp.file("out") + "'", ignored), 0);
-  EXPECT_NE(RunCommand("'" + generator + "' 2>/dev/null", ignored), 0); // usage
+  const tCliRun made = RunProgram(generator, {tmp.file("out")}, "/");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const tCliRun usage = RunProgram(generator, {}, "/");
+  EXPECT_GT(usage.status, 0);
+  EXPECT_NE(usage.err, "");
 
   std::set<std::string> committed, generated;
   uintmax_t total = 0;

@@ -1,5 +1,6 @@
 // stravex-cli info, run as a separate process on the example landscape and on
 // damaged copies of it.
+#include "CliSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,19 +18,10 @@ namespace fs = std::filesystem;
 
 const std::string kLandscape = std::string(STRAVEX_EXAMPLES_DIR) + "/landscape/";
 
-struct tRun {
-  int status = -1;
-  std::string out, err;
-};
-
-tRun Info(const std::vector<std::string>& names) {
-  TempDir tmp;
-  std::string cmd = "'" + std::string(STRAVEX_CLI_PATH) + "' info";
-  for (const auto& n : names) cmd += " '" + n + "'";
-  tRun r;
-  r.status = RunCommand(cmd + " 2>'" + tmp.file("err") + "'", r.out);
-  r.err = ReadFileBytes(tmp.file("err"));
-  return r;
+tCliRun Info(const std::vector<std::string>& names) {
+  std::vector<std::string> args = {"info"};
+  args.insert(args.end(), names.begin(), names.end());
+  return RunCli(args, "/");
 }
 
 // One map per block of "key: value" lines; blocks are separated by a blank line.
@@ -104,7 +96,7 @@ TEST(InfoCommand, DescribesEveryExampleMapFromItsFiles) {
   const std::vector<std::string> names = {"forest_BL", "roads_NB", "cover_QT", "dem", "friction", "landuse_CL"};
   std::vector<std::string> paths;
   for (const auto& n : names) paths.push_back(kLandscape + n + ".rst");
-  const tRun r = Info(paths);
+  const tCliRun r = Info(paths);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const auto blocks = Blocks(r.out);
@@ -139,7 +131,7 @@ TEST(InfoCommand, DescribesEveryExampleMapFromItsFiles) {
 }
 
 TEST(InfoCommand, AcceptsEveryFormOfTheMapName) {
-  const tRun rst = Info({kLandscape + "forest_BL.rst"});
+  const tCliRun rst = Info({kLandscape + "forest_BL.rst"});
   ASSERT_EQ(rst.status, 0) << rst.err;
   EXPECT_EQ(Info({kLandscape + "forest_BL.rdc"}).out, rst.out);
   EXPECT_EQ(Info({kLandscape + "forest_BL"}).out, rst.out);
@@ -153,14 +145,14 @@ TEST(InfoCommand, AcceptsEveryFormOfTheMapName) {
   }
   const std::string mean = Get(Blocks(rst.out).at(0), "mean");
   for (const char* name : {"old.img", "old.doc", "old", "v1.2"}) {
-    const tRun r = Info({tmp.file(name)});
+    const tCliRun r = Info({tmp.file(name)});
     ASSERT_EQ(r.status, 0) << name << ": " << r.err;
     EXPECT_EQ(Get(Blocks(r.out).at(0), "mean"), mean) << name;
   }
   EXPECT_EQ(Get(Blocks(Info({tmp.file("old")}).out).at(0), "file"), tmp.file("old.img"));
 }
 
-void ExpectOneErrorLine(const tRun& r, const std::string& mentions) {
+void ExpectOneErrorLine(const tCliRun& r, const std::string& mentions) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("stravex-cli: ", 0), 0u) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
@@ -186,7 +178,7 @@ std::string DamagedCopy(const TempDir& tmp, const std::string& name, const std::
 
 TEST(InfoCommand, BrokenMapsFailWithOneLineAndTheOthersArePrinted) {
   TempDir tmp;
-  tRun r = Info({kLandscape + "roads_NB", tmp.file("nothere"), kLandscape + "dem"});
+  tCliRun r = Info({kLandscape + "roads_NB", tmp.file("nothere"), kLandscape + "dem"});
   ExpectOneErrorLine(r, "nothere.rdc not found.");
   const auto blocks = Blocks(r.out);
   ASSERT_EQ(blocks.size(), 2u);
@@ -214,7 +206,7 @@ TEST(InfoCommand, MapsWithoutValidCellsOrWithoutSpread) {
   for (int i = 0; i < 30000; ++i) cells.append(reinterpret_cast<const char*>(&v), 4);
   WriteFileBytes(flat + ".rst", cells);
 
-  const tRun r = Info({empty, flat});
+  const tCliRun r = Info({empty, flat});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto blocks = Blocks(r.out);
   ASSERT_EQ(blocks.size(), 2u);
@@ -226,9 +218,9 @@ TEST(InfoCommand, MapsWithoutValidCellsOrWithoutSpread) {
 }
 
 TEST(InfoCommand, HelpAndUsage) {
-  std::string out;
-  EXPECT_EQ(RunCommand("'" + std::string(STRAVEX_CLI_PATH) + "' info --help", out), 0);
-  EXPECT_NE(out.find("MAP"), std::string::npos) << out;
+  const tCliRun help = Info({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("MAP"), std::string::npos) << help.out;
   EXPECT_NE(Info({}).status, 0);
 }
 
