@@ -47,8 +47,12 @@ struct tGrid {
   bool Inside(int32_t r, int32_t c) const { return r >= 0 && r < rows && c >= 0 && c < cols; }
   double At(int32_t r, int32_t c) const { return cells.at(static_cast<size_t>(r) * cols + c); }
   bool Missing(double v) const { return background && v == flag; }
-  int32_t Col(double x) const { return static_cast<int32_t>(std::nearbyint((x - minX) / ((maxX - minX) / cols))); }
-  int32_t Row(double y) const { return static_cast<int32_t>(std::nearbyint((maxY - y) / ((maxY - minY) / rows))); }
+  int32_t Col(double x) const {
+    return static_cast<int32_t>(std::nearbyint((x - minX) / ((maxX - minX) / cols)));
+  }
+  int32_t Row(double y) const {
+    return static_cast<int32_t>(std::nearbyint((maxY - y) / ((maxY - minY) / rows)));
+  }
 };
 
 tGrid LoadGrid(const std::string& name) {
@@ -111,7 +115,8 @@ struct tStrip {
 // rounding is monotone in t, so the steps onto one index are consecutive.
 std::pair<int64_t, int64_t> StepsOnto(double start, double step, int64_t L, int32_t k) {
   auto on = [&](int64_t t) { return std::nearbyint(start + static_cast<double>(t) * step) == k; };
-  if (step == 0) return on(1) ? std::pair<int64_t, int64_t>{1, L} : std::pair<int64_t, int64_t>{1, 0};
+  if (step == 0)
+    return on(1) ? std::pair<int64_t, int64_t>{1, L} : std::pair<int64_t, int64_t>{1, 0};
   const double a = (k - 0.5 - start) / step, b = (k + 0.5 - start) / step;
   int64_t lo = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(std::min(a, b))) - 1);
   int64_t hi = std::min<int64_t>(L, static_cast<int64_t>(std::floor(std::max(a, b))) + 1);
@@ -131,18 +136,22 @@ tStrip StripCells(const tGrid& g, int width, double x1, double y1, double x2, do
   while ((s.L + 1) * (s.L + 1) <= dc * dc + dr * dr) ++s.L;
   s.L = std::max<int64_t>(s.L, 1);
   s.lines = width;
-  if (width < 0) s.lines = std::max(1, static_cast<int>(std::nearbyint(static_cast<double>(s.L) / -width)));
+  if (width < 0)
+    s.lines = std::max(1, static_cast<int>(std::nearbyint(static_cast<double>(s.L) / -width)));
   s.sc = static_cast<float>(static_cast<double>(dc) / static_cast<double>(s.L));
   s.sr = static_cast<float>(static_cast<double>(dr) / static_cast<double>(s.L));
   for (int j = 0; j < s.lines; ++j) {
     const double o = j - s.lines / 2;
     const double sCol = std::nearbyint(s.c1 - o * s.sr), sRow = std::nearbyint(s.r1 + o * s.sc);
-    const auto lastCol = static_cast<int32_t>(std::nearbyint(sCol + static_cast<double>(s.L) * s.sc));
-    const auto lastRow = static_cast<int32_t>(std::nearbyint(sRow + static_cast<double>(s.L) * s.sr));
-    for (auto r = static_cast<int32_t>(std::min<double>(sRow, lastRow)); r <= std::max<double>(sRow, lastRow); ++r) {
+    const auto lastCol =
+        static_cast<int32_t>(std::nearbyint(sCol + static_cast<double>(s.L) * s.sc));
+    const auto lastRow =
+        static_cast<int32_t>(std::nearbyint(sRow + static_cast<double>(s.L) * s.sr));
+    for (auto r = static_cast<int32_t>(std::min<double>(sRow, lastRow));
+         r <= std::max<double>(sRow, lastRow); ++r) {
       const auto rows = StepsOnto(sRow, s.sr, s.L, r);
-      for (auto c = static_cast<int32_t>(std::min<double>(sCol, lastCol)); c <= std::max<double>(sCol, lastCol);
-           ++c) {
+      for (auto c = static_cast<int32_t>(std::min<double>(sCol, lastCol));
+           c <= std::max<double>(sCol, lastCol); ++c) {
         const auto cols = StepsOnto(sCol, s.sc, s.L, c);
         if (std::max(rows.first, cols.first) > std::min(rows.second, cols.second)) continue;
         if ((r == sRow && c == sCol) || !g.Inside(r, c)) continue;
@@ -221,7 +230,8 @@ struct tReport {
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> parts;
   size_t start = 0;
-  for (size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1) parts.push_back(s.substr(start, at - start));
+  for (size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
+    parts.push_back(s.substr(start, at - start));
   parts.push_back(s.substr(start));
   return parts;
 }
@@ -273,7 +283,8 @@ void ExpectClose(double actual, double expected, const std::string& what, double
   EXPECT_NEAR(actual, expected, rel * std::max(1.0, std::fabs(expected))) << what;
 }
 
-std::vector<std::vector<double>> NumberLines(const std::vector<std::string>& lines, size_t from, size_t count) {
+std::vector<std::vector<double>> NumberLines(const std::vector<std::string>& lines, size_t from,
+                                             size_t count) {
   std::vector<std::vector<double>> out;
   for (size_t k = from; k < from + count; ++k) {
     std::istringstream in(lines.at(k));
@@ -295,8 +306,9 @@ struct tScanSetup {
 // The map columns of one row, recomputed for the path (x1, y1) -> (x2, y2).
 // rel: relative tolerance of values that depend on the end points (looser
 // when the points are read back from the report's 15 digits).
-void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, const tScanSetup& setup, double x1,
-                     double y1, double x2, double y2, const std::string& where, double rel = 1e-12) {
+void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row,
+                     const tScanSetup& setup, double x1, double y1, double x2, double y2,
+                     const std::string& where, double rel = 1e-12) {
   static std::map<std::string, tGrid> grids;
   auto grid = [](const std::string& name) -> const tGrid& {
     auto it = grids.find(name);
@@ -316,8 +328,10 @@ void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, co
         EXPECT_EQ(field(m + "_Cost"), cost) << where << " " << m;
         EXPECT_GT(Int(field(m + "_Area")), 0) << where << " " << m;
       }
-    for (const std::string& m : setup.binary) EXPECT_LE(Int(field(m + "_Count")), 2 * Int(field(m + "_Area"))) << where;
-    EXPECT_EQ(std::count(rep.header.begin(), rep.header.end(), setup.topography + "_Slope"), 0) << "no topography";
+    for (const std::string& m : setup.binary)
+      EXPECT_LE(Int(field(m + "_Count")), 2 * Int(field(m + "_Area"))) << where;
+    EXPECT_EQ(std::count(rep.header.begin(), rep.header.end(), setup.topography + "_Slope"), 0)
+        << "no topography";
     return;
   }
 
@@ -358,8 +372,8 @@ void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, co
     const double half = static_cast<double>(own.L) / 2;
     const double z = elevation(static_cast<int32_t>(std::nearbyint(own.r1 + half * own.sr)),
                                static_cast<int32_t>(std::nearbyint(own.c1 + half * own.sc)));
-    ExpectClose(Real(field(t + "_Convexity")), s.area && !std::isnan(z) ? z - s.mean : -9999, where + " convexity",
-                1e-9);
+    ExpectClose(Real(field(t + "_Convexity")), s.area && !std::isnan(z) ? z - s.mean : -9999,
+                where + " convexity", 1e-9);
   }
 }
 
@@ -387,9 +401,10 @@ void CheckMatrixReport(const std::string& path, const tScanSetup& setup) {
       EXPECT_EQ(Real(row[rep.Col("X1")]), x1);
       EXPECT_EQ(Real(row[rep.Col("Y2")]), y2);
       ExpectClose(Real(row[rep.Col("GenDist")]), distance[i][j], where + " GenDist");
-      ExpectClose(Real(row[rep.Col("Gsig")]), static_cast<float>(significance[i][j]), where + " Gsig");
-      ExpectClose(Real(row[rep.Col("GeoDist")]), std::sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2)),
-                  where + " GeoDist");
+      ExpectClose(Real(row[rep.Col("Gsig")]), static_cast<float>(significance[i][j]),
+                  where + " Gsig");
+      ExpectClose(Real(row[rep.Col("GeoDist")]),
+                  std::sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2)), where + " GeoDist");
       CheckMapColumns(rep, row, setup, x1, y1, x2, y2, where);
     }
 }
@@ -420,10 +435,11 @@ std::vector<tFix> Tracks() {
   const auto lines = CrLfLines(ReadFileBytes((kLandscape / "tracks.txt").string()));
   std::vector<tFix> fixes;
   for (const auto& v : NumberLines(lines, 1, lines.size() - 1))
-    fixes.push_back({v.at(0), v.at(1),
-                     DateTime(static_cast<int>(v[5]), static_cast<int>(v[4]), static_cast<int>(v[3]),
-                              static_cast<int>(v[6]), static_cast<int>(v[7]), static_cast<int>(v[8])),
-                     static_cast<uint32_t>(v[2])});
+    fixes.push_back(
+        {v.at(0), v.at(1),
+         DateTime(static_cast<int>(v[5]), static_cast<int>(v[4]), static_cast<int>(v[3]),
+                  static_cast<int>(v[6]), static_cast<int>(v[7]), static_cast<int>(v[8])),
+         static_cast<uint32_t>(v[2])});
   return fixes;
 }
 
@@ -462,7 +478,8 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
   std::map<uint32_t, tFix> start;
   for (size_t i = 1; i < fixes.size(); ++i)
     if (fixes[i].id == fixes[i - 1].id) {
-      lengths[fixes[i].id].push_back(std::hypot(fixes[i].x - fixes[i - 1].x, fixes[i].y - fixes[i - 1].y));
+      lengths[fixes[i].id].push_back(
+          std::hypot(fixes[i].x - fixes[i - 1].x, fixes[i].y - fixes[i - 1].y));
       start.emplace(fixes[i].id, fixes[i]);
     }
 
@@ -472,7 +489,8 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
     const auto fields = Split(line, '\t');
     const auto id = static_cast<uint32_t>(Int(fields.at(0)));
     ASSERT_EQ(fields.size(), lengths[id].size() + 1) << line;
-    for (size_t k = 1; k < fields.size(); ++k) ExpectClose(Real(fields[k]), lengths[id][k - 1], "distance");
+    for (size_t k = 1; k < fields.size(); ++k)
+      ExpectClose(Real(fields[k]), lengths[id][k - 1], "distance");
   }
 
   const tReport rep = ParseReport(path);
@@ -499,7 +517,8 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
     EXPECT_EQ(y1, y) << where;
     const double length = Real(row[rep.Col("Length")]);
     const auto& drawn = lengths.at(id);
-    EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](double l) { return std::fabs(l - length) < 1e-9 * l; }))
+    EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(),
+                            [&](double l) { return std::fabs(l - length) < 1e-9 * l; }))
         << where << ": " << length << " is no segment length of " << id;
     ExpectClose(std::hypot(x2 - x1, y2 - y1), length, where + " step length", 1e-9);
     CheckMapColumns(rep, row, setup, x1, y1, x2, y2, where, 1e-9);
@@ -527,10 +546,10 @@ const std::vector<std::string> kBinary = {"forest_BL", "roads_NB", "landuse_CL"}
 
 TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
   TempDir tmp;
-  const tCliRun r = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
-                            "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
-                            Map("samples.txt"), "--width", "3", "--delaunay", "include", "--project", "strips",
-                            "--log", "run.log"},
+  const tCliRun r = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"),
+                            Map("landuse_CL"), "--quantitative", Map("cover_QT"), "--topography",
+                            Map("dem"), "--data", Map("samples.txt"), "--width", "3", "--delaunay",
+                            "include", "--project", "strips", "--log", "run.log"},
                            tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -548,20 +567,23 @@ TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
   EXPECT_NE(std::find(log.begin(), log.end(), "Algorithm: fixed-width strip"), log.end());
 
   // An even width is raised by one, as in the window.
-  const tCliRun even = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
-                               "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
-                               Map("samples.txt"), "--width", "2", "--delaunay", "include", "--project", "even"},
-                              tmp.path().string());
+  const tCliRun even =
+      RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
+              "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
+              Map("samples.txt"), "--width", "2", "--delaunay", "include", "--project", "even"},
+             tmp.path().string());
   ASSERT_EQ(even.status, 0) << even.err;
   ExpectSameFile(tmp.file("even-MatrixAnalysis.txt"), expected);
 }
 
 TEST(AnalysisCli, LeastCostMatrixIsTheSameWithOneOrTwoThreads) {
   TempDir tmp;
-  const std::vector<std::string> args = {"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
-                                         Map("cover_QT"), "--topography", Map("dem"), "--data", Map("samples.txt"),
-                                         "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
-                                         "--corridor", "corridor"};
+  const std::vector<std::string> args = {
+      "matrix",         "--binary",         Map("forest_BL"), Map("roads_NB"),
+      "--quantitative", Map("cover_QT"),    "--topography",   Map("dem"),
+      "--data",         Map("samples.txt"), "--algorithm",    "least-cost",
+      "--friction",     Map("friction"),    "--width",        "3",
+      "--corridor",     "corridor"};
   for (const char* threads : {"1", "2"}) {
     SCOPED_TRACE(threads);
     fs::create_directory(tmp.path() / threads);
@@ -569,34 +591,42 @@ TEST(AnalysisCli, LeastCostMatrixIsTheSameWithOneOrTwoThreads) {
     const tCliRun r = RunCli(With(args, {"--threads", threads}), tmp.file(threads));
     ASSERT_EQ(r.status, 0) << r.err;
     // No --project: the algorithm's default name.
-    const std::string report = tmp.file(std::string(threads) + "/Friction-LeastCost-MatrixAnalysis.txt");
-    EXPECT_NE(r.out.find("corridor map: " + tmp.file(std::string(threads) + "/corridor")), std::string::npos);
+    const std::string report =
+        tmp.file(std::string(threads) + "/Friction-LeastCost-MatrixAnalysis.txt");
+    EXPECT_NE(r.out.find("corridor map: " + tmp.file(std::string(threads) + "/corridor")),
+              std::string::npos);
     ExpectAsExpected(report, "Friction-LeastCost-MatrixAnalysis.txt");
   }
   for (const char* ext : {".rst", ".rdc"})
-    ExpectSameFile(tmp.file(std::string("1/corridor") + ext), tmp.file(std::string("2/corridor") + ext));
+    ExpectSameFile(tmp.file(std::string("1/corridor") + ext),
+                   tmp.file(std::string("2/corridor") + ext));
   CheckMatrixReport((kExpected / "Friction-LeastCost-MatrixAnalysis.txt").string(),
                     {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 3, true});
 }
 
 TEST(AnalysisCli, SequenceWithStripsAndLeastCost) {
   TempDir tmp;
-  const std::vector<std::string> maps = {"--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
-                                         Map("cover_QT"), "--data", Map("tracks.txt"), "--workdir", tmp.file("")};
-  tCliRun r = RunCli(With({"sequence", "--topography", Map("dem"), "--algorithm", "ratio", "--width", "3"}, maps),
-                     "/");
+  const std::vector<std::string> maps = {"--binary",        Map("forest_BL"), Map("roads_NB"),
+                                         "--quantitative",  Map("cover_QT"),  "--data",
+                                         Map("tracks.txt"), "--workdir",      tmp.file("")};
+  tCliRun r = RunCli(
+      With({"sequence", "--topography", Map("dem"), "--algorithm", "ratio", "--width", "3"}, maps),
+      "/");
   ASSERT_EQ(r.status, 0) << r.err;
-  ExpectAsExpected(tmp.file("Friction-RatioStrip-SequenceAnalysis.txt"), "Friction-RatioStrip-SequenceAnalysis.txt");
+  ExpectAsExpected(tmp.file("Friction-RatioStrip-SequenceAnalysis.txt"),
+                   "Friction-RatioStrip-SequenceAnalysis.txt");
   CheckSequenceReport((kExpected / "Friction-RatioStrip-SequenceAnalysis.txt").string(),
                       {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", -3, false});
 
   for (const char* threads : {"1", "2"}) {
-    r = RunCli(With({"sequence", "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
-                     "--project", std::string("lc") + threads, "--threads", threads},
-                    maps),
-               "/");
+    r = RunCli(
+        With({"sequence", "--algorithm", "least-cost", "--friction", Map("friction"), "--width",
+              "3", "--project", std::string("lc") + threads, "--threads", threads},
+             maps),
+        "/");
     ASSERT_EQ(r.status, 0) << r.err;
-    ExpectAsExpected(tmp.file(std::string("lc") + threads + "-SequenceAnalysis.txt"), "lc-SequenceAnalysis.txt");
+    ExpectAsExpected(tmp.file(std::string("lc") + threads + "-SequenceAnalysis.txt"),
+                     "lc-SequenceAnalysis.txt");
   }
   CheckSequenceReport((kExpected / "lc-SequenceAnalysis.txt").string(),
                       {{"forest_BL", "roads_NB"}, {"cover_QT"}, "", 3, true});
@@ -604,22 +634,24 @@ TEST(AnalysisCli, SequenceWithStripsAndLeastCost) {
 
 TEST(AnalysisCli, BootstrapWalksAndTheirDistanceFile) {
   TempDir tmp;
-  tCliRun r = RunCli({"bootstrap", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative", Map("cover_QT"),
-                      "--topography", Map("dem"), "--data", Map("tracks.txt"), "--replicates", "3",
-                      "--distance-distribution", "--project", "walks"},
+  tCliRun r = RunCli({"bootstrap", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
+                      Map("cover_QT"), "--topography", Map("dem"), "--data", Map("tracks.txt"),
+                      "--replicates", "3", "--distance-distribution", "--project", "walks"},
                      tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "report: " + tmp.file("walks-Bootstraps.txt") + "\nreport: " + tmp.file("walks-Distances.txt") +
-                       "\n");
+  EXPECT_EQ(r.out, "report: " + tmp.file("walks-Bootstraps.txt") +
+                       "\nreport: " + tmp.file("walks-Distances.txt") + "\n");
   ExpectAsExpected(tmp.file("walks-Bootstraps.txt"), "walks-Bootstraps.txt");
   ExpectAsExpected(tmp.file("walks-Distances.txt"), "walks-Distances.txt");
-  CheckBootstrapReport((kExpected / "walks-Bootstraps.txt").string(), (kExpected / "walks-Distances.txt").string(),
-                       3, {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 1, false});
+  CheckBootstrapReport((kExpected / "walks-Bootstraps.txt").string(),
+                       (kExpected / "walks-Distances.txt").string(), 3,
+                       {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 1, false});
 
   // Least-cost walks are not kept on the map: a step that leaves it stops the
   // run with the search's error, after complete lines only.
-  r = RunCli({"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt"), "--algorithm", "least-cost",
-              "--friction", Map("friction"), "--replicates", "20", "--project", "off"},
+  r = RunCli({"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt"), "--algorithm",
+              "least-cost", "--friction", Map("friction"), "--replicates", "20", "--project",
+              "off"},
              tmp.path().string());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("out of map"), std::string::npos) << r.err;
@@ -628,9 +660,12 @@ TEST(AnalysisCli, BootstrapWalksAndTheirDistanceFile) {
 
 TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
   TempDir tmp;
-  const std::vector<std::string> matrix = {"matrix", "--binary", Map("forest_BL"), "--data", Map("samples.txt")};
-  const std::vector<std::string> sequence = {"sequence", "--binary", Map("forest_BL"), "--data", Map("tracks.txt")};
-  const std::vector<std::string> bootstrap = {"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt")};
+  const std::vector<std::string> matrix = {"matrix", "--binary", Map("forest_BL"), "--data",
+                                           Map("samples.txt")};
+  const std::vector<std::string> sequence = {"sequence", "--binary", Map("forest_BL"), "--data",
+                                             Map("tracks.txt")};
+  const std::vector<std::string> bootstrap = {"bootstrap", "--binary", Map("forest_BL"), "--data",
+                                              Map("tracks.txt")};
   const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
       {With(matrix, {"--width", "0"}), "--width"},
       {With(matrix, {"--width", "100000"}), "--width"},
@@ -669,7 +704,8 @@ TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
       {With(matrix, {"--project", ""}), "project name is empty"},
       {With(matrix, {"--workdir", tmp.file("none")}), "is not a folder"},
       {{"matrix", "--binary", Map("forest_BL"), "--data", tmp.file("nodata.txt")}, "nodata.txt"},
-      {{"sequence", "--binary", Map("forest_BL"), "--data", Map("samples.txt")}, "Invalid numeric input"},
+      {{"sequence", "--binary", Map("forest_BL"), "--data", Map("samples.txt")},
+       "Invalid numeric input"},
       {{"matrix", "--binary", tmp.file("nomap"), "--data", Map("samples.txt")}, "nomap"},
   };
   for (const auto& [args, message] : errors) {
@@ -678,7 +714,8 @@ TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
     EXPECT_EQ(r.err.rfind("stravex-cli: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  for (const auto& e : fs::directory_iterator(tmp.path())) ADD_FAILURE() << "left behind: " << e.path();
+  for (const auto& e : fs::directory_iterator(tmp.path()))
+    ADD_FAILURE() << "left behind: " << e.path();
 }
 
 TEST(AnalysisCli, RefusedMapsEndTheProgramWithTheWindowsMessages) {
@@ -693,29 +730,34 @@ TEST(AnalysisCli, RefusedMapsEndTheProgramWithTheWindowsMessages) {
   small.replace(small.find("150"), 3, "149");
   small.replace(small.find("4000000"), 7, "4000010");
   WriteFileBytes(tmp.file("small.rdc"), small);
-  WriteFileBytes(tmp.file("small.rst"), ReadFileBytes(Map("roads_NB.rst")).substr(0, 200 * 149 * 2));
+  WriteFileBytes(tmp.file("small.rst"),
+                 ReadFileBytes(Map("roads_NB.rst")).substr(0, 200 * 149 * 2));
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--binary", Map("forest_BL"), tmp.file("text")}, "text is not in binary format."},
-      {{"--binary", Map("forest_BL"), tmp.file("small")}, "small cannot be overlaid on the previous maps."},
+      {{"--binary", Map("forest_BL"), tmp.file("small")},
+       "small cannot be overlaid on the previous maps."},
       {{"--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), tmp.file("small")},
        "small cannot be overlaid on the previous maps."},
-      {{"--binary", Map("forest_BL"), "--topography", tmp.file("text")}, "text is not in binary format."},
+      {{"--binary", Map("forest_BL"), "--topography", tmp.file("text")},
+       "text is not in binary format."},
       {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("text")},
        "text is not in binary format."},
       {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("small")},
        "small cannot be overlaid on the ecogeographical maps."},
   };
   for (const auto& [maps, message] : cases) {
-    const tCliRun r = RunCli(With(With({"matrix", "--data", Map("samples.txt")}, maps), {"--project", "refused"}),
-                             tmp.path().string());
+    const tCliRun r =
+        RunCli(With(With({"matrix", "--data", Map("samples.txt")}, maps), {"--project", "refused"}),
+               tmp.path().string());
     EXPECT_EQ(r.status, 1) << message;
     EXPECT_NE(r.err.find("stravex-cli: " + message + "\n"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(tmp.file("refused-MatrixAnalysis.txt"))) << message << ": the run started";
+    EXPECT_FALSE(fs::exists(tmp.file("refused-MatrixAnalysis.txt")))
+        << message << ": the run started";
   }
   // A quantitative map is not compared with the binary maps.
-  const tCliRun r = RunCli({"matrix", "--data", Map("samples.txt"), "--binary", Map("forest_BL"), "--quantitative",
-                            tmp.file("small"), "--project", "mixed"},
+  const tCliRun r = RunCli({"matrix", "--data", Map("samples.txt"), "--binary", Map("forest_BL"),
+                            "--quantitative", tmp.file("small"), "--project", "mixed"},
                            tmp.path().string());
   EXPECT_EQ(r.status, 0) << r.err;
 }
@@ -724,13 +766,15 @@ TEST(AnalysisCli, CtrlCStopsAtACheckPointAndLeavesCompleteLines) {
   TempDir tmp;
   const std::string report = tmp.file("long-MatrixAnalysis.txt");
   // 99 least-cost paths per pair: many seconds per pair, far from the end.
-  const pid_t pid = StartCli({"matrix", "--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), "--data",
-                           Map("samples.txt"), "--algorithm", "least-cost", "--friction", Map("friction"), "--width",
-                           "99", "--threads", "2", "--project", "long", "--workdir", tmp.path().string()},
-                          "/", "/dev/null", tmp.file("err"));
+  const pid_t pid = StartCli(
+      {"matrix", "--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), "--data",
+       Map("samples.txt"), "--algorithm", "least-cost", "--friction", Map("friction"), "--width",
+       "99", "--threads", "2", "--project", "long", "--workdir", tmp.path().string()},
+      "/", "/dev/null", tmp.file("err"));
   ASSERT_GT(pid, 0);
   // Waits for the header line, then some of the search (a deadline, not a measurement).
-  for (int k = 0; k < 600 && !(fs::exists(report) && fs::file_size(report) > 0); ++k) usleep(100000);
+  for (int k = 0; k < 600 && !(fs::exists(report) && fs::file_size(report) > 0); ++k)
+    usleep(100000);
   ASSERT_GT(fs::file_size(report), 0u);
   usleep(500000);
   ASSERT_EQ(kill(pid, SIGINT), 0);
@@ -743,7 +787,8 @@ TEST(AnalysisCli, CtrlCStopsAtACheckPointAndLeavesCompleteLines) {
   const auto lines = CrLfLines(text);
   EXPECT_GE(lines.size(), 1u);
   EXPECT_LT(lines.size(), 29u) << "the run was not stopped";
-  for (size_t k = 1; k < lines.size(); ++k) EXPECT_EQ(Split(lines[k], '\t').size(), 9u + 4 + 6) << k;
+  for (size_t k = 1; k < lines.size(); ++k)
+    EXPECT_EQ(Split(lines[k], '\t').size(), 9u + 4 + 6) << k;
 }
 
 TEST(AnalysisCli, SerialDaysFollowTheCalendar) {
@@ -759,12 +804,13 @@ TEST(AnalysisCli, SerialDaysFollowTheCalendar) {
 
 TEST(AnalysisCli, TrackTimesAgreeWithPythonDates) {
   if (!HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
-  const char* script = "import sys, datetime\n"
-                       "origin = datetime.datetime(1899, 12, 30)\n"
-                       "for line in open(sys.argv[1]).read().splitlines()[1:]:\n"
-                       "    x, y, i, d, m, yy, hh, mi, ss = map(float, line.split()[:9])\n"
-                       "    t = datetime.datetime(int(yy), int(m), int(d), int(hh), int(mi), int(ss)) - origin\n"
-                       "    print(repr(t / datetime.timedelta(days=1)))\n";
+  const char* script =
+      "import sys, datetime\n"
+      "origin = datetime.datetime(1899, 12, 30)\n"
+      "for line in open(sys.argv[1]).read().splitlines()[1:]:\n"
+      "    x, y, i, d, m, yy, hh, mi, ss = map(float, line.split()[:9])\n"
+      "    t = datetime.datetime(int(yy), int(m), int(d), int(hh), int(mi), int(ss)) - origin\n"
+      "    print(repr(t / datetime.timedelta(days=1)))\n";
   const tCliRun r = RunProgram("/usr/bin/env", {"python3", "-c", script, Map("tracks.txt")}, "/");
   ASSERT_EQ(r.status, 0) << r.err;
   std::istringstream in(r.out);
@@ -789,21 +835,33 @@ struct tHandStrip {
 };
 const std::vector<std::pair<int, std::vector<tHandStrip>>> kHandStrips = {
     {1,
-     {{1, 10, 10, 14, 10, 4, 4050},   // row 10, columns 11 to 14: the start cell is not scanned
-      {2, 2, 18, 6, 14, 4, 1818},     // 45 degrees, L = 5: (3,3) (4,4) (4,4) (5,5) (6,6), the repeat skipped
-      {3, 14, 10, 10, 10, 4, 4046},   // backwards: columns 13 to 10
-      {4, 18, 10, 22, 10, 1, 1019},   // columns 19 to 22, only 19 on the grid
-      {5, 5, 15, 5.2, 15.1, 0, -1}}}, // both ends in cell (5,5): nothing scanned
+     {// Row 10, columns 11 to 14: the start cell is not scanned.
+      {1, 10, 10, 14, 10, 4, 4050},
+      // 45 degrees, L = 5: (3,3) (4,4) (4,4) (5,5) (6,6), the repeat skipped.
+      {2, 2, 18, 6, 14, 4, 1818},
+      // Backwards: columns 13 to 10.
+      {3, 14, 10, 10, 10, 4, 4046},
+      // Columns 19 to 22, only 19 on the grid.
+      {4, 18, 10, 22, 10, 1, 1019},
+      // Both ends in cell (5,5): nothing scanned.
+      {5, 5, 15, 5.2, 15.1, 0, -1}}},
     {3,
-     {{1, 10, 10, 14, 10, 12, 12150}, // rows 9 to 11
-      {2, 2, 18, 6, 14, 12, 5454},    // starts (1,3) and (3,1): (2,4) (3,5) (4,6) (5,7) and (4,2) (5,3) (6,4) (7,5)
+     {// Rows 9 to 11.
+      {1, 10, 10, 14, 10, 12, 12150},
+      // Side lines from (1,3) and (3,1): (2,4) (3,5) (4,6) (5,7) and (4,2) (5,3) (6,4) (7,5).
+      {2, 2, 18, 6, 14, 12, 5454},
       {3, 14, 10, 10, 10, 12, 12138},
       {4, 18, 10, 22, 10, 3, 3057},
       {5, 5, 15, 5.2, 15.1, 0, -1}}},
-    {-1, // ratio 1: L lines, offsets -(L div 2) up, so the even count has its extra line on the left
-     {{1, 10, 10, 14, 10, 16, 15400}, // rows 8 to 11
-      {2, 2, 18, 6, 14, 20, 9090},    // five lines, starts (0,4) (1,3) (2,2) (3,1) (4,0)
-      {3, 14, 10, 10, 10, 16, 16984}, // going west the left is south: rows 9 to 12
+    // Ratio 1: L lines with offsets from -(L div 2) up, so an even count has its
+    // extra line on the left of the direction of travel.
+    {-1,
+     {// Rows 8 to 11.
+      {1, 10, 10, 14, 10, 16, 15400},
+      // Five lines, starting at (0,4) (1,3) (2,2) (3,1) (4,0).
+      {2, 2, 18, 6, 14, 20, 9090},
+      // Going west the left is south: rows 9 to 12.
+      {3, 14, 10, 10, 10, 16, 16984},
       {4, 18, 10, 22, 10, 4, 3876},
       {5, 5, 15, 5.2, 15.1, 0, -1}}},
 };
@@ -840,13 +898,30 @@ TEST(AnalysisCli, SequenceStripsOnAHandWorkedMap) {
   }
   WriteFileBytes(tmp.file("code.rst"), image);
   std::string doc;
-  for (const char* line : {"file format : IDRISI Raster A.1", "file title  : 100 row + col", "data type   : integer",
-                           "file type   : binary", "columns     : 20", "rows        : 20", "ref. system : plane",
-                           "ref. units  : m", "unit dist.  : 1", "min. X      : 0", "max. X      : 20",
-                           "min. Y      : 0", "max. Y      : 20", "pos'n error : unknown", "resolution  : 1",
-                           "min. value  : 0", "max. value  : 1919", "display min : 0", "display max : 1919",
-                           "value units : unspecified", "value error : unknown", "flag value  : none",
-                           "flag def'n  : none", "legend cats : 0"})
+  for (const char* line : {"file format : IDRISI Raster A.1",
+                           "file title  : 100 row + col",
+                           "data type   : integer",
+                           "file type   : binary",
+                           "columns     : 20",
+                           "rows        : 20",
+                           "ref. system : plane",
+                           "ref. units  : m",
+                           "unit dist.  : 1",
+                           "min. X      : 0",
+                           "max. X      : 20",
+                           "min. Y      : 0",
+                           "max. Y      : 20",
+                           "pos'n error : unknown",
+                           "resolution  : 1",
+                           "min. value  : 0",
+                           "max. value  : 1919",
+                           "display min : 0",
+                           "display max : 1919",
+                           "value units : unspecified",
+                           "value error : unknown",
+                           "flag value  : none",
+                           "flag def'n  : none",
+                           "legend cats : 0"})
     doc += std::string(line) + "\r\n";
   WriteFileBytes(tmp.file("code.rdc"), doc);
   // Each strip is one individual of two locations, an hour apart, on 1 January 2020 (day 43831).
@@ -860,9 +935,9 @@ TEST(AnalysisCli, SequenceStripsOnAHandWorkedMap) {
   for (const auto& [width, strips] : kHandStrips) {
     const std::string project = "w" + std::to_string(width);
     SCOPED_TRACE(project);
-    const tCliRun r = RunCli({"sequence", "--binary", "code", "--quantitative", "code", "--data", "hand.txt",
-                              "--algorithm", width < 0 ? "ratio" : "fixed", "--width", std::to_string(std::abs(width)),
-                              "--project", project},
+    const tCliRun r = RunCli({"sequence", "--binary", "code", "--quantitative", "code", "--data",
+                              "hand.txt", "--algorithm", width < 0 ? "ratio" : "fixed", "--width",
+                              std::to_string(std::abs(width)), "--project", project},
                              tmp.path().string());
     ASSERT_EQ(r.status, 0) << r.err;
     const tReport rep = ParseReport(tmp.file(project + "-SequenceAnalysis.txt"));
@@ -881,27 +956,35 @@ TEST(AnalysisCli, SequenceStripsOnAHandWorkedMap) {
       EXPECT_EQ(Int(field("code_Area")), h.area) << where;
       // As a quantitative map; -1 marks a strip without cells.
       EXPECT_EQ(Real(field("code_Sum")), h.sum) << where;
-      ExpectClose(Real(field("code_Mean")), h.area ? static_cast<double>(h.sum) / h.area : -1, where + " mean");
+      ExpectClose(Real(field("code_Mean")), h.area ? static_cast<double>(h.sum) / h.area : -1,
+                  where + " mean");
     }
   }
 }
 
 TEST(AnalysisCli, HelpOnEveryCommand) {
   const std::map<std::string, std::pair<std::set<std::string>, std::set<std::string>>> offered = {
-      {"matrix", {{"--delaunay", "--max-distance", "--one-map-per-pair", "--direction", "--threads", "--corridor"},
-                  {"--replicates", "--ignore-time"}}},
-      {"sequence", {{"--ignore-time", "--ignore-unit", "--threads", "--corridor"}, {"--delaunay", "--replicates"}}},
-      {"bootstrap", {{"--replicates", "--distance-distribution", "--ignore-unit"}, {"--threads", "--corridor"}}},
+      {"matrix",
+       {{"--delaunay", "--max-distance", "--one-map-per-pair", "--direction", "--threads",
+         "--corridor"},
+        {"--replicates", "--ignore-time"}}},
+      {"sequence",
+       {{"--ignore-time", "--ignore-unit", "--threads", "--corridor"},
+        {"--delaunay", "--replicates"}}},
+      {"bootstrap",
+       {{"--replicates", "--distance-distribution", "--ignore-unit"}, {"--threads", "--corridor"}}},
   };
   for (const auto& [command, options] : offered) {
     const tCliRun r = RunCli({command, "--help"}, "/");
     EXPECT_EQ(r.status, 0) << command;
-    for (const char* o : {"--binary", "--quantitative", "--topography", "--data", "--project", "--algorithm",
-                                 "--width", "--friction", "--seed", "--minimise", "--friction-weight",
-                                 "--length-weight", "--log", "--workdir"})
+    for (const char* o : {"--binary", "--quantitative", "--topography", "--data", "--project",
+                          "--algorithm", "--width", "--friction", "--seed", "--minimise",
+                          "--friction-weight", "--length-weight", "--log", "--workdir"})
       EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
-    for (const std::string& o : options.first) EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
-    for (const std::string& o : options.second) EXPECT_EQ(r.out.find(o), std::string::npos) << command << " " << o;
+    for (const std::string& o : options.first)
+      EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
+    for (const std::string& o : options.second)
+      EXPECT_EQ(r.out.find(o), std::string::npos) << command << " " << o;
   }
   const tCliRun top = RunCli({"--help"}, "/");
   EXPECT_EQ(top.status, 0);
@@ -914,7 +997,8 @@ TEST(AnalysisCli, HelpOnEveryCommand) {
 } // namespace
 
 // For the batch tests: a fixed-width strip report over binary maps only.
-void CheckBinaryStripMatrixReport(const std::string& path, const std::vector<std::string>& binary, int width) {
+void CheckBinaryStripMatrixReport(const std::string& path, const std::vector<std::string>& binary,
+                                  int width) {
   CheckMatrixReport(path, {binary, {}, "", width, false});
 }
 

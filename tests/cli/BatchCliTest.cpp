@@ -11,7 +11,8 @@
 namespace stravex::test {
 
 // In AnalysisCliTest.cpp: recomputes every row from the map and data files.
-void CheckBinaryStripMatrixReport(const std::string& path, const std::vector<std::string>& binary, int width);
+void CheckBinaryStripMatrixReport(const std::string& path, const std::vector<std::string>& binary,
+                                  int width);
 
 namespace {
 
@@ -25,7 +26,8 @@ protected:
   std::string Land(const std::string& name) const { return tmp.file("land/" + name); }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(tmp.path() / "land")) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(tmp.path() / "land"))
+      names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -34,28 +36,35 @@ protected:
 
 TEST_F(BatchCli, PositionalLineWritesTheReportAndTheLogInTheMapListFolder) {
   // "none" keeps the name the map loading set: the fixed-width strip default.
-  const tCliRun r = RunCli({"x", "land/maps.txt", "run.log", "samples.txt", "none"}, tmp.path().string());
+  const tCliRun r = RunCli({"x", "land/maps.txt", "run.log", "samples.txt", "none"},
+                           tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   const std::string report = Land("Friction-FixedStrip-MatrixAnalysis.txt");
-  const std::string expected = (kExamples / "expected" / "Friction-FixedStrip-MatrixAnalysis.txt").string();
+  const std::string expected =
+      (kExamples / "expected" / "Friction-FixedStrip-MatrixAnalysis.txt").string();
   ExpectMatchesGolden(report, expected);
   CheckBinaryStripMatrixReport(expected, {"forest_BL", "roads_NB"}, 1);
 
   const std::string log = ReadFileBytes(Land("run.log"));
   EXPECT_EQ(log.rfind("\r\n       ******************************\r\n", 0), 0u) << log.substr(0, 80);
-  EXPECT_NE(log.find("Population matrix file:\tsamples.txt\r\nAlgorithm: fixed-width strip\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Population matrix file:\tsamples.txt\r\nAlgorithm: fixed-width strip\r\n"),
+            std::string::npos);
   size_t bareLf = 0;
-  for (size_t k = 0; k < log.size(); ++k) bareLf += log[k] == '\n' && (k == 0 || log[k - 1] != '\r');
+  for (size_t k = 0; k < log.size(); ++k)
+    bareLf += log[k] == '\n' && (k == 0 || log[k - 1] != '\r');
   EXPECT_EQ(bareLf, 0u);
   EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
 
   // The project from position 5, "X" in capitals, the same settings spelt out
   // up to position 21: the same rows.
-  const tCliRun named = RunCli({"X", "land/maps.txt", "named.log", "samples.txt", "MyProject", "0", "0", "0", "", "1",
-                                "0", "0", "0", "1", "filler", "1000", "1", "1", "0", "0", "1"},
-                               tmp.path().string());
+  std::vector<std::string> line = {"X", "land/maps.txt", "named.log", "samples.txt", "MyProject"};
+  const std::vector<std::string> positions6To13 = {"0", "0", "0", "", "1", "0", "0", "0"};
+  const std::vector<std::string> positions14To21 = {"1", "filler", "1000", "1", "1", "0", "0", "1"};
+  line.insert(line.end(), positions6To13.begin(), positions6To13.end());
+  line.insert(line.end(), positions14To21.begin(), positions14To21.end());
+  const tCliRun named = RunCli(line, tmp.path().string());
   ASSERT_EQ(named.status, 0) << named.err;
   ExpectSameFile(Land("MyProject-MatrixAnalysis.txt"), expected);
   // Position 21 echoes the sample points to the log.
@@ -70,7 +79,8 @@ TEST_F(BatchCli, ShortOrBadLinesLeaveNoLog) {
   EXPECT_EQ(Files(), before);
 
   // An integer position that holds no integer: exit 1, the message, no log, no report.
-  r = RunCli({"x", "land/maps.txt", "run.log", "samples.txt", "none", "0", "0", "0", "", "abc"}, tmp.path().string());
+  r = RunCli({"x", "land/maps.txt", "run.log", "samples.txt", "none", "0", "0", "0", "", "abc"},
+             tmp.path().string());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "stravex-cli: Position 10: 'abc' is not a valid integer value\n");
   EXPECT_EQ(Files(), before);

@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 
 TEST(CliSupport, ArgumentsReachTheProgramUnchanged) {
   TempDir tmp;
-  const std::vector<std::string> args = {"it's", "two words", "", "$HOME", "a\"b", "line\nbreak", "*", "`x`;|&"};
+  const std::vector<std::string> args = {"it's", "two words",   "",  "$HOME",
+                                         "a\"b", "line\nbreak", "*", "`x`;|&"};
   std::vector<std::string> printfArgs = {"%s|"};
   printfArgs.insert(printfArgs.end(), args.begin(), args.end());
   const tCliRun r = RunProgram("/usr/bin/printf", printfArgs, tmp.path().string());
@@ -28,8 +29,8 @@ TEST(CliSupport, ArgumentsReachTheProgramUnchanged) {
 
 TEST(CliSupport, StatusStreamsAndFolderAreKeptApart) {
   TempDir tmp;
-  const tCliRun r =
-      RunProgram("/bin/sh", {"-c", "pwd; echo oops >&2; exit 3"}, tmp.path().string());
+  const tCliRun r = RunProgram("/bin/sh", {"-c", "pwd; echo oops >&2; exit 3"},
+                               tmp.path().string());
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.out, fs::canonical(tmp.path()).string() + "\n");
   EXPECT_EQ(r.err, "oops\n");
@@ -64,8 +65,10 @@ TEST(CliSupport, GoldenIsRewrittenOnlyWhenAsked) {
   setenv("STRAVEX_UPDATE_EXPECTED", "1", 1);
   ExpectMatchesGolden(tmp.file("new"), tmp.file("sub/golden"));
   ExpectMatchesGolden(tmp.file("new"), tmp.file("golden"));
-  if (before) setenv("STRAVEX_UPDATE_EXPECTED", saved.c_str(), 1);
-  else unsetenv("STRAVEX_UPDATE_EXPECTED");
+  if (before)
+    setenv("STRAVEX_UPDATE_EXPECTED", saved.c_str(), 1);
+  else
+    unsetenv("STRAVEX_UPDATE_EXPECTED");
   EXPECT_EQ(ReadFileBytes(tmp.file("golden")), "new\r\n");
   EXPECT_EQ(ReadFileBytes(tmp.file("sub/golden")), "new\r\n");
 }

@@ -36,7 +36,8 @@ std::vector<tBlock> Blocks(const std::string& text) {
     }
     const auto colon = line.find(':');
     EXPECT_NE(colon, std::string::npos) << line;
-    blocks.back().emplace(line.substr(0, colon), colon + 1 < line.size() ? line.substr(colon + 2) : "");
+    blocks.back().emplace(line.substr(0, colon),
+                          colon + 1 < line.size() ? line.substr(colon + 2) : "");
   }
   if (blocks.back().empty()) blocks.pop_back();
   return blocks;
@@ -93,7 +94,8 @@ tStats ImageStats(const std::string& bytes, const std::string& type, bool backgr
 }
 
 TEST(InfoCommand, DescribesEveryExampleMapFromItsFiles) {
-  const std::vector<std::string> names = {"forest_BL", "roads_NB", "cover_QT", "dem", "friction", "landuse_CL"};
+  const std::vector<std::string> names = {"forest_BL", "roads_NB", "cover_QT",
+                                          "dem",       "friction", "landuse_CL"};
   std::vector<std::string> paths;
   for (const auto& n : names) paths.push_back(kLandscape + n + ".rst");
   const tCliRun r = Info(paths);
@@ -107,21 +109,28 @@ TEST(InfoCommand, DescribesEveryExampleMapFromItsFiles) {
     const tBlock& b = blocks[k];
     auto doc = DocText(kLandscape + names[k] + ".rdc");
     EXPECT_EQ(Get(b, "map"), names[k]);
-    for (const auto& [key, docKey] : {std::pair{"title", "file title"}, {"data type", "data type"},
-                                      {"columns", "columns"}, {"rows", "rows"}, {"reference units", "ref. units"},
+    for (const auto& [key, docKey] : {std::pair{"title", "file title"},
+                                      {"data type", "data type"},
+                                      {"columns", "columns"},
+                                      {"rows", "rows"},
+                                      {"reference units", "ref. units"},
                                       {"flag definition", "flag def'n"}})
       EXPECT_EQ(Get(b, key), doc[docKey]) << key;
-    for (const auto& [key, docKey] :
-         {std::pair{"min X", "min. X"}, {"max X", "max. X"}, {"min Y", "min. Y"}, {"max Y", "max. Y"}})
+    for (const auto& [key, docKey] : {std::pair{"min X", "min. X"},
+                                      {"max X", "max. X"},
+                                      {"min Y", "min. Y"},
+                                      {"max Y", "max. Y"}})
       EXPECT_EQ(std::stod(Get(b, key)), std::stod(doc[docKey])) << key;
     EXPECT_EQ(Get(b, "legend categories"), doc["legend cats"]);
     EXPECT_EQ(b.count("legend"), std::stoul(doc["legend cats"]));
 
     const bool background = doc["flag def'n"] == "background";
     const double flag = background ? std::stod(doc["flag value"]) : 0;
-    const tStats s = ImageStats(ReadFileBytes(kLandscape + names[k] + ".rst"), doc["data type"], background, flag);
+    const tStats s = ImageStats(ReadFileBytes(kLandscape + names[k] + ".rst"), doc["data type"],
+                                background, flag);
     EXPECT_EQ(Get(b, "valid cells"), std::to_string(s.valid));
-    EXPECT_EQ(std::stol(Get(b, "missing cells")), std::stol(doc["columns"]) * std::stol(doc["rows"]) - s.valid);
+    EXPECT_EQ(std::stol(Get(b, "missing cells")),
+              std::stol(doc["columns"]) * std::stol(doc["rows"]) - s.valid);
     EXPECT_NEAR(std::stod(Get(b, "mean")), s.mean, 1e-9 * std::max(1.0, std::fabs(s.mean)));
     EXPECT_NEAR(std::stod(Get(b, "SD")), s.sd, 1e-6 * std::max(1.0, s.sd));
     // Flagged cells stay out of the extremes.
@@ -172,7 +181,8 @@ std::string DamagedCopy(const TempDir& tmp, const std::string& name, const std::
   }
   WriteFileBytes(tmp.file(name + ".rdc"), doc);
   const std::string image = ReadFileBytes(kLandscape + from + ".rst");
-  if (imageBytes != 0) WriteFileBytes(tmp.file(name + ".rst"), image.substr(0, static_cast<size_t>(imageBytes)));
+  if (imageBytes != 0)
+    WriteFileBytes(tmp.file(name + ".rst"), image.substr(0, static_cast<size_t>(imageBytes)));
   return tmp.file(name);
 }
 
@@ -184,10 +194,13 @@ TEST(InfoCommand, BrokenMapsFailWithOneLineAndTheOthersArePrinted) {
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_EQ(Get(blocks[1], "map"), "dem");
 
-  ExpectOneErrorLine(Info({DamagedCopy(tmp, "badcols", "roads_NB", {{"columns     : ", "abc"}}) + ".rst"}),
-                     "badcols");
-  ExpectOneErrorLine(Info({DamagedCopy(tmp, "dummy", "dem", {{"data type   : ", "dummy"}})}), "dummy");
-  ExpectOneErrorLine(Info({DamagedCopy(tmp, "text", "dem", {{"file type   : ", "ascii"}})}), "not in binary");
+  ExpectOneErrorLine(
+      Info({DamagedCopy(tmp, "badcols", "roads_NB", {{"columns     : ", "abc"}}) + ".rst"}),
+      "badcols");
+  ExpectOneErrorLine(Info({DamagedCopy(tmp, "dummy", "dem", {{"data type   : ", "dummy"}})}),
+                     "dummy");
+  ExpectOneErrorLine(Info({DamagedCopy(tmp, "text", "dem", {{"file type   : ", "ascii"}})}),
+                     "not in binary");
   ExpectOneErrorLine(Info({DamagedCopy(tmp, "short", "dem", {}, 119999)}), "119999 bytes");
   ExpectOneErrorLine(Info({DamagedCopy(tmp, "noimage", "dem", {}, 0)}), "noimage.rst");
   // A documentation claiming a huge grid is refused before any memory is sized.

@@ -51,10 +51,14 @@ std::string Visible(const std::string& bytes, size_t from) {
   std::string line;
   for (size_t k = from; k < bytes.size() && line.size() < 200; ++k) {
     const char c = bytes[k];
-    if (c == '\r') line += "\\r";
-    else if (c == '\t') line += "\\t";
-    else if (c == '\n') return line + "\\n";
-    else line += c;
+    if (c == '\r')
+      line += "\\r";
+    else if (c == '\t')
+      line += "\\t";
+    else if (c == '\n')
+      return line + "\\n";
+    else
+      line += c;
   }
   return line;
 }
@@ -101,9 +105,9 @@ void ExpectSameFile(const std::string& actualPath, const std::string& expectedPa
   size_t line = 1, lineStart = 0;
   for (size_t k = 0; k < at; ++k)
     if (expected[k] == '\n') ++line, lineStart = k + 1;
-  ADD_FAILURE() << actualPath << " differs from " << expectedPath << " at byte " << at
-                << " (line " << line << ", column " << at - lineStart + 1 << "; sizes "
-                << actual.size() << " and " << expected.size() << ")\n"
+  ADD_FAILURE() << actualPath << " differs from " << expectedPath << " at byte " << at << " (line "
+                << line << ", column " << at - lineStart + 1 << "; sizes " << actual.size()
+                << " and " << expected.size() << ")\n"
                 << "  actual:   " << Visible(actual, lineStart) << "\n"
                 << "  expected: " << Visible(expected, lineStart);
 }
