@@ -117,9 +117,13 @@ std::pair<int64_t, int64_t> StepsOnto(double start, double step, int64_t L, int3
   auto on = [&](int64_t t) { return std::nearbyint(start + static_cast<double>(t) * step) == k; };
   if (step == 0)
     return on(1) ? std::pair<int64_t, int64_t>{1, L} : std::pair<int64_t, int64_t>{1, 0};
+  // The bounds are first estimated by division, then settled by the rounding itself.
   const double a = (k - 0.5 - start) / step, b = (k + 0.5 - start) / step;
-  int64_t lo = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(std::min(a, b))) - 1);
-  int64_t hi = std::min<int64_t>(L, static_cast<int64_t>(std::floor(std::max(a, b))) + 1);
+  const double limit = static_cast<double>(L) + 1;
+  int64_t lo = std::max<int64_t>(
+      1, static_cast<int64_t>(std::ceil(std::clamp(std::min(a, b), 0.0, limit))) - 1);
+  int64_t hi = std::min<int64_t>(
+      L, static_cast<int64_t>(std::floor(std::clamp(std::max(a, b), 0.0, limit))) + 1);
   while (lo <= hi && !on(lo)) ++lo;
   while (hi >= lo && !on(hi)) --hi;
   return {lo, hi};
