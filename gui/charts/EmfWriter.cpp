@@ -56,9 +56,9 @@ std::vector<uint8_t> EmfBytes(const tDrawing& d) {
   tMemStream mem;
   mem.fp = open_memstream(&mem.data, &mem.size);
   if (!mem.fp) throw std::runtime_error("Cannot create the metafile in memory");
-  // The frame is given in hundredths of a millimetre, at 96 pixels per inch.
-  const RECT frame{0, 0, static_cast<LONG>(d.width * 2540L / 96), static_cast<LONG>(d.height * 2540L / 96)};
-  HDC dc = CreateEnhMetaFileWithFILEW(0, mem.fp, &frame, nullptr);
+  // No frame: the library takes the bounds of what is drawn, which the
+  // background rectangle makes the whole chart, in its own device units.
+  HDC dc = CreateEnhMetaFileWithFILEW(0, mem.fp, nullptr, nullptr);
   if (!dc) throw std::runtime_error("Cannot create the metafile");
   SetBkMode(dc, TRANSPARENT);
   HGDIOBJ firstPen = SelectObject(dc, GetStockObject(NULL_PEN));

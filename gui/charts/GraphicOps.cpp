@@ -13,6 +13,7 @@
 #include <QLineSeries>
 #include <QMessageBox>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScatterSeries>
 #include <QSvgGenerator>
@@ -47,10 +48,11 @@ metafile::tPoint ToPoint(const QPointF& p) {
 
 // Tick labels as the value axis shows them by default.
 QString TickLabel(double v, double step) {
-  int decimals = 0;
-  if (step > 0 && step < 1) decimals = std::min(10, static_cast<int>(std::ceil(-std::log10(step))));
-  if (std::abs(v) < step * 1e-9) v = 0;
-  return QString::number(v, 'f', decimals);
+  int decimals = 1;
+  if (step > 0 && std::isfinite(step)) decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step))) + 1, 0, 10);
+  QString s = QString::number(v, 'f', decimals);
+  if (s.startsWith('-') && s.count(QRegularExpression("[1-9]")) == 0) s.remove(0, 1);  // no "-0.0"
+  return s;
 }
 
 // Writes the whole file or nothing; one retry, as every file the system creates.
@@ -254,19 +256,30 @@ void tGraphicChart::SetEqualScales(bool on) {
 }
 
 double tGraphicChart::AxisSpace(const QValueAxis* axis, bool vertical) const {
+  // What the chart lays out beside the plot: tick labels with their padding,
+  // then the title with its own.
   double space = 0;
   if (axis->labelsVisible()) {
     const QFontMetrics fm(axis->labelsFont());
     if (vertical) {
       const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
       space += std::max(fm.horizontalAdvance(TickLabel(axis->min(), step)),
-                        fm.horizontalAdvance(TickLabel(axis->max(), step))) + 8;
+                        fm.horizontalAdvance(TickLabel(axis->max(), step))) + 14;
     } else {
-      space += fm.height() + 8;
+      space += fm.height() + 10;
     }
   }
-  if (!axis->titleText().isEmpty()) space += QFontMetrics(axis->titleFont()).height() + 4;
+  if (!axis->titleText().isEmpty()) space += QFontMetrics(axis->titleFont()).height() + 10;
   return space;
+}
+
+double tGraphicChart::RightSpace() const {
+  // The last label of the bottom axis is centred on the plot's right edge.
+  if (!fAxisX->labelsVisible()) return 0;
+  const double step = (fAxisX->max() - fAxisX->min()) / std::max(1, fAxisX->tickCount() - 1);
+  const QFontMetrics fm(fAxisX->labelsFont());
+  return std::max(fm.horizontalAdvance(TickLabel(fAxisX->min(), step)),
+                  fm.horizontalAdvance(TickLabel(fAxisX->max(), step))) / 2.0 + 4;
 }
 
 void tGraphicChart::ApplyEqualScales() {
@@ -276,7 +289,7 @@ void tGraphicChart::ApplyEqualScales() {
   // The chart's title sits above the plot, where a top axis would.
   const double top = chart()->title().isEmpty() ? 0 : QFontMetrics(chart()->titleFont()).height() + 8;
   fApplied = EqualScaleMargins(size.width(), size.height(), fAxisX->max() - fAxisX->min(),
-                               fAxisY->max() - fAxisY->min(), AxisSpace(fAxisY, true), 0, top,
+                               fAxisY->max() - fAxisY->min(), AxisSpace(fAxisY, true), RightSpace(), top,
                                AxisSpace(fAxisX, false));
   if (!fApplied) {
     chart()->setPlotArea(QRectF());

@@ -88,6 +88,7 @@ private:
   void ApplyEqualScales();
   void RefreshPens();
   double AxisSpace(const QValueAxis* axis, bool vertical) const;
+  double RightSpace() const;
 
   QValueAxis* fAxisX;
   QValueAxis* fAxisY;
