@@ -1,0 +1,23 @@
+#pragma once
+// The about window: program name, version and credits, shown modally.
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+class TfAboutBox : public QDialog {
+  Q_OBJECT
+public:
+  explicit TfAboutBox(QWidget* parent = nullptr);
+  QLabel* VersionLabel() const { return lblVersion; }
+  QLabel* ProductName() const { return lblProductName; }
+  QPushButton* OKButton() const { return btOK; }
+
+protected:
+  void showEvent(QShowEvent* e) override;
+
+private:
+  QLabel* lblProductName;
+  QLabel* lblVersion;
+  QPushButton* btOK;
+};

@@ -1,0 +1,11 @@
+// Widgets need an application object; the tests run on the offscreen platform.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("stravex-test"));
+  return RUN_ALL_TESTS();
+}
