@@ -79,8 +79,11 @@ void tRunJournal::Load() {
   std::vector<std::string> settings;
   fPending.reset();
   fCells.clear();
-  while (std::getline(in, line)) {
-    if (line.rfind("setting\t", 0) == 0) {
+  bool ended = false;
+  while (!ended && std::getline(in, line)) {
+    if (line == "end") {
+      ended = true;
+    } else if (line.rfind("setting\t", 0) == 0) {
       settings.push_back(line.substr(8));
     } else if (line.rfind("pending\t", 0) == 0) {
       fPending = std::stoull(line.substr(8));
@@ -91,11 +94,11 @@ void tRunJournal::Load() {
       if (!(f >> index >> value) || value < 0 || value > CorridorMaxCount)
         throw EInOutError(fPath + ": bad cell line \"" + line + "\".");
       fCells.emplace_back(index, static_cast<int16_t>(value));
-    } else if (line != "end") {
+    } else {
       throw EInOutError(fPath + ": unknown line \"" + line + "\".");
     }
   }
-  if (line != "end") throw EInOutError(fPath + " is incomplete; the report cannot be continued.");
+  if (!ended) throw EInOutError(fPath + " is incomplete; the report cannot be continued.");
   for (std::size_t i = 0; i < std::max(settings.size(), fSettings.size()); ++i) {
     const std::string was = i < settings.size() ? settings[i] : std::string();
     const std::string now = i < fSettings.size() ? fSettings[i] : std::string();

@@ -213,6 +213,11 @@ void tCorridorMap::Reopen() {
   for (const int16_t v : fCounts) largest = std::max(largest, v);
   fRaster->MinValue = 0;
   fRaster->MaxValue = largest;
+  // The display range is fixed by the first rewrite after a path; it is
+  // taken over from the documentation on disk.
+  const tRaster doc(fRaster->FileName + fRaster->DocExtension(), fRaster->Classic);
+  fRaster->DisplayMin = doc.DisplayMin;
+  fRaster->DisplayMax = doc.DisplayMax;
   fWarned = largest >= CorridorMaxCount;
 }
 

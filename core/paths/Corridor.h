@@ -54,7 +54,8 @@ public:
 
   // Continues the map on disk under the current FileName instead of
   // creating it: the counts are read from its image (a short image is
-  // refused) and MaxValue becomes their largest.
+  // refused), MaxValue becomes their largest and the display range is that
+  // of its documentation file.
   void Reopen();
 
   // A cell by its record index (row x Columns + col) and its count.
