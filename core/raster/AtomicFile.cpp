@@ -19,6 +19,7 @@ namespace stravex {
 namespace {
 
 constexpr std::size_t kRandomDigits = 12;
+constexpr std::size_t kNameRoom = 200;
 
 std::string RandomSuffix() {
   thread_local std::mt19937_64 generator = [] {
@@ -104,9 +105,12 @@ tAtomicFile::tAtomicFile(const std::string& target) : fTarget(target), fFinal(ta
     if (fFd < 0) Fail(errno);
     return;
   }
+  // A file the user made read-only stays refused, as an in-place write would be.
+  if (exists && ::access(fFinal.c_str(), W_OK) != 0) Fail(errno);
   const std::filesystem::path finalPath(fFinal);
   const std::string folder = finalPath.parent_path().string();
-  const std::string name = finalPath.filename().string();
+  // Room in the temporary's name for its suffix within the 255 bytes a name may have.
+  const std::string name = finalPath.filename().string().substr(0, kNameRoom);
   RemoveLeftovers(folder.empty() ? std::string(".") : folder, name);
   fFd = OpenTemporary(folder, name, fTemp);
   if (fFd < 0) {

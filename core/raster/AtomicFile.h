@@ -2,7 +2,7 @@
 // Whole-file replacement that a killed process, a full disk or a file-size
 // limit cannot leave half done. The new content goes to a temporary file in
 // the target's folder, named ".NAME.tmp-PID-RANDOM" (NAME: the target's file
-// name), which is synced and renamed over the target only once complete; the
+// name, cut to 200 bytes), which is synced and renamed over the target only once complete; the
 // folder is synced after the rename. Readers never see the temporary: its name
 // starts with "." and ends in neither a map nor a report extension.
 //
@@ -13,7 +13,8 @@
 //
 // A target that is a symbolic link is replaced at the file the link points to
 // (the link stays). A target that exists but is no regular file (a device such
-// as /dev/null, a pipe) cannot be replaced and is written in place.
+// as /dev/null, a pipe) cannot be replaced and is written in place. A target
+// this process may not write (read-only) is refused, as an in-place write is.
 //
 // Every failure removes the temporary, leaves the target as it was and raises
 // EInOutError "Cannot write to file \"TARGET\": CAUSE" with the system's text

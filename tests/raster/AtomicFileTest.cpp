@@ -93,6 +93,13 @@ TEST(AtomicFile, ReplacesTheFileKeepingItsPermissionsAndLinks) {
   EXPECT_EQ(ReadFileBytes(path), "through the link");
   EXPECT_EQ(Names(dir), (std::set<std::string>{"list.txt", "link.txt"}));
 
+  // The longest name a folder takes leaves no room for a suffix; its temporary is named shorter.
+  const std::string longName(255, 'n');
+  WriteFileAtomically(dir.file(longName), "long");
+  WriteFileAtomically(dir.file(longName), "longer");
+  EXPECT_EQ(ReadFileBytes(dir.file(longName)), "longer");
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"list.txt", "link.txt", longName}));
+
   // A device cannot be replaced; it is written as it is.
   if (fs::exists("/dev/null")) {
     EXPECT_NO_THROW(WriteFileAtomically("/dev/null", "nothing"));
