@@ -24,8 +24,8 @@ constexpr std::size_t kNameRoom = 200;
 std::string RandomSuffix() {
   thread_local std::mt19937_64 generator = [] {
     std::random_device device;
-    const auto now = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto now =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::seed_seq seq{device(), device(), static_cast<unsigned>(now),
                       static_cast<unsigned>(now >> 32), static_cast<unsigned>(::getpid())};
     return std::mt19937_64(seq);
@@ -76,9 +76,8 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
 }
 
 int OpenTemporary(const std::string& folder, const std::string& name, std::string& path) {
-  const std::string stem =
-      (folder.empty() ? std::string() : folder + "/") + "." + name + ".tmp-" +
-      std::to_string(::getpid()) + "-";
+  const std::string stem = (folder.empty() ? std::string() : folder + "/") + "." + name + ".tmp-" +
+                           std::to_string(::getpid()) + "-";
   int fd = -1;
   // A name already taken draws another; any other failure is retried once.
   for (int failures = 0, draws = 0; fd < 0 && failures < 2 && draws < 16; ++draws) {
@@ -161,7 +160,8 @@ void tAtomicFile::Commit() {
     // Best effort: the new content is in place already, and some file systems
     // refuse to sync a folder; only durability across a power cut is at stake.
     const std::string folder = std::filesystem::path(fFinal).parent_path().string();
-    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
       ::fsync(dir);
       ::close(dir);

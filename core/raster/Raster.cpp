@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <vector>
 #include <sys/stat.h>
+#include <vector>
 
 namespace stravex {
 

@@ -23,9 +23,9 @@ const QString kIniName = QStringLiteral("WorkDir.ini");
 // Replaced atomically, as every whole file the program writes.
 bool TryWrite(const QString& path, const QByteArray& content) {
   try {
-    stravex::WriteFileAtomically(QDir::toNativeSeparators(path).toStdString(),
-                                 std::string_view(content.constData(),
-                                                  static_cast<std::size_t>(content.size())));
+    stravex::WriteFileAtomically(
+        QDir::toNativeSeparators(path).toStdString(),
+        std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
     return true;
   } catch (const std::exception& e) {
     gLastSaveError = QString::fromStdString(e.what());

@@ -128,7 +128,8 @@ TEST_F(FileSizeLimitCli, ALimitHitDuringTheReportLeavesWholeRowsAndAConsistentCo
   const tRaster map(dir.file("corridors"));
   EXPECT_EQ(map.Rows, 150);
   EXPECT_EQ(map.Columns, 200);
-  const std::vector<int> counts = Counts(ReadFileBytes(dir.file("corridors") + map.ImageExtension()));
+  const std::vector<int> counts =
+      Counts(ReadFileBytes(dir.file("corridors") + map.ImageExtension()));
   const std::vector<int> fullCounts = Counts(fImage);
   ASSERT_EQ(counts.size(), fullCounts.size());
   long sum = 0;
@@ -143,8 +144,8 @@ TEST_F(FileSizeLimitCli, ALimitHitDuringTheReportLeavesWholeRowsAndAConsistentCo
   EXPECT_EQ(map.MaxValue, max);
 
   // No log of a failed run, no temporary left.
-  EXPECT_EQ(Names(dir), (std::set<std::string>{kLeastCostReport, std::string("corridors") +
-                                                                      map.ImageExtension(),
+  EXPECT_EQ(Names(dir), (std::set<std::string>{kLeastCostReport,
+                                               std::string("corridors") + map.ImageExtension(),
                                                std::string("corridors") + map.DocExtension()}));
 }
 
@@ -183,9 +184,9 @@ TEST_F(FileSizeLimitCli, ALimitHitDuringTheCorridorMapLeavesThePreviousMapOrNone
 TEST(FileSizeLimitLog, ALogThatCannotBeWrittenFailsTheRunAndKeepsThePreviousLog) {
   // No pair is near enough: the report is its header, the log the echoed data.
   auto args = [](const TempDir& dir) {
-    return std::vector<std::string>{"matrix",          "--binary",   "forest_BL", "roads_NB",
-                                    "--data",          "samples.txt", "--max-distance", "0",
-                                    "--echo-points",   "--workdir",  dir.path(),  "--log",
+    return std::vector<std::string>{"matrix",           "--binary",    "forest_BL",      "roads_NB",
+                                    "--data",           "samples.txt", "--max-distance", "0",
+                                    "--echo-points",    "--workdir",   dir.path(),       "--log",
                                     dir.file("run.log")};
   };
   const std::string reportName = "Friction-FixedStrip-MatrixAnalysis.txt";
@@ -197,8 +198,8 @@ TEST(FileSizeLimitLog, ALogThatCannotBeWrittenFailsTheRunAndKeepsThePreviousLog)
 
   TempDir dir;
   WriteFileBytes(dir.file("run.log"), "the log of an earlier run\r\n");
-  const tCliRun run =
-      RunCliWithFileSizeLimit(args(dir), kLandscape, (report.size() + log.size()) / 2);
+  const tCliRun run = RunCliWithFileSizeLimit(args(dir), kLandscape,
+                                              (report.size() + log.size()) / 2);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err,
             "stravex-cli: Cannot write to file \"" + dir.file("run.log") + "\": File too large\n");

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -86,8 +86,8 @@ tCliRun RunProgram(const std::string& program, const std::vector<std::string>& a
                    const std::string& cwd, uint64_t fileSizeLimit) {
   TempDir streams;
   tCliRun r;
-  const pid_t pid =
-      Start(program, args, cwd, streams.file("out"), streams.file("err"), fileSizeLimit);
+  const pid_t pid = Start(program, args, cwd, streams.file("out"), streams.file("err"),
+                          fileSizeLimit);
   if (pid < 0) return r;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0)
