@@ -2,10 +2,10 @@
 
 #include "Analyses.h"
 #include "AnalysisSettings.h"
+#include "AtomicFile.h"
 #include "BatchLine.h"
 #include "Errors.h"
 #include "MapSet.h"
-#include "ReportWriter.h"
 
 #include <filesystem>
 #include <optional>
@@ -45,9 +45,9 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 void SaveLogLines(const std::string& fileName, const std::vector<std::string>& lines) {
-  tReportFile file(fileName);
-  for (const std::string& line : lines) file.WriteLine(line);
-  file.Close();
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  WriteFileAtomically(fileName, text);
 }
 
 std::optional<tBatchJob> PrepareBatch(const std::vector<std::string>& args) {

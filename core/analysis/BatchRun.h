@@ -79,8 +79,9 @@ private:
 // line; a final break does not add an empty line after it.
 std::vector<std::string> SplitLines(const std::string& text);
 
-// Writes the lines, each ended by CR LF, to a file created anew; EInOutError
-// naming the file when it cannot be written.
+// Writes the lines, each ended by CR LF, replacing the file atomically; when
+// it cannot be written, EInOutError naming the file and the cause, and any
+// earlier file stays as it was.
 void SaveLogLines(const std::string& fileName, const std::vector<std::string>& lines);
 
 } // namespace stravex

@@ -1,9 +1,9 @@
 #include "MapSet.h"
 
+#include "AtomicFile.h"
 #include "Errors.h"
 #include "Numeric.h"
 #include "PopulationFile.h"
-#include "ReportWriter.h"
 
 #include <new>
 
@@ -139,9 +139,9 @@ bool tMapSet::CheckFrictionMap(const std::string& name, tReporter& reporter) {
 }
 
 void tMapSet::SaveMapList(const std::string& fileName) const {
-  tReportFile file(fileName);
-  for (const auto& m : BinaryMaps) file.WriteLine(m->MapName());
-  file.Close();
+  std::string text;
+  for (const auto& m : BinaryMaps) text += m->MapName() + "\r\n";
+  WriteFileAtomically(fileName, text);
 }
 
 std::vector<std::string> tMapSet::ReadMapList(const std::string& fileName) {

@@ -40,7 +40,7 @@ public:
   // false, after an error box, when it is refused.
   bool CheckFrictionMap(const std::string& name, tReporter& reporter);
 
-  // The binary maps' names, one per line, CR LF.
+  // The binary maps' names, one per line, CR LF; the file is replaced atomically.
   void SaveMapList(const std::string& fileName) const;
   // The names of a map-list file; blank lines are skipped.
   static std::vector<std::string> ReadMapList(const std::string& fileName);

@@ -1,5 +1,6 @@
 #include "RunJournal.h"
 
+#include "AtomicFile.h"
 #include "Errors.h"
 #include "Raster.h"
 
@@ -9,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace stravex {
 
@@ -130,18 +130,8 @@ void tRunJournal::Write() const {
       text += "cell\t" + std::to_string(index) + "\t" + std::to_string(value) + "\n";
   }
   text += "end\n";
-  // Written beside and renamed over the old one: a kill leaves either.
-  const std::string temp = fPath + ".tmp-" + std::to_string(::getpid());
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) throw EInOutError(fPath + ": " + std::strerror(errno));
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const int err = errno;
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok || std::rename(temp.c_str(), fPath.c_str()) != 0) {
-    const int why = ok ? errno : err;
-    std::remove(temp.c_str());
-    throw EInOutError(fPath + ": " + std::strerror(why));
-  }
+  // A kill leaves either the old journal or the new one.
+  WriteFileAtomically(fPath, text);
 }
 
 std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMapSet& maps,

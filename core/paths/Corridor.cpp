@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,11 @@ namespace {
 
 const char* const kWriteError = "File writing error";
 const char* const kReadError = "Error while reading map.";
+
+// The fixed text, then the file and the system's cause ("No space left on device").
+[[noreturn]] void RaiseWriteError(const std::string& file, int err) {
+  throw EInOutError(std::string(kWriteError) + ": " + file + ": " + std::strerror(err));
+}
 
 // Records closer than this are written as one run, unchanged records in
 // between included (memory and file agree on them): one system call for a
@@ -48,10 +54,11 @@ private:
 int OpenForUpdate(const std::string& file) {
   int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC); // one retry, as every file open
-  if (fd < 0) throw EInOutError(kWriteError);
+  if (fd < 0) RaiseWriteError(file, errno);
   return fd;
 }
 
+// False with errno set when the records cannot all be written.
 bool WriteAll(int fd, const unsigned char* data, std::size_t size, off_t offset) {
   while (size > 0) {
     const ssize_t n = ::pwrite(fd, data, size, offset);
@@ -59,7 +66,10 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size, off_t offset)
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
     data += n;
     size -= static_cast<std::size_t>(n);
     offset += n;
@@ -96,7 +106,7 @@ void tCorridorMap::FillZero() {
   fRaster->FillConstant(0);
   const std::string image = ImagePath(*fRaster);
   tFd fd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw EInOutError(kWriteError);
+  if (fd.get() < 0) RaiseWriteError(image, errno);
   fCounts.assign(static_cast<std::size_t>(CellCount(*fRaster)), 0);
   fFileState = StampOf(fd.get());
   fCountsFile = image;
@@ -166,12 +176,16 @@ void tCorridorMap::AddPath(const t2DiPoints& path) {
   std::sort(fChanged.begin(), fChanged.end());
   fChanged.erase(std::unique(fChanged.begin(), fChanged.end()), fChanged.end());
   bool ok = WriteChanged(fd.get());
+  int err = ok ? 0 : errno;
   if (ok) fFileState = StampOf(fd.get());
-  if (!fd.Close()) ok = false;
+  if (!fd.Close() && ok) {
+    ok = false;
+    err = errno;
+  }
   if (!ok) {
     // Memory is ahead of the file now: reread it before the next path.
     fCountsValid = false;
-    throw EInOutError(kWriteError);
+    RaiseWriteError(image, err);
   }
   fRaster->MaxValue = maxValue;
   if (saturated && !fWarned) {
@@ -257,11 +271,15 @@ void tCorridorMap::Restore(const std::vector<tCellCount>& cells) {
   std::sort(fChanged.begin(), fChanged.end());
   fChanged.erase(std::unique(fChanged.begin(), fChanged.end()), fChanged.end());
   bool ok = WriteChanged(fd.get());
+  int err = ok ? 0 : errno;
   if (ok) fFileState = StampOf(fd.get());
-  if (!fd.Close()) ok = false;
+  if (!fd.Close() && ok) {
+    ok = false;
+    err = errno;
+  }
   if (!ok) {
     fCountsValid = false;
-    throw EInOutError(kWriteError);
+    RaiseWriteError(image, err);
   }
 }
 

@@ -85,6 +85,9 @@ std::string ImagePath(const tRaster& raster);
 // Value v rounded (halves to even) for a record of type t, ERangeError naming
 // where when it does not fit a byte or a 16-bit integer. Reals pass unchanged.
 float RecordValue(float v, tDataType t, const std::string& where);
+// The little-endian record of type t (byte, integer, real) holding v, which
+// must already fit it (RecordValue); the first t bytes of rec are set.
+void EncodeRecord(float v, tDataType t, unsigned char* rec);
 // ERangeError "Value <v> is outside <range> of <where>."
 [[noreturn]] void RaiseValueRange(float v, const char* range, const std::string& where);
 

@@ -1,16 +1,19 @@
 // tLiveRaster: a map whose cells can be held in memory. The cell reader and
 // writer are chosen at LoadData and ReleaseData, so a loaded cell access is a
 // plain matrix access with no test of the data type.
+#include "AtomicFile.h"
 #include "Errors.h"
 #include "IdrisiFile.h"
 #include "Raster.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <new>
 #include <sys/mman.h>
+#include <vector>
 
 namespace stravex {
 
@@ -305,21 +308,23 @@ void tLiveRaster::SaveData() {
     for (std::size_t i = 0; i < n; ++i) RecordValue(LoadedValue(i), DataType, path);
   }
 
-  tIdrisiFile f;
-  OpenIdrisiWrite(*this, f);
-  if (DataType == fLoadedType) {
-    const auto count = static_cast<int64_t>(n);
-    switch (DataType) {
-    case dtByte: WriteIdrisiBlocks(f, fBytes.data(), count); break;
-    case dtInteger: WriteIdrisiBlocks(f, fIntegers.data(), count); break;
-    default: WriteIdrisiBlocks(f, fReals.data(), count); break;
+  // The image is replaced only once complete: a full disk or a file-size
+  // limit leaves the previous image, never a short one.
+  tAtomicFile out(path);
+  const auto recordSize = static_cast<std::size_t>(DataType);
+  std::vector<unsigned char> block;
+  for (std::size_t done = 0; done < n;) {
+    const std::size_t m = std::min<std::size_t>(n - done, IdrisiBufferSize);
+    block.resize(m * recordSize);
+    for (std::size_t k = 0; k < m; ++k) {
+      const float v = DataType == fLoadedType ? LoadedValue(done + k)
+                                              : RecordValue(LoadedValue(done + k), DataType, path);
+      EncodeRecord(v, DataType, &block[k * recordSize]);
     }
-  } else {
-    // DataType was changed after loading: the stream converts each value.
-    for (std::size_t i = 0; i < n; ++i)
-      if (!WriteIdrisi(f, LoadedValue(i))) throw EInOutError("Error while writing " + path + ".");
+    out.Write(block.data(), block.size());
+    done += m;
   }
-  CloseIdrisi(f);
+  out.Commit();
 }
 
 void tLiveRaster::ReleaseData() {

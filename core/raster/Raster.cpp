@@ -1,17 +1,20 @@
 // tRaster: cells on disk, addressed one at a time or streamed whole.
 #include "Raster.h"
+#include "AtomicFile.h"
 #include "Errors.h"
 #include "IdrisiEnv.h"
 #include "IdrisiFile.h"
 #include "Reporter.h"
 #include "TextUtils.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <sys/stat.h>
+#include <vector>
 
 namespace stravex {
 
@@ -37,24 +40,6 @@ float DecodeRecord(const unsigned char* rec, tDataType t) {
     float v;
     std::memcpy(&v, &u, sizeof v);
     return v;
-  }
-  }
-}
-
-void EncodeRecord(float v, tDataType t, unsigned char* rec) {
-  switch (t) {
-  case dtByte: rec[0] = static_cast<uint8_t>(v); break;
-  case dtInteger: {
-    const auto u = static_cast<uint16_t>(static_cast<int16_t>(v));
-    rec[0] = static_cast<unsigned char>(u & 0xFF);
-    rec[1] = static_cast<unsigned char>(u >> 8);
-    break;
-  }
-  default: {
-    uint32_t u;
-    std::memcpy(&u, &v, sizeof u);
-    for (int i = 0; i < 4; ++i) rec[i] = static_cast<unsigned char>(u >> (8 * i));
-    break;
   }
   }
 }
@@ -103,6 +88,24 @@ void OpenWholeImage(const tRaster& r, tIdrisiFile& f) {
 }
 
 } // namespace
+
+void EncodeRecord(float v, tDataType t, unsigned char* rec) {
+  switch (t) {
+  case dtByte: rec[0] = static_cast<uint8_t>(v); break;
+  case dtInteger: {
+    const auto u = static_cast<uint16_t>(static_cast<int16_t>(v));
+    rec[0] = static_cast<unsigned char>(u & 0xFF);
+    rec[1] = static_cast<unsigned char>(u >> 8);
+    break;
+  }
+  default: {
+    uint32_t u;
+    std::memcpy(&u, &v, sizeof u);
+    for (int i = 0; i < 4; ++i) rec[i] = static_cast<unsigned char>(u >> (8 * i));
+    break;
+  }
+  }
+}
 
 std::unique_ptr<tRaster> tRaster::CreateLike(const tRaster& other) {
   auto r = std::make_unique<tRaster>();
@@ -289,18 +292,37 @@ void tRaster::ComputeMinMax() {
 
 void tRaster::FillConstant(float value) {
   // Refused before the file is replaced, so an existing map stays intact.
-  RecordValue(value, DataType, ImagePath(*this));
+  const std::string image = ImagePath(*this);
+  const float v = RecordValue(value, DataType, image);
   MinValue = value;
   MaxValue = value;
-  tIdrisiFile f;
-  OpenIdrisiWrite(*this, f);
-  const int64_t n = CellCount(*this);
-  for (int64_t i = 0; i < n; ++i)
-    if (!WriteIdrisi(f, value)) throw EInOutError("File writing error");
-  CloseIdrisi(f);
   MeanValid = false;
   SDValid = false;
-  WriteDoc();
+  // Both files are complete on disk before either replaces its predecessor: a
+  // full disk or a file-size limit leaves the old map (or none), never a short
+  // image whose missing cells a reader would take for data.
+  tAtomicFile imageFile(image);
+  if (SupportedType(DataType)) {
+    const auto recordSize = static_cast<std::size_t>(DataType);
+    unsigned char rec[4];
+    EncodeRecord(v, DataType, rec);
+    const int64_t n = CellCount(*this);
+    const auto blockRecords = static_cast<std::size_t>(std::min<int64_t>(n, IdrisiBufferSize));
+    std::vector<unsigned char> block(blockRecords * recordSize);
+    for (std::size_t i = 0; i < block.size(); i += recordSize)
+      std::memcpy(&block[i], rec, recordSize);
+    for (int64_t done = 0; done < n;) {
+      const auto m = static_cast<std::size_t>(std::min<int64_t>(n - done, IdrisiBufferSize));
+      imageFile.Write(block.data(), m * recordSize);
+      done += static_cast<int64_t>(m);
+    }
+  }
+  imageFile.Finish();
+  tAtomicFile docFile(FileName + DocExtension());
+  docFile.Write(DocText());
+  docFile.Finish();
+  imageFile.Commit();
+  docFile.Commit();
 }
 
 double tRaster::GetMean() {

@@ -58,7 +58,11 @@ public:
   virtual void ComputeMinMax();
 
   // --- documentation file ---
+  // Replaces the file atomically: a failed or killed write leaves the old one.
   void WriteDoc();
+  // The text WriteDoc writes; fills in the same defaults. A record that
+  // cannot be written raises before any file is touched.
+  std::string DocText();
   void ComputeResolution();
 
   // --- grid ---

@@ -1,4 +1,5 @@
 // The metadata record of tRaster and its IDRISI documentation file.
+#include "AtomicFile.h"
 #include "Errors.h"
 #include "IdrisiEnv.h"
 #include "Numeric.h"
@@ -109,17 +110,6 @@ std::string MapPathOf(const std::string& name, const tRaster& map) {
       SameTextIgnoringCase(ext, map.DocExtension()))
     return stripped;
   return name;
-}
-
-void WriteWholeFile(const std::string& path, const std::string& content) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) f = std::fopen(path.c_str(), "wb"); // one retry, as for every file opened
-  if (!f) throw EInOutError(path + ": " + std::strerror(errno));
-  const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-  const int writeErrno = errno;
-  const bool closed = std::fclose(f) == 0;
-  if (!written) throw EInOutError(path + ": " + std::strerror(writeErrno));
-  if (!closed) throw EInOutError(path + ": " + std::strerror(errno));
 }
 
 } // namespace
@@ -278,14 +268,14 @@ void tRaster::ComputeResolution() {
   Resolution = FormatGeneral((static_cast<long double>(CellWidth) + CellHeight) / 2);
 }
 
-void tRaster::WriteDoc() {
+void tRaster::WriteDoc() { WriteFileAtomically(FileName + DocExtension(), DocText()); }
+
+std::string tRaster::DocText() {
   if (DisplayMin == DisplayMax) {
     DisplayMin = MinValue;
     DisplayMax = MaxValue;
   }
 
-  // The whole text is built before the file is touched, so that a record
-  // that cannot be written leaves any earlier file as it was.
   std::string out;
   // A line break inside a value would start a line of its own and be read
   // back as another field; it is written as a blank instead.
@@ -336,8 +326,7 @@ void tRaster::WriteDoc() {
   for (const std::string& c : Lineage) put("lineage     : ", c);
   for (const std::string& c : Completeness) put("completeness: ", c);
   for (const std::string& c : Consistency) put("consistency : ", c);
-
-  WriteWholeFile(FileName + DocExtension(), out);
+  return out;
 }
 
 } // namespace stravex

@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QChart>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -14,7 +15,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QScatterSeries>
 #include <QSvgGenerator>
 #include <QTabWidget>
@@ -23,7 +23,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string_view>
 
+#include "AtomicFile.h"
 #include "ColorOps.h"
 #include "Errors.h"
 #include "ReportWriter.h"
@@ -57,16 +59,16 @@ QString TickLabel(double v, double step) {
   return s;
 }
 
-// Writes the whole file or nothing; one retry, as every file the system creates.
+// Writes the whole file or nothing (atomic replacement, as every whole file
+// the program writes); one retry, as every file the system creates.
 void WriteWholeFile(const QString& fileName, const QByteArray& bytes) {
-  QString reason;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    QSaveFile f(fileName);
-    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit()) return;
-    reason = f.errorString();
-    f.cancelWriting();
+  const std::string path = QDir::toNativeSeparators(fileName).toStdString();
+  const std::string_view data(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  try {
+    stravex::WriteFileAtomically(path, data);
+  } catch (const stravex::EInOutError&) {
+    stravex::WriteFileAtomically(path, data);
   }
-  throw stravex::EInOutError(fileName.toStdString() + ": " + reason.toStdString());
 }
 
 QByteArray FromBytes(const std::vector<uint8_t>& v) {

@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 
+#include "AtomicFile.h"
 #include "IdrisiEnv.h"
+
+#include <string_view>
 
 namespace {
 QString gProgramDirOverride;
@@ -18,22 +20,17 @@ QString gLastSaveError;
 bool gInteractive = true;
 const QString kIniName = QStringLiteral("WorkDir.ini");
 
+// Replaced atomically, as every whole file the program writes.
 bool TryWrite(const QString& path, const QByteArray& content) {
-  QSaveFile f(path);
-  if (!f.open(QIODevice::WriteOnly)) {
-    gLastSaveError = f.errorString();
+  try {
+    stravex::WriteFileAtomically(
+        QDir::toNativeSeparators(path).toStdString(),
+        std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
+    return true;
+  } catch (const std::exception& e) {
+    gLastSaveError = QString::fromStdString(e.what());
     return false;
   }
-  if (f.write(content) != content.size()) {
-    gLastSaveError = f.errorString();
-    f.cancelWriting();
-    return false;
-  }
-  if (!f.commit()) {
-    gLastSaveError = f.errorString();
-    return false;
-  }
-  return true;
 }
 } // namespace
 
@@ -92,9 +89,8 @@ void TCustomGeodrellDialog::SetInteractive(bool on) { gInteractive = on; }
 
 void TCustomGeodrellDialog::closeEvent(QCloseEvent* e) {
   if (!SaveWorkDir() && gInteractive) {
-    QMessageBox::critical(this, QCoreApplication::applicationName(),
-                          QStringLiteral("Cannot write %1: %2")
-                              .arg(QDir::toNativeSeparators(WorkDirIniPath()), LastSaveError()));
+    // The message names the file and the cause.
+    QMessageBox::critical(this, QCoreApplication::applicationName(), LastSaveError());
   }
   e->accept();
 }

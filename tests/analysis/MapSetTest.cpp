@@ -123,6 +123,14 @@ TEST(MapSet, MapListFiles) {
   maps.SaveMapList(dir.file("list.txt"));
   // Bare names (no folder), CR LF.
   EXPECT_EQ(ReadFileBytes(dir.file("list.txt")), "forest\r\nroads\r\n");
+  const std::string nowhere = dir.file("no/such/folder/list.txt");
+  try {
+    maps.SaveMapList(nowhere);
+    ADD_FAILURE() << "a list was written into a missing folder";
+  } catch (const EInOutError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot write to file \"" + nowhere + "\": No such file or directory");
+  }
 
   // LF or CR LF ends, trailing blanks dropped, blank lines name no map.
   WriteFileBytes(dir.file("edited.txt"),

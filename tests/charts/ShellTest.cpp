@@ -118,7 +118,10 @@ TEST_F(WorkDirTest, MissingOrUnusableMemoryChangesNothing) {
 TEST_F(WorkDirTest, SaveFailureIsReported) {
   ASSERT_TRUE(QDir(fProgram.path()).mkdir("WorkDir.ini")); // a folder in the way
   EXPECT_FALSE(TCustomGeodrellDialog::SaveWorkDir());
-  EXPECT_FALSE(TCustomGeodrellDialog::LastSaveError().isEmpty());
+  // The message names the file and the cause.
+  EXPECT_EQ(TCustomGeodrellDialog::LastSaveError(),
+            QStringLiteral("Cannot write to file \"%1\": Is a directory")
+                .arg(QDir::toNativeSeparators(TCustomGeodrellDialog::WorkDirIniPath())));
   Session({}); // closing does not block or crash when the save fails
 }
 

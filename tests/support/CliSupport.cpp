@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 
 // In the child between fork and exec only async-signal-safe calls are made.
+// fileSizeLimit > 0: the child may write no file beyond that many bytes, and a
+// write that would is refused with "File too large" instead of killing it.
 pid_t Start(const std::string& program, const std::vector<std::string>& args,
-            const std::string& cwd, const std::string& outFile, const std::string& errFile) {
+            const std::string& cwd, const std::string& outFile, const std::string& errFile,
+            uint64_t fileSizeLimit = 0) {
   std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -37,6 +42,13 @@ pid_t Start(const std::string& program, const std::vector<std::string>& args,
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (fileSizeLimit > 0) {
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN; // kept across exec
+      if (sigaction(SIGXFSZ, &ignore, nullptr) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        _exit(126);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -71,10 +83,11 @@ pid_t StartCli(const std::vector<std::string>& args, const std::string& cwd,
 }
 
 tCliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& cwd) {
+                   const std::string& cwd, uint64_t fileSizeLimit) {
   TempDir streams;
   tCliRun r;
-  const pid_t pid = Start(program, args, cwd, streams.file("out"), streams.file("err"));
+  const pid_t pid = Start(program, args, cwd, streams.file("out"), streams.file("err"),
+                          fileSizeLimit);
   if (pid < 0) return r;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0)
@@ -90,6 +103,11 @@ tCliRun RunProgram(const std::string& program, const std::vector<std::string>& a
 
 tCliRun RunCli(const std::vector<std::string>& args, const std::string& cwd) {
   return RunProgram(STRAVEX_CLI_PATH, args, cwd);
+}
+
+tCliRun RunCliWithFileSizeLimit(const std::vector<std::string>& args, const std::string& cwd,
+                                uint64_t limitBytes) {
+  return RunProgram(STRAVEX_CLI_PATH, args, cwd, limitBytes);
 }
 
 void ExpectSameFile(const std::string& actualPath, const std::string& expectedPath) {

@@ -1,6 +1,7 @@
 #pragma once
 // Running stravex-cli (or a helper program) as a separate process, and
 // comparing produced files with the committed expected copies.
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -13,12 +14,18 @@ struct tCliRun {
 };
 
 // Runs `program` with the arguments as they are (no shell: any character is
-// safe), from the folder `cwd`, and waits for it.
+// safe), from the folder `cwd`, and waits for it. fileSizeLimit > 0: no file
+// the program writes may grow beyond that many bytes (RLIMIT_FSIZE, with
+// SIGXFSZ ignored, so the write fails with "File too large").
 tCliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& cwd);
+                   const std::string& cwd, uint64_t fileSizeLimit = 0);
 
 // RunProgram on stravex-cli.
 tCliRun RunCli(const std::vector<std::string>& args, const std::string& cwd);
+
+// RunCli under a file-size limit in bytes.
+tCliRun RunCliWithFileSizeLimit(const std::vector<std::string>& args, const std::string& cwd,
+                                uint64_t limitBytes);
 
 // Starts stravex-cli without waiting, stdout and stderr to the given files;
 // returns its pid, or -1.
