@@ -1,0 +1,619 @@
+#include "GraphicOps.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QChart>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QImage>
+#include <QInputDialog>
+#include <QLayout>
+#include <QLineSeries>
+#include <QMessageBox>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QScatterSeries>
+#include <QSvgGenerator>
+#include <QTabWidget>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "ColorOps.h"
+#include "Errors.h"
+#include "ReportWriter.h"
+
+namespace {
+
+const tPalette& SeriesPalette() {
+  static const tPalette palette = Palette(piQualitative1024);
+  return palette;
+}
+
+metafile::tColor ToColor(const QColor& c) {
+  return {static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()), static_cast<uint8_t>(c.blue())};
+}
+
+metafile::tPoint ToPoint(const QPointF& p) {
+  auto clampInt = [](double v) {
+    return static_cast<int>(std::lround(std::clamp(v, -1.0e9, 1.0e9)));
+  };
+  return {clampInt(p.x()), clampInt(p.y())};
+}
+
+// Tick labels as the value axis shows them by default.
+QString TickLabel(double v, double step) {
+  int decimals = 1;
+  if (step > 0 && std::isfinite(step)) decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step))) + 1, 0, 10);
+  QString s = QString::number(v, 'f', decimals);
+  if (s.startsWith('-') && s.count(QRegularExpression("[1-9]")) == 0) s.remove(0, 1);  // no "-0.0"
+  return s;
+}
+
+// Writes the whole file or nothing; one retry, as every file the system creates.
+void WriteWholeFile(const QString& fileName, const QByteArray& bytes) {
+  QString reason;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    QSaveFile f(fileName);
+    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit()) return;
+    reason = f.errorString();
+    f.cancelWriting();
+  }
+  throw stravex::EInOutError(fileName.toStdString() + ": " + reason.toStdString());
+}
+
+QByteArray FromBytes(const std::vector<uint8_t>& v) {
+  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+tGraphPopUp* gGraphPopUp = nullptr;
+tGraphMapPopUp* gGraphMapPopUp = nullptr;
+
+// Widgets must go before the application object does.
+void DeletePopUps() {
+  delete gGraphPopUp;
+  gGraphPopUp = nullptr;
+  delete gGraphMapPopUp;
+  gGraphMapPopUp = nullptr;
+}
+
+void RegisterCleanUp() {
+  static bool registered = false;
+  if (!registered) qAddPostRoutine(DeletePopUps);
+  registered = true;
+}
+
+} // namespace
+
+std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clientHeight, double xRange,
+                                                 double yRange, double leftSpace, double rightSpace,
+                                                 double topSpace, double bottomSpace) {
+  double a = std::abs(xRange), c = std::abs(yRange);
+  if (a == 0) a = c;
+  if (c == 0) c = a;
+  if (a == 0) return std::nullopt;
+  auto space = [](double s) { return s == 0 ? 5.0 : s; };
+  const double L = space(leftSpace), Rt = space(rightSpace), T = space(topSpace), B = space(bottomSpace);
+  const double W = clientWidth, H = clientHeight;
+  // A chart too small for its axes has no plot to lay out.
+  if (W - L - Rt <= 0 || H - T - B <= 0) return std::nullopt;
+  auto round = [](double v) { return static_cast<int>(std::nearbyint(v)); };
+  const double S = c / a;
+  const double Q = (H - T - B) / (W - L - Rt);
+  tPercentMargins m;
+  if (S >= Q) {
+    m.Top = round(T / H * 100);
+    m.Bottom = round(B / H * 100);
+    const double P = std::nearbyint((H - B - T) / S);
+    m.Left = round((W - P) / W * 0.5 * 100);
+    m.Right = m.Left;
+  } else {
+    m.Left = round(L / W * 100);
+    m.Right = round(Rt / W * 100);
+    const double P = std::nearbyint(S * (W - L - Rt));
+    m.Top = round((H - P) / H * 0.5 * 100);
+    m.Bottom = m.Top;
+  }
+  return m;
+}
+
+// ---------------------------------------------------------------- tGraphicChart
+
+tGraphicChart::tGraphicChart(QWidget* container, const QString& title, const QString& xTitle,
+                             const QString& yTitle)
+    : QChartView(new QChart) {
+  QChart* c = chart();
+  c->legend()->hide();
+  c->setBackgroundBrush(palette().color(QPalette::Window));
+  c->setTitle(title);
+  fAxisX = new QValueAxis;
+  fAxisX->setTitleText(xTitle);
+  fAxisY = new QValueAxis;
+  fAxisY->setTitleText(yTitle);
+  c->addAxis(fAxisX, Qt::AlignBottom);
+  c->addAxis(fAxisY, Qt::AlignLeft);
+  setRenderHint(QPainter::Antialiasing);
+
+  const QString caption = title.isEmpty() ? QStringLiteral("Graphic") : title;
+  if (!container) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(caption);
+    resize(400, 400);
+    show();
+  } else if (auto* pages = qobject_cast<QTabWidget*>(container)) {
+    fPages = pages;
+    pages->addTab(this, caption);
+    pages->setCurrentWidget(this);
+  } else {
+    setParent(container);
+    if (container->layout()) container->layout()->addWidget(this);
+    show();
+  }
+}
+
+int tGraphicChart::SeriesCount() const { return static_cast<int>(chart()->series().size()); }
+
+QXYSeries* tGraphicChart::Series(int index) const {
+  const auto all = chart()->series();
+  if (index < 0 || index >= all.size()) return nullptr;
+  return qobject_cast<QXYSeries*>(all[index]);
+}
+
+QXYSeries* tGraphicChart::AddPoints(const QString& title, const stravex::t2DPoints& points) {
+  auto* s = new QScatterSeries;
+  s->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+  s->setMarkerSize(3);
+  return Add(s, title, points);
+}
+
+QXYSeries* tGraphicChart::AddLine(const QString& title, const stravex::t2DPoints& points) {
+  return Add(new QLineSeries, title, points);
+}
+
+QXYSeries* tGraphicChart::Add(QXYSeries* s, const QString& title, const stravex::t2DPoints& points) {
+  const int index = SeriesCount();
+  s->setName(title);
+  QList<QPointF> list;
+  list.reserve(static_cast<qsizetype>(points.size()));
+  for (const stravex::t2DPoint& p : points) list.append(QPointF(p.x, p.y));
+  s->append(list);
+  const tPalette& pal = SeriesPalette();
+  s->setColor(QColor::fromRgb(pal[index % pal.size()]));
+  chart()->addSeries(s);
+  s->attachAxis(fAxisX);
+  s->attachAxis(fAxisY);
+  connect(s, &QXYSeries::clicked, this, [this, index](const QPointF&) { ClickSeries(index); });
+  RefreshPens();
+  FitAxes();
+  return s;
+}
+
+void tGraphicChart::RefreshPens() {
+  for (int i = 0; i < SeriesCount(); ++i) {
+    QXYSeries* s = Series(i);
+    QPen pen(s->color(), i == fSelected ? 2 : 1);
+    if (auto* scatter = qobject_cast<QScatterSeries*>(s)) {
+      scatter->setBorderColor(s->color());
+      pen.setColor(s->color());
+    }
+    s->setPen(pen);
+  }
+}
+
+void tGraphicChart::SelectSeries(int index) {
+  fSelected = index >= 0 && index < SeriesCount() ? index : -1;
+  RefreshPens();
+}
+
+void tGraphicChart::ClickSeries(int index) {
+  SelectSeries(index == fSelected ? -1 : index);
+  if (OnClickSeries) OnClickSeries(index);
+}
+
+void tGraphicChart::FitAxes() {
+  double minX = std::numeric_limits<double>::infinity(), maxX = -minX, minY = minX, maxY = -minX;
+  for (int i = 0; i < SeriesCount(); ++i) {
+    for (const QPointF& p : Series(i)->points()) {
+      if (!std::isfinite(p.x()) || !std::isfinite(p.y())) continue;
+      minX = std::min(minX, p.x());
+      maxX = std::max(maxX, p.x());
+      minY = std::min(minY, p.y());
+      maxY = std::max(maxY, p.y());
+    }
+  }
+  if (minX > maxX) {  // no data
+    minX = minY = 0;
+    maxX = maxY = 1;
+  }
+  // An axis needs some extent to place a single value.
+  if (maxX == minX) {
+    minX -= 0.5;
+    maxX += 0.5;
+  }
+  if (maxY == minY) {
+    minY -= 0.5;
+    maxY += 0.5;
+  }
+  const double pad = (maxY - minY) / 98.0;
+  fAxisX->setRange(minX, maxX);
+  fAxisY->setRange(minY - pad, maxY + pad);
+  ApplyEqualScales();
+}
+
+void tGraphicChart::SetEqualScales(bool on) {
+  fEqualScales = on;
+  if (on) {
+    ApplyEqualScales();
+  } else {
+    fApplied.reset();
+    chart()->setPlotArea(QRectF());
+  }
+}
+
+double tGraphicChart::AxisSpace(const QValueAxis* axis, bool vertical) const {
+  // What the chart lays out beside the plot: tick labels with their padding,
+  // then the title with its own.
+  double space = 0;
+  if (axis->labelsVisible()) {
+    const QFontMetrics fm(axis->labelsFont());
+    if (vertical) {
+      const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
+      space += std::max(fm.horizontalAdvance(TickLabel(axis->min(), step)),
+                        fm.horizontalAdvance(TickLabel(axis->max(), step))) + 14;
+    } else {
+      space += fm.height() + 10;
+    }
+  }
+  if (!axis->titleText().isEmpty()) space += QFontMetrics(axis->titleFont()).height() + 10;
+  return space;
+}
+
+double tGraphicChart::RightSpace() const {
+  // The last label of the bottom axis is centred on the plot's right edge.
+  if (!fAxisX->labelsVisible()) return 0;
+  const double step = (fAxisX->max() - fAxisX->min()) / std::max(1, fAxisX->tickCount() - 1);
+  const QFontMetrics fm(fAxisX->labelsFont());
+  return std::max(fm.horizontalAdvance(TickLabel(fAxisX->min(), step)),
+                  fm.horizontalAdvance(TickLabel(fAxisX->max(), step))) / 2.0 + 4;
+}
+
+void tGraphicChart::ApplyEqualScales() {
+  if (!fEqualScales) return;
+  const QSizeF size = chart()->size();
+  if (size.width() <= 0 || size.height() <= 0) return;
+  // The chart's title sits above the plot, where a top axis would.
+  const double top = chart()->title().isEmpty() ? 0 : QFontMetrics(chart()->titleFont()).height() + 8;
+  fApplied = EqualScaleMargins(size.width(), size.height(), fAxisX->max() - fAxisX->min(),
+                               fAxisY->max() - fAxisY->min(), AxisSpace(fAxisY, true), RightSpace(), top,
+                               AxisSpace(fAxisX, false));
+  if (!fApplied) {
+    chart()->setPlotArea(QRectF());
+    return;
+  }
+  const tPercentMargins& m = *fApplied;
+  const double W = size.width(), H = size.height();
+  chart()->setPlotArea(QRectF(W * m.Left / 100.0, H * m.Top / 100.0, W * (100 - m.Left - m.Right) / 100.0,
+                              H * (100 - m.Top - m.Bottom) / 100.0));
+}
+
+void tGraphicChart::resizeEvent(QResizeEvent* e) {
+  QChartView::resizeEvent(e);
+  ApplyEqualScales();
+}
+
+void tGraphicChart::contextMenuEvent(QContextMenuEvent* e) {
+  tGraphPopUp::Instance().PopupFor(this, e->globalPos());
+}
+
+metafile::tDrawing tGraphicChart::Drawing() const {
+  using namespace metafile;
+  QChart* c = chart();
+  tDrawing d;
+  d.width = width();
+  d.height = height();
+  auto view = [&](const QPointF& chartPoint) { return ToPoint(mapFromScene(c->mapToScene(chartPoint))); };
+  d.shapes.push_back(tFilledRect{0, 0, d.width - 1, d.height - 1, ToColor(c->backgroundBrush().color())});
+
+  const QRectF plot = c->plotArea();
+  const tPoint tl = view(plot.topLeft()), br = view(plot.bottomRight());
+  const tColor grid = ToColor(fAxisX->gridLineColor());
+  const tColor axisColor = ToColor(fAxisX->linePenColor());
+  const tColor labelColor = ToColor(fAxisX->labelsColor());
+
+  // Grid, ticks and tick labels of both axes.
+  const QFontMetrics labelFm(fAxisX->labelsFont());
+  const int labelHeight = labelFm.height();
+  int widestYLabel = 0;
+  for (const QValueAxis* axis : {fAxisX, fAxisY}) {
+    const bool vertical = axis == fAxisY;
+    const int n = std::max(2, axis->tickCount());
+    const double step = (axis->max() - axis->min()) / (n - 1);
+    for (int k = 0; k < n; ++k) {
+      double f = static_cast<double>(k) / (n - 1);
+      if (axis->isReverse()) f = 1 - f;
+      const QString label = TickLabel(axis->min() + k * step, step);
+      if (vertical) {
+        const int y = static_cast<int>(std::lround(br.y - f * (br.y - tl.y)));
+        if (axis->isGridLineVisible()) d.shapes.push_back(tPolyline{{{tl.x, y}, {br.x, y}}, grid, 1});
+        d.shapes.push_back(tPolyline{{{tl.x - 4, y}, {tl.x, y}}, axisColor, 1});
+        d.shapes.push_back(tText{tl.x - 6, y + labelFm.ascent() / 2, label.toStdString(), labelColor, labelHeight,
+                                 0, tAlign::Right});
+        widestYLabel = std::max(widestYLabel, labelFm.horizontalAdvance(label));
+      } else {
+        const int x = static_cast<int>(std::lround(tl.x + f * (br.x - tl.x)));
+        if (axis->isGridLineVisible()) d.shapes.push_back(tPolyline{{{x, tl.y}, {x, br.y}}, grid, 1});
+        d.shapes.push_back(tPolyline{{{x, br.y}, {x, br.y + 4}}, axisColor, 1});
+        d.shapes.push_back(tText{x, br.y + 6 + labelFm.ascent(), label.toStdString(), labelColor, labelHeight, 0,
+                                 tAlign::Centre});
+      }
+    }
+  }
+  d.shapes.push_back(tPolyline{{{tl.x, tl.y}, {br.x, tl.y}, {br.x, br.y}, {tl.x, br.y}, {tl.x, tl.y}}, axisColor, 1});
+
+  // Titles: the chart's above the plot, the axes' beside their labels.
+  if (!c->title().isEmpty()) {
+    const QFontMetrics fm(c->titleFont());
+    d.shapes.push_back(tText{d.width / 2, 6 + fm.ascent(), c->title().toStdString(), ToColor(c->titleBrush().color()),
+                             fm.height(), 0, tAlign::Centre});
+  }
+  if (!fAxisX->titleText().isEmpty()) {
+    const QFontMetrics fm(fAxisX->titleFont());
+    d.shapes.push_back(tText{(tl.x + br.x) / 2, br.y + 8 + labelHeight + fm.ascent(), fAxisX->titleText().toStdString(),
+                             ToColor(fAxisX->titleBrush().color()), fm.height(), 0, tAlign::Centre});
+  }
+  if (!fAxisY->titleText().isEmpty()) {
+    const QFontMetrics fm(fAxisY->titleFont());
+    d.shapes.push_back(tText{std::max(fm.ascent(), tl.x - 10 - widestYLabel), (tl.y + br.y) / 2,
+                             fAxisY->titleText().toStdString(), ToColor(fAxisY->titleBrush().color()), fm.height(),
+                             900, tAlign::Centre});
+  }
+
+  // Series, in their order, clipped to the plot.
+  for (int i = 0; i < SeriesCount(); ++i) {
+    QXYSeries* s = Series(i);
+    const tColor color = ToColor(s->color());
+    const int penWidth = i == fSelected ? 2 : 1;
+    if (auto* scatter = qobject_cast<QScatterSeries*>(s)) {
+      const double r = scatter->markerSize() / 2.0;
+      for (const QPointF& p : s->points()) {
+        const QPointF at = c->mapToPosition(p, s);
+        if (!plot.adjusted(-r, -r, r, r).contains(at)) continue;
+        const tPoint a = view(at - QPointF(r, r)), b = view(at + QPointF(r, r));
+        d.shapes.push_back(tEllipse{a.x, a.y, b.x, b.y, color, penWidth, true, color});
+      }
+    } else {
+      tPolyline line{{}, color, penWidth};
+      for (const QPointF& p : s->points()) line.points.push_back(view(c->mapToPosition(p, s)));
+      d.shapes.push_back(std::move(line));
+    }
+  }
+  return d;
+}
+
+tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* container, const QString& title,
+                              const QString& xTitle, const QString& yTitle) {
+  auto* chart = qobject_cast<tGraphicChart*>(container);
+  if (!chart) chart = new tGraphicChart(container, title, xTitle, yTitle);
+  chart->AddPoints(title, points);
+  return chart;
+}
+
+// ---------------------------------------------------------------- exports
+
+void SaveChartData(const tGraphicChart& chart, const QString& fileName) {
+  QByteArray out;
+  for (int i = 0; i < chart.SeriesCount(); ++i) {
+    const QXYSeries* s = chart.Series(i);
+    const QList<QPointF> points = s->points();
+    out += s->name().toUtf8() + "\r\n";
+    for (const QPointF& p : points) out += QByteArray::fromStdString(stravex::FormatReal23(p.x())) + '\t';
+    out += "\r\n";
+    for (const QPointF& p : points) out += QByteArray::fromStdString(stravex::FormatReal23(p.y())) + '\t';
+    out += "\r\n";
+  }
+  for (const QString& line : chart.Metadata) out += line.toUtf8() + "\r\n";
+  WriteWholeFile(fileName, out);
+}
+
+bool IsSupportedPictureFile(const QString& fileName) {
+  static const QStringList formats{"wmf", "emf", "bmp", "png", "svg"};
+  return formats.contains(QFileInfo(fileName).suffix().toLower());
+}
+
+void SaveChartPicture(const tGraphicChart& chart, const QString& fileName) {
+  if (!IsSupportedPictureFile(fileName)) throw stravex::EInOutError("Unsupported format");
+  const QString ext = QFileInfo(fileName).suffix().toLower();
+  auto& view = const_cast<tGraphicChart&>(chart);  // rendering does not change the chart
+  const QSize size = view.size();
+  QByteArray bytes;
+  if (ext == "wmf") {
+    bytes = FromBytes(metafile::WmfBytes(chart.Drawing()));
+  } else if (ext == "emf") {
+    try {
+      bytes = FromBytes(metafile::EmfBytes(chart.Drawing()));
+    } catch (const std::runtime_error& e) {
+      throw stravex::EInOutError(e.what());
+    }
+  } else if (ext == "svg") {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator svg;
+    svg.setOutputDevice(&buffer);
+    svg.setSize(size);
+    svg.setViewBox(QRect(QPoint(0, 0), size));
+    svg.setTitle(view.chart()->title());
+    QPainter painter(&svg);
+    view.render(&painter, QRectF(QPointF(0, 0), size), QRect(QPoint(0, 0), size));
+  } else {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(view.chart()->backgroundBrush().color());
+    {
+      QPainter painter(&image);
+      view.render(&painter, QRectF(QPointF(0, 0), size), QRect(QPoint(0, 0), size));
+    }
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, ext == "bmp" ? "BMP" : "PNG"))
+      throw stravex::EInOutError(fileName.toStdString() + ": the picture could not be encoded");
+  }
+  WriteWholeFile(fileName, bytes);
+}
+
+// ---------------------------------------------------------------- tGraphPopUp
+
+tGraphPopUp& tGraphPopUp::Instance() {
+  if (!gGraphPopUp) {
+    gGraphPopUp = new tGraphPopUp;
+    RegisterCleanUp();
+  }
+  return *gGraphPopUp;
+}
+
+tGraphPopUp::tGraphPopUp() {
+  SaveImageItem = addAction(QStringLiteral("Save graph &image..."), this, &tGraphPopUp::SaveImageClick);
+  SaveDataItem = addAction(QStringLiteral("Save graph &data..."), this, &tGraphPopUp::SaveDataClick);
+  addSeparator();
+  ViewMetadataItem = addAction(QStringLiteral("&View metadata"), this, &tGraphPopUp::ViewMetadataClick);
+  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."), this, &tGraphPopUp::AddMetadataClick);
+  addSeparator();
+  CloseGraphItem = addAction(QStringLiteral("&Close graph"), this, &tGraphPopUp::CloseGraphClick);
+  CloseGraphItem->setEnabled(false);
+}
+
+void tGraphPopUp::SetTarget(tGraphicChart* chart) {
+  fTarget = chart;
+  CloseGraphItem->setEnabled(chart && chart->Closable);
+}
+
+void tGraphPopUp::PopupFor(tGraphicChart* chart, const QPoint& globalPos) {
+  SetTarget(chart);
+  exec(globalPos);
+}
+
+void tGraphPopUp::SaveImageClick() {
+  if (!fTarget) return;
+  QFileDialog dialog(fTarget, QStringLiteral("Save graph"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilter(QStringLiteral("Windows Metafile (*.wmf);;Windows Enhanced Metafile (*.emf);;Bitmap "
+                                      "(*.bmp);;PNG image (*.png);;SVG drawing (*.svg)"));
+  dialog.setDefaultSuffix(QStringLiteral("emf"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !fTarget) return;
+  try {
+    SaveChartPicture(*fTarget, dialog.selectedFiles().first());
+  } catch (const std::exception& e) {
+    QMessageBox::critical(fTarget, QCoreApplication::applicationName(), QString::fromUtf8(e.what()));
+  }
+}
+
+void tGraphPopUp::SaveDataClick() {
+  if (!fTarget) return;
+  QFileDialog dialog(fTarget, QStringLiteral("Save data"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilter(QStringLiteral("Tab-separated text file (*.txt);;All (*.*)"));
+  dialog.setDefaultSuffix(QStringLiteral("txt"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !fTarget) return;
+  try {
+    SaveChartData(*fTarget, dialog.selectedFiles().first());
+  } catch (const std::exception& e) {
+    QMessageBox::critical(fTarget, QCoreApplication::applicationName(), QString::fromUtf8(e.what()));
+  }
+}
+
+void tGraphPopUp::ViewMetadataClick() {
+  if (!fTarget) return;
+  QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), fTarget->Metadata.join('\n'),
+                  QMessageBox::Ok, fTarget);
+  box.exec();
+}
+
+void tGraphPopUp::AddMetadataClick() {
+  if (!fTarget) return;
+  bool ok = false;
+  const QString line = QInputDialog::getText(fTarget, QStringLiteral("Graph metadata"), QString(),
+                                             QLineEdit::Normal, QString(), &ok);
+  if (fTarget) fTarget->Metadata.append(ok ? line : QString());
+}
+
+void tGraphPopUp::CloseGraphClick() {
+  tGraphicChart* chart = fTarget;
+  if (!chart || !chart->Closable) return;
+  fTarget = nullptr;
+  if (QTabWidget* pages = chart->Pages()) {
+    const int index = pages->indexOf(chart);
+    if (index >= 0) pages->removeTab(index);
+    chart->deleteLater();
+  } else if (chart->isWindow()) {
+    chart->close();
+    if (!chart->testAttribute(Qt::WA_DeleteOnClose)) chart->deleteLater();
+  } else {
+    chart->deleteLater();
+  }
+}
+
+// ---------------------------------------------------------------- map windows
+
+void tMapWindowBase::SetTransparency(int percent) {
+  percent = std::clamp(percent, 0, 100);
+  fAlphaBlendValue = 255 - static_cast<int>(std::nearbyint(percent * 255 / 100.0));
+  fAlphaBlend = percent != 100;
+  // Without blending the window is drawn opaque whatever the value says.
+  setWindowOpacity(fAlphaBlend ? fAlphaBlendValue / 255.0 : 1.0);
+}
+
+tGraphMapPopUp& tGraphMapPopUp::Instance() {
+  if (!gGraphMapPopUp) {
+    gGraphMapPopUp = new tGraphMapPopUp;
+    RegisterCleanUp();
+  }
+  return *gGraphMapPopUp;
+}
+
+tGraphMapPopUp::tGraphMapPopUp() {
+  SaveImageItem = addAction(QStringLiteral("Save map &image..."));
+  SaveDataItem = addAction(QStringLiteral("Save map &data..."));
+  ViewMetadataItem = addAction(QStringLiteral("&View metadata"));
+  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."));
+  for (QAction* a : {SaveImageItem, SaveDataItem, ViewMetadataItem, AddMetadataItem}) a->setEnabled(false);
+  TransparencyMenu = addMenu(QStringLiteral("&Transparency"));
+  for (int percent = 0; percent <= 100; percent += 10) {
+    QAction* a = TransparencyMenu->addAction(QStringLiteral("&%1%").arg(percent));
+    connect(a, &QAction::triggered, this, [this, percent] {
+      if (fTarget) fTarget->SetTransparency(percent);
+    });
+    TransparencyItems.append(a);
+  }
+}
+
+void tGraphMapPopUp::PopupFor(tMapWindowBase* w, const QPoint& globalPos) {
+  fTarget = w;
+  exec(globalPos);
+}
+
+// ---------------------------------------------------------------- data view
+
+tGraphicChart* ShowPatchMap(const stravex::t2DPoints& points, QWidget* container) {
+  tGraphicChart* chart = AddPointSeries(points, container, QStringLiteral("Patch map"), QStringLiteral("X"),
+                                        QStringLiteral("Y"));
+  chart->AxisY()->setReverse(true);
+  chart->SetEqualScales(true);
+  return chart;
+}
+
+tGraphicChart* ShowTracks(const std::vector<tTrackPoint>& locations, QWidget* container) {
+  auto* chart = new tGraphicChart(container, QStringLiteral("Tracks"), QStringLiteral("X"), QStringLiteral("Y"));
+  size_t first = 0;
+  for (size_t k = 1; k <= locations.size(); ++k) {
+    if (k < locations.size() && locations[k].ID == locations[first].ID) continue;
+    stravex::t2DPoints run;
+    run.reserve(k - first);
+    for (size_t j = first; j < k; ++j) run.push_back({locations[j].X, locations[j].Y});
+    chart->AddLine(QStringLiteral("ID %1").arg(locations[first].ID), run);
+    first = k;
+  }
+  return chart;
+}

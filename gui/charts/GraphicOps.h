@@ -1,0 +1,192 @@
+#pragma once
+// Chart windows for quick looks at input data, their shared pop-up menu, the
+// pop-up menu of map windows, and the chart exports (pictures, data file).
+#include <QAction>
+#include <QChartView>
+#include <QMenu>
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "CommonDecl.h"
+#include "Metafile.h"
+
+#include <QTabWidget>
+class QValueAxis;
+class QXYSeries;
+
+// Margins of the plot in percent of the chart's client size.
+struct tPercentMargins {
+  int Left = 0, Top = 0, Right = 0, Bottom = 0;
+  bool operator==(const tPercentMargins&) const = default;
+};
+
+// The equal-scale layout: one unit across as long as one unit up. Spaces are
+// the pixels each axis takes (labels and title); a space of 0 counts as 5.
+// Empty when both ranges are 0. Roundings are to nearest, halves to even.
+std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clientHeight, double xRange,
+                                                 double yRange, double leftSpace, double rightSpace,
+                                                 double topSpace, double bottomSpace);
+
+class tGraphicChart : public QChartView {
+  Q_OBJECT
+public:
+  // No container: a window of its own (caption = title, or "Graphic"), 400 x 400,
+  // shown at once and freed when closed. A QTabWidget: a new current page
+  // captioned the same way. Any other widget: placed in it (and in its layout).
+  explicit tGraphicChart(QWidget* container = nullptr, const QString& title = QString(),
+                         const QString& xTitle = QString(), const QString& yTitle = QString());
+
+  QStringList Metadata;
+  // Called after every click on a series, once the selection is updated.
+  std::function<void(int series)> OnClickSeries;
+  // Whether "&Close graph" is enabled; false for every chart the system makes.
+  bool Closable = false;
+
+  int SeriesCount() const;
+  QXYSeries* Series(int index) const;
+  QValueAxis* AxisX() const { return fAxisX; }
+  QValueAxis* AxisY() const { return fAxisY; }
+
+  // Circles of 3 x 3 pixels, or a line through the points in their order; the
+  // colour is number (series count - 1) of "Qualitative 1024".
+  QXYSeries* AddPoints(const QString& title, const stravex::t2DPoints& points);
+  QXYSeries* AddLine(const QString& title, const stravex::t2DPoints& points);
+
+  // -1 for none. The selected series is drawn 2 pixels wide, the others 1.
+  int SelectedSeries() const { return fSelected; }
+  void SelectSeries(int index);
+  // What a click on a series does: selects it, or deselects it when it was
+  // selected; then calls OnClickSeries.
+  void ClickSeries(int index);
+
+  bool EqualScales() const { return fEqualScales; }
+  void SetEqualScales(bool on);
+  // The margins last applied by the equal-scale layout.
+  std::optional<tPercentMargins> AppliedMargins() const { return fApplied; }
+
+  // Fits the axes to the data: the horizontal one exactly, the vertical one so
+  // that the data fill 1 % to 99 % of the plot height.
+  void FitAxes();
+
+  // The chart as vector shapes, in the pixels of its current size.
+  metafile::tDrawing Drawing() const;
+
+  // The page control holding the chart, if any.
+  QTabWidget* Pages() const { return fPages; }
+
+protected:
+  void resizeEvent(QResizeEvent* e) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
+
+private:
+  QXYSeries* Add(QXYSeries* s, const QString& title, const stravex::t2DPoints& points);
+  void ApplyEqualScales();
+  void RefreshPens();
+  double AxisSpace(const QValueAxis* axis, bool vertical) const;
+  double RightSpace() const;
+
+  QValueAxis* fAxisX;
+  QValueAxis* fAxisY;
+  int fSelected = -1;
+  bool fEqualScales = false;
+  std::optional<tPercentMargins> fApplied;
+  QPointer<QTabWidget> fPages;
+};
+
+// A point series added to container when it is a chart, else to a new chart
+// made as the constructor does (titled title). Returns the chart.
+tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* container, const QString& title,
+                              const QString& xTitle, const QString& yTitle);
+
+// The data file: per series its title, its X values and its Y values, each
+// value in the 23-character real form followed by a tab; then the metadata
+// lines. Lines end in CR LF. EInOutError when the file cannot be written.
+void SaveChartData(const tGraphicChart& chart, const QString& fileName);
+
+// The picture, in the format its extension names (any case): ".wmf", ".emf",
+// ".bmp", ".png" or ".svg". EInOutError "Unsupported format" for any other
+// extension, before anything is written; EInOutError when writing fails.
+void SaveChartPicture(const tGraphicChart& chart, const QString& fileName);
+bool IsSupportedPictureFile(const QString& fileName);
+
+// The menu every chart opens on a right click; the chart under the mouse
+// becomes its target.
+class tGraphPopUp : public QMenu {
+  Q_OBJECT
+public:
+  static tGraphPopUp& Instance();
+  void SetTarget(tGraphicChart* chart);
+  tGraphicChart* Target() const { return fTarget; }
+  // Sets the target, enables the items for it and runs the menu.
+  void PopupFor(tGraphicChart* chart, const QPoint& globalPos);
+
+  QAction* SaveImageItem;
+  QAction* SaveDataItem;
+  QAction* ViewMetadataItem;
+  QAction* AddMetadataItem;
+  QAction* CloseGraphItem;
+
+  // "&Close graph" on the target: its page removed, its window closed, or the chart freed.
+  void CloseGraphClick();
+
+private:
+  tGraphPopUp();
+  void SaveImageClick();
+  void SaveDataClick();
+  void ViewMetadataClick();
+  void AddMetadataClick();
+
+  QPointer<tGraphicChart> fTarget;
+};
+
+// Base of the map windows: the transparency the map pop-up menu sets.
+class tMapWindowBase : public QWidget {
+  Q_OBJECT
+public:
+  using QWidget::QWidget;
+  // n % transparency: opacity 255 - Round(n / 100 * 255) with blending on; at
+  // 100 % the opacity is 0 with blending off, which shows the window opaque.
+  void SetTransparency(int percent);
+  int AlphaBlendValue() const { return fAlphaBlendValue; }
+  bool AlphaBlend() const { return fAlphaBlend; }
+
+private:
+  int fAlphaBlendValue = 255;
+  bool fAlphaBlend = false;
+};
+
+class tGraphMapPopUp : public QMenu {
+  Q_OBJECT
+public:
+  static tGraphMapPopUp& Instance();
+  void SetTarget(tMapWindowBase* w) { fTarget = w; }
+  tMapWindowBase* Target() const { return fTarget; }
+  void PopupFor(tMapWindowBase* w, const QPoint& globalPos);
+
+  QAction* SaveImageItem;
+  QAction* SaveDataItem;
+  QAction* ViewMetadataItem;
+  QAction* AddMetadataItem;
+  QMenu* TransparencyMenu;
+  // "&0%", "&10%", ... "&100%".
+  QList<QAction*> TransparencyItems;
+
+private:
+  tGraphMapPopUp();
+  QPointer<tMapWindowBase> fTarget;
+};
+
+// The data view of the main window. The sample points as a chart "Patch map"
+// (small circles, equal scales, vertical axis inverted); the tracks of a
+// location sequence, one line per run of equal IDs in file order.
+tGraphicChart* ShowPatchMap(const stravex::t2DPoints& points, QWidget* container = nullptr);
+struct tTrackPoint {
+  double X = 0, Y = 0;
+  uint32_t ID = 0;
+};
+tGraphicChart* ShowTracks(const std::vector<tTrackPoint>& locations, QWidget* container = nullptr);
