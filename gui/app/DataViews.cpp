@@ -1,6 +1,20 @@
 #include "DataViews.h"
 
-// Filled in with the chart library's windows.
-void ShowPatchMapView(const stravex::t2DPoints&, QWidget*) {}
-void ShowTracksView(const stravex::tLocations&, QWidget*) {}
-void ShowMapView(const stravex::tRaster&, bool, const std::vector<std::pair<double, double>>&, QWidget*) {}
+#include "GraphicOps.h"
+#include "MapWindow.h"
+
+QWidget* ShowPatchMapView(const stravex::t2DPoints& points) { return ShowPatchMap(points); }
+
+QWidget* ShowTracksView(const stravex::tLocations& locations) {
+  std::vector<tTrackPoint> track;
+  track.reserve(locations.size());
+  for (const stravex::tLocation& l : locations) track.push_back({l.X, l.Y, l.ID});
+  return ShowTracks(track);
+}
+
+QWidget* ShowMapView(const std::string& mapFile, bool corridor, const std::vector<std::pair<double, double>>& points) {
+  auto* w = new TMapWindow(mapFile, points, corridor);
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  w->show();
+  return w;
+}

@@ -131,6 +131,7 @@ TdlgConnectivity::~TdlgConnectivity() {
     fRun->RequestCancel();
     fRun->WaitForEnd();
   }
+  for (QPointer<QWidget>& v : fViews) delete v.data();
 }
 
 void TdlgConnectivity::BuildPages() {
@@ -906,7 +907,7 @@ void TdlgConnectivity::btBrowseDataClick() {
 void TdlgConnectivity::btViewDataClick() {
   if (edData->text().isEmpty()) return;
   if (SelectedDataStructure() == dsLocationSequence) {
-    if (fSequence.LocationsLoaded) ShowTracksView(fSequence.Locations, this);
+    if (fSequence.LocationsLoaded) fViews.emplace_back(ShowTracksView(fSequence.Locations));
     return;
   }
   TAnalysisSettings s = ReadSettings();
@@ -917,7 +918,7 @@ void TdlgConnectivity::btViewDataClick() {
     ShowErrorBox(Q(e.what()));
     return;
   }
-  if (!fMaps.BinaryMaps.empty()) ShowPatchMapView(fPopulation.SamplePoints, this);
+  if (!fMaps.BinaryMaps.empty()) fViews.emplace_back(ShowPatchMapView(fPopulation.SamplePoints));
 }
 
 void TdlgConnectivity::Saveecomapslist1Click() {
@@ -1142,8 +1143,8 @@ void TdlgConnectivity::ShowWarningBox(const QString& message) {
 
 void TdlgConnectivity::QuitProgram() { close(); }
 
-void TdlgConnectivity::ShowMap(const tRaster& map, bool corridor) {
-  ShowMapView(map, corridor, SamplePointsForMap(), this);
+void TdlgConnectivity::ShowMap(const QString& mapFile, bool corridor) {
+  fViews.emplace_back(ShowMapView(Std(mapFile), corridor, SamplePointsForMap()));
 }
 
 std::vector<std::pair<double, double>> TdlgConnectivity::SamplePointsForMap() {
@@ -1168,35 +1169,37 @@ std::vector<std::pair<double, double>> TdlgConnectivity::SamplePointsForMap() {
   return points;
 }
 
+QString TdlgConnectivity::MapFileOf(QWidget* source) const {
+  const auto pick = [](const QComboBox* cb, const std::vector<std::unique_ptr<tLiveRaster>>& maps) {
+    const int i = cb->currentIndex();
+    return i >= 0 && i < static_cast<int>(maps.size()) ? Q(maps[static_cast<size_t>(i)]->FileName) : QString();
+  };
+  if (source == cbVarBinary) return pick(cbVarBinary, fMaps.BinaryMaps);
+  if (source == cbVarQuant) return pick(cbVarQuant, fMaps.QuantitativeMaps);
+  if (source == edVarTopo) return fMaps.TopographyMap ? Q(fMaps.TopographyMap->FileName) : QString();
+  // The corridor map is read only once its run has ended.
+  if (source == edCorridorMap && !fRun->Running()) return fLastCorridorMap;
+  return {};
+}
+
+void TdlgConnectivity::ViewMap(QWidget* source) {
+  const QString file = MapFileOf(source);
+  if (file.isEmpty()) return;
+  try {
+    ShowMap(file, source == edCorridorMap);
+  } catch (const std::exception& e) {
+    ShowErrorBox(Q(e.what()));
+  }
+}
+
 void TdlgConnectivity::MapContextMenu(QWidget* source, const QPoint& at) {
   std::unique_ptr<QMenu> menu;
   if (auto* edit = qobject_cast<QLineEdit*>(source)) menu.reset(edit->createStandardContextMenu());
   else menu = std::make_unique<QMenu>();
   if (!menu->isEmpty()) menu->addSeparator();
   QAction* view = menu->addAction(QStringLiteral("View map"));
-  const tRaster* map = nullptr;
-  if (source == cbVarBinary && cbVarBinary->currentIndex() >= 0 &&
-      cbVarBinary->currentIndex() < static_cast<int>(fMaps.BinaryMaps.size()))
-    map = fMaps.BinaryMaps[static_cast<size_t>(cbVarBinary->currentIndex())].get();
-  else if (source == cbVarQuant && cbVarQuant->currentIndex() >= 0 &&
-           cbVarQuant->currentIndex() < static_cast<int>(fMaps.QuantitativeMaps.size()))
-    map = fMaps.QuantitativeMaps[static_cast<size_t>(cbVarQuant->currentIndex())].get();
-  else if (source == edVarTopo)
-    map = fMaps.TopographyMap.get();
-  const bool corridor = source == edCorridorMap;
-  view->setEnabled(corridor ? !fLastCorridorMap.isEmpty() && !fRun->Running() : map != nullptr);
-  if (menu->exec(source->mapToGlobal(at)) != view) return;
-  if (!corridor) {
-    ShowMap(*map, false);
-    return;
-  }
-  try {
-    tLiveRaster corridorMap(Std(fLastCorridorMap));
-    corridorMap.LoadData();
-    ShowMap(corridorMap, true);
-  } catch (const std::exception& e) {
-    ShowErrorBox(Q(e.what()));
-  }
+  view->setEnabled(!MapFileOf(source).isEmpty());
+  if (menu->exec(source->mapToGlobal(at)) == view) ViewMap(source);
 }
 
 TfHelp* TdlgConnectivity::HelpWindow() {

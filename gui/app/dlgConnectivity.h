@@ -8,6 +8,7 @@
 #include "CustomGeodrellDialogs.h"
 #include "PopulationFile.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -145,6 +146,8 @@ public slots:
   void Exit1Click();
   void About1Click();
   void FormActivate();
+  // "View map" of a map list, the topography box or the corridor map box.
+  void ViewMap(QWidget* source);
 
   // The help and about windows made at start-up (made on demand otherwise).
   void SetHelpWindow(TfHelp* help) { fHelp = help; }
@@ -165,8 +168,8 @@ protected:
   virtual void ShowWarningBox(const QString& message);
   // Ends the program (batch mode).
   virtual void QuitProgram();
-  // The map window of one map; corridor maps get the "Fire" palette.
-  virtual void ShowMap(const stravex::tRaster& map, bool corridor);
+  // The map window of one map file; corridor maps get the "Fire" palette.
+  virtual void ShowMap(const QString& mapFile, bool corridor);
 
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* e) override;
@@ -188,6 +191,8 @@ private:
   void ShowRunMessage(bool error, const QString& text);
   void OnCheckReal(QKeyEvent* key, bool& discard) const;
   void MapContextMenu(QWidget* source, const QPoint& at);
+  // The map behind a list or box ("View map"): file name, empty when none.
+  QString MapFileOf(QWidget* source) const;
   // Sample points of the data file for the map window (empty when unreadable).
   std::vector<std::pair<double, double>> SamplePointsForMap();
 
@@ -211,4 +216,6 @@ private:
   TfAboutBox* fAbout = nullptr;
   std::unique_ptr<TfHelp> fOwnHelp;
   std::unique_ptr<TfAboutBox> fOwnAbout;
+  // Chart and map windows opened from here; closed with the main window.
+  std::vector<QPointer<QWidget>> fViews;
 };

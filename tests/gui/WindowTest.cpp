@@ -2,7 +2,8 @@
 // the edit rules of its boxes, runs on the worker thread (state, cancel,
 // boxes), whole analyses compared byte for byte with stravex-cli, batch mode.
 #include "CustomGeodrellDialogs.h"
-#include "Raster.h"
+#include "GraphicOps.h"
+#include "MapWindow.h"
 #include "TestSupport.h"
 #include "dlgConnectivity.h"
 
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,8 +53,9 @@ protected:
   void ShowErrorBox(const QString& m) override { errors << m; }
   void ShowWarningBox(const QString& m) override { warnings << m; }
   void QuitProgram() override { ++quits; }
-  void ShowMap(const stravex::tRaster& map, bool corridor) override {
-    mapsShown << QString::fromStdString(map.MapName()) + (corridor ? "*" : "");
+  void ShowMap(const QString& mapFile, bool corridor) override {
+    mapsShown << QFileInfo(mapFile).completeBaseName() + (corridor ? "*" : "");
+    TdlgConnectivity::ShowMap(mapFile, corridor);
   }
 };
 
@@ -384,6 +387,9 @@ private slots:
     QCOMPARE(report, ReadFileBytes(Cout("P-MatrixAnalysis.txt")));
     QCOMPARE(ReadFileBytes(Out("corr.rst")), ReadFileBytes(Cout("corr.rst")));
     QCOMPARE(w.LastCorridorMap(), fOut + "/corr");
+    // Its map window ("Fire" palette) once the run has ended.
+    w.ViewMap(w.edCorridorMap);
+    QCOMPARE(w.mapsShown, QStringList{"corr*"});
   }
 
   void sequenceLikeCli() {
@@ -492,6 +498,53 @@ private slots:
     shortLine.show();
     QTRY_COMPARE(shortLine.quits, 1);
     QVERIFY(shortLine.errors.isEmpty());
+  }
+
+  // Data view and map windows through the chart library.
+  void dataViewAndMapWindows() {
+    const auto topLevel = [](const QString& title) {
+      int n = 0;
+      for (QWidget* t : QApplication::topLevelWidgets())
+        if (t->isVisible() && t->windowTitle() == title) ++n;
+      return n;
+    };
+    {
+      tTestWindow w{QStringList()};
+      Load(w, {}, {"cover_QT.rst"}, {}, "samples.txt");
+      // Population data without binary maps: read (echoed to the log), no chart.
+      w.btViewDataClick();
+      QCOMPARE(topLevel("Patch map"), 0);
+      QVERIFY(w.mmOutput->toPlainText().contains("Genetic distance matrix"));
+      Load(w, {"forest_BL.rst"});
+      w.btViewDataClick();
+      QCOMPARE(topLevel("Patch map"), 1);
+      w.ViewMap(w.cbVarQuant);
+      w.ViewMap(w.edVarTopo);      // no topography map: nothing
+      w.ViewMap(w.edCorridorMap);  // no least-cost run yet: nothing
+      QCOMPARE(w.mapsShown, QStringList{"cover_QT"});
+      TMapWindow* map = nullptr;
+      for (QWidget* t : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<TMapWindow*>(t)) map = m;
+      QVERIFY(map);
+      QCOMPARE(map->PointCells().size(), size_t{8}); // the sample points on top
+      // Unreadable data: its error box.
+      w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/tracks.txt"};
+      w.btBrowseDataClick();
+      w.btViewDataClick();
+      QCOMPARE(w.errors.size(), 1);
+    }
+    // The window's views close with it.
+    QCOMPARE(topLevel("Patch map"), 0);
+
+    tTestWindow w{QStringList()};
+    w.rbSequence->click();
+    Load(w, {"forest_BL.rst"}, {}, {}, "tracks.txt");
+    w.btViewDataClick();
+    tGraphicChart* tracks = nullptr;
+    for (QWidget* t : QApplication::topLevelWidgets())
+      if (auto* c = qobject_cast<tGraphicChart*>(t); c && c->isVisible()) tracks = c;
+    QVERIFY(tracks);
+    QVERIFY(tracks->chart()->series().size() >= 2);
   }
 };
 
