@@ -202,10 +202,6 @@ std::vector<std::string> Absolute(std::vector<std::string> names) {
   return names;
 }
 
-std::string Report(const TAnalysisSettings& s, const char* fixedName) {
-  return (fs::current_path() / ReportFileName(s.ProjectName, fixedName)).string();
-}
-
 int Run(tRunOptions o, tCommand kind) {
   tConsoleReporter reporter(IsTerminal(2));
   InstallInterruptHandler();
@@ -242,40 +238,22 @@ int Run(tRunOptions o, tCommand kind) {
     tLocationSequence sequence;
     if (kind != tCommand::Matrix) ReadLocationSequence(settings.DataFile, sequence);
 
-    std::string workDir;
-    if (!o.WorkDir.empty()) {
-      workDir = Absolute(o.WorkDir);
-      fs::current_path(workDir);
-    }
+    // Reports and corridor maps are named in full on stdout.
+    const std::string workDir = Absolute(o.WorkDir.empty() ? fs::current_path().string() : o.WorkDir);
     tRunState state;
     tAnalysisContext ctx{settings, maps, reporter, state, workDir, kind == tCommand::Bootstrap ? 1 : o.Threads};
-    tRunOutcome outcome = tRunOutcome::Completed;
-    std::vector<std::string> reports;
+    tRunResult result;
     switch (kind) {
-    case tCommand::Matrix:
-      outcome = PopulationMatrixAnalysis(ctx);
-      reports = {Report(settings, "MatrixAnalysis.txt")};
-      break;
-    case tCommand::Sequence:
-      outcome = SequenceAnalysis(ctx, sequence);
-      reports = {Report(settings, "SequenceAnalysis.txt")};
-      break;
-    case tCommand::Bootstrap:
-      outcome = SequenceBootstrap(ctx, sequence);
-      reports = {Report(settings, "Bootstraps.txt")};
-      if (settings.DistanceDistribution) reports.push_back(Report(settings, "Distances.txt"));
-      break;
+    case tCommand::Matrix: result = PopulationMatrixAnalysis(ctx); break;
+    case tCommand::Sequence: result = SequenceAnalysis(ctx, sequence); break;
+    case tCommand::Bootstrap: result = SequenceBootstrap(ctx, sequence); break;
     }
     reporter.ClearProgress();
+    result.Rethrow();
     if (!o.Log.empty()) reporter.SaveLog(o.Log);
-    for (const std::string& r : reports) {
-      std::error_code ec;
-      if (fs::exists(r, ec)) std::cout << "report: " << r << '\n';
-    }
-    if (!settings.CorridorMapName.empty() && settings.Connectivity == caLeastCostPath && !settings.OneMapPerPair &&
-        kind != tCommand::Bootstrap)
-      std::cout << "corridor map: " << (fs::current_path() / settings.CorridorMapName).string() << '\n';
-    if (outcome == tRunOutcome::Cancelled) {
+    for (const std::string& r : result.Files(tFileKind::Report)) std::cout << "report: " << r << '\n';
+    for (const std::string& m : result.Files(tFileKind::CorridorMap)) std::cout << "corridor map: " << m << '\n';
+    if (result.Outcome == tRunOutcome::Cancelled) {
       reporter.Error("cancelled; the reports hold the rows written so far");
       return kExitCancelled;
     }

@@ -3,6 +3,7 @@
 #include "BatchRun.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
+#include "TextUtils.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,11 +12,6 @@
 namespace stravex::cli {
 
 namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 const char* const kBatchFooter = R"(Positions (position 0 is the program, 1 is "x"):
    2  map-list file: one map per line, loaded as binary and count maps; its
@@ -50,7 +46,7 @@ void AddBatchCommand(CLI::App& app) {
 }
 
 bool IsBatchInvocation(const std::vector<std::string>& args) {
-  if (args.size() < 2 || Lower(args[1]) != "x") return false;
+  if (args.size() < 2 || LowerAscii(args[1]) != "x") return false;
   return !(args.size() == 3 && (args[2] == "--help" || args[2] == "-h"));
 }
 

@@ -33,14 +33,9 @@ bool InterruptRequested() { return gInterrupted.load(); }
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
-tConsoleReporter::tConsoleReporter(bool progressBar) : fBar(progressBar) {
-  fPrevious = SetCurrentReporter(this);
-}
+tConsoleReporter::tConsoleReporter(bool progressBar) : fBar(progressBar) {}
 
-tConsoleReporter::~tConsoleReporter() {
-  ClearProgress();
-  SetCurrentReporter(fPrevious);
-}
+tConsoleReporter::~tConsoleReporter() { ClearProgress(); }
 
 void tConsoleReporter::Log(const std::string& line) {
   std::lock_guard<std::mutex> lock(fMutex);

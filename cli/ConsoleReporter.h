@@ -19,7 +19,6 @@ bool InterruptRequested();
 
 class tConsoleReporter : public tReporter {
 public:
-  // Installs itself as the process-wide reporter for its lifetime.
   explicit tConsoleReporter(bool progressBar);
   ~tConsoleReporter() override;
   tConsoleReporter(const tConsoleReporter&) = delete;
@@ -55,7 +54,6 @@ private:
   int fPercent = 0;
   int fErrorBoxes = 0;
   std::vector<std::string> fLog;
-  tReporter* fPrevious = nullptr;
 };
 
 // True when the file descriptor is a terminal.

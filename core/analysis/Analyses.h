@@ -1,20 +1,26 @@
 #pragma once
-// The three analyses. Each follows the run contract: it starts the run,
-// reports progress and the task label, polls for cancel after every row, and
-// on every way out (end, cancel, error) restores "Ready" and progress 0
-// before an error propagates to the caller.
+// The three analyses and their run contract. A run starts by clearing the
+// cancel request and setting Running; it reports progress and its task label
+// through the context's reporter, checks for cancel after every row, and on
+// every way out (end, cancel, error) restores "Ready" and progress 0 and
+// clears the run flags. It never throws: an error ends it as a Failed result
+// carrying the error's message.
 #include "AnalysisSettings.h"
 #include "LocationSequence.h"
 #include "MapSet.h"
+#include "RandomFunctions.h"
 #include "Reporter.h"
 
+#include <exception>
 #include <string>
+#include <vector>
 
 namespace stravex {
 
 struct tAnalysisContext {
   const TAnalysisSettings& Settings;
   tMapSet& Maps;
+  // Receives everything the run reports, from the thread that runs it.
   tReporter& Reporter;
   tRunState& State;
   // The run's working folder: reports and corridor maps are written there,
@@ -23,13 +29,51 @@ struct tAnalysisContext {
   std::string WorkDir;
   // Worker threads for pairs and segments; 0 means one per core.
   int Threads = 1;
+  // The analyses' generator, owned by the caller and continued by the run
+  // (the bootstrap's walks are drawn from it; least-cost runs leave it as a
+  // one-thread run would). Null: a generator in the program's start-up state.
+  tRandomGenerator* Random = nullptr;
 };
 
 // How a run ended.
-enum class tRunOutcome { Completed, Cancelled };
+enum class tRunOutcome { Completed, Cancelled, Failed };
 
-tRunOutcome PopulationMatrixAnalysis(tAnalysisContext& ctx);
-tRunOutcome SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequence);
-tRunOutcome SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& sequence);
+enum class tFileKind { Report, CorridorMap };
+
+struct tWrittenFile {
+  tFileKind Kind = tFileKind::Report;
+  // A report's path; a corridor map's name without extension.
+  std::string Path;
+  bool operator==(const tWrittenFile&) const = default;
+};
+
+struct tRunResult {
+  tRunOutcome Outcome = tRunOutcome::Completed;
+  // Files the run created and kept, in the order they were created.
+  std::vector<tWrittenFile> FilesWritten;
+  // Every warning the run reported.
+  std::vector<std::string> Warnings;
+  // Failed runs: the message to show, and the error itself for callers that
+  // tell errors apart by type.
+  std::string Error;
+  std::exception_ptr ErrorObject;
+
+  // Rethrows the error of a Failed run; nothing otherwise.
+  void Rethrow() const {
+    if (ErrorObject) std::rethrow_exception(ErrorObject);
+  }
+  // Paths of the files of one kind, in creation order.
+  std::vector<std::string> Files(tFileKind kind) const;
+};
+
+tRunResult PopulationMatrixAnalysis(tAnalysisContext& ctx);
+tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequence);
+tRunResult SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& sequence);
+
+// The report files an analysis of these settings writes in workDir (empty:
+// the current folder), before it runs: MatrixAnalysis.txt, SequenceAnalysis.txt,
+// or Bootstraps.txt and, with the distance distribution, Distances.txt.
+std::vector<std::string> PlannedReports(const TAnalysisSettings& settings, bool bootstrap,
+                                        const std::string& workDir);
 
 } // namespace stravex

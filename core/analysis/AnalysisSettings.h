@@ -3,6 +3,7 @@
 // fills the record when a run starts; the run reads it and never changes it,
 // except the reserved SignificantOnly that the population reader clears.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -120,11 +121,11 @@ struct TAnalysisSettings {
   void Validate() const;
 };
 
-// Run flags shared by every analysis and the bootstrap.
+// Run flags shared by every analysis and the bootstrap. A front end reads
+// them and requests a cancel from its own thread while a run goes on.
 struct tRunState {
-  bool Running = false;
-  bool CancelRequested = false;
-  bool BatchMode = false;
+  std::atomic<bool> Running{false};
+  std::atomic<bool> CancelRequested{false};
 
   // Start of a run: a cancel left from an earlier run is forgotten.
   void BeginRun() {

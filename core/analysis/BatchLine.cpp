@@ -1,6 +1,7 @@
 #include "BatchLine.h"
 
 #include "Errors.h"
+#include "TextUtils.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,12 +12,6 @@ namespace stravex {
 
 namespace {
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 std::string Flag(bool on) { return on ? "1" : "0"; }
@@ -24,7 +19,7 @@ std::string Flag(bool on) { return on ? "1" : "0"; }
 } // namespace
 
 bool IsBatchCommandLine(const std::vector<std::string>& args) {
-  return args.size() > 1 && Lower(args[1]) == "x";
+  return args.size() > 1 && LowerAscii(args[1]) == "x";
 }
 
 std::optional<tBatchHead> ParseBatchHead(const std::vector<std::string>& args) {
@@ -33,7 +28,7 @@ std::optional<tBatchHead> ParseBatchHead(const std::vector<std::string>& args) {
   head.MapListFile = args[2];
   head.LogFile = args[3];
   head.DataFile = args[4];
-  head.NameOnCommandLine = Lower(args[5]) != "none";
+  head.NameOnCommandLine = LowerAscii(args[5]) != "none";
   if (head.NameOnCommandLine) head.ProjectName = args[5];
   return head;
 }

@@ -50,9 +50,9 @@ void SaveLogLines(const std::string& fileName, const std::vector<std::string>& l
   file.Close();
 }
 
-tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads) {
+std::optional<tBatchJob> PrepareBatch(const std::vector<std::string>& args) {
   const std::optional<tBatchHead> head = ParseBatchHead(args);
-  if (!head) return tBatchOutcome::NothingToDo;
+  if (!head) return std::nullopt;
 
   // The map-list file is named from the caller's folder; taken literally from
   // the folder it selects, a relative name with a folder part would point
@@ -60,27 +60,48 @@ tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter
   std::error_code ec;
   const fs::path mapList = fs::absolute(head->MapListFile, ec);
   if (ec || head->MapListFile.empty()) throw EInOutError(head->MapListFile + " not found.");
-  fs::current_path(mapList.parent_path(), ec);
-  if (ec) throw EInOutError(mapList.string() + " not found.");
+  if (!fs::is_directory(mapList.parent_path(), ec)) throw EInOutError(mapList.string() + " not found.");
+
+  tBatchJob job;
+  job.Head = *head;
+  job.WorkDir = mapList.parent_path().string();
+  const fs::path dir(job.WorkDir);
+  auto inDir = [&dir](const std::string& name) {
+    return name.empty() || fs::path(name).is_absolute() ? name : (dir / name).string();
+  };
+  for (const std::string& name : tMapSet::ReadMapList(mapList.string()))
+    job.MapFiles.push_back(inDir(name));
+  job.LogFile = inDir(head->LogFile);
+  return job;
+}
+
+void ApplyBatch(const tBatchJob& job, const std::vector<std::string>& args,
+                TAnalysisSettings& settings) {
+  TAnalysisSettings s = settings;
+  ApplyBatchHead(job.Head, s);
+  ApplyBatchSettings(args, s);
+  settings = s;
+}
+
+tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads) {
+  const std::optional<tBatchJob> job = PrepareBatch(args);
+  if (!job) return tBatchOutcome::NothingToDo;
 
   tLogRecorder log(reporter);
   TAnalysisSettings settings;
-  tRunState state;
-  state.BatchMode = true;
   tMapSet maps;
-  {
-    const std::vector<std::string> names = tMapSet::ReadMapList(mapList.string());
-    maps.LoadBinaryMaps(names, log);
-  }
-  ApplyBatchHead(*head, settings);
-  ApplyBatchSettings(args, settings);
+  maps.LoadBinaryMaps(job->MapFiles, log);
+  ApplyBatch(*job, args, settings);
 
   maps.BuildMapList();
-  tAnalysisContext ctx{settings, maps, log, state, std::string(), threads};
-  const tRunOutcome outcome = PopulationMatrixAnalysis(ctx);
+  tRunState state;
+  tAnalysisContext ctx{settings, maps, log, state, job->WorkDir, threads};
+  const tRunResult result = PopulationMatrixAnalysis(ctx);
+  result.Rethrow();
 
-  SaveLogLines(head->LogFile, log.Lines());
-  return outcome == tRunOutcome::Cancelled ? tBatchOutcome::Cancelled : tBatchOutcome::Completed;
+  SaveLogLines(job->LogFile, log.Lines());
+  return result.Outcome == tRunOutcome::Cancelled ? tBatchOutcome::Cancelled
+                                                  : tBatchOutcome::Completed;
 }
 
 } // namespace stravex

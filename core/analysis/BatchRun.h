@@ -2,9 +2,12 @@
 // The unattended run: "x" MAPLIST LOG DATA NAME, then settings by position
 // (6..21). A population matrix analysis over the binary maps of a map list,
 // whose log is saved to a file when the run ends without error.
+#include "AnalysisSettings.h"
+#include "BatchLine.h"
 #include "Reporter.h"
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,17 +19,36 @@ enum class tBatchOutcome {
   Cancelled,   // stopped at a check point; the log is still saved
 };
 
-// args: element k is position k, element 0 the program.
-// Steps: the map-list file (a relative name is taken from the caller's
-// current folder) gives its folder to the process as the current working
-// folder, so that the maps it lists, the log file, the data file, the friction
-// map and the report resolve from there; its maps are loaded as binary and
-// count maps (refused maps are shown through reporter.ErrorBox and skipped);
-// positions 4 and 5, then 6..21 are applied; the analysis runs with `threads`
-// workers (0: one per core); the log lines of the run are saved to the file
-// of position 3, CR LF ended.
-// Errors (conversion of a position, unreadable files, the analysis's own)
-// propagate and the log is not saved. The working folder stays changed.
+// A batch line resolved against the folder of its map-list file, which is
+// the run's working folder: the maps it lists, the log file, the data file,
+// the friction map and the report are taken from there.
+struct tBatchJob {
+  tBatchHead Head;
+  std::string WorkDir;
+  // The map-list file's names, relative ones taken from WorkDir.
+  std::vector<std::string> MapFiles;
+  // The log file of position 3, a relative name taken from WorkDir.
+  std::string LogFile;
+};
+
+// nullopt when fewer than five arguments follow the program name (nothing to
+// do). args: element k is position k. The map-list file is named from the
+// caller's current folder. EInOutError when it cannot be found or read.
+std::optional<tBatchJob> PrepareBatch(const std::vector<std::string>& args);
+
+// Positions 4 and 5, then 6..21, into the settings; call it after the maps
+// of the job have been loaded. EConvertError or ERangeError for a position
+// that does not convert or has no meaning; the settings are then unchanged.
+void ApplyBatch(const tBatchJob& job, const std::vector<std::string>& args,
+                TAnalysisSettings& settings);
+
+// The whole unattended run: PrepareBatch, the job's maps loaded as binary and
+// count maps (refused maps are shown through reporter.ErrorBox and skipped),
+// ApplyBatch, the population matrix analysis in the job's folder with
+// `threads` workers (0: one per core) and, unless it failed, its log lines
+// saved to the log file, CR LF ended. Errors (a position that does not
+// convert, unreadable files, the analysis's own) are raised and the log is
+// not saved. The process's current folder is never changed.
 tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads = 1);
 
 // Forwards everything to another reporter and keeps the log lines, a text
@@ -40,7 +62,6 @@ public:
   bool CancelRequested() override { return fInner.CancelRequested(); }
   void Warning(const std::string& message) override { fInner.Warning(message); }
   void ErrorBox(const std::string& message) override { fInner.ErrorBox(message); }
-  void ProcessMessages() override { fInner.ProcessMessages(); }
 
   std::vector<std::string> Lines() const;
 

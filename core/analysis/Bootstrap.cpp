@@ -66,85 +66,56 @@ int32_t StepSeedIndex(std::size_t k, int32_t replicate) {
   return static_cast<int32_t>(v);
 }
 
-} // namespace
+// Every walk starts on a real location: one off the friction map would make
+// the first search fail, so the run stops before any file is made. Later
+// step ends are random and may still leave the map.
+std::vector<std::size_t> WalkStarts(const std::vector<tVisit>& visits) {
+  std::vector<std::size_t> starts;
+  for (const tVisit& v : visits)
+    if (!v.StepLengths.empty()) starts.push_back(v.Start);
+  return starts;
+}
 
-tRunOutcome SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& sequence) {
-  tRunGuard guard(ctx);
-  const TAnalysisSettings& s = ctx.Settings;
-  tReporter& log = ctx.Reporter;
+// The reports of the walks, and the scanner of their steps.
+class tWalker {
+public:
+  tWalker(tRun& run, const tLocations& locs, const tMatrixOfSingle* friction)
+      : fRun(run), fSettings(run.Settings()), fLocs(locs),
+        fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr)) {}
 
-  LogSequenceBanner(ctx);
-
-  const bool leastCost = s.Connectivity == caLeastCostPath;
-  const std::unique_ptr<tRaster> friction = OpenSequenceAlgorithm(ctx);
-
-  const double threshold = LogIgnoreThreshold(ctx);
-  log.Log("Bootstrapping sequences");
-
-  if (!sequence.LocationsLoaded) {
-    log.ErrorBox(kBadSequenceFile);
+  tRunOutcome Run(const std::vector<tVisit>& visits) {
+    fReport = fRun.CreateReport("Bootstraps.txt");
+    if (fSettings.DistanceDistribution) fDistances = fRun.CreateReport("Distances.txt");
+    fReport->WriteLine("ID\tReplicate\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
+                       fScanner.HeaderColumns());
+    for (const tVisit& v : visits) {
+      fRun.Log().Progress(ProgressPercent(v.Start, fLocs.size()));
+      if (fDistances) WriteDistances(v);
+      if (!Walk(v)) return tRunOutcome::Cancelled;
+    }
+    fReport->Close();
+    if (fDistances) fDistances->Close();
     return tRunOutcome::Completed;
   }
-  const tLocations& locs = sequence.Locations;
-  const std::vector<tVisit> visits = WalkVisits(locs, threshold);
 
-  const bool hasPathMaps = !ctx.Maps.BinaryMaps.empty() || !ctx.Maps.QuantitativeMaps.empty();
-  if (leastCost && hasPathMaps && s.Bootstraps >= 1) {
-    // Every walk starts on a real location: one off the friction map would
-    // make the first search fail, so the run stops before any file is made.
-    // Later step ends are random and may still leave the map.
-    bool outside = false;
-    for (const tVisit& v : visits) {
-      if (v.StepLengths.empty()) continue;
-      const tLocation& p = locs[v.Start];
-      if (PointOnGrid(*friction, p.X, p.Y)) continue;
-      log.Log("Location " + std::to_string(v.Start) + "\t" + FormatPoint(p.X, p.Y) +
-              kOutsidePointSuffix);
-      outside = true;
-    }
-    if (outside) throw EInOutError(kOutsidePointsError);
+private:
+  void WriteDistances(const tVisit& v) {
+    tReportRow line;
+    line.AddInt(v.ID);
+    for (double length : v.StepLengths) line.AddTab().AddReal(length);
+    fDistances->WriteRow(line);
   }
 
-  log.TaskLabel("Bootstrapping");
-  tReportFile report(RunReportPath(ctx, "Bootstraps.txt"));
-  std::unique_ptr<tReportFile> distances;
-  if (s.DistanceDistribution)
-    distances = std::make_unique<tReportFile>(RunReportPath(ctx, "Distances.txt"));
-
-  tPathScanOptions options;
-  options.Connectivity = s.Connectivity;
-  options.PathWidth = s.PathWidth;
-  options.Seed = s.Seed;
-  options.Minimise = s.Minimise;
-  options.FrictionWeight = s.FrictionWeightValue();
-  options.LengthWeight = s.LengthWeightValue(true);
-  tMatrixOfSingle frictionCells;
-  if (leastCost) {
-    if (hasPathMaps) friction->ReadSingleMatrix(frictionCells);
-    options.Friction = &frictionCells;
-  }
-  const tPathScanner scanner(ctx.Maps, options);
-  report.WriteLine("ID\tReplicate\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
-                   scanner.HeaderColumns());
-
-  const std::size_t n = locs.size();
-  for (const tVisit& v : visits) {
-    log.Progress(ProgressPercent(v.Start, n));
-    log.ProcessMessages();
-
-    if (distances) {
-      tReportRow line;
-      line.AddInt(v.ID);
-      for (double length : v.StepLengths) line.AddTab().AddReal(length);
-      distances->WriteRow(line);
-    }
-
+  // The replicates of one individual; false when the run was cancelled.
+  bool Walk(const tVisit& v) {
     const std::size_t steps = v.StepLengths.size();
-    if (steps == 0) continue;
-    if (steps > static_cast<std::size_t>(INT32_MAX)) throw ERangeError("Range check error");
+    if (steps == 0) return true;
+    if (steps > static_cast<std::size_t>(INT32_MAX))
+      RaiseRangeCheck("number of steps", static_cast<long long>(steps), 0, INT32_MAX);
     const auto drawRange = static_cast<int32_t>(steps);
-    const tLocation& start = locs[v.Start];
-    for (int32_t r = 1; r <= s.Bootstraps; ++r) {
+    const bool leastCost = fSettings.Connectivity == caLeastCostPath;
+    const tLocation& start = fLocs[v.Start];
+    for (int32_t r = 1; r <= fSettings.Bootstraps; ++r) {
       double x = start.X, y = start.Y;
       for (std::size_t step = 1; step <= steps; ++step) {
         // The length is drawn before the direction.
@@ -153,25 +124,51 @@ tRunOutcome SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& se
         const double x2 = x + length * std::cos(theta);
         const double y2 = y + length * std::sin(theta);
         const int32_t seedIndex = leastCost ? StepSeedIndex(v.Next, r) : 0;
-        // Least-cost scans re-seed this thread's generator; the next draws go
-        // on from the state they leave.
-        const tPathScanResult scan = scanner.Scan(x, y, x2, y2, seedIndex);
+        // Least-cost scans re-seed the run's generator; the next draws go on
+        // from the state they leave.
+        const tPathScanResult scan = fScanner.Scan(x, y, x2, y2, seedIndex);
         tReportRow row;
         row.AddInt(v.ID).AddTab().AddInt(r).AddTab().AddReal(x).AddTab().AddReal(y).AddTab()
             .AddInt(static_cast<int64_t>(step) - 1).AddTab().AddReal(x2).AddTab().AddReal(y2)
             .AddTab().AddInt(static_cast<int64_t>(step)).AddTab().AddReal(length)
             .AddText("\t1").AddText(scan.Columns);
-        report.WriteRow(row);
+        fReport->WriteRow(row);
         x = x2;
         y = y2;
-        if (CancelPending(ctx)) return tRunOutcome::Cancelled;
+        if (fRun.CancelPending()) return false;
       }
     }
+    return true;
   }
 
-  report.Close();
-  if (distances) distances->Close();
-  return tRunOutcome::Completed;
+  tRun& fRun;
+  const TAnalysisSettings& fSettings;
+  const tLocations& fLocs;
+  const tPathScanner fScanner;
+  std::unique_ptr<tReportFile> fReport, fDistances;
+};
+
+} // namespace
+
+tRunResult SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& sequence) {
+  return RunAnalysis(ctx, [&sequence](tRun& run) {
+    LogSequenceBanner(run);
+    const std::unique_ptr<tRaster> friction = OpenSequenceAlgorithm(run);
+    const double threshold = LogIgnoreThreshold(run);
+    run.Log().Log("Bootstrapping sequences");
+    RequireLocations(sequence);
+    const tLocations& locs = sequence.Locations;
+    const std::vector<tVisit> visits = WalkVisits(locs, threshold);
+    const bool hasPathMaps = !run.Maps().BinaryMaps.empty() || !run.Maps().QuantitativeMaps.empty();
+    tMatrixOfSingle frictionCells;
+    if (friction && hasPathMaps) {
+      if (run.Settings().Bootstraps >= 1)
+        RefuseOffMapLocations(locs, WalkStarts(visits), *friction, run.Log());
+      friction->ReadSingleMatrix(frictionCells);
+    }
+    run.Log().TaskLabel("Bootstrapping");
+    return tWalker(run, locs, friction ? &frictionCells : nullptr).Run(visits);
+  });
 }
 
 } // namespace stravex

@@ -92,14 +92,4 @@ double IgnoreThreshold(int32_t ignoreTime, int32_t ignoreUnit) {
   }
 }
 
-std::vector<tLocationRun> LocationRuns(const tLocations& locations) {
-  std::vector<tLocationRun> runs;
-  for (size_t i = 0; i < locations.size(); ++i) {
-    if (runs.empty() || locations[i].ID != runs.back().ID)
-      runs.push_back({i, 0, locations[i].ID});
-    ++runs.back().Count;
-  }
-  return runs;
-}
-
 } // namespace stravex

@@ -47,13 +47,4 @@ double EncodeDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, in
 // .. 5 years, a month counting 30 days and a year 365); 0 for another unit.
 double IgnoreThreshold(int32_t ignoreTime, int32_t ignoreUnit);
 
-// A run of consecutive locations with the same ID: one individual's track.
-// An ID that comes back later in the file starts a new run.
-struct tLocationRun {
-  size_t First = 0;
-  size_t Count = 0;
-  uint32_t ID = 0;
-};
-std::vector<tLocationRun> LocationRuns(const tLocations& locations);
-
 } // namespace stravex

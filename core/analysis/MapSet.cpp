@@ -73,7 +73,6 @@ void LoadRole(std::vector<std::unique_ptr<tLiveRaster>>& role,
     role.push_back(std::move(map));
     reporter.Progress(static_cast<int>(RoundHalfEven(static_cast<double>(i + 1) /
                                                      static_cast<double>(names.size()) * 100.0)));
-    reporter.ProcessMessages();
   }
   role.shrink_to_fit();
 }

@@ -89,168 +89,198 @@ struct tPairRow {
   tPathScanResult Scan;
 };
 
-void LogBanner(tAnalysisContext& ctx) {
-  const TAnalysisSettings& s = ctx.Settings;
-  tReporter& log = ctx.Reporter;
+void LogBanner(tRun& run) {
+  tReporter& log = run.Log();
+  const tMapSet& maps = run.Maps();
   LogLines(log, {"", "       ******************************",
                  "******** Population matrix analysis **********",
                  "       ******************************", "", "Ecological maps:"});
-  LogLines(log, LabelledNameLines("- Binary:\t", MapNames(ctx.Maps.BinaryMaps)));
-  LogLines(log, LabelledNameLines("- Quantitative:\t", MapNames(ctx.Maps.QuantitativeMaps)));
+  LogLines(log, LabelledNameLines("- Binary:\t", MapNames(maps.BinaryMaps)));
+  LogLines(log, LabelledNameLines("- Quantitative:\t", MapNames(maps.QuantitativeMaps)));
   log.Log("- Topographical:\t" +
-          (ctx.Maps.TopographyMap ? ctx.Maps.TopographyMap->MapName() : std::string()));
-  log.Log("Population matrix file:\t" + s.DataFile);
+          (maps.TopographyMap ? maps.TopographyMap->MapName() : std::string()));
+  log.Log("Population matrix file:\t" + run.Settings().DataFile);
 }
 
-} // namespace
+// What a least-cost run opens; it is released on every way out.
+struct tLeastCostSetup {
+  std::unique_ptr<tRaster> Friction;
+  tMatrixOfSingle FrictionCells;
+  std::unique_ptr<tCorridorMap> Corridor;
+};
 
-tRunOutcome PopulationMatrixAnalysis(tAnalysisContext& ctx) {
-  tRunGuard guard(ctx);
-  const TAnalysisSettings& s = ctx.Settings;
-  s.Validate();
-  tMapSet& maps = ctx.Maps;
-  maps.BuildMapList();
+// The corridor map's notes record the settings it was made with.
+void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const tMapSet& maps) {
+  tStringList& notes = corridor.Raster().Comments;
+  notes.push_back("Friction map: " + s.FrictionMapFile);
+  notes.push_back("Topo map: " + (maps.TopographyMap ? maps.TopographyMap->MapName() : std::string()));
+  notes.push_back("Algorithm: least cost path");
+  notes.push_back("Number of paths: " + std::to_string(s.PathWidth));
+  notes.push_back("Minimization criterion: " + CriterionName(s.Minimise));
+  notes.push_back("Friction weight: " + s.FrictionWeight);
+  notes.push_back("Length weight: " + s.LengthWeight);
+  notes.push_back("Distance threshold: " + std::to_string(s.PairDistanceThreshold));
+  notes.push_back("Elevation tolerance: " + s.ElevationTolerance);
+}
 
-  LogBanner(ctx);
-
-  // Least-cost set-up: what the run opens it also releases, on every way out.
-  const bool leastCost = s.Connectivity == caLeastCostPath;
-  std::unique_ptr<tRaster> friction;
-  tMatrixOfSingle frictionCells;
-  std::unique_ptr<tCorridorMap> corridor;
-  tPathScanOptions options;
-  options.Connectivity = s.Connectivity;
-  options.PathWidth = s.PathWidth;
-  switch (s.Connectivity) {
-  case caFixedWidthStrip: ctx.Reporter.Log("Algorithm: fixed-width strip"); break;
-  case caRatioStrip: ctx.Reporter.Log("Algorithm: ratio strip"); break;
-  case caLeastCostPath: {
-    friction = std::make_unique<tRaster>(RunPath(ctx, s.FrictionMapFile));
-    friction->ReadSingleMatrix(frictionCells);
-    options.Friction = &frictionCells;
-    options.Seed = s.Seed;
-    options.Minimise = s.Minimise;
-    options.FrictionWeight = s.FrictionWeightValue();
-    options.LengthWeight = s.LengthWeightValue(false);
-    if (s.Direction != 0) {
-      options.Dem = maps.TopographyMap.get();
-      options.Direction = s.Direction;
-      options.Tolerance = s.ElevationToleranceValue();
-    }
-    const std::string& criterion = MinimiseCriteria[static_cast<std::size_t>(s.Minimise)];
-    if (!s.CorridorMapName.empty()) {
-      corridor = CreateCorridorMap(*friction, RunPath(ctx, s.CorridorMapName));
-      tStringList& notes = corridor->Raster().Comments;
-      notes.push_back("Friction map: " + s.FrictionMapFile);
-      notes.push_back("Topo map: " +
-                      (maps.TopographyMap ? maps.TopographyMap->MapName() : std::string()));
-      notes.push_back("Algorithm: least cost path");
-      notes.push_back("Number of paths: " + std::to_string(s.PathWidth));
-      notes.push_back("Minimization criterion: " + criterion);
-      notes.push_back("Friction weight: " + s.FrictionWeight);
-      notes.push_back("Length weight: " + s.LengthWeight);
-      notes.push_back("Distance threshold: " + std::to_string(s.PairDistanceThreshold));
-      notes.push_back("Elevation tolerance: " + s.ElevationTolerance);
-      if (!s.OneMapPerPair) corridor->FillZero();
-    }
-    ctx.Reporter.Log("Algorithm: least cost path");
-    ctx.Reporter.Log("Minimization criterion: " + criterion);
-    break;
+// Logs the algorithm; for least-cost paths opens and reads the friction map
+// and creates the corridor map (one for the run, all 0, or the per-pair map
+// that each pair recreates).
+tLeastCostSetup SetUpAlgorithm(tRun& run) {
+  const TAnalysisSettings& s = run.Settings();
+  tLeastCostSetup setup;
+  if (s.Connectivity != caLeastCostPath) {
+    LogAlgorithm(run.Log(), s);
+    return setup;
   }
+  setup.Friction = std::make_unique<tRaster>(run.Path(s.FrictionMapFile));
+  setup.Friction->ReadSingleMatrix(setup.FrictionCells);
+  if (!s.CorridorMapName.empty()) {
+    setup.Corridor = CreateCorridorMap(*setup.Friction, run.Path(s.CorridorMapName));
+    setup.Corridor->Raster().Reporter = &run.Log();
+    AddCorridorNotes(*setup.Corridor, s, run.Maps());
+    if (!s.OneMapPerPair) {
+      setup.Corridor->FillZero();
+      run.Wrote(setup.Corridor->Raster().FileName);
+    }
   }
-  const bool ordered = leastCost && maps.TopographyMap && s.Direction != 0;
+  LogAlgorithm(run.Log(), s);
+  run.Log().Log("Minimization criterion: " + CriterionName(s.Minimise));
+  return setup;
+}
 
-  // The reader needs a settings record of its own: it clears SignificantOnly
-  // and reads the data file from the run's folder.
-  TAnalysisSettings readerSettings = s;
-  readerSettings.DataFile = RunPath(ctx, s.DataFile);
-  tPopulationData data;
+// The population file read from the run's folder. The reader clears the
+// reserved SignificantOnly of its own copy of the settings.
+tPopulationData ReadPopulation(tRun& run, const tRaster* friction) {
+  TAnalysisSettings readerSettings = run.Settings();
+  readerSettings.DataFile = run.Path(run.Settings().DataFile);
   tPointFilter onFriction;
   if (friction) {
     // A point off the friction grid would stop the run midway with a search
     // error; it is refused before any path is computed.
-    const tRaster& grid = *friction;
-    onFriction = [&grid](double x, double y) { return PointOnGrid(grid, x, y); };
+    onFriction = [friction](double x, double y) { return PointOnGrid(*friction, x, y); };
   }
-  ReadPopulationFile(readerSettings, data, ctx.Reporter, onFriction);
-  const int32_t n = static_cast<int32_t>(data.SamplePoints.size());
+  tPopulationData data;
+  ReadPopulationFile(readerSettings, data, run.Log(), onFriction);
+  return data;
+}
 
-  tMatrixOfBoolean links;
-  if (s.DelaunayUse == duInclude || s.DelaunayUse == duRestrict)
-    links = ComputeDelaunayLinks(data.SamplePoints);
+// Computes the pairs on the run's threads and writes their rows in pair order.
+class tPairLoop {
+public:
+  tPairLoop(tRun& run, tLeastCostSetup& setup, const tPopulationData& data)
+      : fRun(run), fSettings(run.Settings()), fSetup(setup), fData(data),
+        fPairs(static_cast<int32_t>(data.SamplePoints.size()),
+               setup.Friction && run.Maps().TopographyMap && run.Settings().Direction != 0),
+        fScanner(run.Maps(), MakeScanOptions(fSettings, false,
+                                             setup.Friction ? &setup.FrictionCells : nullptr,
+                                             run.Maps().TopographyMap.get())) {
+    if (fSettings.DelaunayUse == duInclude || fSettings.DelaunayUse == duRestrict)
+      fLinks = ComputeDelaunayLinks(data.SamplePoints);
+  }
 
-  const tPathScanner scanner(maps, options);
+  tRunOutcome Run() {
+    fRun.Log().TaskLabel("Analysing paths");
+    fReport = fRun.CreateReport(kMatrixReport);
+    std::string header = kFixedColumns;
+    if (fSettings.DelaunayUse == duInclude) header += "\tDelaunay";
+    fReport->WriteLine(header + fScanner.HeaderColumns());
 
-  ctx.Reporter.TaskLabel("Analysing paths");
-  tReportFile report(RunReportPath(ctx, kMatrixReport));
-  const tPairOrder pairs(n, ordered);
-  const uint64_t pairsTotal = pairs.Count();
-  uint64_t pairsDone = 0;
-  std::string header = kFixedColumns;
-  if (s.DelaunayUse == duInclude) header += "\tDelaunay";
-  header += scanner.HeaderColumns();
-  report.WriteLine(header);
+    const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) { return Compute(k); };
+    const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t, tPairRow& r) {
+      return Consume(r);
+    };
+    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count()), fRun.Threads(), compute, consume);
+    fReport->Close();
+    return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
+  }
 
-  const bool hasBinary = !maps.BinaryMaps.empty();
-  const double threshold = s.PairDistanceThreshold;
-
-  const std::function<tPairRow(std::size_t)> compute = [&](std::size_t k) {
+private:
+  // Runs on a worker: the pair's row, or a skipped pair.
+  tPairRow Compute(std::size_t k) const {
     tPairRow r;
-    pairs.Pair(k, r.I, r.J);
+    fPairs.Pair(k, r.I, r.J);
     const int32_t i = r.I, j = r.J;
-    if (s.DelaunayUse == duRestrict && !Linked(links, i, j)) return r;
-    const t2DPoint& a = data.SamplePoints[static_cast<std::size_t>(i)];
-    const t2DPoint& b = data.SamplePoints[static_cast<std::size_t>(j)];
+    if (fSettings.DelaunayUse == duRestrict && !Linked(fLinks, i, j)) return r;
+    const t2DPoint& a = fData.SamplePoints[static_cast<std::size_t>(i)];
+    const t2DPoint& b = fData.SamplePoints[static_cast<std::size_t>(j)];
     const double dx = a.x - b.x, dy = a.y - b.y;
     const double d = std::sqrt(dx * dx + dy * dy);
-    if (d > threshold) return r;  // a pair exactly at the threshold is kept
+    // A pair exactly at the threshold is kept.
+    if (d > static_cast<double>(fSettings.PairDistanceThreshold)) return r;
     r.Skipped = false;
+    const auto ui = static_cast<std::size_t>(i), uj = static_cast<std::size_t>(j);
     tReportRow row;
     row.AddInt(i).AddTab().AddReal(a.x).AddTab().AddReal(a.y).AddTab().AddInt(j).AddTab()
-        .AddReal(b.x).AddTab().AddReal(b.y).AddTab()
-        .AddReal(data.GeneticDistance[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)])
-        .AddTab()
-        .AddReal(data.Significance[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)])
-        .AddTab().AddReal(d);
-    if (s.DelaunayUse == duInclude) row.AddTab().AddInt(Linked(links, i, j) ? 1 : 0);
-    r.Scan = scanner.Scan(a.x, a.y, b.x, b.y, i);
+        .AddReal(b.x).AddTab().AddReal(b.y).AddTab().AddReal(fData.GeneticDistance[ui][uj])
+        .AddTab().AddReal(fData.Significance[ui][uj]).AddTab().AddReal(d);
+    if (fSettings.DelaunayUse == duInclude) row.AddTab().AddInt(Linked(fLinks, i, j) ? 1 : 0);
+    r.Scan = fScanner.Scan(a.x, a.y, b.x, b.y, i);
     row.AddText(r.Scan.Columns);
     r.Text = row.Text();
     return r;
-  };
+  }
 
-  bool cancelled = false;
-  const std::function<bool(std::size_t, tPairRow&)> consume = [&](std::size_t, tPairRow& r) {
-    if (r.Skipped) return true;  // no row, no progress, no cancel check
-    if (corridor) {
-      if (s.OneMapPerPair) {
-        tLiveRaster& map = corridor->Raster();
-        map.FileName = PairCorridorName(RunPath(ctx, s.CorridorMapName), r.I, r.J);
-        map.MinValue = 0;
-        map.MaxValue = 1;
-        corridor->FillZero();
-      }
-      if (hasBinary) {
-        for (const t2DiPoints& path : r.Scan.BinaryPaths) corridor->AddPath(path);
-        corridor->WriteDoc();
-        // No search of the pair found a path: its map is not kept.
-        if (s.OneMapPerPair && r.Scan.BinaryLengthSum == 0) DeleteMap(corridor->Raster().FileName);
-      }
-    }
+  // Runs on the run's thread, in pair order: corridor, generator, row,
+  // progress and the cancel check. Skipped pairs leave no trace.
+  bool Consume(tPairRow& r) {
+    if (r.Skipped) return true;
+    if (fSetup.Corridor) AddToCorridor(r);
+    // A scan on a worker left that worker's generator; this thread's goes on
+    // from there, as if it had scanned the row itself.
     if (r.Scan.Seeded) CurrentRandom() = r.Scan.RandomAfter;
-    report.WriteLine(r.Text);
-    ++pairsDone;
-    ctx.Reporter.Progress(ProgressPercent(pairsDone, pairsTotal));
-    if (CancelPending(ctx)) {
-      cancelled = true;
+    fReport->WriteLine(r.Text);
+    ++fDone;
+    if (fRun.CheckPoint(fDone, fPairs.Count())) {
+      fCancelled = true;
       return false;
     }
     return true;
-  };
+  }
 
-  RunOrdered<tPairRow>(static_cast<std::size_t>(pairsTotal), ctx.Threads, compute, consume);
-  report.Close();
-  return cancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
+  void AddToCorridor(const tPairRow& r) {
+    tCorridorMap& corridor = *fSetup.Corridor;
+    if (fSettings.OneMapPerPair) {
+      tLiveRaster& map = corridor.Raster();
+      map.FileName = PairCorridorName(fRun.Path(fSettings.CorridorMapName), r.I, r.J);
+      map.MinValue = 0;
+      map.MaxValue = 1;
+      corridor.FillZero();
+      fRun.Wrote(map.FileName);
+    }
+    if (fRun.Maps().BinaryMaps.empty()) return;
+    for (const t2DiPoints& path : r.Scan.BinaryPaths) corridor.AddPath(path);
+    corridor.WriteDoc();
+    // No search of the pair found a path: its map is not kept.
+    if (fSettings.OneMapPerPair && r.Scan.BinaryLengthSum == 0) {
+      DeleteMap(corridor.Raster().FileName);
+      fRun.Dropped(corridor.Raster().FileName);
+    }
+  }
+
+  tRun& fRun;
+  const TAnalysisSettings& fSettings;
+  tLeastCostSetup& fSetup;
+  const tPopulationData& fData;
+  const tPairOrder fPairs;
+  const tPathScanner fScanner;
+  tMatrixOfBoolean fLinks;
+  std::unique_ptr<tReportFile> fReport;
+  uint64_t fDone = 0;
+  bool fCancelled = false;
+};
+
+} // namespace
+
+tRunResult PopulationMatrixAnalysis(tAnalysisContext& ctx) {
+  return RunAnalysis(ctx, [](tRun& run) {
+    run.Settings().Validate();
+    run.Maps().BuildMapList();
+    LogBanner(run);
+    tLeastCostSetup setup = SetUpAlgorithm(run);
+    const tPopulationData data = ReadPopulation(run, setup.Friction.get());
+    return tPairLoop(run, setup, data).Run();
+  });
 }
 
 } // namespace stravex

@@ -15,6 +15,25 @@ bool IsStrip(TConnectivityAlgorithm a) { return a != caLeastCostPath; }
 
 } // namespace
 
+tPathScanOptions MakeScanOptions(const TAnalysisSettings& s, bool forSequence,
+                                 const tMatrixOfSingle* friction, const tLiveRaster* dem) {
+  tPathScanOptions o;
+  o.Connectivity = s.Connectivity;
+  o.PathWidth = s.PathWidth;
+  if (s.Connectivity != caLeastCostPath) return o;
+  o.Friction = friction;
+  o.Seed = s.Seed;
+  o.Minimise = s.Minimise;
+  o.FrictionWeight = s.FrictionWeightValue();
+  o.LengthWeight = s.LengthWeightValue(forSequence);
+  if (!forSequence && s.Direction != 0) {
+    o.Dem = dem;
+    o.Direction = s.Direction;
+    o.Tolerance = s.ElevationToleranceValue();
+  }
+  return o;
+}
+
 tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
     : fBinary(maps.Binary()),
       fQuantitative(maps.Quantitative()),
@@ -23,7 +42,8 @@ tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
   if (!IsStrip(fOptions.Connectivity)) {
     if (fOptions.Friction == nullptr)
       throw EInvalidOperation("Least-cost paths need a friction map");
-    if (fOptions.PathWidth < 1) throw ERangeError("Range check error");
+    if (fOptions.PathWidth < 1)
+      RaiseRangeCheck("number of least-cost paths", fOptions.PathWidth, 1, INT32_MAX);
   }
 }
 
@@ -84,6 +104,10 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
   }
 
   const tMatrixOfSingle& friction = *fOptions.Friction;
+  // The quantitative scan re-seeds alike and would repeat the binary scan's
+  // searches; it replays them when its end cells are the same.
+  tSearchRecord searches;
+  const tSearchRecord* reuse = nullptr;
   if (!fBinary.empty()) {
     tVectorOfCardinal count, area;
     tVectorOfDouble length;
@@ -92,7 +116,8 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
     ScanLeastCostBinary(fBinary, friction, x1, y1, x2, y2, fOptions.PathWidth, fOptions.Minimise,
                         fOptions.FrictionWeight, fOptions.LengthWeight, count, area, length, cost,
                         nullptr, fOptions.Dem, fOptions.Direction, fOptions.Tolerance,
-                        &result.BinaryPaths);
+                        &result.BinaryPaths, &searches);
+    reuse = &searches;
     for (std::size_t m = 0; m < fBinary.size(); ++m)
       row.AddTab().AddInt(count[m]).AddTab().AddInt(area[m]).AddTab().AddReal(length[m])
           .AddTab().AddReal(cost[m]);
@@ -107,7 +132,7 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
     ScanLeastCostQuantitative(fQuantitative, friction, x1, y1, x2, y2, fOptions.PathWidth,
                               fOptions.Minimise, fOptions.FrictionWeight, fOptions.LengthWeight,
                               sum, mean, sd, area, length, cost, fOptions.Dem, fOptions.Direction,
-                              fOptions.Tolerance);
+                              fOptions.Tolerance, nullptr, reuse);
     for (std::size_t m = 0; m < fQuantitative.size(); ++m)
       row.AddTab().AddReal(sum[m]).AddTab().AddReal(mean[m]).AddTab().AddReal(sd[m])
           .AddTab().AddInt(area[m]).AddTab().AddReal(length[m]).AddTab().AddReal(cost[m]);

@@ -31,6 +31,12 @@ struct tPathScanOptions {
   double Tolerance = 0;
 };
 
+// The options of a run's settings. Sequence runs (forSequence) fall back to a
+// length weight of 1 and take no topography constraint; the population
+// matrix constrains least-cost paths by the dem when a direction is set.
+tPathScanOptions MakeScanOptions(const TAnalysisSettings& settings, bool forSequence,
+                                 const tMatrixOfSingle* friction, const tLiveRaster* dem);
+
 // Result of the map blocks of one path.
 struct tPathScanResult {
   std::string Columns;                 // the blocks, each column preceded by a tab
@@ -51,7 +57,9 @@ public:
   std::string HeaderColumns() const;
   // Scans the path from (x1, y1) to (x2, y2). Least-cost scans re-seed the
   // calling thread's generator with (Seed, seedIndex) before the binary and
-  // again before the quantitative scan. Safe to call from several threads.
+  // again before the quantitative scan, which replays the binary scan's
+  // searches when both start and end on the same cells. Safe to call from
+  // several threads.
   tPathScanResult Scan(double x1, double y1, double x2, double y2, int32_t seedIndex) const;
 
 private:

@@ -1,4 +1,5 @@
 #include "PopulationFile.h"
+#include "TextUtils.h"
 
 #include "Errors.h"
 #include "Numeric.h"
@@ -135,14 +136,7 @@ std::optional<int64_t> tTextScanner::ReadInteger() {
 }
 
 bool HeaderMatches(const std::string& line, const char* header) {
-  size_t b = 0, e = line.size();
-  while (b < e && IsSeparator(line[b])) ++b;
-  while (e > b && IsSeparator(line[e - 1])) --e;
-  const size_t len = std::strlen(header);
-  if (e - b != len) return false;
-  for (size_t k = 0; k < len; ++k)
-    if (std::tolower(static_cast<unsigned char>(line[b + k])) != header[k]) return false;
-  return true;
+  return LowerAscii(TrimBlanks(line)) == header;
 }
 
 std::string FormatPoint(double x, double y) {

@@ -1,20 +1,46 @@
 #include "RunSupport.h"
 
+#include "CostPathDecl.h"
 #include "Errors.h"
 #include "LocationSequence.h"
 #include "Numeric.h"
-#include "ReportWriter.h"
+#include "PopulationFile.h"
 
 #include <filesystem>
+#include <new>
 
 namespace stravex {
 
-tRunGuard::tRunGuard(tAnalysisContext& ctx)
-    : fCtx(ctx), fPrevious(SetCurrentReporter(&ctx.Reporter)) {
-  fCtx.State.BeginRun();
+std::vector<std::string> tRunResult::Files(tFileKind kind) const {
+  std::vector<std::string> paths;
+  for (const tWrittenFile& f : FilesWritten)
+    if (f.Kind == kind) paths.push_back(f.Path);
+  return paths;
 }
 
-tRunGuard::~tRunGuard() {
+void tRun::tRunReporter::Warning(const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    fWarnings.push_back(message);
+  }
+  fInner.Warning(message);
+}
+
+std::vector<std::string> tRun::tRunReporter::Warnings() const {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fWarnings;
+}
+
+tRun::tRun(tAnalysisContext& ctx) : fCtx(ctx), fLog(ctx.Reporter), fThreadRandom(CurrentRandom()) {
+  fCtx.State.BeginRun();
+  CurrentRandom() = fCtx.Random ? *fCtx.Random : tRandomGenerator();
+}
+
+tRun::~tRun() { EndSteps(); }
+
+void tRun::EndSteps() {
+  if (fEnded) return;
+  fEnded = true;
   // The end steps must all happen even if a front end's callback throws.
   try {
     fCtx.Reporter.TaskLabel("Ready");
@@ -22,12 +48,91 @@ tRunGuard::~tRunGuard() {
   } catch (...) {
   }
   fCtx.State.EndRun();
-  SetCurrentReporter(fPrevious);
+  if (fCtx.Random) *fCtx.Random = CurrentRandom();
+  CurrentRandom() = fThreadRandom;
 }
 
-bool CancelPending(tAnalysisContext& ctx) {
-  ctx.Reporter.ProcessMessages();
-  return ctx.Reporter.CancelRequested() || ctx.State.CancelRequested;
+std::string tRun::Path(const std::string& name) const {
+  if (fCtx.WorkDir.empty() || name.empty()) return name;
+  const std::filesystem::path p(name);
+  if (p.is_absolute()) return name;
+  return (std::filesystem::path(fCtx.WorkDir) / p).string();
+}
+
+std::unique_ptr<tReportFile> tRun::CreateReport(const std::string& fixedName) {
+  auto report =
+      std::make_unique<tReportFile>(Path(ReportFileName(fCtx.Settings.ProjectName, fixedName)));
+  fFiles.push_back({tFileKind::Report, report->FileName()});
+  return report;
+}
+
+void tRun::Wrote(const std::string& corridorMap) {
+  fFiles.push_back({tFileKind::CorridorMap, corridorMap});
+}
+
+void tRun::Dropped(const std::string& corridorMap) {
+  const tWrittenFile f{tFileKind::CorridorMap, corridorMap};
+  for (auto it = fFiles.rbegin(); it != fFiles.rend(); ++it) {
+    if (*it == f) {
+      fFiles.erase(std::next(it).base());
+      return;
+    }
+  }
+}
+
+bool tRun::CancelPending() { return fLog.CancelRequested() || fCtx.State.CancelRequested; }
+
+bool tRun::CheckPoint(uint64_t done, uint64_t total) {
+  fLog.Progress(ProgressPercent(done, total));
+  return CancelPending();
+}
+
+tRunResult tRun::Finish(tRunOutcome outcome) {
+  EndSteps();
+  tRunResult result;
+  result.Outcome = outcome;
+  result.FilesWritten = fFiles;
+  result.Warnings = fLog.Warnings();
+  return result;
+}
+
+tRunResult tRun::Fail(std::exception_ptr error) {
+  tRunResult result = Finish(tRunOutcome::Failed);
+  result.ErrorObject = error;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::bad_alloc&) {
+    result.Error = "Out of memory";
+  } catch (const std::exception& e) {
+    result.Error = e.what();
+  } catch (...) {
+    result.Error = "Unknown error";
+  }
+  return result;
+}
+
+tRunResult RunAnalysis(tAnalysisContext& ctx, const std::function<tRunOutcome(tRun&)>& body) {
+  tRun run(ctx);
+  try {
+    return run.Finish(body(run));
+  } catch (...) {
+    return run.Fail(std::current_exception());
+  }
+}
+
+std::vector<std::string> PlannedReports(const TAnalysisSettings& s, bool bootstrap,
+                                        const std::string& workDir) {
+  auto path = [&](const char* fixedName) {
+    const std::string name = ReportFileName(s.ProjectName, fixedName);
+    return workDir.empty() ? name : (std::filesystem::path(workDir) / name).string();
+  };
+  if (bootstrap) {
+    std::vector<std::string> reports{path("Bootstraps.txt")};
+    if (s.DistanceDistribution) reports.push_back(path("Distances.txt"));
+    return reports;
+  }
+  return {path(s.DataStructure == dsPopulationMatrix ? "MatrixAnalysis.txt"
+                                                     : "SequenceAnalysis.txt")};
 }
 
 int ProgressPercent(uint64_t done, uint64_t total) {
@@ -38,17 +143,6 @@ int ProgressPercent(uint64_t done, uint64_t total) {
 
 void LogLines(tReporter& reporter, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) reporter.Log(line);
-}
-
-std::string RunPath(const tAnalysisContext& ctx, const std::string& name) {
-  if (ctx.WorkDir.empty() || name.empty()) return name;
-  const std::filesystem::path p(name);
-  if (p.is_absolute()) return name;
-  return (std::filesystem::path(ctx.WorkDir) / p).string();
-}
-
-std::string RunReportPath(const tAnalysisContext& ctx, const std::string& fixedName) {
-  return RunPath(ctx, ReportFileName(ctx.Settings.ProjectName, fixedName));
 }
 
 std::vector<std::string> MapNames(const std::vector<std::unique_ptr<tLiveRaster>>& maps) {
@@ -67,36 +161,62 @@ bool PointOnGrid(const tRaster& map, double x, double y) {
   }
 }
 
-void LogSequenceBanner(tAnalysisContext& ctx) {
-  tReporter& log = ctx.Reporter;
+void RefuseOffMapLocations(const tLocations& locs, const std::vector<std::size_t>& indices,
+                           const tRaster& friction, tReporter& log) {
+  bool outside = false;
+  for (const std::size_t i : indices) {
+    if (PointOnGrid(friction, locs[i].X, locs[i].Y)) continue;
+    log.Log("Location " + std::to_string(i) + "\t" + FormatPoint(locs[i].X, locs[i].Y) +
+            kOutsidePointSuffix);
+    outside = true;
+  }
+  if (outside) throw EInOutError(kOutsidePointsError);
+}
+
+void LogAlgorithm(tReporter& log, const TAnalysisSettings& s) {
+  switch (s.Connectivity) {
+  case caFixedWidthStrip: log.Log("Algorithm: fixed-width strip"); return;
+  case caRatioStrip: log.Log("Algorithm: ratio strip"); return;
+  case caLeastCostPath: log.Log("Algorithm: least cost path"); return;
+  }
+  RaiseRangeCheck("connectivity algorithm", s.Connectivity, caFixedWidthStrip, caLeastCostPath);
+}
+
+std::string CriterionName(int32_t minimise) {
+  const auto last = static_cast<int32_t>(MinimiseCriteria.size()) - 1;
+  if (minimise < 0 || minimise > last) RaiseRangeCheck("minimisation criterion", minimise, 0, last);
+  return MinimiseCriteria[static_cast<std::size_t>(minimise)];
+}
+
+void LogSequenceBanner(tRun& run) {
+  tReporter& log = run.Log();
   LogLines(log, {"", "       *********************", "******** Sequence analysis **********",
                  "       *********************", ""});
-  LogLines(log, LabelledNameLines("Ecological maps:\t", MapNames(ctx.Maps.BinaryMaps)));
-  log.Log("Location sequence file:\t" + ctx.Settings.DataFile);
+  LogLines(log, LabelledNameLines("Ecological maps:\t", MapNames(run.Maps().BinaryMaps)));
+  log.Log("Location sequence file:\t" + run.Settings().DataFile);
 }
 
-std::unique_ptr<tRaster> OpenSequenceAlgorithm(tAnalysisContext& ctx) {
-  const TAnalysisSettings& s = ctx.Settings;
-  switch (s.Connectivity) {
-  case caFixedWidthStrip: ctx.Reporter.Log("Algorithm: fixed-width strip"); return nullptr;
-  case caRatioStrip: ctx.Reporter.Log("Algorithm: ratio strip"); return nullptr;
-  case caLeastCostPath: {
-    auto friction = std::make_unique<tRaster>(RunPath(ctx, s.FrictionMapFile));
-    ctx.Reporter.Log("Algorithm: least cost path");
-    return friction;
-  }
-  }
-  throw ERangeError("Range check error");
+std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
+  const TAnalysisSettings& s = run.Settings();
+  std::unique_ptr<tRaster> friction;
+  if (s.Connectivity == caLeastCostPath)
+    friction = std::make_unique<tRaster>(run.Path(s.FrictionMapFile));
+  LogAlgorithm(run.Log(), s);
+  return friction;
 }
 
-double LogIgnoreThreshold(tAnalysisContext& ctx) {
-  const TAnalysisSettings& s = ctx.Settings;
+double LogIgnoreThreshold(tRun& run) {
+  const TAnalysisSettings& s = run.Settings();
   if (s.IgnoreTime >= 1) {
     const bool known = s.IgnoreUnit >= 0 && s.IgnoreUnit < static_cast<int32_t>(kIgnoreUnitNames.size());
-    ctx.Reporter.Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
-                     (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : ""));
+    run.Log().Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
+                  (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : ""));
   }
   return IgnoreThreshold(s.IgnoreTime, s.IgnoreUnit);
+}
+
+void RequireLocations(const tLocationSequence& sequence) {
+  if (!sequence.LocationsLoaded) throw EInOutError(kBadSequenceFile);
 }
 
 } // namespace stravex

@@ -1,38 +1,91 @@
 #pragma once
 // Pieces every analysis run shares: the run contract (start and end steps on
-// every way out), the cancel check, progress percentages, log helpers and the
-// resolution of a run's file names against its working folder.
+// every way out), the run's reporter, generator and files, the cancel check,
+// progress percentages, log helpers and the off-map check of locations.
 #include "Analyses.h"
 #include "Raster.h"
+#include "ReportWriter.h"
 #include "Reporter.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace stravex {
 
-// Start steps on construction: cancel flag cleared, Running set, ctx.Reporter
-// installed as the process-wide reporter (so that warnings raised deep in the
-// raster and corridor code reach the run's front end). End steps on
-// destruction, whatever the way out: task label "Ready", progress 0, run
-// flags cleared, the previous reporter restored.
-class tRunGuard {
+// One run under way. Start steps on construction: cancel request cleared,
+// Running set, the run's generator (ctx.Random, or the start-up state)
+// installed as the calling thread's. End steps in Finish, or in the
+// destructor when Finish was not reached: task label "Ready", progress 0,
+// run flags cleared, the generator handed back to ctx.Random and the
+// thread's own restored.
+class tRun {
 public:
-  explicit tRunGuard(tAnalysisContext& ctx);
-  ~tRunGuard();
-  tRunGuard(const tRunGuard&) = delete;
-  tRunGuard& operator=(const tRunGuard&) = delete;
+  explicit tRun(tAnalysisContext& ctx);
+  ~tRun();
+  tRun(const tRun&) = delete;
+  tRun& operator=(const tRun&) = delete;
+
+  const TAnalysisSettings& Settings() const { return fCtx.Settings; }
+  tMapSet& Maps() const { return fCtx.Maps; }
+  int Threads() const { return fCtx.Threads; }
+  // The run's reporter: the context's, keeping the warnings for the result.
+  tReporter& Log() { return fLog; }
+
+  // A file name of the run: a relative name is taken from the working folder;
+  // an absolute name, or any name without a working folder, is unchanged.
+  std::string Path(const std::string& name) const;
+  // A report ProjectName + "-" + fixedName in the working folder, created
+  // anew and recorded as written.
+  std::unique_ptr<tReportFile> CreateReport(const std::string& fixedName);
+  // Records a corridor map (name without extension) as written; Dropped
+  // takes back one that was deleted again.
+  void Wrote(const std::string& corridorMap);
+  void Dropped(const std::string& corridorMap);
+
+  // True when the front end or the run state asks the run to stop.
+  bool CancelPending();
+  // Progress Round(done / total x 100), then the cancel check.
+  bool CheckPoint(uint64_t done, uint64_t total);
+
+  // End steps, then the result. An error (the current exception when called
+  // from a handler) makes the outcome Failed.
+  tRunResult Finish(tRunOutcome outcome);
+  tRunResult Fail(std::exception_ptr error);
 
 private:
+  class tRunReporter : public tReporter {
+  public:
+    explicit tRunReporter(tReporter& inner) : fInner(inner) {}
+    void Log(const std::string& line) override { fInner.Log(line); }
+    void TaskLabel(const std::string& label) override { fInner.TaskLabel(label); }
+    void Progress(int percent) override { fInner.Progress(percent); }
+    bool CancelRequested() override { return fInner.CancelRequested(); }
+    void Warning(const std::string& message) override;
+    void ErrorBox(const std::string& message) override { fInner.ErrorBox(message); }
+    std::vector<std::string> Warnings() const;
+
+  private:
+    tReporter& fInner;
+    mutable std::mutex fMutex;
+    std::vector<std::string> fWarnings;
+  };
+
+  void EndSteps();
+
   tAnalysisContext& fCtx;
-  tReporter* fPrevious;
+  tRunReporter fLog;
+  tRandomGenerator fThreadRandom;  // the calling thread's generator before the run
+  std::vector<tWrittenFile> fFiles;
+  bool fEnded = false;
 };
 
-// Check point after a row, location or walk step: lets the front end process
-// pending events, then tells whether the user asked the run to stop.
-bool CancelPending(tAnalysisContext& ctx);
+// Runs body under the run contract; an error it raises ends the run as a
+// Failed result after the end steps.
+tRunResult RunAnalysis(tAnalysisContext& ctx, const std::function<tRunOutcome(tRun&)>& body);
 
 // Round(done / total x 100), halves to even; 0 when total is 0.
 int ProgressPercent(uint64_t done, uint64_t total);
@@ -40,30 +93,36 @@ int ProgressPercent(uint64_t done, uint64_t total);
 // Appends every line to the log.
 void LogLines(tReporter& reporter, const std::vector<std::string>& lines);
 
-// A file name of the run: a relative name is taken from ctx.WorkDir (the
-// run's current folder); an absolute name, or any name when WorkDir is
-// empty, is returned unchanged.
-std::string RunPath(const tAnalysisContext& ctx, const std::string& name);
-
-// ProjectName + "-" + fixedName in the run's working folder.
-std::string RunReportPath(const tAnalysisContext& ctx, const std::string& fixedName);
-
 // MapName of every map of a role, in list order.
 std::vector<std::string> MapNames(const std::vector<std::unique_ptr<tLiveRaster>>& maps);
 
+// Logs the algorithm line ("Algorithm: fixed-width strip", ...) of the
+// settings; ERangeError for an algorithm outside the list.
+void LogAlgorithm(tReporter& log, const TAnalysisSettings& settings);
+// The name of the settings' minimisation criterion; ERangeError outside the list.
+std::string CriterionName(int32_t minimise);
+
 // Both sequence runs open their log entry alike: banner, binary map names,
 // the location sequence file.
-void LogSequenceBanner(tAnalysisContext& ctx);
+void LogSequenceBanner(tRun& run);
 // IgnoreThreshold of the settings, logged when IgnoreTime is at least 1.
-double LogIgnoreThreshold(tAnalysisContext& ctx);
+double LogIgnoreThreshold(tRun& run);
 // Logs the algorithm line of a sequence run and, for least-cost paths, opens
 // the friction map (none for strips).
-std::unique_ptr<tRaster> OpenSequenceAlgorithm(tAnalysisContext& ctx);
-// The message both sequence runs show when no sequence was read.
+std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run);
+// Both sequence runs end as an error when no sequence was read.
 inline constexpr const char* kBadSequenceFile =
     "Sequence file badly formatted. Process interrupted.";
+void RequireLocations(const tLocationSequence& sequence);
 
 // True when (x, y) falls on a cell of the map's grid (RowOfY / ColOfX).
 bool PointOnGrid(const tRaster& map, double x, double y);
+
+// The least-cost search cannot start or end off the friction map. Every
+// listed location off its grid is logged as "Location <k>\t<x>\t<y> ***
+// Outside of the map ***"; then, if there was one, the run stops with the
+// outside-points error before any path is computed.
+void RefuseOffMapLocations(const tLocations& locations, const std::vector<std::size_t>& indices,
+                           const tRaster& friction, tReporter& log);
 
 } // namespace stravex

@@ -23,23 +23,14 @@ namespace stravex {
 
 namespace {
 
-std::string CriterionName(int32_t minimise) {
-  if (minimise < 0 || minimise >= static_cast<int32_t>(MinimiseCriteria.size()))
-    throw ERangeError("Range check error");
-  return MinimiseCriteria[static_cast<std::size_t>(minimise)];
-}
-
 double SegmentLength(const tLocation& a, const tLocation& b) {
   const double dx = b.X - a.X, dy = b.Y - a.Y;
   return std::sqrt(dx * dx + dy * dy);
 }
 
-// The least-cost search cannot start or end off the friction map. Every
-// location that will be a path end is checked before the first path, so a run
-// stops at once instead of midway with a search error. Checking stops at the
-// first segment that goes back in time: the run ends there anyway.
-void CheckLocationsOnMap(const tLocations& locs, double threshold, const tRaster& friction,
-                         tReporter& reporter) {
+// Every location that will be a path end. Listing stops at the first
+// segment that goes back in time: the run ends there anyway.
+std::vector<std::size_t> PathEnds(const tLocations& locs, double threshold) {
   std::vector<bool> isEnd(locs.size(), false);
   for (std::size_t i = 1; i < locs.size(); ++i) {
     if (locs[i - 1].ID != locs[i].ID) continue;
@@ -47,14 +38,10 @@ void CheckLocationsOnMap(const tLocations& locs, double threshold, const tRaster
     if (t < 0) break;
     if (t >= threshold) isEnd[i - 1] = isEnd[i] = true;
   }
-  bool outside = false;
-  for (std::size_t i = 0; i < locs.size(); ++i) {
-    if (!isEnd[i] || PointOnGrid(friction, locs[i].X, locs[i].Y)) continue;
-    reporter.Log("Location " + std::to_string(i) + "\t" + FormatPoint(locs[i].X, locs[i].Y) +
-                 kOutsidePointSuffix);
-    outside = true;
-  }
-  if (outside) throw EInOutError(kOutsidePointsError);
+  std::vector<std::size_t> ends;
+  for (std::size_t i = 0; i < locs.size(); ++i)
+    if (isEnd[i]) ends.push_back(i);
+  return ends;
 }
 
 struct tSegmentResult {
@@ -65,76 +52,76 @@ struct tSegmentResult {
   tRandomGenerator RandomAfter;
 };
 
-} // namespace
+// What a least-cost sequence run opens; released on every way out.
+struct tSequenceSetup {
+  std::unique_ptr<tRaster> Friction;
+  std::unique_ptr<tCorridorMap> Corridor;
+  tMatrixOfSingle FrictionCells;
+};
 
-tRunOutcome SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequence) {
-  tRunGuard guard(ctx);
-  const TAnalysisSettings& s = ctx.Settings;
-  tReporter& log = ctx.Reporter;
+// Logs the algorithm and, for least-cost paths, opens the friction map and
+// creates the corridor map, written at once, all 0, even when the run stops
+// before its first path.
+tSequenceSetup SetUpAlgorithm(tRun& run) {
+  const TAnalysisSettings& s = run.Settings();
+  tSequenceSetup setup;
+  setup.Friction = OpenSequenceAlgorithm(run);
+  if (!setup.Friction) return setup;
+  if (!s.CorridorMapName.empty()) {
+    setup.Corridor = CreateCorridorMap(*setup.Friction, run.Path(s.CorridorMapName));
+    setup.Corridor->Raster().Reporter = &run.Log();
+    setup.Corridor->FillZero();
+    run.Wrote(setup.Corridor->Raster().FileName);
+  }
+  run.Log().Log("Minimization criterion: " + CriterionName(s.Minimise));
+  return setup;
+}
 
-  LogSequenceBanner(ctx);
+bool HasPathMaps(const tMapSet& maps) {
+  return !maps.BinaryMaps.empty() || !maps.QuantitativeMaps.empty();
+}
 
-  const bool leastCost = s.Connectivity == caLeastCostPath;
-  const std::unique_ptr<tRaster> friction = OpenSequenceAlgorithm(ctx);
-  std::unique_ptr<tCorridorMap> corridor;
-  if (leastCost) {
-    if (!s.CorridorMapName.empty()) {
-      // Written at once, all 0, even when the run stops before its first path.
-      corridor = CreateCorridorMap(*friction, RunPath(ctx, s.CorridorMapName));
-      corridor->FillZero();
+// Computes the segments on the run's threads and writes their rows in order.
+class tSegmentLoop {
+public:
+  tSegmentLoop(tRun& run, tSequenceSetup& setup, const tLocations& locs, double threshold)
+      : fRun(run), fSetup(setup), fLocs(locs), fThreshold(threshold),
+        fScanner(run.Maps(), MakeScanOptions(run.Settings(), true,
+                                             setup.Friction ? &setup.FrictionCells : nullptr,
+                                             nullptr)) {}
+
+  tRunOutcome Run() {
+    fReport = fRun.CreateReport("SequenceAnalysis.txt");
+    fReport->WriteLine("ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" + fScanner.HeaderColumns());
+    const std::size_t n = fLocs.size();
+    // Location numbers are the seed index of the least-cost scans.
+    if (n > static_cast<std::size_t>(INT32_MAX))
+      RaiseRangeCheck("number of locations", static_cast<long long>(n), 0, INT32_MAX);
+    if (n >= 2) {
+      // Item k is the location i = k + 1 and the segment that ends there, if any.
+      const std::function<tSegmentResult(std::size_t)> compute = [this](std::size_t k) {
+        return Compute(k + 1);
+      };
+      const std::function<bool(std::size_t, tSegmentResult&)> consume =
+          [this](std::size_t k, tSegmentResult& r) { return Consume(k + 1, r); };
+      RunOrdered<tSegmentResult>(n - 1, fRun.Threads(), compute, consume);
     }
-    log.Log("Minimization criterion: " + CriterionName(s.Minimise));
+    fReport->Close();
+    return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 
-  const double threshold = LogIgnoreThreshold(ctx);
-
-  if (!sequence.LocationsLoaded) {
-    log.ErrorBox(kBadSequenceFile);
-    return tRunOutcome::Completed;
-  }
-  const tLocations& locs = sequence.Locations;
-  const bool hasPathMaps = !ctx.Maps.BinaryMaps.empty() || !ctx.Maps.QuantitativeMaps.empty();
-  if (leastCost && hasPathMaps) CheckLocationsOnMap(locs, threshold, *friction, log);
-
-  log.TaskLabel("Analysing paths");
-  tReportFile report(RunReportPath(ctx, "SequenceAnalysis.txt"));
-
-  tPathScanOptions options;
-  options.Connectivity = s.Connectivity;
-  options.PathWidth = s.PathWidth;
-  options.Seed = s.Seed;
-  options.Minimise = s.Minimise;
-  options.FrictionWeight = s.FrictionWeightValue();
-  options.LengthWeight = s.LengthWeightValue(true);
-  // The topography map is no constraint here: no dem, both ways, tolerance 0.
-  tMatrixOfSingle frictionCells;
-  if (leastCost) {
-    if (hasPathMaps) friction->ReadSingleMatrix(frictionCells);
-    options.Friction = &frictionCells;
-  }
-  const tPathScanner scanner(ctx.Maps, options);
-  report.WriteLine("ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" + scanner.HeaderColumns());
-
-  const std::size_t n = locs.size();
-  // Location numbers are the seed index of the least-cost scans.
-  if (n > static_cast<std::size_t>(INT32_MAX)) throw ERangeError("Range check error");
-  if (n < 2) {
-    report.Close();
-    return tRunOutcome::Completed;
-  }
-
-  // Item k is the location i = k + 1 and the segment that ends there, if any.
-  auto compute = [&](std::size_t k) {
-    const std::size_t i = k + 1;
+private:
+  // Runs on a worker: the row of the segment ending at location i, if any.
+  tSegmentResult Compute(std::size_t i) const {
     tSegmentResult result;
-    const tLocation& a = locs[i - 1];
-    const tLocation& b = locs[i];
+    const tLocation& a = fLocs[i - 1];
+    const tLocation& b = fLocs[i];
     if (a.ID != b.ID) return result;
     const double duration = b.Time - a.Time;
     if (duration < 0)
       throw EInOutError("Location " + std::to_string(i) + " is antedates the previous location");
-    if (duration < threshold) return result;
-    tPathScanResult scan = scanner.Scan(a.X, a.Y, b.X, b.Y, static_cast<int32_t>(i));
+    if (duration < fThreshold) return result;
+    tPathScanResult scan = fScanner.Scan(a.X, a.Y, b.X, b.Y, static_cast<int32_t>(i));
     tReportRow row;
     row.AddInt(b.ID).AddTab().AddReal(a.X).AddTab().AddReal(a.Y).AddTab().AddReal(a.Time)
         .AddTab().AddReal(b.X).AddTab().AddReal(b.Y).AddTab().AddReal(b.Time).AddTab()
@@ -145,38 +132,61 @@ tRunOutcome SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& seq
     result.Seeded = scan.Seeded;
     result.RandomAfter = scan.RandomAfter;
     return result;
-  };
+  }
 
-  bool cancelled = false;
-  auto consume = [&](std::size_t k, tSegmentResult& result) {
+  // Runs on the run's thread, in location order.
+  bool Consume(std::size_t i, tSegmentResult& result) {
     if (result.Written) {
       // A scan on a worker left that worker's generator; this thread's goes on
       // from there, as if it had scanned the row itself.
       if (result.Seeded) CurrentRandom() = result.RandomAfter;
       // The paths reach the corridor map before their row reaches the report,
       // as when the binary scan adds them itself.
-      if (corridor) {
-        bool added = false;
-        for (const t2DiPoints& path : result.Paths) {
-          if (path.empty()) continue;
-          corridor->AddPath(path);
-          added = true;
-        }
-        if (added) corridor->WriteDoc();
-      }
-      report.WriteLine(result.Text);
+      if (fSetup.Corridor) AddToCorridor(result.Paths);
+      fReport->WriteLine(result.Text);
     }
-    log.Progress(ProgressPercent(k + 1, n));
-    if (CancelPending(ctx)) {
-      cancelled = true;
+    if (fRun.CheckPoint(i, fLocs.size())) {
+      fCancelled = true;
       return false;
     }
     return true;
-  };
+  }
 
-  RunOrdered<tSegmentResult>(n - 1, ctx.Threads, compute, consume);
-  report.Close();
-  return cancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
+  void AddToCorridor(const std::vector<t2DiPoints>& paths) {
+    bool added = false;
+    for (const t2DiPoints& path : paths) {
+      if (path.empty()) continue;
+      fSetup.Corridor->AddPath(path);
+      added = true;
+    }
+    if (added) fSetup.Corridor->WriteDoc();
+  }
+
+  tRun& fRun;
+  tSequenceSetup& fSetup;
+  const tLocations& fLocs;
+  const double fThreshold;
+  const tPathScanner fScanner;
+  std::unique_ptr<tReportFile> fReport;
+  bool fCancelled = false;
+};
+
+} // namespace
+
+tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequence) {
+  return RunAnalysis(ctx, [&sequence](tRun& run) {
+    LogSequenceBanner(run);
+    tSequenceSetup setup = SetUpAlgorithm(run);
+    const double threshold = LogIgnoreThreshold(run);
+    RequireLocations(sequence);
+    const tLocations& locs = sequence.Locations;
+    if (setup.Friction && HasPathMaps(run.Maps())) {
+      RefuseOffMapLocations(locs, PathEnds(locs, threshold), *setup.Friction, run.Log());
+      setup.Friction->ReadSingleMatrix(setup.FrictionCells);
+    }
+    run.Log().TaskLabel("Analysing paths");
+    return tSegmentLoop(run, setup, locs, threshold).Run();
+  });
 }
 
 } // namespace stravex

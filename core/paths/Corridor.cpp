@@ -94,7 +94,7 @@ tCorridorMap::tFileStamp tCorridorMap::StampOf(int fd) {
 void tCorridorMap::FillZero() {
   fCountsValid = false;
   fRaster->FillConstant(0);
-  const std::string image = fRaster->FileName + ImageExt();
+  const std::string image = ImagePath(*fRaster);
   tFd fd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throw EInOutError(kWriteError);
   fCounts.assign(static_cast<std::size_t>(CellCount(*fRaster)), 0);
@@ -148,7 +148,7 @@ void tCorridorMap::AddPath(const t2DiPoints& path) {
                        static_cast<uint64_t>(p.col));
   }
 
-  const std::string image = fRaster->FileName + ImageExt();
+  const std::string image = ImagePath(*fRaster);
   tFd fd(OpenForUpdate(image));
   EnsureCounts(fd.get(), image);
 
@@ -190,7 +190,7 @@ void tCorridorMap::AddPath(const t2DiPoints& path) {
   fRaster->MaxValue = maxValue;
   if (saturated && !fWarned) {
     fWarned = true;
-    CurrentReporter().Warning("Corridor map " + fRaster->FileName +
+    ReporterOr(fRaster->Reporter).Warning("Corridor map " + fRaster->FileName +
                               ": some cells were crossed by more than " +
                               std::to_string(CorridorMaxCount) + " paths; their count is held at " +
                               std::to_string(CorridorMaxCount) + ".");
@@ -201,7 +201,7 @@ void tCorridorMap::WriteDoc() { fRaster->WriteDoc(); }
 
 int32_t tCorridorMap::Count(int32_t row, int32_t col) const {
   if (!fRaster->IsInside(row, col)) throw ERangeError("Cell out of map");
-  if (fCountsValid && fCountsFile == fRaster->FileName + ImageExt())
+  if (fCountsValid && fCountsFile == ImagePath(*fRaster))
     return fCounts[static_cast<std::size_t>(row) * static_cast<std::size_t>(fRaster->Columns) +
                    static_cast<std::size_t>(col)];
   return RoundToInt32(fRaster->GetCell(row, col));
@@ -214,7 +214,8 @@ std::unique_ptr<tCorridorMap> CreateCorridorMap(const tRaster& friction, const s
 void AddPathToCorridor(tCorridorMap& corridor, const t2DiPoints& path) { corridor.AddPath(path); }
 
 std::string CorridorDefaultName(tMinimiseCriterion criterion) {
-  if (criterion < mcFrictionSum || criterion > mcFrictionSD) throw ERangeError("Range check error");
+  if (criterion < mcFrictionSum || criterion > mcFrictionSD)
+    RaiseRangeCheck("minimisation criterion", criterion, mcFrictionSum, mcFrictionSD);
   return "Corridors-Min" + MinimiseCriteria[static_cast<std::size_t>(criterion)];
 }
 

@@ -42,7 +42,8 @@ public:
 
   // Adds 1 to every listed cell (a cell listed twice gains 2) and writes the
   // changed records into the image file in place. MaxValue follows the
-  // largest count. Counts stop at CorridorMaxCount, with one warning per map.
+  // largest count. Counts stop at CorridorMaxCount, with one warning per map
+  // to Raster().Reporter.
   // An empty path changes nothing. A cell outside the grid raises ERangeError
   // before anything changes; a file that cannot be written, EInOutError.
   void AddPath(const t2DiPoints& path);

@@ -621,8 +621,9 @@ void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2Di
                        double lengthWeight, double frictionWeight, tMinimiseCriterion criterion,
                        long double& cost, uint32_t& length, double row1, double col1,
                        double row2, double col2) {
-  if (candidates < 0) throw ERangeError("Range check error");
-  if (criterion < mcFrictionSum || criterion > mcFrictionSD) throw ERangeError("Range check error");
+  if (candidates < 0) RaiseRangeCheck("number of candidates", candidates, 0, INT32_MAX);
+  if (criterion < mcFrictionSum || criterion > mcFrictionSD)
+    RaiseRangeCheck("minimisation criterion", criterion, mcFrictionSum, mcFrictionSD);
 
   // Direction pre-check: an impossible direction draws no random number.
   if (topography && direction != 0) {

@@ -21,7 +21,6 @@ constexpr double kEnclosingScale = 100000.0;
 // distinct points; a guard against a degenerate triangle of zero size).
 constexpr double kMinimumExtent = 1.0;
 
-void RangeError() { throw ERangeError("Range check error"); }
 
 } // namespace
 
@@ -49,14 +48,15 @@ bool tDelaunay::IsDuplicate(double x, double y) const {
 
 void tDelaunay::AddPoint(double x, double y) {
   // NaN would defeat both the duplicate test and the ordering by x.
-  if (!std::isfinite(x) || !std::isfinite(y)) RangeError();
-  if (fPointCount == INT32_MAX) RangeError();
+  if (!std::isfinite(x) || !std::isfinite(y))
+    throw ERangeError("Range check error: point coordinates must be finite numbers");
+  if (fPointCount == INT32_MAX) RaiseRangeCheck("number of points", fPointCount + 1LL, 0, INT32_MAX);
   const int32_t listIndex = fPointCount;
   if (IsDuplicate(x, y)) {
     ++fPointCount;
     return;
   }
-  if (fNextVertex > fMaxVertices) RangeError();
+  if (fNextVertex > fMaxVertices) RaiseRangeCheck("number of distinct points", fNextVertex, 0, fMaxVertices);
   ++fPointCount;
   fVertices.resize(static_cast<std::size_t>(fNextVertex) + 1);
   fVertices[fNextVertex] = {x, y, listIndex};
@@ -181,7 +181,8 @@ int32_t tDelaunay::Construct(int32_t n) {
         // Points come in increasing x: no later point can enter this circle.
         complete[k] = 1;
       } else if (inside) {
-        if (static_cast<int64_t>(edges.size()) + 3 > fEdgeCapacity) RangeError();
+        if (static_cast<int64_t>(edges.size()) + 3 > fEdgeCapacity)
+          RaiseRangeCheck("number of edges", static_cast<long long>(edges.size()) + 3, 0, fEdgeCapacity);
         const tTriangle& t = fTriangles[k];
         edges.push_back({t.first, t.second});
         edges.push_back({t.second, t.third});
@@ -208,7 +209,7 @@ int32_t tDelaunay::Construct(int32_t n) {
 
     for (const tEdge& e : edges) {
       if (e.u == 0 && e.w == 0) continue;
-      if (T + 1 > fMaxTriangles) RangeError();
+      if (T + 1 > fMaxTriangles) RaiseRangeCheck("number of triangles", T + 1LL, 0, fMaxTriangles);
       ++T;
       if (static_cast<std::size_t>(T) >= fTriangles.size()) {
         fTriangles.emplace_back();
@@ -240,7 +241,8 @@ void tDelaunay::Triangulate() {
   fVertices.resize(static_cast<std::size_t>(n) + 1);
   if (n > 1) SortVerticesByX(1, n);
   if (n < 3) return;
-  if (n > fMaxVertices - 3) RangeError();  // no numbers left for the enclosing corners
+  // No numbers left for the enclosing corners.
+  if (n > fMaxVertices - 3) RaiseRangeCheck("number of distinct points", n, 0, fMaxVertices - 3LL);
   fTriangleCount = Construct(n);
 }
 

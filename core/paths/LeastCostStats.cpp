@@ -4,6 +4,7 @@
 #include "CostPath.h"
 #include "Errors.h"
 #include "Numeric.h"
+#include "RandomFunctions.h"
 #include "Raster.h"
 #include "StatOps.h"
 
@@ -18,12 +19,17 @@ struct tSearchTotals {
 
 // Runs the nPaths searches between the cells of the two points on the first
 // map and hands every path (empty when none was found) to onPath.
+bool SameEnds(const tSearchRecord& r, double row1, double col1, double row2, double col2) {
+  return r.Row1 == row1 && r.Col1 == col1 && r.Row2 == row2 && r.Col2 == col2;
+}
+
 template <typename F>
 tSearchTotals RunSearches(const tRaster& geometry, const tMatrixOfSingle& friction, double x1,
                           double y1, double x2, double y2, int32_t nPaths,
                           tMinimiseCriterion criterion, double frictionWeight, double lengthWeight,
                           const tLiveRaster* topography, int32_t direction, double tolerance,
-                          std::vector<t2DiPoints>* pathsOut, F&& onPath) {
+                          std::vector<t2DiPoints>* pathsOut, F&& onPath,
+                          tSearchRecord* recordOut = nullptr, const tSearchRecord* reuse = nullptr) {
   const double row1 = geometry.RowOfY(y1);
   const double col1 = geometry.ColOfX(x1);
   const double row2 = geometry.RowOfY(y2);
@@ -33,6 +39,21 @@ tSearchTotals RunSearches(const tRaster& geometry, const tMatrixOfSingle& fricti
     pathsOut->reserve(static_cast<std::size_t>(nPaths));
   }
   tSearchTotals totals;
+  if (reuse && SameEnds(*reuse, row1, col1, row2, col2) &&
+      reuse->Paths.size() == static_cast<std::size_t>(nPaths)) {
+    for (std::size_t k = 0; k < reuse->Paths.size(); ++k) {
+      onPath(reuse->Paths[k]);
+      totals.cost += reuse->Costs[k];
+      totals.length += reuse->Lengths[k];
+      if (pathsOut) pathsOut->push_back(reuse->Paths[k]);
+    }
+    CurrentRandom().SetState(reuse->RandomAfter);
+    return totals;
+  }
+  if (recordOut) {
+    *recordOut = tSearchRecord{row1, col1, row2, col2, {}, {}, {}, {}};
+    recordOut->Paths.reserve(static_cast<std::size_t>(nPaths));
+  }
   t2DiPoints path;
   for (int32_t k = 0; k < nPaths; ++k) {
     long double c = 0;
@@ -43,13 +64,19 @@ tSearchTotals RunSearches(const tRaster& geometry, const tMatrixOfSingle& fricti
     totals.cost += c;
     totals.length += n;
     if (pathsOut) pathsOut->push_back(path);
+    if (recordOut) {
+      recordOut->Paths.push_back(path);
+      recordOut->Costs.push_back(c);
+      recordOut->Lengths.push_back(n);
+    }
   }
+  if (recordOut) recordOut->RandomAfter = CurrentRandom().State();
   return totals;
 }
 
 // nPaths is the divisor of the means: at least one search is needed.
 void CheckPathCount(int32_t nPaths) {
-  if (nPaths < 1) throw ERangeError("Range check error");
+  if (nPaths < 1) RaiseRangeCheck("number of paths", nPaths, 1, INT32_MAX);
 }
 
 } // namespace
@@ -60,7 +87,7 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingl
                          tVectorOfCardinal& Count, tVectorOfCardinal& Area, tVectorOfDouble& Length,
                          tVectorOfExtended& Cost, tCorridorMap* corridor,
                          const tLiveRaster* topography, int32_t direction, double tolerance,
-                         std::vector<t2DiPoints>* pathsOut) {
+                         std::vector<t2DiPoints>* pathsOut, tSearchRecord* recordOut) {
   CheckPathCount(nPaths);
   const std::size_t nMaps = maps.size();
   NewZeroVector(Count, nMaps);
@@ -93,7 +120,7 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingl
   try {
     totals = RunSearches(*maps.front(), friction, x1, y1, x2, y2, nPaths, criterion,
                          frictionWeight, lengthWeight, topography, direction, tolerance, pathsOut,
-                         scanPath);
+                         scanPath, recordOut);
   } catch (...) {
     // The image file already holds the paths added; keep the documented
     // maximum in step with it before the error goes on.
@@ -133,7 +160,7 @@ void ScanLeastCostQuantitative(const std::vector<tRaster*>& maps, const tMatrixO
                                tVectorOfDouble& SD, tVectorOfCardinal& Area,
                                tVectorOfDouble& Length, tVectorOfExtended& Cost,
                                const tLiveRaster* topography, int32_t direction, double tolerance,
-                               std::vector<t2DiPoints>* pathsOut) {
+                               std::vector<t2DiPoints>* pathsOut, const tSearchRecord* reuse) {
   CheckPathCount(nPaths);
   const std::size_t nMaps = maps.size();
   NewZeroVector(Sum, nMaps);
@@ -165,7 +192,7 @@ void ScanLeastCostQuantitative(const std::vector<tRaster*>& maps, const tMatrixO
 
   const tSearchTotals totals =
       RunSearches(*maps.front(), friction, x1, y1, x2, y2, nPaths, criterion, frictionWeight,
-                  lengthWeight, topography, direction, tolerance, pathsOut, scanPath);
+                  lengthWeight, topography, direction, tolerance, pathsOut, scanPath, nullptr, reuse);
   for (std::size_t m = 0; m < nMaps; ++m) {
     Cost[m] = totals.cost / nPaths;
     Length[m] = totals.length / nPaths;

@@ -3,6 +3,7 @@
 // and the environmental maps scanned along every path found, pooled.
 #include "CommonDecl.h"
 #include "CostPathDecl.h"
+#include "RandomFunctions.h"
 
 #include <cstdint>
 #include <vector>
@@ -12,6 +13,18 @@ namespace stravex {
 class tRaster;
 class tLiveRaster;
 class tCorridorMap;
+
+// What the searches of one scan found. A second scan between the same end
+// cells, re-seeded alike and with the same search settings, would find the
+// same paths with the same draws; it replays the record instead.
+struct tSearchRecord {
+  double Row1 = 0, Col1 = 0, Row2 = 0, Col2 = 0;
+  std::vector<t2DiPoints> Paths;
+  std::vector<long double> Costs;
+  std::vector<uint32_t> Lengths;
+  // The calling thread's generator as the searches left it.
+  tRandomState RandomAfter;
+};
 
 // Binary and count maps: Count (positive rounded values) and Area (non-missing
 // cells) pooled over all paths; Length and Cost are means per search (a search
@@ -27,18 +40,22 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, tRaster& friction, d
                          tVectorOfCardinal& Area, tVectorOfDouble& Length, tVectorOfExtended& Cost,
                          tCorridorMap* corridor, const tLiveRaster* topography, int32_t direction,
                          double tolerance, std::vector<t2DiPoints>* pathsOut = nullptr);
-// The same with a friction map already read (results identical).
+// The same with a friction map already read (results identical); recordOut
+// receives what the searches found.
 void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingle& friction,
                          double x1, double y1, double x2, double y2, int32_t nPaths,
                          tMinimiseCriterion criterion, double frictionWeight, double lengthWeight,
                          tVectorOfCardinal& Count, tVectorOfCardinal& Area, tVectorOfDouble& Length,
                          tVectorOfExtended& Cost, tCorridorMap* corridor,
                          const tLiveRaster* topography, int32_t direction, double tolerance,
-                         std::vector<t2DiPoints>* pathsOut = nullptr);
+                         std::vector<t2DiPoints>* pathsOut = nullptr,
+                         tSearchRecord* recordOut = nullptr);
 
 // Quantitative maps: Sum, Mean and population SD of the non-missing values
 // of all paths pooled (80-bit sums; -1 for all three without such a cell),
-// Area, and Length and Cost as above.
+// Area, and Length and Cost as above. With a friction map already read, a
+// record of a scan between the same end cells (same seed and settings) is
+// replayed instead of searching again: same results, same generator state.
 void ScanLeastCostQuantitative(const std::vector<tRaster*>& maps, tRaster& friction, double x1,
                                double y1, double x2, double y2, int32_t nPaths,
                                tMinimiseCriterion criterion, double frictionWeight,
@@ -54,6 +71,7 @@ void ScanLeastCostQuantitative(const std::vector<tRaster*>& maps, const tMatrixO
                                tVectorOfDouble& SD, tVectorOfCardinal& Area,
                                tVectorOfDouble& Length, tVectorOfExtended& Cost,
                                const tLiveRaster* topography, int32_t direction, double tolerance,
-                               std::vector<t2DiPoints>* pathsOut = nullptr);
+                               std::vector<t2DiPoints>* pathsOut = nullptr,
+                               const tSearchRecord* reuse = nullptr);
 
 } // namespace stravex

@@ -43,15 +43,4 @@ void NewZeroVector(tVectorOfCardinal& v, std::size_t n) { v.assign(n, 0u); }
 void NewZeroVector(tVectorOfDouble& v, std::size_t n) { v.assign(n, 0.0); }
 void NewZeroVector(tVectorOfExtended& v, std::size_t n) { v.assign(n, 0.0L); }
 
-void NewZeroMatrix(tMatrixOfBoolean& m, std::size_t rows, std::size_t cols) {
-  m.assign(rows, std::vector<bool>(cols, false));
-}
-
-tVectorOfCardinal RangeVector(uint32_t start, uint32_t end) {
-  if (end < start) throw EIntOverflow("Integer overflow");
-  tVectorOfCardinal v(static_cast<std::size_t>(end - start) + 1);
-  for (std::size_t i = 0; i < v.size(); ++i) v[i] = start + static_cast<uint32_t>(i);
-  return v;
-}
-
 } // namespace stravex

@@ -23,8 +23,5 @@ double SumOfValues(const tVectorOfDouble& v);
 void NewZeroVector(tVectorOfCardinal& v, std::size_t n);
 void NewZeroVector(tVectorOfDouble& v, std::size_t n);
 void NewZeroVector(tVectorOfExtended& v, std::size_t n);
-void NewZeroMatrix(tMatrixOfBoolean& m, std::size_t rows, std::size_t cols);
-// start, start + 1, ..., end; end < start raises EIntOverflow.
-tVectorOfCardinal RangeVector(uint32_t start, uint32_t end);
 
 } // namespace stravex

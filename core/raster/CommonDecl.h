@@ -7,13 +7,10 @@
 namespace stravex {
 
 using tVectorOfCardinal = std::vector<uint32_t>;
-using tVectorOfInteger = std::vector<int32_t>;
 using tVectorOfDouble = std::vector<double>;
 using tVectorOfExtended = std::vector<long double>;
 
 using tMatrixOfBoolean = std::vector<std::vector<bool>>;
-using tMatrixOfByte = std::vector<std::vector<uint8_t>>;
-using tMatrixOfInteger = std::vector<std::vector<int32_t>>;
 using tMatrixOfSingle = std::vector<std::vector<float>>;
 using tMatrixOfDouble = std::vector<std::vector<double>>;
 

@@ -54,7 +54,7 @@ public:
 
 private:
   std::size_t Offset(int32_t index) const {
-    if (index < fLow || index > fHigh) throw ERangeError("Range check error");
+    if (index < fLow || index > fHigh) RaiseRangeCheck("vector index", index, fLow, fHigh);
     return static_cast<std::size_t>(static_cast<int64_t>(index) - fLow);
   }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Typed errors of the system. Each carries a fixed English message that the
 // front ends show as they stand (message box in the window, stderr in the CLI).
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -58,5 +59,23 @@ class EOutOfResources : public EOutOfMemory {
 public:
   using EOutOfMemory::EOutOfMemory;
 };
+
+// A checked index or value out of its range, with the value and the limits:
+// "Range check error: <what> <value> outside <low>..<high>".
+[[noreturn]] inline void RaiseRangeCheck(const std::string& what, long long value, long long low,
+                                         long long high) {
+  throw ERangeError("Range check error: " + what + " " + std::to_string(value) + " outside " +
+                    std::to_string(low) + ".." + std::to_string(high));
+}
+[[noreturn]] inline void RaiseRangeCheckReal(const std::string& what, long double value,
+                                             long double low, long double high) {
+  auto text = [](long double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17Lg", v);
+    return std::string(buf);
+  };
+  throw ERangeError("Range check error: " + what + " " + text(value) + " outside " + text(low) +
+                    ".." + text(high));
+}
 
 } // namespace stravex

@@ -1,4 +1,5 @@
 #include "IdrisiEnv.h"
+#include "TextUtils.h"
 
 #include "Errors.h"
 
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 #include <system_error>
 
 namespace stravex {
@@ -56,15 +58,6 @@ std::string::size_type ExtensionStart(const std::string& name) {
   return dot;
 }
 
-// ASCII only, whatever the C locale says.
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  if (a.size() != b.size()) return false;
-  for (std::string::size_type i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 void RemoveIfPresent(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec); // a map that cannot be deleted is left as is
@@ -76,6 +69,34 @@ bool ClassicIdrisi() { return Settings().classic; }
 const std::string& DocExt() { return Settings().docExt; }
 const std::string& ImageExt() { return Settings().imageExt; }
 const std::string& MapFileFilter() { return Settings().mapFileFilter; }
+
+std::string MapFileFilterQt() { return QtFileFilter(MapFileFilter()); }
+
+std::string QtFileFilter(const std::string& filter) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  for (;;) {
+    const auto bar = filter.find('|', start);
+    parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  std::string out;
+  for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+    std::string patterns = parts[i + 1];
+    for (char& c : patterns)
+      if (c == ';') c = ' ';
+    const std::string group = "(" + patterns + ")";
+    std::string entry = parts[i];
+    // Qt reads the patterns from the last parenthesised group of a label.
+    const bool shown = entry.size() >= group.size() &&
+                       entry.compare(entry.size() - group.size(), group.size(), group) == 0;
+    if (!shown) entry += " " + group;
+    if (!out.empty()) out += ";;";
+    out += entry;
+  }
+  return out;
+}
 
 void SetIdrisiExtensions(bool classic) {
   tIdrisiSettings& s = Settings();

@@ -5,11 +5,19 @@
 
 namespace stravex {
 
-// Process-wide extension settings; the current generation until changed.
+// Process-wide extension settings, chosen once at start-up (InitIdrisiEnvironment)
+// and only read afterwards; a map of the other generation is opened with its
+// own (tRaster's Classic).
 bool ClassicIdrisi();
 const std::string& DocExt();
 const std::string& ImageExt();
+// The map file dialog's filter, "Label|*.rst|Label|*_QT.rst;..." pairs.
 const std::string& MapFileFilter();
+// The same filter for Qt's file dialogs: "Label (patterns)" entries joined by
+// ";;", patterns separated by blanks.
+std::string MapFileFilterQt();
+// Any "Label|patterns|..." filter in Qt's form.
+std::string QtFileFilter(const std::string& filter);
 
 // Looks for "idrisi.env" in the folder of the running executable.
 void InitIdrisiEnvironment();

@@ -85,7 +85,7 @@ uint32_t Refill(tIdrisiFile& f) {
     if constexpr (!kLittleEndianHost) SwapRecords(out, n);
     break;
   default:
-    CurrentReporter().ErrorBox(
+    ReporterOr(f.reporter).ErrorBox(
         "Guru's meditation\r\nA strange error occured : bad type in ReadIdrisi function. "
         "Perhaps is the file corrupt ?");
     break;
@@ -131,6 +131,7 @@ void OpenStream(const tRaster& raster, tIdrisiFile& f, bool writing) {
   f.flagValue = raster.FlagValue;
   f.useFlag = raster.FlagDef == fdBackground;
   f.path = ImagePath(raster);
+  f.reporter = raster.Reporter;
   f.buffer.reset();
   f.count = 0;
   f.next = 0;
@@ -308,7 +309,7 @@ int64_t CellCount(const tRaster& raster) {
   return static_cast<int64_t>(raster.Rows) * raster.Columns;
 }
 
-std::string ImagePath(const tRaster& raster) { return raster.FileName + ImageExt(); }
+std::string ImagePath(const tRaster& raster) { return raster.FileName + raster.ImageExtension(); }
 
 void RaiseShortImage(const std::string& path, int64_t actual, int64_t expected) {
   throw EInOutError(path + " holds " + std::to_string(actual) + " records where " +

@@ -28,8 +28,9 @@ struct tIdrisiFile {
   bool atEnd = false;
   bool writing = false;
 
-  // Image path, for messages.
+  // Image path and the raster's reporter, for messages.
   std::string path;
+  tReporter* reporter = nullptr;
   // Reading: index (0-based) in buffer of the next value to hand out.
   uint32_t next = 0;
   // Reading: values handed out so far.

@@ -68,6 +68,7 @@ tLiveRaster::tLiveRaster() = default;
 
 // The base reads the documentation; the raster is released at that point anyway.
 tLiveRaster::tLiveRaster(const std::string& fileName) : tRaster(fileName) {}
+tLiveRaster::tLiveRaster(const std::string& fileName, bool classic) : tRaster(fileName, classic) {}
 
 std::unique_ptr<tLiveRaster> tLiveRaster::CreateLike(const tRaster& other) {
   auto r = std::make_unique<tLiveRaster>();

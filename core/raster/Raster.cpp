@@ -1,5 +1,6 @@
 // tRaster: cells on disk, addressed one at a time or streamed whole.
 #include "Errors.h"
+#include "TextUtils.h"
 #include "IdrisiEnv.h"
 #include "IdrisiFile.h"
 #include "Raster.h"
@@ -19,23 +20,11 @@ namespace {
 const char* const kOutsideGrid = "Coordinates must be between 0 and number of columns or rows.";
 const char* const kNoData = "Map contains no data";
 
-// Yielding after every value of a large map would cost more than the pass.
-constexpr uint64_t kYieldEvery = 65536;
-
 int32_t RoundToCell(long double v) {
   const long double r = std::nearbyintl(v);
   if (!(r >= -2147483648.0L && r <= 2147483647.0L))
-    throw ERangeError("Range check error");
+    RaiseRangeCheckReal("cell index", v, -2147483648.0L, 2147483647.0L);
   return static_cast<int32_t>(r);
-}
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 float DecodeRecord(const unsigned char* rec, tDataType t) {
@@ -175,30 +164,30 @@ double tRaster::GetCell(int32_t row, int32_t col) const {
 
   tFileCloser h{std::fopen(path.c_str(), "rb")};
   if (!h.f) {
-    CurrentReporter().ErrorBox("File reading error #2");
+    ReporterOr(Reporter).ErrorBox("File reading error #2");
     return 0;
   }
   std::setvbuf(h.f, nullptr, _IONBF, 0);
   struct stat st {};
   if (fstat(fileno(h.f), &st) != 0) {
-    CurrentReporter().ErrorBox("File reading error #2");
+    ReporterOr(Reporter).ErrorBox("File reading error #2");
     return 0;
   }
   // A cell beyond the end of the file is corrupted data, not a zero.
   if (S_ISREG(st.st_mode) && index >= st.st_size / recordSize)
     RaiseShortImage(path, st.st_size / recordSize, CellCount(*this));
   if (fseeko(h.f, static_cast<off_t>(index) * recordSize, SEEK_SET) != 0) {
-    CurrentReporter().ErrorBox("File reading error #2");
+    ReporterOr(Reporter).ErrorBox("File reading error #2");
     return 0;
   }
   unsigned char rec[4] = {0, 0, 0, 0};
   if (std::fread(rec, static_cast<std::size_t>(recordSize), 1, h.f) != 1) {
     if (std::ferror(h.f)) {
-      CurrentReporter().ErrorBox("File reading error #2");
+      ReporterOr(Reporter).ErrorBox("File reading error #2");
     } else {
       static const char* const byType[] = {"", "File reading error #1c", "File reading error #1b",
                                            "", "File reading error #1a"};
-      CurrentReporter().ErrorBox(byType[DataType]);
+      ReporterOr(Reporter).ErrorBox(byType[DataType]);
     }
     return 0;
   }
@@ -247,13 +236,11 @@ void tRaster::ComputeMean() {
   if (!found) throw EInvalidOperation(kNoData);
   double mean = x;
   double n = 1;
-  uint64_t read = 0;
   while (!f.atEnd) {
     if (ReadIdrisi(f, x)) {
       mean = n / (n + 1) * mean + x / (n + 1);
       n += 1;
     }
-    if (++read % kYieldEvery == 0) CurrentReporter().ProcessMessages();
   }
   CloseIdrisi(f);
   Mean = mean;

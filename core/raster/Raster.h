@@ -2,6 +2,7 @@
 // tRaster: an IDRISI raster map (documentation record + image file on disk).
 // tLiveRaster: the same, able to hold every cell in memory.
 #include "CommonDecl.h"
+#include "Reporter.h"
 
 #include <cstdint>
 #include <cstddef>
@@ -31,6 +32,9 @@ public:
   tRaster();
   // CreateFromFile: only FileFormat is defaulted, then ReadDoc(fileName).
   explicit tRaster(const std::string& fileName);
+  // The same for a map of the given file generation (classic ".doc"/".img"
+  // or ".rdc"/".rst"), whatever the program's generation is.
+  tRaster(const std::string& fileName, bool classic);
   // CreateLike: Create, then CopyGeometry(other).
   static std::unique_ptr<tRaster> CreateLike(const tRaster& other);
   tRaster(const tRaster&) = delete;
@@ -105,6 +109,16 @@ public:
   std::string ValueUnits;
   std::string ValueError;
 
+  // File generation of this map's files: the program's at creation unless
+  // the map was opened with another one.
+  bool Classic = false;
+  const char* DocExtension() const { return Classic ? ".doc" : ".rdc"; }
+  const char* ImageExtension() const { return Classic ? ".img" : ".rst"; }
+
+  // Receives the error boxes of single-cell reads from disk; null: silent.
+  // Not owned: whoever sets it keeps it alive while the map is read.
+  tReporter* Reporter = nullptr;
+
 protected:
   struct tNoDefaults {};
   explicit tRaster(tNoDefaults);
@@ -149,6 +163,7 @@ class tLiveRaster : public tRaster {
 public:
   tLiveRaster();
   explicit tLiveRaster(const std::string& fileName);
+  tLiveRaster(const std::string& fileName, bool classic);
   static std::unique_ptr<tLiveRaster> CreateLike(const tRaster& other);
   ~tLiveRaster() override;
 

@@ -1,5 +1,6 @@
 // The metadata record of tRaster and its IDRISI documentation file.
 #include "Errors.h"
+#include "TextUtils.h"
 #include "IdrisiEnv.h"
 #include "Numeric.h"
 #include "Raster.h"
@@ -28,28 +29,10 @@ constexpr long double kNotANumber = -31415926.0L;
 
 constexpr std::size_t kKeyLength = 14;
 
-std::string Trim(const std::string& s) {
-  auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  std::size_t first = 0, last = s.size();
-  while (first < last && isBlank(s[first])) ++first;
-  while (last > first && isBlank(s[last - 1])) --last;
-  return s.substr(first, last - first);
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
-}
-
 // Locale-independent reading with "." as separator: the whole text (blanks
 // around it aside) must be one finite decimal number, else kNotANumber.
 long double ReadReal(const std::string& text) {
-  const std::string t = Trim(text);
+  const std::string t = TrimBlanks(text);
   const char* first = t.data();
   const char* const last = t.data() + t.size();
   if (first != last && *first == '+') {
@@ -67,7 +50,7 @@ long double ReadReal(const std::string& text) {
 }
 
 int32_t ReadInteger(const std::string& value) {
-  const std::string t = Trim(value);
+  const std::string t = TrimBlanks(value);
   const char* first = t.data();
   const char* const last = t.data() + t.size();
   if (first != last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
@@ -79,7 +62,7 @@ int32_t ReadInteger(const std::string& value) {
 }
 
 tDataType DataTypeOf(const std::string& value) {
-  const std::string v = LowerAscii(Trim(value));
+  const std::string v = LowerAscii(TrimBlanks(value));
   if (v == "byte") return dtByte;
   if (v == "integer") return dtInteger;
   if (v == "real") return dtReal;
@@ -87,7 +70,7 @@ tDataType DataTypeOf(const std::string& value) {
 }
 
 tFileType FileTypeOf(const std::string& value) {
-  const std::string v = LowerAscii(Trim(value));
+  const std::string v = LowerAscii(TrimBlanks(value));
   if (v == "ascii") return ftAscii;
   if (v == "binary") return ftBinary;
   if (v == "packed binary") return ftPackedBinary;
@@ -95,7 +78,7 @@ tFileType FileTypeOf(const std::string& value) {
 }
 
 tRefUnit RefUnitOf(const std::string& value) {
-  const std::string v = LowerAscii(Trim(value));
+  const std::string v = LowerAscii(TrimBlanks(value));
   // "mètres", "kilomètres" come in the 8-bit code page or in UTF-8.
   if (v == "m" || v == "meters" || v == "m\xE8tres" || v == "m\xC3\xA8tres") return ruMeters;
   if (v == "km" || v == "kilometers" || v == "kilom\xE8tres" || v == "kilom\xC3\xA8tres")
@@ -118,30 +101,12 @@ float FlagValueOf(const std::string& value) {
   }
 }
 
-const char* DataTypeWord(tDataType t) {
-  static const char* const words[] = {"unknown", "byte", "integer", "dummy", "real"};
-  return t <= dtReal ? words[t] : words[dtUnknown];
-}
-
-const char* FileTypeWord(tFileType t) {
-  static const char* const words[] = {"unknown", "ascii", "binary", "packed binary"};
-  return t <= ftPackedBinary ? words[t] : words[ftUnknown];
-}
-
-const char* FlagDefWord(tFlagDef f) {
-  switch (f) {
-  case fdNoBackground: return "no background";
-  case fdBackground: return "background";
-  default: return "none";
-  }
-}
-
 // The map path without extension: only the image or documentation extension
 // is taken off, so a map named "site.2020" keeps its own name.
-std::string MapPathOf(const std::string& name) {
+std::string MapPathOf(const std::string& name, const tRaster& map) {
   const std::string stripped = StripExtension(name);
   const std::string ext = name.substr(stripped.size());
-  if (SameTextIgnoringCase(ext, ImageExt()) || SameTextIgnoringCase(ext, DocExt()))
+  if (SameTextIgnoringCase(ext, map.ImageExtension()) || SameTextIgnoringCase(ext, map.DocExtension()))
     return stripped;
   return name;
 }
@@ -172,18 +137,20 @@ long double StrToFloatTolerant(const std::string& text) {
   throw EConvertError(kSeparatorError);
 }
 
-tRaster::tRaster() {
-  FileFormat = ClassicIdrisi() ? std::string() : std::string(kDefaultFileFormat);
+tRaster::tRaster() : Classic(ClassicIdrisi()) {
+  FileFormat = Classic ? std::string() : std::string(kDefaultFileFormat);
   DataType = dtReal;
   FileType = ftBinary;
   RefSystem = "plane";
   UnitDist = std::string("1");  // not = "1": GCC 12 -O3 reports a false -Wrestrict
 }
 
-tRaster::tRaster(tNoDefaults) {}
+tRaster::tRaster(tNoDefaults) : Classic(ClassicIdrisi()) {}
 
-tRaster::tRaster(const std::string& fileName) {
-  FileFormat = ClassicIdrisi() ? std::string() : std::string(kDefaultFileFormat);
+tRaster::tRaster(const std::string& fileName) : tRaster(fileName, ClassicIdrisi()) {}
+
+tRaster::tRaster(const std::string& fileName, bool classic) : Classic(classic) {
+  FileFormat = Classic ? std::string() : std::string(kDefaultFileFormat);
   tRaster::ReadDoc(fileName);
 }
 
@@ -198,10 +165,10 @@ void tRaster::ReadDoc(const std::string& fileName) {
   Completeness.clear();
   Consistency.clear();
 
-  FileName = MapPathOf(fileName);
+  FileName = MapPathOf(fileName, *this);
   DocMissing = false;
   // The same path WriteDoc writes to, also for map names holding a ".".
-  const std::string docPath = FileName + DocExt();
+  const std::string docPath = FileName + DocExtension();
   std::error_code ec;
   const auto status = std::filesystem::status(docPath, ec);
   if (!std::filesystem::exists(status) || std::filesystem::is_directory(status)) {
@@ -254,7 +221,7 @@ void tRaster::ReadDoc(const std::string& fileName) {
     else if (key == "value error : ") ValueError = value;
     else if (key == "flag value  : ") FlagValue = FlagValueOf(value);
     else if (key == "flag def'n  : ") {
-      const std::string def = Trim(value);
+      const std::string def = TrimBlanks(value);
       if (def == "background" || def == "missing data" || def == "no data" || def == "nodata")
         FlagDef = fdBackground;
       else if (def == "no background")
@@ -304,7 +271,7 @@ void tRaster::WriteDoc() {
   };
   auto real = [](long double v) { return FormatGeneral(v); };
 
-  if (!ClassicIdrisi()) {
+  if (!Classic) {
     if (FileFormat.empty()) FileFormat = kDefaultFileFormat;
     put("file format : ", FileFormat);
   }
@@ -328,7 +295,7 @@ void tRaster::WriteDoc() {
   put("resolution  : ", Resolution);
   put("min. value  : ", real(MinValue));
   put("max. value  : ", real(MaxValue));
-  if (!ClassicIdrisi()) {
+  if (!Classic) {
     put("display min : ", real(DisplayMin));
     put("display max : ", real(DisplayMax));
   }
@@ -345,7 +312,7 @@ void tRaster::WriteDoc() {
   for (const std::string& c : Completeness) put("completeness: ", c);
   for (const std::string& c : Consistency) put("consistency : ", c);
 
-  WriteWholeFile(FileName + DocExt(), out);
+  WriteWholeFile(FileName + DocExtension(), out);
 }
 
 } // namespace stravex

@@ -1,19 +1,10 @@
 #include "Reporter.h"
 
-#include <atomic>
-
 namespace stravex {
 
-namespace {
-tReporter gSilent;
-std::atomic<tReporter*> gCurrent{&gSilent};
-} // namespace
-
-tReporter& CurrentReporter() { return *gCurrent.load(); }
-
-tReporter* SetCurrentReporter(tReporter* r) {
-  tReporter* previous = gCurrent.exchange(r ? r : &gSilent);
-  return previous == &gSilent ? nullptr : previous;
+tReporter& SilentReporter() {
+  static tReporter silent;
+  return silent;
 }
 
 } // namespace stravex

@@ -2,6 +2,8 @@
 // The one channel through which the core talks to its caller: log lines, the
 // task label, progress, the cancel check, and messages the window would show
 // in a box. The window shows boxes, the CLI prints to stderr, tests record.
+// A run calls its reporter from the thread that runs it; code without a run
+// reports to the reporter its caller hands it, or stays silent.
 #include <string>
 
 namespace stravex {
@@ -20,15 +22,11 @@ public:
   virtual void Warning(const std::string& message) { (void)message; }
   // A refusal or failure shown in an error-style box; the work may go on.
   virtual void ErrorBox(const std::string& message) { (void)message; }
-  // Lets an interactive front end process pending events.
-  virtual void ProcessMessages() {}
 };
 
-// Process-wide reporter used by code that has no run context (single-cell
-// reads of the raster classes, for instance). Never null: a silent default
-// is installed. Implementations must be safe to call from several threads.
-tReporter& CurrentReporter();
-// Installs r (nullptr restores the silent default); returns the previous one.
-tReporter* SetCurrentReporter(tReporter* r);
+// The reporter of code that was handed none: reports nothing.
+tReporter& SilentReporter();
+// r, or the silent reporter when r is null.
+inline tReporter& ReporterOr(tReporter* r) { return r ? *r : SilentReporter(); }
 
 } // namespace stravex

@@ -53,14 +53,19 @@ struct tRun {
   tMapSet maps;
   RecordingReporter reporter;
   tRunState state;
+  tRandomGenerator random;
+  tRunResult result;
 
   tRun() {
     settings.ProjectName = "Boot";
     settings.Bootstraps = 1;
   }
+  // The outcome; the error of a failed run is raised again.
   tRunOutcome Run(const tLocationSequence& seq) {
-    tAnalysisContext ctx{settings, maps, reporter, state, dir.path().string(), 1};
-    return SequenceBootstrap(ctx, seq);
+    tAnalysisContext ctx{settings, maps, reporter, state, dir.path().string(), 1, &random};
+    result = SequenceBootstrap(ctx, seq);
+    result.Rethrow();
+    return result.Outcome;
   }
   std::string ReportPath() const { return dir.file("Boot-Bootstraps.txt"); }
   std::string DistancesPath() const { return dir.file("Boot-Distances.txt"); }
@@ -172,12 +177,12 @@ TEST(SequenceBootstrap, DistanceFileAndRetainedSegments) {
   EXPECT_EQ(one.Report().size(), 1u);
   EXPECT_EQ(ReadFileBytes(one.DistancesPath()), "");
 
-  // A sequence that did not load: an error box and no files.
+  // A sequence that did not load: the run fails with its message, no files.
   tRun unread;
   unread.settings.DistanceDistribution = true;
-  EXPECT_EQ(unread.Run(tLocationSequence{}), tRunOutcome::Completed);
-  EXPECT_EQ(unread.reporter.errors,
-            (std::vector<std::string>{"Sequence file badly formatted. Process interrupted."}));
+  EXPECT_THROW(unread.Run(tLocationSequence{}), EInOutError);
+  EXPECT_EQ(unread.result.Error, "Sequence file badly formatted. Process interrupted.");
+  EXPECT_TRUE(unread.result.FilesWritten.empty());
   EXPECT_FALSE(fs::exists(unread.ReportPath()));
   EXPECT_FALSE(fs::exists(unread.DistancesPath()));
 }
@@ -185,20 +190,25 @@ TEST(SequenceBootstrap, DistanceFileAndRetainedSegments) {
 TEST(SequenceBootstrap, WalksFollowTheGeneratorsStartUpState) {
   const auto seq = Loaded({Loc(1, 10, 10, 1), Loc(1, 13, 14, 2), Loc(1, 20, 14, 3),
                            Loc(2, 50, 50, 1), Loc(2, 52, 50, 2)});
-  // Each run on a new thread, whose generator starts as the program's does.
-  auto freshRun = [&](bool twice) {
+  // The walks come from the run's generator, never from the thread that
+  // happens to run it: a thread whose own generator has moved on draws the
+  // same walks, and its generator is left where it was.
+  auto freshRun = [&](bool twice, int disturb) {
     std::string report;
     std::thread worker([&] {
+      for (int k = 0; k < disturb; ++k) CurrentRandom().NextRaw();
+      const tRandomState before = CurrentRandom().State();
       tRun run;
       run.settings.Bootstraps = 5;
       run.Run(seq);
-      if (twice) run.Run(seq); // the generator goes on: other walks
+      if (twice) run.Run(seq); // the run's generator goes on: other walks
       report = ReadFileBytes(run.ReportPath());
+      EXPECT_EQ(CurrentRandom().State(), before);
     });
     worker.join();
     return report;
   };
-  const std::string first = freshRun(false);
+  const std::string first = freshRun(false, 0);
   EXPECT_EQ(Lines(first).size(), 1u + 5 * 2 + 5);
   // The first walk, drawn by hand from a generator in the start-up state:
   // the length first, then the direction.
@@ -215,8 +225,9 @@ TEST(SequenceBootstrap, WalksFollowTheGeneratorsStartUpState) {
     EXPECT_NEAR(step.x2, x, 1e-9);
     EXPECT_NEAR(step.y2, y, 1e-9);
   }
-  EXPECT_EQ(freshRun(false), first);
-  EXPECT_NE(freshRun(true), first);
+  EXPECT_EQ(freshRun(false, 0), first);
+  EXPECT_EQ(freshRun(false, 7), first);
+  EXPECT_NE(freshRun(true, 0), first);
 }
 
 TEST(SequenceBootstrap, CancelAfterTheFirstStep) {

@@ -117,16 +117,4 @@ TEST(LocationSequence, DatesThresholdsAndRuns) {
   EXPECT_DOUBLE_EQ(IgnoreThreshold(2, 5), 730.0);
   EXPECT_DOUBLE_EQ(IgnoreThreshold(2, 6), 0.0);
   EXPECT_DOUBLE_EQ(IgnoreThreshold(0, 3), 0.0);
-
-  tLocations ids(4);
-  ids[0].ID = ids[1].ID = ids[3].ID = 1;
-  ids[2].ID = 2;
-  const auto runs = LocationRuns(ids);
-  ASSERT_EQ(runs.size(), 3u);
-  EXPECT_EQ(runs[0].First, 0u);
-  EXPECT_EQ(runs[0].Count, 2u);
-  EXPECT_EQ(runs[1].ID, 2u);
-  EXPECT_EQ(runs[2].First, 3u);
-  EXPECT_EQ(runs[2].Count, 1u);
-  EXPECT_TRUE(LocationRuns({}).empty());
 }

@@ -35,15 +35,20 @@ struct tMatrixRun {
   tMapSet maps;
   TAnalysisSettings s;
   tRunState state;
+  tRandomGenerator random;
+  tRunResult result;
   int threads = 1;
   tMatrixRun() {
     s.ProjectName = "P";
     s.DataFile = "pop.txt";  // relative: read from the run's folder
     s.EchoMatrices = false;
   }
+  // The outcome; the error of a failed run is raised again.
   tRunOutcome Run() {
-    tAnalysisContext ctx{s, maps, rep, state, dir.path().string(), threads};
-    return PopulationMatrixAnalysis(ctx);
+    tAnalysisContext ctx{s, maps, rep, state, dir.path().string(), threads, &random};
+    result = PopulationMatrixAnalysis(ctx);
+    result.Rethrow();
+    return result.Outcome;
   }
   std::string ReportFile() const { return dir.file(s.ProjectName + "-MatrixAnalysis.txt"); }
   // The report's lines; every one must end with CR LF.
@@ -269,7 +274,6 @@ TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
 }
 
 TEST(MatrixAnalysis, SameOutputWithOneOrTwoThreads) {
-  // Destroyed in reverse order, so each reporter restores the one before it.
   std::array<tMatrixRun, 2> runs;
   for (int t = 0; t < 2; ++t) {
     tMatrixRun& r = runs[static_cast<std::size_t>(t)];
@@ -282,13 +286,13 @@ TEST(MatrixAnalysis, SameOutputWithOneOrTwoThreads) {
     r.maps.LoadQuantitativeMaps({in("cover_QT")}, r.rep);
     r.maps.LoadTopographyMap(in("dem"), r.rep);
   }
-  // After each run: the next number of the calling thread's generator.
+  // After each run: the next number of the run's generator.
   std::vector<uint32_t> next;
   auto both = [&](auto&& check) {
     next.clear();
     for (auto& r : runs) {
       EXPECT_EQ(r.Run(), tRunOutcome::Completed);
-      next.push_back(CurrentRandom().NextRaw());
+      next.push_back(r.random.NextRaw());
     }
     check(runs[0], runs[1]);
   };
@@ -357,8 +361,6 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
   tMatrixRun r;
   LeastCostMaps(r);
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {100, 2}, {14, 6}}, Gen);
-  RecordingReporter bystander;  // the current reporter before the run
-
   // A point off the friction grid stops the run before any path or report.
   EXPECT_THROW(
       {
@@ -374,7 +376,8 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
             r.rep.logs.end());
   EXPECT_FALSE(fs::exists(r.ReportFile()));
   r.Ended();
-  EXPECT_EQ(&CurrentReporter(), &bystander);
+  EXPECT_EQ(r.result.Outcome, tRunOutcome::Failed);
+  EXPECT_EQ(r.result.Error, kOutsidePointsError);
   // Strips do not need the point on the map.
   r.s.Connectivity = caFixedWidthStrip;
   EXPECT_EQ(r.Run(), tRunOutcome::Completed);
@@ -405,10 +408,12 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
   r.s.DataFile = "pop.txt";
   r.s.CorridorMapName = "Corr";
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {14, 6}, {8, 2}}, Gen);
-  SetCurrentReporter(&bystander);
-  EXPECT_EQ(PopulationMatrixAnalysis(ctx), tRunOutcome::Completed);
+  const tRunResult result = PopulationMatrixAnalysis(ctx);
+  EXPECT_EQ(result.Outcome, tRunOutcome::Completed);
   ASSERT_EQ(sat.warnings.size(), 1u);
   EXPECT_NE(sat.warnings[0].find("32767"), std::string::npos);
-  EXPECT_TRUE(bystander.warnings.empty());
-  EXPECT_EQ(&CurrentReporter(), &bystander);
+  EXPECT_EQ(result.Warnings, sat.warnings);
+  EXPECT_EQ(result.FilesWritten,
+            (std::vector<tWrittenFile>{{tFileKind::CorridorMap, r.dir.file("Corr")},
+                                       {tFileKind::Report, r.ReportFile()}}));
 }

@@ -35,6 +35,8 @@ struct tRun {
   tMapSet maps;
   RecordingReporter reporter;
   tRunState state;
+  tRandomGenerator random;
+  tRunResult result;
   int threads = 1;
 
   tRun() { settings.ProjectName = "Seq"; }
@@ -48,9 +50,12 @@ struct tRun {
     settings.Connectivity = caLeastCostPath;
     settings.FrictionMapFile = "friction";
   }
+  // The outcome; the error of a failed run is raised again.
   tRunOutcome Run(const tLocationSequence& seq) {
-    tAnalysisContext ctx{settings, maps, reporter, state, dir.path().string(), threads};
-    return SequenceAnalysis(ctx, seq);
+    tAnalysisContext ctx{settings, maps, reporter, state, dir.path().string(), threads, &random};
+    result = SequenceAnalysis(ctx, seq);
+    result.Rethrow();
+    return result.Outcome;
   }
   std::string ReportPath() const { return dir.file("Seq-SequenceAnalysis.txt"); }
   std::vector<std::string> Report() const { return Lines(ReadFileBytes(ReportPath())); }
@@ -170,15 +175,18 @@ TEST(SequenceAnalysis, EmptyUnreadAndCancelledSequences) {
     EXPECT_EQ(run.Report().size(), 1u);
   }
 
-  // A sequence that did not load: an error box and no report, but the
-  // corridor map asked for already exists, all 0.
+  // A sequence that did not load: the run fails with its message and no
+  // report, but the corridor map asked for already exists, all 0.
   tRun unread;
   unread.AddGridMaps();
   unread.UseLeastCost([](int32_t, int32_t) { return 1.0f; });
   unread.settings.CorridorMapName = "corr";
-  EXPECT_EQ(unread.Run(tLocationSequence{}), tRunOutcome::Completed);
-  EXPECT_EQ(unread.reporter.errors,
-            (std::vector<std::string>{"Sequence file badly formatted. Process interrupted."}));
+  EXPECT_THROW(unread.Run(tLocationSequence{}), EInOutError);
+  EXPECT_EQ(unread.result.Outcome, tRunOutcome::Failed);
+  EXPECT_EQ(unread.result.Error, "Sequence file badly formatted. Process interrupted.");
+  EXPECT_TRUE(unread.reporter.errors.empty());
+  EXPECT_EQ(unread.result.Files(tFileKind::CorridorMap),
+            (std::vector<std::string>{unread.dir.file("corr")}));
   EXPECT_FALSE(fs::exists(unread.ReportPath()));
   tLiveRaster corridor(unread.dir.file("corr"));
   corridor.LoadData();
@@ -272,7 +280,7 @@ TEST(SequenceAnalysis, ThreadsGiveIdenticalOutput) {
 
   struct tOutput {
     std::string report, corridorImage, corridorDoc;
-    uint32_t nextDraw = 0; // this thread's generator after a least-cost run
+    uint32_t nextDraw = 0; // the run's generator after a least-cost run
   };
   auto runWith = [&](TConnectivityAlgorithm algorithm, int threads) {
     tRun run;
@@ -291,7 +299,7 @@ TEST(SequenceAnalysis, ThreadsGiveIdenticalOutput) {
     EXPECT_EQ(run.Run(seq), tRunOutcome::Completed);
     tOutput out{ReadFileBytes(run.ReportPath()), "", "", 0};
     if (algorithm == caLeastCostPath) {
-      out.nextDraw = CurrentRandom().NextRaw();
+      out.nextDraw = run.random.NextRaw();
       out.corridorImage = ReadFileBytes(run.dir.file("corr" + ImageExt()));
       out.corridorDoc = ReadFileBytes(run.dir.file("corr" + DocExt()));
     }

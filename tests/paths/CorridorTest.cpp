@@ -130,6 +130,7 @@ TEST(Corridor, SaturatesWithOneWarningPerMap) {
   RecordingReporter rep;
   const auto f = FrictionGeometry(2, 3);
   auto c = CreateCorridorMap(*f, dir.file("busy"));
+  c->Raster().Reporter = &rep;
   std::string image(12, '\0');  // cell (0, 1) already at 32765
   image[2] = char(0xFD);
   image[3] = char(0x7F);

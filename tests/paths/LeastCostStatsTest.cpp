@@ -229,3 +229,52 @@ TEST(LeastCostStats, RefusalsAndOverflow) {
   EXPECT_GE(corridor->Raster().MaxValue, 1);
   EXPECT_EQ(tRaster(corridor->Raster().FileName).MaxValue, corridor->Raster().MaxValue);
 }
+
+TEST(LeastCostStats, QuantitativeScanReplaysTheBinaryScansSearches) {
+  tFixture fx;
+  tMatrixOfSingle friction;
+  fx.friction->ReadSingleMatrix(friction);
+  const std::vector<tRaster*> quantMaps{fx.quant.get()};
+  auto quantScan = [&](int32_t r2, int32_t c2, const tSearchRecord* reuse, tQuant& q) {
+    SeedRandom(9, 5);
+    ScanLeastCostQuantitative(quantMaps, friction, X(2), Y(3), X(c2), Y(r2), 3, mcFrictionSum, 1,
+                              0.25, q.sum, q.mean, q.sd, q.area, q.length, q.cost, nullptr, 0, 0,
+                              nullptr, reuse);
+    return CurrentRandom().State();
+  };
+  auto same = [](const tQuant& a, const tQuant& b) {
+    EXPECT_EQ(a.sum, b.sum);
+    EXPECT_EQ(a.mean, b.mean);
+    EXPECT_EQ(a.sd, b.sd);
+    EXPECT_EQ(a.area, b.area);
+    EXPECT_EQ(a.length, b.length);
+    EXPECT_EQ(a.cost, b.cost);
+  };
+
+  tBinary b;
+  tSearchRecord record;
+  SeedRandom(9, 5);
+  ScanLeastCostBinary(fx.binaryMaps, friction, X(2), Y(3), X(20), Y(16), 3, mcFrictionSum, 1, 0.25,
+                      b.count, b.area, b.length, b.cost, nullptr, nullptr, 0, 0, &b.paths, &record);
+  ASSERT_EQ(record.Paths, b.paths);
+  EXPECT_EQ(record.RandomAfter, CurrentRandom().State());
+
+  // Same ends: the record is replayed, with the results and the generator
+  // state of a search of its own.
+  tQuant searched, replayed;
+  const tRandomState afterSearch = quantScan(16, 20, nullptr, searched);
+  // A record whose paths are not those of the seed shows that it was used.
+  tSearchRecord altered = record;
+  altered.Paths[0] = altered.Paths[1];
+  tQuant fromAltered;
+  quantScan(16, 20, &altered, fromAltered);
+  EXPECT_NE(fromAltered.area, searched.area);
+  EXPECT_EQ(quantScan(16, 20, &record, replayed), afterSearch);
+  same(replayed, searched);
+
+  // Other ends: the record does not apply and the scan searches itself.
+  tQuant otherSearched, otherWithRecord;
+  const tRandomState otherAfter = quantScan(10, 12, nullptr, otherSearched);
+  EXPECT_EQ(quantScan(10, 12, &record, otherWithRecord), otherAfter);
+  same(otherWithRecord, otherSearched);
+}

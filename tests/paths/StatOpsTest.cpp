@@ -51,11 +51,4 @@ TEST(StatOps, SignSumVectorsAndRanges) {
   tVectorOfExtended e{9.0L};
   NewZeroVector(e, 2);
   EXPECT_EQ(e, tVectorOfExtended(2, 0.0L));
-  tMatrixOfBoolean m{{true}, {true, true}};
-  NewZeroMatrix(m, 3, 5);
-  EXPECT_EQ(m, tMatrixOfBoolean(3, std::vector<bool>(5, false)));
-
-  EXPECT_EQ(RangeVector(3, 6), (tVectorOfCardinal{3, 4, 5, 6}));
-  EXPECT_EQ(RangeVector(4294967295u, 4294967295u), (tVectorOfCardinal{4294967295u}));
-  EXPECT_THROW(RangeVector(5, 4), EIntOverflow);
 }

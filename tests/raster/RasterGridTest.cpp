@@ -109,8 +109,10 @@ TEST(RasterGrid, SingleCellAccessTouchesOnlyItsRecord) {
 
   MakeMap(r, dir.file("f"), dtReal, 1, 2, {0.1, -1e30});
   EXPECT_EQ(r.GetCell(0, 1), static_cast<double>(-1e30f));
-  // A missing image is shown, not raised, and reads 0; writing to it fails.
+  // A missing image is shown to the map's reporter, not raised, and reads 0;
+  // writing to it fails.
   r.FileName = dir.file("absent");
+  r.Reporter = &rep;
   EXPECT_EQ(r.GetCell(0, 0), 0);
   EXPECT_EQ(rep.errors, std::vector<std::string>{"File reading error #2"});
   EXPECT_EQ(MessageOf<EInOutError>([&] { r.SetCell(0, 0, 1); }), "File writing error");
@@ -250,6 +252,7 @@ TEST(IdrisiStream, BlockBoundariesAndEndOfFile) {
   RecordingReporter rep;  // a type without records reads nothing and says so
   WriteFileBytes(path, "abcdef");
   r.DataType = dtDummy;
+  r.Reporter = &rep;
   OpenIdrisiRead(r, f);
   EXPECT_FALSE(ReadIdrisi(f, v));
   EXPECT_EQ(rep.errors, std::vector<std::string>{

@@ -20,9 +20,6 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(fPath, ec);
 }
 
-RecordingReporter::RecordingReporter() { fPrevious = SetCurrentReporter(this); }
-RecordingReporter::~RecordingReporter() { SetCurrentReporter(fPrevious); }
-
 void RecordingReporter::Log(const std::string& line) {
   std::lock_guard<std::mutex> lock(fMutex);
   logs.push_back(line);

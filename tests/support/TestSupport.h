@@ -23,12 +23,9 @@ private:
   std::filesystem::path fPath;
 };
 
-// Records everything the core reports; installs itself as the current
-// reporter for its lifetime.
+// Records everything the core reports.
 class RecordingReporter : public tReporter {
 public:
-  RecordingReporter();
-  ~RecordingReporter() override;
   void Log(const std::string& line) override;
   void TaskLabel(const std::string& label) override;
   void Progress(int percent) override;
@@ -44,7 +41,6 @@ public:
 
 private:
   std::mutex fMutex;
-  tReporter* fPrevious = nullptr;
 };
 
 std::string ReadFileBytes(const std::string& path);
