@@ -1,19 +1,14 @@
 #include "CoreRun.h"
 
 #include "Analyses.h"
-#include "Errors.h"
 
 #include <exception>
-#include <filesystem>
 
 namespace stravex::gui {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-// The core polls its reporter for cancel; this one answers from the window's
-// flags and forwards everything else.
+// Answers the core's cancel poll from the window's request as well.
 class tFlagReporter : public tReporter {
 public:
   tFlagReporter(tReporter& inner, tRunFlags& flags) : fInner(inner), fFlags(flags) {}
@@ -33,58 +28,28 @@ private:
 
 tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& sequence,
                    tRandomGenerator& random, tReporter& reporter, tRunFlags& flags) {
-  tRunEnd end;
   tFlagReporter forward(reporter, flags);
-  tRunState state;
-  // The analyses draw from the calling thread's generator: give it the
-  // window's state and take the continued state back.
-  tRandomGenerator& threadRandom = CurrentRandom();
-  const tRandomGenerator saved = threadRandom;
-  threadRandom = random;
+  tRunResult result;
   try {
     maps.BuildMapList();
-    tAnalysisContext ctx{in.Settings, maps, forward, state, in.WorkDir, in.Threads};
-    tRunOutcome outcome = tRunOutcome::Completed;
+    tAnalysisContext ctx{in.Settings, maps, forward, flags.State, in.WorkDir, in.Threads, &random};
     switch (in.Kind) {
-    case tRunKind::Matrix: outcome = PopulationMatrixAnalysis(ctx); break;
-    case tRunKind::Sequence: outcome = SequenceAnalysis(ctx, sequence); break;
-    case tRunKind::Bootstrap: outcome = SequenceBootstrap(ctx, sequence); break;
+    case tRunKind::Matrix: result = PopulationMatrixAnalysis(ctx); break;
+    case tRunKind::Sequence: result = SequenceAnalysis(ctx, sequence); break;
+    case tRunKind::Bootstrap: result = SequenceBootstrap(ctx, sequence); break;
     }
-    end.Status = outcome == tRunOutcome::Cancelled ? tRunStatus::Cancelled : tRunStatus::Completed;
-  } catch (const std::exception& e) {
-    end.Status = tRunStatus::Failed;
-    end.Error = e.what();
-  } catch (...) {
-    end.Status = tRunStatus::Failed;
-    end.Error = "Unknown error";
+  } catch (const std::exception& e) { // the analyses do not throw; the map list might
+    result.Outcome = tRunOutcome::Failed;
+    result.Error = e.what();
   }
-  random = threadRandom;
-  threadRandom = saved;
+  tRunEnd end;
+  end.Status = result.Outcome == tRunOutcome::Completed   ? tRunStatus::Completed
+               : result.Outcome == tRunOutcome::Cancelled ? tRunStatus::Cancelled
+                                                          : tRunStatus::Failed;
+  end.Error = result.Error;
+  const std::vector<std::string> corridors = result.Files(tFileKind::CorridorMap);
+  if (!corridors.empty()) end.CorridorMap = corridors.back();
   return end;
-}
-
-std::optional<tBatchPlan> PrepareBatchPlan(const std::vector<std::string>& args) {
-  std::optional<tBatchHead> head = ParseBatchHead(args);
-  if (!head) return std::nullopt;
-  std::error_code ec;
-  const fs::path list = fs::absolute(head->MapListFile, ec);
-  if (ec || head->MapListFile.empty() || !fs::is_regular_file(list, ec))
-    throw EInOutError(head->MapListFile + " not found.");
-  tBatchPlan plan;
-  plan.Head = std::move(*head);
-  plan.WorkDir = list.parent_path().string();
-  for (const std::string& name : tMapSet::ReadMapList(list.string())) {
-    const fs::path p(name);
-    plan.MapFiles.push_back(p.is_absolute() ? name : (list.parent_path() / p).string());
-  }
-  return plan;
-}
-
-void ApplyBatchPlan(const tBatchPlan& plan, const std::vector<std::string>& args, TAnalysisSettings& s) {
-  TAnalysisSettings next = s;
-  ApplyBatchHead(plan.Head, next);
-  ApplyBatchSettings(args, next);
-  s = next;
 }
 
 } // namespace stravex::gui

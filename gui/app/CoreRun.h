@@ -1,19 +1,15 @@
 #pragma once
-// The window's whole view of the core's run entry points: the three analyses
-// with their outcome, and the batch line split into its preparation (map list
-// and folder) and its settings. Kept in one place so that a change of the
-// core's run contract stays local.
+// The window's whole view of the core's run entry points, kept in one place
+// so that a change of the core's run contract stays local.
 #include "AnalysisSettings.h"
-#include "BatchLine.h"
+#include "BatchRun.h"
 #include "LocationSequence.h"
 #include "MapSet.h"
 #include "RandomFunctions.h"
 #include "Reporter.h"
 
 #include <atomic>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace stravex::gui {
 
@@ -22,17 +18,20 @@ enum class tRunStatus { Completed, Cancelled, Failed };
 
 struct tRunEnd {
   tRunStatus Status = tRunStatus::Completed;
-  std::string Error; // message of a failed run
+  std::string Error;       // message of a failed run
+  std::string CorridorMap; // the last corridor map the run wrote (name without extension)
 };
 
-// Flags shared between the window's thread (cancel) and the worker (polls).
+// The core's run flags plus a cancel request that also holds before the
+// worker has started the run (a click right after Compute is not lost).
 struct tRunFlags {
-  std::atomic<bool> Running{false};
+  tRunState State;
+  std::atomic<bool> Busy{false}; // from Start until the window has taken the end
   std::atomic<bool> CancelRequested{false};
-  // Only while running; true when it took effect.
   bool RequestCancel() {
-    if (!Running.load()) return false;
+    if (!Busy.load()) return false;
     CancelRequested = true;
+    State.RequestCancel();
     return true;
   }
 };
@@ -48,19 +47,5 @@ struct tRunInput {
 // window's analyses' generator, continued by the run.
 tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& sequence,
                    tRandomGenerator& random, tReporter& reporter, tRunFlags& flags);
-
-// A batch line's preparation: positions 2 to 5 and the maps of the map list,
-// named from the map list's folder.
-struct tBatchPlan {
-  tBatchHead Head;
-  std::string WorkDir;
-  std::vector<std::string> MapFiles;
-};
-
-// nullopt when fewer than five arguments follow the program; throws the core's
-// errors for a map list that cannot be found or read.
-std::optional<tBatchPlan> PrepareBatchPlan(const std::vector<std::string>& args);
-// Positions 4, 5, then 6..21 onto s (after the maps are loaded).
-void ApplyBatchPlan(const tBatchPlan& plan, const std::vector<std::string>& args, TAnalysisSettings& s);
 
 } // namespace stravex::gui

@@ -37,11 +37,11 @@ tRunController::~tRunController() {
 }
 
 bool tRunController::Start(tRunInput input) {
-  if (fFlags.Running.load() || fWorker.joinable()) return false;
+  if (fFlags.Busy.load() || fWorker.joinable()) return false;
   fInput = std::move(input);
   fEnd = tRunEnd{};
   fFlags.CancelRequested = false;
-  fFlags.Running = true;
+  fFlags.Busy = true;
   fWorker = std::thread([this] {
     tQueuedReporter reporter(*this);
     const tRunEnd end = ExecuteRun(fInput, fMaps, fSequence, fRandom, reporter, fFlags);
@@ -58,7 +58,7 @@ bool tRunController::Start(tRunInput input) {
 
 void tRunController::Joined() {
   if (fWorker.joinable()) fWorker.join();
-  fFlags.Running = false;
+  fFlags.Busy = false;
   fFlags.CancelRequested = false;
   emit Finished();
 }

@@ -22,7 +22,8 @@ public:
 
   // False (and nothing happens) while a run is under way.
   bool Start(tRunInput input);
-  bool Running() const { return fFlags.Running.load(); }
+  // From Start until the window has taken the run's end.
+  bool Running() const { return fFlags.Busy.load(); }
   bool CancelPending() const { return fFlags.CancelRequested.load(); }
   // Only while running; true when it took effect.
   bool RequestCancel() { return fFlags.RequestCancel(); }

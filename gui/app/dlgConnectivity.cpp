@@ -8,7 +8,6 @@
 #include "Corridor.h"
 #include "CostPathDecl.h"
 #include "DataViews.h"
-#include "FileFilters.h"
 #include "IdrisiEnv.h"
 #include "Raster.h"
 #include "RunController.h"
@@ -1002,14 +1001,7 @@ void TdlgConnectivity::ShowRunMessage(bool error, const QString& text) {
 void TdlgConnectivity::RunEndedSlot() {
   QApplication::restoreOverrideCursor();
   const tRunEnd& end = fRun->LastEnd();
-  const tRunInput& in = fRun->LastInput();
-  const TAnalysisSettings& s = in.Settings;
-  if (end.Status != tRunStatus::Failed && s.Connectivity == caLeastCostPath && !s.CorridorMapName.empty() &&
-      !s.OneMapPerPair && in.Kind != tRunKind::Bootstrap) {
-    const std::filesystem::path p(s.CorridorMapName);
-    fLastCorridorMap = Q(p.is_absolute() || in.WorkDir.empty() ? p.string()
-                                                                 : (std::filesystem::path(in.WorkDir) / p).string());
-  }
+  if (!end.CorridorMap.empty()) fLastCorridorMap = Q(end.CorridorMap);
   UpdateControls();
   if (end.Status == tRunStatus::Failed && !fClosing) ShowErrorBox(Q(end.Error));
   if (fBatchLogFile) {
@@ -1042,9 +1034,9 @@ void TdlgConnectivity::FormActivate() {
 void TdlgConnectivity::RunBatch() {
   std::vector<std::string> args{Std(QCoreApplication::applicationFilePath())};
   for (const QString& a : fArgs) args.push_back(Std(a));
-  std::optional<tBatchPlan> plan;
+  std::optional<tBatchJob> plan;
   try {
-    plan = PrepareBatchPlan(args);
+    plan = PrepareBatch(args);
   } catch (const std::exception& e) {
     fBatchMode = false;
     ShowErrorBox(Q(e.what()));
@@ -1056,20 +1048,18 @@ void TdlgConnectivity::RunBatch() {
     return;
   }
   fMapListFile = plan->MapFiles;
-  std::vector<std::string> before;
   btVarBinaryClick();
   TAnalysisSettings s = ReadSettings();
   s.DataStructure = dsPopulationMatrix;
   try {
-    ApplyBatchPlan(*plan, args, s);
+    ApplyBatch(*plan, args, s);
   } catch (const std::exception& e) {
     fBatchMode = false;
     ShowErrorBox(Q(e.what()));
     return;
   }
   WriteSettings(s);
-  const std::filesystem::path log(plan->Head.LogFile);
-  fBatchLogFile = log.is_absolute() ? log.string() : (std::filesystem::path(plan->WorkDir) / log).string();
+  fBatchLogFile = plan->LogFile;
   StartRun(tRunKind::Matrix, s, Q(plan->WorkDir));
 }
 
@@ -1105,13 +1095,13 @@ QStringList TdlgConnectivity::AskFiles(tFileDialog which) {
   switch (which) {
   case tFileDialog::OpenImage:
     dlg.setWindowTitle(QStringLiteral("Select input maps"));
-    dlg.setNameFilters(QtFilterList(MapFileFilter()));
+    dlg.setNameFilters(Q(MapFileFilterQt()).split(QStringLiteral(";;")));
     dlg.setDefaultSuffix(Q(ImageExt()).remove(0, ImageExt().rfind('.') == 0 ? 1 : 0));
     dlg.setFileMode(QFileDialog::ExistingFiles);
     break;
   case tFileDialog::OpenMatrix:
     dlg.setWindowTitle(QStringLiteral("Select distance matrix file"));
-    dlg.setNameFilters(QtFilterList("Text files (*.txt)|*.txt|Matrix files (*.mat)|*.mat|All files (*.*)|*.*"));
+    dlg.setNameFilters(Q(QtFileFilter("Text files (*.txt)|*.txt|Matrix files (*.mat)|*.mat|All files (*.*)|*.*")).split(QStringLiteral(";;")));
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setSizeGripEnabled(true);
     break;
@@ -1119,7 +1109,7 @@ QStringList TdlgConnectivity::AskFiles(tFileDialog which) {
   case tFileDialog::SaveList:
     dlg.setWindowTitle(which == tFileDialog::OpenList ? QStringLiteral("Open ecogeographic map list")
                                                        : QStringLiteral("Save ecogeographic map list"));
-    dlg.setNameFilters(QtFilterList("Text files (*.txt)|*.txt|All files (*.*)|*.*"));
+    dlg.setNameFilters(Q(QtFileFilter("Text files (*.txt)|*.txt|All files (*.*)|*.*")).split(QStringLiteral(";;")));
     dlg.setDefaultSuffix(QStringLiteral("txt"));
     if (which == tFileDialog::SaveList) {
       dlg.setAcceptMode(QFileDialog::AcceptSave);
