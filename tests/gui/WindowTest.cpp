@@ -548,9 +548,12 @@ private slots:
   }
 };
 
+int TakeScreenshots(const QString& dir);
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  if (argc == 3 && QByteArray(argv[1]) == "--screenshots") return TakeScreenshots(QString::fromLocal8Bit(argv[2]));
   WindowTest t;
   return QTest::qExec(&t, argc, argv);
 }
