@@ -617,3 +617,10 @@ tGraphicChart* ShowTracks(const std::vector<tTrackPoint>& locations, QWidget* co
   }
   return chart;
 }
+
+tGraphicChart* ShowTracks(const stravex::tLocations& locations, QWidget* container) {
+  std::vector<tTrackPoint> points;
+  points.reserve(locations.size());
+  for (const stravex::tLocation& l : locations) points.push_back({l.X, l.Y, l.ID});
+  return ShowTracks(points, container);
+}

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CommonDecl.h"
+#include "LocationSequence.h"
 #include "Metafile.h"
 
 #include <QTabWidget>
@@ -190,3 +191,4 @@ struct tTrackPoint {
   uint32_t ID = 0;
 };
 tGraphicChart* ShowTracks(const std::vector<tTrackPoint>& locations, QWidget* container = nullptr);
+tGraphicChart* ShowTracks(const stravex::tLocations& locations, QWidget* container = nullptr);

@@ -35,7 +35,7 @@ TfAboutBox::TfAboutBox(QWidget* parent) : QDialog(parent) {
   lblProductName->setFont(nameFont);
 
   lblVersion = new QLabel(QStringLiteral("Version ") + GetVersionString(4), panel);
-  auto* lblCopyright = new QLabel(QStringLiteral("Landscape connectivity for landscape genetics"), panel);
+  auto* lblCopyright = new QLabel(QStringLiteral("Landscape connectivity and genetics"), panel);
   auto* lblComments = new QLabel(QStringLiteral("By the Stravex team"), panel);
 
   auto* logo = new QLabel(panel);

@@ -29,7 +29,7 @@ e) Project name: the prefix of every report; double-click it for the default nam
 f) Parameters page: Delaunay triangulation, pair distance threshold and, with a topography map and least-cost paths, the direction of movement. For a location sequence: the shortest segment kept.
 g) Press Compute. The task label and the progress bar follow the run; Cancel stops it after the current pair or segment. Reports are written in the current working folder, which the program remembers from one session to the next.
 h) The "Log" page records the settings of every run and the data read; it can be edited and copied.
-i) For a location sequence, the "Bootstraps" page sets the number of replicates; "&Bootstrap it!" runs the random-walk bootstrap.
+i) For a location sequence, the "Bootstraps" page sets the number of replicates; "Bootstrap it!" runs the random-walk bootstrap.
 
 3. Algorithm
 Fixed-width strip: a straight band of cells of the given odd width joins the two points; every map is read along the band and missing cells are left out.
@@ -57,7 +57,7 @@ Numbers use "." as decimal separator. Do not leave an empty line between a secti
 0.31 0.22 0
 
 5. Batch mode
-A population matrix analysis over binary and count maps can run unattended. Set up the window, then choose Program > "&Batch command...": after you save the map list, the Log page shows the command line that reproduces the current settings. Paste it into a batch file or a shell script:
+A population matrix analysis over binary and count maps can run unattended. Set up the window, then choose Program > "Batch command...": after you save the map list, the Log page shows the command line that reproduces the current settings. Paste it into a batch file or a shell script:
 stravex x MAPLIST LOG DATA NAME [6 ... 21]
 or run the same line with stravex-cli instead of stravex. Positions (position 0 is the program):
  1  x (any case): batch mode

@@ -194,7 +194,14 @@ TEST(DataView, TracksFollowRunsOfEqualIdsInFileOrder) {
   }
   EXPECT_EQ(chart->Series(0)->points(), (QList<QPointF>{{5, 1}, {3, 2}, {4, 3}}));  // not sorted by X
   EXPECT_EQ(chart->Series(2)->points(), (QList<QPointF>{{9, 9}}));
-  EXPECT_EQ(ShowTracks({}, &pages)->SeriesCount(), 0);
+  EXPECT_EQ(ShowTracks(std::vector<tTrackPoint>{}, &pages)->SeriesCount(), 0);
+  stravex::tLocations read(2);
+  read[0] = {3, 1.5, 2.5, 0};
+  read[1] = {4, 0.5, 0.25, 0};
+  tGraphicChart* fromFile = ShowTracks(read, &pages);
+  ASSERT_EQ(fromFile->SeriesCount(), 2);
+  EXPECT_EQ(fromFile->Series(1)->name(), "ID 4");
+  EXPECT_EQ(fromFile->Series(1)->points(), (QList<QPointF>{{0.5, 0.25}}));
 }
 
 } // namespace
