@@ -250,9 +250,12 @@ int Run(tRunOptions o, tCommand kind) {
     }
     reporter.ClearProgress();
     result.Rethrow();
-    if (!o.Log.empty()) reporter.SaveLog(o.Log);
-    for (const std::string& r : result.Files(tFileKind::Report)) std::cout << "report: " << r << '\n';
-    for (const std::string& m : result.Files(tFileKind::CorridorMap)) std::cout << "corridor map: " << m << '\n';
+    std::vector<tWrittenFile> files = result.FilesWritten;
+    if (!o.Log.empty()) {
+      reporter.SaveLog(o.Log);
+      files.push_back({tFileKind::Log, Absolute(o.Log)});
+    }
+    PrintWrittenFiles(files);
     if (result.Outcome == tRunOutcome::Cancelled) {
       reporter.Error("cancelled; the reports hold the rows written so far");
       return kExitCancelled;

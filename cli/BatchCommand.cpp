@@ -55,12 +55,12 @@ int RunBatchCommand(const std::vector<std::string>& args) {
   InstallInterruptHandler();
   try {
     // Every core: the rows do not depend on the number of threads.
-    switch (RunBatch(args, reporter, 0)) {
-    case tBatchOutcome::Cancelled: return kExitCancelled;
-    case tBatchOutcome::NothingToDo:
-    case tBatchOutcome::Completed: break;
-    }
-    return kExitOk;
+    std::vector<tWrittenFile> files;
+    const tBatchOutcome outcome = RunBatch(args, reporter, 0, &files);
+    reporter.ClearProgress();
+    if (outcome == tBatchOutcome::NothingToDo) return kExitOk;
+    PrintWrittenFiles(files);
+    return outcome == tBatchOutcome::Cancelled ? kExitCancelled : kExitOk;
   } catch (const std::exception& e) {
     reporter.Error(e.what());
     return kExitError;

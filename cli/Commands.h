@@ -1,6 +1,8 @@
 #pragma once
 // Each subcommand of stravex-cli registers itself on the application and
 // delegates its work to the core.
+#include "Analyses.h"
+
 #include <CLI/CLI.hpp>
 
 #include <string>
@@ -15,6 +17,10 @@ constexpr int kExitError = 1;
 constexpr int kExitCancelled = 130;
 
 void AddInfoCommand(CLI::App& app, int& exitCode);
+
+// Every file a run wrote on stdout: "report: PATH" lines, then "corridor map:
+// PATH" (a map's name without extension), then "log: PATH".
+void PrintWrittenFiles(const std::vector<tWrittenFile>& files);
 
 // "x": registered for its help text only; the batch line itself is read
 // position by position, not by the option parser (see IsBatchInvocation).

@@ -3,6 +3,19 @@
 
 #include <iostream>
 
+namespace stravex::cli {
+
+void PrintWrittenFiles(const std::vector<tWrittenFile>& files) {
+  for (const tFileKind kind : {tFileKind::Report, tFileKind::CorridorMap, tFileKind::Log})
+    for (const tWrittenFile& f : files) {
+      if (f.Kind != kind) continue;
+      std::cout << (kind == tFileKind::Report ? "report: " : kind == tFileKind::Log ? "log: " : "corridor map: ")
+                << f.Path << '\n';
+    }
+}
+
+} // namespace stravex::cli
+
 int main(int argc, char** argv) {
   namespace cli = stravex::cli;
   CLI::App app{"Stravex: landscape connectivity along paths between sample points", "stravex-cli"};

@@ -38,7 +38,7 @@ struct tAnalysisContext {
 // How a run ended.
 enum class tRunOutcome { Completed, Cancelled, Failed };
 
-enum class tFileKind { Report, CorridorMap };
+enum class tFileKind { Report, CorridorMap, Log };
 
 struct tWrittenFile {
   tFileKind Kind = tFileKind::Report;

@@ -83,7 +83,8 @@ void ApplyBatch(const tBatchJob& job, const std::vector<std::string>& args,
   settings = s;
 }
 
-tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads) {
+tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads,
+                       std::vector<tWrittenFile>* files) {
   const std::optional<tBatchJob> job = PrepareBatch(args);
   if (!job) return tBatchOutcome::NothingToDo;
 
@@ -98,8 +99,11 @@ tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter
   tAnalysisContext ctx{settings, maps, log, state, job->WorkDir, threads};
   const tRunResult result = PopulationMatrixAnalysis(ctx);
   result.Rethrow();
-
   SaveLogLines(job->LogFile, log.Lines());
+  if (files) {
+    *files = result.FilesWritten;
+    files->push_back({tFileKind::Log, job->LogFile});
+  }
   return result.Outcome == tRunOutcome::Cancelled ? tBatchOutcome::Cancelled
                                                   : tBatchOutcome::Completed;
 }

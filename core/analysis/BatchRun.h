@@ -2,6 +2,7 @@
 // The unattended run: "x" MAPLIST LOG DATA NAME, then settings by position
 // (6..21). A population matrix analysis over the binary maps of a map list,
 // whose log is saved to a file when the run ends without error.
+#include "Analyses.h"
 #include "AnalysisSettings.h"
 #include "BatchLine.h"
 #include "Reporter.h"
@@ -49,7 +50,10 @@ void ApplyBatch(const tBatchJob& job, const std::vector<std::string>& args,
 // saved to the log file, CR LF ended. Errors (a position that does not
 // convert, unreadable files, the analysis's own) are raised and the log is
 // not saved. The process's current folder is never changed.
-tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads = 1);
+// files, when given, receives the files the run wrote: reports, corridor
+// maps and the log.
+tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter, int threads = 1,
+                       std::vector<tWrittenFile>* files = nullptr);
 
 // Forwards everything to another reporter and keeps the log lines, a text
 // with line breaks split into several lines. Safe to call from several threads.

@@ -3,7 +3,8 @@
 namespace stravex {
 
 tRandomGenerator::tRandomGenerator() {
-  // The state the program has once start-up (main, then the palette unit) is done.
+  // The start-up state: seeded (10, 10), then (20, 3), as every run of the
+  // program has it before its first draw.
   Seed(10, 10);
   Seed(20, 3);
 }

@@ -41,7 +41,7 @@ public:
   tRaster& operator=(const tRaster&) = delete;
   virtual ~tRaster();
 
-  // --- virtual operations, in slot order ---
+  // --- virtual operations; tLiveRaster serves them from memory ---
   virtual void ComputeMean();
   virtual void ComputeSD();
   virtual double GetCell(int32_t row, int32_t col) const;

@@ -251,6 +251,16 @@ TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
   EXPECT_FALSE(fs::exists(r.dir.file("Corr_002_001") + ImageExt()));
   EXPECT_FALSE(fs::exists(r.dir.file("Corr_002_001") + DocExt()));
   EXPECT_FALSE(fs::exists(r.dir.file("Corr") + ImageExt()));
+  // The result lists exactly the pair maps that were kept.
+  std::vector<std::string> kept;
+  for (const auto& e : fs::directory_iterator(r.dir.path()))
+    if (e.path().extension() == ImageExt() && e.path().stem().string().rfind("Corr_", 0) == 0)
+      kept.push_back((r.dir.path() / e.path().stem()).string());
+  std::vector<std::string> listed = r.result.Files(tFileKind::CorridorMap);
+  std::sort(kept.begin(), kept.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_FALSE(listed.empty());
+  EXPECT_EQ(listed, kept);
 
   const tRaster corr(r.dir.file("Corr_001_002"));
   EXPECT_EQ(corr.DataType, dtInteger);

@@ -3,9 +3,13 @@
 // every row of those files is recomputed here from the map and data files
 // (GeoDist, segment lengths and times, strip Count/Area/Sum/Mean/SD and the
 // topography columns), so the expected files are checked, not just repeated.
+// The recomputation takes routes of its own: strip cells are found cell by
+// cell rather than step by step (and checked on strips worked out by hand),
+// day numbers are counted from the calendar (and checked against Python).
 //
 // STRAVEX_UPDATE_EXPECTED=1 in the environment rewrites examples/expected/
 // from the runs instead of comparing; the recomputation still checks them.
+#include "CliSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +19,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <set>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace stravex::test {
 namespace {
@@ -47,8 +47,12 @@ struct tGrid {
   bool Inside(int32_t r, int32_t c) const { return r >= 0 && r < rows && c >= 0 && c < cols; }
   double At(int32_t r, int32_t c) const { return cells.at(static_cast<size_t>(r) * cols + c); }
   bool Missing(double v) const { return background && v == flag; }
-  int32_t Col(double x) const { return static_cast<int32_t>(std::nearbyint((x - minX) / ((maxX - minX) / cols))); }
-  int32_t Row(double y) const { return static_cast<int32_t>(std::nearbyint((maxY - y) / ((maxY - minY) / rows))); }
+  int32_t Col(double x) const {
+    return static_cast<int32_t>(std::nearbyint((x - minX) / ((maxX - minX) / cols)));
+  }
+  int32_t Row(double y) const {
+    return static_cast<int32_t>(std::nearbyint((maxY - y) / ((maxY - minY) / rows)));
+  }
 };
 
 tGrid LoadGrid(const std::string& name) {
@@ -94,39 +98,90 @@ struct tCell {
   int32_t r, c;
 };
 
+// A strip on a grid, from the definitions: end cells by rounding, the length
+// the integer square root of the squared cell distance (at least 1), the unit
+// step kept at 32-bit precision, `lines` parallel lines.
 struct tStrip {
+  int32_t r1 = 0, c1 = 0, r2 = 0, c2 = 0;
+  int64_t L = 1;
+  float sc = 0, sr = 0;
+  int lines = 0;
+  // One entry per line that reaches the cell: a cell on two lines counts twice.
   std::vector<tCell> cells;
-  int32_t r1, c1, r2, c2;
-  int64_t L;
-  float sc, sr;
 };
 
-// The strip's cells: `width` parallel cell lines (a negative width is a
-// length:width ratio), start cells left out, repeated and outside cells skipped.
+// The steps t in 1..L whose coordinate start + t * step rounds (halves to
+// even) onto index k, as an interval [lo, hi] (empty when lo > hi). The
+// rounding is monotone in t, so the steps onto one index are consecutive.
+std::pair<int64_t, int64_t> StepsOnto(double start, double step, int64_t L, int32_t k) {
+  auto on = [&](int64_t t) { return std::nearbyint(start + static_cast<double>(t) * step) == k; };
+  if (step == 0)
+    return on(1) ? std::pair<int64_t, int64_t>{1, L} : std::pair<int64_t, int64_t>{1, 0};
+  // The bounds are first estimated by division, then settled by the rounding itself.
+  const double a = (k - 0.5 - start) / step, b = (k + 0.5 - start) / step;
+  const double limit = static_cast<double>(L) + 1;
+  int64_t lo = std::max<int64_t>(
+      1, static_cast<int64_t>(std::ceil(std::clamp(std::min(a, b), 0.0, limit))) - 1);
+  int64_t hi = std::min<int64_t>(
+      L, static_cast<int64_t>(std::floor(std::clamp(std::max(a, b), 0.0, limit))) + 1);
+  while (lo <= hi && !on(lo)) ++lo;
+  while (hi >= lo && !on(hi)) --hi;
+  return {lo, hi};
+}
+
+// The strip's cells found cell by cell: a cell of the bounding box belongs to
+// a line when one step lands on both its row and its column. A line's start
+// cell and cells off the grid are left out; `width` < 0 is a length:width ratio.
 tStrip StripCells(const tGrid& g, int width, double x1, double y1, double x2, double y2) {
   tStrip s;
   s.c1 = g.Col(x1), s.r1 = g.Row(y1), s.c2 = g.Col(x2), s.r2 = g.Row(y2);
-  const double dc = s.c2 - s.c1, dr = s.r2 - s.r1;
-  s.L = static_cast<int64_t>(std::sqrt(dc * dc + dr * dr));
-  if (s.L == 0) s.L = 1;
-  int lines = width;
-  if (width < 0) lines = std::max(1, static_cast<int>(std::nearbyint(static_cast<double>(s.L) / -width)));
-  s.sc = static_cast<float>(dc / static_cast<double>(s.L));
-  s.sr = static_cast<float>(dr / static_cast<double>(s.L));
-  for (int j = 0; j < lines; ++j) {
-    const double o = j - lines / 2;
-    const auto sCol = static_cast<int32_t>(std::nearbyint(s.c1 - o * s.sr));
-    const auto sRow = static_cast<int32_t>(std::nearbyint(s.r1 + o * s.sc));
-    tCell prev{sRow, sCol};
-    for (int64_t t = 1; t <= s.L; ++t) {
-      const tCell cell{static_cast<int32_t>(std::nearbyint(sRow + static_cast<double>(t) * s.sr)),
-                       static_cast<int32_t>(std::nearbyint(sCol + static_cast<double>(t) * s.sc))};
-      if ((cell.r == prev.r && cell.c == prev.c) || !g.Inside(cell.r, cell.c)) continue;
-      s.cells.push_back(cell);
-      prev = cell;
+  const int64_t dc = s.c2 - s.c1, dr = s.r2 - s.r1;
+  s.L = 0;
+  while ((s.L + 1) * (s.L + 1) <= dc * dc + dr * dr) ++s.L;
+  s.L = std::max<int64_t>(s.L, 1);
+  s.lines = width;
+  if (width < 0)
+    s.lines = std::max(1, static_cast<int>(std::nearbyint(static_cast<double>(s.L) / -width)));
+  s.sc = static_cast<float>(static_cast<double>(dc) / static_cast<double>(s.L));
+  s.sr = static_cast<float>(static_cast<double>(dr) / static_cast<double>(s.L));
+  for (int j = 0; j < s.lines; ++j) {
+    const double o = j - s.lines / 2;
+    const double sCol = std::nearbyint(s.c1 - o * s.sr), sRow = std::nearbyint(s.r1 + o * s.sc);
+    const auto lastCol =
+        static_cast<int32_t>(std::nearbyint(sCol + static_cast<double>(s.L) * s.sc));
+    const auto lastRow =
+        static_cast<int32_t>(std::nearbyint(sRow + static_cast<double>(s.L) * s.sr));
+    for (auto r = static_cast<int32_t>(std::min<double>(sRow, lastRow));
+         r <= std::max<double>(sRow, lastRow); ++r) {
+      const auto rows = StepsOnto(sRow, s.sr, s.L, r);
+      for (auto c = static_cast<int32_t>(std::min<double>(sCol, lastCol));
+           c <= std::max<double>(sCol, lastCol); ++c) {
+        const auto cols = StepsOnto(sCol, s.sc, s.L, c);
+        if (std::max(rows.first, cols.first) > std::min(rows.second, cols.second)) continue;
+        if ((r == sRow && c == sCol) || !g.Inside(r, c)) continue;
+        s.cells.push_back({r, c});
+      }
     }
   }
   return s;
+}
+
+// Every strip cell lies near the straight segment between the end cells:
+// within half the strip's lines (plus the rounding of start and step) across
+// it, and not beyond its ends.
+void ExpectNearTheSegment(const tStrip& s, const std::string& where) {
+  const double dc = s.c2 - s.c1, dr = s.r2 - s.r1, d = std::hypot(dc, dr);
+  if (d == 0) {
+    EXPECT_TRUE(s.cells.empty()) << where << ": both ends in one cell";
+    return;
+  }
+  for (const tCell& cell : s.cells) {
+    const double along = ((cell.c - s.c1) * dc + (cell.r - s.r1) * dr) / d;
+    const double across = std::fabs((cell.r - s.r1) * dc - (cell.c - s.c1) * dr) / d;
+    EXPECT_LE(across, s.lines / 2 + 1.5) << where << " cell " << cell.r << "," << cell.c;
+    EXPECT_GE(along, -1.5) << where << " cell " << cell.r << "," << cell.c;
+    EXPECT_LE(along, d + 1.5) << where << " cell " << cell.r << "," << cell.c;
+  }
 }
 
 struct tBinaryStats {
@@ -179,7 +234,8 @@ struct tReport {
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> parts;
   size_t start = 0;
-  for (size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1) parts.push_back(s.substr(start, at - start));
+  for (size_t at; (at = s.find(sep, start)) != std::string::npos; start = at + 1)
+    parts.push_back(s.substr(start, at - start));
   parts.push_back(s.substr(start));
   return parts;
 }
@@ -231,7 +287,8 @@ void ExpectClose(double actual, double expected, const std::string& what, double
   EXPECT_NEAR(actual, expected, rel * std::max(1.0, std::fabs(expected))) << what;
 }
 
-std::vector<std::vector<double>> NumberLines(const std::vector<std::string>& lines, size_t from, size_t count) {
+std::vector<std::vector<double>> NumberLines(const std::vector<std::string>& lines, size_t from,
+                                             size_t count) {
   std::vector<std::vector<double>> out;
   for (size_t k = from; k < from + count; ++k) {
     std::istringstream in(lines.at(k));
@@ -253,8 +310,9 @@ struct tScanSetup {
 // The map columns of one row, recomputed for the path (x1, y1) -> (x2, y2).
 // rel: relative tolerance of values that depend on the end points (looser
 // when the points are read back from the report's 15 digits).
-void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, const tScanSetup& setup, double x1,
-                     double y1, double x2, double y2, const std::string& where, double rel = 1e-12) {
+void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row,
+                     const tScanSetup& setup, double x1, double y1, double x2, double y2,
+                     const std::string& where, double rel = 1e-12) {
   static std::map<std::string, tGrid> grids;
   auto grid = [](const std::string& name) -> const tGrid& {
     auto it = grids.find(name);
@@ -274,12 +332,15 @@ void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, co
         EXPECT_EQ(field(m + "_Cost"), cost) << where << " " << m;
         EXPECT_GT(Int(field(m + "_Area")), 0) << where << " " << m;
       }
-    for (const std::string& m : setup.binary) EXPECT_LE(Int(field(m + "_Count")), 2 * Int(field(m + "_Area"))) << where;
-    EXPECT_EQ(std::count(rep.header.begin(), rep.header.end(), setup.topography + "_Slope"), 0) << "no topography";
+    for (const std::string& m : setup.binary)
+      EXPECT_LE(Int(field(m + "_Count")), 2 * Int(field(m + "_Area"))) << where;
+    EXPECT_EQ(std::count(rep.header.begin(), rep.header.end(), setup.topography + "_Slope"), 0)
+        << "no topography";
     return;
   }
 
   const tStrip strip = StripCells(grid(first), setup.width, x1, y1, x2, y2);
+  ExpectNearTheSegment(strip, where);
   for (const std::string& m : setup.binary) {
     const tBinaryStats s = BinaryStats(grid(m), strip.cells);
     EXPECT_EQ(Int(field(m + "_Count")), s.count) << where << " " << m;
@@ -315,8 +376,8 @@ void CheckMapColumns(const tReport& rep, const std::vector<std::string>& row, co
     const double half = static_cast<double>(own.L) / 2;
     const double z = elevation(static_cast<int32_t>(std::nearbyint(own.r1 + half * own.sr)),
                                static_cast<int32_t>(std::nearbyint(own.c1 + half * own.sc)));
-    ExpectClose(Real(field(t + "_Convexity")), s.area && !std::isnan(z) ? z - s.mean : -9999, where + " convexity",
-                1e-9);
+    ExpectClose(Real(field(t + "_Convexity")), s.area && !std::isnan(z) ? z - s.mean : -9999,
+                where + " convexity", 1e-9);
   }
 }
 
@@ -344,9 +405,10 @@ void CheckMatrixReport(const std::string& path, const tScanSetup& setup) {
       EXPECT_EQ(Real(row[rep.Col("X1")]), x1);
       EXPECT_EQ(Real(row[rep.Col("Y2")]), y2);
       ExpectClose(Real(row[rep.Col("GenDist")]), distance[i][j], where + " GenDist");
-      ExpectClose(Real(row[rep.Col("Gsig")]), static_cast<float>(significance[i][j]), where + " Gsig");
-      ExpectClose(Real(row[rep.Col("GeoDist")]), std::sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2)),
-                  where + " GeoDist");
+      ExpectClose(Real(row[rep.Col("Gsig")]), static_cast<float>(significance[i][j]),
+                  where + " Gsig");
+      ExpectClose(Real(row[rep.Col("GeoDist")]),
+                  std::sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2)), where + " GeoDist");
       CheckMapColumns(rep, row, setup, x1, y1, x2, y2, where);
     }
 }
@@ -356,27 +418,32 @@ struct tFix {
   uint32_t id;
 };
 
-// Days since 30 December 1899, the time of day as the fraction.
+// Serial day of a date from 1 January 1900 on: days since 30 December 1899
+// (1 January 1900 is day 2), counted year by year and month by month from
+// the calendar rules.
+int64_t SerialDay(int y, int m, int d) {
+  auto leap = [](int yy) { return (yy % 4 == 0 && yy % 100 != 0) || yy % 400 == 0; };
+  static constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int64_t n = 2;
+  for (int yy = 1900; yy < y; ++yy) n += leap(yy) ? 366 : 365;
+  for (int mm = 1; mm < m; ++mm) n += kMonthDays[mm - 1] + (mm == 2 && leap(y) ? 1 : 0);
+  return n + d - 1;
+}
+
+// Day number and the time of day as its fraction.
 double DateTime(int y, int m, int d, int hh, int mm, int ss) {
-  // Days from the civil date (proleptic Gregorian).
-  auto days = [](int64_t yy, int64_t mo, int64_t dd) {
-    yy -= mo <= 2;
-    const int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
-    const int64_t yoe = yy - era * 400;
-    const int64_t doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  };
-  return static_cast<double>(days(y, m, d) - days(1899, 12, 30)) + (hh * 3600.0 + mm * 60.0 + ss) / 86400.0;
+  return static_cast<double>(SerialDay(y, m, d)) + (hh + mm / 60.0 + ss / 3600.0) / 24.0;
 }
 
 std::vector<tFix> Tracks() {
   const auto lines = CrLfLines(ReadFileBytes((kLandscape / "tracks.txt").string()));
   std::vector<tFix> fixes;
   for (const auto& v : NumberLines(lines, 1, lines.size() - 1))
-    fixes.push_back({v.at(0), v.at(1),
-                     DateTime(static_cast<int>(v[5]), static_cast<int>(v[4]), static_cast<int>(v[3]),
-                              static_cast<int>(v[6]), static_cast<int>(v[7]), static_cast<int>(v[8])),
-                     static_cast<uint32_t>(v[2])});
+    fixes.push_back(
+        {v.at(0), v.at(1),
+         DateTime(static_cast<int>(v[5]), static_cast<int>(v[4]), static_cast<int>(v[3]),
+                  static_cast<int>(v[6]), static_cast<int>(v[7]), static_cast<int>(v[8])),
+         static_cast<uint32_t>(v[2])});
   return fixes;
 }
 
@@ -415,7 +482,8 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
   std::map<uint32_t, tFix> start;
   for (size_t i = 1; i < fixes.size(); ++i)
     if (fixes[i].id == fixes[i - 1].id) {
-      lengths[fixes[i].id].push_back(std::hypot(fixes[i].x - fixes[i - 1].x, fixes[i].y - fixes[i - 1].y));
+      lengths[fixes[i].id].push_back(
+          std::hypot(fixes[i].x - fixes[i - 1].x, fixes[i].y - fixes[i - 1].y));
       start.emplace(fixes[i].id, fixes[i]);
     }
 
@@ -425,7 +493,8 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
     const auto fields = Split(line, '\t');
     const auto id = static_cast<uint32_t>(Int(fields.at(0)));
     ASSERT_EQ(fields.size(), lengths[id].size() + 1) << line;
-    for (size_t k = 1; k < fields.size(); ++k) ExpectClose(Real(fields[k]), lengths[id][k - 1], "distance");
+    for (size_t k = 1; k < fields.size(); ++k)
+      ExpectClose(Real(fields[k]), lengths[id][k - 1], "distance");
   }
 
   const tReport rep = ParseReport(path);
@@ -452,7 +521,8 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
     EXPECT_EQ(y1, y) << where;
     const double length = Real(row[rep.Col("Length")]);
     const auto& drawn = lengths.at(id);
-    EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](double l) { return std::fabs(l - length) < 1e-9 * l; }))
+    EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(),
+                            [&](double l) { return std::fabs(l - length) < 1e-9 * l; }))
         << where << ": " << length << " is no segment length of " << id;
     ExpectClose(std::hypot(x2 - x1, y2 - y1), length, where + " step length", 1e-9);
     CheckMapColumns(rep, row, setup, x1, y1, x2, y2, where, 1e-9);
@@ -464,39 +534,11 @@ void CheckBootstrapReport(const std::string& path, const std::string& distancesP
 // ---------------------------------------------------------------------------
 // Running the program.
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct tCliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-tCliRun RunCli(const std::vector<std::string>& args, const std::string& cwd) {
-  TempDir errDir;
-  std::string cmd = "cd " + Quote(cwd) + " && " + Quote(STRAVEX_CLI_PATH);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  tCliRun r;
-  r.status = RunCommand(cmd + " 2>" + Quote(errDir.file("err")), r.out);
-  r.err = ReadFileBytes(errDir.file("err"));
-  return r;
-}
-
 std::string Map(const std::string& name) { return (kLandscape / name).string(); }
 
-// The produced file against its expected copy, or the copy rewritten.
+// The produced file against its copy in examples/expected/.
 void ExpectAsExpected(const std::string& produced, const std::string& expectedName) {
-  const fs::path expected = kExpected / expectedName;
-  if (std::getenv("STRAVEX_UPDATE_EXPECTED")) {
-    fs::create_directories(kExpected);
-    fs::copy_file(produced, expected, fs::copy_options::overwrite_existing);
-    return;
-  }
-  ASSERT_TRUE(fs::exists(expected)) << expected;
-  EXPECT_TRUE(ReadFileBytes(produced) == ReadFileBytes(expected.string())) << produced << " differs from " << expected;
+  ExpectMatchesGolden(produced, (kExpected / expectedName).string());
 }
 
 std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
@@ -508,14 +550,15 @@ const std::vector<std::string> kBinary = {"forest_BL", "roads_NB", "landuse_CL"}
 
 TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
   TempDir tmp;
-  const tCliRun r = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
-                            "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
-                            Map("samples.txt"), "--width", "3", "--delaunay", "include", "--project", "strips",
-                            "--log", "run.log"},
+  const tCliRun r = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"),
+                            Map("landuse_CL"), "--quantitative", Map("cover_QT"), "--topography",
+                            Map("dem"), "--data", Map("samples.txt"), "--width", "3", "--delaunay",
+                            "include", "--project", "strips", "--log", "run.log"},
                            tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") + "\n");
+  EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") + "\nlog: " +
+                       tmp.file("run.log") + "\n");
   ExpectAsExpected(tmp.file("strips-MatrixAnalysis.txt"), "strips-MatrixAnalysis.txt");
   const std::string expected = (kExpected / "strips-MatrixAnalysis.txt").string();
   CheckMatrixReport(expected, {kBinary, {"cover_QT"}, "dem", 3, false});
@@ -529,20 +572,23 @@ TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
   EXPECT_NE(std::find(log.begin(), log.end(), "Algorithm: fixed-width strip"), log.end());
 
   // An even width is raised by one, as in the window.
-  const tCliRun even = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
-                               "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
-                               Map("samples.txt"), "--width", "2", "--delaunay", "include", "--project", "even"},
-                              tmp.path().string());
+  const tCliRun even =
+      RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"),
+              "--quantitative", Map("cover_QT"), "--topography", Map("dem"), "--data",
+              Map("samples.txt"), "--width", "2", "--delaunay", "include", "--project", "even"},
+             tmp.path().string());
   ASSERT_EQ(even.status, 0) << even.err;
-  EXPECT_TRUE(ReadFileBytes(tmp.file("even-MatrixAnalysis.txt")) == ReadFileBytes(expected));
+  ExpectSameFile(tmp.file("even-MatrixAnalysis.txt"), expected);
 }
 
 TEST(AnalysisCli, LeastCostMatrixIsTheSameWithOneOrTwoThreads) {
   TempDir tmp;
-  const std::vector<std::string> args = {"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
-                                         Map("cover_QT"), "--topography", Map("dem"), "--data", Map("samples.txt"),
-                                         "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
-                                         "--corridor", "corridor"};
+  const std::vector<std::string> args = {
+      "matrix",         "--binary",         Map("forest_BL"), Map("roads_NB"),
+      "--quantitative", Map("cover_QT"),    "--topography",   Map("dem"),
+      "--data",         Map("samples.txt"), "--algorithm",    "least-cost",
+      "--friction",     Map("friction"),    "--width",        "3",
+      "--corridor",     "corridor"};
   for (const char* threads : {"1", "2"}) {
     SCOPED_TRACE(threads);
     fs::create_directory(tmp.path() / threads);
@@ -550,36 +596,42 @@ TEST(AnalysisCli, LeastCostMatrixIsTheSameWithOneOrTwoThreads) {
     const tCliRun r = RunCli(With(args, {"--threads", threads}), tmp.file(threads));
     ASSERT_EQ(r.status, 0) << r.err;
     // No --project: the algorithm's default name.
-    const std::string report = tmp.file(std::string(threads) + "/Friction-LeastCost-MatrixAnalysis.txt");
-    EXPECT_NE(r.out.find("corridor map: " + tmp.file(std::string(threads) + "/corridor")), std::string::npos);
+    const std::string report =
+        tmp.file(std::string(threads) + "/Friction-LeastCost-MatrixAnalysis.txt");
+    EXPECT_NE(r.out.find("corridor map: " + tmp.file(std::string(threads) + "/corridor")),
+              std::string::npos);
     ExpectAsExpected(report, "Friction-LeastCost-MatrixAnalysis.txt");
   }
   for (const char* ext : {".rst", ".rdc"})
-    EXPECT_TRUE(ReadFileBytes(tmp.file(std::string("1/corridor") + ext)) ==
-                ReadFileBytes(tmp.file(std::string("2/corridor") + ext)))
-        << ext;
+    ExpectSameFile(tmp.file(std::string("1/corridor") + ext),
+                   tmp.file(std::string("2/corridor") + ext));
   CheckMatrixReport((kExpected / "Friction-LeastCost-MatrixAnalysis.txt").string(),
                     {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 3, true});
 }
 
 TEST(AnalysisCli, SequenceWithStripsAndLeastCost) {
   TempDir tmp;
-  const std::vector<std::string> maps = {"--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
-                                         Map("cover_QT"), "--data", Map("tracks.txt"), "--workdir", tmp.file("")};
-  tCliRun r = RunCli(With({"sequence", "--topography", Map("dem"), "--algorithm", "ratio", "--width", "3"}, maps),
-                     "/");
+  const std::vector<std::string> maps = {"--binary",        Map("forest_BL"), Map("roads_NB"),
+                                         "--quantitative",  Map("cover_QT"),  "--data",
+                                         Map("tracks.txt"), "--workdir",      tmp.file("")};
+  tCliRun r = RunCli(
+      With({"sequence", "--topography", Map("dem"), "--algorithm", "ratio", "--width", "3"}, maps),
+      "/");
   ASSERT_EQ(r.status, 0) << r.err;
-  ExpectAsExpected(tmp.file("Friction-RatioStrip-SequenceAnalysis.txt"), "Friction-RatioStrip-SequenceAnalysis.txt");
+  ExpectAsExpected(tmp.file("Friction-RatioStrip-SequenceAnalysis.txt"),
+                   "Friction-RatioStrip-SequenceAnalysis.txt");
   CheckSequenceReport((kExpected / "Friction-RatioStrip-SequenceAnalysis.txt").string(),
                       {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", -3, false});
 
   for (const char* threads : {"1", "2"}) {
-    r = RunCli(With({"sequence", "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
-                     "--project", std::string("lc") + threads, "--threads", threads},
-                    maps),
-               "/");
+    r = RunCli(
+        With({"sequence", "--algorithm", "least-cost", "--friction", Map("friction"), "--width",
+              "3", "--project", std::string("lc") + threads, "--threads", threads},
+             maps),
+        "/");
     ASSERT_EQ(r.status, 0) << r.err;
-    ExpectAsExpected(tmp.file(std::string("lc") + threads + "-SequenceAnalysis.txt"), "lc-SequenceAnalysis.txt");
+    ExpectAsExpected(tmp.file(std::string("lc") + threads + "-SequenceAnalysis.txt"),
+                     "lc-SequenceAnalysis.txt");
   }
   CheckSequenceReport((kExpected / "lc-SequenceAnalysis.txt").string(),
                       {{"forest_BL", "roads_NB"}, {"cover_QT"}, "", 3, true});
@@ -587,22 +639,24 @@ TEST(AnalysisCli, SequenceWithStripsAndLeastCost) {
 
 TEST(AnalysisCli, BootstrapWalksAndTheirDistanceFile) {
   TempDir tmp;
-  tCliRun r = RunCli({"bootstrap", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative", Map("cover_QT"),
-                      "--topography", Map("dem"), "--data", Map("tracks.txt"), "--replicates", "3",
-                      "--distance-distribution", "--project", "walks"},
+  tCliRun r = RunCli({"bootstrap", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
+                      Map("cover_QT"), "--topography", Map("dem"), "--data", Map("tracks.txt"),
+                      "--replicates", "3", "--distance-distribution", "--project", "walks"},
                      tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "report: " + tmp.file("walks-Bootstraps.txt") + "\nreport: " + tmp.file("walks-Distances.txt") +
-                       "\n");
+  EXPECT_EQ(r.out, "report: " + tmp.file("walks-Bootstraps.txt") +
+                       "\nreport: " + tmp.file("walks-Distances.txt") + "\n");
   ExpectAsExpected(tmp.file("walks-Bootstraps.txt"), "walks-Bootstraps.txt");
   ExpectAsExpected(tmp.file("walks-Distances.txt"), "walks-Distances.txt");
-  CheckBootstrapReport((kExpected / "walks-Bootstraps.txt").string(), (kExpected / "walks-Distances.txt").string(),
-                       3, {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 1, false});
+  CheckBootstrapReport((kExpected / "walks-Bootstraps.txt").string(),
+                       (kExpected / "walks-Distances.txt").string(), 3,
+                       {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 1, false});
 
   // Least-cost walks are not kept on the map: a step that leaves it stops the
   // run with the search's error, after complete lines only.
-  r = RunCli({"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt"), "--algorithm", "least-cost",
-              "--friction", Map("friction"), "--replicates", "20", "--project", "off"},
+  r = RunCli({"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt"), "--algorithm",
+              "least-cost", "--friction", Map("friction"), "--replicates", "20", "--project",
+              "off"},
              tmp.path().string());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("out of map"), std::string::npos) << r.err;
@@ -611,9 +665,12 @@ TEST(AnalysisCli, BootstrapWalksAndTheirDistanceFile) {
 
 TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
   TempDir tmp;
-  const std::vector<std::string> matrix = {"matrix", "--binary", Map("forest_BL"), "--data", Map("samples.txt")};
-  const std::vector<std::string> sequence = {"sequence", "--binary", Map("forest_BL"), "--data", Map("tracks.txt")};
-  const std::vector<std::string> bootstrap = {"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt")};
+  const std::vector<std::string> matrix = {"matrix", "--binary", Map("forest_BL"), "--data",
+                                           Map("samples.txt")};
+  const std::vector<std::string> sequence = {"sequence", "--binary", Map("forest_BL"), "--data",
+                                             Map("tracks.txt")};
+  const std::vector<std::string> bootstrap = {"bootstrap", "--binary", Map("forest_BL"), "--data",
+                                              Map("tracks.txt")};
   const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
       {With(matrix, {"--width", "0"}), "--width"},
       {With(matrix, {"--width", "100000"}), "--width"},
@@ -652,7 +709,8 @@ TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
       {With(matrix, {"--project", ""}), "project name is empty"},
       {With(matrix, {"--workdir", tmp.file("none")}), "is not a folder"},
       {{"matrix", "--binary", Map("forest_BL"), "--data", tmp.file("nodata.txt")}, "nodata.txt"},
-      {{"sequence", "--binary", Map("forest_BL"), "--data", Map("samples.txt")}, "Invalid numeric input"},
+      {{"sequence", "--binary", Map("forest_BL"), "--data", Map("samples.txt")},
+       "Invalid numeric input"},
       {{"matrix", "--binary", tmp.file("nomap"), "--data", Map("samples.txt")}, "nomap"},
   };
   for (const auto& [args, message] : errors) {
@@ -661,7 +719,8 @@ TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
     EXPECT_EQ(r.err.rfind("stravex-cli: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  for (const auto& e : fs::directory_iterator(tmp.path())) ADD_FAILURE() << "left behind: " << e.path();
+  for (const auto& e : fs::directory_iterator(tmp.path()))
+    ADD_FAILURE() << "left behind: " << e.path();
 }
 
 TEST(AnalysisCli, RefusedMapsEndTheProgramWithTheWindowsMessages) {
@@ -676,61 +735,51 @@ TEST(AnalysisCli, RefusedMapsEndTheProgramWithTheWindowsMessages) {
   small.replace(small.find("150"), 3, "149");
   small.replace(small.find("4000000"), 7, "4000010");
   WriteFileBytes(tmp.file("small.rdc"), small);
-  WriteFileBytes(tmp.file("small.rst"), ReadFileBytes(Map("roads_NB.rst")).substr(0, 200 * 149 * 2));
+  WriteFileBytes(tmp.file("small.rst"),
+                 ReadFileBytes(Map("roads_NB.rst")).substr(0, 200 * 149 * 2));
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--binary", Map("forest_BL"), tmp.file("text")}, "text is not in binary format."},
-      {{"--binary", Map("forest_BL"), tmp.file("small")}, "small cannot be overlaid on the previous maps."},
+      {{"--binary", Map("forest_BL"), tmp.file("small")},
+       "small cannot be overlaid on the previous maps."},
       {{"--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), tmp.file("small")},
        "small cannot be overlaid on the previous maps."},
-      {{"--binary", Map("forest_BL"), "--topography", tmp.file("text")}, "text is not in binary format."},
+      {{"--binary", Map("forest_BL"), "--topography", tmp.file("text")},
+       "text is not in binary format."},
       {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("text")},
        "text is not in binary format."},
       {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("small")},
        "small cannot be overlaid on the ecogeographical maps."},
   };
   for (const auto& [maps, message] : cases) {
-    const tCliRun r = RunCli(With(With({"matrix", "--data", Map("samples.txt")}, maps), {"--project", "refused"}),
-                             tmp.path().string());
+    const tCliRun r =
+        RunCli(With(With({"matrix", "--data", Map("samples.txt")}, maps), {"--project", "refused"}),
+               tmp.path().string());
     EXPECT_EQ(r.status, 1) << message;
     EXPECT_NE(r.err.find("stravex-cli: " + message + "\n"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(tmp.file("refused-MatrixAnalysis.txt"))) << message << ": the run started";
+    EXPECT_FALSE(fs::exists(tmp.file("refused-MatrixAnalysis.txt")))
+        << message << ": the run started";
   }
   // A quantitative map is not compared with the binary maps.
-  const tCliRun r = RunCli({"matrix", "--data", Map("samples.txt"), "--binary", Map("forest_BL"), "--quantitative",
-                            tmp.file("small"), "--project", "mixed"},
+  const tCliRun r = RunCli({"matrix", "--data", Map("samples.txt"), "--binary", Map("forest_BL"),
+                            "--quantitative", tmp.file("small"), "--project", "mixed"},
                            tmp.path().string());
   EXPECT_EQ(r.status, 0) << r.err;
-}
-
-// Starts the program in the background with stderr to a file; returns its pid.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
-  std::vector<std::string> all = {STRAVEX_CLI_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
 }
 
 TEST(AnalysisCli, CtrlCStopsAtACheckPointAndLeavesCompleteLines) {
   TempDir tmp;
   const std::string report = tmp.file("long-MatrixAnalysis.txt");
   // 99 least-cost paths per pair: many seconds per pair, far from the end.
-  const pid_t pid = Spawn({"matrix", "--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), "--data",
-                           Map("samples.txt"), "--algorithm", "least-cost", "--friction", Map("friction"), "--width",
-                           "99", "--threads", "2", "--project", "long", "--workdir", tmp.path().string()},
-                          tmp.file("err"));
+  const pid_t pid = StartCli(
+      {"matrix", "--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), "--data",
+       Map("samples.txt"), "--algorithm", "least-cost", "--friction", Map("friction"), "--width",
+       "99", "--threads", "2", "--project", "long", "--workdir", tmp.path().string()},
+      "/", "/dev/null", tmp.file("err"));
   ASSERT_GT(pid, 0);
   // Waits for the header line, then some of the search (a deadline, not a measurement).
-  for (int k = 0; k < 600 && !(fs::exists(report) && fs::file_size(report) > 0); ++k) usleep(100000);
+  for (int k = 0; k < 600 && !(fs::exists(report) && fs::file_size(report) > 0); ++k)
+    usleep(100000);
   ASSERT_GT(fs::file_size(report), 0u);
   usleep(500000);
   ASSERT_EQ(kill(pid, SIGINT), 0);
@@ -743,25 +792,204 @@ TEST(AnalysisCli, CtrlCStopsAtACheckPointAndLeavesCompleteLines) {
   const auto lines = CrLfLines(text);
   EXPECT_GE(lines.size(), 1u);
   EXPECT_LT(lines.size(), 29u) << "the run was not stopped";
-  for (size_t k = 1; k < lines.size(); ++k) EXPECT_EQ(Split(lines[k], '\t').size(), 9u + 4 + 6) << k;
+  for (size_t k = 1; k < lines.size(); ++k)
+    EXPECT_EQ(Split(lines[k], '\t').size(), 9u + 4 + 6) << k;
+}
+
+TEST(AnalysisCli, SerialDaysFollowTheCalendar) {
+  // Day numbers known from the calendar: 1900 is no leap year, 2000 is.
+  EXPECT_EQ(SerialDay(1900, 1, 1), 2);
+  EXPECT_EQ(SerialDay(1900, 3, 1), 61);
+  EXPECT_EQ(SerialDay(2000, 1, 1), 36526);
+  EXPECT_EQ(SerialDay(2000, 3, 1), 36526 + 31 + 29);
+  EXPECT_EQ(SerialDay(2020, 1, 1), 43831);
+  EXPECT_EQ(SerialDay(2021, 5, 3), 44319);
+  EXPECT_EQ(DateTime(2021, 5, 3, 18, 0, 0), 44319.75);
+}
+
+TEST(AnalysisCli, TrackTimesAgreeWithPythonDates) {
+  if (!HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+  const char* script =
+      "import sys, datetime\n"
+      "origin = datetime.datetime(1899, 12, 30)\n"
+      "for line in open(sys.argv[1]).read().splitlines()[1:]:\n"
+      "    x, y, i, d, m, yy, hh, mi, ss = map(float, line.split()[:9])\n"
+      "    t = datetime.datetime(int(yy), int(m), int(d), int(hh), int(mi), int(ss)) - origin\n"
+      "    print(repr(t / datetime.timedelta(days=1)))\n";
+  const tCliRun r = RunProgram("/usr/bin/env", {"python3", "-c", script, Map("tracks.txt")}, "/");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream in(r.out);
+  const auto fixes = Tracks();
+  size_t k = 0;
+  for (double t; in >> t; ++k) {
+    ASSERT_LT(k, fixes.size());
+    ExpectClose(fixes[k].t, t, "location " + std::to_string(k));
+  }
+  EXPECT_EQ(k, fixes.size());
+}
+
+// Strips worked out by hand on a 20 x 20 grid of unit cells over (0..20,
+// 0..20), where the point (x, y) with whole coordinates lies in column x and
+// row 20 - y, and the map value of cell (row, col) is 100 row + col: the
+// value sum tells which cells were scanned.
+struct tHandStrip {
+  uint32_t id;
+  double x1, y1, x2, y2;
+  int64_t area; // per run: width 1, width 3, ratio 1
+  int64_t sum;
+};
+const std::vector<std::pair<int, std::vector<tHandStrip>>> kHandStrips = {
+    {1,
+     {// Row 10, columns 11 to 14: the start cell is not scanned.
+      {1, 10, 10, 14, 10, 4, 4050},
+      // 45 degrees, L = 5: (3,3) (4,4) (4,4) (5,5) (6,6), the repeat skipped.
+      {2, 2, 18, 6, 14, 4, 1818},
+      // Backwards: columns 13 to 10.
+      {3, 14, 10, 10, 10, 4, 4046},
+      // Columns 19 to 22, only 19 on the grid.
+      {4, 18, 10, 22, 10, 1, 1019},
+      // Both ends in cell (5,5): nothing scanned.
+      {5, 5, 15, 5.2, 15.1, 0, -1}}},
+    {3,
+     {// Rows 9 to 11.
+      {1, 10, 10, 14, 10, 12, 12150},
+      // Side lines from (1,3) and (3,1): (2,4) (3,5) (4,6) (5,7) and (4,2) (5,3) (6,4) (7,5).
+      {2, 2, 18, 6, 14, 12, 5454},
+      {3, 14, 10, 10, 10, 12, 12138},
+      {4, 18, 10, 22, 10, 3, 3057},
+      {5, 5, 15, 5.2, 15.1, 0, -1}}},
+    // Ratio 1: L lines with offsets from -(L div 2) up, so an even count has its
+    // extra line on the left of the direction of travel.
+    {-1,
+     {// Rows 8 to 11.
+      {1, 10, 10, 14, 10, 16, 15400},
+      // Five lines, starting at (0,4) (1,3) (2,2) (3,1) (4,0).
+      {2, 2, 18, 6, 14, 20, 9090},
+      // Going west the left is south: rows 9 to 12.
+      {3, 14, 10, 10, 10, 16, 16984},
+      {4, 18, 10, 22, 10, 4, 3876},
+      {5, 5, 15, 5.2, 15.1, 0, -1}}},
+};
+
+tGrid HandGrid() {
+  tGrid g;
+  g.rows = g.cols = 20;
+  g.maxX = g.maxY = 20;
+  for (int r = 0; r < g.rows; ++r)
+    for (int c = 0; c < g.cols; ++c) g.cells.push_back(100 * r + c);
+  return g;
+}
+
+TEST(AnalysisCli, StripRecomputationOnHandWorkedStrips) {
+  const tGrid g = HandGrid();
+  for (const auto& [width, strips] : kHandStrips)
+    for (const tHandStrip& h : strips) {
+      const std::string where = "width " + std::to_string(width) + " strip " + std::to_string(h.id);
+      const tStrip s = StripCells(g, width, h.x1, h.y1, h.x2, h.y2);
+      ExpectNearTheSegment(s, where);
+      const tQuantStats q = QuantStats(g, s.cells);
+      EXPECT_EQ(q.area, h.area) << where;
+      EXPECT_EQ(q.sum, static_cast<double>(h.sum)) << where;
+    }
+}
+
+TEST(AnalysisCli, SequenceStripsOnAHandWorkedMap) {
+  TempDir tmp;
+  const tGrid g = HandGrid();
+  std::string image;
+  for (double v : g.cells) {
+    const auto cell = static_cast<int16_t>(v);
+    image.append(reinterpret_cast<const char*>(&cell), 2); // little-endian host
+  }
+  WriteFileBytes(tmp.file("code.rst"), image);
+  std::string doc;
+  for (const char* line : {"file format : IDRISI Raster A.1",
+                           "file title  : 100 row + col",
+                           "data type   : integer",
+                           "file type   : binary",
+                           "columns     : 20",
+                           "rows        : 20",
+                           "ref. system : plane",
+                           "ref. units  : m",
+                           "unit dist.  : 1",
+                           "min. X      : 0",
+                           "max. X      : 20",
+                           "min. Y      : 0",
+                           "max. Y      : 20",
+                           "pos'n error : unknown",
+                           "resolution  : 1",
+                           "min. value  : 0",
+                           "max. value  : 1919",
+                           "display min : 0",
+                           "display max : 1919",
+                           "value units : unspecified",
+                           "value error : unknown",
+                           "flag value  : none",
+                           "flag def'n  : none",
+                           "legend cats : 0"})
+    doc += std::string(line) + "\r\n";
+  WriteFileBytes(tmp.file("code.rdc"), doc);
+  // Each strip is one individual of two locations, an hour apart, on 1 January 2020 (day 43831).
+  std::ostringstream track;
+  track << "X Y ID Day Month Year Hour Minute Second\r\n";
+  for (const tHandStrip& h : kHandStrips[0].second)
+    track << h.x1 << " " << h.y1 << " " << h.id << " 1 1 2020 0 0 0\r\n"
+          << h.x2 << " " << h.y2 << " " << h.id << " 1 1 2020 1 0 0\r\n";
+  WriteFileBytes(tmp.file("hand.txt"), track.str());
+
+  for (const auto& [width, strips] : kHandStrips) {
+    const std::string project = "w" + std::to_string(width);
+    SCOPED_TRACE(project);
+    const tCliRun r = RunCli({"sequence", "--binary", "code", "--quantitative", "code", "--data",
+                              "hand.txt", "--algorithm", width < 0 ? "ratio" : "fixed", "--width",
+                              std::to_string(std::abs(width)), "--project", project},
+                             tmp.path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const tReport rep = ParseReport(tmp.file(project + "-SequenceAnalysis.txt"));
+    ASSERT_EQ(rep.rows.size(), strips.size());
+    for (size_t k = 0; k < strips.size(); ++k) {
+      const tHandStrip& h = strips[k];
+      const auto& row = rep.rows[k];
+      const std::string where = "strip " + std::to_string(h.id);
+      auto field = [&](const std::string& column) { return row.at(rep.Col(column)); };
+      EXPECT_EQ(Int(field("ID")), h.id);
+      EXPECT_EQ(Real(field("T1")), 43831) << where;
+      ExpectClose(Real(field("T2")), 43831 + 1 / 24.0, where + " T2");
+      ExpectClose(Real(field("Time")), 1 / 24.0, where + " Time", 1e-9);
+      // As a count map: the sum of the positive values, and the cells.
+      EXPECT_EQ(Int(field("code_Count")), std::max<int64_t>(h.sum, 0)) << where;
+      EXPECT_EQ(Int(field("code_Area")), h.area) << where;
+      // As a quantitative map; -1 marks a strip without cells.
+      EXPECT_EQ(Real(field("code_Sum")), h.sum) << where;
+      ExpectClose(Real(field("code_Mean")), h.area ? static_cast<double>(h.sum) / h.area : -1,
+                  where + " mean");
+    }
+  }
 }
 
 TEST(AnalysisCli, HelpOnEveryCommand) {
   const std::map<std::string, std::pair<std::set<std::string>, std::set<std::string>>> offered = {
-      {"matrix", {{"--delaunay", "--max-distance", "--one-map-per-pair", "--direction", "--threads", "--corridor"},
-                  {"--replicates", "--ignore-time"}}},
-      {"sequence", {{"--ignore-time", "--ignore-unit", "--threads", "--corridor"}, {"--delaunay", "--replicates"}}},
-      {"bootstrap", {{"--replicates", "--distance-distribution", "--ignore-unit"}, {"--threads", "--corridor"}}},
+      {"matrix",
+       {{"--delaunay", "--max-distance", "--one-map-per-pair", "--direction", "--threads",
+         "--corridor"},
+        {"--replicates", "--ignore-time"}}},
+      {"sequence",
+       {{"--ignore-time", "--ignore-unit", "--threads", "--corridor"},
+        {"--delaunay", "--replicates"}}},
+      {"bootstrap",
+       {{"--replicates", "--distance-distribution", "--ignore-unit"}, {"--threads", "--corridor"}}},
   };
   for (const auto& [command, options] : offered) {
     const tCliRun r = RunCli({command, "--help"}, "/");
     EXPECT_EQ(r.status, 0) << command;
-    for (const char* o : {"--binary", "--quantitative", "--topography", "--data", "--project", "--algorithm",
-                                 "--width", "--friction", "--seed", "--minimise", "--friction-weight",
-                                 "--length-weight", "--log", "--workdir"})
+    for (const char* o : {"--binary", "--quantitative", "--topography", "--data", "--project",
+                          "--algorithm", "--width", "--friction", "--seed", "--minimise",
+                          "--friction-weight", "--length-weight", "--log", "--workdir"})
       EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
-    for (const std::string& o : options.first) EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
-    for (const std::string& o : options.second) EXPECT_EQ(r.out.find(o), std::string::npos) << command << " " << o;
+    for (const std::string& o : options.first)
+      EXPECT_NE(r.out.find(o), std::string::npos) << command << " " << o;
+    for (const std::string& o : options.second)
+      EXPECT_EQ(r.out.find(o), std::string::npos) << command << " " << o;
   }
   const tCliRun top = RunCli({"--help"}, "/");
   EXPECT_EQ(top.status, 0);
@@ -774,7 +1002,8 @@ TEST(AnalysisCli, HelpOnEveryCommand) {
 } // namespace
 
 // For the batch tests: a fixed-width strip report over binary maps only.
-void CheckBinaryStripMatrixReport(const std::string& path, const std::vector<std::string>& binary, int width) {
+void CheckBinaryStripMatrixReport(const std::string& path, const std::vector<std::string>& binary,
+                                  int width) {
   CheckMatrixReport(path, {binary, {}, "", width, false});
 }
 

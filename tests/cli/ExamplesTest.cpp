@@ -1,5 +1,6 @@
 // The committed example landscape: reproducible by make-examples, and its
 // data files in the layouts their readers expect.
+#include "CliSupport.h"
 #include "Raster.h"
 #include "TestSupport.h"
 
@@ -46,7 +47,8 @@ std::vector<double> Numbers(const std::string& line) {
 }
 
 std::string Header(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   s.erase(0, s.find_first_not_of(' '));
   return s.erase(s.find_last_not_of(' ') + 1);
 }
@@ -60,9 +62,11 @@ TEST(Examples, GeneratorReproducesTheCommittedLandscape) {
   std::string generator = STRAVEX_CLI_PATH;
   generator.replace(generator.rfind("cli/stravex-cli"), 15, "examples/make-examples");
   TempDir tmp;
-  std::string ignored;
-  ASSERT_EQ(RunCommand("'" + generator + "' '" + tmp.file("out") + "'", ignored), 0);
-  EXPECT_NE(RunCommand("'" + generator + "' 2>/dev/null", ignored), 0); // usage
+  const tCliRun made = RunProgram(generator, {tmp.file("out")}, "/");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const tCliRun usage = RunProgram(generator, {}, "/");
+  EXPECT_GT(usage.status, 0);
+  EXPECT_NE(usage.err, "");
 
   std::set<std::string> committed, generated;
   uintmax_t total = 0;
@@ -70,12 +74,14 @@ TEST(Examples, GeneratorReproducesTheCommittedLandscape) {
     committed.insert(e.path().filename().string());
     total += e.file_size();
   }
-  for (const auto& e : fs::directory_iterator(tmp.file("out"))) generated.insert(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(tmp.file("out")))
+    generated.insert(e.path().filename().string());
   EXPECT_EQ(generated, committed);
   EXPECT_EQ(committed.size(), 6 * 2 + 3u);
   EXPECT_LT(total, 1u << 20);
   for (const std::string& name : generated)
-    EXPECT_TRUE(ReadFileBytes((kLandscape / name).string()) == ReadFileBytes(tmp.file("out/" + name)))
+    EXPECT_TRUE(ReadFileBytes((kLandscape / name).string()) ==
+                ReadFileBytes(tmp.file("out/" + name)))
         << name << " differs from a fresh run";
 }
 
@@ -101,7 +107,8 @@ TEST(Examples, PopulationFileHasItsSections) {
       const auto row = Numbers(lines[first + 1 + i]);
       ASSERT_EQ(row.size(), n);
       EXPECT_EQ(row[i], 0);
-      for (size_t j = 0; j < i; ++j) EXPECT_EQ(row[j], Numbers(lines[first + 1 + j])[i]) << i << "," << j;
+      for (size_t j = 0; j < i; ++j)
+        EXPECT_EQ(row[j], Numbers(lines[first + 1 + j])[i]) << i << "," << j;
     }
   }
 }
@@ -116,7 +123,8 @@ TEST(Examples, SequenceAndMapListFiles) {
     const auto v = Numbers(lines[k]);
     ASSERT_EQ(v.size(), 9u) << lines[k];
     EXPECT_TRUE(InsideTheMaps(v[0], v[1])) << lines[k];
-    EXPECT_TRUE(v[3] >= 1 && v[3] <= 28 && v[4] >= 1 && v[4] <= 12 && v[6] < 24 && v[7] < 60 && v[8] < 60);
+    EXPECT_TRUE(v[3] >= 1 && v[3] <= 28 && v[4] >= 1 && v[4] <= 12 && v[6] < 24 && v[7] < 60 &&
+                v[8] < 60);
     ++fixes[static_cast<int>(v[2])];
     // Year, month, day, hour, minute, second compared in that order.
     const std::vector<double> when = {v[2], v[5], v[4], v[3], v[6], v[7], v[8]};

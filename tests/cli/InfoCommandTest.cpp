@@ -1,5 +1,6 @@
 // stravex-cli info, run as a separate process on the example landscape and on
 // damaged copies of it.
+#include "CliSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,19 +18,10 @@ namespace fs = std::filesystem;
 
 const std::string kLandscape = std::string(STRAVEX_EXAMPLES_DIR) + "/landscape/";
 
-struct tRun {
-  int status = -1;
-  std::string out, err;
-};
-
-tRun Info(const std::vector<std::string>& names) {
-  TempDir tmp;
-  std::string cmd = "'" + std::string(STRAVEX_CLI_PATH) + "' info";
-  for (const auto& n : names) cmd += " '" + n + "'";
-  tRun r;
-  r.status = RunCommand(cmd + " 2>'" + tmp.file("err") + "'", r.out);
-  r.err = ReadFileBytes(tmp.file("err"));
-  return r;
+tCliRun Info(const std::vector<std::string>& names) {
+  std::vector<std::string> args = {"info"};
+  args.insert(args.end(), names.begin(), names.end());
+  return RunCli(args, "/");
 }
 
 // One map per block of "key: value" lines; blocks are separated by a blank line.
@@ -44,7 +36,8 @@ std::vector<tBlock> Blocks(const std::string& text) {
     }
     const auto colon = line.find(':');
     EXPECT_NE(colon, std::string::npos) << line;
-    blocks.back().emplace(line.substr(0, colon), colon + 1 < line.size() ? line.substr(colon + 2) : "");
+    blocks.back().emplace(line.substr(0, colon),
+                          colon + 1 < line.size() ? line.substr(colon + 2) : "");
   }
   if (blocks.back().empty()) blocks.pop_back();
   return blocks;
@@ -101,10 +94,11 @@ tStats ImageStats(const std::string& bytes, const std::string& type, bool backgr
 }
 
 TEST(InfoCommand, DescribesEveryExampleMapFromItsFiles) {
-  const std::vector<std::string> names = {"forest_BL", "roads_NB", "cover_QT", "dem", "friction", "landuse_CL"};
+  const std::vector<std::string> names = {"forest_BL", "roads_NB", "cover_QT",
+                                          "dem",       "friction", "landuse_CL"};
   std::vector<std::string> paths;
   for (const auto& n : names) paths.push_back(kLandscape + n + ".rst");
-  const tRun r = Info(paths);
+  const tCliRun r = Info(paths);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const auto blocks = Blocks(r.out);
@@ -115,21 +109,28 @@ TEST(InfoCommand, DescribesEveryExampleMapFromItsFiles) {
     const tBlock& b = blocks[k];
     auto doc = DocText(kLandscape + names[k] + ".rdc");
     EXPECT_EQ(Get(b, "map"), names[k]);
-    for (const auto& [key, docKey] : {std::pair{"title", "file title"}, {"data type", "data type"},
-                                      {"columns", "columns"}, {"rows", "rows"}, {"reference units", "ref. units"},
+    for (const auto& [key, docKey] : {std::pair{"title", "file title"},
+                                      {"data type", "data type"},
+                                      {"columns", "columns"},
+                                      {"rows", "rows"},
+                                      {"reference units", "ref. units"},
                                       {"flag definition", "flag def'n"}})
       EXPECT_EQ(Get(b, key), doc[docKey]) << key;
-    for (const auto& [key, docKey] :
-         {std::pair{"min X", "min. X"}, {"max X", "max. X"}, {"min Y", "min. Y"}, {"max Y", "max. Y"}})
+    for (const auto& [key, docKey] : {std::pair{"min X", "min. X"},
+                                      {"max X", "max. X"},
+                                      {"min Y", "min. Y"},
+                                      {"max Y", "max. Y"}})
       EXPECT_EQ(std::stod(Get(b, key)), std::stod(doc[docKey])) << key;
     EXPECT_EQ(Get(b, "legend categories"), doc["legend cats"]);
     EXPECT_EQ(b.count("legend"), std::stoul(doc["legend cats"]));
 
     const bool background = doc["flag def'n"] == "background";
     const double flag = background ? std::stod(doc["flag value"]) : 0;
-    const tStats s = ImageStats(ReadFileBytes(kLandscape + names[k] + ".rst"), doc["data type"], background, flag);
+    const tStats s = ImageStats(ReadFileBytes(kLandscape + names[k] + ".rst"), doc["data type"],
+                                background, flag);
     EXPECT_EQ(Get(b, "valid cells"), std::to_string(s.valid));
-    EXPECT_EQ(std::stol(Get(b, "missing cells")), std::stol(doc["columns"]) * std::stol(doc["rows"]) - s.valid);
+    EXPECT_EQ(std::stol(Get(b, "missing cells")),
+              std::stol(doc["columns"]) * std::stol(doc["rows"]) - s.valid);
     EXPECT_NEAR(std::stod(Get(b, "mean")), s.mean, 1e-9 * std::max(1.0, std::fabs(s.mean)));
     EXPECT_NEAR(std::stod(Get(b, "SD")), s.sd, 1e-6 * std::max(1.0, s.sd));
     // Flagged cells stay out of the extremes.
@@ -139,7 +140,7 @@ TEST(InfoCommand, DescribesEveryExampleMapFromItsFiles) {
 }
 
 TEST(InfoCommand, AcceptsEveryFormOfTheMapName) {
-  const tRun rst = Info({kLandscape + "forest_BL.rst"});
+  const tCliRun rst = Info({kLandscape + "forest_BL.rst"});
   ASSERT_EQ(rst.status, 0) << rst.err;
   EXPECT_EQ(Info({kLandscape + "forest_BL.rdc"}).out, rst.out);
   EXPECT_EQ(Info({kLandscape + "forest_BL"}).out, rst.out);
@@ -153,14 +154,14 @@ TEST(InfoCommand, AcceptsEveryFormOfTheMapName) {
   }
   const std::string mean = Get(Blocks(rst.out).at(0), "mean");
   for (const char* name : {"old.img", "old.doc", "old", "v1.2"}) {
-    const tRun r = Info({tmp.file(name)});
+    const tCliRun r = Info({tmp.file(name)});
     ASSERT_EQ(r.status, 0) << name << ": " << r.err;
     EXPECT_EQ(Get(Blocks(r.out).at(0), "mean"), mean) << name;
   }
   EXPECT_EQ(Get(Blocks(Info({tmp.file("old")}).out).at(0), "file"), tmp.file("old.img"));
 }
 
-void ExpectOneErrorLine(const tRun& r, const std::string& mentions) {
+void ExpectOneErrorLine(const tCliRun& r, const std::string& mentions) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("stravex-cli: ", 0), 0u) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
@@ -180,22 +181,26 @@ std::string DamagedCopy(const TempDir& tmp, const std::string& name, const std::
   }
   WriteFileBytes(tmp.file(name + ".rdc"), doc);
   const std::string image = ReadFileBytes(kLandscape + from + ".rst");
-  if (imageBytes != 0) WriteFileBytes(tmp.file(name + ".rst"), image.substr(0, static_cast<size_t>(imageBytes)));
+  if (imageBytes != 0)
+    WriteFileBytes(tmp.file(name + ".rst"), image.substr(0, static_cast<size_t>(imageBytes)));
   return tmp.file(name);
 }
 
 TEST(InfoCommand, BrokenMapsFailWithOneLineAndTheOthersArePrinted) {
   TempDir tmp;
-  tRun r = Info({kLandscape + "roads_NB", tmp.file("nothere"), kLandscape + "dem"});
+  tCliRun r = Info({kLandscape + "roads_NB", tmp.file("nothere"), kLandscape + "dem"});
   ExpectOneErrorLine(r, "nothere.rdc not found.");
   const auto blocks = Blocks(r.out);
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_EQ(Get(blocks[1], "map"), "dem");
 
-  ExpectOneErrorLine(Info({DamagedCopy(tmp, "badcols", "roads_NB", {{"columns     : ", "abc"}}) + ".rst"}),
-                     "badcols");
-  ExpectOneErrorLine(Info({DamagedCopy(tmp, "dummy", "dem", {{"data type   : ", "dummy"}})}), "dummy");
-  ExpectOneErrorLine(Info({DamagedCopy(tmp, "text", "dem", {{"file type   : ", "ascii"}})}), "not in binary");
+  ExpectOneErrorLine(
+      Info({DamagedCopy(tmp, "badcols", "roads_NB", {{"columns     : ", "abc"}}) + ".rst"}),
+      "badcols");
+  ExpectOneErrorLine(Info({DamagedCopy(tmp, "dummy", "dem", {{"data type   : ", "dummy"}})}),
+                     "dummy");
+  ExpectOneErrorLine(Info({DamagedCopy(tmp, "text", "dem", {{"file type   : ", "ascii"}})}),
+                     "not in binary");
   ExpectOneErrorLine(Info({DamagedCopy(tmp, "short", "dem", {}, 119999)}), "119999 bytes");
   ExpectOneErrorLine(Info({DamagedCopy(tmp, "noimage", "dem", {}, 0)}), "noimage.rst");
   // A documentation claiming a huge grid is refused before any memory is sized.
@@ -214,7 +219,7 @@ TEST(InfoCommand, MapsWithoutValidCellsOrWithoutSpread) {
   for (int i = 0; i < 30000; ++i) cells.append(reinterpret_cast<const char*>(&v), 4);
   WriteFileBytes(flat + ".rst", cells);
 
-  const tRun r = Info({empty, flat});
+  const tCliRun r = Info({empty, flat});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto blocks = Blocks(r.out);
   ASSERT_EQ(blocks.size(), 2u);
@@ -226,9 +231,9 @@ TEST(InfoCommand, MapsWithoutValidCellsOrWithoutSpread) {
 }
 
 TEST(InfoCommand, HelpAndUsage) {
-  std::string out;
-  EXPECT_EQ(RunCommand("'" + std::string(STRAVEX_CLI_PATH) + "' info --help", out), 0);
-  EXPECT_NE(out.find("MAP"), std::string::npos) << out;
+  const tCliRun help = Info({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("MAP"), std::string::npos) << help.out;
   EXPECT_NE(Info({}).status, 0);
 }
 

@@ -1,4 +1,5 @@
 #include "Delaunay.h"
+#include "CliSupport.h"
 #include "Errors.h"
 #include "TestSupport.h"
 
@@ -53,14 +54,14 @@ const tEdges kRhombusEdges{{0, 1}, {1, 2}, {2, 3}, {0, 3}, {1, 3}};
 TEST(Delaunay, SmallConfigurations) {
   EXPECT_EQ(Links({{0, 0}, {10, 0}, {3, 7}}, 4), (tEdges{{0, 1}, {1, 2}, {0, 2}}));
   EXPECT_EQ(Links(kRhombus, 5), kRhombusEdges);
-  EXPECT_EQ(Links({{0, 0}, {10, 0}, {5, 9}, {5, 3}}),  // a point inside a triangle
+  EXPECT_EQ(Links({{0, 0}, {10, 0}, {5, 9}, {5, 3}}), // a point inside a triangle
             (tEdges{{0, 1}, {1, 2}, {0, 2}, {0, 3}, {1, 3}, {2, 3}}));
 
   // Fewer than three points, and collinear points: no triangle, empty matrix.
-  for (const t2DPoints& pts : {t2DPoints{}, t2DPoints{{1, 2}, {3, 4}}, t2DPoints{{1, 1}, {1, 1}, {2, 5}},
-                               t2DPoints{{0, 0}, {1, 0}, {2, 0}, {5, 0}},
-                               t2DPoints{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {7, 7}},
-                               t2DPoints{{4, 0}, {4, 1}, {4, 3}}}) {
+  for (const t2DPoints& pts :
+       {t2DPoints{}, t2DPoints{{1, 2}, {3, 4}}, t2DPoints{{1, 1}, {1, 1}, {2, 5}},
+        t2DPoints{{0, 0}, {1, 0}, {2, 0}, {5, 0}},
+        t2DPoints{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {7, 7}}, t2DPoints{{4, 0}, {4, 1}, {4, 3}}}) {
     tDelaunay d;
     d.AddPoints(pts);
     d.Triangulate();
@@ -90,7 +91,7 @@ TEST(Delaunay, DuplicatesAndSmallExtents) {
   tDelaunay d;
   d.AddPoints({{0, 0}, {0.0000004, -0.0000009}, {3, 1}, {6, 0}, {0, 0}, {3, -1}, {0.000001, 0}});
   EXPECT_EQ(d.PointCount(), 7);
-  EXPECT_EQ(d.VertexCount(), 5);  // the last one is just outside the tolerance
+  EXPECT_EQ(d.VertexCount(), 5); // the last one is just outside the tolerance
   tDelaunay e;
   e.AddPoints({{0, 0}, {0.0000004, -0.0000009}, {3, 1}, {6, 0}, {0, 0}, {3, -1}});
   e.Triangulate();
@@ -100,8 +101,11 @@ TEST(Delaunay, DuplicatesAndSmallExtents) {
   EXPECT_EQ(EdgesOf(m), (tEdges{{0, 2}, {2, 3}, {3, 5}, {0, 5}, {2, 5}}));
 
   // Spans of less than a unit, away from whole units, and map coordinates.
-  for (const auto& [scale, dx, dy] : std::vector<std::array<double, 3>>{
-           {0.01, 0.5, 0.5}, {0.05, 1000.45, -2000.55}, {1, 0.9, 0.9}, {1000, 612345.5, 4812345.5}}) {
+  for (const auto& [scale, dx, dy] :
+       std::vector<std::array<double, 3>>{{0.01, 0.5, 0.5},
+                                          {0.05, 1000.45, -2000.55},
+                                          {1, 0.9, 0.9},
+                                          {1000, 612345.5, 4812345.5}}) {
     t2DPoints pts;
     for (const auto& p : kRhombus) pts.push_back({p.x * scale + dx, p.y * scale + dy});
     EXPECT_EQ(Links(pts), kRhombusEdges) << scale << " " << dx << " " << dy;
@@ -115,7 +119,8 @@ TEST(Delaunay, FailuresAndLimits) {
   EXPECT_EQ(nan.VertexCount(), 0);
 
   tDelaunay fewVertices(5, 100, 100);
-  fewVertices.AddPoints({{0, 0}, {1, 0}, {0, 1}, {1, 1}, {2, 2}, {1, 1}});  // a duplicate takes no number
+  fewVertices.AddPoints(
+      {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {2, 2}, {1, 1}}); // a duplicate takes no number
   EXPECT_THROW(fewVertices.AddPoint(3, 5), ERangeError);
   tDelaunay noRoomForCorners(5, 100, 100), exact(6, 100, 100);
   noRoomForCorners.AddPoints({{0, 0}, {1, 0}, {0, 1}});
@@ -150,10 +155,14 @@ TEST(Delaunay, MatchesQhullOnRandomPoints) {
   struct {
     int n;
     double x0, y0, width, height;
-  } const cases[] = {{10, 0, 0, 100, 100},          {50, 612000, 4810000, 20000, 15000},
-                     {300, 512000, 4600000, 30000, 30000}, {300, 0.25, -3.5, 5, 4},
-                     {50, 10.3, 20.7, 0.8, 0.6},      {120, -1, -1, 3, 0.5},
-                     {200, 512000.5, 4800000.25, 7, 9}, {150, 20, 30, 9000, 400}};
+  } const cases[] = {{10, 0, 0, 100, 100},
+                     {50, 612000, 4810000, 20000, 15000},
+                     {300, 512000, 4600000, 30000, 30000},
+                     {300, 0.25, -3.5, 5, 4},
+                     {50, 10.3, 20.7, 0.8, 0.6},
+                     {120, -1, -1, 3, 0.5},
+                     {200, 512000.5, 4800000.25, 7, 9},
+                     {150, 20, 30, 9000, 400}};
   std::mt19937_64 rng(2024);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   for (const auto& c : cases) {
@@ -166,14 +175,14 @@ TEST(Delaunay, MatchesQhullOnRandomPoints) {
     }
     const std::string in = dir.file("points.txt"), out = dir.file("edges.txt");
     test::WriteFileBytes(in, text.str());
-    std::string console;
-    const int rc = test::RunCommand("/usr/bin/python3 '" + script + "' '" + in + "' '" + out + "' 2>&1", console);
-    if (rc == 3) GTEST_SKIP() << "scipy missing";
-    ASSERT_EQ(rc, 0) << console;
+    const test::tCliRun r = test::RunProgram("/usr/bin/python3", {script, in, out}, "/");
+    if (r.status == 3) GTEST_SKIP() << "scipy missing";
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
     tEdges expected;
     std::istringstream edges(test::ReadFileBytes(out));
     for (int a, b; edges >> a >> b;) expected.insert({a, b});
     ASSERT_GT(expected.size(), static_cast<std::size_t>(c.n));
-    EXPECT_EQ(Links(pts, c.n + 1), expected) << c.n << " points in " << c.width << " x " << c.height;
+    EXPECT_EQ(Links(pts, c.n + 1), expected)
+        << c.n << " points in " << c.width << " x " << c.height;
   }
 }

@@ -1,4 +1,5 @@
 // Maps exchanged with GDAL, an independent reader and writer of the format.
+#include "CliSupport.h"
 #include "IdrisiEnv.h"
 #include "Raster.h"
 #include "TestSupport.h"
@@ -24,12 +25,13 @@ for k in ("noDataValue", "minimum", "maximum", "mean", "stdDev"): print(k + "=" 
 
 std::map<std::string, std::string> GdalInfo(const TempDir& dir, const std::string& image) {
   WriteFileBytes(dir.file("flatten.py"), kFlatten);
-  std::string out;
-  EXPECT_EQ(RunCommand("gdalinfo -json -stats '" + image + "' 2>/dev/null | python3 '" +
-                           dir.file("flatten.py") + "'",
-                       out),
-            0)
-      << out;
+  // The paths reach the shell as positional arguments, never as program text.
+  const tCliRun r = RunProgram("/bin/sh",
+                               {"-c", "gdalinfo -json -stats \"$1\" 2>/dev/null | python3 \"$2\"",
+                                "sh", image, dir.file("flatten.py")},
+                               "/");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const std::string& out = r.out;
   std::map<std::string, std::string> info;
   std::istringstream lines(out);
   for (std::string line; std::getline(lines, line);)
@@ -60,7 +62,7 @@ TEST(GdalInterop, GdalReadsStravexMapsOfEveryType) {
     tDataType type;
     const char* gdalType;
     float flag;
-    std::vector<float> cells;  // 3 rows x 4 columns
+    std::vector<float> cells; // 3 rows x 4 columns
   } cases[] = {
       {dtByte, "Byte", 255, {0, 1, 2, 255, 10, 20, 30, 40, 250, 255, 7, 8}},
       {dtInteger, "Int16", -9999, {-32768, 5, -9999, 32767, 0, -1, 2, 3, 100, -9999, -200, 17}},
@@ -74,9 +76,9 @@ TEST(GdalInterop, GdalReadsStravexMapsOfEveryType) {
     m.Rows = 3;
     m.Columns = 4;
     m.MinX = 1000;
-    m.MaxX = 1100;  // 25 wide
+    m.MaxX = 1100; // 25 wide
     m.MinY = 2000;
-    m.MaxY = 2030;  // 10 high
+    m.MaxY = 2030; // 10 high
     m.RefSystem = "plane";
     m.RefUnits = "m";
     m.FlagDef = fdBackground;
@@ -132,12 +134,10 @@ TEST(GdalInterop, StravexReadsMapsWrittenByGdal) {
     const std::string ascPath = dir.file(std::string("in_") + c.gdalType + ".asc");
     WriteFileBytes(ascPath, asc.str());
     const std::string base = dir.file(std::string("gdal_") + c.gdalType);
-    std::string out;
-    ASSERT_EQ(RunCommand(std::string("gdal_translate -q -of RST -ot ") + c.gdalType + " '" +
-                             ascPath + "' '" + base + ".rst' 2>&1",
-                         out),
-              0)
-        << out;
+    const tCliRun r = RunProgram(
+        "/usr/bin/env",
+        {"gdal_translate", "-q", "-of", "RST", "-ot", c.gdalType, ascPath, base + ".rst"}, "/");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     tLiveRaster m(base + ".rst");
     EXPECT_EQ(m.DataType, c.type);
@@ -145,8 +145,8 @@ TEST(GdalInterop, StravexReadsMapsWrittenByGdal) {
     EXPECT_EQ(m.Columns, 4);
     EXPECT_EQ(m.MinX, 100);
     EXPECT_EQ(m.MaxY, 230);
-    EXPECT_EQ(m.ColOfX(125), 2);  // (125 - 100) / 10 = 2.5 -> 2
-    EXPECT_EQ(m.RowOfY(215), 2);  // (230 - 215) / 10 = 1.5 -> 2
+    EXPECT_EQ(m.ColOfX(125), 2); // (125 - 100) / 10 = 2.5 -> 2
+    EXPECT_EQ(m.RowOfY(215), 2); // (230 - 215) / 10 = 1.5 -> 2
     EXPECT_EQ(m.FlagDef, fdBackground);
     EXPECT_EQ(m.FlagValue, c.flag);
     for (const bool loaded : {false, true}) {

@@ -111,3 +111,14 @@ TEST_F(IdrisiEnv, StripExtensionAndDeleteMap) {
   EXPECT_FALSE(fs::exists(dir.file("old.doc")));
   EXPECT_TRUE(fs::exists(dir.file("forest.img"))); // only the named map goes
 }
+
+TEST_F(IdrisiEnv, QtFileFilterKeepsLabelsAndPatterns) {
+  EXPECT_EQ(QtFileFilter("Text files (*.txt)|*.txt|All files (*.*)|*.*"),
+            "Text files (*.txt);;All files (*.*)");
+  EXPECT_EQ(QtFileFilter("Maps|*_BL.rst;*_CL.rst|Counts (_NB)|*_NB.rst"),
+            "Maps (*_BL.rst *_CL.rst);;Counts (_NB) (*_NB.rst)");
+  const std::string qt = MapFileFilterQt();
+  EXPECT_EQ(qt.rfind("All maps (*.rst);;", 0), 0u) << qt;
+  EXPECT_NE(qt.find(";;Freqency/Probability maps (_FQ) (*_FQ.rst);;"), std::string::npos) << qt;
+  EXPECT_EQ(qt.substr(qt.size() - 17), ";;All files (*.*)") << qt;
+}

@@ -1,11 +1,12 @@
 #include "TestSupport.h"
 
+#include "CliSupport.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
 
 namespace stravex::test {
 
@@ -60,21 +61,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-int RunCommand(const std::string& command, std::string& out) {
-  out.clear();
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 bool HaveProgram(const std::string& name) {
-  std::string out;
-  return RunCommand("command -v " + name + " >/dev/null 2>&1 && echo yes", out) == 0 &&
-         out.find("yes") != std::string::npos;
+  return RunProgram("/bin/sh", {"-c", "command -v \"$1\"", "sh", name}, "/").status == 0;
 }
 
 } // namespace stravex::test

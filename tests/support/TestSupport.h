@@ -45,8 +45,7 @@ private:
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
-// Runs a shell command, returns its exit status and puts stdout in out.
-int RunCommand(const std::string& command, std::string& out);
+// Whether the shell finds the program (a name on PATH or a path).
 bool HaveProgram(const std::string& name);
 
 } // namespace stravex::test

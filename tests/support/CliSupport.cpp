@@ -1,0 +1,125 @@
+#include "CliSupport.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace stravex::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// In the child between fork and exec only async-signal-safe calls are made.
+pid_t Start(const std::string& program, const std::vector<std::string>& args,
+            const std::string& cwd, const std::string& outFile, const std::string& errFile) {
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // Opened before the fork so that a failure shows here, not as an exit status.
+  const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0 || err < 0) {
+    ADD_FAILURE() << "cannot create " << outFile << " or " << errFile;
+    if (out >= 0) close(out);
+    if (err >= 0) close(err);
+    return -1;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out);
+  close(err);
+  if (pid < 0) ADD_FAILURE() << "fork failed";
+  return pid;
+}
+
+// A line of text with its line break and control characters made visible.
+std::string Visible(const std::string& bytes, size_t from) {
+  std::string line;
+  for (size_t k = from; k < bytes.size() && line.size() < 200; ++k) {
+    const char c = bytes[k];
+    if (c == '\r')
+      line += "\\r";
+    else if (c == '\t')
+      line += "\\t";
+    else if (c == '\n')
+      return line + "\\n";
+    else
+      line += c;
+  }
+  return line;
+}
+
+} // namespace
+
+pid_t StartCli(const std::vector<std::string>& args, const std::string& cwd,
+               const std::string& outFile, const std::string& errFile) {
+  return Start(STRAVEX_CLI_PATH, args, cwd, outFile, errFile);
+}
+
+tCliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& cwd) {
+  TempDir streams;
+  tCliRun r;
+  const pid_t pid = Start(program, args, cwd, streams.file("out"), streams.file("err"));
+  if (pid < 0) return r;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) {
+      ADD_FAILURE() << "waitpid failed";
+      return r;
+    }
+  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  r.out = ReadFileBytes(streams.file("out"));
+  r.err = ReadFileBytes(streams.file("err"));
+  return r;
+}
+
+tCliRun RunCli(const std::vector<std::string>& args, const std::string& cwd) {
+  return RunProgram(STRAVEX_CLI_PATH, args, cwd);
+}
+
+void ExpectSameFile(const std::string& actualPath, const std::string& expectedPath) {
+  if (!fs::exists(actualPath) || !fs::exists(expectedPath)) {
+    ADD_FAILURE() << (fs::exists(actualPath) ? expectedPath : actualPath) << " does not exist";
+    return;
+  }
+  const std::string actual = ReadFileBytes(actualPath);
+  const std::string expected = ReadFileBytes(expectedPath);
+  if (actual == expected) return;
+  size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  size_t line = 1, lineStart = 0;
+  for (size_t k = 0; k < at; ++k)
+    if (expected[k] == '\n') ++line, lineStart = k + 1;
+  ADD_FAILURE() << actualPath << " differs from " << expectedPath << " at byte " << at << " (line "
+                << line << ", column " << at - lineStart + 1 << "; sizes " << actual.size()
+                << " and " << expected.size() << ")\n"
+                << "  actual:   " << Visible(actual, lineStart) << "\n"
+                << "  expected: " << Visible(expected, lineStart);
+}
+
+void ExpectMatchesGolden(const std::string& actualPath, const std::string& expectedPath) {
+  const char* update = std::getenv("STRAVEX_UPDATE_EXPECTED");
+  if (update && std::string(update) == "1") {
+    fs::create_directories(fs::path(expectedPath).parent_path());
+    fs::copy_file(actualPath, expectedPath, fs::copy_options::overwrite_existing);
+    return;
+  }
+  ExpectSameFile(actualPath, expectedPath);
+}
+
+} // namespace stravex::test

@@ -1,0 +1,36 @@
+#pragma once
+// Running stravex-cli (or a helper program) as a separate process, and
+// comparing produced files with the committed expected copies.
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace stravex::test {
+
+struct tCliRun {
+  int status = -1; // exit status; -1 when ended by a signal or not started
+  std::string out, err;
+};
+
+// Runs `program` with the arguments as they are (no shell: any character is
+// safe), from the folder `cwd`, and waits for it.
+tCliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& cwd);
+
+// RunProgram on stravex-cli.
+tCliRun RunCli(const std::vector<std::string>& args, const std::string& cwd);
+
+// Starts stravex-cli without waiting, stdout and stderr to the given files;
+// returns its pid, or -1.
+pid_t StartCli(const std::vector<std::string>& args, const std::string& cwd,
+               const std::string& outFile, const std::string& errFile);
+
+// Byte comparison of two files; a failure names the first differing line.
+void ExpectSameFile(const std::string& actualPath, const std::string& expectedPath);
+
+// ExpectSameFile against a committed expected file; with
+// STRAVEX_UPDATE_EXPECTED=1 in the environment the expected file is rewritten
+// from actualPath instead.
+void ExpectMatchesGolden(const std::string& actualPath, const std::string& expectedPath);
+
+} // namespace stravex::test
