@@ -5,12 +5,7 @@
 
 QWidget* ShowPatchMapView(const stravex::t2DPoints& points) { return ShowPatchMap(points); }
 
-QWidget* ShowTracksView(const stravex::tLocations& locations) {
-  std::vector<tTrackPoint> track;
-  track.reserve(locations.size());
-  for (const stravex::tLocation& l : locations) track.push_back({l.X, l.Y, l.ID});
-  return ShowTracks(track);
-}
+QWidget* ShowTracksView(const stravex::tLocations& locations) { return ShowTracks(locations); }
 
 QWidget* ShowMapView(const std::string& mapFile, bool corridor, const std::vector<std::pair<double, double>>& points) {
   auto* w = new TMapWindow(mapFile, points, corridor);

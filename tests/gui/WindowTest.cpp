@@ -4,6 +4,7 @@
 #include "CustomGeodrellDialogs.h"
 #include "GraphicOps.h"
 #include "MapWindow.h"
+#include "CliSupport.h"
 #include "TestSupport.h"
 #include "dlgConnectivity.h"
 
@@ -31,7 +32,6 @@
 
 namespace fs = std::filesystem;
 using stravex::test::ReadFileBytes;
-using stravex::test::RunCommand;
 using stravex::test::TempDir;
 using tDlg = TdlgConnectivity::tFileDialog;
 
@@ -61,15 +61,8 @@ protected:
 
 QString Land(const QString& dir, const char* name) { return dir + "/" + name; }
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
 // stravex-cli with the given arguments; its exit status.
-int Cli(const std::vector<std::string>& args) {
-  std::string cmd = Quote(STRAVEX_CLI_PATH);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  std::string out;
-  return RunCommand(cmd + " >/dev/null 2>&1", out);
-}
+int Cli(const std::vector<std::string>& args) { return stravex::test::RunCli(args, QDir::currentPath().toStdString()).status; }
 
 bool Visible(QWidget* w) { return !w->isHidden(); }
 
