@@ -52,7 +52,8 @@ QWidget* TopLevel(const char* className) {
 
 } // namespace
 
-int TakeScreenshots(const QString& dir) {
+int TakeScreenshots(const QString& folder) {
+  const QString dir = QDir(folder).absolutePath(); // the current folder changes below
   QDir().mkpath(dir);
   stravex::test::TempDir temp;
   const fs::path land = temp.path() / "landscape";
@@ -94,7 +95,6 @@ int TakeScreenshots(const QString& dir) {
   else ++failures;
   w.ViewMap(w.edCorridorMap);
   if (QWidget* map = TopLevel("TMapWindow")) {
-    map->resize(420, 440);
     failures += !Save(map, dir + "/map-window.png");
   } else {
     ++failures;
