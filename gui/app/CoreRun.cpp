@@ -15,7 +15,9 @@ public:
   void Log(const std::string& line) override { fInner.Log(line); }
   void TaskLabel(const std::string& label) override { fInner.TaskLabel(label); }
   void Progress(int percent) override { fInner.Progress(percent); }
-  bool CancelRequested() override { return fFlags.CancelRequested.load() || fInner.CancelRequested(); }
+  bool CancelRequested() override {
+    return fFlags.CancelRequested.load() || fInner.CancelRequested();
+  }
   void Warning(const std::string& message) override { fInner.Warning(message); }
   void ErrorBox(const std::string& message) override { fInner.ErrorBox(message); }
 

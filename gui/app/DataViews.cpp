@@ -7,7 +7,8 @@ QWidget* ShowPatchMapView(const stravex::t2DPoints& points) { return ShowPatchMa
 
 QWidget* ShowTracksView(const stravex::tLocations& locations) { return ShowTracks(locations); }
 
-QWidget* ShowMapView(const std::string& mapFile, bool corridor, const std::vector<std::pair<double, double>>& points) {
+QWidget* ShowMapView(const std::string& mapFile, bool corridor,
+                     const std::vector<std::pair<double, double>>& points) {
   auto* w = new TMapWindow(mapFile, points, corridor);
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->show();

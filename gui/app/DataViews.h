@@ -16,4 +16,5 @@ QWidget* ShowPatchMapView(const stravex::t2DPoints& points);
 QWidget* ShowTracksView(const stravex::tLocations& locations);
 // A map in its own window with the sample points on top; corridor maps are
 // shown with the "Fire" palette. Core errors reading the map propagate.
-QWidget* ShowMapView(const std::string& mapFile, bool corridor, const std::vector<std::pair<double, double>>& points);
+QWidget* ShowMapView(const std::string& mapFile, bool corridor,
+                     const std::vector<std::pair<double, double>>& points);

@@ -13,11 +13,17 @@ class tQueuedReporter : public tReporter {
 public:
   explicit tQueuedReporter(tRunController& c) : fC(c) {}
   void Log(const std::string& line) override { emit fC.LogLine(QString::fromStdString(line)); }
-  void TaskLabel(const std::string& label) override { emit fC.TaskLabel(QString::fromStdString(label)); }
+  void TaskLabel(const std::string& label) override {
+    emit fC.TaskLabel(QString::fromStdString(label));
+  }
   void Progress(int percent) override { emit fC.Progress(percent); }
   bool CancelRequested() override { return fC.CancelPending(); }
-  void Warning(const std::string& message) override { emit fC.Message(false, QString::fromStdString(message)); }
-  void ErrorBox(const std::string& message) override { emit fC.Message(true, QString::fromStdString(message)); }
+  void Warning(const std::string& message) override {
+    emit fC.Message(false, QString::fromStdString(message));
+  }
+  void ErrorBox(const std::string& message) override {
+    emit fC.Message(true, QString::fromStdString(message));
+  }
 
 private:
   tRunController& fC;
@@ -25,8 +31,8 @@ private:
 
 } // namespace
 
-tRunController::tRunController(tMapSet& maps, const tLocationSequence& sequence, tRandomGenerator& random,
-                               QObject* parent)
+tRunController::tRunController(tMapSet& maps, const tLocationSequence& sequence,
+                               tRandomGenerator& random, QObject* parent)
     : QObject(parent), fMaps(maps), fSequence(sequence), fRandom(random) {}
 
 tRunController::~tRunController() {
@@ -47,7 +53,8 @@ bool tRunController::Start(tRunInput input) {
     const tRunEnd end = ExecuteRun(fInput, fMaps, fSequence, fRandom, reporter, fFlags);
     // Queued behind the run's last log line.
     QMetaObject::invokeMethod(
-        this, [this, end] {
+        this,
+        [this, end] {
           fEnd = end;
           Joined();
         },

@@ -53,7 +53,8 @@ namespace {
 std::string Std(const QString& s) { return s.toStdString(); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-template <typename T> T* Named(T* w, const char* name) {
+template <typename T>
+T* Named(T* w, const char* name) {
   w->setObjectName(QLatin1String(name));
   return w;
 }
@@ -83,7 +84,8 @@ QPushButton* Browse(const char* name, const QString& accessible) {
 // "window colour" when on, "button-face colour" when off.
 void SetFace(QWidget* w, bool windowColour) {
   QPalette p = w->palette();
-  p.setColor(QPalette::Base, QApplication::palette().color(windowColour ? QPalette::Base : QPalette::Button));
+  p.setColor(QPalette::Base,
+             QApplication::palette().color(windowColour ? QPalette::Base : QPalette::Button));
   w->setPalette(p);
 }
 
@@ -163,7 +165,8 @@ void TdlgConnectivity::BuildPages() {
     auto* grpEnv = new QGroupBox(QStringLiteral("Environmental descriptors"));
     auto* ge = new QGridLayout(grpEnv);
     cbVarBinary = Named(new QComboBox, "cbVarBinary");
-    cbVarBinary->setToolTip(QStringLiteral("Ecological maps storing presence/absence of each relevant land-cover type"));
+    cbVarBinary->setToolTip(QStringLiteral(
+        "Ecological maps storing presence/absence of each relevant land-cover type"));
     btVarBinary = Browse("btVarBinary", QStringLiteral("Choose binary and count maps"));
     cbVarQuant = Named(new QComboBox, "cbVarQuant");
     btVarQuant = Browse("btVarQuant", QStringLiteral("Choose quantitative maps"));
@@ -186,7 +189,8 @@ void TdlgConnectivity::BuildPages() {
     auto* gd = new QGridLayout(grpDep);
     edData = Named(new QLineEdit, "edData");
     edData->setReadOnly(true);
-    edData->setToolTip(QStringLiteral("Data file storing sample points coordinates and genetic distance matrix"));
+    edData->setToolTip(
+        QStringLiteral("Data file storing sample points coordinates and genetic distance matrix"));
     btBrowseData = Browse("btBrowseData", QStringLiteral("Choose the data file"));
     btViewData = Named(new QPushButton, "btViewData");
     btViewData->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
@@ -203,12 +207,14 @@ void TdlgConnectivity::BuildPages() {
     auto* gc = new QGridLayout(grpCon);
     cbDistance = Named(new QComboBox, "cbDistance");
     for (const char* n : kConnectivityNames) cbDistance->addItem(QLatin1String(n));
-    cbDistance->setToolTip(QStringLiteral("Algorithm used to compute the ecological distance between pairs of points"));
+    cbDistance->setToolTip(QStringLiteral(
+        "Algorithm used to compute the ecological distance between pairs of points"));
     edFirstFriction = Named(new QLineEdit, "edFirstFriction");
     edFirstFriction->setReadOnly(true);
     edFirstFriction->setToolTip(QStringLiteral("Friction map used for the first pass"));
     btBrowseFirst = Browse("btBrowseFirst", QStringLiteral("Choose the friction map"));
-    lblFirstFriction = Caption(QStringLiteral("Friction map:"), edFirstFriction, "lblFirstFriction");
+    lblFirstFriction = Caption(QStringLiteral("Friction map:"), edFirstFriction,
+                               "lblFirstFriction");
     sePathWidth = Spin("sePathWidth", 1, kPathWidthRange.Min, kPathWidthRange.Max, 2);
     sePathWidth->setToolTip(QStringLiteral("Width of the scanned path band"));
     lblPath = Caption(QStringLiteral("Path &width:"), sePathWidth, "lblPath");
@@ -218,14 +224,17 @@ void TdlgConnectivity::BuildPages() {
     for (const std::string& n : MinimiseCriteria) cbMinimise->addItem(Q(n));
     lblMinimise = Caption(QStringLiteral("&Minimise:"), cbMinimise, "lblMinimise");
     edCorridorMap = Named(new QLineEdit, "edCorridorMap");
-    edCorridorMap->setToolTip(QStringLiteral("Map showing the number of times a cell is  part of  a least-cost path. "
-                                             "Leave this field empty if no such map is desired."));
+    edCorridorMap->setToolTip(
+        QStringLiteral("Map showing the number of times a cell is  part of  a least-cost path. "
+                       "Leave this field empty if no such map is desired."));
     lblCorridorMap = Caption(QStringLiteral("&Corridor map:"), edCorridorMap, "lblCorridorMap");
     edWFriction = Named(new QLineEdit(QStringLiteral("1")), "edWFriction");
-    edWFriction->setToolTip(QStringLiteral("Weight of the friction in the path-cost minimisation function"));
+    edWFriction->setToolTip(
+        QStringLiteral("Weight of the friction in the path-cost minimisation function"));
     lblWFriction = Caption(QStringLiteral("&Friction weight:"), edWFriction, "lblWFriction");
     edWLength = Named(new QLineEdit(QStringLiteral("0")), "edWLength");
-    edWLength->setToolTip(QStringLiteral("Weight of the path length in the path-cost minimisation function"));
+    edWLength->setToolTip(
+        QStringLiteral("Weight of the path length in the path-cost minimisation function"));
     lblWLength = Caption(QStringLiteral("&Length weight:"), edWLength, "lblWLength");
     ckOneMapPerPair = Named(new QCheckBox(QStringLiteral("&One map per pair")), "ckOneMapPerPair");
     gc->addWidget(Caption(QStringLiteral("&Connectivity:"), cbDistance), 0, 0);
@@ -278,7 +287,8 @@ void TdlgConnectivity::BuildPages() {
     v->addWidget(grp);
     auto* out = new QGroupBox(QStringLiteral("Output"));
     auto* o = new QVBoxLayout(out);
-    ckSeqDistanceDistribution = Named(new QCheckBox(QStringLiteral("&Distance distribution")), "ckSeqDistanceDistribution");
+    ckSeqDistanceDistribution = Named(new QCheckBox(QStringLiteral("&Distance distribution")),
+                                      "ckSeqDistanceDistribution");
     o->addWidget(ckSeqDistanceDistribution);
     v->addWidget(out);
     btBootstrap = Named(new QPushButton(QStringLiteral("&Bootstrap it!")), "btBootstrap");
@@ -316,19 +326,26 @@ void TdlgConnectivity::BuildPages() {
     grpOutput = Named(new QGroupBox(QStringLiteral("Output")), "grpOutput");
     auto* go = new QVBoxLayout(grpOutput);
     ckSamplePoints = Named(new QCheckBox(QStringLiteral("&Sample points")), "ckSamplePoints");
-    ckGeneticalMatrices = Named(new QCheckBox(QStringLiteral("&Genetical matrices")), "ckGeneticalMatrices");
+    ckGeneticalMatrices = Named(new QCheckBox(QStringLiteral("&Genetical matrices")),
+                                "ckGeneticalMatrices");
     ckGeneticalMatrices->setChecked(true);
-    ckVariablesMatrix = Named(new QCheckBox(QStringLiteral("&Connectivity dataset")), "ckVariablesMatrix");
+    ckVariablesMatrix = Named(new QCheckBox(QStringLiteral("&Connectivity dataset")),
+                              "ckVariablesMatrix");
     ckVariablesMatrix->setChecked(true);
-    ckGeographicDist = Named(new QCheckBox(QStringLiteral("&Include geographic distance")), "ckGeographicDist");
+    ckGeographicDist = Named(new QCheckBox(QStringLiteral("&Include geographic distance")),
+                             "ckGeographicDist");
     ckGeographicDist->setChecked(true);
-    ckEcoDistanceMatrix = Named(new QCheckBox(QStringLiteral("&Ecological distance matrix")), "ckEcoDistanceMatrix");
+    ckEcoDistanceMatrix = Named(new QCheckBox(QStringLiteral("&Ecological distance matrix")),
+                                "ckEcoDistanceMatrix");
     ckFitModel = Named(new QCheckBox(QStringLiteral("&Fit model")), "ckFitModel");
     ckFrictionMap = Named(new QCheckBox(QStringLiteral("&Friction map")), "ckFrictionMap");
-    ckTemporary = Named(new QCheckBox(QStringLiteral("&Keep temporary friction maps")), "ckTemporary");
-    ckJackKnifeResults = Named(new QCheckBox(QStringLiteral("&Jack-knife replicate results")), "ckJackKnifeResults");
-    for (QCheckBox* c : {ckSamplePoints, ckGeneticalMatrices, ckVariablesMatrix, ckGeographicDist, ckEcoDistanceMatrix,
-                         ckFitModel, ckFrictionMap, ckTemporary, ckJackKnifeResults})
+    ckTemporary = Named(new QCheckBox(QStringLiteral("&Keep temporary friction maps")),
+                        "ckTemporary");
+    ckJackKnifeResults = Named(new QCheckBox(QStringLiteral("&Jack-knife replicate results")),
+                               "ckJackKnifeResults");
+    for (QCheckBox* c :
+         {ckSamplePoints, ckGeneticalMatrices, ckVariablesMatrix, ckGeographicDist,
+          ckEcoDistanceMatrix, ckFitModel, ckFrictionMap, ckTemporary, ckJackKnifeResults})
       go->addWidget(c);
     grpOutput->setVisible(false);
     v->addWidget(grpOutput);
@@ -341,11 +358,13 @@ void TdlgConnectivity::BuildPages() {
     rbDelaunayInclude = Named(new QRadioButton(QStringLiteral("&Include")), "rbDelaunayInclude");
     rbDelaunayInclude->setToolTip(QStringLiteral("Include Delaunay triangulation information"));
     rbDelaunayOnly = Named(new QRadioButton(QStringLiteral("&Restrict")), "rbDelaunayOnly");
-    rbDelaunayOnly->setToolTip(
-        QStringLiteral("Restrict computation to those pairs that are linked in the Delaunay triangulation"));
-    sePairDistanceThreshold = Spin("sePairDistanceThreshold", 999999999, kPairDistanceThresholdRange.Min,
+    rbDelaunayOnly->setToolTip(QStringLiteral(
+        "Restrict computation to those pairs that are linked in the Delaunay triangulation"));
+    sePairDistanceThreshold = Spin("sePairDistanceThreshold", 999999999,
+                                   kPairDistanceThresholdRange.Min,
                                    kPairDistanceThresholdRange.Max);
-    const QString pairHint = QStringLiteral("Distance between locations beyond which a pair is ignored");
+    const QString pairHint =
+        QStringLiteral("Distance between locations beyond which a pair is ignored");
     sePairDistanceThreshold->setToolTip(pairHint);
     auto* lblPair = Caption(QStringLiteral("Pair distance threshold:"), sePairDistanceThreshold);
     lblPair->setToolTip(pairHint);
@@ -358,8 +377,8 @@ void TdlgConnectivity::BuildPages() {
 
     grpTopography = Named(new QGroupBox(QStringLiteral("Topography parameters")), "grpTopography");
     auto* gt = new QGridLayout(grpTopography);
-    const QString topoHint =
-        QStringLiteral("Tolerance on the delta-elevation to assess the uphill or downhill movement.");
+    const QString topoHint = QStringLiteral(
+        "Tolerance on the delta-elevation to assess the uphill or downhill movement.");
     rbUphill = Named(new QRadioButton(QStringLiteral("&Uphill movement only")), "rbUphill");
     rbUphill->setProperty("tag", 1);
     rbDownhill = Named(new QRadioButton(QStringLiteral("&Downhill movement only")), "rbDownhill");
@@ -380,7 +399,8 @@ void TdlgConnectivity::BuildPages() {
 
     grpParameters = Named(new QGroupBox(QStringLiteral("Parameters")), "grpParameters");
     auto* gpar = new QGridLayout(grpParameters);
-    seThreshold = Spin("seThreshold", 0, kFrequencyThresholdRange.Min, kFrequencyThresholdRange.Max);
+    seThreshold = Spin("seThreshold", 0, kFrequencyThresholdRange.Min,
+                       kFrequencyThresholdRange.Max);
     seIterations = Spin("seIterations", 1, kIterationsRange.Min, kIterationsRange.Max);
     seReplicates = Spin("seReplicates", 1000, kReplicatesRange.Min, kReplicatesRange.Max);
     lblThreshold = Caption(QStringLiteral("Frequency &threshold:"), seThreshold, "lblThreshold");
@@ -400,11 +420,15 @@ void TdlgConnectivity::BuildPages() {
     cbFitting = Named(new QComboBox, "cbFitting");
     for (const char* n : kFittingFunctionNames) cbFitting->addItem(QLatin1String(n));
     ckStepwise = Named(new QCheckBox(QStringLiteral("Step&wise")), "ckStepwise");
-    ckGeneticSig = Named(new QCheckBox(QStringLiteral("&Use only significant input dist.")), "ckGeneticSig");
-    seSignificance = Spin("seSignificance", 0, kSignificanceThresholdRange.Min, kSignificanceThresholdRange.Max);
+    ckGeneticSig = Named(new QCheckBox(QStringLiteral("&Use only significant input dist.")),
+                         "ckGeneticSig");
+    seSignificance = Spin("seSignificance", 0, kSignificanceThresholdRange.Min,
+                          kSignificanceThresholdRange.Max);
     seSignificance->setEnabled(false);
-    lblSignificance = Caption(QStringLiteral("Significance t&hreshold [%]:"), seSignificance, "lblSignificance");
-    ckJackKnife = Named(new QCheckBox(QStringLiteral("&Jack-knife cross-validation")), "ckJackKnife");
+    lblSignificance = Caption(QStringLiteral("Significance t&hreshold [%]:"), seSignificance,
+                              "lblSignificance");
+    ckJackKnife = Named(new QCheckBox(QStringLiteral("&Jack-knife cross-validation")),
+                        "ckJackKnife");
     seJackknife = Spin("seJackknife", 10, 2, 100);
     lblJackknife = Caption(QStringLiteral("&Number of partitions:"), seJackknife, "lblJackknife");
     gm->addWidget(Caption(QStringLiteral("Fitting &function:"), cbFitting), 0, 0);
@@ -449,7 +473,9 @@ void TdlgConnectivity::BuildPages() {
   auto* hb = new QHBoxLayout(buttons);
   hb->setContentsMargins(6, 6, 6, 6);
   hb->addStretch();
-  btOK = Named(new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("Compute")), "btOK");
+  btOK = Named(new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton),
+                               QStringLiteral("Compute")),
+               "btOK");
   btOK->setToolTip(QStringLiteral("May the Force be with you"));
   btOK->setDefault(true);
   btCancel = Named(new QPushButton(QStringLiteral("Cancel")), "btCancel");
@@ -487,7 +513,8 @@ void TdlgConnectivity::BuildMenus() {
   Openecomaplist1 = program->addAction(QStringLiteral("&Open eco. map list..."));
   Saveecomapslist1 = program->addAction(QStringLiteral("&Save eco. map list..."));
   Batchcommand1 = program->addAction(QStringLiteral("&Batch command..."));
-  Batchcommand1->setToolTip(QStringLiteral("Display the batch command corresponding to the current settings"));
+  Batchcommand1->setToolTip(
+      QStringLiteral("Display the batch command corresponding to the current settings"));
   program->addSeparator();
   Exit1 = program->addAction(QStringLiteral("E&xit"));
   QMenu* help = menuBar()->addMenu(QStringLiteral("?"));
@@ -540,7 +567,8 @@ void TdlgConnectivity::Connect() {
   for (QWidget* w : {static_cast<QWidget*>(cbVarBinary), static_cast<QWidget*>(cbVarQuant),
                      static_cast<QWidget*>(edVarTopo), static_cast<QWidget*>(edCorridorMap)}) {
     w->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(w, &QWidget::customContextMenuRequested, this, [this, w](const QPoint& at) { MapContextMenu(w, at); });
+    connect(w, &QWidget::customContextMenuRequested, this,
+            [this, w](const QPoint& at) { MapContextMenu(w, at); });
   }
 
   connect(fRun.get(), &tRunController::LogLine, this, &TdlgConnectivity::AppendLog);
@@ -572,7 +600,9 @@ TAnalysisSettings TdlgConnectivity::ReadSettings() const {
   s.OneMapPerPair = ckOneMapPerPair->isChecked();
   s.Direction = rbUphill->isChecked() ? 1 : rbDownhill->isChecked() ? -1 : 0;
   s.ElevationTolerance = Std(edElevationTolerance->text());
-  s.DelaunayUse = rbDelaunayInclude->isChecked() ? duInclude : rbDelaunayOnly->isChecked() ? duRestrict : duNone;
+  s.DelaunayUse = rbDelaunayInclude->isChecked() ? duInclude
+                  : rbDelaunayOnly->isChecked()  ? duRestrict
+                                                 : duNone;
   s.PairDistanceThreshold = sePairDistanceThreshold->value();
   s.IgnoreTime = seIgnoreTime->value();
   s.IgnoreUnit = cbIgnoreUnit->currentIndex();
@@ -613,7 +643,9 @@ void TdlgConnectivity::WriteSettings(const TAnalysisSettings& s) {
   ckOneMapPerPair->setChecked(s.OneMapPerPair);
   (s.Direction > 0 ? rbUphill : s.Direction < 0 ? rbDownhill : rbBothWays)->setChecked(true);
   edElevationTolerance->setText(Q(s.ElevationTolerance));
-  (s.DelaunayUse == duInclude ? rbDelaunayInclude : s.DelaunayUse == duRestrict ? rbDelaunayOnly : rbDelaunayNone)
+  (s.DelaunayUse == duInclude    ? rbDelaunayInclude
+   : s.DelaunayUse == duRestrict ? rbDelaunayOnly
+                                 : rbDelaunayNone)
       ->setChecked(true);
   sePairDistanceThreshold->setValue(s.PairDistanceThreshold);
   seIgnoreTime->setValue(s.IgnoreTime);
@@ -655,8 +687,8 @@ void TdlgConnectivity::UpdateControls() {
   lbTask->setText(QStringLiteral("Ready"));
   pbTache->setValue(0);
   // 2.
-  btOK->setEnabled(!running && fMaps.MapCount() > 0 && !edOutput->text().isEmpty() && !edData->text().isEmpty() &&
-                   (!edFirstFriction->text().isEmpty() || !leastCost));
+  btOK->setEnabled(!running && fMaps.MapCount() > 0 && !edOutput->text().isEmpty() &&
+                   !edData->text().isEmpty() && (!edFirstFriction->text().isEmpty() || !leastCost));
   // 3.
   btViewData->setEnabled(!edData->text().isEmpty());
   btCancel->setEnabled(running && !fRun->CancelPending());
@@ -666,9 +698,10 @@ void TdlgConnectivity::UpdateControls() {
   pcPages->setTabVisible(pcPages->indexOf(tabSeqBootstraps), rbSequence->isChecked());
   // 5. and 6.
   const std::initializer_list<QWidget*> leastCostOnly = {
-      lblFirstFriction, edFirstFriction, btBrowseFirst, ckTemporary,   lblSeed,       seLeastCostSeed,
-      lblMinimise,      cbMinimise,      lblCorridorMap, edCorridorMap, lblWFriction, edWFriction,
-      lblWLength,       edWLength,       lblReplicates,  seReplicates,  lblIterations, seIterations};
+      lblFirstFriction, edFirstFriction, btBrowseFirst, ckTemporary,    lblSeed,
+      seLeastCostSeed,  lblMinimise,     cbMinimise,    lblCorridorMap, edCorridorMap,
+      lblWFriction,     edWFriction,     lblWLength,    edWLength,      lblReplicates,
+      seReplicates,     lblIterations,   seIterations};
   for (QWidget* w : leastCostOnly) w->setVisible(leastCost);
   if (!leastCost) {
     ckGeographicDist->setEnabled(true);
@@ -721,7 +754,8 @@ void TdlgConnectivity::cbDistanceChange() {
 }
 
 void TdlgConnectivity::edOutputDblClick() {
-  edOutput->setText(Q(DefaultProjectName(static_cast<TConnectivityAlgorithm>(cbDistance->currentIndex()))));
+  edOutput->setText(
+      Q(DefaultProjectName(static_cast<TConnectivityAlgorithm>(cbDistance->currentIndex()))));
 }
 
 void TdlgConnectivity::edCorridorMapDblClick() {
@@ -755,8 +789,8 @@ void TdlgConnectivity::OnCheckReal(QKeyEvent* key, bool& discard) const {
   if (text.isEmpty()) return;
   for (const QChar c : text) {
     const ushort u = c.unicode();
-    const bool allowed = (u >= '0' && u <= '9') || u == '+' || u == '-' || u == '.' || u == 'E' || u == 'e' ||
-                         u == 8 || u == 13 || u == 16;
+    const bool allowed = (u >= '0' && u <= '9') || u == '+' || u == '-' || u == '.' || u == 'E' ||
+                         u == 'e' || u == 8 || u == 13 || u == 16;
     if (!allowed) {
       discard = true;
       return;
@@ -772,14 +806,22 @@ bool TdlgConnectivity::eventFilter(QObject* watched, QEvent* event) {
     return discard;
   }
   if (event->type() == QEvent::MouseButtonDblClick) {
-    if (watched == cbVarBinary) btVarBinaryClick();
-    else if (watched == cbVarQuant) btVarQuantClick();
-    else if (watched == edVarTopo) btVarTopoClick();
-    else if (watched == edData) btBrowseDataClick();
-    else if (watched == edFirstFriction) btBrowseFirstClick();
-    else if (watched == edOutput) edOutputDblClick();
-    else if (watched == edCorridorMap) edCorridorMapDblClick();
-    else return TCustomGeodrellDialog::eventFilter(watched, event);
+    if (watched == cbVarBinary)
+      btVarBinaryClick();
+    else if (watched == cbVarQuant)
+      btVarQuantClick();
+    else if (watched == edVarTopo)
+      btVarTopoClick();
+    else if (watched == edData)
+      btBrowseDataClick();
+    else if (watched == edFirstFriction)
+      btBrowseFirstClick();
+    else if (watched == edOutput)
+      edOutputDblClick();
+    else if (watched == edCorridorMap)
+      edCorridorMapDblClick();
+    else
+      return TCustomGeodrellDialog::eventFilter(watched, event);
     return true;
   }
   return TCustomGeodrellDialog::eventFilter(watched, event);
@@ -787,7 +829,8 @@ bool TdlgConnectivity::eventFilter(QObject* watched, QEvent* event) {
 
 void TdlgConnectivity::keyPressEvent(QKeyEvent* e) {
   // Enter runs the default button, Escape the cancel button.
-  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && e->modifiers() == Qt::NoModifier) {
+  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) &&
+      e->modifiers() == Qt::NoModifier) {
     if (btOK->isEnabled()) btOKClick();
     return;
   }
@@ -820,8 +863,10 @@ void TdlgConnectivity::LoadMaps(bool binary, const QStringList& names) {
   tWindowReporter reporter(*this);
   bool loaded = false;
   try {
-    if (binary) fMaps.LoadBinaryMaps(list, reporter);
-    else fMaps.LoadQuantitativeMaps(list, reporter);
+    if (binary)
+      fMaps.LoadBinaryMaps(list, reporter);
+    else
+      fMaps.LoadQuantitativeMaps(list, reporter);
     loaded = true;
   } catch (const std::exception& e) {
     FillMapLists();
@@ -879,7 +924,8 @@ void TdlgConnectivity::btBrowseFirstClick() {
   if (names.isEmpty()) return;
   tWindowReporter reporter(*this);
   try {
-    if (fMaps.CheckFrictionMap(Std(names.first()), reporter)) edFirstFriction->setText(names.first());
+    if (fMaps.CheckFrictionMap(Std(names.first()), reporter))
+      edFirstFriction->setText(names.first());
   } catch (const std::exception& e) {
     ShowErrorBox(Q(e.what()));
   }
@@ -953,9 +999,10 @@ void TdlgConnectivity::Batchcommand1Click() {
   TAnalysisSettings s = ReadSettings();
   // "none" at position 5 gives the fixed-width default; any other name must be
   // written out or the line would not reproduce the reports' names.
-  s.NameOnCommandLine = s.NameOnCommandLine || s.ProjectName != DefaultProjectName(caFixedWidthStrip);
-  for (const std::string& line :
-       BatchCommandLogLines(s, Std(QCoreApplication::applicationFilePath()), Std(fLastSaveListName)))
+  s.NameOnCommandLine = s.NameOnCommandLine ||
+                        s.ProjectName != DefaultProjectName(caFixedWidthStrip);
+  for (const std::string& line : BatchCommandLogLines(
+           s, Std(QCoreApplication::applicationFilePath()), Std(fLastSaveListName)))
     AppendLog(Q(line));
 }
 
@@ -978,8 +1025,8 @@ void TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const
 
 void TdlgConnectivity::btOKClick() {
   if (fRun->Running()) return;
-  StartRun(SelectedDataStructure() == dsLocationSequence ? tRunKind::Sequence : tRunKind::Matrix, ReadSettings(),
-           QDir::currentPath());
+  StartRun(SelectedDataStructure() == dsLocationSequence ? tRunKind::Sequence : tRunKind::Matrix,
+           ReadSettings(), QDir::currentPath());
 }
 
 void TdlgConnectivity::btBootstrapClick() {
@@ -994,8 +1041,10 @@ void TdlgConnectivity::btCancelClick() {
 void TdlgConnectivity::ShowRunMessage(bool error, const QString& text) {
   // While the window closes, boxes of the run being cancelled are answered.
   if (fClosing) return;
-  if (error) ShowErrorBox(text);
-  else ShowWarningBox(text);
+  if (error)
+    ShowErrorBox(text);
+  else
+    ShowWarningBox(text);
 }
 
 void TdlgConnectivity::RunEndedSlot() {
@@ -1082,7 +1131,8 @@ void TdlgConnectivity::AppendLog(const QString& text) {
 
 std::vector<std::string> TdlgConnectivity::LogLines() const {
   std::vector<std::string> lines;
-  for (QTextBlock b = mmOutput->document()->begin(); b.isValid(); b = b.next()) lines.push_back(Std(b.text()));
+  for (QTextBlock b = mmOutput->document()->begin(); b.isValid(); b = b.next())
+    lines.push_back(Std(b.text()));
   if (!fLogStarted && lines.size() == 1 && lines[0].empty()) lines.clear();
   return lines;
 }
@@ -1101,15 +1151,19 @@ QStringList TdlgConnectivity::AskFiles(tFileDialog which) {
     break;
   case tFileDialog::OpenMatrix:
     dlg.setWindowTitle(QStringLiteral("Select distance matrix file"));
-    dlg.setNameFilters(Q(QtFileFilter("Text files (*.txt)|*.txt|Matrix files (*.mat)|*.mat|All files (*.*)|*.*")).split(QStringLiteral(";;")));
+    dlg.setNameFilters(
+        Q(QtFileFilter("Text files (*.txt)|*.txt|Matrix files (*.mat)|*.mat|All files (*.*)|*.*"))
+            .split(QStringLiteral(";;")));
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setSizeGripEnabled(true);
     break;
   case tFileDialog::OpenList:
   case tFileDialog::SaveList:
-    dlg.setWindowTitle(which == tFileDialog::OpenList ? QStringLiteral("Open ecogeographic map list")
-                                                       : QStringLiteral("Save ecogeographic map list"));
-    dlg.setNameFilters(Q(QtFileFilter("Text files (*.txt)|*.txt|All files (*.*)|*.*")).split(QStringLiteral(";;")));
+    dlg.setWindowTitle(which == tFileDialog::OpenList
+                           ? QStringLiteral("Open ecogeographic map list")
+                           : QStringLiteral("Save ecogeographic map list"));
+    dlg.setNameFilters(Q(QtFileFilter("Text files (*.txt)|*.txt|All files (*.*)|*.*"))
+                           .split(QStringLiteral(";;")));
     dlg.setDefaultSuffix(QStringLiteral("txt"));
     if (which == tFileDialog::SaveList) {
       dlg.setAcceptMode(QFileDialog::AcceptSave);
@@ -1162,11 +1216,13 @@ std::vector<std::pair<double, double>> TdlgConnectivity::SamplePointsForMap() {
 QString TdlgConnectivity::MapFileOf(QWidget* source) const {
   const auto pick = [](const QComboBox* cb, const std::vector<std::unique_ptr<tLiveRaster>>& maps) {
     const int i = cb->currentIndex();
-    return i >= 0 && i < static_cast<int>(maps.size()) ? Q(maps[static_cast<size_t>(i)]->FileName) : QString();
+    return i >= 0 && i < static_cast<int>(maps.size()) ? Q(maps[static_cast<size_t>(i)]->FileName)
+                                                       : QString();
   };
   if (source == cbVarBinary) return pick(cbVarBinary, fMaps.BinaryMaps);
   if (source == cbVarQuant) return pick(cbVarQuant, fMaps.QuantitativeMaps);
-  if (source == edVarTopo) return fMaps.TopographyMap ? Q(fMaps.TopographyMap->FileName) : QString();
+  if (source == edVarTopo)
+    return fMaps.TopographyMap ? Q(fMaps.TopographyMap->FileName) : QString();
   // The corridor map is read only once its run has ended.
   if (source == edCorridorMap && !fRun->Running()) return fLastCorridorMap;
   return {};
@@ -1184,8 +1240,10 @@ void TdlgConnectivity::ViewMap(QWidget* source) {
 
 void TdlgConnectivity::MapContextMenu(QWidget* source, const QPoint& at) {
   std::unique_ptr<QMenu> menu;
-  if (auto* edit = qobject_cast<QLineEdit*>(source)) menu.reset(edit->createStandardContextMenu());
-  else menu = std::make_unique<QMenu>();
+  if (auto* edit = qobject_cast<QLineEdit*>(source))
+    menu.reset(edit->createStandardContextMenu());
+  else
+    menu = std::make_unique<QMenu>();
   if (!menu->isEmpty()) menu->addSeparator();
   QAction* view = menu->addAction(QStringLiteral("View map"));
   view->setEnabled(!MapFileOf(source).isEmpty());

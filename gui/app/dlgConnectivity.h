@@ -100,8 +100,8 @@ public:
   QSpinBox* seIgnoreTime;
   QComboBox* cbIgnoreUnit;
   QGroupBox* grpOutput;
-  QCheckBox *ckSamplePoints, *ckGeneticalMatrices, *ckVariablesMatrix, *ckGeographicDist, *ckEcoDistanceMatrix,
-      *ckFitModel, *ckFrictionMap, *ckTemporary, *ckJackKnifeResults;
+  QCheckBox *ckSamplePoints, *ckGeneticalMatrices, *ckVariablesMatrix, *ckGeographicDist,
+      *ckEcoDistanceMatrix, *ckFitModel, *ckFrictionMap, *ckTemporary, *ckJackKnifeResults;
   QRadioButton *rbDelaunayNone, *rbDelaunayInclude, *rbDelaunayOnly;
   QSpinBox* sePairDistanceThreshold;
   QGroupBox* grpTopography;
@@ -185,7 +185,8 @@ private:
   class tWindowReporter;
   void LoadMaps(bool binary, const QStringList& names);
   void FillMapLists();
-  void StartRun(stravex::gui::tRunKind kind, stravex::TAnalysisSettings settings, const QString& workDir);
+  void StartRun(stravex::gui::tRunKind kind, stravex::TAnalysisSettings settings,
+                const QString& workDir);
   void RunEndedSlot();
   void RunBatch();
   void ShowRunMessage(bool error, const QString& text);

@@ -33,8 +33,12 @@ public:
 
 protected:
   QStringList AskFiles(tFileDialog) override { return next; }
-  void ShowErrorBox(const QString& m) override { std::fprintf(stderr, "error box: %s\n", qPrintable(m)); }
-  void ShowWarningBox(const QString& m) override { std::fprintf(stderr, "warning box: %s\n", qPrintable(m)); }
+  void ShowErrorBox(const QString& m) override {
+    std::fprintf(stderr, "error box: %s\n", qPrintable(m));
+  }
+  void ShowWarningBox(const QString& m) override {
+    std::fprintf(stderr, "warning box: %s\n", qPrintable(m));
+  }
 };
 
 bool Save(QWidget* w, const QString& file) {
@@ -91,8 +95,10 @@ int TakeScreenshots(const QString& folder) {
   failures += !Save(&w, dir + "/window-log.png");
 
   w.btViewDataClick();
-  if (QWidget* chart = TopLevel("tGraphicChart")) failures += !Save(chart, dir + "/data-view.png");
-  else ++failures;
+  if (QWidget* chart = TopLevel("tGraphicChart"))
+    failures += !Save(chart, dir + "/data-view.png");
+  else
+    ++failures;
   w.ViewMap(w.edCorridorMap);
   if (QWidget* map = TopLevel("TMapWindow")) {
     failures += !Save(map, dir + "/map-window.png");

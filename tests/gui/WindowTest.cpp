@@ -1,10 +1,10 @@
 // The main window on the offscreen platform: start state and enabling rules,
 // the edit rules of its boxes, runs on the worker thread (state, cancel,
 // boxes), whole analyses compared byte for byte with stravex-cli, batch mode.
+#include "CliSupport.h"
 #include "CustomGeodrellDialogs.h"
 #include "GraphicOps.h"
 #include "MapWindow.h"
-#include "CliSupport.h"
 #include "TestSupport.h"
 #include "dlgConnectivity.h"
 
@@ -62,11 +62,15 @@ protected:
 QString Land(const QString& dir, const char* name) { return dir + "/" + name; }
 
 // stravex-cli with the given arguments; its exit status.
-int Cli(const std::vector<std::string>& args) { return stravex::test::RunCli(args, QDir::currentPath().toStdString()).status; }
+int Cli(const std::vector<std::string>& args) {
+  return stravex::test::RunCli(args, QDir::currentPath().toStdString()).status;
+}
 
 bool Visible(QWidget* w) { return !w->isHidden(); }
 
-bool TabVisible(TdlgConnectivity& w, QWidget* page) { return w.pcPages->isTabVisible(w.pcPages->indexOf(page)); }
+bool TabVisible(TdlgConnectivity& w, QWidget* page) {
+  return w.pcPages->isTabVisible(w.pcPages->indexOf(page));
+}
 
 } // namespace
 
@@ -78,8 +82,8 @@ class WindowTest : public QObject {
   QString fSavedCwd;
 
   // Maps, data and (optionally) the friction map chosen through the dialogs.
-  void Load(tTestWindow& w, const QStringList& binary, const QStringList& quant = {}, const QString& topo = {},
-            const QString& data = {}) {
+  void Load(tTestWindow& w, const QStringList& binary, const QStringList& quant = {},
+            const QString& topo = {}, const QString& data = {}) {
     auto all = [&](const QStringList& names) {
       QStringList out;
       for (const QString& n : names) out << fLand + "/" + n;
@@ -145,14 +149,16 @@ private slots:
     QVERIFY(!w.btOK->isEnabled());
     QVERIFY(!w.btCancel->isEnabled());
     QVERIFY(!w.btViewData->isEnabled());
-    QVERIFY(TabVisible(w, w.tabInput) && TabVisible(w, w.tabParametersMatrix) && TabVisible(w, w.tabLog));
+    QVERIFY(TabVisible(w, w.tabInput) && TabVisible(w, w.tabParametersMatrix) &&
+            TabVisible(w, w.tabLog));
     QVERIFY(!TabVisible(w, w.tabSeqBootstraps) && !TabVisible(w, w.tabSeqParameters));
     QCOMPARE(w.lblPath->text(), QString("&Strip width:"));
     QVERIFY(Visible(w.cbDistance) && Visible(w.sePathWidth) && Visible(w.ckOneMapPerPair));
-    for (QWidget* hidden : {static_cast<QWidget*>(w.edFirstFriction), static_cast<QWidget*>(w.seLeastCostSeed),
-                            static_cast<QWidget*>(w.cbMinimise), static_cast<QWidget*>(w.edCorridorMap),
-                            static_cast<QWidget*>(w.edWFriction), static_cast<QWidget*>(w.edWLength),
-                            static_cast<QWidget*>(w.grpTopography)})
+    for (QWidget* hidden :
+         {static_cast<QWidget*>(w.edFirstFriction), static_cast<QWidget*>(w.seLeastCostSeed),
+          static_cast<QWidget*>(w.cbMinimise), static_cast<QWidget*>(w.edCorridorMap),
+          static_cast<QWidget*>(w.edWFriction), static_cast<QWidget*>(w.edWLength),
+          static_cast<QWidget*>(w.grpTopography)})
       QVERIFY2(!Visible(hidden), qPrintable(hidden->objectName()));
     QCOMPARE(w.edOutput->text(), QString("Friction"));
     QCOMPARE(w.lbTask->text(), QString("Ready"));
@@ -213,7 +219,8 @@ private slots:
     QCOMPARE(w.SelectedDataStructure(), stravex::dsLocationSequence);
 
     // A refused map: its box, and the role keeps only the accepted maps.
-    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "forest_BL.rst"), Land(fLand, "missing_map.rst")};
+    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "forest_BL.rst"),
+                                             Land(fLand, "missing_map.rst")};
     w.btVarBinaryClick();
     QCOMPARE(w.errors.size(), 1);
     QCOMPARE(w.cbVarBinary->count(), 1);
@@ -272,8 +279,9 @@ private slots:
     QCOMPARE(log[log.size() - 3], std::string());
     QCOMPARE(log[log.size() - 2], std::string("Batch command for the current settings:"));
     const std::string program = QCoreApplication::applicationFilePath().toStdString();
-    const std::string expected = "\"" + program + "\" x \"" + list.toStdString() + "\" \"Stravex.txt\" \"" +
-                                 (fLand + "/samples.txt").toStdString() + "\" none 0 0 0 \"\" 3 0 0 0 1 0 1000 1 1 0 1 0";
+    const std::string expected = "\"" + program + "\" x \"" + list.toStdString() +
+                                 "\" \"Stravex.txt\" \"" + (fLand + "/samples.txt").toStdString() +
+                                 "\" none 0 0 0 \"\" 3 0 0 0 1 0 1000 1 1 0 1 0";
     QCOMPARE(log.back(), expected);
     // A name that "none" would not give back is written out.
     w.edOutput->setText("My project");
@@ -343,7 +351,8 @@ private slots:
     Load(w, {"forest_BL.rst"}, {}, {}, "badsig.txt");
     w.btOKClick();
     QVERIFY(WaitRun(w));
-    QCOMPARE(w.warnings, QStringList{"Significance matrix could not be read. File is perhaps corrupt."});
+    QCOMPARE(w.warnings,
+             QStringList{"Significance matrix could not be read. File is perhaps corrupt."});
     QVERIFY(w.errors.isEmpty());
     const std::string report = ReadFileBytes(Out("Friction-FixedStrip-MatrixAnalysis.txt"));
     QCOMPARE(std::count(report.begin(), report.end(), '\n'), 29L);
@@ -370,10 +379,34 @@ private slots:
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
     const std::string L = fLand.toStdString() + "/";
-    QCOMPARE(Cli({"matrix", "--binary", L + "forest_BL.rst", L + "roads_NB.rst", "--quantitative", L + "cover_QT.rst",
-                  "--data", L + "samples.txt", "--algorithm", "least-cost", "--friction", L + "friction.rst",
-                  "--width", "3", "--seed", "7", "--minimise", "mean", "--length-weight", "0.5", "--corridor", "corr",
-                  "--delaunay", "include", "--project", "P", "--workdir", Cout("")}),
+    QCOMPARE(Cli({"matrix",
+                  "--binary",
+                  L + "forest_BL.rst",
+                  L + "roads_NB.rst",
+                  "--quantitative",
+                  L + "cover_QT.rst",
+                  "--data",
+                  L + "samples.txt",
+                  "--algorithm",
+                  "least-cost",
+                  "--friction",
+                  L + "friction.rst",
+                  "--width",
+                  "3",
+                  "--seed",
+                  "7",
+                  "--minimise",
+                  "mean",
+                  "--length-weight",
+                  "0.5",
+                  "--corridor",
+                  "corr",
+                  "--delaunay",
+                  "include",
+                  "--project",
+                  "P",
+                  "--workdir",
+                  Cout("")}),
              0);
     const std::string report = ReadFileBytes(Out("P-MatrixAnalysis.txt"));
     QVERIFY(std::count(report.begin(), report.end(), '\n') == 29);
@@ -399,9 +432,27 @@ private slots:
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
     const std::string L = fLand.toStdString() + "/";
-    QCOMPARE(Cli({"sequence", "--binary", L + "forest_BL.rst", "--quantitative", L + "cover_QT.rst", "--topography",
-                  L + "dem.rst", "--data", L + "tracks.txt", "--algorithm", "ratio", "--width", "3", "--ignore-time",
-                  "2", "--ignore-unit", "hours", "--project", "S", "--workdir", Cout("")}),
+    QCOMPARE(Cli({"sequence",
+                  "--binary",
+                  L + "forest_BL.rst",
+                  "--quantitative",
+                  L + "cover_QT.rst",
+                  "--topography",
+                  L + "dem.rst",
+                  "--data",
+                  L + "tracks.txt",
+                  "--algorithm",
+                  "ratio",
+                  "--width",
+                  "3",
+                  "--ignore-time",
+                  "2",
+                  "--ignore-unit",
+                  "hours",
+                  "--project",
+                  "S",
+                  "--workdir",
+                  Cout("")}),
              0);
     const std::string report = ReadFileBytes(Out("S-SequenceAnalysis.txt"));
     QVERIFY(std::count(report.begin(), report.end(), '\n') > 1);
@@ -421,9 +472,9 @@ private slots:
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
     const std::string L = fLand.toStdString() + "/";
-    QCOMPARE(Cli({"bootstrap", "--binary", L + "forest_BL.rst", L + "roads_NB.rst", "--quantitative",
-                  L + "cover_QT.rst", "--data", L + "tracks.txt", "--replicates", "5", "--distance-distribution",
-                  "--project", "B", "--workdir", Cout("")}),
+    QCOMPARE(Cli({"bootstrap", "--binary", L + "forest_BL.rst", L + "roads_NB.rst",
+                  "--quantitative", L + "cover_QT.rst", "--data", L + "tracks.txt", "--replicates",
+                  "5", "--distance-distribution", "--project", "B", "--workdir", Cout("")}),
              0);
     const std::string first = ReadFileBytes(Out("B-Bootstraps.txt"));
     QVERIFY(std::count(first.begin(), first.end(), '\n') > 5);
@@ -436,8 +487,9 @@ private slots:
 
   void batchRunsSavesLogAndQuits() {
     const std::string L = fLand.toStdString() + "/";
-    const QStringList line{"x", fLand + "/maps.txt", "win-log.txt", "samples.txt", "none", "2", "0", "0",
-                           "friction", "3"};
+    const QStringList line{
+        "x", fLand + "/maps.txt", "win-log.txt", "samples.txt", "none", "2", "0", "0", "friction",
+        "3"};
     tTestWindow w(line);
     w.show();
     QTRY_VERIFY(w.BatchStarted());
@@ -449,8 +501,8 @@ private slots:
     // The same line through stravex-cli, on a second copy of the maps.
     const fs::path cliLand = fTemp->path() / "cli-land";
     fs::copy(kLandscape, cliLand);
-    QCOMPARE(Cli({"x", (cliLand / "maps.txt").string(), "win-log.txt", "samples.txt", "none", "2", "0", "0", "friction",
-                  "3"}),
+    QCOMPARE(Cli({"x", (cliLand / "maps.txt").string(), "win-log.txt", "samples.txt", "none", "2",
+                  "0", "0", "friction", "3"}),
              0);
     const std::string report = ReadFileBytes(L + "Friction-FixedStrip-MatrixAnalysis.txt");
     QVERIFY(std::count(report.begin(), report.end(), '\n') == 29);
@@ -512,8 +564,8 @@ private slots:
       w.btViewDataClick();
       QCOMPARE(topLevel("Patch map"), 1);
       w.ViewMap(w.cbVarQuant);
-      w.ViewMap(w.edVarTopo);      // no topography map: nothing
-      w.ViewMap(w.edCorridorMap);  // no least-cost run yet: nothing
+      w.ViewMap(w.edVarTopo);     // no topography map: nothing
+      w.ViewMap(w.edCorridorMap); // no least-cost run yet: nothing
       QCOMPARE(w.mapsShown, QStringList{"cover_QT"});
       TMapWindow* map = nullptr;
       for (QWidget* t : QApplication::topLevelWidgets())
@@ -546,7 +598,8 @@ int TakeScreenshots(const QString& dir);
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  if (argc == 3 && QByteArray(argv[1]) == "--screenshots") return TakeScreenshots(QString::fromLocal8Bit(argv[2]));
+  if (argc == 3 && QByteArray(argv[1]) == "--screenshots")
+    return TakeScreenshots(QString::fromLocal8Bit(argv[2]));
   WindowTest t;
   return QTest::qExec(&t, argc, argv);
 }
