@@ -33,14 +33,13 @@ tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& 
   tFlagReporter forward(reporter, flags);
   tRunResult result;
   try {
-    maps.BuildMapList();
     tAnalysisContext ctx{in.Settings, maps, forward, flags.State, in.WorkDir, in.Threads, &random};
     switch (in.Kind) {
     case tRunKind::Matrix: result = PopulationMatrixAnalysis(ctx); break;
     case tRunKind::Sequence: result = SequenceAnalysis(ctx, sequence); break;
     case tRunKind::Bootstrap: result = SequenceBootstrap(ctx, sequence); break;
     }
-  } catch (const std::exception& e) { // the analyses do not throw; the map list might
+  } catch (const std::exception& e) { // the analyses do not throw; kept as a safety net
     result.Outcome = tRunOutcome::Failed;
     result.Error = e.what();
   }

@@ -939,6 +939,7 @@ void TdlgConnectivity::btBrowseDataClick() {
   edData->setText(names.first());
   if (SelectedDataStructure() == dsLocationSequence) {
     try {
+      fSequenceFile = names.first();
       ReadLocationSequence(Std(names.first()), fSequence);
     } catch (const std::exception& e) {
       UpdateControls();
@@ -947,6 +948,21 @@ void TdlgConnectivity::btBrowseDataClick() {
     }
   }
   UpdateControls();
+}
+
+bool TdlgConnectivity::SequenceMatchesDataFile() {
+  // A file chosen while the window was set to a population matrix was not
+  // read as a sequence: the run must not analyse the previous file's
+  // locations under the new file's name.
+  if (fSequenceFile == edData->text()) return true;
+  fSequenceFile = edData->text();
+  try {
+    ReadLocationSequence(Std(fSequenceFile), fSequence);
+  } catch (const std::exception& e) {
+    ShowErrorBox(Q(e.what()));
+    return false;
+  }
+  return true;
 }
 
 void TdlgConnectivity::btViewDataClick() {
@@ -1017,6 +1033,8 @@ void TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const
   // The reports do not depend on the thread count; the bootstrap's walks
   // continue one generator, so it stays on one thread.
   in.Threads = kind == tRunKind::Bootstrap ? 1 : 0;
+  if (kind != tRunKind::Matrix && !SequenceMatchesDataFile()) return;
+  fMaps.BuildMapList();
   fLastCorridorMap.clear();
   if (!fRun->Start(std::move(in))) return;
   QApplication::setOverrideCursor(Qt::BusyCursor);

@@ -194,12 +194,16 @@ private:
   void MapContextMenu(QWidget* source, const QPoint& at);
   // The map behind a list or box ("View map"): file name, empty when none.
   QString MapFileOf(QWidget* source) const;
+  // Reads the data file as the sequence when the sequence in memory came
+  // from another file; false (after its error box) when that read fails.
+  bool SequenceMatchesDataFile();
   // Sample points of the data file for the map window (empty when unreadable).
   std::vector<std::pair<double, double>> SamplePointsForMap();
 
   QStringList fArgs; // without the program
   stravex::tMapSet fMaps;
   stravex::tLocationSequence fSequence;
+  QString fSequenceFile; // the file fSequence was last read from
   stravex::tPopulationData fPopulation;
   stravex::tRandomGenerator fRandom;
   std::unique_ptr<stravex::gui::tRunController> fRun;

@@ -356,11 +356,23 @@ private slots:
     QVERIFY(w.errors.isEmpty());
     const std::string report = ReadFileBytes(Out("Friction-FixedStrip-MatrixAnalysis.txt"));
     QCOMPARE(std::count(report.begin(), report.end(), '\n'), 29L);
-    // A failing run ends in one error box.
+    // An error box raised on the worker: a sequence file that did not read.
     w.rbSequence->click();
+    w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/badsig.txt"};
+    w.btBrowseDataClick();
+    QCOMPARE(w.errors.size(), 1); // the read's own error
     w.btOKClick();
     QVERIFY(WaitRun(w));
-    QCOMPARE(w.errors, QStringList{"Sequence file badly formatted. Process interrupted."});
+    QCOMPARE(w.errors.size(), 2);
+    QCOMPARE(w.errors[1], QString("Sequence file badly formatted. Process interrupted."));
+    // A failed run ends in one error box with its message.
+    w.rbMatrix->click();
+    w.edOutput->setText("no-such-folder/P");
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.errors.size(), 3);
+    QVERIFY(w.errors[2].contains("no-such-folder"));
+    QVERIFY(w.btOK->isEnabled());
   }
 
   void leastCostMatrixLikeCli() {
@@ -457,6 +469,18 @@ private slots:
     const std::string report = ReadFileBytes(Out("S-SequenceAnalysis.txt"));
     QVERIFY(std::count(report.begin(), report.end(), '\n') > 1);
     QCOMPARE(report, ReadFileBytes(Cout("S-SequenceAnalysis.txt")));
+
+    // A file chosen in population-matrix mode is read when a sequence run
+    // starts: the tracks read before are not analysed under its name.
+    w.rbMatrix->click();
+    w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/samples.txt"};
+    w.btBrowseDataClick();
+    w.rbSequence->click();
+    w.btOKClick();
+    QVERIFY(!w.Running());
+    QCOMPARE(w.errors.size(), 1);
+    QVERIFY(!w.Sequence().LocationsLoaded);
+    QCOMPARE(ReadFileBytes(Out("S-SequenceAnalysis.txt")), report);
   }
 
   // Right after start-up the window's generator is in the program's start-up
