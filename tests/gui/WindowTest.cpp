@@ -387,7 +387,8 @@ private slots:
     w.edCorridorMap->setText("corr");
     w.rbDelaunayInclude->setChecked(true);
     w.edOutput->setText("P");
-    w.btOKClick();
+    QTest::keyClick(w.edOutput, Qt::Key_Return); // Enter: the default button
+    QVERIFY(w.Running());
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
     const std::string L = fLand.toStdString() + "/";
