@@ -149,20 +149,20 @@ bool Agree(int32_t distance) {
   long double ca, cb;
   uint32_t la, lb;
   SeedRandom(3, distance);
-  InsertedNodes()[distance] = ListLeastCostPath(LeastCostCandidates, Friction(), a, 0.5, 1, ca, la, e);
+  InsertedNodes()[distance] = ListLeastCostPath(LeastCostCandidates, Friction(), a, 0.5, 1, ca, la,
+                                                e);
   const tRandomState afterList = CurrentRandom().State();
   SeedRandom(3, distance);
-  FindLeastCostPath(LeastCostCandidates, Friction(), b, 0, 0, nullptr, 0.5, 1, mcFrictionSum, cb, lb,
-                    e.r1, e.c1, e.r2, e.c2);
+  FindLeastCostPath(LeastCostCandidates, Friction(), b, 0, 0, nullptr, 0.5, 1, mcFrictionSum, cb,
+                    lb, e.r1, e.c1, e.r2, e.c2);
   return a == b && ca == cb && la == lb && CurrentRandom().State() == afterList;
 }
 
 void SetNodeCounters(benchmark::State& state, int32_t distance) {
   const double nodes = double(InsertedNodes()[distance]);
   state.counters["nodes"] = nodes;
-  state.counters["per_node"] =
-      benchmark::Counter(nodes, benchmark::Counter::kIsIterationInvariantRate |
-                                    benchmark::Counter::kInvert);
+  state.counters["per_node"] = benchmark::Counter(
+      nodes, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_LinkedListYardstick(benchmark::State& state) {

@@ -12,7 +12,8 @@ t2DPoints RandomPoints(int n) {
   tRandomGenerator g;
   g.Seed(7, n);
   t2DPoints pts;
-  for (int i = 0; i < n; ++i) pts.push_back({500000 + 30000 * g.Uniform(), 4800000 + 30000 * g.Uniform()});
+  for (int i = 0; i < n; ++i)
+    pts.push_back({500000 + 30000 * g.Uniform(), 4800000 + 30000 * g.Uniform()});
   return pts;
 }
 

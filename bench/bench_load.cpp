@@ -40,7 +40,7 @@ public:
       std::vector<unsigned char> bytes(static_cast<std::size_t>(kSide) * kSide * t);
       for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<unsigned char>((i * 2654435761u) >> 24);
-      if (t == dtReal)  // keep the floats finite: clear the top exponent bit
+      if (t == dtReal) // keep the floats finite: clear the top exponent bit
         for (std::size_t i = 3; i < bytes.size(); i += 4) bytes[i] &= 0xBF;
       std::FILE* f = std::fopen((r.FileName + ImageExt()).c_str(), "wb");
       std::fwrite(bytes.data(), 1, bytes.size(), f);

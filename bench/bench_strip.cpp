@@ -22,8 +22,7 @@ struct tSegment {
   double x1, y1, x2, y2;
 };
 // Two long diagonals and a shallow slant, in map units (1 unit per cell).
-const tSegment kSegments[] = {
-    {50, 50, 1950, 1950}, {50, 1950, 1950, 50}, {10, 600, 1990, 1400}};
+const tSegment kSegments[] = {{50, 50, 1950, 1950}, {50, 1950, 1950, 50}, {10, 600, 1990, 1400}};
 
 class tMaps {
 public:

@@ -27,9 +27,10 @@ enum class tCommand { Matrix, Sequence, Bootstrap };
 // The option values of one command, starting at the window's defaults.
 struct tRunOptions {
   explicit tRunOptions(const TAnalysisSettings& d)
-      : Width(d.PathWidth), Seed(d.Seed), FrictionWeight(d.FrictionWeight), LengthWeight(d.LengthWeight),
-        Tolerance(d.ElevationTolerance), MaxDistance(d.PairDistanceThreshold), IgnoreTime(d.IgnoreTime),
-        Replicates(d.Bootstraps), EchoPoints(d.EchoSamplePoints), EchoMatrices(d.EchoMatrices) {}
+      : Width(d.PathWidth), Seed(d.Seed), FrictionWeight(d.FrictionWeight),
+        LengthWeight(d.LengthWeight), Tolerance(d.ElevationTolerance),
+        MaxDistance(d.PairDistanceThreshold), IgnoreTime(d.IgnoreTime), Replicates(d.Bootstraps),
+        EchoPoints(d.EchoSamplePoints), EchoMatrices(d.EchoMatrices) {}
 
   std::vector<std::string> Binary, Quantitative;
   std::string Topography, Data, Project, Friction, Corridor, Log, WorkDir;
@@ -61,7 +62,8 @@ const std::map<std::string, TDelaunayUse> kDelaunay = {
 const std::map<std::string, int32_t> kIgnoreUnits = {{"seconds", 0}, {"minutes", 1}, {"hours", 2},
                                                      {"days", 3},    {"months", 4},  {"years", 5}};
 
-template <typename T> std::vector<std::string> Keys(const std::map<std::string, T>& m) {
+template <typename T>
+std::vector<std::string> Keys(const std::map<std::string, T>& m) {
   std::vector<std::string> keys;
   for (const auto& [k, v] : m) keys.push_back(k);
   return keys;
@@ -84,10 +86,12 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
 
   cmd.add_option("--binary", o.Binary, "Binary and count maps (each must overlay the one before)")
       ->expected(1, -1);
-  cmd.add_option("--quantitative", o.Quantitative, "Quantitative maps (each must overlay the one before)")
+  cmd.add_option("--quantitative", o.Quantitative,
+                 "Quantitative maps (each must overlay the one before)")
       ->expected(1, -1);
   cmd.add_option("--topography", o.Topography, "Topography map (DEM); scanned with strips only");
-  cmd.add_option("--data", o.Data, matrix ? "Population data file" : "Location sequence file")->required();
+  cmd.add_option("--data", o.Data, matrix ? "Population data file" : "Location sequence file")
+      ->required();
   cmd.add_option("--project", o.Project,
                  "Project name, the prefix of every report (default: Friction-FixedStrip, "
                  "Friction-RatioStrip or Friction-LeastCost after the algorithm)");
@@ -99,14 +103,16 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
                  "an even value is raised by one")
       ->check(CLI::Range(kPathWidthRange.Min, kPathWidthRange.Max))
       ->capture_default_str();
-  cmd.add_option("--friction", o.Friction, "Friction map of the least-cost search (must overlay the first map)");
+  cmd.add_option("--friction", o.Friction,
+                 "Friction map of the least-cost search (must overlay the first map)");
   cmd.add_option("--seed", o.Seed, "Seed of the least-cost search")
       ->check(CLI::Range(kSeedRange.Min, kSeedRange.Max))
       ->capture_default_str();
   cmd.add_option("--minimise", o.Minimise, "Least-cost criterion: friction sum, mean or SD")
       ->check(CLI::IsMember(Keys(kCriteria)))
       ->capture_default_str();
-  cmd.add_option("--friction-weight", o.FrictionWeight, "Weight of friction in the path cost (1 when not a number)")
+  cmd.add_option("--friction-weight", o.FrictionWeight,
+                 "Weight of friction in the path cost (1 when not a number)")
       ->check(kDecimalText)
       ->capture_default_str();
   cmd.add_option("--length-weight", o.LengthWeight,
@@ -114,28 +120,35 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
                         : "Weight of path length in the path cost (1 when not a number)")
       ->check(kDecimalText)
       ->capture_default_str();
-  if (!bootstrap) cmd.add_option("--corridor", o.Corridor, "Corridor map to write (least-cost paths only)");
+  if (!bootstrap)
+    cmd.add_option("--corridor", o.Corridor, "Corridor map to write (least-cost paths only)");
   if (matrix) {
     cmd.add_flag("--one-map-per-pair", o.OneMapPerPair, "One corridor map per pair, NAME_iii_jjj");
-    cmd.add_option("--direction", o.Direction, "Least-cost paths with a topography map: uphill, downhill or both")
+    cmd.add_option("--direction", o.Direction,
+                   "Least-cost paths with a topography map: uphill, downhill or both")
         ->check(CLI::IsMember(Keys(kDirections)))
         ->capture_default_str();
-    cmd.add_option("--tolerance", o.Tolerance, "Elevation tolerance of the direction test (0 when not a number)")
+    cmd.add_option("--tolerance", o.Tolerance,
+                   "Elevation tolerance of the direction test (0 when not a number)")
         ->check(kDecimalText)
         ->capture_default_str();
-    cmd.add_option("--delaunay", o.Delaunay, "Delaunay column (include) or Delaunay pairs only (restrict)")
+    cmd.add_option("--delaunay", o.Delaunay,
+                   "Delaunay column (include) or Delaunay pairs only (restrict)")
         ->check(CLI::IsMember(Keys(kDelaunay)))
         ->capture_default_str();
-    cmd.add_option("--max-distance", o.MaxDistance, "Pairs farther apart than this (map units) are skipped")
+    cmd.add_option("--max-distance", o.MaxDistance,
+                   "Pairs farther apart than this (map units) are skipped")
         ->check(CLI::Range(kPairDistanceThresholdRange.Min, kPairDistanceThresholdRange.Max))
         ->capture_default_str();
     cmd.add_flag("--echo-points", o.EchoPoints, "Copy the sample coordinates to the log");
-    cmd.add_flag("!--no-echo-matrices", o.EchoMatrices, "Do not copy the distance matrices to the log");
+    cmd.add_flag("!--no-echo-matrices", o.EchoMatrices,
+                 "Do not copy the distance matrices to the log");
   } else {
     cmd.add_option("--ignore-time", o.IgnoreTime, "Segments shorter than this are ignored")
         ->check(CLI::Range(kIgnoreTimeRange.Min, kIgnoreTimeRange.Max))
         ->capture_default_str();
-    cmd.add_option("--ignore-unit", o.IgnoreUnit, "Unit of --ignore-time (a month is 30 days, a year 365)")
+    cmd.add_option("--ignore-unit", o.IgnoreUnit,
+                   "Unit of --ignore-time (a month is 30 days, a year 365)")
         ->check(CLI::IsMember(Keys(kIgnoreUnits)))
         ->capture_default_str();
   }
@@ -152,7 +165,8 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
         ->capture_default_str();
   }
   cmd.add_option("--log", o.Log, "Write the log of the run to this file (CR LF lines)");
-  cmd.add_option("--workdir", o.WorkDir, "Folder that receives the reports and corridor maps (default: current)");
+  cmd.add_option("--workdir", o.WorkDir,
+                 "Folder that receives the reports and corridor maps (default: current)");
 }
 
 TAnalysisSettings BuildSettings(const tRunOptions& o, tCommand kind) {
@@ -211,7 +225,8 @@ int Run(tRunOptions o, tCommand kind) {
     // land in the working folder.
     if (!o.WorkDir.empty()) {
       std::error_code ec;
-      if (!fs::is_directory(o.WorkDir, ec)) throw EUsage("--workdir: " + o.WorkDir + " is not a folder");
+      if (!fs::is_directory(o.WorkDir, ec))
+        throw EUsage("--workdir: " + o.WorkDir + " is not a folder");
       o.Binary = Absolute(o.Binary);
       o.Quantitative = Absolute(o.Quantitative);
       o.Topography = Absolute(o.Topography);
@@ -231,7 +246,8 @@ int Run(tRunOptions o, tCommand kind) {
     if (!o.Binary.empty()) maps.LoadBinaryMaps(o.Binary, reporter);
     if (!o.Quantitative.empty()) maps.LoadQuantitativeMaps(o.Quantitative, reporter);
     if (!o.Topography.empty()) maps.LoadTopographyMap(o.Topography, reporter);
-    if (!settings.FrictionMapFile.empty()) maps.CheckFrictionMap(settings.FrictionMapFile, reporter);
+    if (!settings.FrictionMapFile.empty())
+      maps.CheckFrictionMap(settings.FrictionMapFile, reporter);
     if (reporter.ErrorBoxes() > 0) return kExitError;
     maps.BuildMapList();
 
@@ -239,9 +255,11 @@ int Run(tRunOptions o, tCommand kind) {
     if (kind != tCommand::Matrix) ReadLocationSequence(settings.DataFile, sequence);
 
     // Reports and corridor maps are named in full on stdout.
-    const std::string workDir = Absolute(o.WorkDir.empty() ? fs::current_path().string() : o.WorkDir);
+    const std::string workDir = Absolute(o.WorkDir.empty() ? fs::current_path().string()
+                                                           : o.WorkDir);
     tRunState state;
-    tAnalysisContext ctx{settings, maps, reporter, state, workDir, kind == tCommand::Bootstrap ? 1 : o.Threads};
+    tAnalysisContext ctx{settings, maps,    reporter,
+                         state,    workDir, kind == tCommand::Bootstrap ? 1 : o.Threads};
     tRunResult result;
     switch (kind) {
     case tCommand::Matrix: result = PopulationMatrixAnalysis(ctx); break;
@@ -268,11 +286,13 @@ int Run(tRunOptions o, tCommand kind) {
   }
 }
 
-void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* description, tCommand kind) {
+void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* description,
+                tCommand kind) {
   auto options = std::make_shared<tRunOptions>(TAnalysisSettings{});
   CLI::App* cmd = app.add_subcommand(name, description);
   AddOptions(*cmd, *options, kind);
-  cmd->footer("Exit status: 0 done, 1 error (also a refused map or a usage error), 130 cancelled by Ctrl-C.\n");
+  cmd->footer("Exit status: 0 done, 1 error (also a refused map or a usage error), 130 cancelled "
+              "by Ctrl-C.\n");
   cmd->callback([cmd, options, kind, &exitCode] {
     options->ProjectGiven = cmd->count("--project") > 0;
     exitCode = Run(*options, kind);
@@ -283,19 +303,22 @@ void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* desc
 
 void AddMatrixCommand(CLI::App& app, int& exitCode) {
   AddCommand(app, exitCode, "matrix",
-             "Population matrix analysis: one report row per pair of sample points (PROJECT-MatrixAnalysis.txt)",
+             "Population matrix analysis: one report row per pair of sample points "
+             "(PROJECT-MatrixAnalysis.txt)",
              tCommand::Matrix);
 }
 
 void AddSequenceCommand(CLI::App& app, int& exitCode) {
   AddCommand(app, exitCode, "sequence",
-             "Location sequence analysis: one report row per segment of a track (PROJECT-SequenceAnalysis.txt)",
+             "Location sequence analysis: one report row per segment of a track "
+             "(PROJECT-SequenceAnalysis.txt)",
              tCommand::Sequence);
 }
 
 void AddBootstrapCommand(CLI::App& app, int& exitCode) {
   AddCommand(app, exitCode, "bootstrap",
-             "Sequence bootstrap: random walks with the segment lengths of every track (PROJECT-Bootstraps.txt)",
+             "Sequence bootstrap: random walks with the segment lengths of every track "
+             "(PROJECT-Bootstraps.txt)",
              tCommand::Bootstrap);
 }
 

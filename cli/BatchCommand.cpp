@@ -37,8 +37,8 @@ the current pair (status 130; the log is saved).)";
 } // namespace
 
 void AddBatchCommand(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand(
-      "x", "Batch mode: x MAPLIST LOG DATA NAME [6..21], a population matrix analysis over the maps of a map list");
+  CLI::App* cmd = app.add_subcommand("x", "Batch mode: x MAPLIST LOG DATA NAME [6..21], a "
+                                          "population matrix analysis over the maps of a map list");
   cmd->ignore_case();
   cmd->footer(kBatchFooter);
   // Reached only for "x --help" / "x -h"; every other "x" line is run directly.

@@ -110,7 +110,9 @@ std::vector<std::string> tConsoleReporter::LogLines() const {
   return fLog;
 }
 
-void tConsoleReporter::SaveLog(const std::string& fileName) const { SaveLogLines(fileName, LogLines()); }
+void tConsoleReporter::SaveLog(const std::string& fileName) const {
+  SaveLogLines(fileName, LogLines());
+}
 
 int tConsoleReporter::ErrorBoxes() const {
   std::lock_guard<std::mutex> lock(fMutex);

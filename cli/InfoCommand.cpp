@@ -42,7 +42,8 @@ void RunInfo(const std::vector<std::string>& maps, int& exitCode) {
       // Some core messages ("'abc' is not a valid integer value") do not say
       // which map they are about.
       std::string message = e.what();
-      if (message.find(fs::path(name).stem().string()) == std::string::npos) message = name + ": " + message;
+      if (message.find(fs::path(name).stem().string()) == std::string::npos)
+        message = name + ": " + message;
       std::cerr << "stravex-cli: " << OneLine(message) << std::endl;
       exitCode = kExitError;
     }

@@ -9,7 +9,9 @@ void PrintWrittenFiles(const std::vector<tWrittenFile>& files) {
   for (const tFileKind kind : {tFileKind::Report, tFileKind::CorridorMap, tFileKind::Log})
     for (const tWrittenFile& f : files) {
       if (f.Kind != kind) continue;
-      std::cout << (kind == tFileKind::Report ? "report: " : kind == tFileKind::Log ? "log: " : "corridor map: ")
+      std::cout << (kind == tFileKind::Report ? "report: "
+                    : kind == tFileKind::Log  ? "log: "
+                                              : "corridor map: ")
                 << f.Path << '\n';
     }
 }

@@ -36,7 +36,14 @@ constexpr int64_t kMaxY = kMinY + kRows * kCell;
 constexpr int32_t kSurveyEdge = 195;
 
 // Land-use categories.
-enum : int { luUnclassified = 0, luForest = 1, luGrassland = 2, luCropland = 3, luWater = 4, luRoad = 5 };
+enum : int {
+  luUnclassified = 0,
+  luForest = 1,
+  luGrassland = 2,
+  luCropland = 3,
+  luWater = 4,
+  luRoad = 5
+};
 
 // Small local generator (Knuth's MMIX constants), independent of the program's.
 class tLcg {
@@ -60,7 +67,8 @@ inline size_t At(int32_t row, int32_t col) {
 }
 
 // A rounded bump: amplitude * r^2 / (r^2 + d^2), all in integers.
-int64_t Bump(int32_t row, int32_t col, int32_t cRow, int32_t cCol, int64_t amplitude, int64_t radius) {
+int64_t Bump(int32_t row, int32_t col, int32_t cRow, int32_t cCol, int64_t amplitude,
+             int64_t radius) {
   const int64_t dr = row - cRow;
   const int64_t dc = col - cCol;
   const int64_t r2 = radius * radius;
@@ -122,12 +130,18 @@ tLandscape BuildLandscape() {
     for (int32_t c = 0; c < kColumns; ++c) {
       const size_t i = At(r, c);
       int lu;
-      if (c >= kSurveyEdge) lu = luUnclassified;
-      else if (InLake(r, c)) lu = luWater;
-      else if (l.roads[i] > 0) lu = luRoad;
-      else if (l.forest[i] == 1) lu = luForest;
-      else if (l.elevationCm[i] < 36000) lu = luCropland;
-      else lu = luGrassland;
+      if (c >= kSurveyEdge)
+        lu = luUnclassified;
+      else if (InLake(r, c))
+        lu = luWater;
+      else if (l.roads[i] > 0)
+        lu = luRoad;
+      else if (l.forest[i] == 1)
+        lu = luForest;
+      else if (l.elevationCm[i] < 36000)
+        lu = luCropland;
+      else
+        lu = luGrassland;
       l.landuse[i] = lu;
 
       int64_t tenths; // canopy cover, per cent x 10
@@ -142,11 +156,16 @@ tLandscape BuildLandscape() {
       // Friction x 100, from what covers the ground (also east of the survey
       // boundary, where the land use is not classified).
       int64_t base;
-      if (lu == luWater) base = 10000;
-      else if (l.roads[i] > 0) base = 100;
-      else if (l.forest[i] == 1) base = 200;
-      else if (lu == luCropland) base = 1500;
-      else base = 1000;
+      if (lu == luWater)
+        base = 10000;
+      else if (l.roads[i] > 0)
+        base = 100;
+      else if (l.forest[i] == 1)
+        base = 200;
+      else if (lu == luCropland)
+        base = 1500;
+      else
+        base = 1000;
       // Higher ground is a little harder to cross.
       l.frictionHundredths[i] = base + base * (l.elevationCm[i] - 30000) / 50000;
     }
@@ -172,7 +191,8 @@ std::string LegendLine(int code, const std::string& text) {
 
 // Writes one map through the raster classes: blank file, cells in memory,
 // image saved, documentation rewritten with the value range of the valid cells.
-void WriteMap(const fs::path& folder, const tMapRecipe& recipe, const tGrid& grid, int64_t divisor) {
+void WriteMap(const fs::path& folder, const tMapRecipe& recipe, const tGrid& grid,
+              int64_t divisor) {
   tLiveRaster map;
   map.FileName = (folder / recipe.name).string();
   map.Title = recipe.title;
@@ -207,7 +227,8 @@ void WriteMap(const fs::path& folder, const tMapRecipe& recipe, const tGrid& gri
       const int64_t raw = grid[At(r, c)];
       // One exact division of two integers: the same float everywhere.
       const float v = divisor == 1 ? static_cast<float>(raw)
-                                   : static_cast<float>(static_cast<double>(raw) / static_cast<double>(divisor));
+                                   : static_cast<float>(static_cast<double>(raw) /
+                                                        static_cast<double>(divisor));
       map.SetCell(r, c, v);
       if (map.IsMissingValue(v)) continue;
       if (!any || v < lo) lo = v;
@@ -261,13 +282,14 @@ std::string PopulationFile(const tLandscape& l) {
     xs.push_back(kMinX * 10 + static_cast<int64_t>(col) * kCell * 10 + kCell * 5);
     ys.push_back(kMaxY * 10 - static_cast<int64_t>(row) * kCell * 10 - kCell * 5);
   }
-  std::vector<std::vector<int64_t>> gd(n, std::vector<int64_t>(n, 0)); // x 10000
+  std::vector<std::vector<int64_t>> gd(n, std::vector<int64_t>(n, 0));  // x 10000
   std::vector<std::vector<int64_t>> sig(n, std::vector<int64_t>(n, 0)); // x 1000
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < i; ++j) {
       const double dx = static_cast<double>(xs[i] - xs[j]);
       const double dy = static_cast<double>(ys[i] - ys[j]);
-      const int64_t metres = static_cast<int64_t>(std::nearbyint(std::sqrt(dx * dx + dy * dy) / 10));
+      const int64_t metres =
+          static_cast<int64_t>(std::nearbyint(std::sqrt(dx * dx + dy * dy) / 10));
       const int64_t g = 150 + metres * 12 / 10 + rng.Below(300);
       const int64_t p = std::max<int64_t>(1, 500 - g / 5 + rng.Below(40));
       gd[i][j] = gd[j][i] = g;
@@ -297,7 +319,11 @@ std::string SequenceFile() {
   tLcg rng(31337);
   const int64_t loX = (kMinX + 50) * 10, hiX = (kMinX + kSurveyEdge * kCell - 50) * 10;
   const int64_t loY = (kMinY + 50) * 10, hiY = (kMaxY - 50) * 10;
-  struct tStart { int id; int64_t x, y; int day, hour; };
+  struct tStart {
+    int id;
+    int64_t x, y;
+    int day, hour;
+  };
   const tStart starts[] = {{1, (kMinX + 420) * 10, (kMinY + 1100) * 10, 3, 6},
                            {2, (kMinX + 1500) * 10, (kMinY + 350) * 10, 4, 5}};
   for (const tStart& st : starts) {
@@ -307,9 +333,9 @@ std::string SequenceFile() {
       const int day = st.day + (st.hour + 4 * k) / 24;
       const int minute = rng.Below(60);
       const int second = rng.Below(60);
-      s += Fixed(x, 1) + "\t" + Fixed(y, 1) + "\t" + std::to_string(st.id) + "\t" + std::to_string(day) +
-           "\t5\t2021\t" + std::to_string(hour) + "\t" + std::to_string(minute) + "\t" +
-           std::to_string(second) + eol;
+      s += Fixed(x, 1) + "\t" + Fixed(y, 1) + "\t" + std::to_string(st.id) + "\t" +
+           std::to_string(day) + "\t5\t2021\t" + std::to_string(hour) + "\t" +
+           std::to_string(minute) + "\t" + std::to_string(second) + eol;
       x = std::clamp<int64_t>(x + 10 * (rng.Below(401) - 200), loX, hiX);
       y = std::clamp<int64_t>(y + 10 * (rng.Below(401) - 200), loY, hiY);
     }
@@ -337,26 +363,55 @@ void MakeExamples(const fs::path& folder) {
 
   const tStringList survey = {"Cells east of the survey boundary are background."};
   WriteMap(folder,
-           {"forest_BL", "Forest presence", dtByte, fdBackground, 255, "presence",
-            {LegendLine(0, "open land"), LegendLine(1, "forest")}, survey},
+           {"forest_BL",
+            "Forest presence",
+            dtByte,
+            fdBackground,
+            255,
+            "presence",
+            {LegendLine(0, "open land"), LegendLine(1, "forest")},
+            survey},
            forest, 1);
   WriteMap(folder,
-           {"roads_NB", "Number of roads per cell", dtInteger, fdNoBackground, 0, "roads", {},
+           {"roads_NB",
+            "Number of roads per cell",
+            dtInteger,
+            fdNoBackground,
+            0,
+            "roads",
+            {},
             {"Crossings count every road that passes through the cell."}},
            l.roads, 1);
   WriteMap(folder,
-           {"cover_QT", "Canopy cover", dtReal, fdBackground, -9999, "per cent", {},
+           {"cover_QT",
+            "Canopy cover",
+            dtReal,
+            fdBackground,
+            -9999,
+            "per cent",
+            {},
             {"The lake and the cells east of the survey boundary are background."}},
            cover, 10);
   WriteMap(folder,
            {"dem", "Elevation", dtReal, fdNoBackground, 0, "m", {}, {"Smooth synthetic hills."}},
            l.elevationCm, 100);
   WriteMap(folder,
-           {"friction", "Movement friction", dtReal, fdNoBackground, 0, "cost per cell", {},
+           {"friction",
+            "Movement friction",
+            dtReal,
+            fdNoBackground,
+            0,
+            "cost per cell",
+            {},
             {"Low in the forest and on roads, high on water, rising with elevation."}},
            l.frictionHundredths, 100);
   WriteMap(folder,
-           {"landuse_CL", "Land use", dtByte, fdBackground, 0, "category",
+           {"landuse_CL",
+            "Land use",
+            dtByte,
+            fdBackground,
+            0,
+            "category",
             {LegendLine(0, "unclassified"), LegendLine(1, "forest"), LegendLine(2, "grassland"),
              LegendLine(3, "cropland"), LegendLine(4, "water"), LegendLine(5, "road")},
             survey},

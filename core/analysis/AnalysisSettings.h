@@ -13,16 +13,20 @@ namespace stravex {
 enum TDataStructure : int32_t { dsPopulationMatrix = 0, dsLocationSequence = 1 };
 
 // Item index of the window's connectivity list.
-enum TConnectivityAlgorithm : int32_t { caFixedWidthStrip = 0, caRatioStrip = 1, caLeastCostPath = 2 };
+enum TConnectivityAlgorithm : int32_t {
+  caFixedWidthStrip = 0,
+  caRatioStrip = 1,
+  caLeastCostPath = 2
+};
 
 enum TDelaunayUse : int32_t { duNone = 0, duInclude = 1, duRestrict = 2 };
 
 inline constexpr std::array<const char*, 3> kConnectivityNames = {
     "Fixed-width strip", "Ratio-fixed strip", "Least-cost path"};
-inline constexpr std::array<const char*, 6> kIgnoreUnitNames = {
-    "Seconds", "Minutes", "Hours", "Days", "Month", "Years"};
-inline constexpr std::array<const char*, 2> kFittingFunctionNames = {
-    "Linear regression", "Logistic regression"};
+inline constexpr std::array<const char*, 6> kIgnoreUnitNames = {"Seconds", "Minutes", "Hours",
+                                                                "Days",    "Month",   "Years"};
+inline constexpr std::array<const char*, 2> kFittingFunctionNames = {"Linear regression",
+                                                                     "Logistic regression"};
 
 inline constexpr const char* kInitialProjectName = "Friction";
 

@@ -62,7 +62,8 @@ void ApplyBatchSettings(const std::vector<std::string>& args, TAnalysisSettings&
     if (pos == 9) {
       // The friction field drops surrounding blanks whenever its text changes.
       std::string_view name = text;
-      while (!name.empty() && static_cast<unsigned char>(name.front()) <= ' ') name.remove_prefix(1);
+      while (!name.empty() && static_cast<unsigned char>(name.front()) <= ' ')
+        name.remove_prefix(1);
       while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ') name.remove_suffix(1);
       s.FrictionMapFile = std::string(name);
       continue;
@@ -108,22 +109,22 @@ std::string BuildBatchCommand(const TAnalysisSettings& settings, const std::stri
   add(Quoted(kBatchLogFileName));
   add(Quoted(settings.DataFile));
   add(settings.NameOnCommandLine ? Quoted(settings.ProjectName) : std::string("none"));
-  add(std::to_string(settings.Connectivity));            // 6
-  add(std::to_string(settings.FittingFunction));         // 7
-  add(Flag(settings.Stepwise));                          // 8
-  add(Quoted(settings.FrictionMapFile));                 // 9
-  add(std::to_string(settings.PathWidth));               // 10
-  add(std::to_string(settings.FrequencyThreshold));      // 11
-  add(Flag(settings.SignificantOnly));                   // 12
-  add(std::to_string(settings.SignificanceThreshold));   // 13
-  add(Flag(settings.IncludeGeographicDistance));         // 14
-  add(kBatchFiller);                                     // 15
-  add(std::to_string(settings.Replicates));              // 16
-  add(std::to_string(settings.Iterations));              // 17
-  add(Flag(settings.ConnectivityDataset));               // 18
-  add(Flag(settings.EcoDistanceMatrix));                 // 19
-  add(Flag(settings.EchoMatrices));                      // 20
-  add(Flag(settings.EchoSamplePoints));                  // 21
+  add(std::to_string(settings.Connectivity));          // 6
+  add(std::to_string(settings.FittingFunction));       // 7
+  add(Flag(settings.Stepwise));                        // 8
+  add(Quoted(settings.FrictionMapFile));               // 9
+  add(std::to_string(settings.PathWidth));             // 10
+  add(std::to_string(settings.FrequencyThreshold));    // 11
+  add(Flag(settings.SignificantOnly));                 // 12
+  add(std::to_string(settings.SignificanceThreshold)); // 13
+  add(Flag(settings.IncludeGeographicDistance));       // 14
+  add(kBatchFiller);                                   // 15
+  add(std::to_string(settings.Replicates));            // 16
+  add(std::to_string(settings.Iterations));            // 17
+  add(Flag(settings.ConnectivityDataset));             // 18
+  add(Flag(settings.EcoDistanceMatrix));               // 19
+  add(Flag(settings.EchoMatrices));                    // 20
+  add(Flag(settings.EchoSamplePoints));                // 21
   return line;
 }
 

@@ -60,7 +60,8 @@ std::optional<tBatchJob> PrepareBatch(const std::vector<std::string>& args) {
   std::error_code ec;
   const fs::path mapList = fs::absolute(head->MapListFile, ec);
   if (ec || head->MapListFile.empty()) throw EInOutError(head->MapListFile + " not found.");
-  if (!fs::is_directory(mapList.parent_path(), ec)) throw EInOutError(mapList.string() + " not found.");
+  if (!fs::is_directory(mapList.parent_path(), ec))
+    throw EInOutError(mapList.string() + " not found.");
 
   tBatchJob job;
   job.Head = *head;

@@ -17,7 +17,7 @@ namespace stravex {
 enum class tBatchOutcome {
   NothingToDo, // fewer than five arguments after the program name
   Completed,
-  Cancelled,   // stopped at a check point; the log is still saved
+  Cancelled, // stopped at a check point; the log is still saved
 };
 
 // A batch line resolved against the folder of its map-list file, which is

@@ -128,10 +128,25 @@ private:
         // from the state they leave.
         const tPathScanResult scan = fScanner.Scan(x, y, x2, y2, seedIndex);
         tReportRow row;
-        row.AddInt(v.ID).AddTab().AddInt(r).AddTab().AddReal(x).AddTab().AddReal(y).AddTab()
-            .AddInt(static_cast<int64_t>(step) - 1).AddTab().AddReal(x2).AddTab().AddReal(y2)
-            .AddTab().AddInt(static_cast<int64_t>(step)).AddTab().AddReal(length)
-            .AddText("\t1").AddText(scan.Columns);
+        row.AddInt(v.ID)
+            .AddTab()
+            .AddInt(r)
+            .AddTab()
+            .AddReal(x)
+            .AddTab()
+            .AddReal(y)
+            .AddTab()
+            .AddInt(static_cast<int64_t>(step) - 1)
+            .AddTab()
+            .AddReal(x2)
+            .AddTab()
+            .AddReal(y2)
+            .AddTab()
+            .AddInt(static_cast<int64_t>(step))
+            .AddTab()
+            .AddReal(length)
+            .AddText("\t1")
+            .AddText(scan.Columns);
         fReport->WriteRow(row);
         x = x2;
         y = y2;

@@ -47,7 +47,8 @@ void ReadLocationSequence(const std::string& fileName, tLocationSequence& seq) {
   seq.Locations.clear();
   tTextScanner scanner(tTextScanner::LoadFile(fileName));
   if (scanner.ReadLine() == kSequenceHeaderLayout)
-    throw EInOutError("Sequence file badly formatted: a first line \"[Sequence]\" is not supported");
+    throw EInOutError(
+        "Sequence file badly formatted: a first line \"[Sequence]\" is not supported");
 
   tLocations locations;
   locations.reserve(1000);

@@ -71,8 +71,8 @@ void LoadRole(std::vector<std::unique_ptr<tLiveRaster>>& role,
       throw;
     }
     role.push_back(std::move(map));
-    reporter.Progress(static_cast<int>(RoundHalfEven(static_cast<double>(i + 1) /
-                                                     static_cast<double>(names.size()) * 100.0)));
+    reporter.Progress(static_cast<int>(
+        RoundHalfEven(static_cast<double>(i + 1) / static_cast<double>(names.size()) * 100.0)));
   }
   role.shrink_to_fit();
 }
@@ -101,7 +101,7 @@ std::vector<tRaster*> tMapSet::Binary() const { return View(BinaryMaps); }
 std::vector<tRaster*> tMapSet::Quantitative() const { return View(QuantitativeMaps); }
 
 void tMapSet::LoadBinaryMaps(const std::vector<std::string>& names, tReporter& reporter) {
-  AllMaps.clear();  // the view would dangle once the old maps go
+  AllMaps.clear(); // the view would dangle once the old maps go
   LoadRole(BinaryMaps, names, reporter);
 }
 

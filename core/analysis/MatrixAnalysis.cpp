@@ -76,7 +76,7 @@ bool Linked(const tMatrixOfBoolean& links, int32_t i, int32_t j) {
 }
 
 std::string PairCorridorName(const std::string& base, int32_t i, int32_t j) {
-  char numbers[32];  // "_-2147483648_-2147483648" at the longest
+  char numbers[32]; // "_-2147483648_-2147483648" at the longest
   std::snprintf(numbers, sizeof numbers, "_%.3d_%.3d", i + 1, j + 1);
   return base + numbers;
 }
@@ -113,7 +113,8 @@ struct tLeastCostSetup {
 void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const tMapSet& maps) {
   tStringList& notes = corridor.Raster().Comments;
   notes.push_back("Friction map: " + s.FrictionMapFile);
-  notes.push_back("Topo map: " + (maps.TopographyMap ? maps.TopographyMap->MapName() : std::string()));
+  notes.push_back("Topo map: " +
+                  (maps.TopographyMap ? maps.TopographyMap->MapName() : std::string()));
   notes.push_back("Algorithm: least cost path");
   notes.push_back("Number of paths: " + std::to_string(s.PathWidth));
   notes.push_back("Minimization criterion: " + CriterionName(s.Minimise));
@@ -172,9 +173,9 @@ public:
       : fRun(run), fSettings(run.Settings()), fSetup(setup), fData(data),
         fPairs(static_cast<int32_t>(data.SamplePoints.size()),
                setup.Friction && run.Maps().TopographyMap && run.Settings().Direction != 0),
-        fScanner(run.Maps(), MakeScanOptions(fSettings, false,
-                                             setup.Friction ? &setup.FrictionCells : nullptr,
-                                             run.Maps().TopographyMap.get())) {
+        fScanner(run.Maps(),
+                 MakeScanOptions(fSettings, false, setup.Friction ? &setup.FrictionCells : nullptr,
+                                 run.Maps().TopographyMap.get())) {
     if (fSettings.DelaunayUse == duInclude || fSettings.DelaunayUse == duRestrict)
       fLinks = ComputeDelaunayLinks(data.SamplePoints);
   }
@@ -186,11 +187,14 @@ public:
     if (fSettings.DelaunayUse == duInclude) header += "\tDelaunay";
     fReport->WriteLine(header + fScanner.HeaderColumns());
 
-    const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) { return Compute(k); };
+    const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) {
+      return Compute(k);
+    };
     const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t, tPairRow& r) {
       return Consume(r);
     };
-    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count()), fRun.Threads(), compute, consume);
+    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count()), fRun.Threads(), compute,
+                         consume);
     fReport->Close();
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
@@ -211,9 +215,23 @@ private:
     r.Skipped = false;
     const auto ui = static_cast<std::size_t>(i), uj = static_cast<std::size_t>(j);
     tReportRow row;
-    row.AddInt(i).AddTab().AddReal(a.x).AddTab().AddReal(a.y).AddTab().AddInt(j).AddTab()
-        .AddReal(b.x).AddTab().AddReal(b.y).AddTab().AddReal(fData.GeneticDistance[ui][uj])
-        .AddTab().AddReal(fData.Significance[ui][uj]).AddTab().AddReal(d);
+    row.AddInt(i)
+        .AddTab()
+        .AddReal(a.x)
+        .AddTab()
+        .AddReal(a.y)
+        .AddTab()
+        .AddInt(j)
+        .AddTab()
+        .AddReal(b.x)
+        .AddTab()
+        .AddReal(b.y)
+        .AddTab()
+        .AddReal(fData.GeneticDistance[ui][uj])
+        .AddTab()
+        .AddReal(fData.Significance[ui][uj])
+        .AddTab()
+        .AddReal(d);
     if (fSettings.DelaunayUse == duInclude) row.AddTab().AddInt(Linked(fLinks, i, j) ? 1 : 0);
     r.Scan = fScanner.Scan(a.x, a.y, b.x, b.y, i);
     row.AddText(r.Scan.Columns);

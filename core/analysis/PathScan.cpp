@@ -35,10 +35,8 @@ tPathScanOptions MakeScanOptions(const TAnalysisSettings& s, bool forSequence,
 }
 
 tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
-    : fBinary(maps.Binary()),
-      fQuantitative(maps.Quantitative()),
-      fTopography(maps.TopographyMap.get()),
-      fOptions(options) {
+    : fBinary(maps.Binary()), fQuantitative(maps.Quantitative()),
+      fTopography(maps.TopographyMap.get()), fOptions(options) {
   if (!IsStrip(fOptions.Connectivity)) {
     if (fOptions.Friction == nullptr)
       throw EInvalidOperation("Least-cost paths need a friction map");
@@ -76,8 +74,8 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
 
   if (IsStrip(fOptions.Connectivity)) {
     // A negative width asks the strip scanners for a length:width ratio.
-    const int32_t width =
-        fOptions.Connectivity == caRatioStrip ? -fOptions.PathWidth : fOptions.PathWidth;
+    const int32_t width = fOptions.Connectivity == caRatioStrip ? -fOptions.PathWidth
+                                                                : fOptions.PathWidth;
     if (!fBinary.empty()) {
       tVectorOfCardinal count, area;
       ScanStripBinary(fBinary, width, x1, y1, x2, y2, count, area);
@@ -89,15 +87,30 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
       tVectorOfCardinal area;
       ScanStripQuantitative(fQuantitative, width, x1, y1, x2, y2, sum, mean, sd, area);
       for (std::size_t m = 0; m < fQuantitative.size(); ++m)
-        row.AddTab().AddReal(sum[m]).AddTab().AddReal(mean[m]).AddTab().AddReal(sd[m])
-            .AddTab().AddInt(area[m]).AddText("\t0\t0");
+        row.AddTab()
+            .AddReal(sum[m])
+            .AddTab()
+            .AddReal(mean[m])
+            .AddTab()
+            .AddReal(sd[m])
+            .AddTab()
+            .AddInt(area[m])
+            .AddText("\t0\t0");
     }
     if (fTopography) {
       double mean = 0, sd = 0, slope = 0, convexity = 0;
       uint32_t area = 0;
       ScanStripTopography(*fTopography, width, x1, y1, x2, y2, mean, sd, slope, convexity, area);
-      row.AddTab().AddReal(mean).AddTab().AddReal(sd).AddTab().AddReal(slope).AddTab()
-          .AddReal(convexity).AddTab().AddInt(area);
+      row.AddTab()
+          .AddReal(mean)
+          .AddTab()
+          .AddReal(sd)
+          .AddTab()
+          .AddReal(slope)
+          .AddTab()
+          .AddReal(convexity)
+          .AddTab()
+          .AddInt(area);
     }
     result.Columns = row.Text();
     return result;
@@ -119,8 +132,14 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
                         &result.BinaryPaths, &searches);
     reuse = &searches;
     for (std::size_t m = 0; m < fBinary.size(); ++m)
-      row.AddTab().AddInt(count[m]).AddTab().AddInt(area[m]).AddTab().AddReal(length[m])
-          .AddTab().AddReal(cost[m]);
+      row.AddTab()
+          .AddInt(count[m])
+          .AddTab()
+          .AddInt(area[m])
+          .AddTab()
+          .AddReal(length[m])
+          .AddTab()
+          .AddReal(cost[m]);
     result.BinaryLengthSum = SumOfValues(length);
   }
   if (!fQuantitative.empty()) {
@@ -134,8 +153,18 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
                               sum, mean, sd, area, length, cost, fOptions.Dem, fOptions.Direction,
                               fOptions.Tolerance, nullptr, reuse);
     for (std::size_t m = 0; m < fQuantitative.size(); ++m)
-      row.AddTab().AddReal(sum[m]).AddTab().AddReal(mean[m]).AddTab().AddReal(sd[m])
-          .AddTab().AddInt(area[m]).AddTab().AddReal(length[m]).AddTab().AddReal(cost[m]);
+      row.AddTab()
+          .AddReal(sum[m])
+          .AddTab()
+          .AddReal(mean[m])
+          .AddTab()
+          .AddReal(sd[m])
+          .AddTab()
+          .AddInt(area[m])
+          .AddTab()
+          .AddReal(length[m])
+          .AddTab()
+          .AddReal(cost[m]);
   }
   if (!fBinary.empty() || !fQuantitative.empty()) {
     result.Seeded = true;

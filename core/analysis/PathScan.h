@@ -19,7 +19,7 @@ class tLiveRaster;
 
 struct tPathScanOptions {
   TConnectivityAlgorithm Connectivity = caFixedWidthStrip;
-  int32_t PathWidth = 1;      // strip width, ratio, or number of least-cost paths
+  int32_t PathWidth = 1; // strip width, ratio, or number of least-cost paths
   int32_t Seed = 10;
   int32_t Minimise = 0;
   double FrictionWeight = 1;

@@ -23,8 +23,7 @@ bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= ' '; }
 FILE* OpenForReading(const std::string& fileName) {
   FILE* f = std::fopen(fileName.c_str(), "rb");
   if (!f) f = std::fopen(fileName.c_str(), "rb"); // a second try before giving up
-  if (!f)
-    throw EInOutError("Cannot open file \"" + fileName + "\": " + std::strerror(errno));
+  if (!f) throw EInOutError("Cannot open file \"" + fileName + "\": " + std::strerror(errno));
   return f;
 }
 
@@ -50,8 +49,8 @@ void RequireNumbers(const tTextScanner& scanner, int64_t k) {
 
 // Lower triangle with diagonal, row i holding i + 1 values; each value is
 // mirrored. Row i's echo lists the values as read.
-void ReadTriangle(tTextScanner& scanner, int32_t n, bool single, tMatrixOfDouble& m,
-                  bool echo, tReporter& reporter) {
+void ReadTriangle(tTextScanner& scanner, int32_t n, bool single, tMatrixOfDouble& m, bool echo,
+                  tReporter& reporter) {
   RequireNumbers(scanner, static_cast<int64_t>(n) * (n + 1) / 2);
   m.assign(static_cast<size_t>(n), tVectorOfDouble(static_cast<size_t>(n), 0.0));
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
@@ -79,8 +78,7 @@ std::string tTextScanner::LoadFile(const std::string& fileName) {
   const bool failed = std::ferror(f) != 0;
   const int err = errno;
   std::fclose(f);
-  if (failed)
-    throw EInOutError("Cannot read file \"" + fileName + "\": " + std::strerror(err));
+  if (failed) throw EInOutError("Cannot read file \"" + fileName + "\": " + std::strerror(err));
   return text;
 }
 

@@ -68,9 +68,9 @@ std::string FormatPoint(double x, double y);
 
 struct tPopulationData {
   int32_t SampleSize = 0;
-  t2DPoints SamplePoints;           // coordinates narrowed to single precision
-  tMatrixOfDouble GeneticDistance;  // n x n, symmetric
-  tMatrixOfDouble Significance;     // n x n, symmetric, single-precision values; zeros when absent
+  t2DPoints SamplePoints;          // coordinates narrowed to single precision
+  tMatrixOfDouble GeneticDistance; // n x n, symmetric
+  tMatrixOfDouble Significance;    // n x n, symmetric, single-precision values; zeros when absent
   bool HasSignificance = false;
 };
 

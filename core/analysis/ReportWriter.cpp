@@ -25,8 +25,8 @@ std::string FormatReal23(long double v) {
   if (std::isinf(v)) return RightAligned(v > 0 ? "+Inf" : "-Inf");
   // to_chars does not follow the process locale, so the point stays a point.
   char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(v),
-                                 std::chars_format::scientific, 14);
+  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific,
+                                 14);
   const std::string_view text(buf, static_cast<size_t>(res.ptr - buf));
   const size_t e = text.find('e');
   // Rounding already carried into the exponent: 9.999999999999999 gives 1.0e+01.
@@ -80,8 +80,8 @@ void tReportFile::WriteLine(std::string_view text) {
   std::error_code ec;
   if (std::filesystem::is_regular_file(fFileName, ec))
     std::filesystem::resize_file(fFileName, fBytesWritten, ec);
-  throw EInOutError("Cannot write to file \"" + fFileName + "\": " +
-                    (err ? std::strerror(err) : "write failed"));
+  throw EInOutError("Cannot write to file \"" + fFileName +
+                    "\": " + (err ? std::strerror(err) : "write failed"));
 }
 
 void tReportFile::Close() {

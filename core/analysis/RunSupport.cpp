@@ -131,8 +131,8 @@ std::vector<std::string> PlannedReports(const TAnalysisSettings& s, bool bootstr
     if (s.DistanceDistribution) reports.push_back(path("Distances.txt"));
     return reports;
   }
-  return {path(s.DataStructure == dsPopulationMatrix ? "MatrixAnalysis.txt"
-                                                     : "SequenceAnalysis.txt")};
+  return {
+      path(s.DataStructure == dsPopulationMatrix ? "MatrixAnalysis.txt" : "SequenceAnalysis.txt")};
 }
 
 int ProgressPercent(uint64_t done, uint64_t total) {
@@ -208,7 +208,8 @@ std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
 double LogIgnoreThreshold(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   if (s.IgnoreTime >= 1) {
-    const bool known = s.IgnoreUnit >= 0 && s.IgnoreUnit < static_cast<int32_t>(kIgnoreUnitNames.size());
+    const bool known = s.IgnoreUnit >= 0 &&
+                       s.IgnoreUnit < static_cast<int32_t>(kIgnoreUnitNames.size());
     run.Log().Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
                   (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : ""));
   }

@@ -78,7 +78,7 @@ private:
 
   tAnalysisContext& fCtx;
   tRunReporter fLog;
-  tRandomGenerator fThreadRandom;  // the calling thread's generator before the run
+  tRandomGenerator fThreadRandom; // the calling thread's generator before the run
   std::vector<tWrittenFile> fFiles;
   bool fEnded = false;
 };

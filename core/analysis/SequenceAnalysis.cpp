@@ -86,9 +86,9 @@ class tSegmentLoop {
 public:
   tSegmentLoop(tRun& run, tSequenceSetup& setup, const tLocations& locs, double threshold)
       : fRun(run), fSetup(setup), fLocs(locs), fThreshold(threshold),
-        fScanner(run.Maps(), MakeScanOptions(run.Settings(), true,
-                                             setup.Friction ? &setup.FrictionCells : nullptr,
-                                             nullptr)) {}
+        fScanner(run.Maps(),
+                 MakeScanOptions(run.Settings(), true,
+                                 setup.Friction ? &setup.FrictionCells : nullptr, nullptr)) {}
 
   tRunOutcome Run() {
     fReport = fRun.CreateReport("SequenceAnalysis.txt");
@@ -123,9 +123,24 @@ private:
     if (duration < fThreshold) return result;
     tPathScanResult scan = fScanner.Scan(a.X, a.Y, b.X, b.Y, static_cast<int32_t>(i));
     tReportRow row;
-    row.AddInt(b.ID).AddTab().AddReal(a.X).AddTab().AddReal(a.Y).AddTab().AddReal(a.Time)
-        .AddTab().AddReal(b.X).AddTab().AddReal(b.Y).AddTab().AddReal(b.Time).AddTab()
-        .AddReal(SegmentLength(a, b)).AddTab().AddReal(duration).AddText(scan.Columns);
+    row.AddInt(b.ID)
+        .AddTab()
+        .AddReal(a.X)
+        .AddTab()
+        .AddReal(a.Y)
+        .AddTab()
+        .AddReal(a.Time)
+        .AddTab()
+        .AddReal(b.X)
+        .AddTab()
+        .AddReal(b.Y)
+        .AddTab()
+        .AddReal(b.Time)
+        .AddTab()
+        .AddReal(SegmentLength(a, b))
+        .AddTab()
+        .AddReal(duration)
+        .AddText(scan.Columns);
     result.Written = true;
     result.Text = row.Text();
     result.Paths = std::move(scan.BinaryPaths);

@@ -47,7 +47,7 @@ private:
 
 int OpenForUpdate(const std::string& file) {
   int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);  // one retry, as every file open
+  if (fd < 0) fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC); // one retry, as every file open
   if (fd < 0) throw EInOutError(kWriteError);
   return fd;
 }
@@ -115,7 +115,7 @@ void tCorridorMap::EnsureCounts(int fd, const std::string& imageFile) {
   fCountsValid = false;
   if (fCountsFile != imageFile) fWarned = false;
   fCounts.assign(cells, 0);
-  constexpr std::size_t kChunk = 1 << 16;  // records per read
+  constexpr std::size_t kChunk = 1 << 16; // records per read
   std::vector<unsigned char> buf(kChunk * 2);
   std::size_t done = 0;
   while (done < cells) {
@@ -190,10 +190,10 @@ void tCorridorMap::AddPath(const t2DiPoints& path) {
   fRaster->MaxValue = maxValue;
   if (saturated && !fWarned) {
     fWarned = true;
-    ReporterOr(fRaster->Reporter).Warning("Corridor map " + fRaster->FileName +
-                              ": some cells were crossed by more than " +
-                              std::to_string(CorridorMaxCount) + " paths; their count is held at " +
-                              std::to_string(CorridorMaxCount) + ".");
+    ReporterOr(fRaster->Reporter)
+        .Warning("Corridor map " + fRaster->FileName + ": some cells were crossed by more than " +
+                 std::to_string(CorridorMaxCount) + " paths; their count is held at " +
+                 std::to_string(CorridorMaxCount) + ".");
   }
 }
 

@@ -65,13 +65,13 @@ private:
   void EnsureCounts(int fd, const std::string& imageFile);
 
   std::unique_ptr<tLiveRaster> fRaster;
-  std::vector<int16_t> fCounts;   // row-major, Rows x Columns
+  std::vector<int16_t> fCounts; // row-major, Rows x Columns
   bool fCountsValid = false;
-  std::string fCountsFile;        // image file the counts belong to
-  tFileStamp fFileState;          // that file as this object last left it
-  bool fWarned = false;           // saturation reported for this map
-  std::vector<uint64_t> fChanged; // scratch: records touched by one path
-  std::vector<unsigned char> fBytes;  // scratch: one run of records
+  std::string fCountsFile;           // image file the counts belong to
+  tFileStamp fFileState;             // that file as this object last left it
+  bool fWarned = false;              // saturation reported for this map
+  std::vector<uint64_t> fChanged;    // scratch: records touched by one path
+  std::vector<unsigned char> fBytes; // scratch: one run of records
 };
 
 std::unique_ptr<tCorridorMap> CreateCorridorMap(const tRaster& friction, const std::string& name);

@@ -41,7 +41,7 @@ const char* const kPathTooLong = "Path is too long. Impossible to compute the le
 // in its low half and the new carry in its high half, and the three older
 // lags are the low halves of the three steps before. The state after step i
 // is therefore read off slots i-3 .. i.
-constexpr uint32_t kRing = 256;  // a power of two
+constexpr uint32_t kRing = 256; // a power of two
 constexpr uint32_t kRingMask = kRing - 1;
 // Slots kept: the unused factors plus the four steps that give the state
 // after the last factor used.
@@ -90,8 +90,8 @@ struct tFactorRing {
             static_cast<uint32_t>(raw[(used - 4) & kRingMask]), static_cast<uint32_t>(t >> 32)};
   }
 
-  uint32_t produced = 4;  // steps so far, counting the four of the initial state
-  uint32_t used = 4;      // factors taken, counted alike
+  uint32_t produced = 4; // steps so far, counting the four of the initial state
+  uint32_t used = 4;     // factors taken, counted alike
   std::array<uint64_t, kRing> raw;
   std::array<double, kRing> factor;
 };
@@ -121,14 +121,14 @@ inline bool NeedsMidpoint(int32_t aRow, int32_t aCol, int32_t bRow, int32_t bCol
 // round((a + b) / 2), halves to the even neighbour.
 inline double Midpoint(double a, double b) { return RoundHalfEven((a + b) / 2); }
 inline int32_t Midpoint(int32_t a, int32_t b) {
-  const int32_t s = a + b;  // both below 2^20
+  const int32_t s = a + b; // both below 2^20
   const int32_t k = s >> 1;
   return k + (s & k & 1);
 }
 
 inline int32_t RoundToInteger(double v) {
 #if defined(__SSE2__)
-  return _mm_cvtsd_si32(_mm_set_sd(v));  // nearest, halves to even (default mode)
+  return _mm_cvtsd_si32(_mm_set_sd(v)); // nearest, halves to even (default mode)
 #else
   return static_cast<int32_t>(std::nearbyint(v));
 #endif
@@ -164,7 +164,7 @@ inline int32_t Displaced(int32_t m, [[maybe_unused]] double mMagic, double p, in
   std::memcpy(&bits, &y, sizeof bits);
   if (std::fabs(t - (y - mMagic)) < 0.5 - 0x1p-20) [[likely]]
     return static_cast<int32_t>(static_cast<uint32_t>(bits));
-#else  // sums kept wider than a double would not round at the units
+#else // sums kept wider than a double would not round at the units
   const double v = static_cast<double>(m) + t;
   const int32_t n = RoundToInteger(v);
   if (std::fabs(v - static_cast<double>(n)) < 0.5 - 0x1p-20) return n;
@@ -249,15 +249,14 @@ template <typename tCoord>
     const tCoord mCol = Midpoint(aCol, bCol);
     const double rowExtent = static_cast<double>(aCol - bCol);
     const double colExtent = static_cast<double>(bRow - aRow);
-    [[maybe_unused]] const double reciprocal =
-        static_cast<std::size_t>(depth) < kReciprocals.size()
-            ? kReciprocals[static_cast<std::size_t>(depth)]
-            : 1 / static_cast<double>(depth);
+    [[maybe_unused]] const double reciprocal = static_cast<std::size_t>(depth) < kReciprocals.size()
+                                                   ? kReciprocals[static_cast<std::size_t>(depth)]
+                                                   : 1 / static_cast<double>(depth);
     [[maybe_unused]] const double mRowMagic = static_cast<double>(mRow) + kRoundingMagic;
     [[maybe_unused]] const double mColMagic = static_cast<double>(mCol) + kRoundingMagic;
     tCoord nRow, nCol;
     do {
-      if (produced - used < 2) [[unlikely]] {  // retries used up the lead
+      if (produced - used < 2) [[unlikely]] { // retries used up the lead
         stop = tBuildStop::kNeedFactors;
         goto leave;
       }
@@ -326,8 +325,8 @@ void GrowBuffers(tBuildState<tCoord>& st) {
 // Writes, in path order, the nodes between a and b (neither a nor b) into
 // st.cells and returns their number.
 template <typename tCoord>
-std::size_t BuildInner(tBuildState<tCoord>& st, tCoord aRow, tCoord aCol, tCoord bRow,
-                       tCoord bCol, int32_t baseDepth) {
+std::size_t BuildInner(tBuildState<tCoord>& st, tCoord aRow, tCoord aCol, tCoord bRow, tCoord bCol,
+                       int32_t baseDepth) {
   if (!NeedsMidpoint(aRow, aCol, bRow, bCol)) return 0;
   st.aRow = aRow;
   st.aCol = aCol;
@@ -336,17 +335,12 @@ std::size_t BuildInner(tBuildState<tCoord>& st, tCoord aRow, tCoord aCol, tCoord
   st.depth = baseDepth + 1;
   st.emitted = 0;
   st.waiting = 0;
-  if (st.ring->Lead() < 2) st.ring->TopUp();  // the lead is what hides the generator
+  if (st.ring->Lead() < 2) st.ring->TopUp(); // the lead is what hides the generator
   for (;;) {
     switch (BuildSome(st)) {
-      case tBuildStop::kDone:
-        return st.emitted;
-      case tBuildStop::kNeedFactors:
-        st.ring->TopUp();
-        break;
-      case tBuildStop::kNeedRoom:
-        GrowBuffers(st);
-        break;
+    case tBuildStop::kDone: return st.emitted;
+    case tBuildStop::kNeedFactors: st.ring->TopUp(); break;
+    case tBuildStop::kNeedRoom: GrowBuffers(st); break;
     }
   }
 }
@@ -397,7 +391,7 @@ private:
 // are known to lie in the grid; anything outside reads as outside.
 int32_t LooseIndex(double v) {
   const double r = RoundHalfEven(v);
-  if (!(r >= -2147483648.0)) return -1;  // also NaN
+  if (!(r >= -2147483648.0)) return -1; // also NaN
   if (r > 2147483647.0) return std::numeric_limits<int32_t>::max();
   return static_cast<int32_t>(r);
 }
@@ -516,7 +510,7 @@ long double CriterionValue(const tMatrixOfSingle& friction, tMinimiseCriterion c
 // What one search compares its candidates by.
 struct tSearch {
   const tMatrixOfSingle& friction;
-  const tLiveRaster* topography;  // only when the slope is checked
+  const tLiveRaster* topography; // only when the slope is checked
   int d;
   double tolerance;
   double lengthWeight, frictionWeight;
@@ -619,8 +613,8 @@ void SubdividePath(tSubdivision& s, double aRow, double aCol, double bRow, doubl
 void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2DiPoints& path,
                        double tolerance, int32_t direction, const tLiveRaster* topography,
                        double lengthWeight, double frictionWeight, tMinimiseCriterion criterion,
-                       long double& cost, uint32_t& length, double row1, double col1,
-                       double row2, double col2) {
+                       long double& cost, uint32_t& length, double row1, double col1, double row2,
+                       double col2) {
   if (candidates < 0) RaiseRangeCheck("number of candidates", candidates, 0, INT32_MAX);
   if (criterion < mcFrictionSum || criterion > mcFrictionSD)
     RaiseRangeCheck("minimisation criterion", criterion, mcFrictionSum, mcFrictionSD);
@@ -648,10 +642,14 @@ void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2Di
       throw EAssertionFailed("Error in Least-Cost Path: friction matrix is not rectangular");
 
   const int d = Sign(direction);
-  const tSearch q{friction,     d != 0 ? topography : nullptr,
-                  d,            tolerance,
-                  lengthWeight, frictionWeight,
-                  criterion,    {RoundToInt32(row1), RoundToInt32(col1)},
+  const tSearch q{friction,
+                  d != 0 ? topography : nullptr,
+                  d,
+                  tolerance,
+                  lengthWeight,
+                  frictionWeight,
+                  criterion,
+                  {RoundToInt32(row1), RoundToInt32(col1)},
                   {RoundToInt32(row2), RoundToInt32(col2)}};
 
   tRandomGenerator& random = CurrentRandom();
@@ -662,8 +660,8 @@ void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2Di
     auto integral = [](double v) { return v == std::floor(v); };
     if (rows < kSmallGrid && cols < kSmallGrid && integral(row1) && integral(col1) &&
         integral(row2) && integral(col2))
-      best = RunCandidates<int32_t>(candidates, q, q.first.row, q.first.col, q.last.row,
-                                    q.last.col, static_cast<int32_t>(rowCount) - 1,
+      best = RunCandidates<int32_t>(candidates, q, q.first.row, q.first.col, q.last.row, q.last.col,
+                                    static_cast<int32_t>(rowCount) - 1,
                                     static_cast<int32_t>(colCount) - 1, random, ws,
                                     ws.integerPending);
     else

@@ -23,16 +23,16 @@ constexpr long double LeastCostSaturation = 1.1E4932L;
 void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2DiPoints& path,
                        double tolerance, int32_t direction, const tLiveRaster* topography,
                        double lengthWeight, double frictionWeight, tMinimiseCriterion criterion,
-                       long double& cost, uint32_t& length, double row1, double col1,
-                       double row2, double col2);
+                       long double& cost, uint32_t& length, double row1, double col1, double row2,
+                       double col2);
 
 // What SubdividePath shares with its caller.
 struct tSubdivision {
   tRandomGenerator& random;
-  double rows = 0;     // rows of the friction matrix
-  double cols = 0;     // columns of the friction matrix
-  int32_t depth = 0;   // active recursion levels
-  t2DiPoints& inner;   // the nodes inserted so far, in path order
+  double rows = 0;   // rows of the friction matrix
+  double cols = 0;   // columns of the friction matrix
+  int32_t depth = 0; // active recursion levels
+  t2DiPoints& inner; // the nodes inserted so far, in path order
 };
 
 // Appends to s.inner, in path order, the nodes between two consecutive nodes

@@ -21,7 +21,6 @@ constexpr double kEnclosingScale = 100000.0;
 // distinct points; a guard against a degenerate triangle of zero size).
 constexpr double kMinimumExtent = 1.0;
 
-
 } // namespace
 
 tDelaunay::tDelaunay() : tDelaunay(MaxVertices, MaxTriangles, EdgeCapacity) {}
@@ -50,13 +49,15 @@ void tDelaunay::AddPoint(double x, double y) {
   // NaN would defeat both the duplicate test and the ordering by x.
   if (!std::isfinite(x) || !std::isfinite(y))
     throw ERangeError("Range check error: point coordinates must be finite numbers");
-  if (fPointCount == INT32_MAX) RaiseRangeCheck("number of points", fPointCount + 1LL, 0, INT32_MAX);
+  if (fPointCount == INT32_MAX)
+    RaiseRangeCheck("number of points", fPointCount + 1LL, 0, INT32_MAX);
   const int32_t listIndex = fPointCount;
   if (IsDuplicate(x, y)) {
     ++fPointCount;
     return;
   }
-  if (fNextVertex > fMaxVertices) RaiseRangeCheck("number of distinct points", fNextVertex, 0, fMaxVertices);
+  if (fNextVertex > fMaxVertices)
+    RaiseRangeCheck("number of distinct points", fNextVertex, 0, fMaxVertices);
   ++fPointCount;
   fVertices.resize(static_cast<std::size_t>(fNextVertex) + 1);
   fVertices[fNextVertex] = {x, y, listIndex};
@@ -125,7 +126,7 @@ bool tDelaunay::InCircle(double xp, double yp, tTriangle& t, double& xc, double&
     if (m1 != m2) {
       xc = (m1 * mx1 - m2 * mx2 + my2 - my1) / (m1 - m2);
       yc = m1 * (xc - mx1) + my1;
-    } else {  // collinear
+    } else { // collinear
       xc = (x1 + x2 + x3) / 3;
       yc = (y1 + y2 + y3) / 3;
     }
@@ -182,7 +183,8 @@ int32_t tDelaunay::Construct(int32_t n) {
         complete[k] = 1;
       } else if (inside) {
         if (static_cast<int64_t>(edges.size()) + 3 > fEdgeCapacity)
-          RaiseRangeCheck("number of edges", static_cast<long long>(edges.size()) + 3, 0, fEdgeCapacity);
+          RaiseRangeCheck("number of edges", static_cast<long long>(edges.size()) + 3, 0,
+                          fEdgeCapacity);
         const tTriangle& t = fTriangles[k];
         edges.push_back({t.first, t.second});
         edges.push_back({t.second, t.third});

@@ -49,7 +49,7 @@ public:
 private:
   struct tVertex {
     double x = 0, y = 0;
-    int32_t listIndex = -1;  // 0-based position in the caller's list; -1 for the enclosing corners
+    int32_t listIndex = -1; // 0-based position in the caller's list; -1 for the enclosing corners
   };
   struct tTriangle {
     int32_t first = 0, second = 0, third = 0;
@@ -69,7 +69,7 @@ private:
   std::vector<tVertex> fVertices;    // [0] unused; 1 .. n points, n+1 .. n+3 enclosing corners
   std::vector<tTriangle> fTriangles; // [0] unused; 1 .. fTriangleCount valid
   // Stored points by x, for the duplicate test without a scan of all points.
-  std::multimap<double, double> fByX;  // x -> y
+  std::multimap<double, double> fByX; // x -> y
   int32_t fTriangleCount = 0;
   int32_t fNextVertex = 1;
   int32_t fPointCount = 0;

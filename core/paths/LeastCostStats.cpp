@@ -24,12 +24,12 @@ bool SameEnds(const tSearchRecord& r, double row1, double col1, double row2, dou
 }
 
 template <typename F>
-tSearchTotals RunSearches(const tRaster& geometry, const tMatrixOfSingle& friction, double x1,
-                          double y1, double x2, double y2, int32_t nPaths,
-                          tMinimiseCriterion criterion, double frictionWeight, double lengthWeight,
-                          const tLiveRaster* topography, int32_t direction, double tolerance,
-                          std::vector<t2DiPoints>* pathsOut, F&& onPath,
-                          tSearchRecord* recordOut = nullptr, const tSearchRecord* reuse = nullptr) {
+tSearchTotals
+RunSearches(const tRaster& geometry, const tMatrixOfSingle& friction, double x1, double y1,
+            double x2, double y2, int32_t nPaths, tMinimiseCriterion criterion,
+            double frictionWeight, double lengthWeight, const tLiveRaster* topography,
+            int32_t direction, double tolerance, std::vector<t2DiPoints>* pathsOut, F&& onPath,
+            tSearchRecord* recordOut = nullptr, const tSearchRecord* reuse = nullptr) {
   const double row1 = geometry.RowOfY(y1);
   const double col1 = geometry.ColOfX(x1);
   const double row2 = geometry.RowOfY(y2);
@@ -118,9 +118,9 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingl
 
   tSearchTotals totals;
   try {
-    totals = RunSearches(*maps.front(), friction, x1, y1, x2, y2, nPaths, criterion,
-                         frictionWeight, lengthWeight, topography, direction, tolerance, pathsOut,
-                         scanPath, recordOut);
+    totals = RunSearches(*maps.front(), friction, x1, y1, x2, y2, nPaths, criterion, frictionWeight,
+                         lengthWeight, topography, direction, tolerance, pathsOut, scanPath,
+                         recordOut);
   } catch (...) {
     // The image file already holds the paths added; keep the documented
     // maximum in step with it before the error goes on.
@@ -148,9 +148,9 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, tRaster& friction, d
   CheckPathCount(nPaths);
   tMatrixOfSingle matrix;
   friction.ReadSingleMatrix(matrix);
-  ScanLeastCostBinary(maps, matrix, x1, y1, x2, y2, nPaths, criterion, frictionWeight,
-                      lengthWeight, Count, Area, Length, Cost, corridor, topography, direction,
-                      tolerance, pathsOut);
+  ScanLeastCostBinary(maps, matrix, x1, y1, x2, y2, nPaths, criterion, frictionWeight, lengthWeight,
+                      Count, Area, Length, Cost, corridor, topography, direction, tolerance,
+                      pathsOut);
 }
 
 void ScanLeastCostQuantitative(const std::vector<tRaster*>& maps, const tMatrixOfSingle& friction,
@@ -190,9 +190,9 @@ void ScanLeastCostQuantitative(const std::vector<tRaster*>& maps, const tMatrixO
     }
   };
 
-  const tSearchTotals totals =
-      RunSearches(*maps.front(), friction, x1, y1, x2, y2, nPaths, criterion, frictionWeight,
-                  lengthWeight, topography, direction, tolerance, pathsOut, scanPath, nullptr, reuse);
+  const tSearchTotals totals = RunSearches(
+      *maps.front(), friction, x1, y1, x2, y2, nPaths, criterion, frictionWeight, lengthWeight,
+      topography, direction, tolerance, pathsOut, scanPath, nullptr, reuse);
   for (std::size_t m = 0; m < nMaps; ++m) {
     Cost[m] = totals.cost / nPaths;
     Length[m] = totals.length / nPaths;

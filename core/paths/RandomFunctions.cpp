@@ -17,7 +17,7 @@ void tRandomGenerator::Seed(int32_t a, int32_t b) {
 }
 
 void tRandomGenerator::InitState(uint32_t s) {
-  if (s == 0) s = 0xFFFFFFFFu;  // xorshift would stay at 0
+  if (s == 0) s = 0xFFFFFFFFu; // xorshift would stay at 0
   uint32_t* const slots[5] = {&fState.x0, &fState.x1, &fState.x2, &fState.x3, &fState.carry};
   for (uint32_t* slot : slots) {
     s ^= s << 13;
@@ -39,7 +39,7 @@ int32_t tRandomGenerator::Int(int32_t n) {
   // (2^31 for INT32_MIN still fits) and restore the sign.
   const uint64_t magnitude = n < 0 ? 0u - static_cast<uint64_t>(static_cast<int64_t>(n))
                                    : static_cast<uint64_t>(n);
-  const int64_t q = static_cast<int64_t>((x * magnitude) >> 32);  // < 2^31
+  const int64_t q = static_cast<int64_t>((x * magnitude) >> 32); // < 2^31
   return static_cast<int32_t>(n < 0 ? -q : q);
 }
 

@@ -32,7 +32,7 @@ inline double UniformOfRaw(uint32_t x) { return static_cast<double>(x) * (1.0 / 
 
 class tRandomGenerator {
 public:
-  tRandomGenerator();  // seeded (10, 10), then (20, 3)
+  tRandomGenerator(); // seeded (10, 10), then (20, 3)
   void Seed(int32_t a, int32_t b);
   void InitState(uint32_t s);
   // Sets the four lags and the carry directly (states no seed reaches quickly).

@@ -78,9 +78,9 @@ void ScanStripBinary(const std::vector<tRaster*>& maps, int32_t width, double x1
   });
 }
 
-void ScanStripQuantitative(const std::vector<tRaster*>& maps, int32_t width, double x1,
-                           double y1, double x2, double y2, tVectorOfDouble& Sum,
-                           tVectorOfDouble& Mean, tVectorOfDouble& SD, tVectorOfCardinal& Area) {
+void ScanStripQuantitative(const std::vector<tRaster*>& maps, int32_t width, double x1, double y1,
+                           double x2, double y2, tVectorOfDouble& Sum, tVectorOfDouble& Mean,
+                           tVectorOfDouble& SD, tVectorOfCardinal& Area) {
   const std::size_t n = maps.size();
   Sum.assign(n, 0);
   Mean.assign(n, 0);

@@ -13,11 +13,11 @@ namespace stravex {
 // Everything the strip lines depend on, computed once per strip from the
 // geometry map (the first map of a list).
 struct tStripPlan {
-  int32_t c1 = 0, r1 = 0;  // first end cell (never scanned itself)
-  int32_t c2 = 0, r2 = 0;  // second end cell (last step of the centre line)
-  int64_t L = 1;           // steps per line: |end cells| truncated, at least 1
-  int32_t Lines = 0;       // number of cell lines (0 scans nothing)
-  float sc = 0, sr = 0;    // unit step per line, kept at 32-bit precision
+  int32_t c1 = 0, r1 = 0; // first end cell (never scanned itself)
+  int32_t c2 = 0, r2 = 0; // second end cell (last step of the centre line)
+  int64_t L = 1;          // steps per line: |end cells| truncated, at least 1
+  int32_t Lines = 0;      // number of cell lines (0 scans nothing)
+  float sc = 0, sr = 0;   // unit step per line, kept at 32-bit precision
 };
 
 // Converts the end points to cells of `geometry` and resolves `width`:
@@ -73,9 +73,9 @@ void ScanStripBinary(const std::vector<tRaster*>& maps, int32_t width, double x1
 
 // Quantitative maps: sum, mean and population SD of the non-missing cells;
 // -1 for all three when a map has no valid strip cell.
-void ScanStripQuantitative(const std::vector<tRaster*>& maps, int32_t width, double x1,
-                           double y1, double x2, double y2, tVectorOfDouble& Sum,
-                           tVectorOfDouble& Mean, tVectorOfDouble& SD, tVectorOfCardinal& Area);
+void ScanStripQuantitative(const std::vector<tRaster*>& maps, int32_t width, double x1, double y1,
+                           double x2, double y2, tVectorOfDouble& Sum, tVectorOfDouble& Mean,
+                           tVectorOfDouble& SD, tVectorOfCardinal& Area);
 
 // Topography map: mean and SD of the strip's elevations, slope between the
 // two end cells (per map unit, positive uphill towards the second point) and

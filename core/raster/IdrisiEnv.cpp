@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <vector>
 #include <system_error>
+#include <vector>
 
 namespace stravex {
 
@@ -77,7 +77,8 @@ std::string QtFileFilter(const std::string& filter) {
   std::string::size_type start = 0;
   for (;;) {
     const auto bar = filter.find('|', start);
-    parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    parts.push_back(
+        filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
     if (bar == std::string::npos) break;
     start = bar + 1;
   }

@@ -85,9 +85,9 @@ uint32_t Refill(tIdrisiFile& f) {
     if constexpr (!kLittleEndianHost) SwapRecords(out, n);
     break;
   default:
-    ReporterOr(f.reporter).ErrorBox(
-        "Guru's meditation\r\nA strange error occured : bad type in ReadIdrisi function. "
-        "Perhaps is the file corrupt ?");
+    ReporterOr(f.reporter)
+        .ErrorBox("Guru's meditation\r\nA strange error occured : bad type in ReadIdrisi function. "
+                  "Perhaps is the file corrupt ?");
     break;
   }
   f.next = 0;
@@ -117,8 +117,7 @@ bool WriteBuffered(tIdrisiFile& f, uint32_t n) {
   case dtReal:
     if constexpr (!kLittleEndianHost) SwapRecords(in, n);
     return std::fwrite(in, 4, n, f.file) == n;
-  default:
-    return true;
+  default: return true;
   }
 }
 
@@ -333,8 +332,7 @@ float RecordValue(float v, tDataType t, const std::string& where) {
       RaiseValueRange(v, "the 16-bit integer range -32768..32767", where);
     return r;
   }
-  default:
-    return v;
+  default: return v;
   }
 }
 

@@ -29,7 +29,8 @@ tMapName ResolveMapName(const std::string& name) {
   const char* currentDoc = current ? ".doc" : ".rdc";
   const char* otherDoc = current ? ".rdc" : ".doc";
   std::error_code ec;
-  if (!fs::exists(name + currentDoc, ec) && fs::exists(name + otherDoc, ec)) return {name, !current};
+  if (!fs::exists(name + currentDoc, ec) && fs::exists(name + otherDoc, ec))
+    return {name, !current};
   return {name, current};
 }
 

@@ -18,7 +18,8 @@ inline long double RoundHalfEven(long double x) { return std::nearbyintl(x); }
 inline int32_t RoundToInt32(double x) {
   const double r = std::nearbyint(x);
   if (!(r >= -2147483648.0 && r <= 2147483647.0))
-    RaiseRangeCheckReal("rounded value", static_cast<long double>(x), -2147483648.0L, 2147483647.0L);
+    RaiseRangeCheckReal("rounded value", static_cast<long double>(x), -2147483648.0L,
+                        2147483647.0L);
   return static_cast<int32_t>(r);
 }
 

@@ -1,10 +1,10 @@
 // tRaster: cells on disk, addressed one at a time or streamed whole.
+#include "Raster.h"
 #include "Errors.h"
-#include "TextUtils.h"
 #include "IdrisiEnv.h"
 #include "IdrisiFile.h"
-#include "Raster.h"
 #include "Reporter.h"
+#include "TextUtils.h"
 
 #include <cctype>
 #include <cmath>

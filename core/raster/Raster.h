@@ -4,8 +4,8 @@
 #include "CommonDecl.h"
 #include "Reporter.h"
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
@@ -18,7 +18,13 @@ enum tDataType : uint8_t { dtUnknown = 0, dtByte = 1, dtInteger = 2, dtDummy = 3
 enum tFileType : uint8_t { ftUnknown = 0, ftAscii = 1, ftBinary = 2, ftPackedBinary = 3 };
 enum tFlagDef : uint8_t { fdNoBackground = 0, fdBackground = 1, fdNone = 2 };
 enum tRefUnit : uint8_t {
-  ruUnset = 0, ruMeters = 1, ruKilometers = 2, ruDegrees = 3, ruYards = 4, ruMiles = 5, ruOther = 6
+  ruUnset = 0,
+  ruMeters = 1,
+  ruKilometers = 2,
+  ruDegrees = 3,
+  ruYards = 4,
+  ruMiles = 5,
+  ruOther = 6
 };
 
 using tStringList = std::vector<std::string>;
@@ -153,7 +159,9 @@ struct tCellAllocator {
     ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
   }
   template <typename U>
-  bool operator==(const tCellAllocator<U>&) const noexcept { return true; }
+  bool operator==(const tCellAllocator<U>&) const noexcept {
+    return true;
+  }
 };
 
 template <typename T>
@@ -200,7 +208,8 @@ private:
   }
   float LoadedValue(std::size_t i) const;
   std::string MemoryLabel() const;
-  template <typename F> void VisitCells(F&& visit);
+  template <typename F>
+  void VisitCells(F&& visit);
 
   tGetter fGetter = &tLiveRaster::GetReleased;
   tSetter fSetter = &tLiveRaster::SetReleased;

@@ -1,9 +1,9 @@
 // The metadata record of tRaster and its IDRISI documentation file.
 #include "Errors.h"
-#include "TextUtils.h"
 #include "IdrisiEnv.h"
 #include "Numeric.h"
 #include "Raster.h"
+#include "TextUtils.h"
 
 #include <cerrno>
 #include <charconv>
@@ -41,8 +41,7 @@ long double ReadReal(const std::string& text) {
   }
   // from_chars also takes "inf" and "nan", which no documentation file holds.
   const char* digit = (first != last && *first == '-') ? first + 1 : first;
-  if (digit == last || !((*digit >= '0' && *digit <= '9') || *digit == '.'))
-    return kNotANumber;
+  if (digit == last || !((*digit >= '0' && *digit <= '9') || *digit == '.')) return kNotANumber;
   long double v = 0;
   const auto res = std::from_chars(first, last, v, std::chars_format::general);
   if (res.ec != std::errc() || res.ptr != last || !std::isfinite(v)) return kNotANumber;
@@ -106,7 +105,8 @@ float FlagValueOf(const std::string& value) {
 std::string MapPathOf(const std::string& name, const tRaster& map) {
   const std::string stripped = StripExtension(name);
   const std::string ext = name.substr(stripped.size());
-  if (SameTextIgnoringCase(ext, map.ImageExtension()) || SameTextIgnoringCase(ext, map.DocExtension()))
+  if (SameTextIgnoringCase(ext, map.ImageExtension()) ||
+      SameTextIgnoringCase(ext, map.DocExtension()))
     return stripped;
   return name;
 }
@@ -142,7 +142,7 @@ tRaster::tRaster() : Classic(ClassicIdrisi()) {
   DataType = dtReal;
   FileType = ftBinary;
   RefSystem = "plane";
-  UnitDist = std::string("1");  // not = "1": GCC 12 -O3 reports a false -Wrestrict
+  UnitDist = std::string("1"); // not = "1": GCC 12 -O3 reports a false -Wrestrict
 }
 
 tRaster::tRaster(tNoDefaults) : Classic(ClassicIdrisi()) {}
@@ -195,44 +195,69 @@ void tRaster::ReadDoc(const std::string& fileName) {
     const std::string_view key = std::string_view(line).substr(0, kKeyLength);
     const std::string value = line.size() > kKeyLength ? line.substr(kKeyLength) : std::string();
 
-    if (key == "file format : ") FileFormat = value.empty() ? kDefaultFileFormat : value;
-    else if (key == "file title  : ") Title = value;
-    else if (key == "data type   : ") DataType = DataTypeOf(value);
-    else if (key == "file type   : ") FileType = FileTypeOf(value);
-    else if (key == "columns     : ") Columns = ReadInteger(value);
-    else if (key == "rows        : ") Rows = ReadInteger(value);
-    else if (key == "ref. system : ") RefSystem = value;
+    if (key == "file format : ")
+      FileFormat = value.empty() ? kDefaultFileFormat : value;
+    else if (key == "file title  : ")
+      Title = value;
+    else if (key == "data type   : ")
+      DataType = DataTypeOf(value);
+    else if (key == "file type   : ")
+      FileType = FileTypeOf(value);
+    else if (key == "columns     : ")
+      Columns = ReadInteger(value);
+    else if (key == "rows        : ")
+      Rows = ReadInteger(value);
+    else if (key == "ref. system : ")
+      RefSystem = value;
     else if (key == "ref. units  : ") {
       RefUnits = value;
       UnitCode = RefUnitOf(value);
-    }
-    else if (key == "unit dist.  : ") UnitDist = value;
-    else if (key == "min. X      : ") MinX = StrToFloatTolerant(value);
-    else if (key == "max. X      : ") MaxX = StrToFloatTolerant(value);
-    else if (key == "min. Y      : ") MinY = StrToFloatTolerant(value);
-    else if (key == "max. Y      : ") MaxY = StrToFloatTolerant(value);
-    else if (key == "pos'n error : ") PosError = value;
-    else if (key == "resolution  : ") Resolution = value;
-    else if (key == "min. value  : ") MinValue = static_cast<float>(StrToFloatTolerant(value));
-    else if (key == "max. value  : ") MaxValue = static_cast<float>(StrToFloatTolerant(value));
-    else if (key == "display min : ") DisplayMin = static_cast<float>(StrToFloatTolerant(value));
-    else if (key == "display max : ") DisplayMax = static_cast<float>(StrToFloatTolerant(value));
-    else if (key == "value units : ") ValueUnits = value;
-    else if (key == "value error : ") ValueError = value;
-    else if (key == "flag value  : ") FlagValue = FlagValueOf(value);
+    } else if (key == "unit dist.  : ")
+      UnitDist = value;
+    else if (key == "min. X      : ")
+      MinX = StrToFloatTolerant(value);
+    else if (key == "max. X      : ")
+      MaxX = StrToFloatTolerant(value);
+    else if (key == "min. Y      : ")
+      MinY = StrToFloatTolerant(value);
+    else if (key == "max. Y      : ")
+      MaxY = StrToFloatTolerant(value);
+    else if (key == "pos'n error : ")
+      PosError = value;
+    else if (key == "resolution  : ")
+      Resolution = value;
+    else if (key == "min. value  : ")
+      MinValue = static_cast<float>(StrToFloatTolerant(value));
+    else if (key == "max. value  : ")
+      MaxValue = static_cast<float>(StrToFloatTolerant(value));
+    else if (key == "display min : ")
+      DisplayMin = static_cast<float>(StrToFloatTolerant(value));
+    else if (key == "display max : ")
+      DisplayMax = static_cast<float>(StrToFloatTolerant(value));
+    else if (key == "value units : ")
+      ValueUnits = value;
+    else if (key == "value error : ")
+      ValueError = value;
+    else if (key == "flag value  : ")
+      FlagValue = FlagValueOf(value);
     else if (key == "flag def'n  : ") {
       const std::string def = TrimBlanks(value);
       if (def == "background" || def == "missing data" || def == "no data" || def == "nodata")
         FlagDef = fdBackground;
       else if (def == "no background")
         FlagDef = fdNoBackground;
-    }
-    else if (key == "legend cats : ") LegendCats = ReadInteger(value);
-    else if (key == "comment     : ") Comments.push_back(value);
-    else if (key == "lineage     : ") Lineage.push_back(value);
-    else if (key == "completeness: ") Completeness.push_back(value);
-    else if (key == "consistency : ") Consistency.push_back(value);
-    else if (key.substr(0, 8) == "category" || key.substr(0, 4) == "code") Legend.push_back(line);
+    } else if (key == "legend cats : ")
+      LegendCats = ReadInteger(value);
+    else if (key == "comment     : ")
+      Comments.push_back(value);
+    else if (key == "lineage     : ")
+      Lineage.push_back(value);
+    else if (key == "completeness: ")
+      Completeness.push_back(value);
+    else if (key == "consistency : ")
+      Consistency.push_back(value);
+    else if (key.substr(0, 8) == "category" || key.substr(0, 4) == "code")
+      Legend.push_back(line);
   }
   if (in.bad()) throw EInOutError(docPath + ": " + std::strerror(errno));
 
@@ -284,7 +309,7 @@ void tRaster::WriteDoc() {
   put("ref. system : ", RefSystem);
   if (RefUnits.empty()) RefUnits = "unspecified";
   put("ref. units  : ", RefUnits);
-  if (UnitDist.empty()) UnitDist = std::string("1");  // as in the constructor
+  if (UnitDist.empty()) UnitDist = std::string("1"); // as in the constructor
   put("unit dist.  : ", UnitDist);
   put("min. X      : ", real(MinX));
   put("max. X      : ", real(MaxX));

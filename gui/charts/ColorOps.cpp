@@ -29,15 +29,17 @@ tPalette Qualitative(int count) {
 } // namespace
 
 QString PaletteName(int index) {
-  static const char* const names[PaletteCount] = {"Boolean",    "Rainbow",         "Grey shade",
-                                                  "Fire",       "Qualitative 256", "Qualitative 1024"};
+  static const char* const names[PaletteCount] = {"Boolean", "Rainbow",         "Grey shade",
+                                                  "Fire",    "Qualitative 256", "Qualitative 1024"};
   if (index < 0 || index >= PaletteCount) throw stravex::ERangeError("Palette index out of range");
   return QString::fromLatin1(names[index]);
 }
 
 tPalette Gradient(const QList<QRgb>& steps, int colorsPerStep) {
-  if (steps.size() < 2) throw stravex::EInvalidOperation("Color gradient needs at least two colour steps.");
-  if (colorsPerStep < 1) throw stravex::ERangeError("Color gradient needs at least one colour per step.");
+  if (steps.size() < 2)
+    throw stravex::EInvalidOperation("Color gradient needs at least two colour steps.");
+  if (colorsPerStep < 1)
+    throw stravex::ERangeError("Color gradient needs at least one colour per step.");
   tPalette p;
   p.reserve((steps.size() - 1) * colorsPerStep);
   for (qsizetype s = 0; s + 1 < steps.size(); ++s) {
@@ -52,12 +54,14 @@ tPalette Gradient(const QList<QRgb>& steps, int colorsPerStep) {
 }
 
 QRgb HsiToRgb(double hue, double saturation, double intensity) {
-  constexpr double third = 2.0 * std::numbers::pi / 3.0;  // 120 degrees
-  constexpr double sixth = std::numbers::pi / 3.0;        // 60 degrees
+  constexpr double third = 2.0 * std::numbers::pi / 3.0; // 120 degrees
+  constexpr double sixth = std::numbers::pi / 3.0;       // 60 degrees
   const double low = (1.0 - saturation) / 3.0;
   double h = 2.0 * std::numbers::pi * hue;
   double r, g, b;
-  auto high = [&](double angle) { return (1.0 + saturation * std::cos(angle) / std::cos(sixth - angle)) / 3.0; };
+  auto high = [&](double angle) {
+    return (1.0 + saturation * std::cos(angle) / std::cos(sixth - angle)) / 3.0;
+  };
   if (hue < 1.0 / 3.0) {
     b = low;
     r = high(h);
@@ -80,12 +84,13 @@ QRgb HsiToRgb(double hue, double saturation, double intensity) {
 tPalette Palette(int index) {
   const QRgb white = qRgb(255, 255, 255), black = qRgb(0, 0, 0);
   switch (index) {
-    case piBoolean: return {white, black};
-    case piRainbow: return Gradient({black, qRgb(0, 0, 255), qRgb(255, 0, 0), qRgb(255, 255, 0), white}, 256);
-    case piGreyShade: return Gradient({white, black}, 256);
-    case piFire: return Gradient({white, qRgb(255, 255, 0), qRgb(255, 0, 0)}, 256);
-    case piQualitative256: return Qualitative(256);
-    case piQualitative1024: return Qualitative(1024);
-    default: throw stravex::ERangeError("Palette index out of range");
+  case piBoolean: return {white, black};
+  case piRainbow:
+    return Gradient({black, qRgb(0, 0, 255), qRgb(255, 0, 0), qRgb(255, 255, 0), white}, 256);
+  case piGreyShade: return Gradient({white, black}, 256);
+  case piFire: return Gradient({white, qRgb(255, 255, 0), qRgb(255, 0, 0)}, 256);
+  case piQualitative256: return Qualitative(256);
+  case piQualitative1024: return Qualitative(1024);
+  default: throw stravex::ERangeError("Palette index out of range");
   }
 }

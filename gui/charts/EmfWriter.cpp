@@ -22,7 +22,9 @@ std::vector<WCHAR> Wide(const std::string& utf8) {
     const unsigned char c = static_cast<unsigned char>(utf8[i]);
     unsigned code = '?';
     size_t n = 1;
-    auto cont = [&](size_t k) { return i + k < utf8.size() ? static_cast<unsigned char>(utf8[i + k]) & 0x3Fu : 0u; };
+    auto cont = [&](size_t k) {
+      return i + k < utf8.size() ? static_cast<unsigned char>(utf8[i + k]) & 0x3Fu : 0u;
+    };
     if (c < 0x80) {
       code = c;
     } else if (c >= 0xC0 && c < 0xE0) {
@@ -32,7 +34,7 @@ std::vector<WCHAR> Wide(const std::string& utf8) {
       code = ((c & 0x0Fu) << 12) | (cont(1) << 6) | cont(2);
       n = 3;
     } else if (c >= 0xF0) {
-      n = 4;  // outside the 16-bit plane
+      n = 4; // outside the 16-bit plane
     }
     out.push_back(static_cast<WCHAR>(code));
     i += n;
@@ -97,11 +99,14 @@ std::vector<uint8_t> EmfBytes(const tDrawing& d) {
     } else if (const auto* t = std::get_if<tText>(&shape)) {
       std::vector<WCHAR> text = Wide(t->utf8);
       if (text.empty()) continue;
-      HFONT font = CreateFontW(-t->height, 0, t->angle, t->angle, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face);
+      HFONT font = CreateFontW(-t->height, 0, t->angle, t->angle, FW_NORMAL, 0, 0, 0, ANSI_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_SWISS, face);
       HGDIOBJ before = SelectObject(dc, font);
       SetTextColor(dc, Ref(t->color));
-      const UINT align = t->align == tAlign::Centre ? TA_CENTER : t->align == tAlign::Right ? TA_RIGHT : TA_LEFT;
+      const UINT align = t->align == tAlign::Centre  ? TA_CENTER
+                         : t->align == tAlign::Right ? TA_RIGHT
+                                                     : TA_LEFT;
       SetTextAlign(dc, align | TA_BASELINE);
       TextOutW(dc, t->x, t->y, text.data(), static_cast<INT>(text.size()));
       SelectObject(dc, before);

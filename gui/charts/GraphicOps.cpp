@@ -36,7 +36,8 @@ const tPalette& SeriesPalette() {
 }
 
 metafile::tColor ToColor(const QColor& c) {
-  return {static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()), static_cast<uint8_t>(c.blue())};
+  return {static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
+          static_cast<uint8_t>(c.blue())};
 }
 
 metafile::tPoint ToPoint(const QPointF& p) {
@@ -49,9 +50,10 @@ metafile::tPoint ToPoint(const QPointF& p) {
 // Tick labels as the value axis shows them by default.
 QString TickLabel(double v, double step) {
   int decimals = 1;
-  if (step > 0 && std::isfinite(step)) decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step))) + 1, 0, 10);
+  if (step > 0 && std::isfinite(step))
+    decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step))) + 1, 0, 10);
   QString s = QString::number(v, 'f', decimals);
-  if (s.startsWith('-') && s.count(QRegularExpression("[1-9]")) == 0) s.remove(0, 1);  // no "-0.0"
+  if (s.startsWith('-') && s.count(QRegularExpression("[1-9]")) == 0) s.remove(0, 1); // no "-0.0"
   return s;
 }
 
@@ -90,15 +92,17 @@ void RegisterCleanUp() {
 
 } // namespace
 
-std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clientHeight, double xRange,
-                                                 double yRange, double leftSpace, double rightSpace,
-                                                 double topSpace, double bottomSpace) {
+std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clientHeight,
+                                                 double xRange, double yRange, double leftSpace,
+                                                 double rightSpace, double topSpace,
+                                                 double bottomSpace) {
   double a = std::abs(xRange), c = std::abs(yRange);
   if (a == 0) a = c;
   if (c == 0) c = a;
   if (a == 0) return std::nullopt;
   auto space = [](double s) { return s == 0 ? 5.0 : s; };
-  const double L = space(leftSpace), Rt = space(rightSpace), T = space(topSpace), B = space(bottomSpace);
+  const double L = space(leftSpace), Rt = space(rightSpace), T = space(topSpace),
+               B = space(bottomSpace);
   const double W = clientWidth, H = clientHeight;
   // A chart too small for its axes has no plot to lay out.
   if (W - L - Rt <= 0 || H - T - B <= 0) return std::nullopt;
@@ -175,7 +179,8 @@ QXYSeries* tGraphicChart::AddLine(const QString& title, const stravex::t2DPoints
   return Add(new QLineSeries, title, points);
 }
 
-QXYSeries* tGraphicChart::Add(QXYSeries* s, const QString& title, const stravex::t2DPoints& points) {
+QXYSeries* tGraphicChart::Add(QXYSeries* s, const QString& title,
+                              const stravex::t2DPoints& points) {
   const int index = SeriesCount();
   s->setName(title);
   QList<QPointF> list;
@@ -226,7 +231,7 @@ void tGraphicChart::FitAxes() {
       maxY = std::max(maxY, p.y());
     }
   }
-  if (minX > maxX) {  // no data
+  if (minX > maxX) { // no data
     minX = minY = 0;
     maxX = maxY = 1;
   }
@@ -264,7 +269,8 @@ double tGraphicChart::AxisSpace(const QValueAxis* axis, bool vertical) const {
     if (vertical) {
       const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
       space += std::max(fm.horizontalAdvance(TickLabel(axis->min(), step)),
-                        fm.horizontalAdvance(TickLabel(axis->max(), step))) + 14;
+                        fm.horizontalAdvance(TickLabel(axis->max(), step))) +
+               14;
     } else {
       space += fm.height() + 10;
     }
@@ -279,7 +285,9 @@ double tGraphicChart::RightSpace() const {
   const double step = (fAxisX->max() - fAxisX->min()) / std::max(1, fAxisX->tickCount() - 1);
   const QFontMetrics fm(fAxisX->labelsFont());
   return std::max(fm.horizontalAdvance(TickLabel(fAxisX->min(), step)),
-                  fm.horizontalAdvance(TickLabel(fAxisX->max(), step))) / 2.0 + 4;
+                  fm.horizontalAdvance(TickLabel(fAxisX->max(), step))) /
+             2.0 +
+         4;
 }
 
 void tGraphicChart::ApplyEqualScales() {
@@ -287,17 +295,19 @@ void tGraphicChart::ApplyEqualScales() {
   const QSizeF size = chart()->size();
   if (size.width() <= 0 || size.height() <= 0) return;
   // The chart's title sits above the plot, where a top axis would.
-  const double top = chart()->title().isEmpty() ? 0 : QFontMetrics(chart()->titleFont()).height() + 8;
+  const double top = chart()->title().isEmpty() ? 0
+                                                : QFontMetrics(chart()->titleFont()).height() + 8;
   fApplied = EqualScaleMargins(size.width(), size.height(), fAxisX->max() - fAxisX->min(),
-                               fAxisY->max() - fAxisY->min(), AxisSpace(fAxisY, true), RightSpace(), top,
-                               AxisSpace(fAxisX, false));
+                               fAxisY->max() - fAxisY->min(), AxisSpace(fAxisY, true), RightSpace(),
+                               top, AxisSpace(fAxisX, false));
   if (!fApplied) {
     chart()->setPlotArea(QRectF());
     return;
   }
   const tPercentMargins& m = *fApplied;
   const double W = size.width(), H = size.height();
-  chart()->setPlotArea(QRectF(W * m.Left / 100.0, H * m.Top / 100.0, W * (100 - m.Left - m.Right) / 100.0,
+  chart()->setPlotArea(QRectF(W * m.Left / 100.0, H * m.Top / 100.0,
+                              W * (100 - m.Left - m.Right) / 100.0,
                               H * (100 - m.Top - m.Bottom) / 100.0));
 }
 
@@ -316,8 +326,11 @@ metafile::tDrawing tGraphicChart::Drawing() const {
   tDrawing d;
   d.width = width();
   d.height = height();
-  auto view = [&](const QPointF& chartPoint) { return ToPoint(mapFromScene(c->mapToScene(chartPoint))); };
-  d.shapes.push_back(tFilledRect{0, 0, d.width - 1, d.height - 1, ToColor(c->backgroundBrush().color())});
+  auto view = [&](const QPointF& chartPoint) {
+    return ToPoint(mapFromScene(c->mapToScene(chartPoint)));
+  };
+  d.shapes.push_back(
+      tFilledRect{0, 0, d.width - 1, d.height - 1, ToColor(c->backgroundBrush().color())});
 
   const QRectF plot = c->plotArea();
   const tPoint tl = view(plot.topLeft()), br = view(plot.bottomRight());
@@ -339,38 +352,43 @@ metafile::tDrawing tGraphicChart::Drawing() const {
       const QString label = TickLabel(axis->min() + k * step, step);
       if (vertical) {
         const int y = static_cast<int>(std::lround(br.y - f * (br.y - tl.y)));
-        if (axis->isGridLineVisible()) d.shapes.push_back(tPolyline{{{tl.x, y}, {br.x, y}}, grid, 1});
+        if (axis->isGridLineVisible())
+          d.shapes.push_back(tPolyline{{{tl.x, y}, {br.x, y}}, grid, 1});
         d.shapes.push_back(tPolyline{{{tl.x - 4, y}, {tl.x, y}}, axisColor, 1});
-        d.shapes.push_back(tText{tl.x - 6, y + labelFm.ascent() / 2, label.toStdString(), labelColor, labelHeight,
-                                 0, tAlign::Right});
+        d.shapes.push_back(tText{tl.x - 6, y + labelFm.ascent() / 2, label.toStdString(),
+                                 labelColor, labelHeight, 0, tAlign::Right});
         widestYLabel = std::max(widestYLabel, labelFm.horizontalAdvance(label));
       } else {
         const int x = static_cast<int>(std::lround(tl.x + f * (br.x - tl.x)));
-        if (axis->isGridLineVisible()) d.shapes.push_back(tPolyline{{{x, tl.y}, {x, br.y}}, grid, 1});
+        if (axis->isGridLineVisible())
+          d.shapes.push_back(tPolyline{{{x, tl.y}, {x, br.y}}, grid, 1});
         d.shapes.push_back(tPolyline{{{x, br.y}, {x, br.y + 4}}, axisColor, 1});
-        d.shapes.push_back(tText{x, br.y + 6 + labelFm.ascent(), label.toStdString(), labelColor, labelHeight, 0,
-                                 tAlign::Centre});
+        d.shapes.push_back(tText{x, br.y + 6 + labelFm.ascent(), label.toStdString(), labelColor,
+                                 labelHeight, 0, tAlign::Centre});
       }
     }
   }
-  d.shapes.push_back(tPolyline{{{tl.x, tl.y}, {br.x, tl.y}, {br.x, br.y}, {tl.x, br.y}, {tl.x, tl.y}}, axisColor, 1});
+  d.shapes.push_back(tPolyline{
+      {{tl.x, tl.y}, {br.x, tl.y}, {br.x, br.y}, {tl.x, br.y}, {tl.x, tl.y}}, axisColor, 1});
 
   // Titles: the chart's above the plot, the axes' beside their labels.
   if (!c->title().isEmpty()) {
     const QFontMetrics fm(c->titleFont());
-    d.shapes.push_back(tText{d.width / 2, 6 + fm.ascent(), c->title().toStdString(), ToColor(c->titleBrush().color()),
-                             fm.height(), 0, tAlign::Centre});
+    d.shapes.push_back(tText{d.width / 2, 6 + fm.ascent(), c->title().toStdString(),
+                             ToColor(c->titleBrush().color()), fm.height(), 0, tAlign::Centre});
   }
   if (!fAxisX->titleText().isEmpty()) {
     const QFontMetrics fm(fAxisX->titleFont());
-    d.shapes.push_back(tText{(tl.x + br.x) / 2, br.y + 8 + labelHeight + fm.ascent(), fAxisX->titleText().toStdString(),
-                             ToColor(fAxisX->titleBrush().color()), fm.height(), 0, tAlign::Centre});
+    d.shapes.push_back(tText{
+        (tl.x + br.x) / 2, br.y + 8 + labelHeight + fm.ascent(), fAxisX->titleText().toStdString(),
+        ToColor(fAxisX->titleBrush().color()), fm.height(), 0, tAlign::Centre});
   }
   if (!fAxisY->titleText().isEmpty()) {
     const QFontMetrics fm(fAxisY->titleFont());
     d.shapes.push_back(tText{std::max(fm.ascent(), tl.x - 10 - widestYLabel), (tl.y + br.y) / 2,
-                             fAxisY->titleText().toStdString(), ToColor(fAxisY->titleBrush().color()), fm.height(),
-                             900, tAlign::Centre});
+                             fAxisY->titleText().toStdString(),
+                             ToColor(fAxisY->titleBrush().color()), fm.height(), 900,
+                             tAlign::Centre});
   }
 
   // Series, in their order, clipped to the plot.
@@ -395,8 +413,8 @@ metafile::tDrawing tGraphicChart::Drawing() const {
   return d;
 }
 
-tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* container, const QString& title,
-                              const QString& xTitle, const QString& yTitle) {
+tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* container,
+                              const QString& title, const QString& xTitle, const QString& yTitle) {
   auto* chart = qobject_cast<tGraphicChart*>(container);
   if (!chart) chart = new tGraphicChart(container, title, xTitle, yTitle);
   chart->AddPoints(title, points);
@@ -411,9 +429,11 @@ void SaveChartData(const tGraphicChart& chart, const QString& fileName) {
     const QXYSeries* s = chart.Series(i);
     const QList<QPointF> points = s->points();
     out += s->name().toUtf8() + "\r\n";
-    for (const QPointF& p : points) out += QByteArray::fromStdString(stravex::FormatReal23(p.x())) + '\t';
+    for (const QPointF& p : points)
+      out += QByteArray::fromStdString(stravex::FormatReal23(p.x())) + '\t';
     out += "\r\n";
-    for (const QPointF& p : points) out += QByteArray::fromStdString(stravex::FormatReal23(p.y())) + '\t';
+    for (const QPointF& p : points)
+      out += QByteArray::fromStdString(stravex::FormatReal23(p.y())) + '\t';
     out += "\r\n";
   }
   for (const QString& line : chart.Metadata) out += line.toUtf8() + "\r\n";
@@ -428,7 +448,7 @@ bool IsSupportedPictureFile(const QString& fileName) {
 void SaveChartPicture(const tGraphicChart& chart, const QString& fileName) {
   if (!IsSupportedPictureFile(fileName)) throw stravex::EInOutError("Unsupported format");
   const QString ext = QFileInfo(fileName).suffix().toLower();
-  auto& view = const_cast<tGraphicChart&>(chart);  // rendering does not change the chart
+  auto& view = const_cast<tGraphicChart&>(chart); // rendering does not change the chart
   const QSize size = view.size();
   QByteArray bytes;
   if (ext == "wmf") {
@@ -475,11 +495,15 @@ tGraphPopUp& tGraphPopUp::Instance() {
 }
 
 tGraphPopUp::tGraphPopUp() {
-  SaveImageItem = addAction(QStringLiteral("Save graph &image..."), this, &tGraphPopUp::SaveImageClick);
-  SaveDataItem = addAction(QStringLiteral("Save graph &data..."), this, &tGraphPopUp::SaveDataClick);
+  SaveImageItem = addAction(QStringLiteral("Save graph &image..."), this,
+                            &tGraphPopUp::SaveImageClick);
+  SaveDataItem = addAction(QStringLiteral("Save graph &data..."), this,
+                           &tGraphPopUp::SaveDataClick);
   addSeparator();
-  ViewMetadataItem = addAction(QStringLiteral("&View metadata"), this, &tGraphPopUp::ViewMetadataClick);
-  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."), this, &tGraphPopUp::AddMetadataClick);
+  ViewMetadataItem = addAction(QStringLiteral("&View metadata"), this,
+                               &tGraphPopUp::ViewMetadataClick);
+  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."), this,
+                              &tGraphPopUp::AddMetadataClick);
   addSeparator();
   CloseGraphItem = addAction(QStringLiteral("&Close graph"), this, &tGraphPopUp::CloseGraphClick);
   CloseGraphItem->setEnabled(false);
@@ -499,14 +523,16 @@ void tGraphPopUp::SaveImageClick() {
   if (!fTarget) return;
   QFileDialog dialog(fTarget, QStringLiteral("Save graph"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilter(QStringLiteral("Windows Metafile (*.wmf);;Windows Enhanced Metafile (*.emf);;Bitmap "
-                                      "(*.bmp);;PNG image (*.png);;SVG drawing (*.svg)"));
+  dialog.setNameFilter(
+      QStringLiteral("Windows Metafile (*.wmf);;Windows Enhanced Metafile (*.emf);;Bitmap "
+                     "(*.bmp);;PNG image (*.png);;SVG drawing (*.svg)"));
   dialog.setDefaultSuffix(QStringLiteral("emf"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !fTarget) return;
   try {
     SaveChartPicture(*fTarget, dialog.selectedFiles().first());
   } catch (const std::exception& e) {
-    QMessageBox::critical(fTarget, QCoreApplication::applicationName(), QString::fromUtf8(e.what()));
+    QMessageBox::critical(fTarget, QCoreApplication::applicationName(),
+                          QString::fromUtf8(e.what()));
   }
 }
 
@@ -520,14 +546,15 @@ void tGraphPopUp::SaveDataClick() {
   try {
     SaveChartData(*fTarget, dialog.selectedFiles().first());
   } catch (const std::exception& e) {
-    QMessageBox::critical(fTarget, QCoreApplication::applicationName(), QString::fromUtf8(e.what()));
+    QMessageBox::critical(fTarget, QCoreApplication::applicationName(),
+                          QString::fromUtf8(e.what()));
   }
 }
 
 void tGraphPopUp::ViewMetadataClick() {
   if (!fTarget) return;
-  QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), fTarget->Metadata.join('\n'),
-                  QMessageBox::Ok, fTarget);
+  QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                  fTarget->Metadata.join('\n'), QMessageBox::Ok, fTarget);
   box.exec();
 }
 
@@ -578,7 +605,8 @@ tGraphMapPopUp::tGraphMapPopUp() {
   SaveDataItem = addAction(QStringLiteral("Save map &data..."));
   ViewMetadataItem = addAction(QStringLiteral("&View metadata"));
   AddMetadataItem = addAction(QStringLiteral("&Add metadata..."));
-  for (QAction* a : {SaveImageItem, SaveDataItem, ViewMetadataItem, AddMetadataItem}) a->setEnabled(false);
+  for (QAction* a : {SaveImageItem, SaveDataItem, ViewMetadataItem, AddMetadataItem})
+    a->setEnabled(false);
   TransparencyMenu = addMenu(QStringLiteral("&Transparency"));
   for (int percent = 0; percent <= 100; percent += 10) {
     QAction* a = TransparencyMenu->addAction(QStringLiteral("&%1%").arg(percent));
@@ -597,15 +625,16 @@ void tGraphMapPopUp::PopupFor(tMapWindowBase* w, const QPoint& globalPos) {
 // ---------------------------------------------------------------- data view
 
 tGraphicChart* ShowPatchMap(const stravex::t2DPoints& points, QWidget* container) {
-  tGraphicChart* chart = AddPointSeries(points, container, QStringLiteral("Patch map"), QStringLiteral("X"),
-                                        QStringLiteral("Y"));
+  tGraphicChart* chart = AddPointSeries(points, container, QStringLiteral("Patch map"),
+                                        QStringLiteral("X"), QStringLiteral("Y"));
   chart->AxisY()->setReverse(true);
   chart->SetEqualScales(true);
   return chart;
 }
 
 tGraphicChart* ShowTracks(const std::vector<tTrackPoint>& locations, QWidget* container) {
-  auto* chart = new tGraphicChart(container, QStringLiteral("Tracks"), QStringLiteral("X"), QStringLiteral("Y"));
+  auto* chart = new tGraphicChart(container, QStringLiteral("Tracks"), QStringLiteral("X"),
+                                  QStringLiteral("Y"));
   size_t first = 0;
   for (size_t k = 1; k <= locations.size(); ++k) {
     if (k < locations.size() && locations[k].ID == locations[first].ID) continue;

@@ -29,9 +29,10 @@ struct tPercentMargins {
 // The equal-scale layout: one unit across as long as one unit up. Spaces are
 // the pixels each axis takes (labels and title); a space of 0 counts as 5.
 // Empty when both ranges are 0. Roundings are to nearest, halves to even.
-std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clientHeight, double xRange,
-                                                 double yRange, double leftSpace, double rightSpace,
-                                                 double topSpace, double bottomSpace);
+std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clientHeight,
+                                                 double xRange, double yRange, double leftSpace,
+                                                 double rightSpace, double topSpace,
+                                                 double bottomSpace);
 
 class tGraphicChart : public QChartView {
   Q_OBJECT
@@ -101,8 +102,8 @@ private:
 
 // A point series added to container when it is a chart, else to a new chart
 // made as the constructor does (titled title). Returns the chart.
-tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* container, const QString& title,
-                              const QString& xTitle, const QString& yTitle);
+tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* container,
+                              const QString& title, const QString& xTitle, const QString& yTitle);
 
 // The data file: per series its title, its X values and its Y values, each
 // value in the 23-character real form followed by a tab; then the metadata

@@ -15,8 +15,9 @@ constexpr int kBarGap = 8;
 constexpr int kLabelWidth = 72;
 } // namespace
 
-TMapWindow::TMapWindow(const std::string& mapFile, const std::vector<std::pair<double, double>>& points,
-                       bool corridor, QWidget* parent)
+TMapWindow::TMapWindow(const std::string& mapFile,
+                       const std::vector<std::pair<double, double>>& points, bool corridor,
+                       QWidget* parent)
     : tMapWindowBase(parent, parent ? Qt::WindowFlags() : Qt::Window) {
   fPalette = Palette(corridor ? piFire : piGreyShade);
   stravex::tLiveRaster map(mapFile);
@@ -50,7 +51,8 @@ TMapWindow::TMapWindow(const std::string& mapFile, const std::vector<std::pair<d
   }
 
   // Cell units: column 0 starts at MinX, row 0 at MaxY.
-  const double width = static_cast<double>(map.MaxX - map.MinX), height = static_cast<double>(map.MaxY - map.MinY);
+  const double width = static_cast<double>(map.MaxX - map.MinX),
+               height = static_cast<double>(map.MaxY - map.MinY);
   for (const auto& [x, y] : points) {
     if (width <= 0 || height <= 0) break;
     fPointCells.emplace_back((x - static_cast<double>(map.MinX)) / width * cols,

@@ -17,8 +17,8 @@ public:
   // Reads the map (documentation and image; core errors propagate). Corridor
   // maps are coloured "Fire", other maps "Grey shade"; missing cells are
   // transparent. points are in map units.
-  TMapWindow(const std::string& mapFile, const std::vector<std::pair<double, double>>& points, bool corridor,
-             QWidget* parent = nullptr);
+  TMapWindow(const std::string& mapFile, const std::vector<std::pair<double, double>>& points,
+             bool corridor, QWidget* parent = nullptr);
 
   // One pixel per cell, row 0 at the top (the MaxY edge), without points.
   const QImage& MapImage() const { return fImage; }

@@ -41,12 +41,13 @@ struct tEllipse {
 
 enum class tAlign { Left, Centre, Right };
 
-// Text whose reference point (x, y) is on the baseline; angle in tenths of a degree, counter-clockwise.
+// Text whose reference point (x, y) is on the baseline; angle in tenths of a degree,
+// counter-clockwise.
 struct tText {
   int x = 0, y = 0;
   std::string utf8;
   tColor color;
-  int height = 12;  // character cell height in pixels
+  int height = 12; // character cell height in pixels
   int angle = 0;
   tAlign align = tAlign::Left;
 };
@@ -55,7 +56,7 @@ using tShape = std::variant<tFilledRect, tPolyline, tEllipse, tText>;
 
 struct tDrawing {
   int width = 0, height = 0;
-  std::vector<tShape> shapes;  // drawn in order
+  std::vector<tShape> shapes; // drawn in order
 };
 
 // Placeable Windows Metafile (16-bit coordinates; values outside are clamped).

@@ -75,18 +75,21 @@ public:
     return Create(META_CREATEBRUSHINDIRECT, p);
   }
   uint16_t Font(int height, int angle) {
-    std::vector<uint16_t> p{static_cast<uint16_t>(Clamp16(-height)), 0, static_cast<uint16_t>(Clamp16(angle)),
+    std::vector<uint16_t> p{static_cast<uint16_t>(Clamp16(-height)), 0,
+                            static_cast<uint16_t>(Clamp16(angle)),
                             static_cast<uint16_t>(Clamp16(angle)), 400};
-    // italic, underline, strike-out, charset (ANSI 0); precision, clip, quality, pitch and family (swiss)
+    // italic, underline, strike-out, charset (ANSI 0); precision, clip, quality, pitch and family
+    // (swiss)
     p.push_back(0);
     p.push_back(0);
     p.push_back(0);
     p.push_back(static_cast<uint16_t>(0x20 << 8));
-    const char face[] = "Arial";  // padded to an even length with the terminating zeros
+    const char face[] = "Arial"; // padded to an even length with the terminating zeros
     char name[6] = {};
     std::memcpy(name, face, sizeof face - 1);
     for (int i = 0; i < 6; i += 2)
-      p.push_back(static_cast<uint16_t>(static_cast<uint8_t>(name[i]) | (static_cast<uint8_t>(name[i + 1]) << 8)));
+      p.push_back(static_cast<uint16_t>(static_cast<uint8_t>(name[i]) |
+                                        (static_cast<uint8_t>(name[i + 1]) << 8)));
     return Create(META_CREATEFONTINDIRECT, p);
   }
   std::vector<uint8_t> Finish(const tDrawing& d) {
@@ -102,8 +105,16 @@ public:
       w16(static_cast<uint16_t>(v >> 16));
     };
     // Placeable header: key, handle, bounding box, units per inch, reserved, checksum.
-    const uint16_t placeable[10] = {0xCDD7, 0x9AC6, 0, 0, 0, static_cast<uint16_t>(Clamp16(d.width)),
-                                    static_cast<uint16_t>(Clamp16(d.height)), 96, 0, 0};
+    const uint16_t placeable[10] = {0xCDD7,
+                                    0x9AC6,
+                                    0,
+                                    0,
+                                    0,
+                                    static_cast<uint16_t>(Clamp16(d.width)),
+                                    static_cast<uint16_t>(Clamp16(d.height)),
+                                    96,
+                                    0,
+                                    0};
     uint16_t checksum = 0;
     for (uint16_t v : placeable) {
       w16(v);
@@ -141,7 +152,7 @@ std::vector<uint8_t> WmfBytes(const tDrawing& d) {
   tWriter w;
   w.Record(META_SETWINDOWORG, {0, 0});
   w.Record(META_SETWINDOWEXT, {U(d.height), U(d.width)});
-  w.Record(META_SETBKMODE, {1, 0});  // transparent text background
+  w.Record(META_SETBKMODE, {1, 0}); // transparent text background
   for (const tShape& shape : d.shapes) {
     if (const auto* r = std::get_if<tFilledRect>(&shape)) {
       const uint16_t pen = w.Pen(r->fill, 0, true), brush = w.Brush(r->fill);
@@ -174,7 +185,9 @@ std::vector<uint8_t> WmfBytes(const tDrawing& d) {
       std::vector<uint16_t> color;
       tWriter::Push32(color, ColorRef(t->color));
       w.Record(META_SETTEXTCOLOR, color);
-      const uint16_t align = t->align == tAlign::Centre ? TA_CENTER : t->align == tAlign::Right ? TA_RIGHT : TA_LEFT;
+      const uint16_t align = t->align == tAlign::Centre  ? TA_CENTER
+                             : t->align == tAlign::Right ? TA_RIGHT
+                                                         : TA_LEFT;
       w.Record(META_SETTEXTALIGN, {static_cast<uint16_t>(align | TA_BASELINE), 0});
       // 8-bit text: Latin-1 where the character has one, "?" otherwise.
       std::string bytes;
@@ -196,7 +209,8 @@ std::vector<uint8_t> WmfBytes(const tDrawing& d) {
       std::vector<uint16_t> p{static_cast<uint16_t>(bytes.size())};
       if (bytes.size() % 2) bytes += '\0';
       for (size_t i = 0; i < bytes.size(); i += 2)
-        p.push_back(static_cast<uint16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+        p.push_back(static_cast<uint16_t>(static_cast<uint8_t>(bytes[i]) |
+                                          (static_cast<uint8_t>(bytes[i + 1]) << 8)));
       p.push_back(U(t->y));
       p.push_back(U(t->x));
       w.Record(META_TEXTOUT, p);

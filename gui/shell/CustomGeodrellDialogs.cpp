@@ -63,7 +63,7 @@ QString TCustomGeodrellDialog::WorkDirIniPath() {
 
 void TCustomGeodrellDialog::RestoreWorkDir() {
   QFile f(WorkDirIniPath());
-  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return;  // no memory yet
+  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return; // no memory yet
   QString folder = QString::fromUtf8(f.readLine());
   while (folder.endsWith(QLatin1Char('\n')) || folder.endsWith(QLatin1Char('\r'))) folder.chop(1);
   // A folder that has gone leaves the start-up folder as it is.

@@ -1,7 +1,7 @@
 #pragma once
 // The program's own version number, fixed at build time from the project version.
-#include <cstdint>
 #include <QString>
+#include <cstdint>
 
 struct tFileVersion {
   uint16_t Major = 0, Minor = 0, Release = 0, Build = 0;

@@ -35,7 +35,9 @@ TEST(AnalysisSettings, ValidationNamesTheFieldOutOfRange) {
             "PathWidth 0 is out of range (allowed 1..99999)");
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.PathWidth = 4; }),
             "PathWidth 4 is even (the path width is always odd)");
-  EXPECT_EQ(message([](TAnalysisSettings& s) { s.Connectivity = static_cast<TConnectivityAlgorithm>(3); }),
+  EXPECT_EQ(message([](TAnalysisSettings& s) {
+              s.Connectivity = static_cast<TConnectivityAlgorithm>(3);
+            }),
             "Connectivity 3 is out of range (allowed 0..2)");
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.Direction = 2; }),
             "Direction 2 is out of range (allowed -1..1)");

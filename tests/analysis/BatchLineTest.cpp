@@ -65,8 +65,8 @@ TEST(BatchLine, SpinPositionsAreClampedAndFlagsOnlyOnWithOne) {
 }
 
 TEST(BatchLine, ALineMayEndAfterAnyPosition) {
-  const Args full = {"2", "1", "1", "fric.rst", "9", "50", "1", "40", "0", "x", "5", "6", "0", "1",
-                     "0", "1"};
+  const Args full = {"2", "1", "1", "fric.rst", "9", "50", "1", "40",
+                     "0", "x", "5", "6",        "0", "1",  "0", "1"};
   const TAnalysisSettings d;
   for (size_t count = 0; count <= full.size(); ++count) {
     const TAnalysisSettings s = Applied(Line(Args(full.begin(), full.begin() + count)));
@@ -100,7 +100,8 @@ TEST(BatchLine, BadPositionsAreRefusedAndLeaveTheSettingsAlone) {
   EXPECT_EQ(s.Connectivity, caFixedWidthStrip); // position 6 was not kept
   EXPECT_THROW(ApplyBatchSettings(Line({"1", "0", "1.0"}), s), EConvertError);
   EXPECT_THROW(ApplyBatchSettings(Line({""}), s), EConvertError);
-  EXPECT_THROW(ApplyBatchSettings(Line({"0", "0", "0", "f", "99999999999999999999"}), s), EConvertError);
+  EXPECT_THROW(ApplyBatchSettings(Line({"0", "0", "0", "f", "99999999999999999999"}), s),
+               EConvertError);
   try {
     ApplyBatchSettings(Line({"7"}), s);
     FAIL() << "no error";
@@ -119,8 +120,8 @@ TEST(BatchLine, BatchCommandReproducesTheSettings) {
             "0 0 0 \"\" 1 0 0 0 1 0 1000 1 1 0 1 0");
 
   // Every position differs from its default, so a shifted position shows.
-  const Args args = Line({"2", "1", "1", "/data/fric.rst", "7", "12", "1", "5", "0", "0", "20",
-                          "3", "0", "1", "0", "1"},
+  const Args args = Line({"2", "1", "1", "/data/fric.rst", "7", "12", "1", "5", "0", "0", "20", "3",
+                          "0", "1", "0", "1"},
                          "My run");
   s = Applied(args);
   const std::string line = BuildBatchCommand(s, "/opt/stravex", "maps.txt");

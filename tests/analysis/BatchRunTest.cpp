@@ -31,7 +31,8 @@ protected:
   size_t LineCount(const std::string& path) const {
     const std::string text = ReadFileBytes(path);
     size_t n = 0;
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++n;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+      ++n;
     return n;
   }
 
@@ -43,7 +44,8 @@ private:
 };
 
 TEST_F(BatchRunTest, ShortLineDoesNothing) {
-  for (const auto& line : {Line({"x", "land/maps.txt", "run.log", "samples.txt"}), Line({"X"}), Line({})}) {
+  for (const auto& line :
+       {Line({"x", "land/maps.txt", "run.log", "samples.txt"}), Line({"X"}), Line({})}) {
     EXPECT_EQ(RunBatch(line, reporter), tBatchOutcome::NothingToDo);
     EXPECT_EQ(fs::current_path(), tmp.path());
   }
@@ -60,8 +62,10 @@ TEST_F(BatchRunTest, RunsInTheMapListFolderAndSavesTheLog) {
 
   const std::string report = ReadFileBytes(Land("Friction-FixedStrip-MatrixAnalysis.txt"));
   EXPECT_EQ(LineCount(Land("Friction-FixedStrip-MatrixAnalysis.txt")), 1u + 8 * 7 / 2);
-  EXPECT_NE(report.find("\tforest_BL_Count\tforest_BL_Area\tforest_BL_Length\tforest_BL_Cost\troads_NB_Count"),
-            std::string::npos);
+  EXPECT_NE(
+      report.find(
+          "\tforest_BL_Count\tforest_BL_Area\tforest_BL_Length\tforest_BL_Cost\troads_NB_Count"),
+      std::string::npos);
 
   // The saved log is what the run logged (forwarded to the caller's reporter
   // too), one CR LF line per logged line.
@@ -70,13 +74,25 @@ TEST_F(BatchRunTest, RunsInTheMapListFolderAndSavesTheLog) {
   for (const std::string& text : reporter.logs)
     for (const std::string& line : SplitLines(text)) expected += line + "\r\n";
   EXPECT_EQ(log, expected);
-  EXPECT_EQ(log.rfind("\r\n       ******************************\r\n******** Population matrix analysis", 0), 0u);
+  EXPECT_EQ(
+      log.rfind("\r\n       ******************************\r\n******** Population matrix analysis",
+                0),
+      0u);
   EXPECT_NE(log.find("Algorithm: fixed-width strip\r\n"), std::string::npos);
-  EXPECT_NE(log.find("Genetic distance matrix"), std::string::npos) << "matrices are echoed by default";
+  EXPECT_NE(log.find("Genetic distance matrix"), std::string::npos)
+      << "matrices are echoed by default";
 
   // A named project, the ratio strip and matrices not echoed (position 20).
-  ASSERT_EQ(RunBatch(Line({"x", Land("maps.txt"), "second.log", "samples.txt", "Mine", "1", "0", "0", "", "4", "0",
-                           "0", "0", "1", "anything", "1000", "1", "1", "0", "0"}),
+  ASSERT_EQ(RunBatch(Line({"x",          Land("maps.txt"),
+                           "second.log", "samples.txt",
+                           "Mine",       "1",
+                           "0",          "0",
+                           "",           "4",
+                           "0",          "0",
+                           "0",          "1",
+                           "anything",   "1000",
+                           "1",          "1",
+                           "0",          "0"}),
                      reporter),
             tBatchOutcome::Completed);
   EXPECT_EQ(LineCount(Land("Mine-MatrixAnalysis.txt")), 29u);
@@ -89,29 +105,36 @@ TEST_F(BatchRunTest, RunsInTheMapListFolderAndSavesTheLog) {
 TEST_F(BatchRunTest, LeastCostLineKeepsTheDefaultProjectName) {
   fs::create_directory(tmp.path() / "elsewhere");
   fs::current_path(tmp.path() / "elsewhere");
-  ASSERT_EQ(RunBatch(Line({"x", "../land/maps.txt", "lc.log", "samples.txt", "none", "2", "0", "0", "friction"}),
+  ASSERT_EQ(RunBatch(Line({"x", "../land/maps.txt", "lc.log", "samples.txt", "none", "2", "0", "0",
+                           "friction"}),
                      reporter, 2),
             tBatchOutcome::Completed);
   // "none" leaves the name the map loading set, before position 6 chose the algorithm.
   EXPECT_EQ(LineCount(Land("Friction-FixedStrip-MatrixAnalysis.txt")), 29u);
   EXPECT_FALSE(fs::exists(Land("Friction-LeastCost-MatrixAnalysis.txt")));
-  EXPECT_NE(ReadFileBytes(Land("lc.log")).find("Algorithm: least cost path\r\n"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(Land("lc.log")).find("Algorithm: least cost path\r\n"),
+            std::string::npos);
   EXPECT_TRUE(fs::is_empty(tmp.path() / "elsewhere"));
 }
 
 TEST_F(BatchRunTest, ErrorsPropagateAndLeaveNoLog) {
-  EXPECT_THROW(RunBatch(Line({"x", "land/maps.txt", "bad.log", "samples.txt", "none", "0", "0", "0", "", "abc"}),
+  EXPECT_THROW(RunBatch(Line({"x", "land/maps.txt", "bad.log", "samples.txt", "none", "0", "0", "0",
+                              "", "abc"}),
                         reporter),
                EConvertError);
   EXPECT_FALSE(fs::exists(Land("bad.log")));
   EXPECT_FALSE(fs::exists(Land("Friction-FixedStrip-MatrixAnalysis.txt"))) << "nothing ran";
 
   fs::current_path(tmp.path());
-  EXPECT_THROW(RunBatch(Line({"x", "missing/maps.txt", "bad.log", "samples.txt", "none"}), reporter), EInOutError);
+  EXPECT_THROW(
+      RunBatch(Line({"x", "missing/maps.txt", "bad.log", "samples.txt", "none"}), reporter),
+      EInOutError);
   EXPECT_EQ(fs::current_path(), tmp.path());
-  EXPECT_THROW(RunBatch(Line({"x", "land/nolist.txt", "bad.log", "samples.txt", "none"}), reporter), EInOutError);
+  EXPECT_THROW(RunBatch(Line({"x", "land/nolist.txt", "bad.log", "samples.txt", "none"}), reporter),
+               EInOutError);
   fs::current_path(tmp.path());
-  EXPECT_THROW(RunBatch(Line({"x", "land/maps.txt", "bad.log", "nodata.txt", "none"}), reporter), EInOutError);
+  EXPECT_THROW(RunBatch(Line({"x", "land/maps.txt", "bad.log", "nodata.txt", "none"}), reporter),
+               EInOutError);
   EXPECT_FALSE(fs::exists(Land("bad.log")));
 
   // A refused map is shown and skipped; the run goes on with the others.

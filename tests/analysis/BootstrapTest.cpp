@@ -3,8 +3,8 @@
 #include "Errors.h"
 #include "IdrisiEnv.h"
 #include "MapFixtures.h"
-#include "PopulationFile.h"
 #include "PathScan.h"
+#include "PopulationFile.h"
 #include "RandomFunctions.h"
 #include "Raster.h"
 #include "ReportFixtures.h"
@@ -43,8 +43,16 @@ tStep ParseStep(const std::string& line) {
   const auto f = Fields(line);
   EXPECT_GE(f.size(), 10u);
   if (f.size() < 10) return {};
-  return {f[0], f[1], f[4], f[7], f[9], std::stod(f[2]), std::stod(f[3]), std::stod(f[5]),
-          std::stod(f[6]), std::stod(f[8])};
+  return {f[0],
+          f[1],
+          f[4],
+          f[7],
+          f[9],
+          std::stod(f[2]),
+          std::stod(f[3]),
+          std::stod(f[5]),
+          std::stod(f[6]),
+          std::stod(f[8])};
 }
 
 struct tRun {
@@ -80,8 +88,8 @@ TEST(SequenceBootstrap, StepsChainFromTheSecondLocation) {
       BigGrid(run.dir, "ones", dtByte, [](int32_t, int32_t) { return 1.0f; }));
   run.settings.DataFile = "tracks.txt";
   // Three retained segments of lengths 3, 4 and 5.
-  const auto seq = Loaded({Loc(4, 100, 100, 1), Loc(4, 103, 100, 2), Loc(4, 103, 104, 3),
-                           Loc(4, 106, 100, 4)});
+  const auto seq =
+      Loaded({Loc(4, 100, 100, 1), Loc(4, 103, 100, 2), Loc(4, 103, 104, 3), Loc(4, 106, 100, 4)});
   EXPECT_EQ(run.Run(seq), tRunOutcome::Completed);
 
   const auto lines = run.Report();
@@ -130,14 +138,14 @@ TEST(SequenceBootstrap, DistanceFileAndRetainedSegments) {
   run.settings.IgnoreTime = 12;
   run.settings.IgnoreUnit = 2; // hours: half a day
   const auto seq = Loaded({
-      Loc(1, 0, 0, 10), Loc(1, 3, 0, 11),      // 3, retained
-      Loc(1, 3, 100, 11.1),                    // 100, too short
-      Loc(1, 3, 104, 12),                      // 4, retained
-      Loc(1, 3, 204, 11),                      // backwards in time: not retained, no error
-      Loc(2, 50, 50, 1),                       // a single location in the middle
-      Loc(3, 0, 0, 1), Loc(3, 7, 0, 1.25),     // only a short segment
-      Loc(5, 60, 60, 1), Loc(5, 61, 60, 2),    // 1, retained
-      Loc(6, 9, 9, 1),                         // single, at the very end
+      Loc(1, 0, 0, 10), Loc(1, 3, 0, 11),   // 3, retained
+      Loc(1, 3, 100, 11.1),                 // 100, too short
+      Loc(1, 3, 104, 12),                   // 4, retained
+      Loc(1, 3, 204, 11),                   // backwards in time: not retained, no error
+      Loc(2, 50, 50, 1),                    // a single location in the middle
+      Loc(3, 0, 0, 1), Loc(3, 7, 0, 1.25),  // only a short segment
+      Loc(5, 60, 60, 1), Loc(5, 61, 60, 2), // 1, retained
+      Loc(6, 9, 9, 1),                      // single, at the very end
   });
   EXPECT_EQ(run.Run(seq), tRunOutcome::Completed);
   EXPECT_EQ(Lines(ReadFileBytes(run.DistancesPath())),

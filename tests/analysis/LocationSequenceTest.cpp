@@ -1,5 +1,5 @@
-#include "Errors.h"
 #include "LocationSequence.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -83,11 +83,15 @@ TEST(LocationSequence, BadRecordsFailAndLeaveNothingLoaded) {
   ASSERT_TRUE(s.seq.LocationsLoaded);
   EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 one 1 1 2000 0 0 0\n"), "Invalid numeric input");
   EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 1.0 1 1 2000 0 0 0\n"), "Invalid numeric input");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 31 2 2000 0 0 0\n"), "Invalid argument to date encode");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 29 2 1900 0 0 0\n"), "Invalid argument to date encode");
+  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 31 2 2000 0 0 0\n"),
+            "Invalid argument to date encode");
+  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 29 2 1900 0 0 0\n"),
+            "Invalid argument to date encode");
   EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 0 0 0 0\n"), "Invalid argument to date encode");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 2000 24 0 0\n"), "Invalid argument to time encode");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 2000 0 0 60\n"), "Invalid argument to time encode");
+  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 2000 24 0 0\n"),
+            "Invalid argument to time encode");
+  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 2000 0 0 60\n"),
+            "Invalid argument to time encode");
   EXPECT_EQ(s.Failure<ERangeError>(h + "1 1 1 70000 1 2000 0 0 0\n"), "Range check error");
   EXPECT_EQ(s.Failure<ERangeError>(h + "1 1 1 1 1 2000 -1 0 0\n"), "Range check error");
   // A record cut short names its location; a missing second is not read as 0.

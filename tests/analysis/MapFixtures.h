@@ -14,9 +14,8 @@ namespace stravex::test {
 // Writes a map of rows x cols unit cells whose cell (row, col) holds
 // value(row, col). The point x = minX + col, y = rows - row falls on it.
 // Returns the map's file name without extension.
-inline std::string WriteMap(const TempDir& dir, const std::string& name, int32_t rows,
-                            int32_t cols, tDataType type,
-                            const std::function<float(int32_t, int32_t)>& value,
+inline std::string WriteMap(const TempDir& dir, const std::string& name, int32_t rows, int32_t cols,
+                            tDataType type, const std::function<float(int32_t, int32_t)>& value,
                             tFlagDef flagDef = fdNoBackground, float flag = 0, double minX = 0) {
   tLiveRaster r;
   r.FileName = dir.file(name);

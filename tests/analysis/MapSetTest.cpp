@@ -117,9 +117,9 @@ TEST(MapSet, MapListFiles) {
   TempDir dir;
   RecordingReporter rep;
   tMapSet maps;
-  maps.LoadBinaryMaps({WriteMap(dir, "forest", 2, 2, dtByte, Ones),
-                       WriteMap(dir, "roads", 2, 2, dtByte, Ones)},
-                      rep);
+  maps.LoadBinaryMaps(
+      {WriteMap(dir, "forest", 2, 2, dtByte, Ones), WriteMap(dir, "roads", 2, 2, dtByte, Ones)},
+      rep);
   maps.SaveMapList(dir.file("list.txt"));
   // Bare names (no folder), CR LF.
   EXPECT_EQ(ReadFileBytes(dir.file("list.txt")), "forest\r\nroads\r\n");
@@ -129,6 +129,7 @@ TEST(MapSet, MapListFiles) {
                  "forest  \r\n\r\n  \nroads\t\n\n" + dir.file("x") + ".rst");
   EXPECT_EQ(tMapSet::ReadMapList(dir.file("edited.txt")),
             (std::vector<std::string>{"forest", "roads", dir.file("x") + ".rst"}));
-  EXPECT_EQ(tMapSet::ReadMapList(dir.file("list.txt")), (std::vector<std::string>{"forest", "roads"}));
+  EXPECT_EQ(tMapSet::ReadMapList(dir.file("list.txt")),
+            (std::vector<std::string>{"forest", "roads"}));
   EXPECT_THROW(tMapSet::ReadMapList(dir.file("absent.txt")), EInOutError);
 }

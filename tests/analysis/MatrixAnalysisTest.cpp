@@ -40,7 +40,7 @@ struct tMatrixRun {
   int threads = 1;
   tMatrixRun() {
     s.ProjectName = "P";
-    s.DataFile = "pop.txt";  // relative: read from the run's folder
+    s.DataFile = "pop.txt"; // relative: read from the run's folder
     s.EchoMatrices = false;
   }
   // The outcome; the error of a failed run is raised again.
@@ -106,18 +106,20 @@ long CorridorTotal(const std::string& file) {
 
 TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
   tMatrixRun r;
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 3, 5, dtByte,
-                                  [](int32_t row, int32_t c) {
-                                    return row == 1 ? std::vector<float>{1, 0, 2, 255, 1}[c] : 0.f;
-                                  },
-                                  fdBackground, 255)},
+  r.maps.LoadBinaryMaps({WriteMap(
+                            r.dir, "bin", 3, 5, dtByte,
+                            [](int32_t row, int32_t c) {
+                              return row == 1 ? std::vector<float>{1, 0, 2, 255, 1}[c] : 0.f;
+                            },
+                            fdBackground, 255)},
                         r.rep);
-  r.maps.LoadQuantitativeMaps({WriteMap(r.dir, "q", 3, 5, dtReal,
-                                        [](int32_t row, int32_t c) {
-                                          const float v[] = {10, 1, -9999, 3, -9999};
-                                          return row == 1 ? v[c] : 0.f;
-                                        },
-                                        fdBackground, -9999)},
+  r.maps.LoadQuantitativeMaps({WriteMap(
+                                  r.dir, "q", 3, 5, dtReal,
+                                  [](int32_t row, int32_t c) {
+                                    const float v[] = {10, 1, -9999, 3, -9999};
+                                    return row == 1 ? v[c] : 0.f;
+                                  },
+                                  fdBackground, -9999)},
                               r.rep);
   r.maps.LoadTopographyMap(WriteMap(r.dir, "dem", 3, 5, dtReal,
                                     [](int32_t, int32_t c) {
@@ -125,20 +127,19 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
                                     }),
                            r.rep);
   // Both points on row 1: the strip of width 1 scans columns 1 to 4.
-  WritePopulationFile(r.dir.file("pop.txt"), {{0, 2}, {4, 2}},
-                      [](int i, int j) { return i == j ? 0 : 0.25; },
-                      [](int i, int j) { return i == j ? 0 : 0.5; });
+  WritePopulationFile(
+      r.dir.file("pop.txt"), {{0, 2}, {4, 2}}, [](int i, int j) { return i == j ? 0 : 0.25; },
+      [](int i, int j) { return i == j ? 0 : 0.5; });
   r.rep.labels.clear();
   r.rep.progress.clear();
   EXPECT_EQ(r.Run(), tRunOutcome::Completed);
 
   const auto lines = r.Lines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0],
-            "PopID1\tX1\tY1\tPopID2\tX2\tY2\tGenDist\tGsig\tGeoDist"
-            "\tbin_Count\tbin_Area\tbin_Length\tbin_Cost"
-            "\tq_Sum\tq_Mean\tq_SD\tq_Area\tq_Length\tq_Cost"
-            "\tdem_Mean\tdem_SD\tdem_Slope\tdem_Convexity\tdem_Area");
+  EXPECT_EQ(lines[0], "PopID1\tX1\tY1\tPopID2\tX2\tY2\tGenDist\tGsig\tGeoDist"
+                      "\tbin_Count\tbin_Area\tbin_Length\tbin_Cost"
+                      "\tq_Sum\tq_Mean\tq_SD\tq_Area\tq_Length\tq_Cost"
+                      "\tdem_Mean\tdem_SD\tdem_Slope\tdem_Convexity\tdem_Area");
   // Count 0 + 2 + 1 (255 is missing); q: 1 and 3; dem: 14 14 16 16, slope
   // (16 - 10) / 4, convexity 14 - 15.
   EXPECT_EQ(lines[1],
@@ -148,14 +149,13 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
             "\t 4.00000000000000E+0000\t 2.00000000000000E+0000\t 1.00000000000000E+0000\t2\t0\t0"
             "\t 1.50000000000000E+0001\t 1.00000000000000E+0000\t 1.50000000000000E+0000"
             "\t-1.00000000000000E+0000\t4");
-  EXPECT_EQ(r.rep.logs,
-            (std::vector<std::string>{"", "       ******************************",
-                                      "******** Population matrix analysis **********",
-                                      "       ******************************", "",
-                                      "Ecological maps:", "- Binary:\tbin", "",
-                                      "- Quantitative:\tq", "", "- Topographical:\tdem",
-                                      "Population matrix file:\tpop.txt",
-                                      "Algorithm: fixed-width strip"}));
+  EXPECT_EQ(r.rep.logs, (std::vector<std::string>{"", "       ******************************",
+                                                  "******** Population matrix analysis **********",
+                                                  "       ******************************", "",
+                                                  "Ecological maps:", "- Binary:\tbin", "",
+                                                  "- Quantitative:\tq", "", "- Topographical:\tdem",
+                                                  "Population matrix file:\tpop.txt",
+                                                  "Algorithm: fixed-width strip"}));
   EXPECT_EQ(r.rep.labels, (std::vector<std::string>{"Analysing paths", "Ready"}));
   EXPECT_EQ(r.rep.progress, (std::vector<int>{100, 0}));
   r.Ended();
@@ -226,7 +226,7 @@ TEST(MatrixAnalysis, PairOrdersFiltersDelaunayAndNumberForms) {
 TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
   tMatrixRun r;
   LeastCostMaps(r);
-  r.s.Direction = 1;  // uphill: eastwards
+  r.s.Direction = 1; // uphill: eastwards
   r.s.PathWidth = 3;
   r.s.CorridorMapName = "Corr";
   r.s.OneMapPerPair = true;
@@ -239,8 +239,8 @@ TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
   EXPECT_EQ(Split(lines[0], "\t").size(), 9u + 4u + 6u);
   for (std::size_t k = 1; k < lines.size(); ++k) {
     const auto f = Split(lines[k], "\t");
-    EXPECT_EQ(f[11], f[17]);  // same length in both blocks
-    EXPECT_EQ(f[12], f[18]);  // same cost
+    EXPECT_EQ(f[11], f[17]); // same length in both blocks
+    EXPECT_EQ(f[12], f[18]); // same cost
   }
   // West to east found paths; their counts sum to the nodes of the three paths.
   const auto f01 = Split(lines[1], "\t");
@@ -405,7 +405,7 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
   r.s.DataFile = "absent.txt";
   EXPECT_THROW(r.Run(), EInOutError);
   r.Ended();
-  r.s.PathWidth = 2;  // settings out of their range are refused
+  r.s.PathWidth = 2; // settings out of their range are refused
   EXPECT_THROW(r.Run(), ERangeError);
   r.Ended();
   r.s.PathWidth = 1;

@@ -20,12 +20,11 @@ std::size_t SlowSquare(std::size_t i) {
 TEST(OrderedRunner, ResultsArriveInItemOrderWhateverTheThreadCount) {
   for (int threads : {1, 2, 4, 8}) {
     std::vector<std::size_t> seen;
-    RunOrdered<std::size_t>(
-        100, threads, SlowSquare, [&](std::size_t i, std::size_t& r) {
-          EXPECT_EQ(r, i * i);
-          seen.push_back(i);
-          return true;
-        });
+    RunOrdered<std::size_t>(100, threads, SlowSquare, [&](std::size_t i, std::size_t& r) {
+      EXPECT_EQ(r, i * i);
+      seen.push_back(i);
+      return true;
+    });
     ASSERT_EQ(seen.size(), 100u) << threads;
     for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], i);
   }

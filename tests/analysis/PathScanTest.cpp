@@ -62,7 +62,7 @@ TEST(PathScan, LeastCostColumnsAndRepeatability) {
   tScanFixture fx;
   tPathScanOptions o;
   o.Connectivity = caLeastCostPath;
-  EXPECT_THROW(tPathScanner(fx.maps, o), EInvalidOperation);  // no friction
+  EXPECT_THROW(tPathScanner(fx.maps, o), EInvalidOperation); // no friction
   o.Friction = &fx.friction;
   o.PathWidth = 3;
   o.Seed = 7;

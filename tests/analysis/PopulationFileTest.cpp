@@ -1,7 +1,7 @@
-#include "Errors.h"
 #include "PopulationFile.h"
-#include "TestSupport.h"
 #include "../raster/RasterFixtures.h"
+#include "Errors.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -52,11 +52,24 @@ TEST(PopulationFile, ReadsTablesAndEchoesThem) {
   EXPECT_EQ(r.data.Significance[2][1], static_cast<double>(0.01f));
   EXPECT_TRUE(r.settings.SignificantOnly);
   EXPECT_TRUE(r.reporter.warnings.empty());
-  const std::vector<std::string> echo = {
-      "", "Sample points coordinates", "*************************", "X\tY", "1\t2", "3.5\t4",
-      "-1\t0.25", "", "Genetic distance matrix", "***********************", "0\t", "0.1\t0\t",
-      "0.2\t0.3\t0\t", "Genetic dist. significance matrix", "***********************************",
-      "1\t", "0.05\t1\t", "0.5\t0.01\t1\t"};
+  const std::vector<std::string> echo = {"",
+                                         "Sample points coordinates",
+                                         "*************************",
+                                         "X\tY",
+                                         "1\t2",
+                                         "3.5\t4",
+                                         "-1\t0.25",
+                                         "",
+                                         "Genetic distance matrix",
+                                         "***********************",
+                                         "0\t",
+                                         "0.1\t0\t",
+                                         "0.2\t0.3\t0\t",
+                                         "Genetic dist. significance matrix",
+                                         "***********************************",
+                                         "1\t",
+                                         "0.05\t1\t",
+                                         "0.5\t0.01\t1\t"};
   EXPECT_EQ(r.reporter.logs, echo);
 
   Reader quiet;
@@ -93,8 +106,9 @@ TEST(PopulationFile, WhatFollowsTheLastRowDecidesTheSignificance) {
   Reader wrong;
   wrong.settings.SignificantOnly = true;
   wrong.Read(std::string(kHead) + kLower + "[significant]\n1\n");
-  EXPECT_EQ(wrong.reporter.warnings,
-            std::vector<std::string>{"Significance matrix could not be read. File is perhaps corrupt."});
+  EXPECT_EQ(
+      wrong.reporter.warnings,
+      std::vector<std::string>{"Significance matrix could not be read. File is perhaps corrupt."});
   EXPECT_EQ(wrong.data.Significance, tMatrixOfDouble(3, tVectorOfDouble(3, 0.0)));
   EXPECT_FALSE(wrong.settings.SignificantOnly);
 
@@ -121,13 +135,14 @@ TEST(PopulationFile, DamagedFilesFailWithTheirMessage) {
   const std::string corrupt = "Genetic distance file is corrupt";
   const std::string numeric = "Invalid numeric input";
   Reader r;
-  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1 0.25\n\n[genetic distance]\n" +
-                      std::string(kLower)),
-            corrupt);
+  EXPECT_EQ(
+      r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1 0.25\n\n[genetic distance]\n" +
+                std::string(kLower)),
+      corrupt);
   EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\npop1 1 2\n3.5 4\n-1 0.25\n"), numeric);
   EXPECT_EQ(r.Failure("[sample size]\n3.0\n[coordinates]\n"), numeric);
   EXPECT_EQ(r.Failure(std::string(kHead) + "0\n0.1 0\n0.2 0.3\n"), corrupt);        // truncated row
-  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1"), corrupt);  // coordinates
+  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1"), corrupt); // coordinates
   EXPECT_EQ(r.Failure(std::string(kHead) + kLower + "[significance]\n1\n0.05 1\n"), corrupt);
   EXPECT_EQ(r.Failure("[sample size]\n"), corrupt);
   EXPECT_EQ(r.Failure("[sample size]\n-2\n[coordinates]\n[genetic distance]\n"), corrupt);
@@ -150,17 +165,20 @@ TEST(PopulationFile, DamagedFilesFailWithTheirMessage) {
 }
 
 TEST(PopulationFile, RejectedPointsAreEchoedAndStopTheRead) {
-  const auto insideUnitSquare = [](double x, double y) { return x >= 0 && x <= 10 && y >= 0 && y <= 10; };
+  const auto insideUnitSquare = [](double x, double y) {
+    return x >= 0 && x <= 10 && y >= 0 && y <= 10;
+  };
   Reader r;
   try {
-    r.Read("[sample size]\n3\n[coordinates]\n1 2\n30 4\n5 -0.5\n[genetic distance]\n0\n1 0\n1 1 0\n",
-           insideUnitSquare);
+    r.Read(
+        "[sample size]\n3\n[coordinates]\n1 2\n30 4\n5 -0.5\n[genetic distance]\n0\n1 0\n1 1 0\n",
+        insideUnitSquare);
     FAIL() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "Some points where outside of the map. Process is interrupted.");
   }
   EXPECT_EQ(r.reporter.logs, (std::vector<std::string>{"30\t4 *** Outside of the map ***",
-                                                        "5\t-0.5 *** Outside of the map ***"}));
+                                                       "5\t-0.5 *** Outside of the map ***"}));
   EXPECT_EQ(r.data.SamplePoints, (t2DPoints{{1, 2}}));
 
   Reader ok;

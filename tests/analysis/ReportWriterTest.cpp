@@ -1,5 +1,5 @@
-#include "Errors.h"
 #include "ReportWriter.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +82,8 @@ TEST(ReportWriter, RowsGoToAFreshFileWithCrLf) {
 
   EXPECT_EQ(LabelledNameLines("- Binary:\t", {"a", "b", "c"}),
             (std::vector<std::string>{"- Binary:\ta", "b", "c", ""}));
-  EXPECT_EQ(LabelledNameLines("- Binary:\t", {"a"}), (std::vector<std::string>{"- Binary:\ta", ""}));
+  EXPECT_EQ(LabelledNameLines("- Binary:\t", {"a"}),
+            (std::vector<std::string>{"- Binary:\ta", ""}));
   EXPECT_EQ(LabelledNameLines("- Binary:\t", {}), (std::vector<std::string>{"- Binary:\t"}));
 }
 

@@ -83,15 +83,19 @@ TEST(RunContract, TwoRunsAtOnceReportOnlyToTheirOwnReporters) {
 
   const std::string stripReport = strip.dir.file("Strip-MatrixAnalysis.txt");
   const std::string costReport = leastCost.dir.file("Cost-MatrixAnalysis.txt");
-  EXPECT_EQ(ReadFileBytes(stripReport), ReadFileBytes(stripAlone.dir.file("Strip-MatrixAnalysis.txt")));
-  EXPECT_EQ(ReadFileBytes(costReport), ReadFileBytes(costAlone.dir.file("Cost-MatrixAnalysis.txt")));
-  EXPECT_EQ(ReadFileBytes(leastCost.dir.file("corr.rst")), ReadFileBytes(costAlone.dir.file("corr.rst")));
+  EXPECT_EQ(ReadFileBytes(stripReport),
+            ReadFileBytes(stripAlone.dir.file("Strip-MatrixAnalysis.txt")));
+  EXPECT_EQ(ReadFileBytes(costReport),
+            ReadFileBytes(costAlone.dir.file("Cost-MatrixAnalysis.txt")));
+  EXPECT_EQ(ReadFileBytes(leastCost.dir.file("corr.rst")),
+            ReadFileBytes(costAlone.dir.file("corr.rst")));
   // Each run's generator ends where the run alone leaves it.
   EXPECT_EQ(leastCost.random.State(), costAlone.random.State());
 
   EXPECT_EQ(ra.Files(tFileKind::Report), std::vector<std::string>{stripReport});
-  EXPECT_EQ(rb.FilesWritten, (std::vector<tWrittenFile>{{tFileKind::CorridorMap, leastCost.dir.file("corr")},
-                                                        {tFileKind::Report, costReport}}));
+  EXPECT_EQ(rb.FilesWritten,
+            (std::vector<tWrittenFile>{{tFileKind::CorridorMap, leastCost.dir.file("corr")},
+                                       {tFileKind::Report, costReport}}));
 }
 
 TEST(RunContract, CancelFromAnotherThread) {

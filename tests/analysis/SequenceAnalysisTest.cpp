@@ -66,8 +66,8 @@ struct tRun {
 TEST(SequenceAnalysis, StripRowCheckedByHand) {
   tRun run;
   run.AddGridMaps();
-  run.maps.TopographyMap =
-      GridMap(run.dir, "dem", dtReal, [](int32_t, int32_t c) { return float(10 * c); });
+  run.maps.TopographyMap = GridMap(run.dir, "dem", dtReal,
+                                   [](int32_t, int32_t c) { return float(10 * c); });
   run.settings.DataFile = "tracks.txt";
   run.settings.IgnoreTime = 2;
   // Location 1 -> 2 runs along row 10 from column 1 to column 6: five cells, 2..6.
@@ -116,11 +116,10 @@ TEST(SequenceAnalysis, SegmentsThresholdAndIds) {
   run.settings.IgnoreTime = 2;
   const double t1 = 100 + 1.99;
   const auto seq = Loaded({
-      Loc(1, 1, 1, 100),
-      Loc(1, 2, 1, t1),         // 1.99 days: ignored, progress still moves
-      Loc(1, 2, 4, t1 + 2.0),   // exactly 2 days: a row
-      Loc(2, 5, 5, 50),         // earlier, but another individual: no error
-      Loc(1, 9, 9, 300),        // ID 1 again: not joined to the earlier ID 1
+      Loc(1, 1, 1, 100), Loc(1, 2, 1, t1), // 1.99 days: ignored, progress still moves
+      Loc(1, 2, 4, t1 + 2.0),              // exactly 2 days: a row
+      Loc(2, 5, 5, 50),                    // earlier, but another individual: no error
+      Loc(1, 9, 9, 300),                   // ID 1 again: not joined to the earlier ID 1
   });
   EXPECT_EQ(run.Run(seq), tRunOutcome::Completed);
   auto lines = run.Report();
@@ -252,8 +251,8 @@ TEST(SequenceAnalysis, LeastCostCorridorAndLocationsOffTheMap) {
   tRun off;
   off.AddGridMaps();
   off.UseLeastCost([](int32_t, int32_t) { return 1.0f; });
-  const auto offSeq = Loaded({Loc(1, 2, 2, 1), Loc(1, 5, 5, 2), Loc(2, 50, 5, 3), Loc(3, 5, 5, 4),
-                              Loc(3, 6, 25, 5)});
+  const auto offSeq = Loaded(
+      {Loc(1, 2, 2, 1), Loc(1, 5, 5, 2), Loc(2, 50, 5, 3), Loc(3, 5, 5, 4), Loc(3, 6, 25, 5)});
   try {
     off.Run(offSeq);
     ADD_FAILURE() << "no error";

@@ -11,7 +11,8 @@ namespace {
 
 ::testing::AssertionResult Rgb(QRgb c, int r, int g, int b) {
   if (qRed(c) == r && qGreen(c) == g && qBlue(c) == b) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "got (" << qRed(c) << "," << qGreen(c) << "," << qBlue(c) << ")";
+  return ::testing::AssertionFailure()
+         << "got (" << qRed(c) << "," << qGreen(c) << "," << qBlue(c) << ")";
 }
 
 TEST(Palettes, GradientsTruncateAndNeverReachTheLastStep) {
@@ -23,7 +24,7 @@ TEST(Palettes, GradientsTruncateAndNeverReachTheLastStep) {
   const tPalette rainbow = Palette(piRainbow);
   ASSERT_EQ(rainbow.size(), 1024);
   EXPECT_TRUE(Rgb(rainbow[0], 0, 0, 0));
-  EXPECT_TRUE(Rgb(rainbow[255], 0, 0, 254));  // 255 * 255/256 truncated
+  EXPECT_TRUE(Rgb(rainbow[255], 0, 0, 254)); // 255 * 255/256 truncated
   EXPECT_TRUE(Rgb(rainbow[256], 0, 0, 255));
   EXPECT_TRUE(Rgb(rainbow[384], 127, 0, 127));
   EXPECT_TRUE(Rgb(rainbow[512], 255, 0, 0));
@@ -70,7 +71,7 @@ TEST(Palettes, HsiSectors) {
   EXPECT_TRUE(Rgb(HsiToRgb(0.0, 1, 0.4), 255, 0, 0));
   EXPECT_TRUE(Rgb(HsiToRgb(1.0 / 3, 1, 0.4), 0, 255, 0));
   EXPECT_TRUE(Rgb(HsiToRgb(2.0 / 3, 1, 0.4), 0, 0, 255));
-  EXPECT_TRUE(Rgb(HsiToRgb(1.0 / 6, 1, 0.25), 95, 95, 0));  // 95.625 truncated
+  EXPECT_TRUE(Rgb(HsiToRgb(1.0 / 6, 1, 0.25), 95, 95, 0)); // 95.625 truncated
   // 60 degrees: red and green share the intensity.
   EXPECT_TRUE(Rgb(HsiToRgb(1.0 / 6, 1, 0.5), 191, 191, 0));
   // 3i beyond 1 is capped.
@@ -93,9 +94,9 @@ TEST(Palettes, QualitativeColoursAreFixedAndLeaveTheAnalysisGeneratorAlone) {
 
   ASSERT_EQ(q1024.size(), 1024);
   ASSERT_EQ(q256.size(), 256);
-  EXPECT_EQ(q256, q1024.mid(0, 256));  // both start from seed 0
+  EXPECT_EQ(q256, q1024.mid(0, 256)); // both start from seed 0
   QSet<QRgb> distinct(q1024.begin(), q1024.end());
-  EXPECT_GT(distinct.size(), 700);  // bright colours saturate to shared values
+  EXPECT_GT(distinct.size(), 700); // bright colours saturate to shared values
   // Full saturation: one channel is 0; intensity at least 0.3: never black.
   for (QRgb c : q1024) {
     EXPECT_EQ(std::min({qRed(c), qGreen(c), qBlue(c)}), 0);

@@ -24,7 +24,8 @@ protected:
     fChart->setAttribute(Qt::WA_DeleteOnClose, false);
     fChart->AddPoints("first", {{1, 2}, {3, 4}, {-0.5, 1e10}});
     fChart->AddLine("second", {{0, 0}, {2, 1}, {4, 0.25}});
-    fChart->Metadata << "made by a test" << "";
+    fChart->Metadata << "made by a test"
+                     << "";
     QApplication::processEvents();
   }
   QString Path(const QString& name) const { return fDir.filePath(name); }
@@ -33,21 +34,24 @@ protected:
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
   // Runs a converter; false with a reason when it fails or leaves no SVG with shapes.
-  static ::testing::AssertionResult ConvertsToSvgWithShapes(const QString& program, const QStringList& args,
-                                                            const QString& svgPath) {
+  static ::testing::AssertionResult
+  ConvertsToSvgWithShapes(const QString& program, const QStringList& args, const QString& svgPath) {
     QProcess p;
     p.start(program, args);
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-      return ::testing::AssertionFailure() << program.toStdString() << " failed: " << p.readAllStandardError().toStdString();
+      return ::testing::AssertionFailure()
+             << program.toStdString() << " failed: " << p.readAllStandardError().toStdString();
     const QByteArray svg = Read(svgPath);
     QDomDocument doc;
-    if (!doc.setContent(svg)) return ::testing::AssertionFailure() << "not XML: " << svg.left(200).toStdString();
+    if (!doc.setContent(svg))
+      return ::testing::AssertionFailure() << "not XML: " << svg.left(200).toStdString();
     int shapes = 0;
     for (const char* tag : {"path", "polyline", "line", "ellipse", "circle", "rect", "polygon"})
       shapes += doc.elementsByTagName(tag).count();
     const int texts = doc.elementsByTagName("text").count();
     if (shapes < 6 || texts < 3)
-      return ::testing::AssertionFailure() << shapes << " shapes and " << texts << " texts in " << svg.left(400).toStdString();
+      return ::testing::AssertionFailure()
+             << shapes << " shapes and " << texts << " texts in " << svg.left(400).toStdString();
     return ::testing::AssertionSuccess();
   }
 
@@ -97,10 +101,11 @@ TEST_F(ChartExport, EnhancedMetafileReadsBack) {
   SaveChartPicture(*fChart, Path("chart.EMF"));
   const QByteArray emf = Read(Path("chart.EMF"));
   ASSERT_GT(emf.size(), 88);
-  EXPECT_EQ(emf.mid(40, 4), QByteArray(" EMF"));  // signature of the header record
+  EXPECT_EQ(emf.mid(40, 4), QByteArray(" EMF")); // signature of the header record
   const QString tool = QStandardPaths::findExecutable("emf2svg-conv");
   if (tool.isEmpty()) GTEST_SKIP() << "emf2svg-conv is not installed";
-  EXPECT_TRUE(ConvertsToSvgWithShapes(tool, {"-i", Path("chart.EMF"), "-o", Path("emf.svg")}, Path("emf.svg")));
+  EXPECT_TRUE(ConvertsToSvgWithShapes(tool, {"-i", Path("chart.EMF"), "-o", Path("emf.svg")},
+                                      Path("emf.svg")));
 }
 
 TEST_F(ChartExport, WindowsMetafileReadsBack) {
@@ -108,17 +113,20 @@ TEST_F(ChartExport, WindowsMetafileReadsBack) {
   SaveChartPicture(*fChart, Path("chart.wmf"));
   const QByteArray wmf = Read(Path("chart.wmf"));
   ASSERT_GT(wmf.size(), 40);
-  EXPECT_EQ(wmf.left(4), QByteArray("\xD7\xCD\xC6\x9A", 4));  // placeable key
+  EXPECT_EQ(wmf.left(4), QByteArray("\xD7\xCD\xC6\x9A", 4)); // placeable key
   // Metafile header: size in words matches the file (less the 22-byte placeable header).
   const auto u32 = [&](int at) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(wmf[at]) | static_cast<uint8_t>(wmf[at + 1]) << 8 |
-                                 static_cast<uint8_t>(wmf[at + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(wmf[at + 3])) << 24);
+    return static_cast<uint32_t>(static_cast<uint8_t>(wmf[at]) |
+                                 static_cast<uint8_t>(wmf[at + 1]) << 8 |
+                                 static_cast<uint8_t>(wmf[at + 2]) << 16 |
+                                 static_cast<uint32_t>(static_cast<uint8_t>(wmf[at + 3])) << 24);
   };
   EXPECT_EQ(u32(22 + 6) * 2, static_cast<uint32_t>(wmf.size() - 22));
-  EXPECT_EQ(wmf.right(6), QByteArray("\x03\x00\x00\x00\x00\x00", 6));  // META_EOF
+  EXPECT_EQ(wmf.right(6), QByteArray("\x03\x00\x00\x00\x00\x00", 6)); // META_EOF
   const QString tool = QStandardPaths::findExecutable("wmf2svg");
   if (tool.isEmpty()) GTEST_SKIP() << "wmf2svg is not installed";
-  EXPECT_TRUE(ConvertsToSvgWithShapes(tool, {"-o", Path("wmf.svg"), Path("chart.wmf")}, Path("wmf.svg")));
+  EXPECT_TRUE(
+      ConvertsToSvgWithShapes(tool, {"-o", Path("wmf.svg"), Path("chart.wmf")}, Path("wmf.svg")));
 }
 
 TEST_F(ChartExport, OtherExtensionsAreRefusedBeforeWriting) {

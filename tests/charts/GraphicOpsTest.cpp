@@ -25,8 +25,9 @@ TEST(EqualScales, MarginsOfBothBranches) {
   // 400 x 400, data 100 across and 50 up: the width limits.
   auto m = EqualScaleMargins(400, 400, 100, 50, 30, 0, 0, 30);
   ASSERT_TRUE(m);
-  EXPECT_EQ(*m, (tPercentMargins{8, 27, 1, 27}));  // 7.5 -> 8, 1.25 -> 1, plot height 182.5 -> 182
-  const double plotW = 400 * (100 - m->Left - m->Right) / 100.0, plotH = 400 * (100 - m->Top - m->Bottom) / 100.0;
+  EXPECT_EQ(*m, (tPercentMargins{8, 27, 1, 27})); // 7.5 -> 8, 1.25 -> 1, plot height 182.5 -> 182
+  const double plotW = 400 * (100 - m->Left - m->Right) / 100.0,
+               plotH = 400 * (100 - m->Top - m->Bottom) / 100.0;
   EXPECT_NEAR(plotW / plotH, 2.0, 0.05);
 
   // 50 across, 100 up: the height limits, plot centred across.
@@ -41,10 +42,12 @@ TEST(EqualScales, MarginsOfBothBranches) {
   EXPECT_EQ(m->Right, 4);
 
   // A zero range takes the other one; both zero: no layout.
-  EXPECT_EQ(EqualScaleMargins(400, 200, 0, 50, 20, 20, 20, 20), EqualScaleMargins(400, 200, 50, 50, 20, 20, 20, 20));
-  EXPECT_EQ(EqualScaleMargins(400, 200, 50, 0, 20, 20, 20, 20), EqualScaleMargins(400, 200, 50, 50, 20, 20, 20, 20));
+  EXPECT_EQ(EqualScaleMargins(400, 200, 0, 50, 20, 20, 20, 20),
+            EqualScaleMargins(400, 200, 50, 50, 20, 20, 20, 20));
+  EXPECT_EQ(EqualScaleMargins(400, 200, 50, 0, 20, 20, 20, 20),
+            EqualScaleMargins(400, 200, 50, 50, 20, 20, 20, 20));
   EXPECT_FALSE(EqualScaleMargins(400, 400, 0, 0, 20, 20, 20, 20));
-  EXPECT_FALSE(EqualScaleMargins(30, 400, 10, 10, 20, 20, 20, 20));  // no room left for the plot
+  EXPECT_FALSE(EqualScaleMargins(30, 400, 10, 10, 20, 20, 20, 20)); // no room left for the plot
 }
 
 TEST(GraphicChart, ContainersAndDefaults) {
@@ -95,7 +98,7 @@ TEST(GraphicChart, SeriesColoursSelectionAndClicks) {
   }
   EXPECT_EQ(chart->Series(1)->name(), "More");
 
-  std::vector<std::pair<int, int>> calls;  // (clicked series, selection seen by the callback)
+  std::vector<std::pair<int, int>> calls; // (clicked series, selection seen by the callback)
   chart->OnClickSeries = [&](int s) { calls.emplace_back(s, chart->SelectedSeries()); };
   chart->ClickSeries(1);
   EXPECT_EQ(chart->Series(1)->pen().width(), 2);
@@ -103,7 +106,7 @@ TEST(GraphicChart, SeriesColoursSelectionAndClicks) {
   chart->ClickSeries(0);
   EXPECT_EQ(chart->Series(1)->pen().width(), 1);
   EXPECT_EQ(chart->Series(0)->pen().width(), 2);
-  chart->ClickSeries(0);  // the selected one: deselected
+  chart->ClickSeries(0); // the selected one: deselected
   EXPECT_EQ(chart->SelectedSeries(), -1);
   EXPECT_EQ(chart->Series(0)->pen().width(), 1);
   EXPECT_EQ(calls, (std::vector<std::pair<int, int>>{{1, 1}, {0, 0}, {0, -1}}));
@@ -119,9 +122,10 @@ TEST(GraphicChart, SeriesColoursSelectionAndClicks) {
 
 TEST(GraphicChart, PopUpMenus) {
   QStringList texts;
-  for (QAction* a : tGraphPopUp::Instance().actions()) texts << (a->isSeparator() ? "-" : a->text());
-  EXPECT_EQ(texts, (QStringList{"Save graph &image...", "Save graph &data...", "-", "&View metadata",
-                                "&Add metadata...", "-", "&Close graph"}));
+  for (QAction* a : tGraphPopUp::Instance().actions())
+    texts << (a->isSeparator() ? "-" : a->text());
+  EXPECT_EQ(texts, (QStringList{"Save graph &image...", "Save graph &data...", "-",
+                                "&View metadata", "&Add metadata...", "-", "&Close graph"}));
 
   tGraphMapPopUp& map = tGraphMapPopUp::Instance();
   texts.clear();
@@ -131,12 +135,12 @@ TEST(GraphicChart, PopUpMenus) {
       EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     }
   }
-  EXPECT_EQ(texts, (QStringList{"Save map &image...", "Save map &data...", "&View metadata", "&Add metadata...",
-                                "&Transparency"}));
+  EXPECT_EQ(texts, (QStringList{"Save map &image...", "Save map &data...", "&View metadata",
+                                "&Add metadata...", "&Transparency"}));
   texts.clear();
   for (QAction* a : map.TransparencyMenu->actions()) texts << a->text();
-  EXPECT_EQ(texts, (QStringList{"&0%", "&10%", "&20%", "&30%", "&40%", "&50%", "&60%", "&70%", "&80%", "&90%",
-                                "&100%"}));
+  EXPECT_EQ(texts, (QStringList{"&0%", "&10%", "&20%", "&30%", "&40%", "&50%", "&60%", "&70%",
+                                "&80%", "&90%", "&100%"}));
 
   tMapWindowBase w;
   EXPECT_EQ(w.AlphaBlendValue(), 255);
@@ -146,7 +150,7 @@ TEST(GraphicChart, PopUpMenus) {
   EXPECT_TRUE(w.AlphaBlend());
   EXPECT_NEAR(w.windowOpacity(), 204 / 255.0, 0.01);
   map.TransparencyItems[5]->trigger();
-  EXPECT_EQ(w.AlphaBlendValue(), 127);  // 127.5 to even
+  EXPECT_EQ(w.AlphaBlendValue(), 127); // 127.5 to even
   map.TransparencyItems[0]->trigger();
   EXPECT_EQ(w.AlphaBlendValue(), 255);
   EXPECT_TRUE(w.AlphaBlend());
@@ -171,19 +175,22 @@ TEST(DataView, PatchMapHasEqualScalesAndAnInvertedVerticalAxis) {
   const double yUnit = plot.height() / (chart->AxisY()->max() - chart->AxisY()->min());
   EXPECT_NEAR(xUnit / yUnit, 1.0, 0.05);
 
-  chart->resize(600, 300);  // now the height limits
+  chart->resize(600, 300); // now the height limits
   QApplication::processEvents();
   ASSERT_TRUE(chart->AppliedMargins());
   EXPECT_EQ(chart->AppliedMargins()->Left, chart->AppliedMargins()->Right);
   const QRectF wide = chart->chart()->plotArea();
-  EXPECT_NEAR((wide.width() / 100) / (wide.height() / (chart->AxisY()->max() - chart->AxisY()->min())), 1.0, 0.08);
+  EXPECT_NEAR((wide.width() / 100) /
+                  (wide.height() / (chart->AxisY()->max() - chart->AxisY()->min())),
+              1.0, 0.08);
 
   chart->SetEqualScales(false);
   EXPECT_FALSE(chart->AppliedMargins());
 }
 
 TEST(DataView, TracksFollowRunsOfEqualIdsInFileOrder) {
-  const std::vector<tTrackPoint> track{{5, 1, 7}, {3, 2, 7}, {4, 3, 7}, {1, 1, 2}, {0, 0, 2}, {9, 9, 7}};
+  const std::vector<tTrackPoint> track{{5, 1, 7}, {3, 2, 7}, {4, 3, 7},
+                                       {1, 1, 2}, {0, 0, 2}, {9, 9, 7}};
   QTabWidget pages;
   tGraphicChart* chart = ShowTracks(track, &pages);
   ASSERT_EQ(chart->SeriesCount(), 3);
@@ -192,7 +199,8 @@ TEST(DataView, TracksFollowRunsOfEqualIdsInFileOrder) {
     EXPECT_TRUE(qobject_cast<QLineSeries*>(chart->Series(i)));
     EXPECT_EQ(chart->Series(i)->count(), sizes[i]);
   }
-  EXPECT_EQ(chart->Series(0)->points(), (QList<QPointF>{{5, 1}, {3, 2}, {4, 3}}));  // not sorted by X
+  EXPECT_EQ(chart->Series(0)->points(),
+            (QList<QPointF>{{5, 1}, {3, 2}, {4, 3}})); // not sorted by X
   EXPECT_EQ(chart->Series(2)->points(), (QList<QPointF>{{9, 9}}));
   EXPECT_EQ(ShowTracks(std::vector<tTrackPoint>{}, &pages)->SeriesCount(), 0);
   stravex::tLocations read(2);

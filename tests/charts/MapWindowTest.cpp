@@ -39,11 +39,11 @@ TEST(MapWindow, ColoursMissingCellsAndPoints) {
   const tPalette fire = Palette(piFire);
   EXPECT_EQ(corridor.Colors(), fire);
   EXPECT_DOUBLE_EQ(corridor.MinValue(), 1);
-  EXPECT_DOUBLE_EQ(corridor.MaxValue(), 5);  // the flagged 9 is left out
-  EXPECT_EQ(img.pixel(0, 0), fire.first());  // lowest value, row 0 at the top
-  EXPECT_EQ(img.pixel(1, 1), fire.last());   // highest value
-  EXPECT_EQ(img.pixel(2, 0), fire[256]);     // 3 is half way: (3 - 1) / 4 * 511 = 255.5 -> 256
-  EXPECT_EQ(qAlpha(img.pixel(2, 1)), 0);     // missing cell
+  EXPECT_DOUBLE_EQ(corridor.MaxValue(), 5); // the flagged 9 is left out
+  EXPECT_EQ(img.pixel(0, 0), fire.first()); // lowest value, row 0 at the top
+  EXPECT_EQ(img.pixel(1, 1), fire.last());  // highest value
+  EXPECT_EQ(img.pixel(2, 0), fire[256]);    // 3 is half way: (3 - 1) / 4 * 511 = 255.5 -> 256
+  EXPECT_EQ(qAlpha(img.pixel(2, 1)), 0);    // missing cell
   EXPECT_EQ(qAlpha(img.pixel(0, 1)), 255);
   EXPECT_EQ(corridor.windowTitle(), "m");
 

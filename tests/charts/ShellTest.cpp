@@ -66,39 +66,60 @@ TEST_F(WorkDirTest, ArgumentRules) {
   Session({}, fA.path());
 
   QDir::setCurrent(fStart);
-  { TCustomGeodrellDialog w({"CALL", fB.path()}); EXPECT_EQ(Current(), Canon(fA.path())); }
+  {
+    TCustomGeodrellDialog w({"CALL", fB.path()});
+    EXPECT_EQ(Current(), Canon(fA.path()));
+  }
   QDir::setCurrent(fStart);
-  { TCustomGeodrellDialog w({"", fB.path()}); EXPECT_EQ(Current(), Canon(fB.path())); }
+  {
+    TCustomGeodrellDialog w({"", fB.path()});
+    EXPECT_EQ(Current(), Canon(fB.path()));
+  }
   QDir::setCurrent(fStart);
-  { TCustomGeodrellDialog w({"open", fB.path() + "/missing"}); EXPECT_EQ(Current(), Canon(fA.path())); }
+  {
+    TCustomGeodrellDialog w({"open", fB.path() + "/missing"});
+    EXPECT_EQ(Current(), Canon(fA.path()));
+  }
   // Batch mode names a file second: the ini folder stays.
   QFile list(QDir(fB.path()).filePath("maps.txt"));
   ASSERT_TRUE(list.open(QIODevice::WriteOnly));
   list.close();
   QDir::setCurrent(fStart);
-  { TCustomGeodrellDialog w({"x", list.fileName()}); EXPECT_EQ(Current(), Canon(fA.path())); }
+  {
+    TCustomGeodrellDialog w({"x", list.fileName()});
+    EXPECT_EQ(Current(), Canon(fA.path()));
+  }
 }
 
 TEST_F(WorkDirTest, MissingOrUnusableMemoryChangesNothing) {
   // No ini at all.
-  { TCustomGeodrellDialog w({}); EXPECT_EQ(Current(), Canon(fStart)); }
+  {
+    TCustomGeodrellDialog w({});
+    EXPECT_EQ(Current(), Canon(fStart));
+  }
   // An ini naming a folder that has gone.
   QFile ini(TCustomGeodrellDialog::WorkDirIniPath());
   ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
   ini.write(QDir(fA.path()).filePath("gone").toUtf8() + "\r\n");
   ini.close();
-  { TCustomGeodrellDialog w({}); EXPECT_EQ(Current(), Canon(fStart)); }
+  {
+    TCustomGeodrellDialog w({});
+    EXPECT_EQ(Current(), Canon(fStart));
+  }
   // An empty ini.
   ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
   ini.close();
-  { TCustomGeodrellDialog w({}); EXPECT_EQ(Current(), Canon(fStart)); }
+  {
+    TCustomGeodrellDialog w({});
+    EXPECT_EQ(Current(), Canon(fStart));
+  }
 }
 
 TEST_F(WorkDirTest, SaveFailureIsReported) {
-  ASSERT_TRUE(QDir(fProgram.path()).mkdir("WorkDir.ini"));  // a folder in the way
+  ASSERT_TRUE(QDir(fProgram.path()).mkdir("WorkDir.ini")); // a folder in the way
   EXPECT_FALSE(TCustomGeodrellDialog::SaveWorkDir());
   EXPECT_FALSE(TCustomGeodrellDialog::LastSaveError().isEmpty());
-  Session({});  // closing does not block or crash when the save fails
+  Session({}); // closing does not block or crash when the save fails
 }
 
 TEST_F(WorkDirTest, MissingProgramFolderFallsBackToUserConfiguration) {
@@ -127,15 +148,19 @@ TEST(Version, StringHasTheRequestedPartsOfTheProjectVersion) {
 TEST(HelpAndAbout, Windows) {
   const QString text = HelpText();
   int at = 0;
-  for (const char* title : {"1. Function", "2. Operations", "3. Algorithm", "4. Genetic distance file structure",
-                            "5. Batch mode", "6. Credits", "7. History"}) {
-    const int found = text.indexOf(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(title) + "$",
-                                                      QRegularExpression::MultilineOption), at);
+  for (const char* title :
+       {"1. Function", "2. Operations", "3. Algorithm", "4. Genetic distance file structure",
+        "5. Batch mode", "6. Credits", "7. History"}) {
+    const int found = text.indexOf(
+        QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(title) + "$",
+                           QRegularExpression::MultilineOption),
+        at);
     EXPECT_GT(found, at) << title;
     at = std::max(at, found);
   }
   for (int pos = 1; pos <= 21; ++pos)
-    EXPECT_TRUE(text.contains(QRegularExpression(QString("^ ?%1  ").arg(pos), QRegularExpression::MultilineOption)))
+    EXPECT_TRUE(text.contains(
+        QRegularExpression(QString("^ ?%1  ").arg(pos), QRegularExpression::MultilineOption)))
         << "batch position " << pos;
 
   TfHelp help;
@@ -145,7 +170,7 @@ TEST(HelpAndAbout, Windows) {
   help.show();
   help.close();
   EXPECT_TRUE(help.isHidden());
-  help.show();  // still usable after closing
+  help.show(); // still usable after closing
   EXPECT_TRUE(help.isVisible());
 
   TfAboutBox about;

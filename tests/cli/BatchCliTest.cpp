@@ -39,8 +39,8 @@ TEST_F(BatchCli, PositionalLineWritesTheReportAndTheLogInTheMapListFolder) {
   const tCliRun r = RunCli({"x", "land/maps.txt", "run.log", "samples.txt", "none"},
                            tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "report: " + Land("Friction-FixedStrip-MatrixAnalysis.txt") + "\nlog: " +
-                       Land("run.log") + "\n");
+  EXPECT_EQ(r.out, "report: " + Land("Friction-FixedStrip-MatrixAnalysis.txt") +
+                       "\nlog: " + Land("run.log") + "\n");
   EXPECT_EQ(r.err, "");
   const std::string report = Land("Friction-FixedStrip-MatrixAnalysis.txt");
   const std::string expected =

@@ -56,7 +56,7 @@ TEST(Corridor, CreationAndDefaultName) {
   EXPECT_EQ(r.MinValue, 0);
   EXPECT_EQ(r.MaxValue, 1);
   EXPECT_EQ(r.FileName, name);
-  EXPECT_FALSE(std::filesystem::exists(name + ImageExt()));  // the producer fills it
+  EXPECT_FALSE(std::filesystem::exists(name + ImageExt())); // the producer fills it
 
   c->FillZero();
   EXPECT_EQ(ReadFileBytes(name + ImageExt()), std::string(48, '\0'));
@@ -79,7 +79,7 @@ TEST(Corridor, CountsWrittenInPlaceAfterEveryPath) {
       {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}},
       {{0, 0}, {1, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}},
       {{4, 6}, {3, 5}, {2, 4}, {1, 3}, {1, 2}, {1, 1}, {0, 0}},
-      {{2, 2}, {2, 3}, {2, 2}},  // lists (2, 2) twice: it gains 2
+      {{2, 2}, {2, 3}, {2, 2}}, // lists (2, 2) twice: it gains 2
       {{4, 6}, {4, 6}, {4, 6}, {4, 6}},
   };
   const float wantMax[] = {1, 2, 3, 3, 5};
@@ -93,7 +93,7 @@ TEST(Corridor, CountsWrittenInPlaceAfterEveryPath) {
   }
   c->WriteDoc();
   EXPECT_EQ(tRaster(c->Raster().FileName).MaxValue, 5);
-  EXPECT_EQ(c->Raster().GetCell(1, 1), 3);  // the released raster reads the file
+  EXPECT_EQ(c->Raster().GetCell(1, 1), 3); // the released raster reads the file
 
   // An empty path, or one with a cell outside the grid, changes nothing.
   const std::string before = ReadFileBytes(c->Raster().FileName + ImageExt());
@@ -131,13 +131,13 @@ TEST(Corridor, SaturatesWithOneWarningPerMap) {
   const auto f = FrictionGeometry(2, 3);
   auto c = CreateCorridorMap(*f, dir.file("busy"));
   c->Raster().Reporter = &rep;
-  std::string image(12, '\0');  // cell (0, 1) already at 32765
+  std::string image(12, '\0'); // cell (0, 1) already at 32765
   image[2] = char(0xFD);
   image[3] = char(0x7F);
   WriteFileBytes(c->Raster().FileName + ImageExt(), image);
   c->Raster().MaxValue = 32765;
 
-  AddPathToCorridor(*c, {{0, 1}, {0, 1}, {1, 1}});  // 32767: full, not beyond
+  AddPathToCorridor(*c, {{0, 1}, {0, 1}, {1, 1}}); // 32767: full, not beyond
   EXPECT_TRUE(rep.warnings.empty());
   AddPathToCorridor(*c, {{0, 0}, {0, 1}, {0, 1}});
   AddPathToCorridor(*c, {{0, 1}, {1, 2}});

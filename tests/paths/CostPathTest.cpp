@@ -147,13 +147,23 @@ tResult RefSearch(const tMatrixOfSingle& f, const tArgs& a, double r1, double c1
     for (tRefNode* p = first; valid && p && !(a.criterion == 2 && saturated); p = p->next) {
       const long double v = f[Cell(p->row)][Cell(p->col)];
       ++n;
-      if (v < kMax - S) S += v; else S = kMax, saturated = true;
-      if (v * v < kMax - Q) Q += v * v; else Q = kMax, saturated = true;
+      if (v < kMax - S)
+        S += v;
+      else
+        S = kMax, saturated = true;
+      if (v * v < kMax - Q)
+        Q += v * v;
+      else
+        Q = kMax, saturated = true;
     }
-    if (a.criterion == 0) value = S;
-    else if (a.criterion == 1) value = S / n;
-    else if (saturated) value = kMax;
-    else value = std::sqrt(std::max(0.0L, Q / n - (S / n) * (S / n)));
+    if (a.criterion == 0)
+      value = S;
+    else if (a.criterion == 1)
+      value = S / n;
+    else if (saturated)
+      value = kMax;
+    else
+      value = std::sqrt(std::max(0.0L, Q / n - (S / n) * (S / n)));
     const long double c = value * a.frictionWeight + (long double)b.counter * a.lengthWeight;
     if (valid && (c < bestCost || (c == bestCost && b.counter < bestLen))) {
       std::swap(best, first);
@@ -255,7 +265,7 @@ TEST(CostPath, MatchesLinkedListVersion) {
     }
     const tRandomGenerator afterSub = CurrentRandom();
     SeedRandom(4, 4);
-    t2DiPoints inner{{-1, -1}};  // appended to
+    t2DiPoints inner{{-1, -1}}; // appended to
     tSubdivision s{CurrentRandom(), 37, 53, 2, inner};
     SubdividePath(s, r1, c1, r2, c2);
     EXPECT_EQ(s.depth, 2);
@@ -341,10 +351,11 @@ TEST(CostPath, TieRulesAndSaturation) {
   a.frictionWeight = 0;
   a.lengthWeight = 1;
   std::vector<tResult> cands = Candidates(f, a, 4, 2, 3, 21, 20);
-  const tResult fewest = *std::min_element(
-      cands.begin(), cands.end(), [](auto& x, auto& y) { return x.length < y.length; });
-  EXPECT_GT(std::count_if(cands.begin(), cands.end(),
-                          [&](auto& c) { return c.length == fewest.length; }), 1);
+  const tResult fewest = *std::min_element(cands.begin(), cands.end(),
+                                           [](auto& x, auto& y) { return x.length < y.length; });
+  EXPECT_GT(
+      std::count_if(cands.begin(), cands.end(), [&](auto& c) { return c.length == fewest.length; }),
+      1);
   SeedRandom(7, 4);
   EXPECT_EQ(Search(f, a, 2, 3, 21, 20).path, fewest.path);
   // Mean on uniform friction without length weight: every cost ties, so the
@@ -361,7 +372,7 @@ TEST(CostPath, TieRulesAndSaturation) {
   f[2][3] = std::numeric_limits<float>::infinity();
   a.criterion = mcFrictionSum;
   SeedRandom(7, 4);
-  EXPECT_EQ(Search(f, a, 2, 3, 21, 20).cost, -1);  // equal to "nothing kept yet"
+  EXPECT_EQ(Search(f, a, 2, 3, 21, 20).cost, -1); // equal to "nothing kept yet"
   a.frictionWeight = 0.5;
   SeedRandom(7, 4);
   tResult r = Search(f, a, 2, 3, 21, 20);
@@ -434,7 +445,7 @@ TEST(CostPath, TopographyConstraint) {
     one.candidates = 1;
     SeedRandom(7, 9);
     int found = 0;
-    for (const tResult& c : cands) {  // each candidate accepted or refused alike
+    for (const tResult& c : cands) { // each candidate accepted or refused alike
       EXPECT_EQ(c.path, RefSearch(f, one, 5, c1, 7, c2).path);
       found += !c.path.empty();
     }
@@ -445,7 +456,9 @@ TEST(CostPath, TopographyConstraint) {
     ASSERT_FALSE(r.path.empty());
     for (size_t k = 1; k < r.path.size(); ++k)
       EXPECT_GE((topo.GetCell(r.path[k].row, r.path[k].col) -
-                 topo.GetCell(r.path[k - 1].row, r.path[k - 1].col)) * d, -0.5);
+                 topo.GetCell(r.path[k - 1].row, r.path[k - 1].col)) *
+                    d,
+                -0.5);
     SeedRandom(7, 9);
     ExpectSame(r, RefSearch(f, a, 5, c1, 7, c2));
   }
@@ -488,7 +501,7 @@ TEST(CostPath, GeneratorAfterAnError) {
   tArgs a;
   a.candidates = 8;
   a.topo = &topo;
-  a.direction = 1;  // flat ground: every candidate valid, one read per node
+  a.direction = 1; // flat ground: every candidate valid, one read per node
 
   // One candidate at a time: the generator after each and the reads each needs.
   tArgs one = a;
@@ -500,7 +513,7 @@ TEST(CostPath, GeneratorAfterAnError) {
     topo.reads = 0;
     const tResult r = Search(f, one, 2, 3, 27, 36);
     ASSERT_EQ(r.length, r.path.size());
-    reads.push_back(topo.reads - 2);  // the direction pre-check reads both ends
+    reads.push_back(topo.reads - 2); // the direction pre-check reads both ends
     after.push_back(CurrentRandom().State());
   }
   // Reads fail half-way through the third candidate's slope test: the

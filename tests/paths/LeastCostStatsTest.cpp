@@ -46,7 +46,7 @@ std::unique_ptr<tLiveRaster> MakeMap(const TempDir& dir, const std::string& name
   return r;
 }
 
-int CountValue(int32_t r, int32_t c) { return (r * 7 + c * 3) % 5 - 1; }  // 3 is missing
+int CountValue(int32_t r, int32_t c) { return (r * 7 + c * 3) % 5 - 1; } // 3 is missing
 float QuantValue(int32_t r, int32_t c) { return float(r) * 0.5f + float(c) * 0.3f; }
 
 struct tFixture {
@@ -54,15 +54,16 @@ struct tFixture {
   std::unique_ptr<tLiveRaster> counts = MakeMap(
       dir, "counts", dtInteger, [](int32_t r, int32_t c) { return float(CountValue(r, c)); },
       fdBackground, 3);
-  std::unique_ptr<tLiveRaster> negative =
-      MakeMap(dir, "negative", dtInteger, [](int32_t, int32_t) { return -2.0f; });
+  std::unique_ptr<tLiveRaster> negative = MakeMap(dir, "negative", dtInteger,
+                                                  [](int32_t, int32_t) { return -2.0f; });
   // Missing on every fourth column.
   std::unique_ptr<tLiveRaster> quant = MakeMap(
       dir, "quant", dtReal,
-      [](int32_t r, int32_t c) { return c % 4 == 1 ? -9999.0f : QuantValue(r, c); },
-      fdBackground, -9999);
-  std::unique_ptr<tLiveRaster> friction = MakeMap(
-      dir, "friction", dtReal, [](int32_t r, int32_t c) { return 1.0f + float((r * 13 + c * 29) % 17); });
+      [](int32_t r, int32_t c) { return c % 4 == 1 ? -9999.0f : QuantValue(r, c); }, fdBackground,
+      -9999);
+  std::unique_ptr<tLiveRaster> friction =
+      MakeMap(dir, "friction", dtReal,
+              [](int32_t r, int32_t c) { return 1.0f + float((r * 13 + c * 29) % 17); });
   std::vector<tRaster*> binaryMaps{counts.get(), negative.get()};
 };
 
@@ -100,8 +101,8 @@ TEST(LeastCostStats, PooledStatisticsFollowThePaths) {
     t2DiPoints p;
     long double c;
     uint32_t n;
-    FindLeastCostPath(LeastCostCandidates, friction, p, 0, 0, nullptr, 0.5, 1, mcFrictionMean, c,
-                      n, r1, c1, r2, c2);
+    FindLeastCostPath(LeastCostCandidates, friction, p, 0, 0, nullptr, 0.5, 1, mcFrictionMean, c, n,
+                      r1, c1, r2, c2);
     EXPECT_EQ(p, want);
     cost += c;
     length += n;
@@ -143,8 +144,8 @@ TEST(LeastCostStats, PooledStatisticsFollowThePaths) {
 
   // One path: Length and Cost are those of that path.
   SeedRandom(9, 9);
-  ScanLeastCostBinary(fx.binaryMaps, *fx.friction, X(c1), Y(r1), X(c2), Y(r2), 1, mcFrictionSum,
-                      1, 0, b.count, b.area, b.length, b.cost, nullptr, nullptr, 0, 0, &b.paths);
+  ScanLeastCostBinary(fx.binaryMaps, *fx.friction, X(c1), Y(r1), X(c2), Y(r2), 1, mcFrictionSum, 1,
+                      0, b.count, b.area, b.length, b.cost, nullptr, nullptr, 0, 0, &b.paths);
   ASSERT_EQ(b.paths.size(), 1u);
   long double pathSum = 0;
   for (auto cell : b.paths[0]) pathSum += friction[cell.row][cell.col];
@@ -174,8 +175,8 @@ TEST(LeastCostStats, NoPathSentinelsAndCorridor) {
   EXPECT_EQ(ReadFileBytes(image), before);
   tQuant qs;
   ScanLeastCostQuantitative({fx.quant.get()}, *fx.friction, X(20), Y(5), X(2), Y(5), 2,
-                            mcFrictionSD, 1, 1, qs.sum, qs.mean, qs.sd, qs.area, qs.length,
-                            qs.cost, dem.get(), 1, 0.5);
+                            mcFrictionSD, 1, 1, qs.sum, qs.mean, qs.sd, qs.area, qs.length, qs.cost,
+                            dem.get(), 1, 0.5);
   EXPECT_EQ(qs.sum[0], -1);
   EXPECT_EQ(qs.mean[0], -1);
   EXPECT_EQ(qs.sd[0], -1);
@@ -212,7 +213,7 @@ TEST(LeastCostStats, RefusalsAndOverflow) {
                         b.length, b.cost, nullptr, nullptr, 0, 0);
   };
   EXPECT_THROW(scan(fx.binaryMaps, 9, 0), ERangeError);
-  EXPECT_THROW(scan(fx.binaryMaps, 50, 1), EAssertionFailed);  // end outside the map
+  EXPECT_THROW(scan(fx.binaryMaps, 50, 1), EAssertionFailed); // end outside the map
   scan({}, 9, 1);
   EXPECT_TRUE(b.count.empty());
   EXPECT_TRUE(b.cost.empty());

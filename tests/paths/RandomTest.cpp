@@ -14,7 +14,7 @@ namespace {
 // x[n] = 2111111111 x[n-4] + 1492 x[n-3] + 1776 x[n-2] + 5115 x[n-1] + c mod 2^32.
 std::vector<uint64_t> ReferenceStream(uint64_t s, int count) {
   if (s == 0) s = 0xFFFFFFFF;
-  std::vector<uint64_t> init;  // x0, x1, x2, x3, carry
+  std::vector<uint64_t> init; // x0, x1, x2, x3, carry
   for (int i = 0; i < 5; ++i) {
     s = (s ^ (s << 13)) % 4294967296u;
     s ^= s >> 17;
@@ -42,7 +42,8 @@ std::vector<uint64_t> Draws(tRandomGenerator& g, int count) {
 
 TEST(Random, StreamsAndSeeding) {
   tRandomGenerator g, h;
-  for (const auto& [a, b] : std::vector<std::pair<int32_t, int32_t>>{{10, 10}, {20, 3}, {-7, 123}}) {
+  for (const auto& [a, b] :
+       std::vector<std::pair<int32_t, int32_t>>{{10, 10}, {20, 3}, {-7, 123}}) {
     g.Seed(a, b);
     EXPECT_EQ(Draws(g, 200), ReferenceStream(static_cast<uint32_t>(a * 10000 + b), 200));
   }
@@ -51,13 +52,13 @@ TEST(Random, StreamsAndSeeding) {
   const uint32_t raw = h.NextRaw();
   EXPECT_EQ(g.Next(), std::ldexp(static_cast<long double>(raw), -32));
 
-  g.Seed(0, 0);  // seed 0 would freeze the xorshift: all bits set instead
+  g.Seed(0, 0); // seed 0 would freeze the xorshift: all bits set instead
   h.InitState(4294967295u);
   EXPECT_EQ(Draws(g, 20), Draws(h, 20));
-  g.Seed(1, 0);  // both seed 10000
+  g.Seed(1, 0); // both seed 10000
   h.Seed(0, 10000);
   EXPECT_EQ(Draws(g, 50), Draws(h, 50));
-  g.Seed(429497, 0);  // 4294970000 wraps to 2704
+  g.Seed(429497, 0); // 4294970000 wraps to 2704
   h.Seed(0, 2704);
   EXPECT_EQ(Draws(g, 50), Draws(h, 50));
   g.Seed(1, 2);
@@ -71,13 +72,13 @@ TEST(Random, StreamsAndSeeding) {
   for (int i = 0; i < 10; ++i) ASSERT_EQ(StepRandom(copy), h.NextRaw());
   g.SetState(copy);
   EXPECT_EQ(Draws(g, 20), Draws(h, 20));
-  g.SetState(1, 2, 3, 4, 5);  // x0, x1, x2, x3, carry
+  g.SetState(1, 2, 3, 4, 5); // x0, x1, x2, x3, carry
   EXPECT_EQ(g.State(), (tRandomState{1, 2, 3, 4, 5}));
 }
 
 TEST(Random, UniformAndIntRanges) {
   tRandomGenerator g;
-  g.SetState(0, 0, 0, 0, 0xFFFFFFFFu);  // next output has all bits set
+  g.SetState(0, 0, 0, 0, 0xFFFFFFFFu); // next output has all bits set
   EXPECT_EQ(g.Uniform(), 1.0 - std::ldexp(1.0, -32));
   g.SetState(0, 0, 0, 0, 0xFFFFFFFFu);
   EXPECT_EQ(g.Int(INT32_MIN), INT32_MIN + 1);
@@ -108,7 +109,7 @@ TEST(Random, EveryThreadStartsInTheStartUpState) {
   tRandomGenerator mainCopy = CurrentRandom();
   std::vector<uint64_t> inThread;
   std::thread([&] { inThread = Draws(CurrentRandom(), 30); }).join();
-  EXPECT_EQ(inThread, expected);                              // not the main thread's state
-  EXPECT_EQ(RandomUniform(), mainCopy.Uniform());             // and it did not move it
+  EXPECT_EQ(inThread, expected);                  // not the main thread's state
+  EXPECT_EQ(RandomUniform(), mainCopy.Uniform()); // and it did not move it
   EXPECT_EQ(RandomInt(12345), mainCopy.Int(12345));
 }

@@ -10,7 +10,7 @@ using namespace stravex;
 TEST(StatOps, MeanVarianceAndSD) {
   double mean = -1, variance = -1;
   long double meanX = -1, varianceX = -1;
-  MeanAndVariance(3, mean, variance, 6.0L, 14.0L);  // 1, 2, 3
+  MeanAndVariance(3, mean, variance, 6.0L, 14.0L); // 1, 2, 3
   EXPECT_EQ(mean, 2.0);
   EXPECT_DOUBLE_EQ(variance, 2.0 / 3.0);
   MeanAndVariance(3, meanX, varianceX, 6.0L, 14.0L);
@@ -22,7 +22,7 @@ TEST(StatOps, MeanVarianceAndSD) {
   MeanAndVariance(10, mean, variance, 1.0L, 0.1L);
   EXPECT_EQ(mean, 0.1);
   EXPECT_TRUE(variance < 0 && variance > -1e-17) << variance;
-  EXPECT_EQ(SDFromVariance(variance), 0.0);  // not NaN
+  EXPECT_EQ(SDFromVariance(variance), 0.0); // not NaN
   MeanAndVariance(10, meanX, varianceX, 1.0L, 0.1L);
   EXPECT_NE(static_cast<long double>(variance), varianceX);
 
@@ -38,7 +38,7 @@ TEST(StatOps, SignSumVectorsAndRanges) {
   EXPECT_EQ(Sign(-0.0), 0);
   EXPECT_EQ(SumOfValues({}), 0.0);
   EXPECT_EQ(SumOfValues({1.0, 2.0, 3.5, -0.5}), 6.0);
-  tVectorOfDouble tiny(2048, std::ldexp(1.0, -60));  // each lost to a 64-bit running sum
+  tVectorOfDouble tiny(2048, std::ldexp(1.0, -60)); // each lost to a 64-bit running sum
   tiny.insert(tiny.begin(), 1.0);
   EXPECT_EQ(SumOfValues(tiny), 1.0 + std::ldexp(1.0, -49));
 

@@ -25,8 +25,8 @@ struct tGrid {
 };
 
 std::unique_ptr<tLiveRaster> MakeMap(const TempDir& dir, const std::string& name, const tGrid& g,
-                                     float fill, tDataType type = dtReal,
-                                     tFlagDef flagDef = fdNone, float flag = 0) {
+                                     float fill, tDataType type = dtReal, tFlagDef flagDef = fdNone,
+                                     float flag = 0) {
   auto r = std::make_unique<tLiveRaster>();
   r->FileName = dir.file(name);
   r->Rows = g.rows;
@@ -44,9 +44,9 @@ std::unique_ptr<tLiveRaster> MakeMap(const TempDir& dir, const std::string& name
   return r;
 }
 
-using tCell = std::tuple<int32_t, int32_t>;  // (row, col)
-std::vector<tCell> Cells(const tRaster& map, const tGrid& g, int32_t width, int32_t r1,
-                         int32_t c1, int32_t r2, int32_t c2) {
+using tCell = std::tuple<int32_t, int32_t>; // (row, col)
+std::vector<tCell> Cells(const tRaster& map, const tGrid& g, int32_t width, int32_t r1, int32_t c1,
+                         int32_t r2, int32_t c2) {
   std::vector<tCell> out;
   StripGeometry(map, width, g.X(c1), g.Y(r1), g.X(c2), g.Y(r2),
                 [&](int32_t row, int32_t col) { out.emplace_back(row, col); });
@@ -71,13 +71,28 @@ TEST(StripGeometry, LinesOffsetsAndRounding) {
   // An even width has its extra line on the negative side.
   EXPECT_EQ(Cells(*map, g, -2, 10, 10, 10, 14), Block({9, 10}, 11, 14));
   // Vertical: the perpendicular offset moves columns, the negative offset to the right.
-  EXPECT_EQ(Cells(*map, g, 3, 10, 10, 14, 10),
-            (std::vector<tCell>{{11, 11}, {12, 11}, {13, 11}, {14, 11}, {11, 10}, {12, 10},
-                                {13, 10}, {14, 10}, {11, 9}, {12, 9}, {13, 9}, {14, 9}}));
+  EXPECT_EQ(Cells(*map, g, 3, 10, 10, 14, 10), (std::vector<tCell>{{11, 11},
+                                                                   {12, 11},
+                                                                   {13, 11},
+                                                                   {14, 11},
+                                                                   {11, 10},
+                                                                   {12, 10},
+                                                                   {13, 10},
+                                                                   {14, 10},
+                                                                   {11, 9},
+                                                                   {12, 9},
+                                                                   {13, 9},
+                                                                   {14, 9}}));
   // 45 degrees, L = 4, step 0.75: halves go to the even cell and repeats are skipped.
-  EXPECT_EQ(Cells(*map, g, 3, 10, 10, 13, 13),
-            (std::vector<tCell>{{10, 12}, {11, 13}, {12, 14}, {11, 11}, {12, 12}, {13, 13},
-                                {12, 10}, {13, 11}, {14, 12}}));
+  EXPECT_EQ(Cells(*map, g, 3, 10, 10, 13, 13), (std::vector<tCell>{{10, 12},
+                                                                   {11, 13},
+                                                                   {12, 14},
+                                                                   {11, 11},
+                                                                   {12, 12},
+                                                                   {13, 13},
+                                                                   {12, 10},
+                                                                   {13, 11},
+                                                                   {14, 12}}));
   // Swapped ends scan the other end cell.
   EXPECT_EQ(Cells(*map, g, 1, 10, 14, 10, 10),
             (std::vector<tCell>{{10, 13}, {10, 12}, {10, 11}, {10, 10}}));
@@ -93,10 +108,10 @@ TEST(StripGeometry, RatioStripLineCounts) {
   TempDir dir;
   const tGrid g;
   auto map = MakeMap(dir, "g", g, 0);
-  EXPECT_EQ(Cells(*map, g, -9, 10, 10, 10, 14), Block({10}, 11, 14));  // 4/9 rounds to 0 -> 1
-  EXPECT_EQ(Cells(*map, g, -1, 10, 10, 10, 14), Block({8, 9, 10, 11}, 11, 14));  // L lines
-  EXPECT_EQ(Cells(*map, g, -2, 10, 10, 10, 15), Block({9, 10}, 11, 15));  // 2.5 -> 2
-  EXPECT_EQ(Cells(*map, g, -4, 10, 10, 10, 16).size(), 12u);               // 1.5 -> 2
+  EXPECT_EQ(Cells(*map, g, -9, 10, 10, 10, 14), Block({10}, 11, 14)); // 4/9 rounds to 0 -> 1
+  EXPECT_EQ(Cells(*map, g, -1, 10, 10, 10, 14), Block({8, 9, 10, 11}, 11, 14)); // L lines
+  EXPECT_EQ(Cells(*map, g, -2, 10, 10, 10, 15), Block({9, 10}, 11, 15));        // 2.5 -> 2
+  EXPECT_EQ(Cells(*map, g, -4, 10, 10, 10, 16).size(), 12u);                    // 1.5 -> 2
   EXPECT_EQ(Cells(*map, g, std::numeric_limits<int32_t>::min(), 10, 10, 10, 14),
             Block({10}, 11, 14));
 }
@@ -107,15 +122,15 @@ TEST(ScanStripBinary, CountsAreaFlagsAndEveryMap) {
   auto bin = MakeMap(dir, "bin", g, 1, dtByte, fdBackground, 9);
   auto cnt = MakeMap(dir, "cnt", g, 0, dtInteger, fdBackground, 0);
   auto real = MakeMap(dir, "real", g, 0.5f, dtReal, fdNone, 9);
-  bin->SetCell(10, 12, 9);     // missing for bin only
+  bin->SetCell(10, 12, 9); // missing for bin only
   cnt->SetCell(10, 12, 7);
-  real->SetCell(10, 12, 8.6f);  // rounds to the flag value, but fdNone: counted
-  real->SetCell(10, 13, 3.5f);  // halves to even: 4
-  real->SetCell(10, 14, -5);    // Area only
+  real->SetCell(10, 12, 8.6f); // rounds to the flag value, but fdNone: counted
+  real->SetCell(10, 13, 3.5f); // halves to even: 4
+  real->SetCell(10, 14, -5);   // Area only
   tVectorOfCardinal count{99}, area;
-  ScanStripBinary({bin.get(), cnt.get(), real.get()}, 1, g.X(10), g.Y(10), g.X(14), g.Y(10),
-                  count, area);
-  EXPECT_EQ(count, (tVectorOfCardinal{3, 7, 13}));  // real: 0.5 -> 0, 9, 4, -5
+  ScanStripBinary({bin.get(), cnt.get(), real.get()}, 1, g.X(10), g.Y(10), g.X(14), g.Y(10), count,
+                  area);
+  EXPECT_EQ(count, (tVectorOfCardinal{3, 7, 13})); // real: 0.5 -> 0, 9, 4, -5
   EXPECT_EQ(area, (tVectorOfCardinal{3, 1, 4}));
 
   // Lines 3 and 4 of a 5-wide 45 degree strip coincide: their cells count twice.
@@ -135,7 +150,7 @@ TEST(ScanStripBinary, CountBeyondSigned32BitsThenOverflow) {
   TempDir dir;
   const tGrid g;
   auto cnt = MakeMap(dir, "cnt", g, 0, dtInteger);
-  for (int32_t c = 11; c <= 13; ++c) cnt->SetCell(10, c, 1073741824.0f);  // 2^30
+  for (int32_t c = 11; c <= 13; ++c) cnt->SetCell(10, c, 1073741824.0f); // 2^30
   tVectorOfCardinal count, area;
   ScanStripBinary({cnt.get()}, 1, g.X(10), g.Y(10), g.X(14), g.Y(10), count, area);
   EXPECT_EQ(count[0], 3221225472u);
@@ -150,11 +165,11 @@ TEST(ScanStripQuantitative, StatisticsMissingCellsAndSentinels) {
   auto a = MakeMap(dir, "a", g, -9999, dtReal, fdBackground, -9999);
   auto b = MakeMap(dir, "b", g, 2, dtReal, fdBackground, -9999);
   for (int32_t c = 11; c <= 14; ++c) a->SetCell(10, c, static_cast<float>(c - 10));
-  a->SetCell(10, 15, -9999);  // missing
+  a->SetCell(10, 15, -9999); // missing
   tVectorOfDouble sum, mean, sd;
   tVectorOfCardinal area;
-  ScanStripQuantitative({a.get(), b.get()}, 1, g.X(10), g.Y(10), g.X(15), g.Y(10), sum, mean,
-                        sd, area);
+  ScanStripQuantitative({a.get(), b.get()}, 1, g.X(10), g.Y(10), g.X(15), g.Y(10), sum, mean, sd,
+                        area);
   EXPECT_EQ(area, (tVectorOfCardinal{4, 5}));
   EXPECT_DOUBLE_EQ(sum[0], 10);
   EXPECT_DOUBLE_EQ(mean[0], 2.5);
@@ -163,9 +178,8 @@ TEST(ScanStripQuantitative, StatisticsMissingCellsAndSentinels) {
   EXPECT_DOUBLE_EQ(sd[1], 0);
 
   // No valid cell: -1 for that map only.
-  ScanStripQuantitative({a.get(), b.get()}, 3, g.X(0), g.Y(0), g.X(5), g.Y(0), sum, mean, sd,
-                        area);
-  EXPECT_EQ(area, (tVectorOfCardinal{0, 10}));  // row -1 is off the map
+  ScanStripQuantitative({a.get(), b.get()}, 3, g.X(0), g.Y(0), g.X(5), g.Y(0), sum, mean, sd, area);
+  EXPECT_EQ(area, (tVectorOfCardinal{0, 10})); // row -1 is off the map
   EXPECT_EQ(sum[0], -1);
   EXPECT_EQ(mean[0], -1);
   EXPECT_EQ(sd[0], -1);
@@ -183,7 +197,7 @@ TEST(ScanStripQuantitative, VarianceRoundedBelowZeroGivesZeroSD) {
   const long double S = 177.0L * a + 3.0L * b, Q = 177.0L * a * a + 3.0L * b * b;
   double m = 0, variance = 0;
   MeanAndVariance(180, m, variance, S, Q);
-  ASSERT_LT(variance, 0);  // the case this test is about
+  ASSERT_LT(variance, 0); // the case this test is about
 
   tVectorOfDouble sum, mean, sd;
   tVectorOfCardinal area;
@@ -195,7 +209,7 @@ TEST(ScanStripQuantitative, VarianceRoundedBelowZeroGivesZeroSD) {
 
 TEST(ScanStripTopography, SlopeConvexityAndSentinels) {
   TempDir dir;
-  const tGrid g{30, 30, 10};  // 10 map units per cell: the slope is per map unit
+  const tGrid g{30, 30, 10}; // 10 map units per cell: the slope is per map unit
   auto dem = MakeMap(dir, "dem", g, 0, dtReal, fdBackground, -9999);
   const float z[] = {100, 104, 118, 106, 120};
   for (int32_t c = 10; c <= 14; ++c) dem->SetCell(10, c, z[c - 10]);
@@ -204,9 +218,9 @@ TEST(ScanStripTopography, SlopeConvexityAndSentinels) {
   ScanStripTopography(*dem, 1, g.X(10), g.Y(10), g.X(14), g.Y(10), mean, sd, slope, convexity,
                       area);
   EXPECT_EQ(area, 4u);
-  EXPECT_DOUBLE_EQ(mean, 112);  // 104, 118, 106, 120
+  EXPECT_DOUBLE_EQ(mean, 112); // 104, 118, 106, 120
   EXPECT_DOUBLE_EQ(sd, std::sqrt(50.0));
-  EXPECT_DOUBLE_EQ(slope, 0.5);  // (120 - 100) / 40
+  EXPECT_DOUBLE_EQ(slope, 0.5); // (120 - 100) / 40
   EXPECT_DOUBLE_EQ(convexity, 6);
   // Swapped: cells 13..10, middle still column 12, downhill.
   ScanStripTopography(*dem, 1, g.X(14), g.Y(10), g.X(10), g.Y(10), mean, sd, slope, convexity,
@@ -217,7 +231,7 @@ TEST(ScanStripTopography, SlopeConvexityAndSentinels) {
   // Odd length: the middle is 11 + 5/2 = 13.5, column 14.
   ScanStripTopography(*dem, 1, g.X(11), g.Y(10), g.X(16), g.Y(10), mean, sd, slope, convexity,
                       area);
-  EXPECT_DOUBLE_EQ(mean, 344.0 / 5);  // 118, 106, 120, 0, 0
+  EXPECT_DOUBLE_EQ(mean, 344.0 / 5); // 118, 106, 120, 0, 0
   EXPECT_DOUBLE_EQ(convexity, 120 - 344.0 / 5);
 
   // Missing middle cell: no convexity, the statistics stand.
@@ -250,7 +264,7 @@ TEST(ScanStripTopography, SlopeConvexityAndSentinels) {
 TEST(ScanStripTopography, PlainRasterWithEndOutsideGrid) {
   TempDir dir;
   const tGrid g;
-  MakeMap(dir, "dem", g, 5);  // written to disk
+  MakeMap(dir, "dem", g, 5); // written to disk
   tRaster onDisk(dir.file("dem"));
   double mean, sd, slope, convexity;
   uint32_t area;
@@ -259,5 +273,5 @@ TEST(ScanStripTopography, PlainRasterWithEndOutsideGrid) {
   EXPECT_EQ(area, 3u);
   EXPECT_EQ(mean, 5);
   EXPECT_EQ(slope, -9999);
-  EXPECT_EQ(convexity, -9999);  // middle column 30 is outside
+  EXPECT_EQ(convexity, -9999); // middle column 30 is outside
 }

@@ -33,11 +33,12 @@ TEST(DynamicArrays, SizeLimitNamesRequestedCountAndMaximum) {
     f.Init(1, 262144001);
     FAIL() << "oversized vector accepted";
   } catch (const ERangeError& e) {
-    EXPECT_STREQ(e.what(),
-                 "Dynamic bytes vector too big (262144001). Maximum number of elements is 262144000");
+    EXPECT_STREQ(
+        e.what(),
+        "Dynamic bytes vector too big (262144001). Maximum number of elements is 262144000");
   }
   TDynSmiVector s;
-  EXPECT_THROW(s.Init(0, 524288000), ERangeError);  // one more than the maximum
+  EXPECT_THROW(s.Init(0, 524288000), ERangeError); // one more than the maximum
   TDynBytVector b;
   EXPECT_THROW(b.Init(-1, 1048576000), ERangeError);
   EXPECT_FALSE(b.Initialised());

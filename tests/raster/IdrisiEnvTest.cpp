@@ -1,5 +1,5 @@
-#include "Errors.h"
 #include "IdrisiEnv.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 #include <filesystem>
@@ -25,16 +25,15 @@ TEST_F(IdrisiEnv, ExtensionsAndFilterFollowTheGeneration) {
   EXPECT_FALSE(ClassicIdrisi());
   EXPECT_EQ(DocExt(), ".rdc");
   EXPECT_EQ(ImageExt(), ".rst");
-  EXPECT_EQ(MapFileFilter(),
-            "All maps (*.rst)|*.rst"
-            "|Quantitative maps (*_QT)|*_QT.rst"
-            "|Qualitative maps (*_BL, *_CL, *_CL)|*_BL.rst;*_CL.rst;*_CL.rst"
-            "|Boolean maps (*_BL)|*_BL.rst"
-            "|Freqency/Probability maps (_FQ)|*_FQ.rst"
-            "|Count maps (*_NB)|*_NB.rst"
-            "|Statistical maps (*_ST)|*_ST.rst"
-            "|Category maps (*_CL)|*_CL.rst"
-            "|All files (*.*)|*.*");
+  EXPECT_EQ(MapFileFilter(), "All maps (*.rst)|*.rst"
+                             "|Quantitative maps (*_QT)|*_QT.rst"
+                             "|Qualitative maps (*_BL, *_CL, *_CL)|*_BL.rst;*_CL.rst;*_CL.rst"
+                             "|Boolean maps (*_BL)|*_BL.rst"
+                             "|Freqency/Probability maps (_FQ)|*_FQ.rst"
+                             "|Count maps (*_NB)|*_NB.rst"
+                             "|Statistical maps (*_ST)|*_ST.rst"
+                             "|Category maps (*_CL)|*_CL.rst"
+                             "|All files (*.*)|*.*");
 
   SetIdrisiExtensions(true);
   EXPECT_TRUE(ClassicIdrisi());
@@ -60,9 +59,8 @@ TEST_F(IdrisiEnv, EnvironmentFileNextToTheProgramSelectsTheClassicGeneration) {
 
   // The values in the file change nothing: the extensions stay those of the generation.
   SetIdrisiExtensions(false);
-  WriteFileBytes(dir.file("idrisi.env"),
-                 "image file extension                    rst\r\n"
-                 "image documentation file ext.           rdc\r\n");
+  WriteFileBytes(dir.file("idrisi.env"), "image file extension                    rst\r\n"
+                                         "image documentation file ext.           rdc\r\n");
   InitIdrisiEnvironmentIn(dir.path().string());
   EXPECT_TRUE(ClassicIdrisi());
   EXPECT_EQ(DocExt(), ".doc");

@@ -41,8 +41,7 @@ TEST(LiveRaster, OutsideTheGridReadsTheFlagAndRefusesWrites) {
     EXPECT_EQ(m->GetCell(1, 2), 6);
     EXPECT_TRUE(m->IsFlagged(0, m->Columns));
     EXPECT_FALSE(m->IsFlagged(0, 0));
-    EXPECT_EQ(MessageOf<ERangeError>([&] { m->SetCell(0, m->Columns, 1); }),
-              "Cell out of map");
+    EXPECT_EQ(MessageOf<ERangeError>([&] { m->SetCell(0, m->Columns, 1); }), "Cell out of map");
   }
   m->FlagDef = fdNone;
   EXPECT_FALSE(m->IsFlagged(-1, 0));
@@ -60,16 +59,16 @@ TEST(LiveRaster, LoadedSettersRoundCheckAndClearStatistics) {
   EXPECT_FALSE(b->MeanValid || b->SDValid);
   EXPECT_NE(MessageOf<ERangeError>([&] { b->SetCell(0, 0, 255.6f); }).find("255.6"),
             std::string::npos);
-  EXPECT_EQ(b->GetCell(0, 0), 255);  // kept
+  EXPECT_EQ(b->GetCell(0, 0), 255); // kept
   b->SetCell(0, 0, 2.5f);
   EXPECT_EQ(b->GetCell(0, 0), 2);
   EXPECT_THROW(b->SetCell(0, 1, -0.6f), ERangeError);
-  EXPECT_EQ(ReadFileBytes(dir.file("b") + ImageExt()), onDisk);  // memory only
+  EXPECT_EQ(ReadFileBytes(dir.file("b") + ImageExt()), onDisk); // memory only
 
   auto i = LiveMap(dir.file("i"), dtInteger, 1, 2, {-3, 4});
   i->LoadData();
   EXPECT_EQ(i->GetCell(0, 0), -3);
-  i->SetCell(0, 0, 40000);  // wider in memory than on disk
+  i->SetCell(0, 0, 40000); // wider in memory than on disk
   EXPECT_EQ(i->GetCell(0, 0), 40000);
   i->SetCell(0, 1, -2.5f);
   EXPECT_EQ(i->GetCell(0, 1), -2);
@@ -100,7 +99,7 @@ TEST(LiveRaster, LoadAndSaveRoundTripEveryTypeAcrossBlocks) {
     for (std::size_t k = 0; k < image.size(); ++k)
       image[k] = static_cast<char>((k * 2654435761u) >> 13);
     WriteFileBytes(m.FileName + ImageExt(), image);
-    const double last = m.tRaster::GetCell(rows - 1, cols - 1);  // from the file
+    const double last = m.tRaster::GetCell(rows - 1, cols - 1); // from the file
     m.LoadData();
     EXPECT_TRUE(m.Loaded());
     if (!std::isnan(last)) {
@@ -125,20 +124,20 @@ TEST(LiveRaster, ReleasedAndLoadedReadsAgree) {
   EXPECT_EQ(loaded, released);
 
   m->SetCell(0, 0, 100);
-  m->LoadData();  // unsaved changes are discarded
+  m->LoadData(); // unsaved changes are discarded
   EXPECT_EQ(m->GetCell(0, 0), 1);
   m->SetCell(1, 2, 100);
   m->SaveData();
   m->ReleaseData();
-  m->ReleaseData();  // harmless twice
-  EXPECT_EQ(m->GetCell(1, 2), 100);  // read from the file
+  m->ReleaseData();                 // harmless twice
+  EXPECT_EQ(m->GetCell(1, 2), 100); // read from the file
 
   m->LoadData();
   m->ReadDoc(dir.file("m"));
   EXPECT_FALSE(m->Loaded());
   m->LoadData();
   EXPECT_THROW(m->ReadDoc(dir.file("none")), EInOutError);
-  EXPECT_FALSE(m->Loaded());  // the record no longer describes the cells in memory
+  EXPECT_FALSE(m->Loaded()); // the record no longer describes the cells in memory
 }
 
 TEST(LiveRaster, CorridorCycleCountsAndOutOfRangeSaveKeepsTheFile) {
@@ -190,7 +189,7 @@ TEST(LiveRaster, BadImagesLeaveTheMapReleased) {
   EXPECT_EQ(MessageOf<EInOutError>([&] { m->LoadData(); }),
             dir.file("s") + ImageExt() + " holds 5 records where 6 are expected.");
   EXPECT_FALSE(m->Loaded());
-  EXPECT_EQ(m->GetCell(0, 0), 1);  // the released reader is in place
+  EXPECT_EQ(m->GetCell(0, 0), 1); // the released reader is in place
   tMatrixOfSingle s;
   EXPECT_THROW(m->ReadSingleMatrix(s), EInOutError);
 
@@ -215,18 +214,18 @@ TEST(LiveRaster, StatisticsInMemory) {
 
   m->SetCell(0, 1, -2);
   m->SetCell(1, 0, -11);
-  m->ComputeMinMax();  // flagged cells count here, all negative
+  m->ComputeMinMax(); // flagged cells count here, all negative
   EXPECT_EQ(m->MinValue, -11);
   EXPECT_EQ(m->MaxValue, -2);
   m->ComputeSD();
   EXPECT_DOUBLE_EQ(m->Mean, -6.5);
   EXPECT_DOUBLE_EQ(m->SD, 4.5);
-  m->SetCell(1, 1, -8);  // clears the cache: the next SD recomputes the mean
+  m->SetCell(1, 1, -8); // clears the cache: the next SD recomputes the mean
   m->ComputeSD();
   EXPECT_DOUBLE_EQ(m->Mean, -7);
   EXPECT_NEAR(m->SD, std::sqrt(14.0), 1e-12);
 
-  m->SaveData();  // released, the same figures from the file
+  m->SaveData(); // released, the same figures from the file
   m->ReleaseData();
   m->MeanValid = false;
   EXPECT_DOUBLE_EQ(m->GetMean(), -7);

@@ -25,7 +25,7 @@ TEST(MapInfo, MapsOfTheOtherGenerationLeaveTheProgramsAlone) {
   TempDir dir;
   SetIdrisiExtensions(true);
   {
-    tLiveRaster r;  // a classic ".doc"/".img" map, 2 x 3 bytes, one missing cell
+    tLiveRaster r; // a classic ".doc"/".img" map, 2 x 3 bytes, one missing cell
     r.FileName = dir.file("old");
     r.Rows = 2;
     r.Columns = 3;

@@ -65,34 +65,33 @@ void FillRecord(tRaster& r, const std::string& fileName) {
   r.Consistency = {"checked"};
 }
 
-const std::string kGoldenBody =
-    "file title  : Forest cover\r\n"
-    "data type   : integer\r\n"
-    "file type   : binary\r\n"
-    "columns     : 4\r\n"
-    "rows        : 3\r\n"
-    "ref. system : plane\r\n"
-    "ref. units  : m\r\n"
-    "unit dist.  : 1\r\n"
-    "min. X      : 500\r\n"
-    "max. X      : 620\r\n"
-    "min. Y      : -30\r\n"
-    "max. Y      : 30\r\n"
-    "pos'n error : \r\n"
-    "resolution  : 25\r\n"
-    "min. value  : 0.5\r\n"
-    "max. value  : 17.25\r\n"
-    "@display"
-    "value units : unspecified\r\n"
-    "value error : unknown\r\n"
-    "flag value  : -9999\r\n"
-    "flag def'n  : background\r\n"
-    "legend cats : 2\r\n"
-    "category 0 : open\r\n"
-    "category 1 : forest\r\n"
-    "comment     : made by a test\r\n"
-    "lineage     : digitised\r\n"
-    "consistency : checked\r\n";
+const std::string kGoldenBody = "file title  : Forest cover\r\n"
+                                "data type   : integer\r\n"
+                                "file type   : binary\r\n"
+                                "columns     : 4\r\n"
+                                "rows        : 3\r\n"
+                                "ref. system : plane\r\n"
+                                "ref. units  : m\r\n"
+                                "unit dist.  : 1\r\n"
+                                "min. X      : 500\r\n"
+                                "max. X      : 620\r\n"
+                                "min. Y      : -30\r\n"
+                                "max. Y      : 30\r\n"
+                                "pos'n error : \r\n"
+                                "resolution  : 25\r\n"
+                                "min. value  : 0.5\r\n"
+                                "max. value  : 17.25\r\n"
+                                "@display"
+                                "value units : unspecified\r\n"
+                                "value error : unknown\r\n"
+                                "flag value  : -9999\r\n"
+                                "flag def'n  : background\r\n"
+                                "legend cats : 2\r\n"
+                                "category 0 : open\r\n"
+                                "category 1 : forest\r\n"
+                                "comment     : made by a test\r\n"
+                                "lineage     : digitised\r\n"
+                                "consistency : checked\r\n";
 
 std::string Golden(bool classic) {
   std::string body = kGoldenBody;
@@ -200,24 +199,23 @@ TEST_F(RasterDoc, EveryFieldSurvivesAWriteAndRead) {
 
 TEST_F(RasterDoc, FilesOfOtherProgramsLoad) {
   // LF line ends, a blank after every value, decimal commas, exponents, capitals.
-  WriteFileBytes(dir.file("gis.rdc"),
-                 "file title  : Slope \n"
-                 "data type   : INTEGER \n"
-                 "file type   : binary \n"
-                 "columns     :  10 \n"
-                 "rows        : 5 \n"
-                 "ref. units  : Meters \n"
-                 "min. X      : 512,5 \n"
-                 "max. X      :  1e3 \n"
-                 "min. Y      : -2,5E+1\n"
-                 "max. Y      : 2.5e+2\n"
-                 "flag value  : -9999 \n"
-                 "flag def'n  : no data \n"
-                 "legend cats : 1 \n"
-                 "category 1 : steep \n"
-                 "comment     :  spaced \n"
-                 "Columns     : 99\n"
-                 "data type   :real\n");
+  WriteFileBytes(dir.file("gis.rdc"), "file title  : Slope \n"
+                                      "data type   : INTEGER \n"
+                                      "file type   : binary \n"
+                                      "columns     :  10 \n"
+                                      "rows        : 5 \n"
+                                      "ref. units  : Meters \n"
+                                      "min. X      : 512,5 \n"
+                                      "max. X      :  1e3 \n"
+                                      "min. Y      : -2,5E+1\n"
+                                      "max. Y      : 2.5e+2\n"
+                                      "flag value  : -9999 \n"
+                                      "flag def'n  : no data \n"
+                                      "legend cats : 1 \n"
+                                      "category 1 : steep \n"
+                                      "comment     :  spaced \n"
+                                      "Columns     : 99\n"
+                                      "data type   :real\n");
   tRaster r(dir.file("gis"));
   EXPECT_EQ(r.Title + "|" + r.RefUnits + "|" + r.Comments.at(0), "Slope |Meters | spaced ");
   EXPECT_EQ(r.DataType, dtInteger); // the last line lacks the blank after the key
@@ -254,9 +252,9 @@ TEST_F(RasterDoc, StrToFloatTolerantReadsBothSeparators) {
 }
 
 TEST_F(RasterDoc, FlagValueAndDefinition) {
-  const std::pair<const char*, float> flags[] = {
-      {"-9.6", -10}, {"2.5", 2}, {"3.5", 4}, {"none", 0}, {"-0,5", 0}, {"12,51", 13},
-      {"junk", 0},   {"-31415926", 0}, {"1e30", 0}};
+  const std::pair<const char*, float> flags[] = {{"-9.6", -10}, {"2.5", 2},       {"3.5", 4},
+                                                 {"none", 0},   {"-0,5", 0},      {"12,51", 13},
+                                                 {"junk", 0},   {"-31415926", 0}, {"1e30", 0}};
   for (const auto& [text, expected] : flags)
     EXPECT_EQ(ReadWith(dir, std::string("flag value  : ") + text)->FlagValue, expected) << text;
   EXPECT_EQ(ReadWith(dir, "flag value  : junk\r\nfile title  : after")->Title, "after");
@@ -288,9 +286,9 @@ TEST_F(RasterDoc, WordsOfTypesAndUnits) {
   EXPECT_EQ(ReadWith(dir, "file type   : Packed Binary")->FileType, ftPackedBinary);
   EXPECT_EQ(ReadWith(dir, "file type   : ascii")->FileType, ftAscii);
   const std::pair<const char*, tRefUnit> units[] = {
-      {"m", ruMeters},      {"m\xE8tres", ruMeters}, {"KM", ruKilometers},
+      {"m", ruMeters},        {"m\xE8tres", ruMeters}, {"KM", ruKilometers},
       {"degrees", ruDegrees}, {"Deg. dec", ruDegrees}, {" yards", ruYards},
-      {"milles", ruMiles},  {"feet", ruOther},        {"", ruOther}};
+      {"milles", ruMiles},    {"feet", ruOther},       {"", ruOther}};
   for (const auto& [text, unit] : units)
     EXPECT_EQ(ReadWith(dir, std::string("ref. units  : ") + text)->UnitCode, unit) << text;
   EXPECT_EQ(ReadWith(dir, "")->UnitCode, ruUnset);
@@ -312,7 +310,8 @@ TEST_F(RasterDoc, BadFilesAreRefused) {
   EXPECT_TRUE(r.Comments.empty());
 
   // Fields read before a bad whole number keep their new values.
-  WriteFileBytes(dir.file("bad.rdc"), "file title  : new\r\ncolumns     : ten\r\nrows        : 3\r\n");
+  WriteFileBytes(dir.file("bad.rdc"),
+                 "file title  : new\r\ncolumns     : ten\r\nrows        : 3\r\n");
   EXPECT_THROW(r.ReadDoc(dir.file("bad")), EConvertError);
   EXPECT_FALSE(r.DocMissing);
   EXPECT_EQ(r.Title, "new");

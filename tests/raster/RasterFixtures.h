@@ -8,8 +8,7 @@
 namespace stravex::test {
 
 // Names r and lays out rows x cols cells over 0..10*cols by 0..10*rows map units.
-inline void SetGrid(tRaster& r, const std::string& name, tDataType t, int32_t rows,
-                    int32_t cols) {
+inline void SetGrid(tRaster& r, const std::string& name, tDataType t, int32_t rows, int32_t cols) {
   r.FileName = name;
   r.DataType = t;
   r.Rows = rows;

@@ -49,9 +49,9 @@ TEST(RasterGrid, GeometryRoundsHalvesToEvenAndComparesWithTolerance) {
   r.MaxX = 20;
   r.MaxY = 30;
   r.ComputeResolution();
-  EXPECT_EQ(r.ColOfX(15), 2);  // 1.5
-  EXPECT_EQ(r.ColOfX(5), 0);   // 0.5
-  EXPECT_EQ(r.ColOfX(25), 2);  // 2.5
+  EXPECT_EQ(r.ColOfX(15), 2); // 1.5
+  EXPECT_EQ(r.ColOfX(5), 0);  // 0.5
+  EXPECT_EQ(r.ColOfX(25), 2); // 2.5
   EXPECT_EQ(r.RowOfY(30), 0);
   EXPECT_EQ(r.RowOfY(0), 3);
   EXPECT_FALSE(r.IsInside(r.RowOfY(0), 0));
@@ -74,7 +74,7 @@ TEST(RasterGrid, GeometryRoundsHalvesToEvenAndComparesWithTolerance) {
   b.MinX = 0.0001L;
   EXPECT_FALSE(SameGeometry(r, b));
   b.MinX = 0;
-  b.MaxY = 30.0001L;  // a hair below 0.0001 apart once in binary
+  b.MaxY = 30.0001L; // a hair below 0.0001 apart once in binary
   EXPECT_FALSE(SameGeometry(r, b));
 }
 
@@ -90,7 +90,7 @@ TEST(RasterGrid, SingleCellAccessTouchesOnlyItsRecord) {
   EXPECT_THROW(r.GetCell(-1, 0), ERangeError);
 
   r.MeanValid = true;
-  r.SetCell(0, 2, -7.5f);  // rounds to -8
+  r.SetCell(0, 2, -7.5f); // rounds to -8
   EXPECT_EQ(ReadFileBytes(dir.file("m") + ImageExt()),
             Records(dtInteger, {1, -2, -8, -32768, 32767, 0}));
   EXPECT_FALSE(r.MeanValid);
@@ -123,12 +123,12 @@ TEST(RasterGrid, ShortImageIsCorruptedData) {
   RecordingReporter rep;
   tRaster r;
   MakeMap(r, dir.file("s"), dtReal, 2, 3, {1, 2, 3, 4, 5});
-  const std::string expected =
-      dir.file("s") + ImageExt() + " holds 5 records where 6 are expected.";
+  const std::string expected = dir.file("s") + ImageExt() +
+                               " holds 5 records where 6 are expected.";
   EXPECT_EQ(r.GetCell(1, 1), 5);
   tMatrixOfSingle s;
   tMatrixOfDouble d;
-  for (const std::string tail : {"", "xy"}) {  // a partial record is no record
+  for (const std::string tail : {"", "xy"}) { // a partial record is no record
     WriteFileBytes(dir.file("s") + ImageExt(), Records(dtReal, {1, 2, 3, 4, 5}) + tail);
     EXPECT_EQ(MessageOf<EInOutError>([&] { r.GetCell(1, 2); }), expected);
     EXPECT_EQ(MessageOf<EInOutError>([&] { r.ReadSingleMatrix(s); }), expected);
@@ -172,7 +172,7 @@ TEST(RasterGrid, FillConstantAndStreamStatistics) {
   MakeMap(r, dir.file("stats"), dtReal, 2, 3, {2, -9, 4, -9, 6, 8});
   r.FlagDef = fdBackground;
   r.FlagValue = -9;
-  r.ComputeSD();  // computes the mean on the way
+  r.ComputeSD(); // computes the mean on the way
   EXPECT_DOUBLE_EQ(r.Mean, 5);
   EXPECT_DOUBLE_EQ(r.SD, std::sqrt(5.0));
   r.ComputeMinMax();
@@ -207,13 +207,13 @@ TEST(IdrisiStream, BlockBoundariesAndEndOfFile) {
   r.DataType = dtReal;
   const std::string path = dir.file("block") + ImageExt();
   tIdrisiFile w;
-  OpenIdrisiWrite(r, w);  // exactly one block: written by the last value, nothing at close
+  OpenIdrisiWrite(r, w); // exactly one block: written by the last value, nothing at close
   for (int32_t i = 0; i < IdrisiBufferSize; ++i) ASSERT_TRUE(WriteIdrisi(w, 1));
   EXPECT_EQ(std::filesystem::file_size(path), 4u * IdrisiBufferSize);
   CloseIdrisi(w);
   EXPECT_EQ(std::filesystem::file_size(path), 4u * IdrisiBufferSize);
 
-  r.DataType = dtInteger;  // one more: a block, then a block of one value at close
+  r.DataType = dtInteger; // one more: a block, then a block of one value at close
   r.FlagDef = fdBackground;
   r.FlagValue = -1;
   auto valueAt = [](int32_t i) { return static_cast<float>(i % 60000 - 30000); };
@@ -233,7 +233,7 @@ TEST(IdrisiStream, BlockBoundariesAndEndOfFile) {
     if (valid != (v != -1) || v != valueAt(i) || f.atEnd) ++mismatches;
   }
   EXPECT_EQ(mismatches, 0);
-  EXPECT_FALSE(ReadIdrisi(f, v));  // the flag value, last of the file
+  EXPECT_FALSE(ReadIdrisi(f, v)); // the flag value, last of the file
   EXPECT_EQ(v, -1);
   EXPECT_TRUE(f.atEnd);
   v = 7;
@@ -242,22 +242,22 @@ TEST(IdrisiStream, BlockBoundariesAndEndOfFile) {
   CloseIdrisi(f);
   EXPECT_EQ(f.file, nullptr);
 
-  WriteFileBytes(path, "");  // empty: the first read is the end
+  WriteFileBytes(path, ""); // empty: the first read is the end
   OpenIdrisiRead(r, f);
   EXPECT_FALSE(ReadIdrisi(f, v));
   EXPECT_TRUE(f.atEnd);
   EXPECT_EQ(v, 7);
   CloseIdrisi(f);
 
-  RecordingReporter rep;  // a type without records reads nothing and says so
+  RecordingReporter rep; // a type without records reads nothing and says so
   WriteFileBytes(path, "abcdef");
   r.DataType = dtDummy;
   r.Reporter = &rep;
   OpenIdrisiRead(r, f);
   EXPECT_FALSE(ReadIdrisi(f, v));
-  EXPECT_EQ(rep.errors, std::vector<std::string>{
-                            "Guru's meditation\r\nA strange error occured : bad type in "
-                            "ReadIdrisi function. Perhaps is the file corrupt ?"});
+  EXPECT_EQ(rep.errors,
+            std::vector<std::string>{"Guru's meditation\r\nA strange error occured : bad type in "
+                                     "ReadIdrisi function. Perhaps is the file corrupt ?"});
   CloseIdrisi(f);
   r.FileName = dir.file("nowhere");
   EXPECT_EQ(MessageOf<EInOutError>([&] { OpenIdrisiRead(r, f); }).rfind(r.FileName, 0), 0u);
@@ -276,12 +276,12 @@ TEST(IdrisiStream, ValuesThatDoNotFitAndFailedWritesAreReported) {
   EXPECT_EQ(MessageOf<ERangeError>([&] { WriteIdrisi(f, 255.6f); }),
             "Value 255.6 is outside the byte range 0..255 of " + path + ".");
   CloseIdrisi(f);
-  EXPECT_EQ(ReadFileBytes(path), std::string("\xFF\x00", 2));  // nothing of the refused value
+  EXPECT_EQ(ReadFileBytes(path), std::string("\xFF\x00", 2)); // nothing of the refused value
   r.DataType = dtInteger;
   OpenIdrisiWrite(r, f);
   EXPECT_TRUE(WriteIdrisi(f, -32768.4f));
   EXPECT_THROW(WriteIdrisi(f, -32768.6f), ERangeError);
-  EXPECT_THROW(WriteIdrisi(f, 32767.5f), ERangeError);  // rounds to 32768
+  EXPECT_THROW(WriteIdrisi(f, 32767.5f), ERangeError); // rounds to 32768
   CloseIdrisi(f);
   EXPECT_EQ(ReadFileBytes(path), std::string("\x00\x80", 2));
 
