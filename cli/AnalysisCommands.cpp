@@ -47,6 +47,7 @@ struct tRunOptions {
   std::string IgnoreUnit = "days";
   int Replicates;
   bool DistanceDistribution = false;
+  bool Resume = false;
   int Threads = 0;
   bool ProjectGiven = false;
   bool EchoPoints;
@@ -164,6 +165,10 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
         ->check(CLI::Range(0, 1024))
         ->capture_default_str();
   }
+  if (!bootstrap)
+    cmd.add_flag("--resume", o.Resume,
+                 "Continue the report of an interrupted run with the same settings (its journal "
+                 "must be beside it); without a report, start anew");
   cmd.add_option("--log", o.Log, "Write the log of the run to this file (CR LF lines)");
   cmd.add_option("--workdir", o.WorkDir,
                  "Folder that receives the reports and corridor maps (default: current)");
@@ -258,8 +263,11 @@ int Run(tRunOptions o, tCommand kind) {
     const std::string workDir = Absolute(o.WorkDir.empty() ? fs::current_path().string()
                                                            : o.WorkDir);
     tRunState state;
-    tAnalysisContext ctx{settings, maps,    reporter,
-                         state,    workDir, kind == tCommand::Bootstrap ? 1 : o.Threads};
+    tAnalysisContext ctx{settings, maps, reporter, state, workDir,
+                         kind == tCommand::Bootstrap ? 1 : o.Threads};
+    // Every matrix and sequence run can be resumed after a kill.
+    ctx.Journal = kind != tCommand::Bootstrap;
+    ctx.Resume = o.Resume;
     tRunResult result;
     switch (kind) {
     case tCommand::Matrix: result = PopulationMatrixAnalysis(ctx); break;

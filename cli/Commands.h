@@ -19,7 +19,7 @@ constexpr int kExitCancelled = 130;
 void AddInfoCommand(CLI::App& app, int& exitCode);
 
 // Every file a run wrote on stdout: "report: PATH" lines, then "corridor map:
-// PATH" (a map's name without extension), then "log: PATH".
+// PATH" (a map's name without extension), "journal: PATH", "log: PATH".
 void PrintWrittenFiles(const std::vector<tWrittenFile>& files);
 
 // "x": registered for its help text only; the batch line itself is read

@@ -6,14 +6,13 @@
 namespace stravex::cli {
 
 void PrintWrittenFiles(const std::vector<tWrittenFile>& files) {
-  for (const tFileKind kind : {tFileKind::Report, tFileKind::CorridorMap, tFileKind::Log})
-    for (const tWrittenFile& f : files) {
-      if (f.Kind != kind) continue;
-      std::cout << (kind == tFileKind::Report ? "report: "
-                    : kind == tFileKind::Log  ? "log: "
-                                              : "corridor map: ")
-                << f.Path << '\n';
-    }
+  const std::pair<tFileKind, const char*> kinds[] = {{tFileKind::Report, "report: "},
+                                                     {tFileKind::CorridorMap, "corridor map: "},
+                                                     {tFileKind::Journal, "journal: "},
+                                                     {tFileKind::Log, "log: "}};
+  for (const auto& [kind, label] : kinds)
+    for (const tWrittenFile& f : files)
+      if (f.Kind == kind) std::cout << label << f.Path << '\n';
 }
 
 } // namespace stravex::cli

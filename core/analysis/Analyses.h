@@ -33,12 +33,18 @@ struct tAnalysisContext {
   // (the bootstrap's walks are drawn from it; least-cost runs leave it as a
   // one-thread run would). Null: a generator in the program's start-up state.
   tRandomGenerator* Random = nullptr;
+  // Population matrix and sequence runs: keep a journal beside the report
+  // so that a run killed at any moment can be resumed.
+  bool Journal = false;
+  // Continue the report of an interrupted journalled run with the same
+  // settings instead of starting anew (implies Journal).
+  bool Resume = false;
 };
 
 // How a run ended.
 enum class tRunOutcome { Completed, Cancelled, Failed };
 
-enum class tFileKind { Report, CorridorMap, Log };
+enum class tFileKind { Report, CorridorMap, Log, Journal };
 
 struct tWrittenFile {
   tFileKind Kind = tFileKind::Report;

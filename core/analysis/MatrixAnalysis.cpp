@@ -14,6 +14,7 @@
 #include "RandomFunctions.h"
 #include "Raster.h"
 #include "ReportWriter.h"
+#include "RunJournal.h"
 #include "RunSupport.h"
 
 #include <algorithm>
@@ -127,7 +128,7 @@ void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const 
 // Logs the algorithm; for least-cost paths opens and reads the friction map
 // and creates the corridor map (one for the run, all 0, or the per-pair map
 // that each pair recreates).
-tLeastCostSetup SetUpAlgorithm(tRun& run) {
+tLeastCostSetup SetUpAlgorithm(tRun& run, bool resuming) {
   const TAnalysisSettings& s = run.Settings();
   tLeastCostSetup setup;
   if (s.Connectivity != caLeastCostPath) {
@@ -141,7 +142,11 @@ tLeastCostSetup SetUpAlgorithm(tRun& run) {
     setup.Corridor->Raster().Reporter = &run.Log();
     AddCorridorNotes(*setup.Corridor, s, run.Maps());
     if (!s.OneMapPerPair) {
-      setup.Corridor->FillZero();
+      // A resumed run goes on with the counts on disk.
+      if (resuming)
+        setup.Corridor->Reopen();
+      else
+        setup.Corridor->FillZero();
       run.Wrote(setup.Corridor->Raster().FileName);
     }
   }
@@ -169,8 +174,8 @@ tPopulationData ReadPopulation(tRun& run, const tRaster* friction) {
 // Computes the pairs on the run's threads and writes their rows in pair order.
 class tPairLoop {
 public:
-  tPairLoop(tRun& run, tLeastCostSetup& setup, const tPopulationData& data)
-      : fRun(run), fSettings(run.Settings()), fSetup(setup), fData(data),
+  tPairLoop(tRun& run, tLeastCostSetup& setup, const tPopulationData& data, bool resuming)
+      : fRun(run), fSettings(run.Settings()), fSetup(setup), fData(data), fResuming(resuming),
         fPairs(static_cast<int32_t>(data.SamplePoints.size()),
                setup.Friction && run.Maps().TopographyMap && run.Settings().Direction != 0),
         fScanner(run.Maps(),
@@ -182,36 +187,83 @@ public:
 
   tRunOutcome Run() {
     fRun.Log().TaskLabel("Analysing paths");
-    fReport = fRun.CreateReport(kMatrixReport);
     std::string header = kFixedColumns;
     if (fSettings.DelaunayUse == duInclude) header += "\tDelaunay";
-    fReport->WriteLine(header + fScanner.HeaderColumns());
+    header += fScanner.HeaderColumns();
+    const std::string reportPath = fRun.Path(ReportFileName(fSettings.ProjectName, kMatrixReport));
+    fJournal = std::make_unique<tRunJournal>(
+        reportPath, RunSettingsLines(fSettings, fRun.Maps(), fRun.Path(fSettings.DataFile),
+                                     fSetup.Friction.get()));
+    if (fResuming) {
+      fFirst = Resume(reportPath, header);
+    } else {
+      if (fRun.KeepsJournal()) fJournal->Begin();
+      fReport = fRun.CreateReport(kMatrixReport);
+      fReport->WriteLine(header);
+    }
+    if (fRun.KeepsJournal()) fRun.WroteJournal(fJournal->Path());
 
     const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) {
-      return Compute(k);
+      return Compute(fFirst + k);
     };
-    const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t, tPairRow& r) {
-      return Consume(r);
+    const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t k,
+                                                                       tPairRow& r) {
+      return Consume(fFirst + k, r);
     };
-    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count()), fRun.Threads(), compute,
-                         consume);
+    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count() - fFirst), fRun.Threads(),
+                         compute, consume);
     fReport->Close();
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 
 private:
+  // Pairs that leave no row: not Delaunay-linked under the restriction, or
+  // farther apart than the threshold (a pair exactly at it is kept).
+  bool Skips(int32_t i, int32_t j, double& distance) const {
+    if (fSettings.DelaunayUse == duRestrict && !Linked(fLinks, i, j)) return true;
+    const t2DPoint& a = fData.SamplePoints[static_cast<std::size_t>(i)];
+    const t2DPoint& b = fData.SamplePoints[static_cast<std::size_t>(j)];
+    const double dx = a.x - b.x, dy = a.y - b.y;
+    distance = std::sqrt(dx * dx + dy * dy);
+    return distance > static_cast<double>(fSettings.PairDistanceThreshold);
+  }
+
+  // Continues the report of an interrupted run: its whole rows are kept and
+  // the corridor map is set back to the counts of the last pair written.
+  // Returns the first pair to compute.
+  uint64_t Resume(const std::string& reportPath, const std::string& header) {
+    fJournal->Load();
+    const tKeptReport kept = ReadKeptReport(reportPath, header);
+    uint64_t next = 0, rows = 0;
+    int32_t i = 0, j = 0;
+    for (; rows < kept.Rows && next < fPairs.Count(); ++next) {
+      double d = 0;
+      fPairs.Pair(next, i, j);
+      if (!Skips(i, j, d)) ++rows;
+    }
+    const std::string ids = std::to_string(i) + "\t";
+    if (rows < kept.Rows || (kept.Rows > 0 && kept.LastRow.rfind(ids, 0) != 0))
+      throw EInOutError("The rows of the report " + reportPath +
+                        " are not those of this run; nothing was changed.");
+    if (fSetup.Corridor && !fSettings.OneMapPerPair && fJournal->PendingItem() &&
+        (kept.Rows == 0 || *fJournal->PendingItem() >= next)) {
+      fSetup.Corridor->Restore(fJournal->PendingCells());
+      fSetup.Corridor->Reopen();
+    }
+    fReport = fRun.ContinueReport(kMatrixReport, kept.Bytes);
+    fDone = kept.Rows;
+    return next;
+  }
+
   // Runs on a worker: the pair's row, or a skipped pair.
   tPairRow Compute(std::size_t k) const {
     tPairRow r;
     fPairs.Pair(k, r.I, r.J);
     const int32_t i = r.I, j = r.J;
-    if (fSettings.DelaunayUse == duRestrict && !Linked(fLinks, i, j)) return r;
+    double d = 0;
+    if (Skips(i, j, d)) return r;
     const t2DPoint& a = fData.SamplePoints[static_cast<std::size_t>(i)];
     const t2DPoint& b = fData.SamplePoints[static_cast<std::size_t>(j)];
-    const double dx = a.x - b.x, dy = a.y - b.y;
-    const double d = std::sqrt(dx * dx + dy * dy);
-    // A pair exactly at the threshold is kept.
-    if (d > static_cast<double>(fSettings.PairDistanceThreshold)) return r;
     r.Skipped = false;
     const auto ui = static_cast<std::size_t>(i), uj = static_cast<std::size_t>(j);
     tReportRow row;
@@ -241,9 +293,9 @@ private:
 
   // Runs on the run's thread, in pair order: corridor, generator, row,
   // progress and the cancel check. Skipped pairs leave no trace.
-  bool Consume(tPairRow& r) {
+  bool Consume(uint64_t k, tPairRow& r) {
     if (r.Skipped) return true;
-    if (fSetup.Corridor) AddToCorridor(r);
+    if (fSetup.Corridor) AddToCorridor(k, r);
     // A scan on a worker left that worker's generator; this thread's goes on
     // from there, as if it had scanned the row itself.
     if (r.Scan.Seeded) CurrentRandom() = r.Scan.RandomAfter;
@@ -256,7 +308,7 @@ private:
     return true;
   }
 
-  void AddToCorridor(const tPairRow& r) {
+  void AddToCorridor(uint64_t k, const tPairRow& r) {
     tCorridorMap& corridor = *fSetup.Corridor;
     if (fSettings.OneMapPerPair) {
       tLiveRaster& map = corridor.Raster();
@@ -267,6 +319,9 @@ private:
       fRun.Wrote(map.FileName);
     }
     if (fRun.Maps().BinaryMaps.empty()) return;
+    // The counts before this pair, should the run be killed before its row.
+    if (fRun.KeepsJournal() && !fSettings.OneMapPerPair && r.Scan.BinaryLengthSum > 0)
+      fJournal->BeforeCorridor(k, corridor.CountsOf(r.Scan.BinaryPaths));
     for (const t2DiPoints& path : r.Scan.BinaryPaths) corridor.AddPath(path);
     corridor.WriteDoc();
     // No search of the pair found a path: its map is not kept.
@@ -280,10 +335,13 @@ private:
   const TAnalysisSettings& fSettings;
   tLeastCostSetup& fSetup;
   const tPopulationData& fData;
+  const bool fResuming;
   const tPairOrder fPairs;
   const tPathScanner fScanner;
   tMatrixOfBoolean fLinks;
   std::unique_ptr<tReportFile> fReport;
+  std::unique_ptr<tRunJournal> fJournal;
+  uint64_t fFirst = 0;  // pairs before it were written by an earlier run
   uint64_t fDone = 0;
   bool fCancelled = false;
 };
@@ -295,9 +353,10 @@ tRunResult PopulationMatrixAnalysis(tAnalysisContext& ctx) {
     run.Settings().Validate();
     run.Maps().BuildMapList();
     LogBanner(run);
-    tLeastCostSetup setup = SetUpAlgorithm(run);
+    const bool resuming = run.ResumesReport(kMatrixReport);
+    tLeastCostSetup setup = SetUpAlgorithm(run, resuming);
     const tPopulationData data = ReadPopulation(run, setup.Friction.get());
-    return tPairLoop(run, setup, data).Run();
+    return tPairLoop(run, setup, data, resuming).Run();
   });
 }
 

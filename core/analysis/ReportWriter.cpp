@@ -58,6 +58,17 @@ tReportFile::tReportFile(std::string fileName) : fFileName(std::move(fileName)) 
   std::setvbuf(fFile, nullptr, _IONBF, 0);
 }
 
+tReportFile::tReportFile(std::string fileName, uint64_t keepBytes)
+    : fFileName(std::move(fileName)), fBytesWritten(keepBytes) {
+  std::error_code ec;
+  std::filesystem::resize_file(fFileName, keepBytes, ec);
+  if (ec) throw EInOutError("Cannot continue file \"" + fFileName + "\": " + ec.message());
+  fFile = std::fopen(fFileName.c_str(), "ab");
+  if (!fFile)
+    throw EInOutError("Cannot continue file \"" + fFileName + "\": " + std::strerror(errno));
+  std::setvbuf(fFile, nullptr, _IONBF, 0);
+}
+
 tReportFile::~tReportFile() {
   if (fFile) std::fclose(fFile);
 }

@@ -56,6 +56,10 @@ class tReportFile {
 public:
   // EInOutError naming the file when it cannot be created.
   explicit tReportFile(std::string fileName);
+  // An existing report continued: cut back to its first keepBytes bytes
+  // (whole lines), then appended to. EInOutError naming the file when it
+  // cannot be opened or cut.
+  tReportFile(std::string fileName, uint64_t keepBytes);
   ~tReportFile();
   tReportFile(const tReportFile&) = delete;
   tReportFile& operator=(const tReportFile&) = delete;

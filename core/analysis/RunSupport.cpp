@@ -66,6 +66,20 @@ std::unique_ptr<tReportFile> tRun::CreateReport(const std::string& fixedName) {
   return report;
 }
 
+bool tRun::ResumesReport(const std::string& fixedName) const {
+  std::error_code ec;
+  return fCtx.Resume &&
+         std::filesystem::exists(Path(ReportFileName(fCtx.Settings.ProjectName, fixedName)), ec);
+}
+
+std::unique_ptr<tReportFile> tRun::ContinueReport(const std::string& fixedName,
+                                                  uint64_t keepBytes) {
+  auto report = std::make_unique<tReportFile>(
+      Path(ReportFileName(fCtx.Settings.ProjectName, fixedName)), keepBytes);
+  fFiles.push_back({tFileKind::Report, report->FileName()});
+  return report;
+}
+
 void tRun::Wrote(const std::string& corridorMap) {
   fFiles.push_back({tFileKind::CorridorMap, corridorMap});
 }

@@ -41,6 +41,13 @@ public:
   // A report ProjectName + "-" + fixedName in the working folder, created
   // anew and recorded as written.
   std::unique_ptr<tReportFile> CreateReport(const std::string& fixedName);
+  // With Resume asked for and the report of these settings on disk: the run
+  // continues it.
+  bool ResumesReport(const std::string& fixedName) const;
+  bool KeepsJournal() const { return fCtx.Journal || fCtx.Resume; }
+  // The report of an interrupted run, cut back to keepBytes and continued.
+  std::unique_ptr<tReportFile> ContinueReport(const std::string& fixedName, uint64_t keepBytes);
+  void WroteJournal(const std::string& path) { fFiles.push_back({tFileKind::Journal, path}); }
   // Records a corridor map (name without extension) as written; Dropped
   // takes back one that was deleted again.
   void Wrote(const std::string& corridorMap);

@@ -11,6 +11,7 @@
 #include "RandomFunctions.h"
 #include "Raster.h"
 #include "ReportWriter.h"
+#include "RunJournal.h"
 #include "RunSupport.h"
 
 #include <cmath>
@@ -22,6 +23,8 @@
 namespace stravex {
 
 namespace {
+
+const char* const kSequenceReport = "SequenceAnalysis.txt";
 
 double SegmentLength(const tLocation& a, const tLocation& b) {
   const double dx = b.X - a.X, dy = b.Y - a.Y;
@@ -62,7 +65,7 @@ struct tSequenceSetup {
 // Logs the algorithm and, for least-cost paths, opens the friction map and
 // creates the corridor map, written at once, all 0, even when the run stops
 // before its first path.
-tSequenceSetup SetUpAlgorithm(tRun& run) {
+tSequenceSetup SetUpAlgorithm(tRun& run, bool resuming) {
   const TAnalysisSettings& s = run.Settings();
   tSequenceSetup setup;
   setup.Friction = OpenSequenceAlgorithm(run);
@@ -70,7 +73,11 @@ tSequenceSetup SetUpAlgorithm(tRun& run) {
   if (!s.CorridorMapName.empty()) {
     setup.Corridor = CreateCorridorMap(*setup.Friction, run.Path(s.CorridorMapName));
     setup.Corridor->Raster().Reporter = &run.Log();
-    setup.Corridor->FillZero();
+    // A resumed run goes on with the counts on disk.
+    if (resuming)
+      setup.Corridor->Reopen();
+    else
+      setup.Corridor->FillZero();
     run.Wrote(setup.Corridor->Raster().FileName);
   }
   run.Log().Log("Minimization criterion: " + CriterionName(s.Minimise));
@@ -84,27 +91,42 @@ bool HasPathMaps(const tMapSet& maps) {
 // Computes the segments on the run's threads and writes their rows in order.
 class tSegmentLoop {
 public:
-  tSegmentLoop(tRun& run, tSequenceSetup& setup, const tLocations& locs, double threshold)
-      : fRun(run), fSetup(setup), fLocs(locs), fThreshold(threshold),
+  tSegmentLoop(tRun& run, tSequenceSetup& setup, const tLocations& locs, double threshold,
+               bool resuming)
+      : fRun(run), fSetup(setup), fLocs(locs), fThreshold(threshold), fResuming(resuming),
         fScanner(run.Maps(),
                  MakeScanOptions(run.Settings(), true,
                                  setup.Friction ? &setup.FrictionCells : nullptr, nullptr)) {}
 
   tRunOutcome Run() {
-    fReport = fRun.CreateReport("SequenceAnalysis.txt");
-    fReport->WriteLine("ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" + fScanner.HeaderColumns());
+    const std::string header =
+        "ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" + fScanner.HeaderColumns();
+    const TAnalysisSettings& s = fRun.Settings();
+    const std::string reportPath = fRun.Path(ReportFileName(s.ProjectName, kSequenceReport));
+    fJournal = std::make_unique<tRunJournal>(
+        reportPath,
+        RunSettingsLines(s, fRun.Maps(), fRun.Path(s.DataFile), fSetup.Friction.get()));
+    // Location i is item i - 1: the segment that ends there, if any.
+    std::size_t first = 1;
+    if (fResuming) {
+      first = Resume(reportPath, header);
+    } else {
+      if (fRun.KeepsJournal()) fJournal->Begin();
+      fReport = fRun.CreateReport(kSequenceReport);
+      fReport->WriteLine(header);
+    }
+    if (fRun.KeepsJournal()) fRun.WroteJournal(fJournal->Path());
     const std::size_t n = fLocs.size();
     // Location numbers are the seed index of the least-cost scans.
     if (n > static_cast<std::size_t>(INT32_MAX))
       RaiseRangeCheck("number of locations", static_cast<long long>(n), 0, INT32_MAX);
-    if (n >= 2) {
-      // Item k is the location i = k + 1 and the segment that ends there, if any.
-      const std::function<tSegmentResult(std::size_t)> compute = [this](std::size_t k) {
-        return Compute(k + 1);
+    if (n >= 2 && first < n) {
+      const std::function<tSegmentResult(std::size_t)> compute = [this, first](std::size_t k) {
+        return Compute(first + k);
       };
       const std::function<bool(std::size_t, tSegmentResult&)> consume =
-          [this](std::size_t k, tSegmentResult& r) { return Consume(k + 1, r); };
-      RunOrdered<tSegmentResult>(n - 1, fRun.Threads(), compute, consume);
+          [this, first](std::size_t k, tSegmentResult& r) { return Consume(first + k, r); };
+      RunOrdered<tSegmentResult>(n - first, fRun.Threads(), compute, consume);
     }
     fReport->Close();
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
@@ -150,6 +172,35 @@ private:
   }
 
   // Runs on the run's thread, in location order.
+  // Whether the segment that ends at location i has a row.
+  bool Writes(std::size_t i) const {
+    const tLocation& a = fLocs[i - 1];
+    const tLocation& b = fLocs[i];
+    return a.ID == b.ID && b.Time - a.Time >= fThreshold;
+  }
+
+  // Continues the report of an interrupted run: its whole rows are kept and
+  // the corridor map is set back to the counts of the last segment written.
+  // Returns the first location to compute.
+  std::size_t Resume(const std::string& reportPath, const std::string& header) {
+    fJournal->Load();
+    const tKeptReport kept = ReadKeptReport(reportPath, header);
+    std::size_t next = 1;
+    uint64_t rows = 0;
+    for (; rows < kept.Rows && next < fLocs.size(); ++next)
+      if (Writes(next)) ++rows;
+    if (rows < kept.Rows ||
+        (kept.Rows > 0 && kept.LastRow.rfind(std::to_string(fLocs[next - 1].ID) + "\t", 0) != 0))
+      throw EInOutError("The rows of the report " + reportPath +
+                        " are not those of this run; nothing was changed.");
+    if (fSetup.Corridor && fJournal->PendingItem() && *fJournal->PendingItem() >= next) {
+      fSetup.Corridor->Restore(fJournal->PendingCells());
+      fSetup.Corridor->Reopen();
+    }
+    fReport = fRun.ContinueReport(kSequenceReport, kept.Bytes);
+    return next;
+  }
+
   bool Consume(std::size_t i, tSegmentResult& result) {
     if (result.Written) {
       // A scan on a worker left that worker's generator; this thread's goes on
@@ -157,7 +208,7 @@ private:
       if (result.Seeded) CurrentRandom() = result.RandomAfter;
       // The paths reach the corridor map before their row reaches the report,
       // as when the binary scan adds them itself.
-      if (fSetup.Corridor) AddToCorridor(result.Paths);
+      if (fSetup.Corridor) AddToCorridor(i, result.Paths);
       fReport->WriteLine(result.Text);
     }
     if (fRun.CheckPoint(i, fLocs.size())) {
@@ -167,7 +218,12 @@ private:
     return true;
   }
 
-  void AddToCorridor(const std::vector<t2DiPoints>& paths) {
+  void AddToCorridor(std::size_t i, const std::vector<t2DiPoints>& paths) {
+    // The counts before this segment, should the run be killed before its row.
+    if (fRun.KeepsJournal()) {
+      const auto before = fSetup.Corridor->CountsOf(paths);
+      if (!before.empty()) fJournal->BeforeCorridor(i, before);
+    }
     bool added = false;
     for (const t2DiPoints& path : paths) {
       if (path.empty()) continue;
@@ -181,8 +237,10 @@ private:
   tSequenceSetup& fSetup;
   const tLocations& fLocs;
   const double fThreshold;
+  const bool fResuming;
   const tPathScanner fScanner;
   std::unique_ptr<tReportFile> fReport;
+  std::unique_ptr<tRunJournal> fJournal;
   bool fCancelled = false;
 };
 
@@ -191,7 +249,8 @@ private:
 tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequence) {
   return RunAnalysis(ctx, [&sequence](tRun& run) {
     LogSequenceBanner(run);
-    tSequenceSetup setup = SetUpAlgorithm(run);
+    const bool resuming = run.ResumesReport(kSequenceReport);
+    tSequenceSetup setup = SetUpAlgorithm(run, resuming);
     const double threshold = LogIgnoreThreshold(run);
     RequireLocations(sequence);
     const tLocations& locs = sequence.Locations;
@@ -200,7 +259,7 @@ tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequ
       setup.Friction->ReadSingleMatrix(setup.FrictionCells);
     }
     run.Log().TaskLabel("Analysing paths");
-    return tSegmentLoop(run, setup, locs, threshold).Run();
+    return tSegmentLoop(run, setup, locs, threshold, resuming).Run();
   });
 }
 

@@ -165,21 +165,7 @@ void tCorridorMap::AddPath(const t2DiPoints& path) {
 
   std::sort(fChanged.begin(), fChanged.end());
   fChanged.erase(std::unique(fChanged.begin(), fChanged.end()), fChanged.end());
-  bool ok = true;
-  for (std::size_t a = 0; ok && a < fChanged.size();) {
-    std::size_t b = a;
-    while (b + 1 < fChanged.size() && fChanged[b + 1] - fChanged[b] <= kMergeGap) ++b;
-    const uint64_t first = fChanged[a];
-    const std::size_t count = fChanged[b] - first + 1;
-    fBytes.resize(count * 2);
-    for (std::size_t k = 0; k < count; ++k) {
-      const auto u = static_cast<uint16_t>(fCounts[first + k]);
-      fBytes[2 * k] = static_cast<unsigned char>(u & 0xFF);
-      fBytes[2 * k + 1] = static_cast<unsigned char>(u >> 8);
-    }
-    ok = WriteAll(fd.get(), fBytes.data(), fBytes.size(), static_cast<off_t>(first) * 2);
-    a = b + 1;
-  }
+  bool ok = WriteChanged(fd.get());
   if (ok) fFileState = StampOf(fd.get());
   if (!fd.Close()) ok = false;
   if (!ok) {
@@ -194,6 +180,88 @@ void tCorridorMap::AddPath(const t2DiPoints& path) {
         .Warning("Corridor map " + fRaster->FileName + ": some cells were crossed by more than " +
                  std::to_string(CorridorMaxCount) + " paths; their count is held at " +
                  std::to_string(CorridorMaxCount) + ".");
+  }
+}
+
+bool tCorridorMap::WriteChanged(int fd) {
+  bool ok = true;
+  for (std::size_t a = 0; ok && a < fChanged.size();) {
+    std::size_t b = a;
+    while (b + 1 < fChanged.size() && fChanged[b + 1] - fChanged[b] <= kMergeGap) ++b;
+    const uint64_t first = fChanged[a];
+    const std::size_t count = fChanged[b] - first + 1;
+    fBytes.resize(count * 2);
+    for (std::size_t k = 0; k < count; ++k) {
+      const auto u = static_cast<uint16_t>(fCounts[first + k]);
+      fBytes[2 * k] = static_cast<unsigned char>(u & 0xFF);
+      fBytes[2 * k + 1] = static_cast<unsigned char>(u >> 8);
+    }
+    ok = WriteAll(fd, fBytes.data(), fBytes.size(), static_cast<off_t>(first) * 2);
+    a = b + 1;
+  }
+  return ok;
+}
+
+void tCorridorMap::Reopen() {
+  const std::string image = ImagePath(*fRaster);
+  tFd fd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throw EInOutError(image + " not found.");
+  fCountsValid = false;
+  EnsureCounts(fd.get(), image);
+  fFileState = StampOf(fd.get());
+  int16_t largest = 0;
+  for (const int16_t v : fCounts) largest = std::max(largest, v);
+  fRaster->MinValue = 0;
+  fRaster->MaxValue = largest;
+  // The display range is fixed by the first rewrite after a path; it is
+  // taken over from the documentation on disk.
+  const tRaster doc(fRaster->FileName + fRaster->DocExtension(), fRaster->Classic);
+  fRaster->DisplayMin = doc.DisplayMin;
+  fRaster->DisplayMax = doc.DisplayMax;
+  fWarned = largest >= CorridorMaxCount;
+}
+
+std::vector<tCorridorMap::tCellCount> tCorridorMap::CountsOf(const std::vector<t2DiPoints>& paths) {
+  std::vector<uint64_t> cells;
+  const auto cols = static_cast<uint64_t>(fRaster->Columns);
+  for (const t2DiPoints& path : paths)
+    for (const t2DiPoint& p : path) {
+      if (!fRaster->IsInside(p.row, p.col)) throw ERangeError("Cell out of map");
+      cells.push_back(static_cast<uint64_t>(p.row) * cols + static_cast<uint64_t>(p.col));
+    }
+  std::sort(cells.begin(), cells.end());
+  cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+  std::vector<tCellCount> counts;
+  if (cells.empty()) return counts;
+  const std::string image = ImagePath(*fRaster);
+  tFd fd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throw EInOutError(kReadError);
+  EnsureCounts(fd.get(), image);
+  counts.reserve(cells.size());
+  for (const uint64_t i : cells) counts.emplace_back(i, fCounts[i]);
+  return counts;
+}
+
+void tCorridorMap::Restore(const std::vector<tCellCount>& cells) {
+  if (cells.empty()) return;
+  const std::string image = ImagePath(*fRaster);
+  tFd fd(OpenForUpdate(image));
+  EnsureCounts(fd.get(), image);
+  fChanged.clear();
+  for (const auto& [index, value] : cells) {
+    if (index >= fCounts.size()) RaiseRangeCheck("corridor cell", static_cast<long long>(index), 0,
+                                                 static_cast<long long>(fCounts.size()) - 1);
+    fCounts[index] = value;
+    fChanged.push_back(index);
+  }
+  std::sort(fChanged.begin(), fChanged.end());
+  fChanged.erase(std::unique(fChanged.begin(), fChanged.end()), fChanged.end());
+  bool ok = WriteChanged(fd.get());
+  if (ok) fFileState = StampOf(fd.get());
+  if (!fd.Close()) ok = false;
+  if (!ok) {
+    fCountsValid = false;
+    throw EInOutError(kWriteError);
   }
 }
 

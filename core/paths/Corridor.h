@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace stravex {
@@ -51,6 +52,20 @@ public:
   // Rewrites the documentation file (MaxValue on disk follows the counts).
   void WriteDoc();
 
+  // Continues the map on disk under the current FileName instead of
+  // creating it: the counts are read from its image (a short image is
+  // refused), MaxValue becomes their largest and the display range is that
+  // of its documentation file.
+  void Reopen();
+
+  // A cell by its record index (row x Columns + col) and its count.
+  using tCellCount = std::pair<uint64_t, int16_t>;
+  // The current count of every distinct cell of the paths, in record order.
+  std::vector<tCellCount> CountsOf(const std::vector<t2DiPoints>& paths);
+  // Sets the cells to the given counts, in memory and in the image. Setting
+  // absolute values makes it harmless to apply the same list twice.
+  void Restore(const std::vector<tCellCount>& cells);
+
   // Current count of a cell as held in memory (the image file agrees).
   int32_t Count(int32_t row, int32_t col) const;
 
@@ -63,6 +78,8 @@ private:
   };
   static tFileStamp StampOf(int fd);
   void EnsureCounts(int fd, const std::string& imageFile);
+  // Writes the records of fChanged (sorted, distinct) from fCounts.
+  bool WriteChanged(int fd);
 
   std::unique_ptr<tLiveRaster> fRaster;
   std::vector<int16_t> fCounts; // row-major, Rows x Columns

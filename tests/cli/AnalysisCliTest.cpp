@@ -557,8 +557,9 @@ TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
                            tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") +
-                       "\nlog: " + tmp.file("run.log") + "\n");
+  EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") + "\njournal: " +
+                       tmp.file("strips-MatrixAnalysis.journal") + "\nlog: " + tmp.file("run.log") +
+                       "\n");
   ExpectAsExpected(tmp.file("strips-MatrixAnalysis.txt"), "strips-MatrixAnalysis.txt");
   const std::string expected = (kExpected / "strips-MatrixAnalysis.txt").string();
   CheckMatrixReport(expected, {kBinary, {"cover_QT"}, "dem", 3, false});
