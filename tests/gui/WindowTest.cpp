@@ -340,6 +340,21 @@ private slots:
     QVERIFY(w.Running());
     QVERIFY(w.close());
     QVERIFY(!w.Running());
+
+    // A box the run raises while the window closes is answered, not shown:
+    // the worker waits for it until the window's loop serves it.
+    tTestWindow v{QStringList()};
+    std::string data = ReadFileBytes((kLandscape / "samples.txt").string());
+    data.replace(data.find("[Significance]"), 14, "[Nonsense]");
+    stravex::test::WriteFileBytes((fLand + "/badsig.txt").toStdString(), data);
+    Load(v, {"forest_BL.rst"}, {}, {}, "badsig.txt");
+    v.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    ChooseFriction(v);
+    v.sePathWidth->setValue(51);
+    v.btOKClick();
+    QVERIFY(v.close());
+    QVERIFY(!v.Running());
+    QVERIFY(v.warnings.isEmpty() && v.errors.isEmpty());
   }
 
   // A warning raised on the worker waits for the box, then the run goes on.
