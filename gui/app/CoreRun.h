@@ -1,0 +1,51 @@
+#pragma once
+// The window's whole view of the core's run entry points, kept in one place
+// so that a change of the core's run contract stays local.
+#include "AnalysisSettings.h"
+#include "BatchRun.h"
+#include "LocationSequence.h"
+#include "MapSet.h"
+#include "RandomFunctions.h"
+#include "Reporter.h"
+
+#include <atomic>
+#include <string>
+
+namespace stravex::gui {
+
+enum class tRunKind { Matrix, Sequence, Bootstrap };
+enum class tRunStatus { Completed, Cancelled, Failed };
+
+struct tRunEnd {
+  tRunStatus Status = tRunStatus::Completed;
+  std::string Error;       // message of a failed run
+  std::string CorridorMap; // the last corridor map the run wrote (name without extension)
+};
+
+// The core's run flags plus a cancel request that also holds before the
+// worker has started the run (a click right after Compute is not lost).
+struct tRunFlags {
+  tRunState State;
+  std::atomic<bool> Busy{false}; // from Start until the window has taken the end
+  std::atomic<bool> CancelRequested{false};
+  bool RequestCancel() {
+    if (!Busy.load()) return false;
+    CancelRequested = true;
+    State.RequestCancel();
+    return true;
+  }
+};
+
+struct tRunInput {
+  tRunKind Kind = tRunKind::Matrix;
+  TAnalysisSettings Settings;
+  std::string WorkDir;
+  int Threads = 0;
+};
+
+// Runs one analysis on the calling thread; never throws. `random` is the
+// window's analyses' generator, continued by the run.
+tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& sequence,
+                   tRandomGenerator& random, tReporter& reporter, tRunFlags& flags);
+
+} // namespace stravex::gui

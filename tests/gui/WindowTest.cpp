@@ -1,0 +1,647 @@
+// The main window on the offscreen platform: start state and enabling rules,
+// the edit rules of its boxes, runs on the worker thread (state, cancel,
+// boxes), whole analyses compared byte for byte with stravex-cli, batch mode.
+#include "CliSupport.h"
+#include "CustomGeodrellDialogs.h"
+#include "GraphicOps.h"
+#include "MapWindow.h"
+#include "TestSupport.h"
+#include "dlgConnectivity.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTest>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace fs = std::filesystem;
+using stravex::test::ReadFileBytes;
+using stravex::test::TempDir;
+using tDlg = TdlgConnectivity::tFileDialog;
+
+namespace {
+
+const fs::path kLandscape = fs::path(STRAVEX_EXAMPLES_DIR) / "landscape";
+
+// Nothing waits for a person: dialogs answer from a table, boxes are recorded.
+class tTestWindow : public TdlgConnectivity {
+public:
+  using TdlgConnectivity::TdlgConnectivity;
+  std::map<tDlg, QStringList> answers;
+  QStringList errors, warnings;
+  int quits = 0;
+  QStringList mapsShown;
+
+protected:
+  QStringList AskFiles(tDlg which) override { return answers[which]; }
+  void ShowErrorBox(const QString& m) override { errors << m; }
+  void ShowWarningBox(const QString& m) override { warnings << m; }
+  void QuitProgram() override { ++quits; }
+  void ShowMap(const QString& mapFile, bool corridor) override {
+    mapsShown << QFileInfo(mapFile).completeBaseName() + (corridor ? "*" : "");
+    TdlgConnectivity::ShowMap(mapFile, corridor);
+  }
+};
+
+QString Land(const QString& dir, const char* name) { return dir + "/" + name; }
+
+// stravex-cli with the given arguments; its exit status.
+int Cli(const std::vector<std::string>& args) {
+  return stravex::test::RunCli(args, QDir::currentPath().toStdString()).status;
+}
+
+bool Visible(QWidget* w) { return !w->isHidden(); }
+
+bool TabVisible(TdlgConnectivity& w, QWidget* page) {
+  return w.pcPages->isTabVisible(w.pcPages->indexOf(page));
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TempDir> fTemp;
+  QString fLand, fOut;
+  QString fSavedCwd;
+
+  // Maps, data and (optionally) the friction map chosen through the dialogs.
+  void Load(tTestWindow& w, const QStringList& binary, const QStringList& quant = {},
+            const QString& topo = {}, const QString& data = {}) {
+    auto all = [&](const QStringList& names) {
+      QStringList out;
+      for (const QString& n : names) out << fLand + "/" + n;
+      return out;
+    };
+    if (!binary.isEmpty()) {
+      w.answers[tDlg::OpenImage] = all(binary);
+      w.btVarBinaryClick();
+    }
+    if (!quant.isEmpty()) {
+      w.answers[tDlg::OpenImage] = all(quant);
+      w.btVarQuantClick();
+    }
+    if (!topo.isEmpty()) {
+      w.answers[tDlg::OpenImage] = all({topo});
+      w.btVarTopoClick();
+    }
+    if (!data.isEmpty()) {
+      w.answers[tDlg::OpenMatrix] = all({data});
+      w.btBrowseDataClick();
+    }
+  }
+
+  void ChooseFriction(tTestWindow& w) {
+    w.answers[tDlg::OpenImage] = QStringList{fLand + "/friction.rst"};
+    w.btBrowseFirstClick();
+  }
+
+  static bool WaitRun(TdlgConnectivity& w, int ms = 240000) {
+    if (!w.Running()) return true;
+    QSignalSpy spy(&w, &TdlgConnectivity::RunEnded);
+    return spy.wait(ms);
+  }
+
+  std::string Out(const char* name) const { return (fOut + "/" + name).toStdString(); }
+  std::string Cout(const char* name) const { return (fOut + "/cli/" + name).toStdString(); }
+
+private slots:
+  void init() {
+    fTemp = std::make_unique<TempDir>();
+    const fs::path land = fTemp->path() / "land";
+    fs::copy(kLandscape, land);
+    fs::create_directories(fTemp->path() / "out" / "cli");
+    fLand = QString::fromStdString(land.string());
+    fOut = QString::fromStdString((fTemp->path() / "out").string());
+    // WorkDir.ini of the tests stays in the scratch folder.
+    TCustomGeodrellDialog::SetProgramDir(QString::fromStdString(fTemp->path().string()));
+    TCustomGeodrellDialog::SetInteractive(false);
+    fSavedCwd = QDir::currentPath();
+    QDir::setCurrent(fOut);
+  }
+  void cleanup() {
+    QDir::setCurrent(fSavedCwd);
+    TCustomGeodrellDialog::SetProgramDir(QString());
+    fTemp.reset();
+  }
+
+  void startState() {
+    tTestWindow w{QStringList()};
+    w.show();
+    QCOMPARE(w.size(), QSize(496, 540));
+    QCOMPARE(w.minimumSize(), QSize(455, 425));
+    QVERIFY(!w.btOK->isEnabled());
+    QVERIFY(!w.btCancel->isEnabled());
+    QVERIFY(!w.btViewData->isEnabled());
+    QVERIFY(TabVisible(w, w.tabInput) && TabVisible(w, w.tabParametersMatrix) &&
+            TabVisible(w, w.tabLog));
+    QVERIFY(!TabVisible(w, w.tabSeqBootstraps) && !TabVisible(w, w.tabSeqParameters));
+    QCOMPARE(w.lblPath->text(), QString("&Strip width:"));
+    QVERIFY(Visible(w.cbDistance) && Visible(w.sePathWidth) && Visible(w.ckOneMapPerPair));
+    for (QWidget* hidden :
+         {static_cast<QWidget*>(w.edFirstFriction), static_cast<QWidget*>(w.seLeastCostSeed),
+          static_cast<QWidget*>(w.cbMinimise), static_cast<QWidget*>(w.edCorridorMap),
+          static_cast<QWidget*>(w.edWFriction), static_cast<QWidget*>(w.edWLength),
+          static_cast<QWidget*>(w.grpTopography)})
+      QVERIFY2(!Visible(hidden), qPrintable(hidden->objectName()));
+    QCOMPARE(w.edOutput->text(), QString("Friction"));
+    QCOMPARE(w.lbTask->text(), QString("Ready"));
+    // The never-shown groups carry the reserved settings at their defaults.
+    QVERIFY(!w.grpOutput->isVisibleTo(&w) && !w.grpModelFit->isVisibleTo(&w));
+    const stravex::TAnalysisSettings s = w.ReadSettings();
+    const stravex::TAnalysisSettings d;
+    QCOMPARE(s.EchoMatrices, d.EchoMatrices);
+    QCOMPARE(s.IncludeGeographicDistance, d.IncludeGeographicDistance);
+    QCOMPARE(s.Replicates, d.Replicates);
+    QCOMPARE(s.IgnoreUnit, d.IgnoreUnit);
+    QCOMPARE(s.PairDistanceThreshold, d.PairDistanceThreshold);
+    // Every label's accelerator reaches a control.
+    for (QLabel* l : w.findChildren<QLabel*>())
+      if (l->text().contains('&') && l != w.lbTask) QVERIFY2(l->buddy(), qPrintable(l->text()));
+  }
+
+  void enablingRules() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
+    QVERIFY(w.errors.isEmpty());
+    QCOMPARE(w.cbVarBinary->currentText(), QString("forest_BL"));
+    QVERIFY(w.btOK->isEnabled());
+    QVERIFY(w.btViewData->isEnabled());
+
+    // Least-cost without a friction map: no Compute; the default name follows.
+    w.edOutput->setText("typed by hand");
+    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    QCOMPARE(w.edOutput->text(), QString("Friction-LeastCost"));
+    QVERIFY(!w.btOK->isEnabled());
+    QVERIFY(!w.ckGeographicDist->isChecked() && !w.ckGeographicDist->isEnabled());
+    QCOMPARE(w.lblPath->text(), QString("&Path #:"));
+    QVERIFY(Visible(w.edFirstFriction) && Visible(w.edCorridorMap) && Visible(w.edWLength));
+    QVERIFY(!Visible(w.grpTopography)); // no DEM yet
+    ChooseFriction(w);
+    QVERIFY(w.edFirstFriction->text().endsWith("friction.rst"));
+    QVERIFY(w.btOK->isEnabled());
+    w.edOutput->clear();
+    QVERIFY(!w.btOK->isEnabled());
+    w.edOutputDblClick();
+    QVERIFY(w.btOK->isEnabled());
+
+    // Topography group: only with a DEM and least-cost paths.
+    Load(w, {}, {}, "dem.rst");
+    QCOMPARE(w.edVarTopo->text(), QString("dem"));
+    QVERIFY(Visible(w.grpTopography));
+    w.cbDistance->setCurrentIndex(stravex::caRatioStrip);
+    QVERIFY(!Visible(w.grpTopography));
+    QCOMPARE(w.lblPath->text(), QString("&Length:width ratio:"));
+    // Back to a strip: enabled again, but left unchecked.
+    QVERIFY(w.ckGeographicDist->isEnabled() && !w.ckGeographicDist->isChecked());
+
+    // Sequence pages.
+    w.rbSequence->click();
+    QVERIFY(TabVisible(w, w.tabSeqBootstraps) && TabVisible(w, w.tabSeqParameters));
+    QVERIFY(!TabVisible(w, w.tabParametersMatrix));
+    QCOMPARE(w.SelectedDataStructure(), stravex::dsLocationSequence);
+
+    // A refused map: its box, and the role keeps only the accepted maps.
+    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "forest_BL.rst"),
+                                             Land(fLand, "missing_map.rst")};
+    w.btVarBinaryClick();
+    QCOMPARE(w.errors.size(), 1);
+    QCOMPARE(w.cbVarBinary->count(), 1);
+    // A cancelled dialog changes nothing.
+    w.answers[tDlg::OpenImage] = {};
+    w.btVarQuantClick();
+    QCOMPARE(w.Maps().BinaryMaps.size(), size_t{1});
+  }
+
+  void editRules() {
+    tTestWindow w{QStringList()};
+    w.show();
+    // Letters and the decimal comma are discarded; the real number's characters stay.
+    for (QLineEdit* e : {w.edWFriction, w.edWLength, w.edElevationTolerance}) {
+      e->clear();
+      QTest::keyClicks(e, "1a,5x.2E-3e+");
+      QCOMPARE(e->text(), QString("15.2E-3e+"));
+      QTest::keyClick(e, Qt::Key_Backspace);
+      QCOMPARE(e->text(), QString("15.2E-3e"));
+    }
+    // Odd path width, typed or set.
+    w.sePathWidth->setValue(6);
+    QCOMPARE(w.sePathWidth->value(), 7);
+    w.sePathWidth->selectAll();
+    QTest::keyClicks(w.sePathWidth, "4");
+    QCOMPARE(w.sePathWidth->value(), 5);
+    QCOMPARE(w.ReadSettings().PathWidth, 5);
+    // Double-click defaults.
+    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    w.cbMinimise->setCurrentIndex(2);
+    QTest::mouseDClick(w.edCorridorMap, Qt::LeftButton);
+    QCOMPARE(w.edCorridorMap->text(), QString("Corridors-MinFriction SD"));
+    w.edOutput->setText("mine");
+    QTest::mouseDClick(w.edOutput, Qt::LeftButton);
+    QCOMPARE(w.edOutput->text(), QString("Friction-LeastCost"));
+    // The friction box drops surrounding blanks.
+    w.edFirstFriction->setText("  f.rst ");
+    QCOMPARE(w.edFirstFriction->text(), QString("f.rst"));
+    // The echo switches follow the hidden model-fit rule.
+    w.ckFitModel->click();
+    QVERIFY(w.ckFrictionMap->isEnabled());
+    w.ckFrictionMap->click();
+    QVERIFY(!w.ckGeographicDist->isChecked() && !w.ckGeographicDist->isEnabled());
+  }
+
+  void batchCommand() {
+    tTestWindow w{QStringList()};
+    Load(w, {"forest_BL.rst", "roads_NB.rst"}, {}, {}, "samples.txt");
+    w.sePathWidth->setValue(3);
+    const QString list = fOut + "/list.txt";
+    w.answers[tDlg::SaveList] = QStringList{list};
+    w.Batchcommand1Click();
+    QCOMPARE(ReadFileBytes(list.toStdString()), std::string("forest_BL\r\nroads_NB\r\n"));
+    std::vector<std::string> log = w.LogLines();
+    QVERIFY(log.size() >= 3);
+    QCOMPARE(log[log.size() - 3], std::string());
+    QCOMPARE(log[log.size() - 2], std::string("Batch command for the current settings:"));
+    const std::string program = QCoreApplication::applicationFilePath().toStdString();
+    const std::string expected = "\"" + program + "\" x \"" + list.toStdString() +
+                                 "\" \"Stravex.txt\" \"" + (fLand + "/samples.txt").toStdString() +
+                                 "\" none 0 0 0 \"\" 3 0 0 0 1 0 1000 1 1 0 1 0";
+    QCOMPARE(log.back(), expected);
+    // A name that "none" would not give back is written out.
+    w.edOutput->setText("My project");
+    w.answers[tDlg::SaveList] = {};
+    w.Batchcommand1Click();
+    log = w.LogLines();
+    QVERIFY(log.back().find(" \"My project\" 0 0 0 ") != std::string::npos);
+  }
+
+  // Controls are disabled while a run is under way; Cancel stops it.
+  void runStateAndCancel() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
+    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    ChooseFriction(w);
+    w.sePathWidth->setValue(51);
+    w.btOKClick();
+    QVERIFY(w.Running());
+    for (QWidget* off : {static_cast<QWidget*>(w.btOK), static_cast<QWidget*>(w.btBootstrap),
+                         static_cast<QWidget*>(w.btVarBinary), static_cast<QWidget*>(w.btVarQuant),
+                         static_cast<QWidget*>(w.btVarTopo), static_cast<QWidget*>(w.btBrowseData),
+                         static_cast<QWidget*>(w.btBrowseFirst)})
+      QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
+    QVERIFY(!w.Openecomaplist1->isEnabled() && !w.Saveecomapslist1->isEnabled());
+    QVERIFY(w.btCancel->isEnabled());
+    // A double-click on a map list does not replace the running maps.
+    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "roads_NB.rst")};
+    QTest::mouseDClick(w.edVarTopo, Qt::LeftButton);
+    QVERIFY(w.edVarTopo->text().isEmpty());
+    w.btOKClick(); // no second run
+    QTest::mouseClick(w.btCancel, Qt::LeftButton);
+    QVERIFY(!w.btCancel->isEnabled());
+    QVERIFY(WaitRun(w));
+    QVERIFY(!w.Running());
+    QVERIFY(w.errors.isEmpty());
+    QVERIFY(w.btOK->isEnabled() && !w.btCancel->isEnabled());
+    QCOMPARE(w.lbTask->text(), QString("Ready"));
+    // Stopped early: fewer rows than the 28 pairs.
+    const std::string report = ReadFileBytes(Out("Friction-LeastCost-MatrixAnalysis.txt"));
+    QVERIFY(std::count(report.begin(), report.end(), '\n') < 29);
+    // Cancel while idle does nothing.
+    w.btCancelClick();
+    QVERIFY(!w.Running());
+  }
+
+  // Closing during a run cancels it and waits for its end.
+  void closeDuringRun() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
+    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    ChooseFriction(w);
+    w.sePathWidth->setValue(51);
+    w.btOKClick();
+    QVERIFY(w.Running());
+    QVERIFY(w.close());
+    QVERIFY(!w.Running());
+
+    // A box the run raises while the window closes is answered, not shown:
+    // the worker waits for it until the window's loop serves it.
+    tTestWindow v{QStringList()};
+    std::string data = ReadFileBytes((kLandscape / "samples.txt").string());
+    data.replace(data.find("[Significance]"), 14, "[Nonsense]");
+    stravex::test::WriteFileBytes((fLand + "/badsig.txt").toStdString(), data);
+    Load(v, {"forest_BL.rst"}, {}, {}, "badsig.txt");
+    v.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    ChooseFriction(v);
+    v.sePathWidth->setValue(51);
+    v.btOKClick();
+    QVERIFY(v.close());
+    QVERIFY(!v.Running());
+    QVERIFY(v.warnings.isEmpty() && v.errors.isEmpty());
+  }
+
+  // A warning raised on the worker waits for the box, then the run goes on.
+  void boxesFromTheWorker() {
+    tTestWindow w{QStringList()};
+    std::string data = ReadFileBytes((kLandscape / "samples.txt").string());
+    data.replace(data.find("[Significance]"), 14, "[Nonsense]");
+    stravex::test::WriteFileBytes((fLand + "/badsig.txt").toStdString(), data);
+    Load(w, {"forest_BL.rst"}, {}, {}, "badsig.txt");
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.warnings,
+             QStringList{"Significance matrix could not be read. File is perhaps corrupt."});
+    QVERIFY(w.errors.isEmpty());
+    const std::string report = ReadFileBytes(Out("Friction-FixedStrip-MatrixAnalysis.txt"));
+    QCOMPARE(std::count(report.begin(), report.end(), '\n'), 29L);
+    // An error box raised on the worker: a sequence file that did not read.
+    w.rbSequence->click();
+    w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/badsig.txt"};
+    w.btBrowseDataClick();
+    QCOMPARE(w.errors.size(), 1); // the read's own error
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.errors.size(), 2);
+    QCOMPARE(w.errors[1], QString("Sequence file badly formatted. Process interrupted."));
+    // A failed run ends in one error box with its message.
+    w.rbMatrix->click();
+    w.edOutput->setText("no-such-folder/P");
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.errors.size(), 3);
+    QVERIFY(w.errors[2].contains("no-such-folder"));
+    QVERIFY(w.btOK->isEnabled());
+  }
+
+  void leastCostMatrixLikeCli() {
+    tTestWindow w{QStringList()};
+    Load(w, {"forest_BL.rst", "roads_NB.rst"}, {"cover_QT.rst"}, {}, "samples.txt");
+    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    ChooseFriction(w);
+    w.sePathWidth->setValue(3);
+    w.seLeastCostSeed->setValue(7);
+    w.cbMinimise->setCurrentIndex(1);
+    w.edWLength->setText("0.5");
+    w.edCorridorMap->setText("corr");
+    w.rbDelaunayInclude->setChecked(true);
+    w.edOutput->setText("P");
+    QTest::keyClick(w.edOutput, Qt::Key_Return); // Enter: the default button
+    QVERIFY(w.Running());
+    QVERIFY(WaitRun(w));
+    QVERIFY(w.errors.isEmpty());
+    const std::string L = fLand.toStdString() + "/";
+    QCOMPARE(Cli({"matrix",
+                  "--binary",
+                  L + "forest_BL.rst",
+                  L + "roads_NB.rst",
+                  "--quantitative",
+                  L + "cover_QT.rst",
+                  "--data",
+                  L + "samples.txt",
+                  "--algorithm",
+                  "least-cost",
+                  "--friction",
+                  L + "friction.rst",
+                  "--width",
+                  "3",
+                  "--seed",
+                  "7",
+                  "--minimise",
+                  "mean",
+                  "--length-weight",
+                  "0.5",
+                  "--corridor",
+                  "corr",
+                  "--delaunay",
+                  "include",
+                  "--project",
+                  "P",
+                  "--workdir",
+                  Cout("")}),
+             0);
+    const std::string report = ReadFileBytes(Out("P-MatrixAnalysis.txt"));
+    QVERIFY(std::count(report.begin(), report.end(), '\n') == 29);
+    QCOMPARE(report, ReadFileBytes(Cout("P-MatrixAnalysis.txt")));
+    QCOMPARE(ReadFileBytes(Out("corr.rst")), ReadFileBytes(Cout("corr.rst")));
+    QCOMPARE(w.LastCorridorMap(), fOut + "/corr");
+    // Its map window ("Fire" palette) once the run has ended.
+    w.ViewMap(w.edCorridorMap);
+    QCOMPARE(w.mapsShown, QStringList{"corr*"});
+  }
+
+  void sequenceLikeCli() {
+    tTestWindow w{QStringList()};
+    w.rbSequence->click();
+    Load(w, {"forest_BL.rst"}, {"cover_QT.rst"}, "dem.rst", "tracks.txt");
+    QVERIFY(w.Sequence().LocationsLoaded);
+    w.cbDistance->setCurrentIndex(stravex::caRatioStrip);
+    w.sePathWidth->setValue(3);
+    w.seIgnoreTime->setValue(2);
+    w.cbIgnoreUnit->setCurrentIndex(2);
+    w.edOutput->setText("S");
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QVERIFY(w.errors.isEmpty());
+    const std::string L = fLand.toStdString() + "/";
+    QCOMPARE(Cli({"sequence",
+                  "--binary",
+                  L + "forest_BL.rst",
+                  "--quantitative",
+                  L + "cover_QT.rst",
+                  "--topography",
+                  L + "dem.rst",
+                  "--data",
+                  L + "tracks.txt",
+                  "--algorithm",
+                  "ratio",
+                  "--width",
+                  "3",
+                  "--ignore-time",
+                  "2",
+                  "--ignore-unit",
+                  "hours",
+                  "--project",
+                  "S",
+                  "--workdir",
+                  Cout("")}),
+             0);
+    const std::string report = ReadFileBytes(Out("S-SequenceAnalysis.txt"));
+    QVERIFY(std::count(report.begin(), report.end(), '\n') > 1);
+    QCOMPARE(report, ReadFileBytes(Cout("S-SequenceAnalysis.txt")));
+
+    // A file chosen in population-matrix mode is read when a sequence run
+    // starts: the tracks read before are not analysed under its name.
+    w.rbMatrix->click();
+    w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/samples.txt"};
+    w.btBrowseDataClick();
+    w.rbSequence->click();
+    w.btOKClick();
+    QVERIFY(!w.Running());
+    QCOMPARE(w.errors.size(), 1);
+    QVERIFY(!w.Sequence().LocationsLoaded);
+    QCOMPARE(ReadFileBytes(Out("S-SequenceAnalysis.txt")), report);
+  }
+
+  // Right after start-up the window's generator is in the program's start-up
+  // state; a second bootstrap continues it.
+  void bootstrapLikeCli() {
+    tTestWindow w{QStringList()};
+    w.rbSequence->click();
+    Load(w, {"forest_BL.rst", "roads_NB.rst"}, {"cover_QT.rst"}, {}, "tracks.txt");
+    w.seSeqBootstraps->setValue(5);
+    w.ckSeqDistanceDistribution->setChecked(true);
+    w.edOutput->setText("B");
+    w.btBootstrapClick();
+    QVERIFY(WaitRun(w));
+    QVERIFY(w.errors.isEmpty());
+    const std::string L = fLand.toStdString() + "/";
+    QCOMPARE(Cli({"bootstrap", "--binary", L + "forest_BL.rst", L + "roads_NB.rst",
+                  "--quantitative", L + "cover_QT.rst", "--data", L + "tracks.txt", "--replicates",
+                  "5", "--distance-distribution", "--project", "B", "--workdir", Cout("")}),
+             0);
+    const std::string first = ReadFileBytes(Out("B-Bootstraps.txt"));
+    QVERIFY(std::count(first.begin(), first.end(), '\n') > 5);
+    QCOMPARE(first, ReadFileBytes(Cout("B-Bootstraps.txt")));
+    QCOMPARE(ReadFileBytes(Out("B-Distances.txt")), ReadFileBytes(Cout("B-Distances.txt")));
+    w.btBootstrapClick();
+    QVERIFY(WaitRun(w));
+    QVERIFY(ReadFileBytes(Out("B-Bootstraps.txt")) != first);
+  }
+
+  void batchRunsSavesLogAndQuits() {
+    const std::string L = fLand.toStdString() + "/";
+    const QStringList line{
+        "x", fLand + "/maps.txt", "win-log.txt", "samples.txt", "none", "2", "0", "0", "friction",
+        "3"};
+    tTestWindow w(line);
+    w.show();
+    QTRY_VERIFY(w.BatchStarted());
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.quits, 1);
+    QVERIFY(w.errors.isEmpty());
+    QCOMPARE(w.cbVarBinary->count(), 2);
+    QCOMPARE(w.edOutput->text(), QString("Friction-FixedStrip"));
+    // The same line through stravex-cli, on a second copy of the maps.
+    const fs::path cliLand = fTemp->path() / "cli-land";
+    fs::copy(kLandscape, cliLand);
+    QCOMPARE(Cli({"x", (cliLand / "maps.txt").string(), "win-log.txt", "samples.txt", "none", "2",
+                  "0", "0", "friction", "3"}),
+             0);
+    const std::string report = ReadFileBytes(L + "Friction-FixedStrip-MatrixAnalysis.txt");
+    QVERIFY(std::count(report.begin(), report.end(), '\n') == 29);
+    QCOMPARE(report, ReadFileBytes((cliLand / "Friction-FixedStrip-MatrixAnalysis.txt").string()));
+    const std::string log = ReadFileBytes(L + "win-log.txt");
+    QVERIFY(log.find("\r\n") != std::string::npos);
+    QCOMPARE(log, ReadFileBytes((cliLand / "win-log.txt").string()));
+    // Activated again: the batch is not started twice.
+    w.FormActivate();
+    QVERIFY(!w.Running());
+    QCOMPARE(w.quits, 1);
+  }
+
+  void batchErrorKeepsWindowOpen() {
+    tTestWindow w(QStringList{"x", fLand + "/maps.txt", "log.txt", "samples.txt", "none", "two"});
+    w.show();
+    QTRY_VERIFY(w.BatchStarted());
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.errors.size(), 1);
+    QVERIFY(w.errors[0].contains("two"));
+    QCOMPARE(w.quits, 0);
+    QVERIFY(!fs::exists(fLand.toStdString() + "/log.txt"));
+    // Interactive use goes on; the batch is not started again.
+    w.FormActivate();
+    QCOMPARE(w.errors.size(), 1);
+    QVERIFY(!w.Running() && w.isVisible());
+    QCOMPARE(w.cbVarBinary->count(), 2);
+
+    // A map list that does not exist: error box, window stays.
+    tTestWindow missing(QStringList{"x", fLand + "/nolist.txt", "log.txt", "samples.txt", "none"});
+    missing.show();
+    QTRY_VERIFY(missing.BatchStarted());
+    QCOMPARE(missing.errors.size(), 1);
+    QCOMPARE(missing.quits, 0);
+
+    // Fewer than five arguments after the program: nothing to do, the program ends.
+    tTestWindow shortLine(QStringList{"x", fLand + "/maps.txt"});
+    shortLine.show();
+    QTRY_COMPARE(shortLine.quits, 1);
+    QVERIFY(shortLine.errors.isEmpty());
+  }
+
+  // Data view and map windows through the chart library.
+  void dataViewAndMapWindows() {
+    const auto topLevel = [](const QString& title) {
+      int n = 0;
+      for (QWidget* t : QApplication::topLevelWidgets())
+        if (t->isVisible() && t->windowTitle() == title) ++n;
+      return n;
+    };
+    {
+      tTestWindow w{QStringList()};
+      Load(w, {}, {"cover_QT.rst"}, {}, "samples.txt");
+      // Population data without binary maps: read (echoed to the log), no chart.
+      w.btViewDataClick();
+      QCOMPARE(topLevel("Patch map"), 0);
+      QVERIFY(w.mmOutput->toPlainText().contains("Genetic distance matrix"));
+      Load(w, {"forest_BL.rst"});
+      w.btViewDataClick();
+      QCOMPARE(topLevel("Patch map"), 1);
+      w.ViewMap(w.cbVarQuant);
+      w.ViewMap(w.edVarTopo);     // no topography map: nothing
+      w.ViewMap(w.edCorridorMap); // no least-cost run yet: nothing
+      QCOMPARE(w.mapsShown, QStringList{"cover_QT"});
+      TMapWindow* map = nullptr;
+      for (QWidget* t : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<TMapWindow*>(t)) map = m;
+      QVERIFY(map);
+      QCOMPARE(map->PointCells().size(), size_t{8}); // the sample points on top
+      // Unreadable data: its error box.
+      w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/tracks.txt"};
+      w.btBrowseDataClick();
+      w.btViewDataClick();
+      QCOMPARE(w.errors.size(), 1);
+    }
+    // The window's views close with it.
+    QCOMPARE(topLevel("Patch map"), 0);
+
+    tTestWindow w{QStringList()};
+    w.rbSequence->click();
+    Load(w, {"forest_BL.rst"}, {}, {}, "tracks.txt");
+    w.btViewDataClick();
+    tGraphicChart* tracks = nullptr;
+    for (QWidget* t : QApplication::topLevelWidgets())
+      if (auto* c = qobject_cast<tGraphicChart*>(t); c && c->isVisible()) tracks = c;
+    QVERIFY(tracks);
+    QVERIFY(tracks->chart()->series().size() >= 2);
+  }
+};
+
+int TakeScreenshots(const QString& dir);
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  if (argc == 3 && QByteArray(argv[1]) == "--screenshots")
+    return TakeScreenshots(QString::fromLocal8Bit(argv[2]));
+  WindowTest t;
+  return QTest::qExec(&t, argc, argv);
+}
+
+#include "WindowTest.moc"
