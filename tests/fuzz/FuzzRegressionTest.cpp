@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,17 @@ void Replay(const tFuzzTarget& target, const std::vector<fs::path>& files) {
     }
   }
 }
+
+} // namespace
+} // namespace stravex::test
+
+namespace stravex::fuzz {
+// Names the harness in test output instead of dumping its bytes.
+void PrintTo(const tFuzzTarget& target, std::ostream* os) { *os << target.Name; }
+} // namespace stravex::fuzz
+
+namespace stravex::test {
+namespace {
 
 class FuzzReplay : public ::testing::TestWithParam<tFuzzTarget> {};
 
