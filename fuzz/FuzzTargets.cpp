@@ -275,9 +275,9 @@ void RunCliOptions(std::string_view input) {
 
 const std::vector<tFuzzTarget>& FuzzTargets() {
   static const std::vector<tFuzzTarget> targets = {
-      {"fuzz_readdoc", RunReadDoc},       {"fuzz_population", RunPopulation},
-      {"fuzz_sequence", RunSequence},     {"fuzz_maplist", RunMapList},
-      {"fuzz_batchline", RunBatchLine},   {"fuzz_cli_options", RunCliOptions},
+      {"fuzz_readdoc", RunReadDoc},     {"fuzz_population", RunPopulation},
+      {"fuzz_sequence", RunSequence},   {"fuzz_maplist", RunMapList},
+      {"fuzz_batchline", RunBatchLine}, {"fuzz_cli_options", RunCliOptions},
   };
   return targets;
 }

@@ -1,8 +1,12 @@
 // The top level of stravex-cli: no arguments, --version, a command it does not have.
+#include "App.h"
 #include "CliSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
 #include <string>
 
 namespace stravex::test {
@@ -54,6 +58,47 @@ TEST(CommandLine, KnownCommandsAreNotUnknown) {
   }
   // The batch command takes any letter case.
   EXPECT_EQ(RunCli({"X", "--help"}, "/").status, 0);
+}
+
+// The parse-only application (the option fuzzer's) checks a line as the
+// program does but runs nothing.
+struct tParsed {
+  int status;
+  std::string out, err;
+};
+
+tParsed ParseOnly(std::vector<std::string> args) {
+  args.insert(args.begin(), "stravex-cli");
+  CLI::App app{"Stravex", "stravex-cli"};
+  int exitCode = 0;
+  cli::BuildApp(app, exitCode, true);
+  std::ostringstream out, err;
+  const int status = cli::RunApp(app, exitCode, args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+TEST(CommandLine, ParseOnlyChecksTheLineWithoutRunningIt) {
+  TempDir dir;
+  const std::string work = dir.path().string();
+  // Would fail at once if it ran: the maps and the data file do not exist.
+  const tParsed ok = ParseOnly({"matrix", "--binary", "nomap", "--data", "nodata.txt", "--log",
+                                work + "/log.txt", "--workdir", work});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.err, "");
+  EXPECT_TRUE(std::filesystem::is_empty(work));
+
+  const tParsed range = ParseOnly({"sequence", "--data", "d", "--ignore-time", "100000"});
+  EXPECT_EQ(range.status, 1);
+  EXPECT_NE(range.err.find("--ignore-time"), std::string::npos) << range.err;
+  EXPECT_EQ(ParseOnly({"info"}).status, 1);
+  EXPECT_EQ(ParseOnly({"bootstrap", "--data", "d", "--threads", "2"}).status, 1);
+
+  const tParsed version = ParseOnly({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("stravex-cli ") + STRAVEX_VERSION + "\n");
+  const tParsed unknown = ParseOnly({"nosuch"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.err.rfind("stravex-cli: unknown command 'nosuch'\n", 0), 0u) << unknown.err;
 }
 
 } // namespace
