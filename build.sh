@@ -4,6 +4,8 @@
 #   ./build.sh test   install what is missing, build (sanitizers), run every test
 #   ./build.sh build  install what is missing, build (release) only
 #   ./build.sh gui    install what is missing, build (release), open the window on the example
+#   ./build.sh fuzz [SECONDS]  install, build the libFuzzer harnesses (clang) in build/fuzz and
+#                     run each for SECONDS (default 60); fails when one crashes
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -13,7 +15,7 @@ PACKAGES=(cmake g++ make ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           gdal-bin python3 python3-numpy python3-scipy time
           qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libemf-dev emf2svg
-          libwmf-bin fonts-urw-base35)
+          libwmf-bin fonts-urw-base35 clang-14 libclang-rt-14-dev)
 
 install_missing() {
   local missing=() p
@@ -38,6 +40,55 @@ release_build() {
   configure_and_build "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DSTRAVEX_TESTS=OFF
 }
 
+# The harnesses and the longest input each gets (bytes).
+FUZZ_HARNESSES=(fuzz_readdoc:16384 fuzz_population:8192 fuzz_sequence:8192 fuzz_maplist:4096
+                fuzz_batchline:1024 fuzz_cli_options:1024)
+
+fuzz_build() {
+  cmake -S "$ROOT" -B "$ROOT/build/fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1" -DSTRAVEX_FUZZ=ON \
+    -DSTRAVEX_TESTS=OFF -DSTRAVEX_GUI=OFF -DSTRAVEX_BENCH=OFF >/dev/null
+  cmake --build "$ROOT/build/fuzz" -j "$JOBS" --target fuzz_all
+}
+
+# Runs every harness for $1 seconds on a scratch copy of its corpus (the
+# repository's seeds and regressions; what a run adds stays under build/).
+fuzz_run() {
+  local seconds=$1 entry name maxlen dir work log status failed=() units scratch
+  dir="$ROOT/build/fuzz"
+  # The readers open real files: in memory a run is many times faster.
+  scratch="$dir/tmp"
+  [ -d /dev/shm ] && [ -w /dev/shm ] && scratch="/dev/shm/stravex-fuzz-$$"
+  mkdir -p "$scratch"
+  for entry in "${FUZZ_HARNESSES[@]}"; do
+    name=${entry%%:*}
+    maxlen=${entry##*:}
+    work="$dir/corpus/$name"
+    mkdir -p "$work" "$dir/artifacts/$name"
+    cp -f "$ROOT/fuzz/corpus/$name"/* "$work"/
+    if [ -d "$ROOT/tests/fuzz_regressions/$name" ]; then
+      cp -f "$ROOT/tests/fuzz_regressions/$name"/* "$work"/ 2>/dev/null || true
+    fi
+    log="$dir/$name.log"
+    status=0
+    TMPDIR="$scratch" "$dir/fuzz/$name" -max_total_time="$seconds" -timeout=1 \
+      -rss_limit_mb=2048 -max_len="$maxlen" -print_final_stats=1 \
+      -dict="$ROOT/fuzz/dict/$name.dict" -artifact_prefix="$dir/artifacts/$name/" \
+      "$work" >"$log" 2>&1 || status=$?
+    units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    if [ "$status" -ne 0 ]; then
+      echo "$name: FAILED after ${units:-?} executions (status $status), see $log;" \
+        "the input is in $dir/artifacts/$name/, keep it in tests/fuzz_regressions/$name/"
+      grep -m 3 -E "ERROR|SUMMARY|EFuzzFinding|terminate" "$log" || true
+      failed+=("$name")
+    else
+      echo "$name: ${units:-?} executions in ${seconds} s"
+    fi
+  done
+  rm -rf "$scratch"
+  [ ${#failed[@]} -eq 0 ] || { echo "fuzzing failed: ${failed[*]}" >&2; return 1; }
+}
+
 case "${1:-}" in
   demo)
     install_missing
@@ -54,6 +105,10 @@ case "${1:-}" in
     export LSAN_OPTIONS=suppressions="$ROOT/tests/lsan.supp":print_suppressions=0
     export QT_QPA_PLATFORM=offscreen
     (cd "$ROOT/build/test" && ctest --output-on-failure -j "$JOBS")
+    # A few seconds per harness: one that no longer builds or meets an old
+    # crash fails the run.
+    fuzz_build
+    fuzz_run 3
     ;;
   build)
     install_missing
@@ -65,8 +120,13 @@ case "${1:-}" in
     cd "$ROOT/examples/landscape"
     exec "$ROOT/build/release/gui/app/stravex" "" "$ROOT/examples/landscape"
     ;;
+  fuzz)
+    install_missing
+    fuzz_build
+    fuzz_run "${2:-60}"
+    ;;
   *)
-    echo "usage: $0 demo|test|build|gui" >&2
+    echo "usage: $0 demo|test|build|gui|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

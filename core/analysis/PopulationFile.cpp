@@ -51,7 +51,7 @@ void RequireNumbers(const tTextScanner& scanner, int64_t k) {
 // mirrored. Row i's echo lists the values as read.
 void ReadTriangle(tTextScanner& scanner, int32_t n, bool single, tMatrixOfDouble& m, bool echo,
                   tReporter& reporter) {
-  RequireNumbers(scanner, static_cast<int64_t>(n) * (n + 1) / 2);
+  RequireNumbers(scanner, static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2);
   m.assign(static_cast<size_t>(n), tVectorOfDouble(static_cast<size_t>(n), 0.0));
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
     std::string line;

@@ -1,0 +1,9 @@
+#include "FuzzTargets.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  stravex::fuzz::RunCliOptions({reinterpret_cast<const char*>(data), size});
+  return 0;
+}
