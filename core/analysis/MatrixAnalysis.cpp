@@ -217,7 +217,8 @@ public:
     // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until
     // here; one map per pair stays IDRISI.
     if (fSetup.Corridor && !fSettings.OneMapPerPair && IsGeoTiffName(fSettings.CorridorMapName))
-      WriteGeoTiff(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName));
+      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
+                            !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 

@@ -132,7 +132,7 @@ public:
     fReport->Close();
     // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until here.
     if (fSetup.Corridor && IsGeoTiffName(s.CorridorMapName))
-      WriteGeoTiff(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName));
+      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName), !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 

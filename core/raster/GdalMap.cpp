@@ -415,3 +415,12 @@ void WriteGeoTiff(const tRaster& map, const std::string& tifPath) {
 }
 
 } // namespace stravex
+
+namespace stravex {
+
+void FinishGeoTiffCorridor(const tRaster& map, const std::string& tifPath, bool completed) {
+  WriteGeoTiff(map, tifPath);
+  if (completed) DeleteMap(map.FileName);
+}
+
+} // namespace stravex

@@ -62,6 +62,12 @@ std::unique_ptr<tLiveRaster> OpenLiveMap(const std::string& name);
 // deflate-compressed GeoTIFF at tifPath, replacing it only once complete.
 void WriteGeoTiff(const tRaster& map, const std::string& tifPath);
 
+// A corridor map named ".tif": its IDRISI working copy (map.FileName, the
+// ".tif" name plus the IDRISI extensions) written as GeoTIFF at tifPath. The
+// copy is removed after a completed run; a cancelled one keeps it, so that a
+// resumed run goes on with its counts.
+void FinishGeoTiffCorridor(const tRaster& map, const std::string& tifPath, bool completed);
+
 // Whether a map name asks for a GeoTIFF (".tif" or ".tiff", any case).
 bool IsGeoTiffName(const std::string& name);
 

@@ -2,6 +2,7 @@
 // GDAL's own tools) give the same reports as the IDRISI originals; grids and
 // types that cannot be read as they are, are refused with their reason.
 #include "CliSupport.h"
+#include "GdalMap.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,11 @@ const std::vector<std::string> kMaps = {"forest_BL", "roads_NB", "landuse_CL",
 std::vector<std::string> NoDataOptions(const std::string& rdc) {
   if (ReadFileBytes(rdc).find("flag def'n  : background") != std::string::npos) return {};
   return {"-a_nodata", "none"};
+}
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
 }
 
 bool HaveGdal() { return HaveProgram("gdal_translate") && HaveProgram("gdalinfo"); }
@@ -89,6 +95,37 @@ TEST(GdalMapsCli, ConvertedMapsGiveTheReportsOfTheOriginals) {
   ASSERT_EQ(lc.status, 0) << lc.err;
   ExpectSameFile((dir / "Friction-LeastCost-MatrixAnalysis.txt").string(),
                  (kExpected / "Friction-LeastCost-MatrixAnalysis.txt").string());
+
+  // A corridor map named ".tif" ends as a tiled, compressed GeoTIFF with the
+  // counts of the IDRISI one; the working copy is gone after a completed run.
+  const tCliRun tif = RunCli(With(LeastCostArgs(dir, ".tif", "corridor.tif"), {"--project", "t"}),
+                             dir.string());
+  ASSERT_EQ(tif.status, 0) << tif.err;
+  ExpectSameFile((dir / "t-MatrixAnalysis.txt").string(),
+                 (kExpected / "Friction-LeastCost-MatrixAnalysis.txt").string());
+  EXPECT_FALSE(fs::exists(dir / "corridor.tif.rst"));
+  EXPECT_FALSE(fs::exists(dir / "corridor.tif.rdc"));
+  EXPECT_FALSE(fs::exists(dir / "corridor.tif.part"));
+  tLiveRaster idrisi((dir / "corridor").string());
+  idrisi.LoadData();
+  const auto read = OpenLiveMap((dir / "corridor.tif").string());
+  ASSERT_NE(dynamic_cast<tGdalRaster*>(read.get()), nullptr);
+  read->LoadData();
+  EXPECT_EQ(read->DataType, dtInteger);
+  EXPECT_TRUE(SameGeometry(*read, idrisi));
+  int differing = 0;
+  double total = 0;
+  for (int32_t r = 0; r < idrisi.Rows; ++r)
+    for (int32_t c = 0; c < idrisi.Columns; ++c) {
+      differing += read->GetCell(r, c) != idrisi.GetCell(r, c);
+      total += idrisi.GetCell(r, c);
+    }
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(total, 0);
+  const tCliRun info =
+      RunProgram("/usr/bin/env", {"gdalinfo", (dir / "corridor.tif").string()}, "/");
+  EXPECT_NE(info.out.find("Block=256x256 Type=Int16"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("COMPRESSION=DEFLATE"), std::string::npos) << info.out;
 }
 
 TEST(GdalMapsCli, WiderTypesAreReadWhenEveryValueIsExactInFloat) {
@@ -121,7 +158,8 @@ TEST(GdalMapsCli, RotatedGridsAndInexactTypesAreRefused) {
   // Values that a 32-bit real does not hold: 0.1 in Float64, and complex cells.
   WriteFileBytes(tmp.file("tenths.asc"),
                  "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n0.1 1\n2 3\n");
-  Translate({"-ot", "Float64"}, tmp.file("tenths.asc"), tmp.file("tenths.tif"));
+  Translate({"-oo", "DATATYPE=Float64", "-ot", "Float64"}, tmp.file("tenths.asc"),
+            tmp.file("tenths.tif"));
   Translate({"-ot", "CFloat32"}, forest, tmp.file("complex.tif"));
 
   const std::map<std::string, std::string> refusals = {
