@@ -312,25 +312,54 @@ void tGdalRaster::ReadDoc(const std::string& fileName) {
   Describe(fileName);
 }
 
-bool IsIdrisiMapName(const std::string& name) {
+namespace {
+
+// How a name is opened: an IDRISI map (the name to pass and its file
+// generation) or, when gdal is set, through GDAL.
+struct tMapNaming {
+  bool gdal = false;
+  std::string name;
+  bool classic = false;
+};
+
+tMapNaming NamingOf(const std::string& name) {
   std::error_code ec;
+  const bool current = ClassicIdrisi();
   const std::string ext = LowerAscii(fs::path(name).extension().string());
   const std::string base = StripExtension(name);
-  if (ext == ".rst" || ext == ".rdc" || ext == ".doc") return true;
-  if (ext == ".img")
-    return fs::exists(base + ".doc", ec) || fs::exists(base + ".rdc", ec) || !fs::exists(name, ec);
-  if (fs::exists(name + DocExt(), ec)) return true;
-  return !fs::exists(name, ec);
+  const tMapNaming asGiven{false, name, current};
+  // A map of the other generation is opened with its own extensions.
+  if (ext == ".rst" || ext == ".rdc")
+    return current && fs::exists(base + ".rdc", ec) ? tMapNaming{false, base + ".rdc", false}
+                                                    : asGiven;
+  if (ext == ".img" || ext == ".doc") {
+    if (fs::exists(base + ".doc", ec)) return {false, base + ".doc", true};
+    // ERDAS Imagine also names its files ".img".
+    return ext == ".img" && fs::exists(name, ec) ? tMapNaming{true, name, false} : asGiven;
+  }
+  if (fs::exists(name + DocExt(), ec)) return asGiven;
+  const std::string otherDoc = current ? ".rdc" : ".doc";
+  if (fs::exists(name + otherDoc, ec)) return {false, name + otherDoc, !current};
+  // A name that is no file is left to the IDRISI reader and its message.
+  return fs::exists(name, ec) ? tMapNaming{true, name, false} : asGiven;
 }
 
+} // namespace
+
+bool IsIdrisiMapName(const std::string& name) { return !NamingOf(name).gdal; }
+
 std::unique_ptr<tRaster> OpenMap(const std::string& name) {
-  if (IsIdrisiMapName(name)) return std::make_unique<tRaster>(name);
-  return std::make_unique<tGdalRaster>(name);
+  const tMapNaming n = NamingOf(name);
+  if (n.gdal) return std::make_unique<tGdalRaster>(name);
+  if (n.name == name && n.classic == ClassicIdrisi()) return std::make_unique<tRaster>(name);
+  return std::make_unique<tRaster>(n.name, n.classic);
 }
 
 std::unique_ptr<tLiveRaster> OpenLiveMap(const std::string& name) {
-  if (IsIdrisiMapName(name)) return std::make_unique<tLiveRaster>(name);
-  return std::make_unique<tGdalRaster>(name);
+  const tMapNaming n = NamingOf(name);
+  if (n.gdal) return std::make_unique<tGdalRaster>(name);
+  if (n.name == name && n.classic == ClassicIdrisi()) return std::make_unique<tLiveRaster>(name);
+  return std::make_unique<tLiveRaster>(n.name, n.classic);
 }
 
 bool IsGeoTiffName(const std::string& name) {

@@ -47,14 +47,16 @@ private:
   double fNoData = 0;
 };
 
-// True when name is opened as an IDRISI map: it carries an IDRISI extension
-// whose documentation file exists (also ".img", which ERDAS Imagine uses
-// too), its documentation file exists beside it, or no file of that name
-// exists (the IDRISI reader then reports what is missing).
+// True when name is opened as an IDRISI map: its documentation file exists
+// ("NAME.rdc" for NAME or NAME.rst, "NAME.doc" for NAME.img: ".img" without
+// one is ERDAS Imagine), or no file of that name exists (the IDRISI reader
+// then reports what is missing).
 bool IsIdrisiMapName(const std::string& name);
 
 // A map with its documentation fields, cells not yet loaded: an IDRISI map
-// as tRaster(name) / tLiveRaster(name) opens it, any other file through GDAL.
+// as tRaster(name) / tLiveRaster(name) opens it (a map of the other file
+// generation, named with its extension or found by its documentation file,
+// with that generation), any other file through GDAL.
 std::unique_ptr<tRaster> OpenMap(const std::string& name);
 std::unique_ptr<tLiveRaster> OpenLiveMap(const std::string& name);
 

@@ -122,10 +122,19 @@ TEST_F(GdalMap, IdrisiNamesKeepTheirMeaning) {
   const auto erdas = OpenLiveMap(tmp.file("erdas.img"));
   EXPECT_NE(dynamic_cast<tGdalRaster*>(erdas.get()), nullptr);
   EXPECT_EQ(dynamic_cast<tGdalRaster&>(*erdas).FormatName(), "Erdas Imagine Images (.img)");
-  SetIdrisiExtensions(true);
-  const auto classic = OpenLiveMap(tmp.file("classic.img"));
-  EXPECT_EQ(dynamic_cast<tGdalRaster*>(classic.get()), nullptr);
-  EXPECT_EQ(classic->Rows, 150);
+  // The classic pair is read in either generation, named with or without extension.
+  for (const bool classicProgram : {false, true}) {
+    SetIdrisiExtensions(classicProgram);
+    for (const char* name : {"classic.img", "classic.doc", "classic"}) {
+      SCOPED_TRACE(name);
+      const auto classic = OpenLiveMap(tmp.file(name));
+      EXPECT_EQ(dynamic_cast<tGdalRaster*>(classic.get()), nullptr);
+      EXPECT_TRUE(classic->Classic);
+      EXPECT_EQ(classic->MapName(), "classic");
+      classic->LoadData();
+      EXPECT_EQ(classic->GetCell(10, 10), OpenMap(forest)->GetCell(10, 10));
+    }
+  }
   // A file GDAL does not know is refused with GDAL's reason.
   WriteFileBytes(tmp.file("notes.txt"), "no map here\n");
   EXPECT_NE(MessageOf<EInOutError>([&] { OpenLiveMap(tmp.file("notes.txt")); })
