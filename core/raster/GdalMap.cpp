@@ -256,6 +256,24 @@ void tGdalRaster::ReadImage(int64_t n) {
     break;
   }
   }
+  // The documented range is that of the valid cells, as an IDRISI map's is.
+  bool any = false;
+  auto range = [&](const auto& cells) {
+    for (const auto c : cells) {
+      const auto v = static_cast<float>(c);
+      if (std::isnan(v) || IsMissingValue(v)) continue;
+      if (!any || v < MinValue) MinValue = v;
+      if (!any || v > MaxValue) MaxValue = v;
+      any = true;
+    }
+  };
+  if (DataType == dtByte) range(fBytes);
+  else if (DataType == dtInteger) range(fIntegers);
+  else range(fReals);
+  if (any) {
+    DisplayMin = MinValue;
+    DisplayMax = MaxValue;
+  }
 }
 
 float tGdalRaster::ReleasedCell(int32_t row, int32_t col) const {

@@ -212,6 +212,7 @@ TEST(GdalMapsCli, InfoOnAGeoTiffAgreesWithTheOriginal) {
     for (const char* key : {"map", "data type", "file type", "columns", "rows", "cell width",
                             "cell height", "min X", "max X", "min Y", "max Y", "reference system",
                             "flag definition", "valid cells", "missing cells", "mean", "SD",
+                            "min value", "max value",
                             "minimum", "maximum"})
       EXPECT_EQ(a.at(key), b.at(key)) << key;
     if (b.at("flag definition") == "background") {
