@@ -183,6 +183,45 @@ TEST(GdalMapsCli, RotatedGridsAndInexactTypesAreRefused) {
   }
 }
 
+TEST(GdalMapsCli, SequenceCorridorAsGeoTiffAndAFrictionMapThatDoesNotOverlay) {
+  if (!HaveGdal()) GTEST_SKIP() << "no GDAL tools";
+  TempDir tmp;
+  const std::vector<std::string> run = {
+      "sequence", "--binary", (kLandscape / "forest_BL").string(), (kLandscape / "roads_NB").string(),
+      "--data", (kLandscape / "tracks.txt").string(), "--algorithm", "least-cost", "--friction",
+      (kLandscape / "friction").string(), "--width", "3"};
+  tCliRun r = RunCli(With(run, {"--corridor", "lc", "--project", "a"}), tmp.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunCli(With(run, {"--corridor", "lc.tif", "--project", "b"}), tmp.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  ExpectSameFile(tmp.file("a-SequenceAnalysis.txt"), tmp.file("b-SequenceAnalysis.txt"));
+  tLiveRaster idrisi(tmp.file("lc"));
+  idrisi.LoadData();
+  const auto tif = OpenLiveMap(tmp.file("lc.tif"));
+  tif->LoadData();
+  ASSERT_TRUE(SameGeometry(*tif, idrisi));
+  int differing = 0;
+  double total = 0;
+  for (int32_t row = 0; row < idrisi.Rows; ++row)
+    for (int32_t col = 0; col < idrisi.Columns; ++col) {
+      differing += tif->GetCell(row, col) != idrisi.GetCell(row, col);
+      total += idrisi.GetCell(row, col);
+    }
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(total, 0);
+
+  // A friction GeoTIFF shifted by one cell is refused with the window's message.
+  Translate({"-a_ullr", "500010", "4001500", "502010", "4000000"},
+            (kLandscape / "friction.rst").string(), tmp.file("shifted.tif"));
+  r = RunCli({"matrix", "--binary", (kLandscape / "forest_BL").string(), "--data",
+              (kLandscape / "samples.txt").string(), "--algorithm", "least-cost", "--friction",
+              tmp.file("shifted.tif"), "--project", "c"},
+             tmp.path().string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("shifted cannot be overlaid on the ecogeographical maps."), std::string::npos)
+      << r.err;
+}
+
 // "key: value" lines of one info block.
 std::map<std::string, std::string> InfoLines(const std::string& text) {
   std::map<std::string, std::string> out;
