@@ -1,5 +1,5 @@
 // stravex-cli info MAP...: documentation, grid and valid-cell statistics of
-// IDRISI raster maps, as plain "key: value" lines, one block per map.
+// raster maps (IDRISI or read through GDAL), as plain "key: value" lines, one block per map.
 #include "Commands.h"
 #include "MapInfo.h"
 
@@ -55,9 +55,9 @@ void RunInfo(const std::vector<std::string>& maps, int& exitCode) {
 void AddInfoCommand(CLI::App& app, int& exitCode) {
   auto maps = std::make_shared<std::vector<std::string>>();
   CLI::App* cmd = app.add_subcommand(
-      "info", "Print the documentation, grid and valid-cell statistics of IDRISI raster maps");
+      "info", "Print the documentation, grid and valid-cell statistics of raster maps");
   cmd->add_option("MAP", *maps,
-                  "Map, named by its .rst/.rdc (or classic .img/.doc) file or without extension")
+                  "Map, named by its .rst/.rdc (or classic .img/.doc) file or without extension, or any raster file GDAL reads")
       ->required();
   cmd->callback([maps, &exitCode] { RunInfo(*maps, exitCode); });
 }

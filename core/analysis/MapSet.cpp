@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "Errors.h"
+#include "GdalMap.h"
 #include "Numeric.h"
 #include "PopulationFile.h"
 
@@ -54,7 +55,7 @@ void LoadRole(std::vector<std::unique_ptr<tLiveRaster>>& role,
   tLoadingLabel label(reporter);
   role.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
-    auto map = std::make_unique<tLiveRaster>(names[i]);
+    auto map = OpenLiveMap(names[i]);
     if (map->FileType != ftBinary) {
       reporter.ErrorBox(map->MapName() + kNotBinary);
       continue;
@@ -114,7 +115,7 @@ bool tMapSet::LoadTopographyMap(const std::string& name, tReporter& reporter) {
   AllMaps.clear();
   TopographyMap.reset();
   tLoadingLabel label(reporter);
-  auto map = std::make_unique<tLiveRaster>(name);
+  auto map = OpenLiveMap(name);
   if (map->FileType != ftBinary) {
     reporter.ErrorBox(map->MapName() + kNotBinary);
     return false;
@@ -126,7 +127,8 @@ bool tMapSet::LoadTopographyMap(const std::string& name, tReporter& reporter) {
 
 bool tMapSet::CheckFrictionMap(const std::string& name, tReporter& reporter) {
   BuildMapList();
-  const tRaster map(name);
+  const std::unique_ptr<tRaster> opened = OpenMap(name);
+  const tRaster& map = *opened;
   if (map.FileType != ftBinary) {
     reporter.ErrorBox(map.MapName() + kNotBinary);
     return false;

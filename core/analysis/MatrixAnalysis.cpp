@@ -4,6 +4,7 @@
 #include "Analyses.h"
 
 #include "Corridor.h"
+#include "GdalMap.h"
 #include "CostPathDecl.h"
 #include "Delaunay.h"
 #include "Errors.h"
@@ -135,7 +136,7 @@ tLeastCostSetup SetUpAlgorithm(tRun& run, bool resuming) {
     LogAlgorithm(run.Log(), s);
     return setup;
   }
-  setup.Friction = std::make_unique<tRaster>(run.Path(s.FrictionMapFile));
+  setup.Friction = OpenMap(run.Path(s.FrictionMapFile));
   setup.Friction->ReadSingleMatrix(setup.FrictionCells);
   if (!s.CorridorMapName.empty()) {
     setup.Corridor = CreateCorridorMap(*setup.Friction, run.Path(s.CorridorMapName));
@@ -213,6 +214,11 @@ public:
     RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count() - fFirst), fRun.Threads(),
                          compute, consume);
     fReport->Close();
+    // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until
+    // here; one map per pair stays IDRISI.
+    if (fSetup.Corridor && !fSettings.OneMapPerPair && IsGeoTiffName(fSettings.CorridorMapName))
+      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
+                            !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 

@@ -1,4 +1,5 @@
 #include "RunSupport.h"
+#include "GdalMap.h"
 
 #include "CostPathDecl.h"
 #include "Errors.h"
@@ -214,7 +215,7 @@ std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   std::unique_ptr<tRaster> friction;
   if (s.Connectivity == caLeastCostPath)
-    friction = std::make_unique<tRaster>(run.Path(s.FrictionMapFile));
+    friction = OpenMap(run.Path(s.FrictionMapFile));
   LogAlgorithm(run.Log(), s);
   return friction;
 }

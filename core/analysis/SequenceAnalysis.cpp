@@ -3,6 +3,7 @@
 #include "Analyses.h"
 
 #include "Corridor.h"
+#include "GdalMap.h"
 #include "CostPathDecl.h"
 #include "Errors.h"
 #include "OrderedRunner.h"
@@ -129,6 +130,9 @@ public:
       RunOrdered<tSegmentResult>(n - first, fRun.Threads(), compute, consume);
     }
     fReport->Close();
+    // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until here.
+    if (fSetup.Corridor && IsGeoTiffName(s.CorridorMapName))
+      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName), !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 

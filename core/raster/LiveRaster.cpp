@@ -83,7 +83,9 @@ tLiveRaster::~tLiveRaster() { ReleaseData(); }
 
 // --- getters and setters ---
 
-float tLiveRaster::GetReleased(int32_t row, int32_t col) const {
+float tLiveRaster::GetReleased(int32_t row, int32_t col) const { return ReleasedCell(row, col); }
+
+float tLiveRaster::ReleasedCell(int32_t row, int32_t col) const {
   return static_cast<float>(tRaster::GetCell(row, col));
 }
 float tLiveRaster::GetByte(int32_t row, int32_t col) const { return fBytes[Index(row, col)]; }
@@ -255,29 +257,21 @@ void tLiveRaster::LoadData() {
   MeanValid = false;
   SDValid = false;
   try {
-    tIdrisiFile f;
-    OpenIdrisiRead(*this, f);
-    if (!SupportedType(DataType)) throw EInOutError("Error while reading map.");
-    const int64_t n = CellCount(*this);
-    if (f.fileRecords < n) RaiseShortImage(f.path, f.fileRecords, n);
+    ReadImage(CellCount(*this));
     switch (DataType) {
     case dtByte:
-      LoadCells(f, fBytes, n);
       fGetter = &tLiveRaster::GetByte;
       fSetter = &tLiveRaster::SetByte;
       break;
     case dtInteger:
-      LoadCells(f, fIntegers, n);
       fGetter = &tLiveRaster::GetInteger;
       fSetter = &tLiveRaster::SetInteger;
       break;
     default:
-      LoadCells(f, fReals, n);
       fGetter = &tLiveRaster::GetReal;
       fSetter = &tLiveRaster::SetReal;
       break;
     }
-    CloseIdrisi(f);
   } catch (const std::bad_alloc&) {
     ReleaseData();
     throw EOutOfMemory("Out of memory");
@@ -290,8 +284,23 @@ void tLiveRaster::LoadData() {
   fLoaded = true;
 }
 
+void tLiveRaster::ReadImage(int64_t n) {
+  tIdrisiFile f;
+  OpenIdrisiRead(*this, f);
+  if (!SupportedType(DataType)) throw EInOutError("Error while reading map.");
+  if (f.fileRecords < n) RaiseShortImage(f.path, f.fileRecords, n);
+  switch (DataType) {
+  case dtByte: LoadCells(f, fBytes, n); break;
+  case dtInteger: LoadCells(f, fIntegers, n); break;
+  default: LoadCells(f, fReals, n); break;
+  }
+  CloseIdrisi(f);
+}
+
 void tLiveRaster::SaveData() {
   if (!fLoaded) throw ERangeError("Map " + FileName + " is not loaded in memory");
+  if (fReadOnlyImage)
+    throw EInOutError("Map " + FileName + " is not an IDRISI map; its cells are not saved.");
   if (!SupportedType(DataType)) throw EInOutError("Error while saving map.");
   const std::string path = ImagePath(*this);
   const std::size_t n = fLoadedType == dtByte      ? fBytes.size()

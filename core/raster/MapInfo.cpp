@@ -1,6 +1,7 @@
 #include "MapInfo.h"
 
 #include "Errors.h"
+#include "GdalMap.h"
 #include "IdrisiEnv.h"
 #include "Numeric.h"
 #include "Raster.h"
@@ -9,6 +10,7 @@
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 
 namespace stravex {
 
@@ -63,17 +65,35 @@ void CheckImageSize(const tRaster& map, const std::string& image) {
 
 } // namespace
 
-std::vector<tMapInfoLine> DescribeMap(const std::string& name) {
+namespace {
+
+// An IDRISI map checked against its image size, or a map read through GDAL.
+std::unique_ptr<tLiveRaster> OpenDescribedMap(const std::string& name, std::string& image) {
+  if (!IsIdrisiMapName(name)) {
+    auto map = std::make_unique<tGdalRaster>(name);
+    image = map->SourcePath();
+    return map;
+  }
   const tMapName resolved = ResolveMapName(name);
   // Naming the documentation file keeps a dot inside the map's own name intact.
-  tLiveRaster map(resolved.base + (resolved.classic ? ".doc" : ".rdc"), resolved.classic);
+  auto map = std::make_unique<tLiveRaster>(resolved.base + (resolved.classic ? ".doc" : ".rdc"),
+                                           resolved.classic);
+  if (map->FileType != ftBinary) throw EInOutError(map->MapName() + " is not in binary format.");
+  if (map->DataType != dtByte && map->DataType != dtInteger && map->DataType != dtReal)
+    throw EInOutError(map->FileName + map->DocExtension() + ": unsupported data type \"" +
+                      DataTypeWord(map->DataType) + "\".");
+  image = map->FileName + map->ImageExtension();
+  CheckImageSize(*map, image);
+  return map;
+}
 
-  if (map.FileType != ftBinary) throw EInOutError(map.MapName() + " is not in binary format.");
-  if (map.DataType != dtByte && map.DataType != dtInteger && map.DataType != dtReal)
-    throw EInOutError(map.FileName + map.DocExtension() + ": unsupported data type \"" +
-                      DataTypeWord(map.DataType) + "\".");
-  const std::string image = map.FileName + map.ImageExtension();
-  CheckImageSize(map, image);
+} // namespace
+
+std::vector<tMapInfoLine> DescribeMap(const std::string& name) {
+  std::string image;
+  const std::unique_ptr<tLiveRaster> opened = OpenDescribedMap(name, image);
+  tLiveRaster& map = *opened;
+  const auto* gdal = dynamic_cast<const tGdalRaster*>(&map);
   map.LoadData();
 
   // Own min/max: ComputeMinMax counts flagged cells too.
@@ -97,8 +117,9 @@ std::vector<tMapInfoLine> DescribeMap(const std::string& name) {
   line("map", map.MapName());
   line("file", image);
   line("title", map.Title);
-  line("file format", map.FileFormat);
+  line("file format", gdal ? gdal->FormatName() : map.FileFormat);
   line("data type", DataTypeWord(map.DataType));
+  if (gdal) line("source data type", gdal->SourceType());
   line("file type", FileTypeWord(map.FileType));
   line("columns", std::to_string(map.Columns));
   line("rows", std::to_string(map.Rows));

@@ -14,6 +14,7 @@ using tMapInfoLine = std::pair<std::string, std::string>;
 // generation wins when its documentation file exists, the other one
 // otherwise. Everything about the map, or an error; the map must be binary,
 // of a supported data type and with exactly one record per cell in its image.
+// Any other existing file is read through GDAL (tGdalRaster).
 std::vector<tMapInfoLine> DescribeMap(const std::string& name);
 
 // "key: value" per line ("key:" alone for an empty value), LF ended.

@@ -194,6 +194,19 @@ public:
   bool IsFlagged(int32_t row, int32_t col) const;
   bool Loaded() const { return fLoaded; }
 
+protected:
+  // Where the cells come from: the IDRISI image by default. ReadImage fills
+  // the matrix of DataType with n cells; ReleasedCell reads one cell of a
+  // released map.
+  virtual void ReadImage(int64_t n);
+  virtual float ReleasedCell(int32_t row, int32_t col) const;
+  // Cells whose source is not an IDRISI image are never written back to it.
+  bool fReadOnlyImage = false;
+  // Row-major, Rows x Columns; only the one of the map's DataType is filled.
+  tCellVector<uint8_t> fBytes;
+  tCellVector<int32_t> fIntegers;
+  tCellVector<float> fReals;
+
 private:
   // The getter and setter are chosen once, at LoadData and ReleaseData.
   using tGetter = float (tLiveRaster::*)(int32_t, int32_t) const;
@@ -218,10 +231,6 @@ private:
   tGetter fGetter = &tLiveRaster::GetReleased;
   tSetter fSetter = &tLiveRaster::SetReleased;
   bool fLoaded = false;
-  // Row-major, Rows x Columns; only the one of the map's DataType is filled.
-  tCellVector<uint8_t> fBytes;
-  tCellVector<int32_t> fIntegers;
-  tCellVector<float> fReals;
   // Type and row length of the filled matrix, as they were at LoadData.
   tDataType fLoadedType = dtUnknown;
   std::size_t fColumns = 0;

@@ -8,6 +8,7 @@
 #include "Corridor.h"
 #include "CostPathDecl.h"
 #include "DataViews.h"
+#include "GdalMap.h"
 #include "IdrisiEnv.h"
 #include "Raster.h"
 #include "RunController.h"
@@ -1163,7 +1164,8 @@ QStringList TdlgConnectivity::AskFiles(tFileDialog which) {
   switch (which) {
   case tFileDialog::OpenImage:
     dlg.setWindowTitle(QStringLiteral("Select input maps"));
-    dlg.setNameFilters(Q(MapFileFilterQt()).split(QStringLiteral(";;")));
+    // IDRISI maps first (the dialog opens on them), then the formats read through GDAL.
+    dlg.setNameFilters(Q(QtFileFilter(AnyMapFileFilter())).split(QStringLiteral(";;")));
     dlg.setDefaultSuffix(Q(ImageExt()).remove(0, ImageExt().rfind('.') == 0 ? 1 : 0));
     dlg.setFileMode(QFileDialog::ExistingFiles);
     break;

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <map>
@@ -44,12 +46,29 @@ class tTestWindow : public TdlgConnectivity {
 public:
   using TdlgConnectivity::TdlgConnectivity;
   std::map<tDlg, QStringList> answers;
+  // Set: the window's own dialog opens; its filters are kept and it is cancelled.
+  bool realDialog = false;
+  QStringList dialogFilters;
+  QString dialogTitle;
   QStringList errors, warnings;
   int quits = 0;
   QStringList mapsShown;
 
 protected:
-  QStringList AskFiles(tDlg which) override { return answers[which]; }
+  QStringList AskFiles(tDlg which) override {
+    if (!realDialog) return answers[which];
+    auto* poll = new QTimer(this);
+    QObject::connect(poll, &QTimer::timeout, this, [this, poll] {
+      if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        dialogFilters = d->nameFilters();
+        dialogTitle = d->windowTitle();
+        poll->deleteLater();
+        d->reject();
+      }
+    });
+    poll->start(20);
+    return TdlgConnectivity::AskFiles(which);
+  }
   void ShowErrorBox(const QString& m) override { errors << m; }
   void ShowWarningBox(const QString& m) override { warnings << m; }
   void QuitProgram() override { ++quits; }
@@ -228,6 +247,44 @@ private slots:
     w.answers[tDlg::OpenImage] = {};
     w.btVarQuantClick();
     QCOMPARE(w.Maps().BinaryMaps.size(), size_t{1});
+  }
+
+  void gdalMaps() {
+    tTestWindow w{QStringList()};
+    // The map dialog lists the GDAL formats after the IDRISI entries.
+    w.realDialog = true;
+    w.btVarQuantClick();
+    QCOMPARE(w.dialogTitle, QString("Select input maps"));
+    QVERIFY(!w.dialogFilters.isEmpty());
+    QVERIFY(w.dialogFilters.first().startsWith("All maps (*.rst)"));
+    const QStringList tail = w.dialogFilters.mid(w.dialogFilters.size() - 5);
+    QCOMPARE(tail, QStringList({"GeoTIFF (*.tif *.tiff)", "ERDAS Imagine (*.img)",
+                                "Arc/Info ASCII grid (*.asc)", "GDAL virtual raster (*.vrt)",
+                                "All files (*.*)"}));
+    QCOMPARE(w.Maps().QuantitativeMaps.size(), size_t{0});
+    w.realDialog = false;
+
+    // GeoTIFF maps load as binary maps and as the friction map.
+    if (!stravex::test::HaveProgram("gdal_translate")) QSKIP("no gdal_translate");
+    for (const char* name : {"forest_BL", "friction"}) {
+      const QString from = Land(fLand, name) + ".rst";
+      const QString to = Land(fLand, name) + ".tif";
+      QCOMPARE(stravex::test::RunProgram("/usr/bin/env",
+                                         {"gdal_translate", "-q", from.toStdString(),
+                                          to.toStdString()},
+                                         "/")
+                   .status,
+               0);
+    }
+    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "forest_BL.tif"), Land(fLand, "roads_NB.rst")};
+    w.btVarBinaryClick();
+    QCOMPARE(w.errors, QStringList());
+    QCOMPARE(w.cbVarBinary->count(), 2);
+    QCOMPARE(w.cbVarBinary->itemText(0), QString("forest_BL"));
+    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "friction.tif")};
+    w.btBrowseFirstClick();
+    QCOMPARE(w.errors, QStringList());
+    QCOMPARE(w.edFirstFriction->text(), Land(fLand, "friction.tif"));
   }
 
   void editRules() {
