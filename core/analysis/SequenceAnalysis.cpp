@@ -96,7 +96,8 @@ public:
       : fRun(run), fSetup(setup), fLocs(locs), fThreshold(threshold), fResuming(resuming),
         fScanner(run.Maps(),
                  MakeScanOptions(run.Settings(), true,
-                                 setup.Friction ? &setup.FrictionCells : nullptr, nullptr)) {}
+                                 setup.Friction ? &setup.FrictionCells : nullptr, nullptr,
+                                 setup.Friction.get())) {}
 
   tRunOutcome Run() {
     const std::string header =

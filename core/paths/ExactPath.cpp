@@ -1,0 +1,287 @@
+#include "ExactPath.h"
+
+#include "CostPathDecl.h"
+#include "Errors.h"
+#include "Numeric.h"
+#include "Raster.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace stravex {
+
+namespace {
+
+std::string Number(double v) { return FormatGeneral(v); }
+
+void CheckWeight(const char* name, double w) {
+  if (w < 0 || std::isnan(w))
+    throw EInvalidOperation(std::string("Exact least-cost path: the ") + name +
+                            " must not be negative (" + Number(w) + ").");
+}
+
+// Neighbour offsets; a cell's predecessor is stored as the index of the
+// offset leading back to it, plus one.
+constexpr std::array<int32_t, 8> kDRow = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr std::array<int32_t, 8> kDCol = {-1, 0, 1, -1, 1, -1, 0, 1};
+
+// Per cell: the heap position in the low 28 bits, the predecessor code in the
+// high 4. Together with the cost (8 bytes) and the heap slot (4 bytes) that
+// is the 16 bytes per cell of a search.
+constexpr uint32_t kPosBits = 28;
+constexpr uint32_t kNoPos = (uint32_t{1} << kPosBits) - 1;
+constexpr uint32_t kPosMask = kNoPos;
+constexpr std::size_t kMaxCells = kNoPos; // positions must fit below kNoPos
+
+} // namespace
+
+tExactLandscape::tExactLandscape(const tMatrixOfSingle& friction, std::optional<float> frictionFlag,
+                                 const std::string& frictionName, const tLiveRaster* topography,
+                                 int32_t direction, double tolerance, double lengthWeight,
+                                 double frictionWeight)
+    : fFriction(friction), fFlag(frictionFlag), fTolerance(tolerance),
+      fLengthWeight(lengthWeight), fFrictionWeight(frictionWeight) {
+  CheckWeight("friction weight", frictionWeight);
+  CheckWeight("length weight", lengthWeight);
+  const std::size_t rows = friction.size();
+  const std::size_t cols = rows > 0 ? friction[0].size() : 0;
+  for (const auto& r : friction)
+    if (r.size() != cols)
+      throw EAssertionFailed("Error in Least-Cost Path: friction matrix is not rectangular");
+  if (rows * cols >= kMaxCells || rows > INT32_MAX || cols > INT32_MAX)
+    throw EOutOfResources("The friction map is too large for the exact least-cost path.");
+  fRows = static_cast<int32_t>(rows);
+  fCols = static_cast<int32_t>(cols);
+  for (std::size_t r = 0; r < rows; ++r)
+    for (std::size_t c = 0; c < cols; ++c) {
+      const float f = friction[r][c];
+      if (fFlag && f == *fFlag) continue;
+      if (f < 0)
+        throw EInvalidOperation("Exact least-cost path: the friction map " + frictionName +
+                                " holds a negative value (" + Number(f) + " at row " +
+                                std::to_string(r) + ", column " + std::to_string(c) + ").");
+    }
+  if (topography && direction != 0) {
+    d = direction > 0 ? 1 : -1;
+    fZ.resize(rows * cols);
+    fZMissing.resize(rows * cols);
+    for (int32_t r = 0; r < fRows; ++r)
+      for (int32_t c = 0; c < fCols; ++c) {
+        const std::size_t i = static_cast<std::size_t>(r) * cols + static_cast<std::size_t>(c);
+        fZ[i] = static_cast<float>(topography->GetCell(r, c));
+        fZMissing[i] = topography->IsFlagged(r, c) ? 1 : 0;
+      }
+  }
+}
+
+bool tExactLandscape::Passable(int32_t row, int32_t col) const {
+  const float f = fFriction[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+  return std::isfinite(f) && !(fFlag && f == *fFlag);
+}
+
+double tExactLandscape::Weight(int32_t row, int32_t col) const {
+  const float f = fFriction[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+  return fFrictionWeight * static_cast<double>(f) + fLengthWeight;
+}
+
+void CheckExactCriterion(int32_t criterion) {
+  if (criterion == mcFrictionSum) return;
+  const bool known = criterion >= 0 && criterion < static_cast<int32_t>(MinimiseCriteria.size());
+  const std::string name = known ? MinimiseCriteria[static_cast<std::size_t>(criterion)]
+                                 : std::to_string(criterion);
+  throw EInvalidOperation("Exact least-cost path: the criterion \"" + name +
+                          "\" cannot be minimised by a graph search; use \"Friction sum\".");
+}
+
+// One search: Dijkstra's algorithm on an indexed binary heap keyed by
+// (cost, cell index), so that the order of settling, hence the paths, never
+// depends on anything but the landscape and the ends.
+class tExactSearch {
+public:
+  explicit tExactSearch(const tExactLandscape& l)
+      : L(l), fCols(l.fCols), fCells(static_cast<std::size_t>(l.fRows) * l.fCols),
+        fCost(fCells, std::numeric_limits<double>::infinity()), fState(fCells, kNoPos) {
+    fHeap.reserve(1024);
+  }
+
+  // Settles cells from source until every wanted cell is settled or nothing
+  // is left to settle. wanted is sorted.
+  void Run(uint32_t source, const std::vector<uint32_t>& wanted) {
+    std::size_t remaining = wanted.size();
+    fCost[source] = L.Weight(Row(source), Col(source));
+    Push(source);
+    while (!fHeap.empty() && remaining > 0) {
+      const uint32_t p = Pop();
+      if (std::binary_search(wanted.begin(), wanted.end(), p) && --remaining == 0) break;
+      if (L.d != 0 && L.fZMissing[p]) continue; // reached, but not passed
+      const int32_t pr = Row(p), pc = Col(p);
+      const double cp = fCost[p];
+      for (uint32_t k = 0; k < 8; ++k) {
+        const int32_t qr = pr + kDRow[k], qc = pc + kDCol[k];
+        if (static_cast<uint32_t>(qr) >= static_cast<uint32_t>(L.fRows) ||
+            static_cast<uint32_t>(qc) >= static_cast<uint32_t>(fCols))
+          continue;
+        const uint32_t q = static_cast<uint32_t>(qr) * static_cast<uint32_t>(fCols) +
+                           static_cast<uint32_t>(qc);
+        if (!L.Passable(qr, qc)) continue;
+        if (L.d != 0) {
+          const double dz = static_cast<double>(L.fZ[q]) - static_cast<double>(L.fZ[p]);
+          if ((dz + L.d * L.fTolerance) * L.d < 0) continue;
+        }
+        const double c = cp + L.Weight(qr, qc);
+        if (!(c < fCost[q])) continue;
+        fCost[q] = c;
+        // Offset k leads from p to q; 7 - k leads back.
+        const uint32_t pos = fState[q] & kPosMask;
+        fState[q] = ((8 - k) << kPosBits) | pos;
+        if (pos == kNoPos)
+          Push(q);
+        else
+          SiftUp(pos);
+      }
+    }
+  }
+
+  bool Reached(uint32_t cell) const { return fCost[cell] < std::numeric_limits<double>::infinity(); }
+
+  // The chain from the source to cell, by the predecessors.
+  t2DiPoints PathTo(uint32_t cell) const {
+    t2DiPoints path;
+    for (uint32_t c = cell;;) {
+      path.push_back({Row(c), Col(c)});
+      const uint32_t code = fState[c] >> kPosBits;
+      if (code == 0) break;
+      const uint32_t k = code - 1;
+      c = static_cast<uint32_t>(static_cast<int64_t>(c) + int64_t{kDRow[k]} * fCols + kDCol[k]);
+    }
+    std::reverse(path.begin(), path.end());
+    return path;
+  }
+
+private:
+  int32_t Row(uint32_t i) const { return static_cast<int32_t>(i / static_cast<uint32_t>(fCols)); }
+  int32_t Col(uint32_t i) const { return static_cast<int32_t>(i % static_cast<uint32_t>(fCols)); }
+
+  bool Before(uint32_t a, uint32_t b) const {
+    return fCost[a] < fCost[b] || (fCost[a] == fCost[b] && a < b);
+  }
+  void Place(uint32_t pos, uint32_t cell) {
+    fHeap[pos] = cell;
+    fState[cell] = (fState[cell] & ~kPosMask) | pos;
+  }
+  void Push(uint32_t cell) {
+    fHeap.push_back(cell);
+    SiftUp(static_cast<uint32_t>(fHeap.size() - 1));
+  }
+  void SiftUp(uint32_t pos) {
+    const uint32_t cell = fHeap[pos];
+    while (pos > 0) {
+      const uint32_t parent = (pos - 1) / 2;
+      if (!Before(cell, fHeap[parent])) break;
+      Place(pos, fHeap[parent]);
+      pos = parent;
+    }
+    Place(pos, cell);
+  }
+  uint32_t Pop() {
+    const uint32_t top = fHeap.front();
+    fState[top] |= kNoPos; // settled: cost final, out of the heap
+    const uint32_t last = fHeap.back();
+    fHeap.pop_back();
+    const std::size_t n = fHeap.size();
+    if (n == 0) return top;
+    uint32_t pos = 0;
+    for (;;) {
+      std::size_t child = 2 * std::size_t{pos} + 1;
+      if (child >= n) break;
+      if (child + 1 < n && Before(fHeap[child + 1], fHeap[child])) ++child;
+      if (!Before(fHeap[child], last)) break;
+      Place(pos, fHeap[child]);
+      pos = static_cast<uint32_t>(child);
+    }
+    Place(pos, last);
+    return top;
+  }
+
+  const tExactLandscape& L;
+  int32_t fCols;
+  std::size_t fCells;
+  std::vector<double> fCost;
+  std::vector<uint32_t> fState;
+  std::vector<uint32_t> fHeap;
+};
+
+namespace {
+
+void CheckEnd(const tExactLandscape& l, t2DiPoint s, t2DiPoint t) {
+  auto in = [&](t2DiPoint p) { return p.row >= 0 && p.row < l.Rows() && p.col >= 0 && p.col < l.Cols(); };
+  if (!in(s) || !in(t))
+    throw EAssertionFailed("Error in Least-Cost Path: path ends are out of map:(" +
+                           Number(s.row) + "," + Number(s.col) + "),(" + Number(t.row) + "," +
+                           Number(t.col) + ")");
+}
+
+} // namespace
+
+// The cost of a path by the Monte-Carlo rule, with the same 80-bit sums.
+static long double PathCost(const tMatrixOfSingle& friction, const t2DiPoints& path,
+                            double frictionWeight, double lengthWeight) {
+  long double s = 0;
+  for (const t2DiPoint& p : path)
+    s += friction[static_cast<std::size_t>(p.row)][static_cast<std::size_t>(p.col)];
+  return s * static_cast<long double>(frictionWeight) +
+         static_cast<long double>(path.size()) * static_cast<long double>(lengthWeight);
+}
+
+std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPoint source,
+                                                std::span<const t2DiPoint> targets) {
+  std::vector<tExactPath> out(targets.size());
+  for (const t2DiPoint& t : targets) CheckEnd(l, source, t);
+  const auto index = [&](t2DiPoint p) {
+    return static_cast<uint32_t>(p.row) * static_cast<uint32_t>(l.Cols()) +
+           static_cast<uint32_t>(p.col);
+  };
+  const uint32_t s = index(source);
+  // The source is the first node of every candidate: without data it
+  // refuses them all, as does a source that cannot be passed.
+  if (!l.Passable(source.row, source.col) || (l.d != 0 && l.fZMissing[s])) return out;
+
+  std::vector<uint32_t> wanted;
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const t2DiPoint t = targets[k];
+    const uint32_t ti = index(t);
+    // Direction pre-check of the ends, before anything else.
+    if (l.d != 0 && (static_cast<double>(l.fZ[ti]) - static_cast<double>(l.fZ[s])) * l.d < 0)
+      continue;
+    if (!l.Passable(t.row, t.col)) continue;
+    if (ti == s) {
+      out[k].Path = {source, source};
+      out[k].Length = 2;
+      out[k].Cost = PathCost(l.fFriction, out[k].Path, l.fFrictionWeight, l.fLengthWeight);
+      continue;
+    }
+    wanted.push_back(ti);
+  }
+  if (wanted.empty()) return out;
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+
+  tExactSearch search(l);
+  search.Run(s, wanted);
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const uint32_t ti = index(targets[k]);
+    if (ti == s || !std::binary_search(wanted.begin(), wanted.end(), ti) || !search.Reached(ti))
+      continue;
+    tExactPath& r = out[k];
+    r.Path = search.PathTo(ti);
+    if (r.Path.size() > std::numeric_limits<uint32_t>::max())
+      throw EOutOfResources("Path is too long. Impossible to compute the least-cost path.");
+    r.Length = static_cast<uint32_t>(r.Path.size());
+    r.Cost = PathCost(l.fFriction, r.Path, l.fFrictionWeight, l.fLengthWeight);
+  }
+  return out;
+}
+
+} // namespace stravex
