@@ -90,8 +90,8 @@ from skimage.graph import MCP
 out = sys.argv[1]
 n = 1000
 f = np.fromfile(out + "/friction.rst", dtype=np.float32).reshape(n, n).astype(np.float64)
-lines = open(out + "/samples.txt").read().split()
-pts = [(float(lines[3 + 2 * k]), float(lines[4 + 2 * k])) for k in range(30)]
+lines = open(out + "/samples.txt").read().splitlines()
+pts = [tuple(map(float, lines[3 + k].split())) for k in range(30)]
 cells = [(int(round((10 * n - y) / 10)), int(round(x / 10))) for x, y in pts]
 t0 = time.perf_counter()
 costs = {}

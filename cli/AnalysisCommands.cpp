@@ -54,9 +54,10 @@ struct tRunOptions {
   bool EchoMatrices;
 };
 
-const std::map<std::string, TConnectivityAlgorithm> kAlgorithms = {
-    {"fixed", caFixedWidthStrip}, {"ratio", caRatioStrip}, {"least-cost", caLeastCostPath},
-    {"exact", caExactLeastCost}};
+const std::map<std::string, TConnectivityAlgorithm> kAlgorithms = {{"fixed", caFixedWidthStrip},
+                                                                   {"ratio", caRatioStrip},
+                                                                   {"least-cost", caLeastCostPath},
+                                                                   {"exact", caExactLeastCost}};
 const std::map<std::string, int32_t> kCriteria = {{"sum", 0}, {"mean", 1}, {"sd", 2}};
 const std::map<std::string, int32_t> kDirections = {{"up", 1}, {"down", -1}, {"both", 0}};
 const std::map<std::string, TDelaunayUse> kDelaunay = {
@@ -103,9 +104,10 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
                  "criterion sum only)")
       ->check(CLI::IsMember(Keys(kAlgorithms)))
       ->capture_default_str();
-  cmd.add_option("--width", o.Width,
-                 "Strip width in cells, length:width ratio, or number of least-cost paths; "
-                 "an even value is raised by one; not used by --algorithm exact (one path per pair)")
+  cmd.add_option(
+         "--width", o.Width,
+         "Strip width in cells, length:width ratio, or number of least-cost paths; "
+         "an even value is raised by one; not used by --algorithm exact (one path per pair)")
       ->check(CLI::Range(kPathWidthRange.Min, kPathWidthRange.Max))
       ->capture_default_str();
   cmd.add_option("--friction", o.Friction,
@@ -269,8 +271,8 @@ int Run(tRunOptions o, tCommand kind) {
     const std::string workDir = Absolute(o.WorkDir.empty() ? fs::current_path().string()
                                                            : o.WorkDir);
     tRunState state;
-    tAnalysisContext ctx{settings, maps, reporter, state, workDir,
-                         kind == tCommand::Bootstrap ? 1 : o.Threads};
+    tAnalysisContext ctx{settings, maps,    reporter,
+                         state,    workDir, kind == tCommand::Bootstrap ? 1 : o.Threads};
     // Every matrix and sequence run can be resumed after a kill.
     ctx.Journal = kind != tCommand::Bootstrap;
     ctx.Resume = o.Resume;

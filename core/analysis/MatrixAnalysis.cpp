@@ -208,12 +208,11 @@ public:
     const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) {
       return Compute(fFirst + k);
     };
-    const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t k,
-                                                                       tPairRow& r) {
+    const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t k, tPairRow& r) {
       return Consume(fFirst + k, r);
     };
-    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count() - fFirst), fRun.Threads(),
-                         compute, consume);
+    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count() - fFirst), fRun.Threads(), compute,
+                         consume);
     fReport->Close();
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
@@ -228,7 +227,8 @@ private:
       fPairs.Pair(k, i, j);
       double d = 0;
       if (!Skips(i, j, d))
-        targets[static_cast<std::size_t>(i)].push_back(fData.SamplePoints[static_cast<std::size_t>(j)]);
+        targets[static_cast<std::size_t>(i)].push_back(
+            fData.SamplePoints[static_cast<std::size_t>(j)]);
     }
     fScanner.PlanSources(fData.SamplePoints, targets);
   }
@@ -357,7 +357,7 @@ private:
   tMatrixOfBoolean fLinks;
   std::unique_ptr<tReportFile> fReport;
   std::unique_ptr<tRunJournal> fJournal;
-  uint64_t fFirst = 0;  // pairs before it were written by an earlier run
+  uint64_t fFirst = 0; // pairs before it were written by an earlier run
   uint64_t fDone = 0;
   bool fCancelled = false;
 };

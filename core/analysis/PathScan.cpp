@@ -9,6 +9,7 @@
 #include "Strip.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace stravex {
@@ -18,6 +19,7 @@ struct tExactSource {
   t2DPoint Point;
   std::vector<t2DPoint> Targets;
   std::once_flag Once;
+  std::atomic<bool> Started{false}, Done{false};
   t2DiPoint Cell;
   std::vector<t2DiPoint> TargetCells;
   std::vector<tExactPath> Paths;
@@ -122,13 +124,28 @@ tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double 
   const tExactPath* found = nullptr;
   tExactPath single;
   if (fPlan && source >= 0 && static_cast<std::size_t>(source) < fPlan->Sources.size()) {
-    tExactSource& s = *fPlan->Sources[static_cast<std::size_t>(source)];
-    std::call_once(s.Once, [&] {
-      s.Cell = CellOf(geometry, s.Point.x, s.Point.y);
-      s.TargetCells.clear();
-      for (const t2DPoint& t : s.Targets) s.TargetCells.push_back(CellOf(geometry, t.x, t.y));
-      s.Paths = FindExactLeastCostPaths(*fExact, s.Cell, s.TargetCells);
-    });
+    const auto search = [&](tExactSource& s) {
+      std::call_once(s.Once, [&] {
+        s.Started = true;
+        s.Cell = CellOf(geometry, s.Point.x, s.Point.y);
+        s.TargetCells.clear();
+        for (const t2DPoint& t : s.Targets) s.TargetCells.push_back(CellOf(geometry, t.x, t.y));
+        s.Paths = FindExactLeastCostPaths(*fExact, s.Cell, s.TargetCells);
+        s.Done = true;
+      });
+    };
+    const std::size_t i = static_cast<std::size_t>(source);
+    tExactSource& s = *fPlan->Sources[i];
+    // Rather than wait for another thread's search of this source, run the
+    // next source's search meanwhile (one search per thread at a time).
+    if (s.Started && !s.Done)
+      for (std::size_t n = i + 1; n < fPlan->Sources.size(); ++n) {
+        tExactSource& next = *fPlan->Sources[n];
+        if (next.Targets.empty()) continue;
+        if (!next.Started) search(next);
+        break;
+      }
+    search(s);
     if (s.Cell == from) {
       const auto it = std::find(s.TargetCells.begin(), s.TargetCells.end(), to);
       if (it != s.TargetCells.end())

@@ -27,13 +27,13 @@ void CheckWeight(const char* name, double w) {
 constexpr std::array<int32_t, 8> kDRow = {-1, -1, -1, 0, 0, 1, 1, 1};
 constexpr std::array<int32_t, 8> kDCol = {-1, 0, 1, -1, 1, -1, 0, 1};
 
-// Per cell: the heap position in the low 28 bits, the predecessor code in the
-// high 4. Together with the cost (8 bytes) and the heap slot (4 bytes) that
-// is the 16 bytes per cell of a search.
+// Per cell: the heap position (or unseen, or settled) in the low 28 bits, the
+// predecessor code in the high 4. With at most one heap slot (12 bytes) per
+// cell that is at most 16 bytes per cell for a search.
 constexpr uint32_t kPosBits = 28;
 constexpr uint32_t kNoPos = (uint32_t{1} << kPosBits) - 1;
 constexpr uint32_t kPosMask = kNoPos;
-constexpr std::size_t kMaxCells = kNoPos; // positions must fit below kNoPos
+constexpr std::size_t kMaxCells = kNoPos - 1; // positions must stay below the two marks
 
 } // namespace
 
@@ -41,8 +41,8 @@ tExactLandscape::tExactLandscape(const tMatrixOfSingle& friction, std::optional<
                                  const std::string& frictionName, const tLiveRaster* topography,
                                  int32_t direction, double tolerance, double lengthWeight,
                                  double frictionWeight)
-    : fFriction(friction), fFlag(frictionFlag), fTolerance(tolerance),
-      fLengthWeight(lengthWeight), fFrictionWeight(frictionWeight) {
+    : fFriction(friction), fFlag(frictionFlag), fTolerance(tolerance), fLengthWeight(lengthWeight),
+      fFrictionWeight(frictionWeight) {
   CheckWeight("friction weight", frictionWeight);
   CheckWeight("length weight", lengthWeight);
   const std::size_t rows = friction.size();
@@ -95,56 +95,67 @@ void CheckExactCriterion(int32_t criterion) {
                           "\" cannot be minimised by a graph search; use \"Friction sum\".");
 }
 
-// One search: Dijkstra's algorithm on an indexed binary heap keyed by
+// One search: Dijkstra's algorithm on an indexed 4-ary heap keyed by
 // (cost, cell index), so that the order of settling, hence the paths, never
-// depends on anything but the landscape and the ends.
+// depends on anything but the landscape and the ends. A cell's cost lives in
+// its heap slot while it is open and is not needed once it is settled, so a
+// cell holds only its 4-byte state; the heap's slots (8-byte cost, 4-byte
+// cell) never outnumber the cells.
 class tExactSearch {
 public:
   explicit tExactSearch(const tExactLandscape& l)
-      : L(l), fCols(l.fCols), fCells(static_cast<std::size_t>(l.fRows) * l.fCols),
-        fCost(fCells, std::numeric_limits<double>::infinity()), fState(fCells, kNoPos) {
-    fHeap.reserve(1024);
+      : L(l), fRows(l.fRows), fCols(l.fCols),
+        fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
+        fState(fCells, kUnseen) {
+    fRowPtr.reserve(static_cast<std::size_t>(fRows));
+    for (const auto& r : l.fFriction) fRowPtr.push_back(r.data());
   }
 
   // Settles cells from source until every wanted cell is settled or nothing
   // is left to settle. wanted is sorted.
   void Run(uint32_t source, const std::vector<uint32_t>& wanted) {
     std::size_t remaining = wanted.size();
-    fCost[source] = L.Weight(Row(source), Col(source));
-    Push(source);
-    while (!fHeap.empty() && remaining > 0) {
-      const uint32_t p = Pop();
+    Push(L.Weight(Row(source), Col(source)), source);
+    while (fSize > 0 && remaining > 0) {
+      const double cp = fKey[0];
+      const uint32_t p = fCell[0];
+      Pop();
       if (std::binary_search(wanted.begin(), wanted.end(), p) && --remaining == 0) break;
       if (L.d != 0 && L.fZMissing[p]) continue; // reached, but not passed
       const int32_t pr = Row(p), pc = Col(p);
-      const double cp = fCost[p];
+      const bool inner = pr > 0 && pc > 0 && pr + 1 < fRows && pc + 1 < fCols;
       for (uint32_t k = 0; k < 8; ++k) {
         const int32_t qr = pr + kDRow[k], qc = pc + kDCol[k];
-        if (static_cast<uint32_t>(qr) >= static_cast<uint32_t>(L.fRows) ||
-            static_cast<uint32_t>(qc) >= static_cast<uint32_t>(fCols))
+        if (!inner && (static_cast<uint32_t>(qr) >= static_cast<uint32_t>(fRows) ||
+                       static_cast<uint32_t>(qc) >= static_cast<uint32_t>(fCols)))
           continue;
-        const uint32_t q = static_cast<uint32_t>(qr) * static_cast<uint32_t>(fCols) +
-                           static_cast<uint32_t>(qc);
-        if (!L.Passable(qr, qc)) continue;
+        const uint32_t q =
+            static_cast<uint32_t>(static_cast<int64_t>(p) + int64_t{kDRow[k]} * fCols + kDCol[k]);
+        const uint32_t state = fState[q];
+        const uint32_t pos = state & kPosMask;
+        if (pos == kSettled) continue;
+        const float f = fRowPtr[static_cast<std::size_t>(qr)][qc];
+        if (!std::isfinite(f) || (L.fFlag && f == *L.fFlag)) continue;
         if (L.d != 0) {
           const double dz = static_cast<double>(L.fZ[q]) - static_cast<double>(L.fZ[p]);
           if ((dz + L.d * L.fTolerance) * L.d < 0) continue;
         }
-        const double c = cp + L.Weight(qr, qc);
-        if (!(c < fCost[q])) continue;
-        fCost[q] = c;
+        const double c = cp + (L.fFrictionWeight * static_cast<double>(f) + L.fLengthWeight);
         // Offset k leads from p to q; 7 - k leads back.
-        const uint32_t pos = fState[q] & kPosMask;
-        fState[q] = ((8 - k) << kPosBits) | pos;
-        if (pos == kNoPos)
-          Push(q);
-        else
+        const uint32_t code = (8 - k) << kPosBits;
+        if (pos == kUnseen) {
+          fState[q] = code | kUnseen;
+          Push(c, q);
+        } else if (c < fKey[pos]) {
+          fState[q] = code | pos;
+          fKey[pos] = c;
           SiftUp(pos);
+        }
       }
     }
   }
 
-  bool Reached(uint32_t cell) const { return fCost[cell] < std::numeric_limits<double>::infinity(); }
+  bool Reached(uint32_t cell) const { return (fState[cell] & kPosMask) == kSettled; }
 
   // The chain from the source to cell, by the predecessors.
   t2DiPoints PathTo(uint32_t cell) const {
@@ -161,66 +172,91 @@ public:
   }
 
 private:
+  static constexpr uint32_t kUnseen = kNoPos;
+  static constexpr uint32_t kSettled = kNoPos - 1;
+  static constexpr uint32_t kArity = 4;
+
   int32_t Row(uint32_t i) const { return static_cast<int32_t>(i / static_cast<uint32_t>(fCols)); }
   int32_t Col(uint32_t i) const { return static_cast<int32_t>(i % static_cast<uint32_t>(fCols)); }
 
-  bool Before(uint32_t a, uint32_t b) const {
-    return fCost[a] < fCost[b] || (fCost[a] == fCost[b] && a < b);
+  // Branch-free: the heap's comparisons are unpredictable.
+  static bool Before(double ka, uint32_t a, double kb, uint32_t b) {
+    return static_cast<bool>(static_cast<int>(ka < kb) |
+                             (static_cast<int>(ka == kb) & static_cast<int>(a < b)));
   }
-  void Place(uint32_t pos, uint32_t cell) {
-    fHeap[pos] = cell;
+  void Place(uint32_t pos, double key, uint32_t cell) {
+    fKey[pos] = key;
+    fCell[pos] = cell;
     fState[cell] = (fState[cell] & ~kPosMask) | pos;
   }
-  void Push(uint32_t cell) {
-    fHeap.push_back(cell);
-    SiftUp(static_cast<uint32_t>(fHeap.size() - 1));
+  void Push(double key, uint32_t cell) {
+    if (fSize == fKey.size()) {
+      // Grown by doubling, but never beyond one slot per cell.
+      const std::size_t n = std::min(std::max<std::size_t>(2 * fKey.size(), 1024), fCells);
+      fKey.resize(n);
+      fCell.resize(n);
+    }
+    fKey[fSize] = key;
+    fCell[fSize] = cell;
+    SiftUp(static_cast<uint32_t>(fSize++));
   }
   void SiftUp(uint32_t pos) {
-    const uint32_t cell = fHeap[pos];
+    const double key = fKey[pos];
+    const uint32_t cell = fCell[pos];
     while (pos > 0) {
-      const uint32_t parent = (pos - 1) / 2;
-      if (!Before(cell, fHeap[parent])) break;
-      Place(pos, fHeap[parent]);
+      const uint32_t parent = (pos - 1) / kArity;
+      if (!Before(key, cell, fKey[parent], fCell[parent])) break;
+      Place(pos, fKey[parent], fCell[parent]);
       pos = parent;
     }
-    Place(pos, cell);
+    Place(pos, key, cell);
   }
-  uint32_t Pop() {
-    const uint32_t top = fHeap.front();
-    fState[top] |= kNoPos; // settled: cost final, out of the heap
-    const uint32_t last = fHeap.back();
-    fHeap.pop_back();
-    const std::size_t n = fHeap.size();
-    if (n == 0) return top;
+  void Pop() {
+    fState[fCell[0]] = (fState[fCell[0]] & ~kPosMask) | kSettled;
+    const std::size_t n = --fSize;
+    if (n == 0) return;
+    const double key = fKey[n];
+    const uint32_t cell = fCell[n];
     uint32_t pos = 0;
     for (;;) {
-      std::size_t child = 2 * std::size_t{pos} + 1;
-      if (child >= n) break;
-      if (child + 1 < n && Before(fHeap[child + 1], fHeap[child])) ++child;
-      if (!Before(fHeap[child], last)) break;
-      Place(pos, fHeap[child]);
-      pos = static_cast<uint32_t>(child);
+      const std::size_t first = kArity * std::size_t{pos} + 1;
+      if (first >= n) break;
+      std::size_t best = first;
+      const std::size_t last = std::min(first + kArity, n);
+      double bestKey = fKey[first];
+      uint32_t bestCell = fCell[first];
+      for (std::size_t c = first + 1; c < last; ++c) {
+        const bool b = Before(fKey[c], fCell[c], bestKey, bestCell);
+        best = b ? c : best;
+        bestKey = b ? fKey[c] : bestKey;
+        bestCell = b ? fCell[c] : bestCell;
+      }
+      if (!Before(bestKey, bestCell, key, cell)) break;
+      Place(pos, bestKey, bestCell);
+      pos = static_cast<uint32_t>(best);
     }
-    Place(pos, last);
-    return top;
+    Place(pos, key, cell);
   }
 
   const tExactLandscape& L;
-  int32_t fCols;
+  int32_t fRows, fCols;
   std::size_t fCells;
-  std::vector<double> fCost;
-  std::vector<uint32_t> fState;
-  std::vector<uint32_t> fHeap;
+  std::vector<const float*> fRowPtr;
+  std::vector<uint32_t> fState; // heap position (or unseen / settled) and predecessor
+  std::vector<double> fKey;     // heap: costs
+  std::vector<uint32_t> fCell;  // heap: cells
+  std::size_t fSize = 0;
 };
 
 namespace {
 
 void CheckEnd(const tExactLandscape& l, t2DiPoint s, t2DiPoint t) {
-  auto in = [&](t2DiPoint p) { return p.row >= 0 && p.row < l.Rows() && p.col >= 0 && p.col < l.Cols(); };
+  auto in = [&](t2DiPoint p) {
+    return p.row >= 0 && p.row < l.Rows() && p.col >= 0 && p.col < l.Cols();
+  };
   if (!in(s) || !in(t))
-    throw EAssertionFailed("Error in Least-Cost Path: path ends are out of map:(" +
-                           Number(s.row) + "," + Number(s.col) + "),(" + Number(t.row) + "," +
-                           Number(t.col) + ")");
+    throw EAssertionFailed("Error in Least-Cost Path: path ends are out of map:(" + Number(s.row) +
+                           "," + Number(s.col) + "),(" + Number(t.row) + "," + Number(t.col) + ")");
 }
 
 } // namespace

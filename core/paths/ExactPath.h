@@ -36,8 +36,8 @@ public:
   // Refuses (EInvalidOperation) a negative weight and a negative friction
   // value, naming it; frictionName names the map in that message.
   tExactLandscape(const tMatrixOfSingle& friction, std::optional<float> frictionFlag,
-                  const std::string& frictionName, const tLiveRaster* topography,
-                  int32_t direction, double tolerance, double lengthWeight, double frictionWeight);
+                  const std::string& frictionName, const tLiveRaster* topography, int32_t direction,
+                  double tolerance, double lengthWeight, double frictionWeight);
 
   int32_t Rows() const { return fRows; }
   int32_t Cols() const { return fCols; }
@@ -45,7 +45,7 @@ public:
 private:
   friend class tExactSearch;
   friend std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape&, t2DiPoint,
-                                                                std::span<const t2DiPoint>);
+                                                         std::span<const t2DiPoint>);
   bool Passable(int32_t row, int32_t col) const;
   double Weight(int32_t row, int32_t col) const; // frictionWeight * f + lengthWeight
 
@@ -55,10 +55,9 @@ private:
   int d = 0; // 0: no slope rule
   double fTolerance = 0;
   double fLengthWeight = 0, fFrictionWeight = 1;
-  std::vector<float> fZ;           // topography, row-major, when d != 0
-  std::vector<uint8_t> fZMissing;  // topography flags, row-major, when d != 0
+  std::vector<float> fZ;          // topography, row-major, when d != 0
+  std::vector<uint8_t> fZMissing; // topography flags, row-major, when d != 0
 };
-
 
 // Refuses (EInvalidOperation) the criteria other than "Friction sum".
 void CheckExactCriterion(int32_t criterion);

@@ -36,9 +36,7 @@ struct tReference {
 
   int32_t rows() const { return static_cast<int32_t>(f.size()); }
   int32_t cols() const { return static_cast<int32_t>(f[0].size()); }
-  bool passable(int32_t r, int32_t c) const {
-    return f[r][c] != kFlag && std::isfinite(f[r][c]);
-  }
+  bool passable(int32_t r, int32_t c) const { return f[r][c] != kFlag && std::isfinite(f[r][c]); }
   float z(int32_t r, int32_t c) const { return static_cast<float>(topo->GetCell(r, c)); }
 
   // Path from s to t, empty when none.
@@ -142,9 +140,9 @@ int CompareWithReference(std::mt19937& g, const tReference& ref, const tExactLan
   if (got.size() != targets.size()) return 0;
   int found = 0;
   for (std::size_t k = 0; k < targets.size(); ++k) {
-    SCOPED_TRACE(testing::Message() << "target " << k << " (" << targets[k].row << ","
-                                    << targets[k].col << ") from (" << s.row << "," << s.col
-                                    << ")");
+    SCOPED_TRACE(testing::Message()
+                 << "target " << k << " (" << targets[k].row << "," << targets[k].col << ") from ("
+                 << s.row << "," << s.col << ")");
     const t2DiPoints want = ref.path(s, targets[k]);
     if (want.empty()) {
       EXPECT_TRUE(got[k].Path.empty());
@@ -169,7 +167,8 @@ TEST(ExactPath, MatchesAPlainDijkstraOnRandomGrids) {
   int found = 0;
   for (int round = 0; round < 120; ++round) {
     SCOPED_TRACE(round);
-    const int32_t rows = 2 + static_cast<int32_t>(g() % 11), cols = 2 + static_cast<int32_t>(g() % 11);
+    const int32_t rows = 2 + static_cast<int32_t>(g() % 11),
+                  cols = 2 + static_cast<int32_t>(g() % 11);
     const tMatrixOfSingle f = TieFriction(g, rows, cols);
     const auto [fw, lw] = weights[round % 5];
     const tReference ref{f, nullptr, 0, 0, fw, lw};
@@ -185,7 +184,8 @@ TEST(ExactPath, DirectionAndToleranceRestrictTheSteps) {
   int found = 0;
   for (int round = 0; round < 60; ++round) {
     SCOPED_TRACE(round);
-    const int32_t rows = 3 + static_cast<int32_t>(g() % 9), cols = 3 + static_cast<int32_t>(g() % 9);
+    const int32_t rows = 3 + static_cast<int32_t>(g() % 9),
+                  cols = 3 + static_cast<int32_t>(g() % 9);
     const tMatrixOfSingle f = TieFriction(g, rows, cols);
     tLiveRaster topo;
     topo.FileName = dir.file("dem" + std::to_string(round));
