@@ -310,7 +310,8 @@ private slots:
     QCOMPARE(w.ReadSettings().Connectivity, stravex::caExactLeastCost);
     w.answers[tDlg::SaveList] = QStringList{fOut + "/list.txt"};
     w.Batchcommand1Click();
-    QVERIFY(w.LogLines().back().find(" none 3 0 0 \"") != std::string::npos);
+    const std::string line = w.LogLines().back();
+    QVERIFY2(line.find("\"Friction-ExactLeastCost\" 3 0 0 \"") != std::string::npos, line.c_str());
     // Back to the Monte-Carlo search: the number of paths applies again.
     w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
     QVERIFY(w.sePathWidth->isEnabled() && w.lblPath->isEnabled());
