@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -17,9 +18,13 @@ namespace {
 std::string Number(double v) { return FormatGeneral(v); }
 
 void CheckWeight(const char* name, double w) {
-  if (w < 0 || std::isnan(w))
+  if (w < 0)
     throw EInvalidOperation(std::string("Exact least-cost path: the ") + name +
                             " must not be negative (" + Number(w) + ").");
+  // 0 x infinity would make a NaN cost.
+  if (!std::isfinite(w))
+    throw EInvalidOperation(std::string("Exact least-cost path: the ") + name +
+                            " must be a finite number (" + Number(w) + ").");
 }
 
 // Neighbour offsets; a cell's predecessor is stored as the index of the
@@ -27,13 +32,8 @@ void CheckWeight(const char* name, double w) {
 constexpr std::array<int32_t, 8> kDRow = {-1, -1, -1, 0, 0, 1, 1, 1};
 constexpr std::array<int32_t, 8> kDCol = {-1, 0, 1, -1, 1, -1, 0, 1};
 
-// Per cell: the heap position (or unseen, or settled) in the low 28 bits, the
-// predecessor code in the high 4. With at most one heap slot (12 bytes) per
-// cell that is at most 16 bytes per cell for a search.
-constexpr uint32_t kPosBits = 28;
-constexpr uint32_t kNoPos = (uint32_t{1} << kPosBits) - 1;
-constexpr uint32_t kPosMask = kNoPos;
-constexpr std::size_t kMaxCells = kNoPos - 1; // positions must stay below the two marks
+// Cells are indexed by 32-bit integers.
+constexpr std::size_t kMaxCells = UINT32_MAX;
 
 } // namespace
 
@@ -95,18 +95,21 @@ void CheckExactCriterion(int32_t criterion) {
                           "\" cannot be minimised by a graph search; use \"Friction sum\".");
 }
 
-// One search: Dijkstra's algorithm on an indexed 4-ary heap keyed by
-// (cost, cell index), so that the order of settling, hence the paths, never
-// depends on anything but the landscape and the ends. A cell's cost lives in
-// its heap slot while it is open and is not needed once it is settled, so a
-// cell holds only its 4-byte state; the heap's slots (8-byte cost, 4-byte
-// cell) never outnumber the cells.
+// One search: Dijkstra's algorithm on a 4-ary heap keyed by (cost, cell
+// index), so that the order of settling, hence the paths, never depends on
+// anything but the landscape and the ends. A step's cost is the cost of the
+// cell it enters, the same from every neighbour, and neighbours are settled
+// in increasing cost: the first one to reach a cell gives it its final cost
+// (also in rounded arithmetic, which is monotone). So a cell enters the heap
+// once, never moves up in it, and needs only one byte of state; with at most
+// one heap slot (8-byte cost, 4-byte cell) per cell a search holds at most
+// 13 bytes per cell.
 class tExactSearch {
 public:
   explicit tExactSearch(const tExactLandscape& l)
       : L(l), fRows(l.fRows), fCols(l.fCols),
         fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
-        fState(fCells, kUnseen) {
+        fState(fCells, 0) {
     fRowPtr.reserve(static_cast<std::size_t>(fRows));
     for (const auto& r : l.fFriction) fRowPtr.push_back(r.data());
   }
@@ -115,13 +118,20 @@ public:
   // is left to settle. wanted is sorted.
   void Run(uint32_t source, const std::vector<uint32_t>& wanted) {
     std::size_t remaining = wanted.size();
+    fState[source] = kReached;
     Push(L.Weight(Row(source), Col(source)), source);
+    const int d = L.d;
+    const double allowance = d * L.fTolerance;
+    const double fw = L.fFrictionWeight, lw = L.fLengthWeight;
+    const bool flagged = L.fFlag.has_value();
+    const float flag = flagged ? *L.fFlag : 0.0f;
     while (fSize > 0 && remaining > 0) {
-      const double cp = fKey[0];
+      const double cp = std::bit_cast<double>(fKey[0]);
       const uint32_t p = fCell[0];
       Pop();
+      fState[p] |= kSettled;
       if (std::binary_search(wanted.begin(), wanted.end(), p) && --remaining == 0) break;
-      if (L.d != 0 && L.fZMissing[p]) continue; // reached, but not passed
+      if (d != 0 && L.fZMissing[p]) continue; // reached, but not passed
       const int32_t pr = Row(p), pc = Col(p);
       const bool inner = pr > 0 && pc > 0 && pr + 1 < fRows && pc + 1 < fCols;
       for (uint32_t k = 0; k < 8; ++k) {
@@ -131,38 +141,28 @@ public:
           continue;
         const uint32_t q =
             static_cast<uint32_t>(static_cast<int64_t>(p) + int64_t{kDRow[k]} * fCols + kDCol[k]);
-        const uint32_t state = fState[q];
-        const uint32_t pos = state & kPosMask;
-        if (pos == kSettled) continue;
+        if (fState[q] != 0) continue; // already reached at its final cost
         const float f = fRowPtr[static_cast<std::size_t>(qr)][qc];
-        if (!std::isfinite(f) || (L.fFlag && f == *L.fFlag)) continue;
-        if (L.d != 0) {
+        if (!std::isfinite(f) || (flagged && f == flag)) continue;
+        if (d != 0) {
           const double dz = static_cast<double>(L.fZ[q]) - static_cast<double>(L.fZ[p]);
-          if ((dz + L.d * L.fTolerance) * L.d < 0) continue;
+          if ((dz + allowance) * d < 0) continue;
         }
-        const double c = cp + (L.fFrictionWeight * static_cast<double>(f) + L.fLengthWeight);
         // Offset k leads from p to q; 7 - k leads back.
-        const uint32_t code = (8 - k) << kPosBits;
-        if (pos == kUnseen) {
-          fState[q] = code | kUnseen;
-          Push(c, q);
-        } else if (c < fKey[pos]) {
-          fState[q] = code | pos;
-          fKey[pos] = c;
-          SiftUp(pos);
-        }
+        fState[q] = static_cast<uint8_t>(kReached | (8 - k));
+        Push(cp + (fw * static_cast<double>(f) + lw), q);
       }
     }
   }
 
-  bool Reached(uint32_t cell) const { return (fState[cell] & kPosMask) == kSettled; }
+  bool Reached(uint32_t cell) const { return (fState[cell] & kSettled) != 0; }
 
   // The chain from the source to cell, by the predecessors.
   t2DiPoints PathTo(uint32_t cell) const {
     t2DiPoints path;
     for (uint32_t c = cell;;) {
       path.push_back({Row(c), Col(c)});
-      const uint32_t code = fState[c] >> kPosBits;
+      const uint32_t code = fState[c] & kPredMask;
       if (code == 0) break;
       const uint32_t k = code - 1;
       c = static_cast<uint32_t>(static_cast<int64_t>(c) + int64_t{kDRow[k]} * fCols + kDCol[k]);
@@ -172,58 +172,56 @@ public:
   }
 
 private:
-  static constexpr uint32_t kUnseen = kNoPos;
-  static constexpr uint32_t kSettled = kNoPos - 1;
-  static constexpr uint32_t kArity = 4;
+  // State bits: the predecessor code (0 for none) and two marks.
+  static constexpr uint8_t kPredMask = 0x0F;
+  static constexpr uint8_t kReached = 0x10;
+  static constexpr uint8_t kSettled = 0x20;
+  static constexpr std::size_t kArity = 4;
 
   int32_t Row(uint32_t i) const { return static_cast<int32_t>(i / static_cast<uint32_t>(fCols)); }
   int32_t Col(uint32_t i) const { return static_cast<int32_t>(i % static_cast<uint32_t>(fCols)); }
 
-  // Branch-free: the heap's comparisons are unpredictable.
-  static bool Before(double ka, uint32_t a, double kb, uint32_t b) {
-    return static_cast<bool>(static_cast<int>(ka < kb) |
-                             (static_cast<int>(ka == kb) & static_cast<int>(a < b)));
+  // Costs are never negative nor NaN, so their bit patterns order as they
+  // do; integer comparisons, combined without branches, as the heap's
+  // comparisons are unpredictable.
+  static uint64_t KeyOf(double cost) { return std::bit_cast<uint64_t>(cost); }
+  static bool Before(uint64_t ka, uint32_t a, uint64_t kb, uint32_t b) {
+    return static_cast<bool>(static_cast<unsigned>(ka < kb) |
+                             (static_cast<unsigned>(ka == kb) & static_cast<unsigned>(a < b)));
   }
-  void Place(uint32_t pos, double key, uint32_t cell) {
-    fKey[pos] = key;
-    fCell[pos] = cell;
-    fState[cell] = (fState[cell] & ~kPosMask) | pos;
-  }
-  void Push(double key, uint32_t cell) {
+  void Push(double cost, uint32_t cell) {
     if (fSize == fKey.size()) {
       // Grown by doubling, but never beyond one slot per cell.
       const std::size_t n = std::min(std::max<std::size_t>(2 * fKey.size(), 1024), fCells);
       fKey.resize(n);
       fCell.resize(n);
     }
-    fKey[fSize] = key;
-    fCell[fSize] = cell;
-    SiftUp(static_cast<uint32_t>(fSize++));
+    SiftUp(fSize++, KeyOf(cost), cell);
   }
-  void SiftUp(uint32_t pos) {
-    const double key = fKey[pos];
-    const uint32_t cell = fCell[pos];
+  void SiftUp(std::size_t pos, uint64_t key, uint32_t cell) {
     while (pos > 0) {
-      const uint32_t parent = (pos - 1) / kArity;
+      const std::size_t parent = (pos - 1) / kArity;
       if (!Before(key, cell, fKey[parent], fCell[parent])) break;
-      Place(pos, fKey[parent], fCell[parent]);
+      fKey[pos] = fKey[parent];
+      fCell[pos] = fCell[parent];
       pos = parent;
     }
-    Place(pos, key, cell);
+    fKey[pos] = key;
+    fCell[pos] = cell;
   }
+  // Removes the top: the hole goes down to a leaf along the smaller
+  // children, and the last slot's entry rises from there (it nearly always
+  // belongs near the bottom, so this compares less than sifting it down).
   void Pop() {
-    fState[fCell[0]] = (fState[fCell[0]] & ~kPosMask) | kSettled;
     const std::size_t n = --fSize;
     if (n == 0) return;
-    const double key = fKey[n];
-    const uint32_t cell = fCell[n];
-    uint32_t pos = 0;
+    std::size_t pos = 0;
     for (;;) {
-      const std::size_t first = kArity * std::size_t{pos} + 1;
+      const std::size_t first = kArity * pos + 1;
       if (first >= n) break;
-      std::size_t best = first;
       const std::size_t last = std::min(first + kArity, n);
-      double bestKey = fKey[first];
+      std::size_t best = first;
+      uint64_t bestKey = fKey[first];
       uint32_t bestCell = fCell[first];
       for (std::size_t c = first + 1; c < last; ++c) {
         const bool b = Before(fKey[c], fCell[c], bestKey, bestCell);
@@ -231,20 +229,20 @@ private:
         bestKey = b ? fKey[c] : bestKey;
         bestCell = b ? fCell[c] : bestCell;
       }
-      if (!Before(bestKey, bestCell, key, cell)) break;
-      Place(pos, bestKey, bestCell);
-      pos = static_cast<uint32_t>(best);
+      fKey[pos] = bestKey;
+      fCell[pos] = bestCell;
+      pos = best;
     }
-    Place(pos, key, cell);
+    SiftUp(pos, fKey[n], fCell[n]);
   }
 
   const tExactLandscape& L;
   int32_t fRows, fCols;
   std::size_t fCells;
   std::vector<const float*> fRowPtr;
-  std::vector<uint32_t> fState; // heap position (or unseen / settled) and predecessor
-  std::vector<double> fKey;     // heap: costs
-  std::vector<uint32_t> fCell;  // heap: cells
+  std::vector<uint8_t> fState; // predecessor and marks
+  std::vector<uint64_t> fKey;  // heap: costs, as bits
+  std::vector<uint32_t> fCell; // heap: cells
   std::size_t fSize = 0;
 };
 

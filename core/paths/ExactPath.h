@@ -70,7 +70,8 @@ void CheckExactCriterion(int32_t criterion);
 std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape& landscape, t2DiPoint source,
                                                 std::span<const t2DiPoint> targets);
 
-// Bytes per friction cell a search holds while it runs.
-constexpr std::size_t kExactSearchBytesPerCell = 16;
+// Bytes per friction cell a search holds at most while it runs (1 of state,
+// 12 of heap slot).
+constexpr std::size_t kExactSearchBytesPerCell = 13;
 
 } // namespace stravex

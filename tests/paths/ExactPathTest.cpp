@@ -274,6 +274,10 @@ TEST(ExactPath, RefusesCriteriaWithoutGraphSearchAndNegativeValues) {
     EXPECT_STREQ(e.what(), "Exact least-cost path: the length weight must not be negative (-2).");
   }
   EXPECT_THROW(tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, -1), EInvalidOperation);
+  // An infinite weight would make 0 x infinity a NaN cost.
+  EXPECT_THROW(
+      tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, std::numeric_limits<double>::infinity()),
+      EInvalidOperation);
 }
 
 TEST(ExactPath, NeverCostsMoreThanTheMonteCarloSearch) {
