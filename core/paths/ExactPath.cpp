@@ -118,7 +118,8 @@ public:
   // is left to settle. wanted is sorted.
   void Run(uint32_t source, const std::vector<uint32_t>& wanted) {
     std::size_t remaining = wanted.size();
-    fState[source] = kReached;
+    for (uint32_t t : wanted) fState[t] = kWanted;
+    fState[source] |= kReached;
     Push(L.Weight(Row(source), Col(source)), source);
     const int d = L.d;
     const double allowance = d * L.fTolerance;
@@ -130,7 +131,7 @@ public:
       const uint32_t p = fCell[0];
       Pop();
       fState[p] |= kSettled;
-      if (std::binary_search(wanted.begin(), wanted.end(), p) && --remaining == 0) break;
+      if ((fState[p] & kWanted) != 0 && --remaining == 0) break;
       if (d != 0 && L.fZMissing[p]) continue; // reached, but not passed
       const int32_t pr = Row(p), pc = Col(p);
       const bool inner = pr > 0 && pc > 0 && pr + 1 < fRows && pc + 1 < fCols;
@@ -141,7 +142,7 @@ public:
           continue;
         const uint32_t q =
             static_cast<uint32_t>(static_cast<int64_t>(p) + int64_t{kDRow[k]} * fCols + kDCol[k]);
-        if (fState[q] != 0) continue; // already reached at its final cost
+        if ((fState[q] & kReached) != 0) continue; // already at its final cost
         const float f = fRowPtr[static_cast<std::size_t>(qr)][qc];
         if (!std::isfinite(f) || (flagged && f == flag)) continue;
         if (d != 0) {
@@ -149,7 +150,7 @@ public:
           if ((dz + allowance) * d < 0) continue;
         }
         // Offset k leads from p to q; 7 - k leads back.
-        fState[q] = static_cast<uint8_t>(kReached | (8 - k));
+        fState[q] = static_cast<uint8_t>(fState[q] | kReached | (8 - k));
         Push(cp + (fw * static_cast<double>(f) + lw), q);
       }
     }
@@ -176,6 +177,7 @@ private:
   static constexpr uint8_t kPredMask = 0x0F;
   static constexpr uint8_t kReached = 0x10;
   static constexpr uint8_t kSettled = 0x20;
+  static constexpr uint8_t kWanted = 0x40;
   static constexpr std::size_t kArity = 4;
 
   int32_t Row(uint32_t i) const { return static_cast<int32_t>(i / static_cast<uint32_t>(fCols)); }
