@@ -54,8 +54,10 @@ struct tRunOptions {
   bool EchoMatrices;
 };
 
-const std::map<std::string, TConnectivityAlgorithm> kAlgorithms = {
-    {"fixed", caFixedWidthStrip}, {"ratio", caRatioStrip}, {"least-cost", caLeastCostPath}};
+const std::map<std::string, TConnectivityAlgorithm> kAlgorithms = {{"fixed", caFixedWidthStrip},
+                                                                   {"ratio", caRatioStrip},
+                                                                   {"least-cost", caLeastCostPath},
+                                                                   {"exact", caExactLeastCost}};
 const std::map<std::string, int32_t> kCriteria = {{"sum", 0}, {"mean", 1}, {"sd", 2}};
 const std::map<std::string, int32_t> kDirections = {{"up", 1}, {"down", -1}, {"both", 0}};
 const std::map<std::string, TDelaunayUse> kDelaunay = {
@@ -95,13 +97,17 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
       ->required();
   cmd.add_option("--project", o.Project,
                  "Project name, the prefix of every report (default: Friction-FixedStrip, "
-                 "Friction-RatioStrip or Friction-LeastCost after the algorithm)");
-  cmd.add_option("--algorithm", o.Algorithm, "Path between two points")
+                 "Friction-RatioStrip, Friction-LeastCost or Friction-ExactLeastCost after the "
+                 "algorithm)");
+  cmd.add_option("--algorithm", o.Algorithm,
+                 "Path between two points (exact: the least-cost path by a graph search, "
+                 "criterion sum only)")
       ->check(CLI::IsMember(Keys(kAlgorithms)))
       ->capture_default_str();
-  cmd.add_option("--width", o.Width,
-                 "Strip width in cells, length:width ratio, or number of least-cost paths; "
-                 "an even value is raised by one")
+  cmd.add_option(
+         "--width", o.Width,
+         "Strip width in cells, length:width ratio, or number of least-cost paths; "
+         "an even value is raised by one; not used by --algorithm exact (one path per pair)")
       ->check(CLI::Range(kPathWidthRange.Min, kPathWidthRange.Max))
       ->capture_default_str();
   cmd.add_option("--friction", o.Friction,
@@ -244,6 +250,8 @@ int Run(tRunOptions o, tCommand kind) {
       throw EUsage("no map to scan: give --binary, --quantitative or --topography");
     if (settings.Connectivity == caLeastCostPath && settings.FrictionMapFile.empty())
       throw EUsage("--algorithm least-cost needs --friction");
+    if (settings.Connectivity == caExactLeastCost && settings.FrictionMapFile.empty())
+      throw EUsage("--algorithm exact needs --friction");
 
     // The checks of the window, with its messages; on the command line a
     // refused map ends the program before anything is computed.
@@ -263,8 +271,8 @@ int Run(tRunOptions o, tCommand kind) {
     const std::string workDir = Absolute(o.WorkDir.empty() ? fs::current_path().string()
                                                            : o.WorkDir);
     tRunState state;
-    tAnalysisContext ctx{settings, maps, reporter, state, workDir,
-                         kind == tCommand::Bootstrap ? 1 : o.Threads};
+    tAnalysisContext ctx{settings, maps,    reporter,
+                         state,    workDir, kind == tCommand::Bootstrap ? 1 : o.Threads};
     // Every matrix and sequence run can be resumed after a kill.
     ctx.Journal = kind != tCommand::Bootstrap;
     ctx.Resume = o.Resume;

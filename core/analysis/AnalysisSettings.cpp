@@ -11,6 +11,7 @@ std::string DefaultProjectName(TConnectivityAlgorithm algorithm) {
   switch (algorithm) {
   case caRatioStrip: return "Friction-RatioStrip";
   case caLeastCostPath: return "Friction-LeastCost";
+  case caExactLeastCost: return "Friction-ExactLeastCost";
   default: return "Friction-FixedStrip";
   }
 }
@@ -83,7 +84,7 @@ std::string TAnalysisSettings::ValidationMessage() const {
   };
   const Check checks[] = {
       {"DataStructure", DataStructure, {0, 1}},
-      {"Connectivity", Connectivity, {0, 2}},
+      {"Connectivity", Connectivity, {0, 3}},
       {"PathWidth", PathWidth, kPathWidthRange},
       {"Seed", Seed, kSeedRange},
       {"Minimise", Minimise, kMinimiseRange},

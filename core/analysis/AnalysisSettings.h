@@ -16,13 +16,19 @@ enum TDataStructure : int32_t { dsPopulationMatrix = 0, dsLocationSequence = 1 }
 enum TConnectivityAlgorithm : int32_t {
   caFixedWidthStrip = 0,
   caRatioStrip = 1,
-  caLeastCostPath = 2
+  caLeastCostPath = 2,
+  caExactLeastCost = 3
 };
+
+// Both least-cost algorithms search paths over the friction map.
+inline constexpr bool UsesFriction(int32_t algorithm) {
+  return algorithm == caLeastCostPath || algorithm == caExactLeastCost;
+}
 
 enum TDelaunayUse : int32_t { duNone = 0, duInclude = 1, duRestrict = 2 };
 
-inline constexpr std::array<const char*, 3> kConnectivityNames = {
-    "Fixed-width strip", "Ratio-fixed strip", "Least-cost path"};
+inline constexpr std::array<const char*, 4> kConnectivityNames = {
+    "Fixed-width strip", "Ratio-fixed strip", "Least-cost path", "Exact least-cost path"};
 inline constexpr std::array<const char*, 6> kIgnoreUnitNames = {"Seconds", "Minutes", "Hours",
                                                                 "Days",    "Month",   "Years"};
 inline constexpr std::array<const char*, 2> kFittingFunctionNames = {"Linear regression",

@@ -72,9 +72,9 @@ void ApplyBatchSettings(const std::vector<std::string>& args, TAnalysisSettings&
     const bool on = v == 1;
     switch (pos) {
     case 6:
-      if (v < caFixedWidthStrip || v > caLeastCostPath)
+      if (v < caFixedWidthStrip || v > caExactLeastCost)
         throw ERangeError("Position 6: connectivity algorithm " + std::to_string(v) +
-                          " is out of range (allowed 0..2)");
+                          " is out of range (allowed 0..3)");
       s.Connectivity = static_cast<TConnectivityAlgorithm>(v);
       break;
     case 7:

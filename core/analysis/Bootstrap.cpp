@@ -79,9 +79,10 @@ std::vector<std::size_t> WalkStarts(const std::vector<tVisit>& visits) {
 // The reports of the walks, and the scanner of their steps.
 class tWalker {
 public:
-  tWalker(tRun& run, const tLocations& locs, const tMatrixOfSingle* friction)
+  tWalker(tRun& run, const tLocations& locs, const tMatrixOfSingle* friction,
+          const tRaster* frictionMap)
       : fRun(run), fSettings(run.Settings()), fLocs(locs),
-        fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr)) {}
+        fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr, frictionMap)) {}
 
   tRunOutcome Run(const std::vector<tVisit>& visits) {
     fReport = fRun.CreateReport("Bootstraps.txt");
@@ -182,7 +183,7 @@ tRunResult SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& seq
       friction->ReadSingleMatrix(frictionCells);
     }
     run.Log().TaskLabel("Bootstrapping");
-    return tWalker(run, locs, friction ? &frictionCells : nullptr).Run(visits);
+    return tWalker(run, locs, friction ? &frictionCells : nullptr, friction.get()).Run(visits);
   });
 }
 

@@ -117,8 +117,9 @@ void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const 
   notes.push_back("Friction map: " + s.FrictionMapFile);
   notes.push_back("Topo map: " +
                   (maps.TopographyMap ? maps.TopographyMap->MapName() : std::string()));
-  notes.push_back("Algorithm: least cost path");
-  notes.push_back("Number of paths: " + std::to_string(s.PathWidth));
+  const bool exact = s.Connectivity == caExactLeastCost;
+  notes.push_back(exact ? "Algorithm: exact least cost path" : "Algorithm: least cost path");
+  notes.push_back("Number of paths: " + std::to_string(exact ? 1 : s.PathWidth));
   notes.push_back("Minimization criterion: " + CriterionName(s.Minimise));
   notes.push_back("Friction weight: " + s.FrictionWeight);
   notes.push_back("Length weight: " + s.LengthWeight);
@@ -132,7 +133,7 @@ void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const 
 tLeastCostSetup SetUpAlgorithm(tRun& run, bool resuming) {
   const TAnalysisSettings& s = run.Settings();
   tLeastCostSetup setup;
-  if (s.Connectivity != caLeastCostPath) {
+  if (!UsesFriction(s.Connectivity)) {
     LogAlgorithm(run.Log(), s);
     return setup;
   }
@@ -181,7 +182,7 @@ public:
                setup.Friction && run.Maps().TopographyMap && run.Settings().Direction != 0),
         fScanner(run.Maps(),
                  MakeScanOptions(fSettings, false, setup.Friction ? &setup.FrictionCells : nullptr,
-                                 run.Maps().TopographyMap.get())) {
+                                 run.Maps().TopographyMap.get(), setup.Friction.get())) {
     if (fSettings.DelaunayUse == duInclude || fSettings.DelaunayUse == duRestrict)
       fLinks = ComputeDelaunayLinks(data.SamplePoints);
   }
@@ -203,16 +204,16 @@ public:
       fReport->WriteLine(header);
     }
     if (fRun.KeepsJournal()) fRun.WroteJournal(fJournal->Path());
+    if (fSettings.Connectivity == caExactLeastCost) PlanExactSearches();
 
     const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) {
       return Compute(fFirst + k);
     };
-    const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t k,
-                                                                       tPairRow& r) {
+    const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t k, tPairRow& r) {
       return Consume(fFirst + k, r);
     };
-    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count() - fFirst), fRun.Threads(),
-                         compute, consume);
+    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count() - fFirst), fRun.Threads(), compute,
+                         consume);
     fReport->Close();
     // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until
     // here; one map per pair stays IDRISI.
@@ -223,6 +224,21 @@ public:
   }
 
 private:
+  // One exact search per source serves all the pairs still to compute.
+  void PlanExactSearches() {
+    const std::size_t n = fData.SamplePoints.size();
+    std::vector<std::vector<t2DPoint>> targets(n);
+    int32_t i = 0, j = 0;
+    for (uint64_t k = fFirst; k < fPairs.Count(); ++k) {
+      fPairs.Pair(k, i, j);
+      double d = 0;
+      if (!Skips(i, j, d))
+        targets[static_cast<std::size_t>(i)].push_back(
+            fData.SamplePoints[static_cast<std::size_t>(j)]);
+    }
+    fScanner.PlanSources(fData.SamplePoints, targets);
+  }
+
   // Pairs that leave no row: not Delaunay-linked under the restriction, or
   // farther apart than the threshold (a pair exactly at it is kept).
   bool Skips(int32_t i, int32_t j, double& distance) const {
@@ -291,7 +307,7 @@ private:
         .AddTab()
         .AddReal(d);
     if (fSettings.DelaunayUse == duInclude) row.AddTab().AddInt(Linked(fLinks, i, j) ? 1 : 0);
-    r.Scan = fScanner.Scan(a.x, a.y, b.x, b.y, i);
+    r.Scan = fScanner.ScanFrom(i, a.x, a.y, b.x, b.y, i);
     row.AddText(r.Scan.Columns);
     r.Text = row.Text();
     return r;
@@ -343,11 +359,11 @@ private:
   const tPopulationData& fData;
   const bool fResuming;
   const tPairOrder fPairs;
-  const tPathScanner fScanner;
+  tPathScanner fScanner;
   tMatrixOfBoolean fLinks;
   std::unique_ptr<tReportFile> fReport;
   std::unique_ptr<tRunJournal> fJournal;
-  uint64_t fFirst = 0;  // pairs before it were written by an earlier run
+  uint64_t fFirst = 0; // pairs before it were written by an earlier run
   uint64_t fDone = 0;
   bool fCancelled = false;
 };

@@ -1,26 +1,66 @@
 #include "PathScan.h"
 
 #include "Errors.h"
+#include "ExactPath.h"
 #include "LeastCostStats.h"
 #include "RandomFunctions.h"
 #include "Raster.h"
 #include "StatOps.h"
 #include "Strip.h"
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
 namespace stravex {
+
+// One source of the exact searches' plan and, once searched, its paths.
+struct tExactSource {
+  t2DPoint Point;
+  std::vector<t2DPoint> Targets;
+  std::once_flag Once;
+  std::atomic<bool> Started{false}, Done{false};
+  t2DiPoint Cell;
+  std::vector<t2DiPoint> TargetCells;
+  std::vector<tExactPath> Paths;
+};
+
+struct tExactPlan {
+  std::vector<std::unique_ptr<tExactSource>> Sources;
+};
 
 namespace {
 
-bool IsStrip(TConnectivityAlgorithm a) { return a != caLeastCostPath; }
+bool IsStrip(TConnectivityAlgorithm a) { return !UsesFriction(a); }
+
+t2DiPoint CellOf(const tRaster& geometry, double x, double y) {
+  return {geometry.RowOfY(y), geometry.ColOfX(x)};
+}
+
+// A scan of the least-cost scanners that replays one path found beforehand.
+tSearchRecord RecordOf(const tRaster& geometry, double x1, double y1, double x2, double y2,
+                       const tExactPath& p) {
+  return {static_cast<double>(geometry.RowOfY(y1)), static_cast<double>(geometry.ColOfX(x1)),
+          static_cast<double>(geometry.RowOfY(y2)), static_cast<double>(geometry.ColOfX(x2)),
+          {p.Path}, {p.Cost}, {p.Length}, CurrentRandom().State()};
+}
 
 } // namespace
 
 tPathScanOptions MakeScanOptions(const TAnalysisSettings& s, bool forSequence,
-                                 const tMatrixOfSingle* friction, const tLiveRaster* dem) {
+                                 const tMatrixOfSingle* friction, const tLiveRaster* dem,
+                                 const tRaster* frictionMap) {
   tPathScanOptions o;
   o.Connectivity = s.Connectivity;
   o.PathWidth = s.PathWidth;
-  if (s.Connectivity != caLeastCostPath) return o;
+  if (!UsesFriction(s.Connectivity)) return o;
+  if (s.Connectivity == caExactLeastCost) {
+    o.PathWidth = 1; // one path per pair: the optimum
+    if (frictionMap) {
+      if (frictionMap->FlagDef == fdBackground) o.FrictionFlag = frictionMap->FlagValue;
+      o.FrictionName = frictionMap->MapName();
+    }
+  }
   o.Friction = friction;
   o.Seed = s.Seed;
   o.Minimise = s.Minimise;
@@ -43,6 +83,137 @@ tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
     if (fOptions.PathWidth < 1)
       RaiseRangeCheck("number of least-cost paths", fOptions.PathWidth, 1, INT32_MAX);
   }
+  if (fOptions.Connectivity == caExactLeastCost) {
+    CheckExactCriterion(fOptions.Minimise);
+    fExact = std::make_unique<tExactLandscape>(*fOptions.Friction, fOptions.FrictionFlag,
+                                               fOptions.FrictionName, fOptions.Dem,
+                                               fOptions.Direction, fOptions.Tolerance,
+                                               fOptions.LengthWeight, fOptions.FrictionWeight);
+  }
+}
+
+tPathScanner::~tPathScanner() = default;
+
+void tPathScanner::PlanSources(const std::vector<t2DPoint>& sources,
+                               const std::vector<std::vector<t2DPoint>>& targets) {
+  if (!fExact) return;
+  fPlan = std::make_unique<tExactPlan>();
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    auto s = std::make_unique<tExactSource>();
+    s->Point = sources[i];
+    if (i < targets.size()) s->Targets = targets[i];
+    fPlan->Sources.push_back(std::move(s));
+  }
+}
+
+tPathScanResult tPathScanner::ScanFrom(int32_t source, double x1, double y1, double x2, double y2,
+                                       int32_t seedIndex) const {
+  if (fExact) return ScanExact(x1, y1, x2, y2, source);
+  return Scan(x1, y1, x2, y2, seedIndex);
+}
+
+tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double y2,
+                                        int32_t source) const {
+  tPathScanResult result;
+  if (fBinary.empty() && fQuantitative.empty()) return result;
+  const tRaster& geometry = fBinary.empty() ? *fQuantitative.front() : *fBinary.front();
+  const t2DiPoint from = CellOf(geometry, x1, y1), to = CellOf(geometry, x2, y2);
+
+  // The planned search of the source, shared by all its pairs, or a search
+  // of its own for a pair outside the plan.
+  const tExactPath* found = nullptr;
+  tExactPath single;
+  if (fPlan && source >= 0 && static_cast<std::size_t>(source) < fPlan->Sources.size()) {
+    const auto search = [&](tExactSource& s) {
+      std::call_once(s.Once, [&] {
+        s.Started = true;
+        s.Cell = CellOf(geometry, s.Point.x, s.Point.y);
+        s.TargetCells.clear();
+        for (const t2DPoint& t : s.Targets) s.TargetCells.push_back(CellOf(geometry, t.x, t.y));
+        s.Paths = FindExactLeastCostPaths(*fExact, s.Cell, s.TargetCells);
+        s.Done = true;
+      });
+    };
+    const std::size_t i = static_cast<std::size_t>(source);
+    tExactSource& s = *fPlan->Sources[i];
+    // Rather than wait for another thread's search of this source, run the
+    // next source's search meanwhile (one search per thread at a time).
+    if (s.Started && !s.Done)
+      for (std::size_t n = i + 1; n < fPlan->Sources.size(); ++n) {
+        tExactSource& next = *fPlan->Sources[n];
+        if (next.Targets.empty()) continue;
+        if (!next.Started) search(next);
+        break;
+      }
+    search(s);
+    if (s.Cell == from) {
+      const auto it = std::find(s.TargetCells.begin(), s.TargetCells.end(), to);
+      if (it != s.TargetCells.end())
+        found = &s.Paths[static_cast<std::size_t>(it - s.TargetCells.begin())];
+    }
+  }
+  if (!found) {
+    const t2DiPoint target[1] = {to};
+    single = std::move(FindExactLeastCostPaths(*fExact, from, target).front());
+    found = &single;
+  }
+
+  const tMatrixOfSingle& friction = *fOptions.Friction;
+  const auto minimise = static_cast<tMinimiseCriterion>(fOptions.Minimise);
+  tReportRow row;
+  if (!fBinary.empty()) {
+    const tSearchRecord record = RecordOf(*fBinary.front(), x1, y1, x2, y2, *found);
+    tVectorOfCardinal count, area;
+    tVectorOfDouble length;
+    tVectorOfExtended cost;
+    ScanLeastCostBinary(fBinary, friction, x1, y1, x2, y2, 1, minimise, fOptions.FrictionWeight,
+                        fOptions.LengthWeight, count, area, length, cost, nullptr, fOptions.Dem,
+                        fOptions.Direction, fOptions.Tolerance, &result.BinaryPaths, nullptr,
+                        &record);
+    for (std::size_t m = 0; m < fBinary.size(); ++m)
+      row.AddTab()
+          .AddInt(count[m])
+          .AddTab()
+          .AddInt(area[m])
+          .AddTab()
+          .AddReal(length[m])
+          .AddTab()
+          .AddReal(cost[m]);
+    result.BinaryLengthSum = SumOfValues(length);
+  }
+  if (!fQuantitative.empty()) {
+    const tRaster& q = *fQuantitative.front();
+    tExactPath own;
+    const tExactPath* path = found;
+    if (!(CellOf(q, x1, y1) == from && CellOf(q, x2, y2) == to)) {
+      const t2DiPoint target[1] = {CellOf(q, x2, y2)};
+      own = std::move(FindExactLeastCostPaths(*fExact, CellOf(q, x1, y1), target).front());
+      path = &own;
+    }
+    const tSearchRecord record = RecordOf(q, x1, y1, x2, y2, *path);
+    tVectorOfDouble sum, mean, sd, length;
+    tVectorOfCardinal area;
+    tVectorOfExtended cost;
+    ScanLeastCostQuantitative(fQuantitative, friction, x1, y1, x2, y2, 1, minimise,
+                              fOptions.FrictionWeight, fOptions.LengthWeight, sum, mean, sd, area,
+                              length, cost, fOptions.Dem, fOptions.Direction, fOptions.Tolerance,
+                              nullptr, &record);
+    for (std::size_t m = 0; m < fQuantitative.size(); ++m)
+      row.AddTab()
+          .AddReal(sum[m])
+          .AddTab()
+          .AddReal(mean[m])
+          .AddTab()
+          .AddReal(sd[m])
+          .AddTab()
+          .AddInt(area[m])
+          .AddTab()
+          .AddReal(length[m])
+          .AddTab()
+          .AddReal(cost[m]);
+  }
+  result.Columns = row.Text();
+  return result;
 }
 
 std::string tPathScanner::HeaderColumns() const {
@@ -69,6 +240,7 @@ std::string tPathScanner::HeaderColumns() const {
 
 tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
                                    int32_t seedIndex) const {
+  if (fExact) return ScanExact(x1, y1, x2, y2, -1);
   tPathScanResult result;
   tReportRow row;
 

@@ -8,7 +8,9 @@
 #include "RandomFunctions.h"
 #include "ReportWriter.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,8 @@ namespace stravex {
 
 class tRaster;
 class tLiveRaster;
+class tExactLandscape;
+struct tExactPlan;
 
 struct tPathScanOptions {
   TConnectivityAlgorithm Connectivity = caFixedWidthStrip;
@@ -29,13 +33,18 @@ struct tPathScanOptions {
   const tLiveRaster* Dem = nullptr;
   int32_t Direction = 0;
   double Tolerance = 0;
+  // Exact least-cost only: the friction map's missing value and name.
+  std::optional<float> FrictionFlag;
+  std::string FrictionName;
 };
 
 // The options of a run's settings. Sequence runs (forSequence) fall back to a
 // length weight of 1 and take no topography constraint; the population
 // matrix constrains least-cost paths by the dem when a direction is set.
+// frictionMap, when given, tells the exact search which friction cells are missing.
 tPathScanOptions MakeScanOptions(const TAnalysisSettings& settings, bool forSequence,
-                                 const tMatrixOfSingle* friction, const tLiveRaster* dem);
+                                 const tMatrixOfSingle* friction, const tLiveRaster* dem,
+                                 const tRaster* frictionMap = nullptr);
 
 // Result of the map blocks of one path.
 struct tPathScanResult {
@@ -53,6 +62,9 @@ struct tPathScanResult {
 class tPathScanner {
 public:
   tPathScanner(const tMapSet& maps, const tPathScanOptions& options);
+  ~tPathScanner();
+  tPathScanner(const tPathScanner&) = delete;
+  tPathScanner& operator=(const tPathScanner&) = delete;
   // Header columns (each preceded by a tab) of the map blocks.
   std::string HeaderColumns() const;
   // Scans the path from (x1, y1) to (x2, y2). Least-cost scans re-seed the
@@ -62,10 +74,24 @@ public:
   // several threads.
   tPathScanResult Scan(double x1, double y1, double x2, double y2, int32_t seedIndex) const;
 
+  // Exact least-cost scans: declares the points each source pairs with, so
+  // that one search from a source serves all its pairs. Scans from source
+  // number `source` of the plan then pass it to ScanFrom; the search runs
+  // once, on the first thread that needs it, and its arrays are freed when
+  // it ends. Call before any scan.
+  void PlanSources(const std::vector<t2DPoint>& sources,
+                   const std::vector<std::vector<t2DPoint>>& targets);
+  tPathScanResult ScanFrom(int32_t source, double x1, double y1, double x2, double y2,
+                           int32_t seedIndex) const;
+
 private:
+  tPathScanResult ScanExact(double x1, double y1, double x2, double y2, int32_t source) const;
+
   std::vector<tRaster*> fBinary, fQuantitative;
   tLiveRaster* fTopography = nullptr;
   tPathScanOptions fOptions;
+  std::unique_ptr<tExactLandscape> fExact;
+  std::unique_ptr<tExactPlan> fPlan;
 };
 
 } // namespace stravex

@@ -155,7 +155,7 @@ std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMap
   } else {
     add("ignore time", num(s.IgnoreTime) + " " + num(s.IgnoreUnit));
   }
-  if (s.Connectivity == caLeastCostPath) {
+  if (UsesFriction(s.Connectivity)) {
     add("friction map", friction ? MapFingerprint(*friction) : std::string("none"));
     add("seed", num(s.Seed));
     add("minimise", num(s.Minimise));

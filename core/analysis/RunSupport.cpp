@@ -193,8 +193,9 @@ void LogAlgorithm(tReporter& log, const TAnalysisSettings& s) {
   case caFixedWidthStrip: log.Log("Algorithm: fixed-width strip"); return;
   case caRatioStrip: log.Log("Algorithm: ratio strip"); return;
   case caLeastCostPath: log.Log("Algorithm: least cost path"); return;
+  case caExactLeastCost: log.Log("Algorithm: exact least cost path"); return;
   }
-  RaiseRangeCheck("connectivity algorithm", s.Connectivity, caFixedWidthStrip, caLeastCostPath);
+  RaiseRangeCheck("connectivity algorithm", s.Connectivity, caFixedWidthStrip, caExactLeastCost);
 }
 
 std::string CriterionName(int32_t minimise) {
@@ -214,7 +215,7 @@ void LogSequenceBanner(tRun& run) {
 std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   std::unique_ptr<tRaster> friction;
-  if (s.Connectivity == caLeastCostPath)
+  if (UsesFriction(s.Connectivity))
     friction = OpenMap(run.Path(s.FrictionMapFile));
   LogAlgorithm(run.Log(), s);
   return friction;

@@ -95,18 +95,17 @@ public:
   tSegmentLoop(tRun& run, tSequenceSetup& setup, const tLocations& locs, double threshold,
                bool resuming)
       : fRun(run), fSetup(setup), fLocs(locs), fThreshold(threshold), fResuming(resuming),
-        fScanner(run.Maps(),
-                 MakeScanOptions(run.Settings(), true,
-                                 setup.Friction ? &setup.FrictionCells : nullptr, nullptr)) {}
+        fScanner(run.Maps(), MakeScanOptions(run.Settings(), true,
+                                             setup.Friction ? &setup.FrictionCells : nullptr,
+                                             nullptr, setup.Friction.get())) {}
 
   tRunOutcome Run() {
-    const std::string header =
-        "ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" + fScanner.HeaderColumns();
+    const std::string header = "ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
+                               fScanner.HeaderColumns();
     const TAnalysisSettings& s = fRun.Settings();
     const std::string reportPath = fRun.Path(ReportFileName(s.ProjectName, kSequenceReport));
     fJournal = std::make_unique<tRunJournal>(
-        reportPath,
-        RunSettingsLines(s, fRun.Maps(), fRun.Path(s.DataFile), fSetup.Friction.get()));
+        reportPath, RunSettingsLines(s, fRun.Maps(), fRun.Path(s.DataFile), fSetup.Friction.get()));
     // Location i is item i - 1: the segment that ends there, if any.
     std::size_t first = 1;
     if (fResuming) {

@@ -87,7 +87,8 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingl
                          tVectorOfCardinal& Count, tVectorOfCardinal& Area, tVectorOfDouble& Length,
                          tVectorOfExtended& Cost, tCorridorMap* corridor,
                          const tLiveRaster* topography, int32_t direction, double tolerance,
-                         std::vector<t2DiPoints>* pathsOut, tSearchRecord* recordOut) {
+                         std::vector<t2DiPoints>* pathsOut, tSearchRecord* recordOut,
+                         const tSearchRecord* reuse) {
   CheckPathCount(nPaths);
   const std::size_t nMaps = maps.size();
   NewZeroVector(Count, nMaps);
@@ -120,7 +121,7 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingl
   try {
     totals = RunSearches(*maps.front(), friction, x1, y1, x2, y2, nPaths, criterion, frictionWeight,
                          lengthWeight, topography, direction, tolerance, pathsOut, scanPath,
-                         recordOut);
+                         recordOut, reuse);
   } catch (...) {
     // The image file already holds the paths added; keep the documented
     // maximum in step with it before the error goes on.

@@ -41,7 +41,8 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, tRaster& friction, d
                          tCorridorMap* corridor, const tLiveRaster* topography, int32_t direction,
                          double tolerance, std::vector<t2DiPoints>* pathsOut = nullptr);
 // The same with a friction map already read (results identical); recordOut
-// receives what the searches found.
+// receives what the searches found, and a record of the same end cells and
+// number of paths is replayed instead of searching.
 void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingle& friction,
                          double x1, double y1, double x2, double y2, int32_t nPaths,
                          tMinimiseCriterion criterion, double frictionWeight, double lengthWeight,
@@ -49,7 +50,7 @@ void ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tMatrixOfSingl
                          tVectorOfExtended& Cost, tCorridorMap* corridor,
                          const tLiveRaster* topography, int32_t direction, double tolerance,
                          std::vector<t2DiPoints>* pathsOut = nullptr,
-                         tSearchRecord* recordOut = nullptr);
+                         tSearchRecord* recordOut = nullptr, const tSearchRecord* reuse = nullptr);
 
 // Quantitative maps: Sum, Mean and population SD of the non-missing values
 // of all paths pooled (80-bit sums; -1 for all three without such a cell),

@@ -682,7 +682,8 @@ void TdlgConnectivity::WaitForRun() { fRun->WaitForEnd(); }
 void TdlgConnectivity::UpdateControls() {
   const bool running = fRun->Running();
   const auto algorithm = static_cast<TConnectivityAlgorithm>(cbDistance->currentIndex());
-  const bool leastCost = algorithm == caLeastCostPath;
+  const bool leastCost = UsesFriction(algorithm);
+  const bool exact = algorithm == caExactLeastCost;
 
   // 1.
   lbTask->setText(QStringLiteral("Ready"));
@@ -723,6 +724,15 @@ void TdlgConnectivity::UpdateControls() {
       w->setEnabled(false);
     SetFace(seJackknife, false);
   }
+  // The exact search finds the one optimal path of a pair.
+  lblPath->setEnabled(!exact);
+  sePathWidth->setEnabled(!exact);
+  SetFace(sePathWidth, !exact);
+  const QString pathTip = exact ? QStringLiteral("Not used by the exact least-cost path: it finds "
+                                                 "one path, the cheapest, per pair or segment")
+                                : QStringLiteral("Width of the scanned path band");
+  sePathWidth->setToolTip(pathTip);
+  lblPath->setToolTip(exact ? pathTip : QString());
   // 7.
   lblSignificance->setEnabled(ckGeneticSig->isChecked());
   seSignificance->setEnabled(ckGeneticSig->isChecked());

@@ -14,6 +14,7 @@ TEST(AnalysisSettings, DefaultsAreValidAndNamesFollowTheAlgorithm) {
   EXPECT_EQ(DefaultProjectName(caFixedWidthStrip), "Friction-FixedStrip");
   EXPECT_EQ(DefaultProjectName(caRatioStrip), "Friction-RatioStrip");
   EXPECT_EQ(DefaultProjectName(caLeastCostPath), "Friction-LeastCost");
+  EXPECT_EQ(DefaultProjectName(caExactLeastCost), "Friction-ExactLeastCost");
 
   EXPECT_EQ(ClampPathWidth(4), 5);
   EXPECT_EQ(ClampPathWidth(0), 1);
@@ -36,9 +37,9 @@ TEST(AnalysisSettings, ValidationNamesTheFieldOutOfRange) {
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.PathWidth = 4; }),
             "PathWidth 4 is even (the path width is always odd)");
   EXPECT_EQ(message([](TAnalysisSettings& s) {
-              s.Connectivity = static_cast<TConnectivityAlgorithm>(3);
+              s.Connectivity = static_cast<TConnectivityAlgorithm>(4);
             }),
-            "Connectivity 3 is out of range (allowed 0..2)");
+            "Connectivity 4 is out of range (allowed 0..3)");
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.Direction = 2; }),
             "Direction 2 is out of range (allowed -1..1)");
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.Bootstraps = 0; }),

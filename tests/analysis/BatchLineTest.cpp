@@ -40,6 +40,12 @@ TEST(BatchLine, HeadNeedsFiveArgumentsAndReadsNoneInAnyCase) {
   EXPECT_EQ(s.DataFile, "pop.txt");
   EXPECT_EQ(s.Connectivity, caLeastCostPath);
   EXPECT_EQ(s.FrictionMapFile, "fric.rst");
+  // 3: the exact least-cost path, written back alike by the batch-command builder.
+  const TAnalysisSettings exact = Applied(Line({"3", "0", "0", "fric.rst"}, "NONE"));
+  EXPECT_EQ(exact.Connectivity, caExactLeastCost);
+  EXPECT_EQ(exact.ProjectName, "Friction-FixedStrip"); // reset before position 6, as above
+  EXPECT_NE(BuildBatchCommand(exact, "p", "m").find(" none 3 0 0 \"fric.rst\" "),
+            std::string::npos);
   // Blanks around the friction map name are dropped, as by the friction field.
   EXPECT_EQ(Applied(Line({"2", "0", "0", " \tfric map.rst  "})).FrictionMapFile, "fric map.rst");
 
@@ -106,7 +112,7 @@ TEST(BatchLine, BadPositionsAreRefusedAndLeaveTheSettingsAlone) {
     ApplyBatchSettings(Line({"7"}), s);
     FAIL() << "no error";
   } catch (const ERangeError& e) {
-    EXPECT_STREQ(e.what(), "Position 6: connectivity algorithm 7 is out of range (allowed 0..2)");
+    EXPECT_STREQ(e.what(), "Position 6: connectivity algorithm 7 is out of range (allowed 0..3)");
   }
   EXPECT_THROW(ApplyBatchSettings(Line({"-1"}), s), ERangeError);
   EXPECT_THROW(ApplyBatchSettings(Line({"0", "2"}), s), ERangeError);

@@ -610,6 +610,94 @@ TEST(AnalysisCli, LeastCostMatrixIsTheSameWithOneOrTwoThreads) {
                     {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 3, true});
 }
 
+TEST(AnalysisCli, ExactLeastCostMatrixIsOptimalAndTheSameWithOneOrTwoThreads) {
+  TempDir tmp;
+  const std::vector<std::string> args = {
+      "matrix",         "--binary",         Map("forest_BL"), Map("roads_NB"),
+      "--quantitative", Map("cover_QT"),    "--topography",   Map("dem"),
+      "--data",         Map("samples.txt"), "--algorithm",    "exact",
+      "--friction",     Map("friction"),    "--width",        "3",
+      "--corridor",     "corridor"};
+  for (const char* threads : {"1", "2"}) {
+    fs::create_directory(tmp.path() / threads);
+    const tCliRun r = RunCli(With(args, {"--threads", threads}), tmp.file(threads));
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const std::string report = "/Friction-ExactLeastCost-MatrixAnalysis.txt";
+  ExpectSameFile(tmp.file("2" + report), tmp.file("1" + report));
+  for (const char* ext : {".rst", ".rdc"})
+    ExpectSameFile(tmp.file(std::string("2/corridor") + ext),
+                   tmp.file(std::string("1/corridor") + ext));
+  // One path per pair whatever --width says.
+  CheckMatrixReport(tmp.file("1" + report),
+                    {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 1, true});
+
+  // Same columns as the Monte-Carlo report, and never a higher cost: its
+  // cost is a mean over paths each at least the optimum.
+  const tReport exact = ParseReport(tmp.file("1" + report));
+  const tReport mc = ParseReport((kExpected / "Friction-LeastCost-MatrixAnalysis.txt").string());
+  ASSERT_EQ(exact.header, mc.header);
+  ASSERT_EQ(exact.rows.size(), mc.rows.size());
+  size_t lower = 0;
+  for (size_t k = 0; k < mc.rows.size(); ++k)
+    for (const char* col : {"forest_BL_Cost", "cover_QT_Cost"}) {
+      const double e = Real(exact.rows[k][exact.Col(col)]), m = Real(mc.rows[k][mc.Col(col)]);
+      if (m < 0) continue;
+      EXPECT_LE(e, m * (1 + 1e-12)) << k << " " << col;
+      lower += e < m;
+    }
+  EXPECT_GT(lower, mc.rows.size());
+
+  // Criteria without a graph search are refused, with the criterion named.
+  const tCliRun mean =
+      RunCli(With(args, {"--minimise", "mean", "--project", "mean"}), tmp.path().string());
+  EXPECT_EQ(mean.status, 1);
+  EXPECT_NE(mean.err.find("\"Friction mean\""), std::string::npos) << mean.err;
+  const tCliRun noFriction = RunCli({"matrix", "--binary", Map("forest_BL"), "--data",
+                                     Map("samples.txt"), "--algorithm", "exact"},
+                                    tmp.path().string());
+  EXPECT_EQ(noFriction.status, 1);
+  EXPECT_NE(noFriction.err.find("--algorithm exact needs --friction"), std::string::npos);
+  const tCliRun help = RunCli({"matrix", "--help"}, tmp.path().string());
+  EXPECT_NE(help.out.find("not used by --algorithm exact"), std::string::npos) << help.out;
+}
+
+TEST(AnalysisCli, ExactLeastCostSequenceIsTheSameWithOneOrTwoThreads) {
+  TempDir tmp;
+  for (const char* threads : {"1", "2"}) {
+    const tCliRun r =
+        RunCli({"sequence", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
+                Map("cover_QT"), "--data", Map("tracks.txt"), "--algorithm", "exact",
+                "--friction", Map("friction"), "--corridor", std::string("c") + threads,
+                "--project", std::string("x") + threads, "--threads", threads},
+               tmp.path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  ExpectSameFile(tmp.file("x2-SequenceAnalysis.txt"), tmp.file("x1-SequenceAnalysis.txt"));
+  ExpectSameFile(tmp.file("c2.rst"), tmp.file("c1.rst"));
+  CheckSequenceReport(tmp.file("x1-SequenceAnalysis.txt"),
+                      {{"forest_BL", "roads_NB"}, {"cover_QT"}, "", 1, true});
+
+  // The exact search draws no random number: its walks are those of strips
+  // (which draw none either) up to the first step off the map, which stops
+  // the run with the least-cost search's error.
+  const std::vector<std::string> walk = {"bootstrap", "--binary", Map("forest_BL"), "--data",
+                                         Map("tracks.txt"), "--replicates", "20"};
+  const tCliRun strips = RunCli(With(walk, {"--project", "s"}), tmp.path().string());
+  ASSERT_EQ(strips.status, 0) << strips.err;
+  const tCliRun exact = RunCli(
+      With(walk, {"--algorithm", "exact", "--friction", Map("friction"), "--project", "e"}),
+      tmp.path().string());
+  EXPECT_EQ(exact.status, 1);
+  EXPECT_NE(exact.err.find("out of map"), std::string::npos) << exact.err;
+  const tReport s = ParseReport(tmp.file("s-Bootstraps.txt"));
+  const tReport e = ParseReport(tmp.file("e-Bootstraps.txt"));
+  ASSERT_GT(e.rows.size(), 0u);
+  ASSERT_LE(e.rows.size(), s.rows.size());
+  for (size_t k = 0; k < e.rows.size(); ++k)
+    for (size_t c = 0; c < 10; ++c) ASSERT_EQ(e.rows[k][c], s.rows[k][c]) << k << " " << c;
+}
+
 TEST(AnalysisCli, SequenceWithStripsAndLeastCost) {
   TempDir tmp;
   const std::vector<std::string> maps = {"--binary",        Map("forest_BL"), Map("roads_NB"),

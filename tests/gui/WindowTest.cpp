@@ -348,6 +348,33 @@ private slots:
     QVERIFY(log.back().find(" \"My project\" 0 0 0 ") != std::string::npos);
   }
 
+  // The fourth connectivity item: friction controls shown, the number of
+  // paths disabled with a reason, value 3 in the settings and batch command.
+  void exactLeastCostItem() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
+    QCOMPARE(w.cbDistance->count(), 4);
+    QCOMPARE(w.cbDistance->itemText(3), QString("Exact least-cost path"));
+    w.cbDistance->setCurrentIndex(stravex::caExactLeastCost);
+    QCOMPARE(w.edOutput->text(), QString("Friction-ExactLeastCost"));
+    QVERIFY(Visible(w.edFirstFriction) && Visible(w.cbMinimise) && Visible(w.edWLength));
+    QVERIFY(!w.btOK->isEnabled()); // no friction map yet
+    QVERIFY(!w.sePathWidth->isEnabled() && !w.lblPath->isEnabled());
+    QVERIFY(w.sePathWidth->toolTip().contains("exact least-cost"));
+    ChooseFriction(w);
+    QVERIFY(w.btOK->isEnabled());
+    QCOMPARE(w.ReadSettings().Connectivity, stravex::caExactLeastCost);
+    w.answers[tDlg::SaveList] = QStringList{fOut + "/list.txt"};
+    w.Batchcommand1Click();
+    const std::string line = w.LogLines().back();
+    QVERIFY2(line.find("\"Friction-ExactLeastCost\" 3 0 0 \"") != std::string::npos, line.c_str());
+    // Back to the Monte-Carlo search: the number of paths applies again.
+    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    QVERIFY(w.sePathWidth->isEnabled() && w.lblPath->isEnabled());
+    QCOMPARE(w.sePathWidth->toolTip(), QString("Width of the scanned path band"));
+  }
+
   // Controls are disabled while a run is under way; Cancel stops it.
   void runStateAndCancel() {
     tTestWindow w{QStringList()};

@@ -1,0 +1,323 @@
+#include "ExactPath.h"
+
+#include "CostPathDecl.h"
+#include "Errors.h"
+#include "Numeric.h"
+#include "Raster.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace stravex {
+
+namespace {
+
+std::string Number(double v) { return FormatGeneral(v); }
+
+void CheckWeight(const char* name, double w) {
+  if (w < 0)
+    throw EInvalidOperation(std::string("Exact least-cost path: the ") + name +
+                            " must not be negative (" + Number(w) + ").");
+  // 0 x infinity would make a NaN cost.
+  if (!std::isfinite(w))
+    throw EInvalidOperation(std::string("Exact least-cost path: the ") + name +
+                            " must be a finite number (" + Number(w) + ").");
+}
+
+// Neighbour offsets; a cell's predecessor is stored as the index of the
+// offset leading back to it, plus one.
+constexpr std::array<int32_t, 8> kDRow = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr std::array<int32_t, 8> kDCol = {-1, 0, 1, -1, 1, -1, 0, 1};
+
+// Cells are indexed by 32-bit integers.
+constexpr std::size_t kMaxCells = UINT32_MAX;
+
+} // namespace
+
+tExactLandscape::tExactLandscape(const tMatrixOfSingle& friction, std::optional<float> frictionFlag,
+                                 const std::string& frictionName, const tLiveRaster* topography,
+                                 int32_t direction, double tolerance, double lengthWeight,
+                                 double frictionWeight)
+    : fFriction(friction), fFlag(frictionFlag), fTolerance(tolerance), fLengthWeight(lengthWeight),
+      fFrictionWeight(frictionWeight) {
+  CheckWeight("friction weight", frictionWeight);
+  CheckWeight("length weight", lengthWeight);
+  const std::size_t rows = friction.size();
+  const std::size_t cols = rows > 0 ? friction[0].size() : 0;
+  for (const auto& r : friction)
+    if (r.size() != cols)
+      throw EAssertionFailed("Error in Least-Cost Path: friction matrix is not rectangular");
+  if (rows * cols >= kMaxCells || rows > INT32_MAX || cols > INT32_MAX)
+    throw EOutOfResources("The friction map is too large for the exact least-cost path.");
+  fRows = static_cast<int32_t>(rows);
+  fCols = static_cast<int32_t>(cols);
+  for (std::size_t r = 0; r < rows; ++r)
+    for (std::size_t c = 0; c < cols; ++c) {
+      const float f = friction[r][c];
+      if (fFlag && f == *fFlag) continue;
+      if (f < 0)
+        throw EInvalidOperation("Exact least-cost path: the friction map " + frictionName +
+                                " holds a negative value (" + Number(f) + " at row " +
+                                std::to_string(r) + ", column " + std::to_string(c) + ").");
+    }
+  if (topography && direction != 0) {
+    d = direction > 0 ? 1 : -1;
+    fZ.resize(rows * cols);
+    fZMissing.resize(rows * cols);
+    for (int32_t r = 0; r < fRows; ++r)
+      for (int32_t c = 0; c < fCols; ++c) {
+        const std::size_t i = static_cast<std::size_t>(r) * cols + static_cast<std::size_t>(c);
+        fZ[i] = static_cast<float>(topography->GetCell(r, c));
+        fZMissing[i] = topography->IsFlagged(r, c) ? 1 : 0;
+      }
+  }
+}
+
+bool tExactLandscape::Passable(int32_t row, int32_t col) const {
+  const float f = fFriction[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+  return std::isfinite(f) && !(fFlag && f == *fFlag);
+}
+
+double tExactLandscape::Weight(int32_t row, int32_t col) const {
+  const float f = fFriction[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+  return fFrictionWeight * static_cast<double>(f) + fLengthWeight;
+}
+
+void CheckExactCriterion(int32_t criterion) {
+  if (criterion == mcFrictionSum) return;
+  const bool known = criterion >= 0 && criterion < static_cast<int32_t>(MinimiseCriteria.size());
+  const std::string name = known ? MinimiseCriteria[static_cast<std::size_t>(criterion)]
+                                 : std::to_string(criterion);
+  throw EInvalidOperation("Exact least-cost path: the criterion \"" + name +
+                          "\" cannot be minimised by a graph search; use \"Friction sum\".");
+}
+
+// One search: Dijkstra's algorithm on a 4-ary heap keyed by (cost, cell
+// index), so that the order of settling, hence the paths, never depends on
+// anything but the landscape and the ends. A step's cost is the cost of the
+// cell it enters, the same from every neighbour, and neighbours are settled
+// in increasing cost: the first one to reach a cell gives it its final cost
+// (also in rounded arithmetic, which is monotone). So a cell enters the heap
+// once, never moves up in it, and needs only one byte of state; with at most
+// one heap slot (8-byte cost, 4-byte cell) per cell a search holds at most
+// 13 bytes per cell.
+class tExactSearch {
+public:
+  explicit tExactSearch(const tExactLandscape& l)
+      : L(l), fRows(l.fRows), fCols(l.fCols),
+        fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
+        fState(fCells, 0) {
+    fRowPtr.reserve(static_cast<std::size_t>(fRows));
+    for (const auto& r : l.fFriction) fRowPtr.push_back(r.data());
+  }
+
+  // Settles cells from source until every wanted cell is settled or nothing
+  // is left to settle. wanted is sorted.
+  void Run(uint32_t source, const std::vector<uint32_t>& wanted) {
+    std::size_t remaining = wanted.size();
+    for (uint32_t t : wanted) fState[t] = kWanted;
+    fState[source] |= kReached;
+    Push(L.Weight(Row(source), Col(source)), source);
+    const int d = L.d;
+    const double allowance = d * L.fTolerance;
+    const double fw = L.fFrictionWeight, lw = L.fLengthWeight;
+    const bool flagged = L.fFlag.has_value();
+    const float flag = flagged ? *L.fFlag : 0.0f;
+    while (fSize > 0 && remaining > 0) {
+      const double cp = std::bit_cast<double>(fKey[0]);
+      const uint32_t p = fCell[0];
+      Pop();
+      fState[p] |= kSettled;
+      if ((fState[p] & kWanted) != 0 && --remaining == 0) break;
+      if (d != 0 && L.fZMissing[p]) continue; // reached, but not passed
+      const int32_t pr = Row(p), pc = Col(p);
+      const bool inner = pr > 0 && pc > 0 && pr + 1 < fRows && pc + 1 < fCols;
+      for (uint32_t k = 0; k < 8; ++k) {
+        const int32_t qr = pr + kDRow[k], qc = pc + kDCol[k];
+        if (!inner && (static_cast<uint32_t>(qr) >= static_cast<uint32_t>(fRows) ||
+                       static_cast<uint32_t>(qc) >= static_cast<uint32_t>(fCols)))
+          continue;
+        const uint32_t q =
+            static_cast<uint32_t>(static_cast<int64_t>(p) + int64_t{kDRow[k]} * fCols + kDCol[k]);
+        if ((fState[q] & kReached) != 0) continue; // already at its final cost
+        const float f = fRowPtr[static_cast<std::size_t>(qr)][qc];
+        if (!std::isfinite(f) || (flagged && f == flag)) continue;
+        if (d != 0) {
+          const double dz = static_cast<double>(L.fZ[q]) - static_cast<double>(L.fZ[p]);
+          if ((dz + allowance) * d < 0) continue;
+        }
+        // Offset k leads from p to q; 7 - k leads back.
+        fState[q] = static_cast<uint8_t>(fState[q] | kReached | (8 - k));
+        Push(cp + (fw * static_cast<double>(f) + lw), q);
+      }
+    }
+  }
+
+  bool Reached(uint32_t cell) const { return (fState[cell] & kSettled) != 0; }
+
+  // The chain from the source to cell, by the predecessors.
+  t2DiPoints PathTo(uint32_t cell) const {
+    t2DiPoints path;
+    for (uint32_t c = cell;;) {
+      path.push_back({Row(c), Col(c)});
+      const uint32_t code = fState[c] & kPredMask;
+      if (code == 0) break;
+      const uint32_t k = code - 1;
+      c = static_cast<uint32_t>(static_cast<int64_t>(c) + int64_t{kDRow[k]} * fCols + kDCol[k]);
+    }
+    std::reverse(path.begin(), path.end());
+    return path;
+  }
+
+private:
+  // State bits: the predecessor code (0 for none) and two marks.
+  static constexpr uint8_t kPredMask = 0x0F;
+  static constexpr uint8_t kReached = 0x10;
+  static constexpr uint8_t kSettled = 0x20;
+  static constexpr uint8_t kWanted = 0x40;
+  static constexpr std::size_t kArity = 4;
+
+  int32_t Row(uint32_t i) const { return static_cast<int32_t>(i / static_cast<uint32_t>(fCols)); }
+  int32_t Col(uint32_t i) const { return static_cast<int32_t>(i % static_cast<uint32_t>(fCols)); }
+
+  // Costs are never negative nor NaN, so their bit patterns order as they
+  // do; integer comparisons, combined without branches, as the heap's
+  // comparisons are unpredictable.
+  static uint64_t KeyOf(double cost) { return std::bit_cast<uint64_t>(cost); }
+  static bool Before(uint64_t ka, uint32_t a, uint64_t kb, uint32_t b) {
+    return static_cast<bool>(static_cast<unsigned>(ka < kb) |
+                             (static_cast<unsigned>(ka == kb) & static_cast<unsigned>(a < b)));
+  }
+  void Push(double cost, uint32_t cell) {
+    if (fSize == fKey.size()) {
+      // Grown by doubling, but never beyond one slot per cell.
+      const std::size_t n = std::min(std::max<std::size_t>(2 * fKey.size(), 1024), fCells);
+      fKey.resize(n);
+      fCell.resize(n);
+    }
+    SiftUp(fSize++, KeyOf(cost), cell);
+  }
+  void SiftUp(std::size_t pos, uint64_t key, uint32_t cell) {
+    while (pos > 0) {
+      const std::size_t parent = (pos - 1) / kArity;
+      if (!Before(key, cell, fKey[parent], fCell[parent])) break;
+      fKey[pos] = fKey[parent];
+      fCell[pos] = fCell[parent];
+      pos = parent;
+    }
+    fKey[pos] = key;
+    fCell[pos] = cell;
+  }
+  // Removes the top: the hole goes down to a leaf along the smaller
+  // children, and the last slot's entry rises from there (it nearly always
+  // belongs near the bottom, so this compares less than sifting it down).
+  void Pop() {
+    const std::size_t n = --fSize;
+    if (n == 0) return;
+    std::size_t pos = 0;
+    for (;;) {
+      const std::size_t first = kArity * pos + 1;
+      if (first >= n) break;
+      const std::size_t last = std::min(first + kArity, n);
+      std::size_t best = first;
+      uint64_t bestKey = fKey[first];
+      uint32_t bestCell = fCell[first];
+      for (std::size_t c = first + 1; c < last; ++c) {
+        const bool b = Before(fKey[c], fCell[c], bestKey, bestCell);
+        best = b ? c : best;
+        bestKey = b ? fKey[c] : bestKey;
+        bestCell = b ? fCell[c] : bestCell;
+      }
+      fKey[pos] = bestKey;
+      fCell[pos] = bestCell;
+      pos = best;
+    }
+    SiftUp(pos, fKey[n], fCell[n]);
+  }
+
+  const tExactLandscape& L;
+  int32_t fRows, fCols;
+  std::size_t fCells;
+  std::vector<const float*> fRowPtr;
+  std::vector<uint8_t> fState; // predecessor and marks
+  std::vector<uint64_t> fKey;  // heap: costs, as bits
+  std::vector<uint32_t> fCell; // heap: cells
+  std::size_t fSize = 0;
+};
+
+namespace {
+
+void CheckEnd(const tExactLandscape& l, t2DiPoint s, t2DiPoint t) {
+  auto in = [&](t2DiPoint p) {
+    return p.row >= 0 && p.row < l.Rows() && p.col >= 0 && p.col < l.Cols();
+  };
+  if (!in(s) || !in(t))
+    throw EAssertionFailed("Error in Least-Cost Path: path ends are out of map:(" + Number(s.row) +
+                           "," + Number(s.col) + "),(" + Number(t.row) + "," + Number(t.col) + ")");
+}
+
+} // namespace
+
+// The cost of a path by the Monte-Carlo rule, with the same 80-bit sums.
+static long double PathCost(const tMatrixOfSingle& friction, const t2DiPoints& path,
+                            double frictionWeight, double lengthWeight) {
+  long double s = 0;
+  for (const t2DiPoint& p : path)
+    s += friction[static_cast<std::size_t>(p.row)][static_cast<std::size_t>(p.col)];
+  return s * static_cast<long double>(frictionWeight) +
+         static_cast<long double>(path.size()) * static_cast<long double>(lengthWeight);
+}
+
+std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPoint source,
+                                                std::span<const t2DiPoint> targets) {
+  std::vector<tExactPath> out(targets.size());
+  for (const t2DiPoint& t : targets) CheckEnd(l, source, t);
+  const auto index = [&](t2DiPoint p) {
+    return static_cast<uint32_t>(p.row) * static_cast<uint32_t>(l.Cols()) +
+           static_cast<uint32_t>(p.col);
+  };
+  const uint32_t s = index(source);
+  // The source is the first node of every candidate: without data it
+  // refuses them all, as does a source that cannot be passed.
+  if (!l.Passable(source.row, source.col) || (l.d != 0 && l.fZMissing[s])) return out;
+
+  std::vector<uint32_t> wanted;
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const t2DiPoint t = targets[k];
+    const uint32_t ti = index(t);
+    // Direction pre-check of the ends, before anything else.
+    if (l.d != 0 && (static_cast<double>(l.fZ[ti]) - static_cast<double>(l.fZ[s])) * l.d < 0)
+      continue;
+    if (!l.Passable(t.row, t.col)) continue;
+    if (ti == s) {
+      out[k].Path = {source, source};
+      out[k].Length = 2;
+      out[k].Cost = PathCost(l.fFriction, out[k].Path, l.fFrictionWeight, l.fLengthWeight);
+      continue;
+    }
+    wanted.push_back(ti);
+  }
+  if (wanted.empty()) return out;
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+
+  tExactSearch search(l);
+  search.Run(s, wanted);
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const uint32_t ti = index(targets[k]);
+    if (ti == s || !std::binary_search(wanted.begin(), wanted.end(), ti) || !search.Reached(ti))
+      continue;
+    tExactPath& r = out[k];
+    r.Path = search.PathTo(ti);
+    if (r.Path.size() > std::numeric_limits<uint32_t>::max())
+      throw EOutOfResources("Path is too long. Impossible to compute the least-cost path.");
+    r.Length = static_cast<uint32_t>(r.Path.size());
+    r.Cost = PathCost(l.fFriction, r.Path, l.fFrictionWeight, l.fLengthWeight);
+  }
+  return out;
+}
+
+} // namespace stravex

@@ -1,0 +1,316 @@
+#include "ExactPath.h"
+
+#include "CostPath.h"
+#include "Errors.h"
+#include "RandomFunctions.h"
+#include "Raster.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace stravex;
+using stravex::test::TempDir;
+
+namespace {
+
+constexpr float kFlag = -1;
+
+// A plain Dijkstra over the same step rule: costs on entering a cell, the
+// source's own cost first, strict improvements only, cells settled in order
+// of (cost, row-major index).
+struct tReference {
+  const tMatrixOfSingle& f;
+  const tLiveRaster* topo = nullptr; // with d != 0
+  int d = 0;
+  double tolerance = 0;
+  double fw = 1, lw = 0;
+
+  int32_t rows() const { return static_cast<int32_t>(f.size()); }
+  int32_t cols() const { return static_cast<int32_t>(f[0].size()); }
+  bool passable(int32_t r, int32_t c) const { return f[r][c] != kFlag && std::isfinite(f[r][c]); }
+  float z(int32_t r, int32_t c) const { return static_cast<float>(topo->GetCell(r, c)); }
+
+  // Path from s to t, empty when none.
+  t2DiPoints path(t2DiPoint s, t2DiPoint t) const {
+    if (!passable(s.row, s.col) || !passable(t.row, t.col)) return {};
+    if (d != 0) {
+      if (topo->IsFlagged(s.row, s.col)) return {};
+      if ((static_cast<double>(z(t.row, t.col)) - z(s.row, s.col)) * d < 0) return {};
+    }
+    if (s == t) return {s, s};
+    const int32_t n = rows() * cols();
+    std::vector<double> cost(n, std::numeric_limits<double>::infinity());
+    std::vector<int32_t> pred(n, -1);
+    std::vector<bool> done(n, false);
+    std::set<std::pair<double, int32_t>> open;
+    const int32_t si = s.row * cols() + s.col, ti = t.row * cols() + t.col;
+    cost[si] = fw * f[s.row][s.col] + lw;
+    open.insert({cost[si], si});
+    while (!open.empty()) {
+      const int32_t p = open.begin()->second;
+      open.erase(open.begin());
+      done[p] = true;
+      if (p == ti) break;
+      const int32_t pr = p / cols(), pc = p % cols();
+      if (d != 0 && topo->IsFlagged(pr, pc)) continue;
+      for (int32_t dr = -1; dr <= 1; ++dr)
+        for (int32_t dc = -1; dc <= 1; ++dc) {
+          const int32_t qr = pr + dr, qc = pc + dc;
+          if ((dr == 0 && dc == 0) || qr < 0 || qc < 0 || qr >= rows() || qc >= cols()) continue;
+          if (!passable(qr, qc)) continue;
+          const int32_t q = qr * cols() + qc;
+          if (done[q]) continue;
+          if (d != 0) {
+            const double dz = static_cast<double>(z(qr, qc)) - static_cast<double>(z(pr, pc));
+            if ((dz + d * tolerance) * d < 0) continue;
+          }
+          const double c = cost[p] + (fw * f[qr][qc] + lw);
+          if (c < cost[q]) {
+            open.erase({cost[q], q});
+            cost[q] = c;
+            pred[q] = p;
+            open.insert({c, q});
+          }
+        }
+    }
+    if (!done[ti]) return {};
+    t2DiPoints out;
+    for (int32_t c = ti; c != -1; c = pred[c]) out.insert(out.begin(), {c / cols(), c % cols()});
+    return out;
+  }
+
+  long double costOf(const t2DiPoints& p) const {
+    long double s = 0;
+    for (const t2DiPoint& c : p) s += f[c.row][c.col];
+    return s * static_cast<long double>(fw) +
+           static_cast<long double>(p.size()) * static_cast<long double>(lw);
+  }
+};
+
+// Random frictions among few values (many ties), about one cell in eight missing.
+tMatrixOfSingle TieFriction(std::mt19937& g, int32_t rows, int32_t cols) {
+  std::uniform_int_distribution<int> v(0, 3), miss(0, 7);
+  tMatrixOfSingle m(rows, std::vector<float>(cols));
+  for (auto& r : m)
+    for (float& x : r) x = miss(g) == 0 ? kFlag : static_cast<float>(v(g)) * 0.5f;
+  return m;
+}
+
+// A valid result: an 8-neighbour chain from s to t over passable cells,
+// each step allowed by the slope rule.
+void ExpectValidPath(const tReference& ref, const t2DiPoints& p, t2DiPoint s, t2DiPoint t) {
+  ASSERT_GE(p.size(), 2u);
+  EXPECT_EQ(p.front(), s);
+  EXPECT_EQ(p.back(), t);
+  for (std::size_t k = 0; k < p.size(); ++k) {
+    EXPECT_TRUE(ref.passable(p[k].row, p[k].col));
+    if (k == 0) continue;
+    EXPECT_LE(std::abs(p[k].row - p[k - 1].row), 1);
+    EXPECT_LE(std::abs(p[k].col - p[k - 1].col), 1);
+    if (ref.d != 0) {
+      EXPECT_FALSE(ref.topo->IsFlagged(p[k - 1].row, p[k - 1].col));
+      const double dz = static_cast<double>(ref.z(p[k].row, p[k].col)) -
+                        static_cast<double>(ref.z(p[k - 1].row, p[k - 1].col));
+      EXPECT_GE((dz + ref.d * ref.tolerance) * ref.d, 0);
+    }
+  }
+}
+
+// Compares one search from a random source to a few random targets (some
+// repeated, sometimes the source) with the reference, target by target.
+// Returns the number of targets with a path.
+int CompareWithReference(std::mt19937& g, const tReference& ref, const tExactLandscape& l) {
+  std::uniform_int_distribution<int32_t> rr(0, ref.rows() - 1), cc(0, ref.cols() - 1);
+  const t2DiPoint s{rr(g), cc(g)};
+  std::vector<t2DiPoint> targets;
+  for (int k = 0; k < 4; ++k) targets.push_back({rr(g), cc(g)});
+  targets.push_back(targets.front());
+  if (g() % 4 == 0) targets.push_back(s);
+  const std::vector<tExactPath> got = FindExactLeastCostPaths(l, s, targets);
+  EXPECT_EQ(got.size(), targets.size());
+  if (got.size() != targets.size()) return 0;
+  int found = 0;
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    SCOPED_TRACE(testing::Message()
+                 << "target " << k << " (" << targets[k].row << "," << targets[k].col << ") from ("
+                 << s.row << "," << s.col << ")");
+    const t2DiPoints want = ref.path(s, targets[k]);
+    if (want.empty()) {
+      EXPECT_TRUE(got[k].Path.empty());
+      EXPECT_EQ(got[k].Cost, -1);
+      EXPECT_EQ(got[k].Length, 0u);
+      continue;
+    }
+    ++found;
+    EXPECT_EQ(got[k].Path, want); // same tie rule, same path
+    EXPECT_EQ(got[k].Cost, ref.costOf(want));
+    EXPECT_EQ(got[k].Length, want.size());
+    ExpectValidPath(ref, got[k].Path, s, targets[k]);
+  }
+  return found;
+}
+
+} // namespace
+
+TEST(ExactPath, MatchesAPlainDijkstraOnRandomGrids) {
+  std::mt19937 g(20261207);
+  const std::pair<double, double> weights[] = {{1, 0}, {1, 1}, {0, 1}, {0.5, 2}, {0, 0}};
+  int found = 0;
+  for (int round = 0; round < 120; ++round) {
+    SCOPED_TRACE(round);
+    const int32_t rows = 2 + static_cast<int32_t>(g() % 11),
+                  cols = 2 + static_cast<int32_t>(g() % 11);
+    const tMatrixOfSingle f = TieFriction(g, rows, cols);
+    const auto [fw, lw] = weights[round % 5];
+    const tReference ref{f, nullptr, 0, 0, fw, lw};
+    const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, lw, fw);
+    found += CompareWithReference(g, ref, l);
+  }
+  EXPECT_GT(found, 300); // most of the 600-odd searches find a path
+}
+
+TEST(ExactPath, DirectionAndToleranceRestrictTheSteps) {
+  TempDir dir;
+  std::mt19937 g(77);
+  int found = 0;
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    const int32_t rows = 3 + static_cast<int32_t>(g() % 9),
+                  cols = 3 + static_cast<int32_t>(g() % 9);
+    const tMatrixOfSingle f = TieFriction(g, rows, cols);
+    tLiveRaster topo;
+    topo.FileName = dir.file("dem" + std::to_string(round));
+    topo.Rows = rows;
+    topo.Columns = cols;
+    topo.FlagDef = fdBackground;
+    topo.FlagValue = -5;
+    topo.FillConstant(0);
+    topo.LoadData();
+    // A slope along the columns, with bumps and some cells without data.
+    std::uniform_int_distribution<int> bump(0, 2), miss(0, 11);
+    for (int32_t r = 0; r < rows; ++r)
+      for (int32_t c = 0; c < cols; ++c)
+        topo.SetCell(r, c, miss(g) == 0 ? -5.0f : static_cast<float>(c + bump(g)) * 0.5f);
+    const int direction = round % 2 == 0 ? 1 : -1;
+    const double tolerance = (round / 2) % 3 * 0.5;
+    const tReference ref{f, &topo, direction, tolerance, 1, 0.5};
+    const tExactLandscape l(f, kFlag, "friction", &topo, direction * 3, tolerance, 0.5, 1);
+    found += CompareWithReference(g, ref, l);
+  }
+  EXPECT_GT(found, 60);
+}
+
+TEST(ExactPath, EndsCutOffMissingOrEqual) {
+  // A wall of missing cells across column 2 of a 4 x 5 grid.
+  tMatrixOfSingle f(4, std::vector<float>(5, 1.0f));
+  for (auto& r : f) r[2] = kFlag;
+  const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, 0, 1);
+  const t2DiPoint targets[] = {{3, 4}, {0, 2}, {3, 0}, {0, 0}};
+  const std::vector<tExactPath> got = FindExactLeastCostPaths(l, {0, 0}, targets);
+  for (int k : {0, 1}) { // behind the wall, and on it: the no-path result
+    EXPECT_TRUE(got[k].Path.empty()) << k;
+    EXPECT_EQ(got[k].Cost, -1) << k;
+    EXPECT_EQ(got[k].Length, 0u) << k;
+  }
+  EXPECT_EQ(got[2].Path, (t2DiPoints{{0, 0}, {1, 0}, {2, 0}, {3, 0}}));
+  EXPECT_EQ(got[2].Cost, 4);
+  // The same cell: the two-cell path of the Monte-Carlo search, both ends counted.
+  EXPECT_EQ(got[3].Path, (t2DiPoints{{0, 0}, {0, 0}}));
+  EXPECT_EQ(got[3].Length, 2u);
+  EXPECT_EQ(got[3].Cost, 2);
+
+  // Opening one cell of the wall lets the path through it.
+  f[3][2] = 5;
+  const tExactLandscape open(f, kFlag, "friction", nullptr, 0, 0, 0, 1);
+  const tExactPath p = FindExactLeastCostPaths(open, {0, 0}, std::vector<t2DiPoint>{{3, 4}})[0];
+  EXPECT_EQ(p.Cost, 10); // six cells, one of them the opened 5
+  ASSERT_EQ(p.Length, 6u);
+  EXPECT_EQ(p.Path[3], (t2DiPoint{3, 2}));
+
+  // Outside the grid: the Monte-Carlo search's error.
+  try {
+    FindExactLeastCostPaths(l, {0, 0}, std::vector<t2DiPoint>{{4, 0}});
+    ADD_FAILURE() << "no error";
+  } catch (const EAssertionFailed& e) {
+    EXPECT_STREQ(e.what(), "Error in Least-Cost Path: path ends are out of map:(0,0),(4,0)");
+  }
+}
+
+TEST(ExactPath, RefusesCriteriaWithoutGraphSearchAndNegativeValues) {
+  EXPECT_NO_THROW(CheckExactCriterion(mcFrictionSum));
+  for (int32_t c : {1, 2}) {
+    try {
+      CheckExactCriterion(c);
+      ADD_FAILURE() << c;
+    } catch (const EInvalidOperation& e) {
+      EXPECT_NE(std::string(e.what()).find(MinimiseCriteria[c]), std::string::npos) << e.what();
+    }
+  }
+  tMatrixOfSingle f(2, std::vector<float>(3, 1.0f));
+  f[1][2] = kFlag; // missing values are not checked
+  EXPECT_NO_THROW(tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, 1));
+  f[1][1] = -0.5f;
+  try {
+    tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, 1);
+    ADD_FAILURE();
+  } catch (const EInvalidOperation& e) {
+    EXPECT_STREQ(e.what(), "Exact least-cost path: the friction map fr holds a negative value "
+                           "(-0.5 at row 1, column 1).");
+  }
+  f[1][1] = 1;
+  try {
+    tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, -2, 1);
+    ADD_FAILURE();
+  } catch (const EInvalidOperation& e) {
+    EXPECT_STREQ(e.what(), "Exact least-cost path: the length weight must not be negative (-2).");
+  }
+  EXPECT_THROW(tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, -1), EInvalidOperation);
+  // An infinite weight would make 0 x infinity a NaN cost.
+  EXPECT_THROW(
+      tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, std::numeric_limits<double>::infinity()),
+      EInvalidOperation);
+}
+
+TEST(ExactPath, NeverCostsMoreThanTheMonteCarloSearch) {
+  tRaster frictionMap(std::string(STRAVEX_EXAMPLES_DIR) + "/landscape/friction");
+  tMatrixOfSingle f;
+  frictionMap.ReadSingleMatrix(f);
+  tLiveRaster dem(std::string(STRAVEX_EXAMPLES_DIR) + "/landscape/dem");
+  dem.LoadData();
+  std::mt19937 g(5);
+  std::uniform_int_distribution<int32_t> rr(0, static_cast<int32_t>(f.size()) - 1),
+      cc(0, static_cast<int32_t>(f[0].size()) - 1);
+  int better = 0, compared = 0;
+  for (int k = 0; k < 24; ++k) {
+    const double lw = k % 2;
+    const int direction = k % 3 == 2 ? 1 : 0;
+    const double tolerance = 5;
+    const t2DiPoint a{rr(g), cc(g)}, b{rr(g), cc(g)};
+    const tExactLandscape l(f, std::nullopt, "friction", &dem, direction, tolerance, lw, 1);
+    SeedRandom(10, k);
+    const tRandomState before = CurrentRandom().State();
+    const tExactPath e = FindExactLeastCostPaths(l, a, std::vector<t2DiPoint>{b})[0];
+    EXPECT_EQ(CurrentRandom().State(), before); // draws nothing
+    t2DiPoints path;
+    long double cost = 0;
+    uint32_t length = 0;
+    FindLeastCostPath(LeastCostCandidates, f, path, tolerance, direction, &dem, lw, 1,
+                      mcFrictionSum, cost, length, a.row, a.col, b.row, b.col);
+    if (cost < 0) continue; // no Monte-Carlo candidate to compare with
+    ++compared;
+    ASSERT_GE(e.Cost, 0) << k; // Monte-Carlo found one: a path exists
+    EXPECT_LE(e.Cost, cost) << k;
+    better += e.Cost < cost;
+  }
+  EXPECT_GE(compared, 12);
+  EXPECT_GT(better, compared / 2); // the random candidates rarely reach the optimum
+}
