@@ -31,6 +31,18 @@ struct tExactPlan {
 
 namespace {
 
+// The least-cost columns of one map: binary and count maps, quantitative maps.
+void AddBinaryBlock(tReportRow& row, uint32_t count, uint32_t area, double length,
+                    long double cost) {
+  row.AddTab().AddInt(count).AddTab().AddInt(area).AddTab().AddReal(length).AddTab().AddReal(cost);
+}
+
+void AddQuantitativeBlock(tReportRow& row, double sum, double mean, double sd, uint32_t area,
+                          double length, long double cost) {
+  row.AddTab().AddReal(sum).AddTab().AddReal(mean).AddTab().AddReal(sd).AddTab().AddInt(area);
+  row.AddTab().AddReal(length).AddTab().AddReal(cost);
+}
+
 bool IsStrip(TConnectivityAlgorithm a) { return !UsesFriction(a); }
 
 t2DiPoint CellOf(const tRaster& geometry, double x, double y) {
@@ -171,14 +183,7 @@ tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double 
                         fOptions.Direction, fOptions.Tolerance, &result.BinaryPaths, nullptr,
                         &record);
     for (std::size_t m = 0; m < fBinary.size(); ++m)
-      row.AddTab()
-          .AddInt(count[m])
-          .AddTab()
-          .AddInt(area[m])
-          .AddTab()
-          .AddReal(length[m])
-          .AddTab()
-          .AddReal(cost[m]);
+      AddBinaryBlock(row, count[m], area[m], length[m], cost[m]);
     result.BinaryLengthSum = SumOfValues(length);
   }
   if (!fQuantitative.empty()) {
@@ -199,18 +204,7 @@ tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double 
                               length, cost, fOptions.Dem, fOptions.Direction, fOptions.Tolerance,
                               nullptr, &record);
     for (std::size_t m = 0; m < fQuantitative.size(); ++m)
-      row.AddTab()
-          .AddReal(sum[m])
-          .AddTab()
-          .AddReal(mean[m])
-          .AddTab()
-          .AddReal(sd[m])
-          .AddTab()
-          .AddInt(area[m])
-          .AddTab()
-          .AddReal(length[m])
-          .AddTab()
-          .AddReal(cost[m]);
+      AddQuantitativeBlock(row, sum[m], mean[m], sd[m], area[m], length[m], cost[m]);
   }
   result.Columns = row.Text();
   return result;
@@ -304,14 +298,7 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
                         &result.BinaryPaths, &searches);
     reuse = &searches;
     for (std::size_t m = 0; m < fBinary.size(); ++m)
-      row.AddTab()
-          .AddInt(count[m])
-          .AddTab()
-          .AddInt(area[m])
-          .AddTab()
-          .AddReal(length[m])
-          .AddTab()
-          .AddReal(cost[m]);
+      AddBinaryBlock(row, count[m], area[m], length[m], cost[m]);
     result.BinaryLengthSum = SumOfValues(length);
   }
   if (!fQuantitative.empty()) {
@@ -325,18 +312,7 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
                               sum, mean, sd, area, length, cost, fOptions.Dem, fOptions.Direction,
                               fOptions.Tolerance, nullptr, reuse);
     for (std::size_t m = 0; m < fQuantitative.size(); ++m)
-      row.AddTab()
-          .AddReal(sum[m])
-          .AddTab()
-          .AddReal(mean[m])
-          .AddTab()
-          .AddReal(sd[m])
-          .AddTab()
-          .AddInt(area[m])
-          .AddTab()
-          .AddReal(length[m])
-          .AddTab()
-          .AddReal(cost[m]);
+      AddQuantitativeBlock(row, sum[m], mean[m], sd[m], area[m], length[m], cost[m]);
   }
   if (!fBinary.empty() || !fQuantitative.empty()) {
     result.Seeded = true;

@@ -40,6 +40,12 @@ public:
   tFd(const tFd&) = delete;
   tFd& operator=(const tFd&) = delete;
   int get() const { return fFd; }
+  // Hands the descriptor over; this object no longer closes it.
+  int Release() {
+    const int fd = fFd;
+    fFd = -1;
+    return fd;
+  }
   // Closes now so that a failing close is reported.
   bool Close() {
     const int fd = fFd;
@@ -173,20 +179,7 @@ void tCorridorMap::AddPath(const t2DiPoints& path) {
     if (static_cast<float>(v) > maxValue) maxValue = static_cast<float>(v);
   }
 
-  std::sort(fChanged.begin(), fChanged.end());
-  fChanged.erase(std::unique(fChanged.begin(), fChanged.end()), fChanged.end());
-  bool ok = WriteChanged(fd.get());
-  int err = ok ? 0 : errno;
-  if (ok) fFileState = StampOf(fd.get());
-  if (!fd.Close() && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    // Memory is ahead of the file now: reread it before the next path.
-    fCountsValid = false;
-    RaiseWriteError(image, err);
-  }
+  WriteChangedAndClose(fd.Release(), image);
   fRaster->MaxValue = maxValue;
   if (saturated && !fWarned) {
     fWarned = true;
@@ -268,16 +261,22 @@ void tCorridorMap::Restore(const std::vector<tCellCount>& cells) {
     fCounts[index] = value;
     fChanged.push_back(index);
   }
+  WriteChangedAndClose(fd.Release(), image);
+}
+
+void tCorridorMap::WriteChangedAndClose(int fd, const std::string& image) {
+  tFd owner(fd);
   std::sort(fChanged.begin(), fChanged.end());
   fChanged.erase(std::unique(fChanged.begin(), fChanged.end()), fChanged.end());
-  bool ok = WriteChanged(fd.get());
+  bool ok = WriteChanged(fd);
   int err = ok ? 0 : errno;
-  if (ok) fFileState = StampOf(fd.get());
-  if (!fd.Close() && ok) {
+  if (ok) fFileState = StampOf(fd);
+  if (!owner.Close() && ok) {
     ok = false;
     err = errno;
   }
   if (!ok) {
+    // Memory is ahead of the file now: reread it before the next change.
     fCountsValid = false;
     RaiseWriteError(image, err);
   }

@@ -80,6 +80,9 @@ private:
   void EnsureCounts(int fd, const std::string& imageFile);
   // Writes the records of fChanged (sorted, distinct) from fCounts.
   bool WriteChanged(int fd);
+  // Sorts fChanged, writes its records, closes fd; EInOutError naming the
+  // image when either fails.
+  void WriteChangedAndClose(int fd, const std::string& image);
 
   std::unique_ptr<tLiveRaster> fRaster;
   std::vector<int16_t> fCounts; // row-major, Rows x Columns
