@@ -733,6 +733,17 @@ void TdlgConnectivity::UpdateControls() {
                                 : QStringLiteral("Width of the scanned path band");
   sePathWidth->setToolTip(pathTip);
   lblPath->setToolTip(exact ? pathTip : QString());
+  // It draws no random numbers either; only the friction-sum criterion has
+  // an exact search, the others are refused when the run starts.
+  lblSeed->setEnabled(!exact);
+  seLeastCostSeed->setEnabled(!exact);
+  SetFace(seLeastCostSeed, !exact);
+  seLeastCostSeed->setToolTip(exact ? QStringLiteral("Not used by the exact least-cost path: it "
+                                                     "draws no random numbers")
+                                    : QString());
+  cbMinimise->setToolTip(exact ? QStringLiteral("The exact least-cost path minimises the "
+                                                "friction sum only")
+                               : QString());
   // 7.
   lblSignificance->setEnabled(ckGeneticSig->isChecked());
   seSignificance->setEnabled(ckGeneticSig->isChecked());

@@ -362,6 +362,7 @@ private slots:
     QVERIFY(!w.btOK->isEnabled()); // no friction map yet
     QVERIFY(!w.sePathWidth->isEnabled() && !w.lblPath->isEnabled());
     QVERIFY(w.sePathWidth->toolTip().contains("exact least-cost"));
+    QVERIFY(!w.seLeastCostSeed->isEnabled() && w.cbMinimise->toolTip().contains("friction sum"));
     ChooseFriction(w);
     QVERIFY(w.btOK->isEnabled());
     QCOMPARE(w.ReadSettings().Connectivity, stravex::caExactLeastCost);
@@ -372,6 +373,7 @@ private slots:
     // Back to the Monte-Carlo search: the number of paths applies again.
     w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
     QVERIFY(w.sePathWidth->isEnabled() && w.lblPath->isEnabled());
+    QVERIFY(w.seLeastCostSeed->isEnabled());
     QCOMPARE(w.sePathWidth->toolTip(), QString("Width of the scanned path band"));
   }
 
