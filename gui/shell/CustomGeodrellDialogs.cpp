@@ -95,13 +95,17 @@ void TCustomGeodrellDialog::closeEvent(QCloseEvent* e) {
   e->accept();
 }
 
+void CentreOnScreen(QWidget* w) {
+  if (const QScreen* s = w->screen()) {
+    QRect r = w->frameGeometry();
+    r.moveCenter(s->availableGeometry().center());
+    w->move(r.topLeft());
+  }
+}
+
 void TCustomGeodrellDialog::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
   if (fShown) return;
   fShown = true;
-  if (const QScreen* s = screen()) {
-    QRect r = frameGeometry();
-    r.moveCenter(s->availableGeometry().center());
-    move(r.topLeft());
-  }
+  CentreOnScreen(this);
 }

@@ -8,6 +8,9 @@
 class QCloseEvent;
 class QShowEvent;
 
+// Moves a top-level window to the centre of its screen.
+void CentreOnScreen(QWidget* w);
+
 class TCustomGeodrellDialog : public QMainWindow {
   Q_OBJECT
 public:

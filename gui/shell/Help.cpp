@@ -1,3 +1,4 @@
+#include "CustomGeodrellDialogs.h"
 #include "Help.h"
 
 #include <QCloseEvent>
@@ -141,9 +142,5 @@ void TfHelp::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
   if (fShown) return;
   fShown = true;
-  if (const QScreen* s = screen()) {
-    QRect r = frameGeometry();
-    r.moveCenter(s->availableGeometry().center());
-    move(r.topLeft());
-  }
+  CentreOnScreen(this);
 }
