@@ -4,8 +4,9 @@
 #   ./build.sh test   install what is missing, build (sanitizers), run every test
 #   ./build.sh build  install what is missing, build (release) only
 #   ./build.sh gui    install what is missing, build (release), open the window on the example
-#   ./build.sh fuzz [SECONDS]  install, build the libFuzzer harnesses (clang) in build/fuzz and
-#                     run each for SECONDS (default 60); fails when one crashes
+#   ./build.sh fuzz [SECONDS [HARNESS...]]  install, build the libFuzzer harnesses (clang) in
+#                     build/fuzz and run each (or the ones named) for SECONDS (default 60);
+#                     fails when one crashes
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -41,8 +42,8 @@ release_build() {
 }
 
 # The harnesses and the longest input each gets (bytes).
-FUZZ_HARNESSES=(fuzz_readdoc:16384 fuzz_population:8192 fuzz_sequence:8192 fuzz_maplist:4096
-                fuzz_batchline:1024 fuzz_cli_options:1024)
+FUZZ_HARNESSES=(fuzz_readdoc:4096 fuzz_population:8192 fuzz_sequence:8192 fuzz_maplist:4096
+                fuzz_batchline:1024 fuzz_cli_options:512)
 
 fuzz_build() {
   cmake -S "$ROOT" -B "$ROOT/build/fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
@@ -51,18 +52,23 @@ fuzz_build() {
   cmake --build "$ROOT/build/fuzz" -j "$JOBS" --target fuzz_all
 }
 
-# Runs every harness for $1 seconds on a scratch copy of its corpus (the
+# Runs every harness (or those named after $1) for $1 seconds on a scratch copy of its corpus (the
 # repository's seeds and regressions; what a run adds stays under build/).
+# With more than one core a harness runs in libFuzzer's fork mode, one worker
+# per core; timeouts, crashes and memory blow-ups still end the run.
 fuzz_run() {
-  local seconds=$1 entry name maxlen dir work log status failed=() units scratch
+  local seconds=$1 entry name maxlen dir work log status failed=() units scratch mode=()
   dir="$ROOT/build/fuzz"
   # The readers open real files: in memory a run is many times faster.
   scratch="$dir/tmp"
   [ -d /dev/shm ] && [ -w /dev/shm ] && scratch="/dev/shm/stravex-fuzz-$$"
   mkdir -p "$scratch"
+  [ "$JOBS" -gt 1 ] && mode=(-fork="$JOBS" -ignore_crashes=0 -ignore_timeouts=0 -ignore_ooms=0)
+  shift
   for entry in "${FUZZ_HARNESSES[@]}"; do
     name=${entry%%:*}
     maxlen=${entry##*:}
+    if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
     work="$dir/corpus/$name"
     mkdir -p "$work" "$dir/artifacts/$name"
     cp -f "$ROOT/fuzz/corpus/$name"/* "$work"/
@@ -71,11 +77,16 @@ fuzz_run() {
     fi
     log="$dir/$name.log"
     status=0
-    TMPDIR="$scratch" "$dir/fuzz/$name" -max_total_time="$seconds" -timeout=1 \
+    TMPDIR="$scratch" "$dir/fuzz/$name" "${mode[@]}" -max_total_time="$seconds" -timeout=1 \
       -rss_limit_mb=2048 -max_len="$maxlen" -print_final_stats=1 \
       -dict="$ROOT/fuzz/dict/$name.dict" -artifact_prefix="$dir/artifacts/$name/" \
       "$work" >"$log" 2>&1 || status=$?
-    units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    # Fork mode counts every worker's executions on its status lines.
+    if [ ${#mode[@]} -gt 0 ]; then
+      units=$(sed -n 's/^#\([0-9]*\): cov:.*/\1/p' "$log" | tail -1)
+    else
+      units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    fi
     if [ "$status" -ne 0 ]; then
       echo "$name: FAILED after ${units:-?} executions (status $status), see $log;" \
         "the input is in $dir/artifacts/$name/, keep it in tests/fuzz_regressions/$name/"
@@ -123,10 +134,10 @@ case "${1:-}" in
   fuzz)
     install_missing
     fuzz_build
-    fuzz_run "${2:-60}"
+    fuzz_run "${2:-60}" "${@:3}"
     ;;
   *)
-    echo "usage: $0 demo|test|build|gui|fuzz [SECONDS]" >&2
+    echo "usage: $0 demo|test|build|gui|fuzz [SECONDS [HARNESS...]]" >&2
     exit 2
     ;;
 esac

@@ -307,6 +307,10 @@ void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* desc
   auto options = std::make_shared<tRunOptions>(TAnalysisSettings{});
   CLI::App* cmd = app.add_subcommand(name, description);
   AddOptions(*cmd, *options, kind);
+  // An app parsed more than once (the option fuzzer's) starts every parse
+  // from the defaults: CLI11 leaves options that are not given untouched.
+  cmd->preparse_callback(
+      [options](std::size_t) { *options = tRunOptions(TAnalysisSettings{}); });
   cmd->footer("Exit status: 0 done, 1 error (also a refused map or a usage error), 130 cancelled "
               "by Ctrl-C.\n");
   cmd->callback([cmd, options, kind, &exitCode] {

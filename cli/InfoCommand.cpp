@@ -59,6 +59,7 @@ void AddInfoCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("MAP", *maps,
                   "Map, named by its .rst/.rdc (or classic .img/.doc) file or without extension, or any raster file GDAL reads")
       ->required();
+  cmd->preparse_callback([maps](std::size_t) { maps->clear(); });
   cmd->callback([maps, &exitCode] { RunInfo(*maps, exitCode); });
 }
 

@@ -259,9 +259,13 @@ void RunCliOptions(std::string_view input) {
   const std::vector<std::string> args = Lines(input);
   // The batch line never reaches the option parser.
   if (cli::IsBatchInvocation(args)) return;
-  CLI::App app{"Stravex", "stravex-cli"};
-  int exitCode = cli::kExitOk;
-  cli::BuildApp(app, exitCode, true);
+  // Built once: building the app costs far more than parsing a line, and
+  // every command starts each parse from its defaults.
+  static int exitCode = cli::kExitOk;
+  static CLI::App app{"Stravex", "stravex-cli"};
+  static const bool built = (cli::BuildApp(app, exitCode, true), true);
+  (void)built;
+  exitCode = cli::kExitOk;
   std::ostringstream out, err;
   int status = cli::kExitError;
   try {
