@@ -62,6 +62,10 @@ tExactLandscape::tExactLandscape(const tMatrixOfSingle& friction, std::optional<
         throw EInvalidOperation("Exact least-cost path: the friction map " + frictionName +
                                 " holds a negative value (" + Number(f) + " at row " +
                                 std::to_string(r) + ", column " + std::to_string(c) + ").");
+      if (!std::isfinite(f)) continue;
+      const double w = frictionWeight * static_cast<double>(f) + lengthWeight;
+      fMaxStep = std::max(fMaxStep, w);
+      if (w > 0 && (fMinStep == 0 || w < fMinStep)) fMinStep = w;
     }
   if (topography && direction != 0) {
     d = direction > 0 ? 1 : -1;
@@ -95,23 +99,44 @@ void CheckExactCriterion(int32_t criterion) {
                           "\" cannot be minimised by a graph search; use \"Friction sum\".");
 }
 
-// One search: Dijkstra's algorithm on a 4-ary heap keyed by (cost, cell
-// index), so that the order of settling, hence the paths, never depends on
-// anything but the landscape and the ends. A step's cost is the cost of the
-// cell it enters, the same from every neighbour, and neighbours are settled
-// in increasing cost: the first one to reach a cell gives it its final cost
-// (also in rounded arithmetic, which is monotone). So a cell enters the heap
-// once, never moves up in it, and needs only one byte of state; with at most
-// one heap slot (8-byte cost, 4-byte cell) per cell a search holds at most
-// 13 bytes per cell.
+// One search: Dijkstra's algorithm that settles cells in order of the key
+// (cost, cell index), so that the order of settling, hence the paths, never
+// depends on anything but the landscape and the ends. A step's cost is the
+// cost of the cell it enters, the same from every neighbour, and neighbours
+// are settled in increasing cost: the first one to reach a cell gives it its
+// final cost (also in rounded arithmetic, which is monotone). So a cell
+// enters the queue once and never moves up in it.
+//
+// The queue: waiting cells are put in buckets of cost width Delta, at most
+// the smallest step cost, kept in a ring that spans the largest step cost.
+// The lowest bucket is sorted and taken out in order; a cell that enters at
+// or below the bucket being taken out (a step cheaper than Delta) waits in a
+// 4-ary heap that is merged with it. Keys in a lower bucket are smaller, so
+// the order is exactly that of one heap, at a fraction of the comparisons.
+// When the costs span too many buckets, everything goes through the heap.
 class tExactSearch {
 public:
   explicit tExactSearch(const tExactLandscape& l)
       : L(l), fRows(l.fRows), fCols(l.fCols),
         fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
-        fState(fCells, 0) {
+        fState(fCells, 0), fBudget(std::max<std::size_t>(fCells + fCells / 4, kMinBudget)) {
     fRowPtr.reserve(static_cast<std::size_t>(fRows));
     for (const auto& r : l.fFriction) fRowPtr.push_back(r.data());
+    // Every cost of a search is at most the cells' number times the
+    // largest step; bucket numbers must stay exact integers.
+    const double steps = static_cast<double>(fCells) + 1;
+    if (l.fMinStep > 0 && std::isfinite(l.fMaxStep) &&
+        l.fMaxStep * steps < std::ldexp(l.fMinStep, 52)) {
+      // Fewer buckets on small maps, so that empty ones cost little.
+      const double ring = std::clamp(steps / 16, 64.0, kMaxRing);
+      const double delta = std::max(l.fMinStep / kSplit, l.fMaxStep / ring);
+      fInvDelta = 1 / delta;
+      // Spare buckets for rounding in the ring's span; a power of two, so
+      // that a bucket's place is a mask.
+      fRing.resize(std::bit_ceil(static_cast<std::size_t>(l.fMaxStep * fInvDelta) + 4));
+    } else {
+      fRing.resize(1); // unused: every key goes to the heap
+    }
   }
 
   // Settles cells from source until every wanted cell is settled or nothing
@@ -120,16 +145,16 @@ public:
     std::size_t remaining = wanted.size();
     for (uint32_t t : wanted) fState[t] = kWanted;
     fState[source] |= kReached;
-    Push(L.Weight(Row(source), Col(source)), source);
+    Push(KeyOf(L.Weight(Row(source), Col(source))), source);
     const int d = L.d;
     const double allowance = d * L.fTolerance;
     const double fw = L.fFrictionWeight, lw = L.fLengthWeight;
     const bool flagged = L.fFlag.has_value();
     const float flag = flagged ? *L.fFlag : 0.0f;
-    while (fSize > 0 && remaining > 0) {
-      const double cp = std::bit_cast<double>(fKey[0]);
-      const uint32_t p = fCell[0];
-      Pop();
+    tEntry top;
+    while (remaining > 0 && PopMin(top)) {
+      const uint32_t p = top.Cell;
+      const double cp = std::bit_cast<double>(top.Key);
       fState[p] |= kSettled;
       if ((fState[p] & kWanted) != 0 && --remaining == 0) break;
       if (d != 0 && L.fZMissing[p]) continue; // reached, but not passed
@@ -151,7 +176,7 @@ public:
         }
         // Offset k leads from p to q; 7 - k leads back.
         fState[q] = static_cast<uint8_t>(fState[q] | kReached | (8 - k));
-        Push(cp + (fw * static_cast<double>(f) + lw), q);
+        Push(KeyOf(cp + (fw * static_cast<double>(f) + lw)), q);
       }
     }
   }
@@ -173,69 +198,142 @@ public:
   }
 
 private:
-  // State bits: the predecessor code (0 for none) and two marks.
+  // State bits: the predecessor code (0 for none) and three marks.
   static constexpr uint8_t kPredMask = 0x0F;
   static constexpr uint8_t kReached = 0x10;
   static constexpr uint8_t kSettled = 0x20;
   static constexpr uint8_t kWanted = 0x40;
   static constexpr std::size_t kArity = 4;
+  static constexpr double kMaxRing = 4096;      // buckets at most, about
+  static constexpr double kSplit = 8;           // buckets per smallest step
+  static constexpr std::size_t kMinBudget = 64; // entries, on tiny maps
+
+  // A waiting cell and its cost (as bits), 12 bytes.
+  struct __attribute__((packed)) tEntry {
+    uint64_t Key;
+    uint32_t Cell;
+  };
+  static_assert(sizeof(tEntry) == 12);
+  static tEntry Entry(uint64_t key, uint32_t cell) { return {key, cell}; }
+  static bool Before(const tEntry& a, const tEntry& b) {
+    return a.Key < b.Key || (a.Key == b.Key && a.Cell < b.Cell);
+  }
 
   int32_t Row(uint32_t i) const { return static_cast<int32_t>(i / static_cast<uint32_t>(fCols)); }
   int32_t Col(uint32_t i) const { return static_cast<int32_t>(i % static_cast<uint32_t>(fCols)); }
 
   // Costs are never negative nor NaN, so their bit patterns order as they
-  // do; integer comparisons, combined without branches, as the heap's
-  // comparisons are unpredictable.
-  static uint64_t KeyOf(double cost) { return std::bit_cast<uint64_t>(cost); }
-  static bool Before(uint64_t ka, uint32_t a, uint64_t kb, uint32_t b) {
-    return static_cast<bool>(static_cast<unsigned>(ka < kb) |
-                             (static_cast<unsigned>(ka == kb) & static_cast<unsigned>(a < b)));
+  // do; adding +0 turns a -0 into +0.
+  static uint64_t KeyOf(double cost) { return std::bit_cast<uint64_t>(cost + 0.0); }
+
+  // Monotone in the cost; 0 for every key without a ring.
+  uint64_t BucketOf(uint64_t key) const {
+    return static_cast<uint64_t>(std::bit_cast<double>(key) * fInvDelta);
   }
-  void Push(double cost, uint32_t cell) {
-    if (fSize == fKey.size()) {
-      // Grown by doubling, but never beyond one slot per cell.
-      const std::size_t n = std::min(std::max<std::size_t>(2 * fKey.size(), 1024), fCells);
-      fKey.resize(n);
-      fCell.resize(n);
+
+  void Push(uint64_t key, uint32_t cell) {
+    const uint64_t b = BucketOf(key);
+    if (b <= fCurrent) {
+      HeapPush(Entry(key, cell));
+    } else {
+      std::vector<tEntry>& v = fRing[b & (fRing.size() - 1)];
+      if (v.size() == v.capacity()) Reserve(v);
+      v.push_back(Entry(key, cell));
+      ++fInRing;
     }
-    SiftUp(fSize++, KeyOf(cost), cell);
   }
-  void SiftUp(std::size_t pos, uint64_t key, uint32_t cell) {
+
+  bool PopMin(tEntry& out) {
+    for (;;) {
+      if (fRunPos < fRunEnd && (fHeap.empty() || Before(fRun[fRunPos], fHeap[0]))) {
+        out = fRun[fRunPos++];
+        return true;
+      }
+      if (!fHeap.empty()) {
+        out = fHeap[0];
+        HeapPop();
+        return true;
+      }
+      if (fInRing == 0) return false;
+      NextRun();
+    }
+  }
+
+  // The next bucket that holds cells becomes the run, sorted.
+  [[gnu::noinline]] void NextRun() {
+    fRing[fCurrent & (fRing.size() - 1)].clear();
+    std::vector<tEntry>* next;
+    do next = &fRing[++fCurrent & (fRing.size() - 1)];
+    while (next->empty());
+    // With costs in whole numbers a bucket mostly holds one cost.
+    const uint64_t key = next->front().Key;
+    if (std::all_of(next->begin(), next->end(), [key](const tEntry& e) { return e.Key == key; }))
+      std::sort(next->begin(), next->end(),
+                [](const tEntry& a, const tEntry& b) { return a.Cell < b.Cell; });
+    else
+      std::sort(next->begin(), next->end(),
+                [](const tEntry& a, const tEntry& b) { return Before(a, b); });
+    fInRing -= next->size();
+    fRun = next->data();
+    fRunPos = 0;
+    fRunEnd = next->size();
+  }
+
+  // Room for one more entry in v, all vectors together never holding more
+  // than fBudget entries: when doubling would pass it, the others give back
+  // what they do not use (there are never more waiting cells than cells).
+  [[gnu::noinline]] void Reserve(std::vector<tEntry>& v) {
+    std::size_t want = std::max<std::size_t>(2 * v.capacity(), 4);
+    if (fCapacity - v.capacity() + want > fBudget) {
+      for (auto& b : fRing)
+        if (&b != &v && b.data() != fRun) Shrink(b);
+      if (&fHeap != &v) Shrink(fHeap);
+      want = std::max(v.capacity() + 1, std::min(want, fBudget - (fCapacity - v.capacity())));
+    }
+    fCapacity += want - v.capacity();
+    v.reserve(want);
+  }
+  void Shrink(std::vector<tEntry>& b) {
+    fCapacity -= b.capacity() - b.size();
+    if (b.empty())
+      std::vector<tEntry>().swap(b);
+    else
+      b.shrink_to_fit();
+  }
+
+  void HeapPush(const tEntry& e) {
+    if (fHeap.size() == fHeap.capacity()) Reserve(fHeap);
+    fHeap.push_back(e);
+    SiftUp(fHeap.size() - 1, e);
+  }
+  void SiftUp(std::size_t pos, const tEntry& e) {
     while (pos > 0) {
       const std::size_t parent = (pos - 1) / kArity;
-      if (!Before(key, cell, fKey[parent], fCell[parent])) break;
-      fKey[pos] = fKey[parent];
-      fCell[pos] = fCell[parent];
+      if (!Before(e, fHeap[parent])) break;
+      fHeap[pos] = fHeap[parent];
       pos = parent;
     }
-    fKey[pos] = key;
-    fCell[pos] = cell;
+    fHeap[pos] = e;
   }
   // Removes the top: the hole goes down to a leaf along the smaller
-  // children, and the last slot's entry rises from there (it nearly always
-  // belongs near the bottom, so this compares less than sifting it down).
-  void Pop() {
-    const std::size_t n = --fSize;
+  // children, and the last entry rises from there.
+  void HeapPop() {
+    const tEntry last = fHeap.back();
+    fHeap.pop_back();
+    const std::size_t n = fHeap.size();
     if (n == 0) return;
     std::size_t pos = 0;
     for (;;) {
       const std::size_t first = kArity * pos + 1;
       if (first >= n) break;
-      const std::size_t last = std::min(first + kArity, n);
+      const std::size_t end = std::min(first + kArity, n);
       std::size_t best = first;
-      uint64_t bestKey = fKey[first];
-      uint32_t bestCell = fCell[first];
-      for (std::size_t c = first + 1; c < last; ++c) {
-        const bool b = Before(fKey[c], fCell[c], bestKey, bestCell);
-        best = b ? c : best;
-        bestKey = b ? fKey[c] : bestKey;
-        bestCell = b ? fCell[c] : bestCell;
-      }
-      fKey[pos] = bestKey;
-      fCell[pos] = bestCell;
+      for (std::size_t c = first + 1; c < end; ++c)
+        if (Before(fHeap[c], fHeap[best])) best = c;
+      fHeap[pos] = fHeap[best];
       pos = best;
     }
-    SiftUp(pos, fKey[n], fCell[n]);
+    SiftUp(pos, last);
   }
 
   const tExactLandscape& L;
@@ -243,9 +341,14 @@ private:
   std::size_t fCells;
   std::vector<const float*> fRowPtr;
   std::vector<uint8_t> fState; // predecessor and marks
-  std::vector<uint64_t> fKey;  // heap: costs, as bits
-  std::vector<uint32_t> fCell; // heap: cells
-  std::size_t fSize = 0;
+  double fInvDelta = 0;
+  std::vector<std::vector<tEntry>> fRing; // bucket b at b mod size (a power of two)
+  uint64_t fCurrent = 0;                  // the bucket of the run
+  const tEntry* fRun = nullptr;           // the run: the sorted current bucket
+  std::size_t fRunPos = 0, fRunEnd = 0;
+  std::size_t fInRing = 0; // entries in buckets after the current one
+  std::vector<tEntry> fHeap;
+  std::size_t fCapacity = 0, fBudget; // entries held by all vectors, and their limit
 };
 
 namespace {

@@ -55,8 +55,9 @@ private:
   int d = 0; // 0: no slope rule
   double fTolerance = 0;
   double fLengthWeight = 0, fFrictionWeight = 1;
-  std::vector<float> fZ;          // topography, row-major, when d != 0
-  std::vector<uint8_t> fZMissing; // topography flags, row-major, when d != 0
+  double fMinStep = 0, fMaxStep = 0; // smallest positive and largest cost of entering a cell
+  std::vector<float> fZ;             // topography, row-major, when d != 0
+  std::vector<uint8_t> fZMissing;    // topography flags, row-major, when d != 0
 };
 
 // Refuses (EInvalidOperation) the criteria other than "Friction sum".
@@ -71,7 +72,8 @@ std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape& landscape
                                                 std::span<const t2DiPoint> targets);
 
 // Bytes per friction cell a search holds at most while it runs (1 of state,
-// 12 of heap slot).
-constexpr std::size_t kExactSearchBytesPerCell = 13;
+// 12 for each waiting cell, with room for a quarter more), beyond a fixed
+// 100 KB or so.
+constexpr std::size_t kExactSearchBytesPerCell = 16;
 
 } // namespace stravex

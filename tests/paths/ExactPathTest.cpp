@@ -178,6 +178,49 @@ TEST(ExactPath, MatchesAPlainDijkstraOnRandomGrids) {
   EXPECT_GT(found, 300); // most of the 600-odd searches find a path
 }
 
+// The search's queue keeps costs in buckets of a width taken from the
+// smallest and largest step; on larger grids, with steps of every scale,
+// with steps that span more buckets than it keeps (cheap steps then land in
+// the bucket being emptied), and with costs too large for buckets at all, the
+// order of settling must stay that of one heap.
+TEST(ExactPath, MatchesAPlainDijkstraAtEveryScaleOfSteps) {
+  std::mt19937 g(4242);
+  struct tCase {
+    float lo, hi; // friction drawn log-uniformly in [lo, hi], or 0 / missing
+    double fw, lw;
+  };
+  const tCase cases[] = {
+      {0.25f, 8.0f, 1, 0},     // a few buckets per step
+      {0.001f, 1000.0f, 1, 0}, // a million to one: fewer buckets than steps need
+      {1e-7f, 1e10f, 1, 0},    // costs beyond what buckets can number
+      {1.0f, 3.0f, 1e300, 0},  // costs near the largest double
+      {0.5f, 2.0f, 0.001, 7},  // the length dominates
+  };
+  int found = 0;
+  for (int round = 0; round < 30; ++round) {
+    SCOPED_TRACE(round);
+    const tCase& k = cases[round % 5];
+    const int32_t rows = 20 + static_cast<int32_t>(g() % 30),
+                  cols = 20 + static_cast<int32_t>(g() % 30);
+    std::uniform_real_distribution<double> u(std::log(k.lo), std::log(k.hi));
+    std::uniform_int_distribution<int> kind(0, 19);
+    tMatrixOfSingle f(rows, std::vector<float>(cols));
+    for (auto& r : f)
+      for (float& x : r) {
+        const int c = kind(g);
+        // Whole numbers make ties, zeros make steps that add nothing.
+        x = c == 0   ? kFlag
+            : c == 1 ? 0.0f
+            : c < 8  ? std::round(static_cast<float>(std::exp(u(g))))
+                     : static_cast<float>(std::exp(u(g)));
+      }
+    const tReference ref{f, nullptr, 0, 0, k.fw, k.lw};
+    const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, k.lw, k.fw);
+    for (int search = 0; search < 3; ++search) found += CompareWithReference(g, ref, l);
+  }
+  EXPECT_GT(found, 250);
+}
+
 TEST(ExactPath, DirectionAndToleranceRestrictTheSteps) {
   TempDir dir;
   std::mt19937 g(77);
