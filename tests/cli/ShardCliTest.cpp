@@ -195,3 +195,38 @@ TEST(ShardCli, AutoShardTakesTheJobArrayTaskIndex) {
 }
 
 } // namespace stravex::test
+
+namespace stravex::test {
+
+// Counts add up to 32767 and stay there, with one warning for the map.
+TEST(ShardCli, MergedCountsSaturateWithOneWarning) {
+  TempDir dir;
+  const tArgs args = With(kLeastCostMatrix, {"--corridor", "corr"});
+  for (const char* shard : {"1/2", "2/2"})
+    ASSERT_EQ(RunCli(With(args, {"--shard", shard}), dir.path().string()).status, 0);
+  // Two cells near saturation in both shards (16-bit little-endian records).
+  for (const char* map : {"corr-shard-1-of-2.rst", "corr-shard-2-of-2.rst"}) {
+    std::string image = ReadFileBytes(dir.file(map));
+    image[0] = static_cast<char>(0x20); // 20000 = 0x4E20
+    image[1] = static_cast<char>(0x4E);
+    image[2] = static_cast<char>(0x10); // 10000 = 0x2710
+    image[3] = static_cast<char>(0x27);
+    WriteFileBytes(dir.file(map), image);
+  }
+  const tCliRun m = RunCli({"merge", dir.file("p-MatrixAnalysis-shard-1-of-2.txt"),
+                            dir.file("p-MatrixAnalysis-shard-2-of-2.txt")},
+                           dir.path().string());
+  ASSERT_EQ(m.status, 0) << m.err;
+  const std::string merged = ReadFileBytes(dir.file("corr.rst"));
+  EXPECT_EQ(static_cast<unsigned char>(merged[0]) | (static_cast<unsigned char>(merged[1]) << 8),
+            32767);
+  EXPECT_EQ(static_cast<unsigned char>(merged[2]) | (static_cast<unsigned char>(merged[3]) << 8),
+            20000);
+  const std::string warning = "some cells were crossed by more than 32767 paths";
+  const auto first = m.err.find(warning);
+  EXPECT_NE(first, std::string::npos) << m.err;
+  EXPECT_EQ(m.err.find(warning, first + 1), std::string::npos) << m.err;
+  EXPECT_NE(ReadFileBytes(dir.file("corr.rdc")).find("max. value  : 32767"), std::string::npos);
+}
+
+} // namespace stravex::test
