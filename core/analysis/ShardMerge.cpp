@@ -130,7 +130,8 @@ std::vector<tShardFile> CheckShards(const std::vector<std::string>& reports) {
   if (reports.empty()) throw EInOutError("No shard report to merge.");
   std::vector<tShardFile> files;
   for (const std::string& r : reports) files.push_back(ParseName(r));
-  const tShardFile& any = files.front();
+  // Copied: the files are moved into their slots below.
+  const tShardFile any = files.front();
   for (const tShardFile& f : files)
     if (f.Project != any.Project || f.Kind != any.Kind || f.Shard.Count != any.Shard.Count)
       throw EInOutError("The shards are not of one run: " + f.Report + " and " + any.Report +

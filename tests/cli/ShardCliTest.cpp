@@ -139,7 +139,9 @@ TEST(ShardCli, MergeRefusesShardsThatAreNotOneWholeRun) {
     EXPECT_FALSE(fs::exists(dir.file("p-MatrixAnalysis.txt")));
     return r.err;
   };
-  EXPECT_NE(merge({report(1), report(3)}).find("Shards missing: 2 of 3"), std::string::npos);
+  EXPECT_NE(merge({report(1), report(3)})
+                .find("Shards missing: 2 of 3 (p-MatrixAnalysis-shard-K-of-3.txt)"),
+            std::string::npos);
   EXPECT_NE(merge({report(1), report(2), report(2), report(3)}).find("shard 2 of 3 is given twice"),
             std::string::npos);
   EXPECT_NE(merge({dir.file("p-MatrixAnalysis.journal")}).find("is not a shard report"),
