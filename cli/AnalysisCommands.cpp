@@ -9,6 +9,7 @@
 #include "MapSet.h"
 #include "ReportWriter.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -48,6 +49,7 @@ struct tRunOptions {
   int Replicates;
   bool DistanceDistribution = false;
   bool Resume = false;
+  std::string Shard;
   int Threads = 0;
   bool ProjectGiven = false;
   bool EchoPoints;
@@ -171,10 +173,16 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
         ->check(CLI::Range(0, 1024))
         ->capture_default_str();
   }
-  if (!bootstrap)
+  if (!bootstrap) {
     cmd.add_flag("--resume", o.Resume,
                  "Continue the report of an interrupted run with the same settings (its journal "
                  "must be beside it); without a report, start anew");
+    cmd.add_option("--shard", o.Shard,
+                   "K/N: compute only rows K, K+N, K+2N, ... (1-based) into "
+                   "PROJECT-...-shard-K-of-N.txt and the corridor map NAME-shard-K-of-N; "
+                   "auto/N takes K from a job array (SLURM_ARRAY_TASK_ID, PBS_ARRAY_INDEX, "
+                   "PBS_ARRAYID, SGE_TASK_ID, LSB_JOBINDEX). Put the shards together with merge.");
+  }
   cmd.add_option("--log", o.Log, "Write the log of the run to this file (CR LF lines)");
   cmd.add_option("--workdir", o.WorkDir,
                  "Folder that receives the reports and corridor maps (default: current)");
@@ -276,6 +284,8 @@ int Run(tRunOptions o, tCommand kind) {
     // Every matrix and sequence run can be resumed after a kill.
     ctx.Journal = kind != tCommand::Bootstrap;
     ctx.Resume = o.Resume;
+    if (!o.Shard.empty())
+      ctx.Shard = ParseShard(o.Shard, [](const char* name) { return std::getenv(name); });
     tRunResult result;
     switch (kind) {
     case tCommand::Matrix: result = PopulationMatrixAnalysis(ctx); break;
@@ -309,8 +319,7 @@ void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* desc
   AddOptions(*cmd, *options, kind);
   // An app parsed more than once (the option fuzzer's) starts every parse
   // from the defaults: CLI11 leaves options that are not given untouched.
-  cmd->preparse_callback(
-      [options](std::size_t) { *options = tRunOptions(TAnalysisSettings{}); });
+  cmd->preparse_callback([options](std::size_t) { *options = tRunOptions(TAnalysisSettings{}); });
   cmd->footer("Exit status: 0 done, 1 error (also a refused map or a usage error), 130 cancelled "
               "by Ctrl-C.\n");
   cmd->callback([cmd, options, kind, &exitCode] {

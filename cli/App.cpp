@@ -29,6 +29,7 @@ void BuildApp(CLI::App& app, int& exitCode, bool parseOnly) {
   AddMatrixCommand(app, exitCode);
   AddSequenceCommand(app, exitCode);
   AddBootstrapCommand(app, exitCode);
+  AddMergeCommand(app, exitCode);
   AddBatchCommand(app);
   // Runs once the whole line is parsed and checked, before any command's own
   // callback; a success ends the parse there. (Replacing the commands'

@@ -36,4 +36,8 @@ void AddMatrixCommand(CLI::App& app, int& exitCode);
 void AddSequenceCommand(CLI::App& app, int& exitCode);
 void AddBootstrapCommand(CLI::App& app, int& exitCode);
 
+// "merge": the shards of a sharded matrix or sequence run into its report
+// and corridor map.
+void AddMergeCommand(CLI::App& app, int& exitCode);
+
 } // namespace stravex::cli

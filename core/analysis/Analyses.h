@@ -10,8 +10,10 @@
 #include "MapSet.h"
 #include "RandomFunctions.h"
 #include "Reporter.h"
+#include "Shard.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,10 @@ struct tAnalysisContext {
   // Continue the report of an interrupted journalled run with the same
   // settings instead of starting anew (implies Journal).
   bool Resume = false;
+  // Population matrix and sequence runs: compute only this shard's rows,
+  // into the shard's report and corridor map (implies Journal; the journal
+  // records what the merge needs).
+  std::optional<tShard> Shard;
 };
 
 // How a run ended.

@@ -4,10 +4,10 @@
 #include "Analyses.h"
 
 #include "Corridor.h"
-#include "GdalMap.h"
 #include "CostPathDecl.h"
 #include "Delaunay.h"
 #include "Errors.h"
+#include "GdalMap.h"
 #include "IdrisiEnv.h"
 #include "OrderedRunner.h"
 #include "PathScan.h"
@@ -140,7 +140,7 @@ tLeastCostSetup SetUpAlgorithm(tRun& run, bool resuming) {
   setup.Friction = OpenMap(run.Path(s.FrictionMapFile));
   setup.Friction->ReadSingleMatrix(setup.FrictionCells);
   if (!s.CorridorMapName.empty()) {
-    setup.Corridor = CreateCorridorMap(*setup.Friction, run.Path(s.CorridorMapName));
+    setup.Corridor = CreateCorridorMap(*setup.Friction, run.CorridorPath());
     setup.Corridor->Raster().Reporter = &run.Log();
     AddCorridorNotes(*setup.Corridor, s, run.Maps());
     if (!s.OneMapPerPair) {
@@ -192,10 +192,11 @@ public:
     std::string header = kFixedColumns;
     if (fSettings.DelaunayUse == duInclude) header += "\tDelaunay";
     header += fScanner.HeaderColumns();
-    const std::string reportPath = fRun.Path(ReportFileName(fSettings.ProjectName, kMatrixReport));
+    const std::string reportPath = fRun.ReportPath(kMatrixReport);
     fJournal = std::make_unique<tRunJournal>(
         reportPath, RunSettingsLines(fSettings, fRun.Maps(), fRun.Path(fSettings.DataFile),
                                      fSetup.Friction.get()));
+    if (fRun.Shard()) SelectShardPairs(*fRun.Shard());
     if (fResuming) {
       fFirst = Resume(reportPath, header);
     } else {
@@ -207,30 +208,53 @@ public:
     if (fSettings.Connectivity == caExactLeastCost) PlanExactSearches();
 
     const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) {
-      return Compute(fFirst + k);
+      return Compute(PairAt(fFirst + k));
     };
     const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t k, tPairRow& r) {
-      return Consume(fFirst + k, r);
+      return Consume(PairAt(fFirst + k), r);
     };
-    RunOrdered<tPairRow>(static_cast<std::size_t>(fPairs.Count() - fFirst), fRun.Threads(), compute,
+    RunOrdered<tPairRow>(static_cast<std::size_t>(Items() - fFirst), fRun.Threads(), compute,
                          consume);
     fReport->Close();
+    if (fRun.Shard() && !fCancelled) fJournal->Complete(fDone, fRun.LoggedLines());
     // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until
-    // here; one map per pair stays IDRISI.
-    if (fSetup.Corridor && !fSettings.OneMapPerPair && IsGeoTiffName(fSettings.CorridorMapName))
+    // here; one map per pair stays IDRISI, and so do a shard's (the merge
+    // writes the GeoTIFF).
+    if (fSetup.Corridor && !fSettings.OneMapPerPair && !fRun.Shard() &&
+        IsGeoTiffName(fSettings.CorridorMapName))
       FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
                             !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 
 private:
+  // The run's items: every pair, or a shard's selected pairs.
+  uint64_t Items() const { return fRun.Shard() ? fShardPairs.size() : fPairs.Count(); }
+  uint64_t PairAt(uint64_t item) const { return fRun.Shard() ? fShardPairs[item] : item; }
+
+  // The pairs of the shard's rows, and the rows they are in the whole run.
+  void SelectShardPairs(const tShard& shard) {
+    uint64_t row = 0;
+    int32_t i = 0, j = 0;
+    for (uint64_t k = 0; k < fPairs.Count(); ++k) {
+      fPairs.Pair(k, i, j);
+      double d = 0;
+      if (Skips(i, j, d)) continue;
+      if (shard.Holds(row)) {
+        fShardPairs.push_back(k);
+        fShardRows.push_back(row);
+      }
+      ++row;
+    }
+  }
+
   // One exact search per source serves all the pairs still to compute.
   void PlanExactSearches() {
     const std::size_t n = fData.SamplePoints.size();
     std::vector<std::vector<t2DPoint>> targets(n);
     int32_t i = 0, j = 0;
-    for (uint64_t k = fFirst; k < fPairs.Count(); ++k) {
-      fPairs.Pair(k, i, j);
+    for (uint64_t item = fFirst; item < Items(); ++item) {
+      fPairs.Pair(PairAt(item), i, j);
       double d = 0;
       if (!Skips(i, j, d))
         targets[static_cast<std::size_t>(i)].push_back(
@@ -256,19 +280,27 @@ private:
   uint64_t Resume(const std::string& reportPath, const std::string& header) {
     fJournal->Load();
     const tKeptReport kept = ReadKeptReport(reportPath, header);
+    // The first item to compute, and the pair of the last row kept.
     uint64_t next = 0, rows = 0;
     int32_t i = 0, j = 0;
-    for (; rows < kept.Rows && next < fPairs.Count(); ++next) {
-      double d = 0;
-      fPairs.Pair(next, i, j);
-      if (!Skips(i, j, d)) ++rows;
+    if (fRun.Shard()) {
+      rows = std::min<uint64_t>(kept.Rows, fShardPairs.size());
+      next = rows;
+      if (rows > 0) fPairs.Pair(fShardPairs[rows - 1], i, j);
+    } else {
+      for (; rows < kept.Rows && next < fPairs.Count(); ++next) {
+        double d = 0;
+        fPairs.Pair(next, i, j);
+        if (!Skips(i, j, d)) ++rows;
+      }
     }
     const std::string ids = std::to_string(i) + "\t";
     if (rows < kept.Rows || (kept.Rows > 0 && kept.LastRow.rfind(ids, 0) != 0))
       throw EInOutError("The rows of the report " + reportPath +
                         " are not those of this run; nothing was changed.");
+    const uint64_t nextPair = next < Items() ? PairAt(next) : fPairs.Count();
     if (fSetup.Corridor && !fSettings.OneMapPerPair && fJournal->PendingItem() &&
-        (kept.Rows == 0 || *fJournal->PendingItem() >= next)) {
+        (kept.Rows == 0 || *fJournal->PendingItem() >= nextPair)) {
       fSetup.Corridor->Restore(fJournal->PendingCells());
       fSetup.Corridor->Reopen();
     }
@@ -323,7 +355,7 @@ private:
     if (r.Scan.Seeded) CurrentRandom() = r.Scan.RandomAfter;
     fReport->WriteLine(r.Text);
     ++fDone;
-    if (fRun.CheckPoint(fDone, fPairs.Count())) {
+    if (fRun.CheckPoint(fDone, Items())) {
       fCancelled = true;
       return false;
     }
@@ -341,6 +373,8 @@ private:
       fRun.Wrote(map.FileName);
     }
     if (fRun.Maps().BinaryMaps.empty()) return;
+    if (fRun.Shard() && !fSettings.OneMapPerPair && AddsCells(r.Scan.BinaryPaths))
+      fJournal->NoteFirstCorridorRow(RowOf(k));
     // The counts before this pair, should the run be killed before its row.
     if (fRun.KeepsJournal() && !fSettings.OneMapPerPair && r.Scan.BinaryLengthSum > 0)
       fJournal->BeforeCorridor(k, corridor.CountsOf(r.Scan.BinaryPaths));
@@ -353,6 +387,12 @@ private:
     }
   }
 
+  // A shard's row of pair k, numbered as in the whole run.
+  uint64_t RowOf(uint64_t k) const {
+    const auto it = std::lower_bound(fShardPairs.begin(), fShardPairs.end(), k);
+    return fShardRows[static_cast<std::size_t>(it - fShardPairs.begin())];
+  }
+
   tRun& fRun;
   const TAnalysisSettings& fSettings;
   tLeastCostSetup& fSetup;
@@ -363,7 +403,8 @@ private:
   tMatrixOfBoolean fLinks;
   std::unique_ptr<tReportFile> fReport;
   std::unique_ptr<tRunJournal> fJournal;
-  uint64_t fFirst = 0; // pairs before it were written by an earlier run
+  std::vector<uint64_t> fShardPairs, fShardRows; // a shard's pairs and their rows
+  uint64_t fFirst = 0;                           // items before it were written by an earlier run
   uint64_t fDone = 0;
   bool fCancelled = false;
 };

@@ -68,37 +68,83 @@ tRunJournal::tRunJournal(const std::string& reportPath, std::vector<std::string>
 void tRunJournal::Begin() {
   fPending.reset();
   fCells.clear();
+  fFirstCorridorRow.reset();
+  fCompleteRows.reset();
+  fLogLines.clear();
   Write();
 }
 
-void tRunJournal::Load() {
-  std::istringstream in(ReadWhole(fPath));
+namespace {
+
+// Parses a journal; pending cells go to cells.
+struct tParsed {
+  tRunJournal::tContents Contents;
+  std::optional<uint64_t> Pending;
+  std::vector<tCorridorMap::tCellCount> Cells;
+};
+
+uint64_t Number(const std::string& path, const std::string& line, std::size_t from) {
+  const std::string text = line.substr(from);
+  uint64_t v = 0;
+  std::size_t used = 0;
+  try {
+    v = std::stoull(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || text[0] == '-')
+    throw EInOutError(path + ": bad line \"" + line + "\".");
+  return v;
+}
+
+tParsed Parse(const std::string& path) {
+  std::istringstream in(ReadWhole(path));
   std::string line;
   if (!std::getline(in, line) || line != kJournalTitle)
-    throw EInOutError(fPath + " is not a run journal; the report cannot be continued.");
-  std::vector<std::string> settings;
-  fPending.reset();
-  fCells.clear();
+    throw EInOutError(path + " is not a run journal; the report cannot be continued.");
+  tParsed p;
   bool ended = false;
   while (!ended && std::getline(in, line)) {
     if (line == "end") {
       ended = true;
     } else if (line.rfind("setting\t", 0) == 0) {
-      settings.push_back(line.substr(8));
+      p.Contents.Settings.push_back(line.substr(8));
     } else if (line.rfind("pending\t", 0) == 0) {
-      fPending = std::stoull(line.substr(8));
+      p.Pending = Number(path, line, 8);
     } else if (line.rfind("cell\t", 0) == 0) {
       std::istringstream f(line.substr(5));
       uint64_t index = 0;
       int value = 0;
       if (!(f >> index >> value) || value < 0 || value > CorridorMaxCount)
-        throw EInOutError(fPath + ": bad cell line \"" + line + "\".");
-      fCells.emplace_back(index, static_cast<int16_t>(value));
+        throw EInOutError(path + ": bad cell line \"" + line + "\".");
+      p.Cells.emplace_back(index, static_cast<int16_t>(value));
+    } else if (line.rfind("first corridor row\t", 0) == 0) {
+      p.Contents.FirstCorridorRow = Number(path, line, 19);
+    } else if (line.rfind("complete\t", 0) == 0) {
+      p.Contents.CompleteRows = Number(path, line, 9);
+    } else if (line.rfind("log\t", 0) == 0) {
+      p.Contents.LogLines.push_back(line.substr(4));
     } else {
-      throw EInOutError(fPath + ": unknown line \"" + line + "\".");
+      throw EInOutError(path + ": unknown line \"" + line + "\".");
     }
   }
-  if (!ended) throw EInOutError(fPath + " is incomplete; the report cannot be continued.");
+  if (!ended) throw EInOutError(path + " is incomplete; the report cannot be continued.");
+  return p;
+}
+
+} // namespace
+
+tRunJournal::tContents tRunJournal::Read(const std::string& path) { return Parse(path).Contents; }
+
+void tRunJournal::Load() {
+  tParsed p = Parse(fPath);
+  const std::vector<std::string>& settings = p.Contents.Settings;
+  fPending = p.Pending;
+  fCells = std::move(p.Cells);
+  fFirstCorridorRow = p.Contents.FirstCorridorRow;
+  // A resumed run ends anew.
+  fCompleteRows.reset();
+  fLogLines.clear();
   for (std::size_t i = 0; i < std::max(settings.size(), fSettings.size()); ++i) {
     const std::string was = i < settings.size() ? settings[i] : std::string();
     const std::string now = i < fSettings.size() ? fSettings[i] : std::string();
@@ -121,6 +167,18 @@ void tRunJournal::BeforeCorridor(uint64_t item,
   Write();
 }
 
+void tRunJournal::NoteFirstCorridorRow(uint64_t row) {
+  if (fFirstCorridorRow) return;
+  fFirstCorridorRow = row;
+  Write();
+}
+
+void tRunJournal::Complete(uint64_t rows, const std::vector<std::string>& logLines) {
+  fCompleteRows = rows;
+  fLogLines = logLines;
+  Write();
+}
+
 void tRunJournal::Write() const {
   std::string text = std::string(kJournalTitle) + "\n";
   for (const std::string& s : fSettings) text += "setting\t" + s + "\n";
@@ -128,6 +186,12 @@ void tRunJournal::Write() const {
     text += "pending\t" + std::to_string(*fPending) + "\n";
     for (const auto& [index, value] : fCells)
       text += "cell\t" + std::to_string(index) + "\t" + std::to_string(value) + "\n";
+  }
+  if (fFirstCorridorRow) text += "first corridor row\t" + std::to_string(*fFirstCorridorRow) + "\n";
+  if (fCompleteRows) {
+    text += "complete\t" + std::to_string(*fCompleteRows) + "\n";
+    // A log line never holds a line break.
+    for (const std::string& l : fLogLines) text += "log\t" + l + "\n";
   }
   text += "end\n";
   // A kill leaves either the old journal or the new one.

@@ -38,6 +38,25 @@ public:
   // cells they cross have now.
   void BeforeCorridor(uint64_t item, const std::vector<tCorridorMap::tCellCount>& cells);
 
+  // Sharded runs. The report row (numbered as in the whole run) whose paths
+  // are the first to reach the corridor map: it fixes the map's display
+  // range. Recorded once, before those paths are added.
+  std::optional<uint64_t> FirstCorridorRow() const { return fFirstCorridorRow; }
+  void NoteFirstCorridorRow(uint64_t row);
+  // The run ended with all its rows: their number and the log's lines.
+  void Complete(uint64_t rows, const std::vector<std::string>& logLines);
+
+  // What a journal holds, for the merge of shards.
+  struct tContents {
+    std::vector<std::string> Settings;
+    std::optional<uint64_t> FirstCorridorRow;
+    std::optional<uint64_t> CompleteRows; // set once the run ended with all its rows
+    std::vector<std::string> LogLines;
+  };
+  // EInOutError naming the journal when it is missing, unreadable or not
+  // a whole journal.
+  static tContents Read(const std::string& path);
+
 private:
   void Write() const;
 
@@ -45,6 +64,9 @@ private:
   std::vector<std::string> fSettings;
   std::optional<uint64_t> fPending;
   std::vector<tCorridorMap::tCellCount> fCells;
+  std::optional<uint64_t> fFirstCorridorRow;
+  std::optional<uint64_t> fCompleteRows;
+  std::vector<std::string> fLogLines;
 };
 
 // "key\tvalue" lines of everything a report's rows depend on: the settings
@@ -57,8 +79,8 @@ std::vector<std::string> RunSettingsLines(const TAnalysisSettings& settings, con
 // run's; the rows are the whole CR LF lines after it.
 struct tKeptReport {
   uint64_t Rows = 0;
-  uint64_t Bytes = 0;        // header and whole rows
-  std::string LastRow;       // empty without rows
+  uint64_t Bytes = 0;  // header and whole rows
+  std::string LastRow; // empty without rows
 };
 // EInOutError naming the report when its header is not the run's.
 tKeptReport ReadKeptReport(const std::string& reportPath, const std::string& header);

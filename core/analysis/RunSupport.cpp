@@ -1,6 +1,7 @@
 #include "RunSupport.h"
 #include "GdalMap.h"
 
+#include "BatchRun.h"
 #include "CostPathDecl.h"
 #include "Errors.h"
 #include "LocationSequence.h"
@@ -27,6 +28,19 @@ void tRun::tRunReporter::Warning(const std::string& message) {
   fInner.Warning(message);
 }
 
+void tRun::tRunReporter::Log(const std::string& line) {
+  if (fKeepLines) {
+    std::lock_guard<std::mutex> lock(fMutex);
+    for (std::string& l : SplitLines(line)) fLines.push_back(std::move(l));
+  }
+  fInner.Log(line);
+}
+
+std::vector<std::string> tRun::tRunReporter::Lines() const {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fLines;
+}
+
 std::vector<std::string> tRun::tRunReporter::Warnings() const {
   std::lock_guard<std::mutex> lock(fMutex);
   return fWarnings;
@@ -35,6 +49,7 @@ std::vector<std::string> tRun::tRunReporter::Warnings() const {
 tRun::tRun(tAnalysisContext& ctx) : fCtx(ctx), fLog(ctx.Reporter), fThreadRandom(CurrentRandom()) {
   fCtx.State.BeginRun();
   CurrentRandom() = fCtx.Random ? *fCtx.Random : tRandomGenerator();
+  if (fCtx.Shard) fLog.KeepLines();
 }
 
 tRun::~tRun() { EndSteps(); }
@@ -60,23 +75,33 @@ std::string tRun::Path(const std::string& name) const {
   return (std::filesystem::path(fCtx.WorkDir) / p).string();
 }
 
+std::string tRun::ReportPath(const std::string& fixedName) const {
+  const std::string name = fCtx.Shard ? ShardReportName(fixedName, *fCtx.Shard) : fixedName;
+  return Path(ReportFileName(fCtx.Settings.ProjectName, name));
+}
+
+std::string tRun::CorridorPath() const {
+  const TAnalysisSettings& s = fCtx.Settings;
+  if (!fCtx.Shard || s.CorridorMapName.empty() ||
+      (s.DataStructure == dsPopulationMatrix && s.OneMapPerPair))
+    return Path(s.CorridorMapName);
+  return Path(ShardCorridorName(s.CorridorMapName, *fCtx.Shard));
+}
+
 std::unique_ptr<tReportFile> tRun::CreateReport(const std::string& fixedName) {
-  auto report =
-      std::make_unique<tReportFile>(Path(ReportFileName(fCtx.Settings.ProjectName, fixedName)));
+  auto report = std::make_unique<tReportFile>(ReportPath(fixedName));
   fFiles.push_back({tFileKind::Report, report->FileName()});
   return report;
 }
 
 bool tRun::ResumesReport(const std::string& fixedName) const {
   std::error_code ec;
-  return fCtx.Resume &&
-         std::filesystem::exists(Path(ReportFileName(fCtx.Settings.ProjectName, fixedName)), ec);
+  return fCtx.Resume && std::filesystem::exists(ReportPath(fixedName), ec);
 }
 
 std::unique_ptr<tReportFile> tRun::ContinueReport(const std::string& fixedName,
                                                   uint64_t keepBytes) {
-  auto report = std::make_unique<tReportFile>(
-      Path(ReportFileName(fCtx.Settings.ProjectName, fixedName)), keepBytes);
+  auto report = std::make_unique<tReportFile>(ReportPath(fixedName), keepBytes);
   fFiles.push_back({tFileKind::Report, report->FileName()});
   return report;
 }
@@ -215,8 +240,7 @@ void LogSequenceBanner(tRun& run) {
 std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   std::unique_ptr<tRaster> friction;
-  if (UsesFriction(s.Connectivity))
-    friction = OpenMap(run.Path(s.FrictionMapFile));
+  if (UsesFriction(s.Connectivity)) friction = OpenMap(run.Path(s.FrictionMapFile));
   LogAlgorithm(run.Log(), s);
   return friction;
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,13 +39,21 @@ public:
   // A file name of the run: a relative name is taken from the working folder;
   // an absolute name, or any name without a working folder, is unchanged.
   std::string Path(const std::string& name) const;
-  // A report ProjectName + "-" + fixedName in the working folder, created
-  // anew and recorded as written.
+  const std::optional<tShard>& Shard() const { return fCtx.Shard; }
+  // The path of the report ProjectName + "-" + fixedName in the working
+  // folder (a shard's: with the shard before the extension).
+  std::string ReportPath(const std::string& fixedName) const;
+  // That report, created anew and recorded as written.
   std::unique_ptr<tReportFile> CreateReport(const std::string& fixedName);
   // With Resume asked for and the report of these settings on disk: the run
   // continues it.
   bool ResumesReport(const std::string& fixedName) const;
-  bool KeepsJournal() const { return fCtx.Journal || fCtx.Resume; }
+  bool KeepsJournal() const { return fCtx.Journal || fCtx.Resume || fCtx.Shard.has_value(); }
+  // The run's corridor map, Path(CorridorMapName); a shard's own map unless
+  // each pair has its map.
+  std::string CorridorPath() const;
+  // Sharded runs: every line logged so far, as a log file holds them.
+  std::vector<std::string> LoggedLines() const { return fLog.Lines(); }
   // The report of an interrupted run, cut back to keepBytes and continued.
   std::unique_ptr<tReportFile> ContinueReport(const std::string& fixedName, uint64_t keepBytes);
   void WroteJournal(const std::string& path) { fFiles.push_back({tFileKind::Journal, path}); }
@@ -67,18 +76,22 @@ private:
   class tRunReporter : public tReporter {
   public:
     explicit tRunReporter(tReporter& inner) : fInner(inner) {}
-    void Log(const std::string& line) override { fInner.Log(line); }
+    void Log(const std::string& line) override;
     void TaskLabel(const std::string& label) override { fInner.TaskLabel(label); }
     void Progress(int percent) override { fInner.Progress(percent); }
     bool CancelRequested() override { return fInner.CancelRequested(); }
     void Warning(const std::string& message) override;
     void ErrorBox(const std::string& message) override { fInner.ErrorBox(message); }
     std::vector<std::string> Warnings() const;
+    void KeepLines() { fKeepLines = true; }
+    std::vector<std::string> Lines() const;
 
   private:
     tReporter& fInner;
     mutable std::mutex fMutex;
     std::vector<std::string> fWarnings;
+    bool fKeepLines = false;
+    std::vector<std::string> fLines;
   };
 
   void EndSteps();

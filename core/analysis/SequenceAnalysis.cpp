@@ -3,9 +3,9 @@
 #include "Analyses.h"
 
 #include "Corridor.h"
-#include "GdalMap.h"
 #include "CostPathDecl.h"
 #include "Errors.h"
+#include "GdalMap.h"
 #include "OrderedRunner.h"
 #include "PathScan.h"
 #include "PopulationFile.h"
@@ -72,7 +72,7 @@ tSequenceSetup SetUpAlgorithm(tRun& run, bool resuming) {
   setup.Friction = OpenSequenceAlgorithm(run);
   if (!setup.Friction) return setup;
   if (!s.CorridorMapName.empty()) {
-    setup.Corridor = CreateCorridorMap(*setup.Friction, run.Path(s.CorridorMapName));
+    setup.Corridor = CreateCorridorMap(*setup.Friction, run.CorridorPath());
     setup.Corridor->Raster().Reporter = &run.Log();
     // A resumed run goes on with the counts on disk.
     if (resuming)
@@ -103,11 +103,17 @@ public:
     const std::string header = "ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
                                fScanner.HeaderColumns();
     const TAnalysisSettings& s = fRun.Settings();
-    const std::string reportPath = fRun.Path(ReportFileName(s.ProjectName, kSequenceReport));
+    const std::string reportPath = fRun.ReportPath(kSequenceReport);
     fJournal = std::make_unique<tRunJournal>(
         reportPath, RunSettingsLines(s, fRun.Maps(), fRun.Path(s.DataFile), fSetup.Friction.get()));
-    // Location i is item i - 1: the segment that ends there, if any.
-    std::size_t first = 1;
+    const std::size_t n = fLocs.size();
+    // Location numbers are the seed index of the least-cost scans.
+    if (n > static_cast<std::size_t>(INT32_MAX))
+      RaiseRangeCheck("number of locations", static_cast<long long>(n), 0, INT32_MAX);
+    if (fRun.Shard()) SelectShardSegments(*fRun.Shard());
+    // Location i is item i - 1: the segment that ends there, if any; a
+    // shard's items are its segments.
+    std::size_t first = fRun.Shard() ? 0 : 1;
     if (fResuming) {
       first = Resume(reportPath, header);
     } else {
@@ -116,26 +122,52 @@ public:
       fReport->WriteLine(header);
     }
     if (fRun.KeepsJournal()) fRun.WroteJournal(fJournal->Path());
-    const std::size_t n = fLocs.size();
-    // Location numbers are the seed index of the least-cost scans.
-    if (n > static_cast<std::size_t>(INT32_MAX))
-      RaiseRangeCheck("number of locations", static_cast<long long>(n), 0, INT32_MAX);
-    if (n >= 2 && first < n) {
+    const std::size_t end = fRun.Shard() ? fShardLocations.size() : n;
+    if (n >= 2 && first < end) {
       const std::function<tSegmentResult(std::size_t)> compute = [this, first](std::size_t k) {
-        return Compute(first + k);
+        return Compute(LocationAt(first + k));
       };
       const std::function<bool(std::size_t, tSegmentResult&)> consume =
-          [this, first](std::size_t k, tSegmentResult& r) { return Consume(first + k, r); };
-      RunOrdered<tSegmentResult>(n - first, fRun.Threads(), compute, consume);
+          [this, first](std::size_t k, tSegmentResult& r) {
+            return Consume(LocationAt(first + k), r);
+          };
+      RunOrdered<tSegmentResult>(end - first, fRun.Threads(), compute, consume);
     }
     fReport->Close();
-    // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until here.
-    if (fSetup.Corridor && IsGeoTiffName(s.CorridorMapName))
+    if (fRun.Shard() && !fCancelled) fJournal->Complete(fRows, fRun.LoggedLines());
+    // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until
+    // here; a shard's stay there (the merge writes the GeoTIFF).
+    if (fSetup.Corridor && !fRun.Shard() && IsGeoTiffName(s.CorridorMapName))
       FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName), !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 
 private:
+  std::size_t LocationAt(std::size_t item) const {
+    return fRun.Shard() ? fShardLocations[item] : item;
+  }
+
+  // The segments of the shard's rows (by the location they end at), and
+  // the rows they are in the whole run.
+  void SelectShardSegments(const tShard& shard) {
+    uint64_t row = 0;
+    for (std::size_t i = 1; i < fLocs.size(); ++i) {
+      // The whole run would stop there; so does every shard, before any row.
+      if (fLocs[i - 1].ID == fLocs[i].ID && fLocs[i].Time < fLocs[i - 1].Time)
+        throw EInOutError("Location " + std::to_string(i) + " is antedates the previous location");
+      if (!Writes(i)) continue;
+      if (shard.Holds(row)) {
+        fShardLocations.push_back(i);
+        fShardRows.push_back(row);
+      }
+      ++row;
+    }
+  }
+  uint64_t RowOf(std::size_t i) const {
+    const auto it = std::lower_bound(fShardLocations.begin(), fShardLocations.end(), i);
+    return fShardRows[static_cast<std::size_t>(it - fShardLocations.begin())];
+  }
+
   // Runs on a worker: the row of the segment ending at location i, if any.
   tSegmentResult Compute(std::size_t i) const {
     tSegmentResult result;
@@ -188,19 +220,31 @@ private:
   std::size_t Resume(const std::string& reportPath, const std::string& header) {
     fJournal->Load();
     const tKeptReport kept = ReadKeptReport(reportPath, header);
-    std::size_t next = 1;
+    // The first item to compute, and the location after the last row kept.
+    std::size_t next = 1, after = 1;
     uint64_t rows = 0;
-    for (; rows < kept.Rows && next < fLocs.size(); ++next)
-      if (Writes(next)) ++rows;
+    if (fRun.Shard()) {
+      rows = std::min<uint64_t>(kept.Rows, fShardLocations.size());
+      next = static_cast<std::size_t>(rows);
+      if (rows > 0) after = fShardLocations[next - 1] + 1;
+    } else {
+      for (; rows < kept.Rows && next < fLocs.size(); ++next)
+        if (Writes(next)) ++rows;
+      after = next;
+    }
     if (rows < kept.Rows ||
-        (kept.Rows > 0 && kept.LastRow.rfind(std::to_string(fLocs[next - 1].ID) + "\t", 0) != 0))
+        (kept.Rows > 0 && kept.LastRow.rfind(std::to_string(fLocs[after - 1].ID) + "\t", 0) != 0))
       throw EInOutError("The rows of the report " + reportPath +
                         " are not those of this run; nothing was changed.");
-    if (fSetup.Corridor && fJournal->PendingItem() && *fJournal->PendingItem() >= next) {
+    const std::size_t nextLocation =
+        fRun.Shard() ? (next < fShardLocations.size() ? fShardLocations[next] : fLocs.size())
+                     : next;
+    if (fSetup.Corridor && fJournal->PendingItem() && *fJournal->PendingItem() >= nextLocation) {
       fSetup.Corridor->Restore(fJournal->PendingCells());
       fSetup.Corridor->Reopen();
     }
     fReport = fRun.ContinueReport(kSequenceReport, kept.Bytes);
+    fRows = kept.Rows;
     return next;
   }
 
@@ -213,6 +257,7 @@ private:
       // as when the binary scan adds them itself.
       if (fSetup.Corridor) AddToCorridor(i, result.Paths);
       fReport->WriteLine(result.Text);
+      ++fRows;
     }
     if (fRun.CheckPoint(i, fLocs.size())) {
       fCancelled = true;
@@ -222,6 +267,7 @@ private:
   }
 
   void AddToCorridor(std::size_t i, const std::vector<t2DiPoints>& paths) {
+    if (fRun.Shard() && AddsCells(paths)) fJournal->NoteFirstCorridorRow(RowOf(i));
     // The counts before this segment, should the run be killed before its row.
     if (fRun.KeepsJournal()) {
       const auto before = fSetup.Corridor->CountsOf(paths);
@@ -244,6 +290,9 @@ private:
   const tPathScanner fScanner;
   std::unique_ptr<tReportFile> fReport;
   std::unique_ptr<tRunJournal> fJournal;
+  std::vector<std::size_t> fShardLocations; // a shard's segments, by their end
+  std::vector<uint64_t> fShardRows;         // and their rows in the whole run
+  uint64_t fRows = 0;                       // rows in the report
   bool fCancelled = false;
 };
 

@@ -256,8 +256,9 @@ void tCorridorMap::Restore(const std::vector<tCellCount>& cells) {
   EnsureCounts(fd.get(), image);
   fChanged.clear();
   for (const auto& [index, value] : cells) {
-    if (index >= fCounts.size()) RaiseRangeCheck("corridor cell", static_cast<long long>(index), 0,
-                                                 static_cast<long long>(fCounts.size()) - 1);
+    if (index >= fCounts.size())
+      RaiseRangeCheck("corridor cell", static_cast<long long>(index), 0,
+                      static_cast<long long>(fCounts.size()) - 1);
     fCounts[index] = value;
     fChanged.push_back(index);
   }
@@ -297,6 +298,10 @@ std::unique_ptr<tCorridorMap> CreateCorridorMap(const tRaster& friction, const s
 }
 
 void AddPathToCorridor(tCorridorMap& corridor, const t2DiPoints& path) { corridor.AddPath(path); }
+
+bool AddsCells(const std::vector<t2DiPoints>& paths) {
+  return std::any_of(paths.begin(), paths.end(), [](const t2DiPoints& p) { return !p.empty(); });
+}
 
 std::string CorridorDefaultName(tMinimiseCriterion criterion) {
   if (criterion < mcFrictionSum || criterion > mcFrictionSD)

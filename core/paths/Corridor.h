@@ -96,6 +96,8 @@ private:
 
 std::unique_ptr<tCorridorMap> CreateCorridorMap(const tRaster& friction, const std::string& name);
 void AddPathToCorridor(tCorridorMap& corridor, const t2DiPoints& path);
+// Whether adding the paths changes any count: one of them is not empty.
+bool AddsCells(const std::vector<t2DiPoints>& paths);
 
 // The name offered for a new corridor map: "Corridors-Min" + criterion name.
 std::string CorridorDefaultName(tMinimiseCriterion criterion);

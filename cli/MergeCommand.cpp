@@ -1,0 +1,69 @@
+// stravex-cli merge SHARD_REPORT...: the shards of a sharded run (job-array
+// tasks) into the report and corridor map of the whole run.
+#include "Commands.h"
+#include "ConsoleReporter.h"
+#include "Errors.h"
+#include "ShardMerge.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace stravex::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct tMergeOptions {
+  std::vector<std::string> Reports;
+  std::string WorkDir, Log;
+};
+
+std::string Absolute(const std::string& name) {
+  std::error_code ec;
+  const fs::path p = fs::absolute(name, ec);
+  return ec ? name : p.string();
+}
+
+int RunMerge(const tMergeOptions& o) {
+  tConsoleReporter reporter(false);
+  try {
+    std::error_code ec;
+    if (!o.WorkDir.empty() && !fs::is_directory(o.WorkDir, ec))
+      throw EInOutError("--workdir: " + o.WorkDir + " is not a folder");
+    std::vector<tWrittenFile> files =
+        MergeShards(o.Reports, Absolute(o.WorkDir.empty() ? "." : o.WorkDir), reporter);
+    if (!o.Log.empty()) {
+      reporter.SaveLog(o.Log);
+      files.push_back({tFileKind::Log, Absolute(o.Log)});
+    }
+    PrintWrittenFiles(files);
+    return kExitOk;
+  } catch (const std::exception& e) {
+    reporter.Error(e.what());
+    return kExitError;
+  }
+}
+
+} // namespace
+
+void AddMergeCommand(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<tMergeOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "merge", "Merge the shard reports of a sharded matrix or sequence run (--shard) into the "
+               "report and corridor map of the whole run");
+  cmd->add_option("SHARD_REPORT", options->Reports,
+                  "The N reports PROJECT-MatrixAnalysis-shard-K-of-N.txt (or -SequenceAnalysis-) "
+                  "of one run; journals and corridor shards are found beside them")
+      ->required();
+  cmd->add_option("--workdir", options->WorkDir,
+                  "Folder that receives the report and corridor map (default: current)");
+  cmd->add_option("--log", options->Log, "Write the log of the run to this file (CR LF lines)");
+  cmd->footer("Exit status: 0 done, 1 error (a shard missing, given twice, unfinished or of "
+              "another run; nothing is written then).\n");
+  cmd->preparse_callback([options](std::size_t) { *options = tMergeOptions{}; });
+  cmd->callback([options, &exitCode] { exitCode = RunMerge(*options); });
+}
+
+} // namespace stravex::cli

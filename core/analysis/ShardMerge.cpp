@@ -1,0 +1,302 @@
+#include "ShardMerge.h"
+
+#include "AtomicFile.h"
+#include "Corridor.h"
+#include "Errors.h"
+#include "GdalMap.h"
+#include "Raster.h"
+#include "ReportWriter.h"
+#include "RunJournal.h"
+#include "Shard.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+
+namespace stravex {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct tShardFile {
+  std::string Report;  // path as given
+  std::string Project; // PROJECT
+  std::string Kind;    // MatrixAnalysis or SequenceAnalysis
+  tShard Shard;
+  tRunJournal::tContents Journal;
+  std::string Header;
+  uint64_t Rows = 0;
+};
+
+std::string Label(const tShard& s) {
+  return "shard " + std::to_string(s.Index) + " of " + std::to_string(s.Count);
+}
+
+tShardFile ParseName(const std::string& path) {
+  static const std::regex kName(
+      R"(^(.+)-(MatrixAnalysis|SequenceAnalysis)-shard-([0-9]{1,7})-of-([0-9]{1,7})\.txt$)");
+  const std::string name = fs::path(path).filename().string();
+  std::smatch m;
+  tShardFile f;
+  f.Report = path;
+  if (std::regex_match(name, m, kName)) {
+    f.Project = m[1];
+    f.Kind = m[2];
+    f.Shard = {std::stoi(m[3]), std::stoi(m[4])};
+    if (f.Shard.Count >= 1 && f.Shard.Index >= 1 && f.Shard.Index <= f.Shard.Count) return f;
+  }
+  throw EInOutError(path + " is not a shard report (PROJECT-MatrixAnalysis-shard-K-of-N.txt or "
+                           "PROJECT-SequenceAnalysis-shard-K-of-N.txt, K = 1..N).");
+}
+
+std::string JournalOf(const std::string& report) {
+  const fs::path p(report);
+  return (p.parent_path() / p.stem()).string() + ".journal";
+}
+
+// The header and the number of whole CR LF rows of a report.
+void ReadReport(tShardFile& f) {
+  std::ifstream in(f.Report, std::ios::binary);
+  if (!in) throw EInOutError(f.Report + " not found.");
+  std::string line;
+  bool first = true;
+  while (std::getline(in, line)) {
+    if (line.empty() || line.back() != '\r') {
+      if (in.eof()) break; // a cut last line is not a row
+      throw EInOutError(f.Report + ": a line does not end with CR LF; it is not a report.");
+    }
+    line.pop_back();
+    if (first)
+      f.Header = line;
+    else
+      ++f.Rows;
+    first = false;
+  }
+  if (in.bad()) throw EInOutError(f.Report + " cannot be read.");
+  if (first) throw EInOutError(f.Report + " is empty; it is not a report.");
+}
+
+std::optional<std::string> Setting(const std::vector<std::string>& lines, const std::string& key) {
+  for (const std::string& l : lines)
+    if (l.rfind(key + "\t", 0) == 0) return l.substr(key.size() + 1);
+  return std::nullopt;
+}
+
+void CheckSameSettings(const tShardFile& first, const tShardFile& f) {
+  const auto& a = first.Journal.Settings;
+  const auto& b = f.Journal.Settings;
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    const std::string was = i < a.size() ? a[i] : std::string();
+    const std::string now = i < b.size() ? b[i] : std::string();
+    if (was == now) continue;
+    const std::string& any = was.empty() ? now : was;
+    const std::string key = any.substr(0, any.find('\t'));
+    auto value = [](const std::string& l) {
+      const auto tab = l.find('\t');
+      return tab == std::string::npos ? std::string("(none)") : l.substr(tab + 1);
+    };
+    throw EInOutError("The shards are not of one run: " + key + " is \"" +
+                      (was.empty() ? "(none)" : value(was)) + "\" in " + Label(first.Shard) + " (" +
+                      first.Report + ") and \"" + (now.empty() ? "(none)" : value(now)) + "\" in " +
+                      Label(f.Shard) + " (" + f.Report + "). Nothing was written.");
+  }
+}
+
+// The shards 1..N in order, each checked on its own and against shard 1.
+std::vector<tShardFile> CheckShards(const std::vector<std::string>& reports) {
+  if (reports.empty()) throw EInOutError("No shard report to merge.");
+  std::vector<tShardFile> files;
+  for (const std::string& r : reports) files.push_back(ParseName(r));
+  const tShardFile& any = files.front();
+  for (const tShardFile& f : files)
+    if (f.Project != any.Project || f.Kind != any.Kind || f.Shard.Count != any.Shard.Count)
+      throw EInOutError("The shards are not of one run: " + f.Report + " and " + any.Report +
+                        " differ in project, analysis or number of shards. Nothing was written.");
+  const int32_t n = any.Shard.Count;
+  std::vector<std::optional<tShardFile>> byIndex(static_cast<std::size_t>(n));
+  for (tShardFile& f : files) {
+    auto& slot = byIndex[static_cast<std::size_t>(f.Shard.Index - 1)];
+    if (slot)
+      throw EInOutError(Label(f.Shard) + " is given twice: " + slot->Report + " and " + f.Report +
+                        ". Nothing was written.");
+    slot = std::move(f);
+  }
+  std::string missing;
+  for (int32_t k = 1; k <= n; ++k)
+    if (!byIndex[static_cast<std::size_t>(k - 1)])
+      missing += (missing.empty() ? "" : ", ") + std::to_string(k);
+  if (!missing.empty())
+    throw EInOutError("Shards missing: " + missing + " of " + std::to_string(n) + " (" +
+                      any.Project + "-" + any.Kind + "-shard-K-of-" + std::to_string(n) +
+                      ".txt). Nothing was written.");
+
+  std::vector<tShardFile> shards;
+  for (auto& f : byIndex) shards.push_back(std::move(*f));
+  uint64_t total = 0;
+  for (tShardFile& f : shards) {
+    f.Journal = tRunJournal::Read(JournalOf(f.Report));
+    if (!f.Journal.CompleteRows)
+      throw EInOutError(Label(f.Shard) + " has not finished (" + JournalOf(f.Report) +
+                        "): run it again with --resume. Nothing was written.");
+    ReadReport(f);
+    if (f.Rows != *f.Journal.CompleteRows)
+      throw EInOutError(f.Report + " holds " + std::to_string(f.Rows) + " rows, its journal " +
+                        std::to_string(*f.Journal.CompleteRows) +
+                        ": the report was changed after its run. Nothing was written.");
+    CheckSameSettings(shards.front(), f);
+    if (f.Header != shards.front().Header)
+      throw EInOutError("The shards are not of one run: " + f.Report + " has another header than " +
+                        shards.front().Report + ". Nothing was written.");
+    total += f.Rows;
+  }
+  // Row r is in shard r mod N + 1.
+  for (const tShardFile& f : shards) {
+    const auto k = static_cast<uint64_t>(f.Shard.Index - 1);
+    const uint64_t want =
+        total > k ? (total - k + static_cast<uint64_t>(n) - 1) / static_cast<uint64_t>(n) : 0;
+    if (f.Rows != want)
+      throw EInOutError("The shards are not of one run: " + Label(f.Shard) + " holds " +
+                        std::to_string(f.Rows) + " rows where " + std::to_string(want) +
+                        " belong to it. Nothing was written.");
+  }
+  return shards;
+}
+
+std::string InFolder(const std::string& workDir, const std::string& name) {
+  if (workDir.empty() || fs::path(name).is_absolute()) return name;
+  return (fs::path(workDir) / name).string();
+}
+
+void WriteReport(const std::vector<tShardFile>& shards, const std::string& path) {
+  std::vector<std::ifstream> in;
+  for (const tShardFile& f : shards) {
+    in.emplace_back(f.Report, std::ios::binary);
+    std::string header;
+    std::getline(in.back(), header);
+  }
+  tReportFile out(path);
+  out.WriteLine(shards.front().Header);
+  std::string line;
+  for (bool more = true; more;)
+    for (std::size_t k = 0; k < shards.size(); ++k) {
+      if (!std::getline(in[k], line) || line.empty() || line.back() != '\r') {
+        more = false;
+        break;
+      }
+      line.pop_back();
+      out.WriteLine(line);
+    }
+  out.Close();
+}
+
+std::string ReadImage(const std::string& path, uint64_t bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw EInOutError(path + " not found.");
+  std::string data(bytes, '\0');
+  in.read(data.data(), static_cast<std::streamsize>(bytes));
+  if (static_cast<uint64_t>(in.gcount()) != bytes || in.peek() != std::char_traits<char>::eof())
+    throw EInOutError(path + " does not hold " + std::to_string(bytes / 2) +
+                      " 16-bit cells; it is not the corridor shard of this run.");
+  return data;
+}
+
+// The corridor map of the whole run: the shards' counts added, with the
+// documentation of the shard that holds the run's first row with paths
+// (that row fixed the display range).
+std::string MergeCorridor(const std::vector<tShardFile>& shards, const std::string& name,
+                          const std::string& workDir, tReporter& reporter) {
+  const tShardFile* leader = &shards.front();
+  for (const tShardFile& f : shards)
+    if (f.Journal.FirstCorridorRow &&
+        (!leader->Journal.FirstCorridorRow ||
+         *f.Journal.FirstCorridorRow < *leader->Journal.FirstCorridorRow))
+      leader = &f;
+
+  auto shardMap = [&](const tShardFile& f) {
+    const std::string shardName = ShardCorridorName(name, f.Shard);
+    return fs::path(name).is_absolute() ? shardName
+                                        : (fs::path(f.Report).parent_path() / shardName).string();
+  };
+  auto open = [](const std::string& map) {
+    auto r = std::make_unique<tRaster>();
+    r->ReadDoc(map + r->DocExtension());
+    r->FileName = map;
+    return r;
+  };
+  std::unique_ptr<tRaster> out = open(shardMap(*leader));
+  const uint64_t cells = static_cast<uint64_t>(out->Rows) * static_cast<uint64_t>(out->Columns);
+  if (out->DataType != dtInteger || cells == 0)
+    throw EInOutError(shardMap(*leader) + " is not a corridor map.");
+  std::vector<int32_t> sums(cells, 0);
+  for (const tShardFile& f : shards) {
+    const std::string map = shardMap(f);
+    const std::unique_ptr<tRaster> doc = open(map);
+    if (doc->Rows != out->Rows || doc->Columns != out->Columns || doc->DataType != dtInteger)
+      throw EInOutError(map + " has another grid than " + shardMap(*leader) +
+                        ". Nothing was written.");
+    const std::string image = ReadImage(map + doc->ImageExtension(), cells * 2);
+    for (uint64_t i = 0; i < cells; ++i) {
+      const auto lo = static_cast<unsigned char>(image[2 * i]);
+      const auto hi = static_cast<unsigned char>(image[2 * i + 1]);
+      const auto v = static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)));
+      if (v < 0) throw EInOutError(map + " holds a negative count; it is not a corridor map.");
+      // Every shard's count is at most 32767: the sum of a million stays far within int32.
+      sums[i] = std::min<int32_t>(sums[i] + v, CorridorMaxCount + 1);
+    }
+  }
+  std::string bytes(cells * 2, '\0');
+  int32_t largest = 0;
+  bool saturated = false;
+  for (uint64_t i = 0; i < cells; ++i) {
+    saturated = saturated || sums[i] > CorridorMaxCount;
+    const auto v = static_cast<uint16_t>(std::min(sums[i], CorridorMaxCount));
+    largest = std::max<int32_t>(largest, v);
+    bytes[2 * i] = static_cast<char>(v & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(v >> 8);
+  }
+  out->FileName = InFolder(workDir, name);
+  out->MinValue = 0;
+  out->MaxValue = static_cast<float>(largest);
+  WriteFileAtomically(out->FileName + out->ImageExtension(), bytes);
+  out->WriteDoc();
+  if (saturated)
+    reporter.Warning("Corridor map " + out->FileName + ": some cells were crossed by more than " +
+                     std::to_string(CorridorMaxCount) + " paths; their count is held at " +
+                     std::to_string(CorridorMaxCount) + ".");
+  if (IsGeoTiffName(name)) FinishGeoTiffCorridor(*out, out->FileName, true);
+  return out->FileName;
+}
+
+} // namespace
+
+std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardReports,
+                                      const std::string& workDir, tReporter& reporter) {
+  const std::vector<tShardFile> shards = CheckShards(shardReports);
+  const tShardFile& first = shards.front();
+  std::vector<tWrittenFile> files;
+  const std::string report = InFolder(workDir, first.Project + "-" + first.Kind + ".txt");
+  for (const tShardFile& f : shards)
+    if (fs::exists(report) && fs::equivalent(report, f.Report))
+      throw EInOutError(report + " would overwrite a shard. Nothing was written.");
+
+  const std::vector<std::string>& settings = first.Journal.Settings;
+  const std::string corridor = Setting(settings, "corridor map").value_or("");
+  const bool perPair = first.Kind == "MatrixAnalysis" &&
+                       Setting(settings, "one map per pair").value_or("0") != "0";
+  std::string corridorPath;
+  if (!corridor.empty() && !perPair)
+    corridorPath = MergeCorridor(shards, corridor, workDir, reporter);
+  WriteReport(shards, report);
+  files.push_back({tFileKind::Report, report});
+  if (!corridorPath.empty()) files.push_back({tFileKind::CorridorMap, corridorPath});
+  for (const std::string& line : first.Journal.LogLines) reporter.Log(line);
+  return files;
+}
+
+} // namespace stravex

@@ -1,0 +1,24 @@
+#pragma once
+// Puts the shards of one population matrix or sequence run back together:
+// the report and the corridor map a one-machine run with the same settings
+// writes, byte for byte.
+#include "Analyses.h"
+#include "Reporter.h"
+
+#include <string>
+#include <vector>
+
+namespace stravex {
+
+// shardReports: the N reports PROJECT-MatrixAnalysis-shard-K-of-N.txt (or
+// -SequenceAnalysis-) of one run, in any order; each journal and corridor
+// shard is found beside its report. Checks that every shard 1..N is there
+// once, finished, made with the same settings and header, then writes in
+// workDir (empty: the current folder) PROJECT-MatrixAnalysis.txt and the
+// corridor map (counts added, held at 32767 with one warning). The run's log
+// lines go to reporter.Log. EInOutError with a message that says what is
+// wrong; nothing is written then.
+std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardReports,
+                                      const std::string& workDir, tReporter& reporter);
+
+} // namespace stravex
