@@ -147,6 +147,7 @@ MpiDefault=none
 JobAcctGatherType=jobacct_gather/none
 AccountingStorageType=accounting_storage/none
 JobCompType=jobcomp/none
+MailProg=/bin/true
 SchedulerType=sched/backfill
 SelectType=select/cons_tres
 SelectTypeParameters=CR_Core
@@ -206,7 +207,8 @@ single="$tmp/single"
 mkdir -p "$single"
 (cd "$land" && "$cli" matrix --binary forest_BL roads_NB --quantitative cover_QT \
   --data samples.txt --algorithm least-cost --friction friction --width 5 --seed 17 \
-  --corridor corridors --project cluster --workdir "$single" > /dev/null) ||
+  --corridor corridors --project cluster --workdir "$single" --log "$single/log.txt" \
+  > /dev/null) ||
   fail "the one-machine run failed"
 
 report=cluster-MatrixAnalysis.txt
@@ -228,6 +230,9 @@ for f in "$report" corridors.rst corridors.rdc; do
   [ -f "$OUT/$f" ] || fail "the merge wrote no $f"
   cmp "$OUT/$f" "$single/$f" || fail "$f of the cluster run differs from the one-machine run"
 done
+# merge.sbatch's --log holds the run's log, as the one-machine run's --log.
+cmp "$OUT/cluster-merge-log.txt" "$single/log.txt" ||
+  fail "the merge's log differs from the one-machine run's log"
 status=0
 say "PASS: $shards shards ($rows rows) merged into a report and corridor map identical to" \
   "the one-machine run, in $((SECONDS - started)) s"
