@@ -33,7 +33,8 @@ int RunMerge(const tMergeOptions& o) {
     if (!o.WorkDir.empty() && !fs::is_directory(o.WorkDir, ec))
       throw EInOutError("--workdir: " + o.WorkDir + " is not a folder");
     std::vector<tWrittenFile> files =
-        MergeShards(o.Reports, Absolute(o.WorkDir.empty() ? "." : o.WorkDir), reporter);
+        MergeShards(o.Reports, o.WorkDir.empty() ? fs::current_path().string() : Absolute(o.WorkDir),
+                    reporter);
     if (!o.Log.empty()) {
       reporter.SaveLog(o.Log);
       files.push_back({tFileKind::Log, Absolute(o.Log)});

@@ -44,7 +44,7 @@ struct tAnalysisContext {
   // Population matrix and sequence runs: compute only this shard's rows,
   // into the shard's report and corridor map (implies Journal; the journal
   // records what the merge needs).
-  std::optional<tShard> Shard;
+  std::optional<tShard> Shard = std::nullopt;
 };
 
 // How a run ended.

@@ -15,7 +15,6 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <regex>
 #include <sstream>
 
 namespace stravex {
@@ -38,18 +37,36 @@ std::string Label(const tShard& s) {
   return "shard " + std::to_string(s.Index) + " of " + std::to_string(s.Count);
 }
 
+bool ParseIndex(const std::string& text, int32_t& value) {
+  if (text.empty() || text.size() > 7) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// PROJECT-KIND-shard-K-of-N.txt
 tShardFile ParseName(const std::string& path) {
-  static const std::regex kName(
-      R"(^(.+)-(MatrixAnalysis|SequenceAnalysis)-shard-([0-9]{1,7})-of-([0-9]{1,7})\.txt$)");
   const std::string name = fs::path(path).filename().string();
-  std::smatch m;
   tShardFile f;
   f.Report = path;
-  if (std::regex_match(name, m, kName)) {
-    f.Project = m[1];
-    f.Kind = m[2];
-    f.Shard = {std::stoi(m[3]), std::stoi(m[4])};
-    if (f.Shard.Count >= 1 && f.Shard.Index >= 1 && f.Shard.Index <= f.Shard.Count) return f;
+  const std::string ext = ".txt";
+  const auto mark = name.rfind("-shard-");
+  const auto of = name.rfind("-of-");
+  if (name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0 &&
+      mark != std::string::npos && of != std::string::npos && of > mark) {
+    const std::string head = name.substr(0, mark);
+    const bool indices = ParseIndex(name.substr(mark + 7, of - mark - 7), f.Shard.Index) &&
+                         ParseIndex(name.substr(of + 4, name.size() - ext.size() - of - 4),
+                                    f.Shard.Count);
+    for (const char* kind : {"MatrixAnalysis", "SequenceAnalysis"}) {
+      const std::string suffix = std::string("-") + kind;
+      if (indices && head.size() > suffix.size() &&
+          head.compare(head.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+          f.Shard.Count >= 1 && f.Shard.Index >= 1 && f.Shard.Index <= f.Shard.Count) {
+        f.Project = head.substr(0, head.size() - suffix.size());
+        f.Kind = kind;
+        return f;
+      }
+    }
   }
   throw EInOutError(path + " is not a shard report (PROJECT-MatrixAnalysis-shard-K-of-N.txt or "
                            "PROJECT-SequenceAnalysis-shard-K-of-N.txt, K = 1..N).");
@@ -144,6 +161,8 @@ std::vector<tShardFile> CheckShards(const std::vector<std::string>& reports) {
     if (!f.Journal.CompleteRows)
       throw EInOutError(Label(f.Shard) + " has not finished (" + JournalOf(f.Report) +
                         "): run it again with --resume. Nothing was written.");
+  }
+  for (tShardFile& f : shards) {
     ReadReport(f);
     if (f.Rows != *f.Journal.CompleteRows)
       throw EInOutError(f.Report + " holds " + std::to_string(f.Rows) + " rows, its journal " +

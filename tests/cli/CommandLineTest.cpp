@@ -12,7 +12,7 @@
 namespace stravex::test {
 namespace {
 
-const char* const kCommands[] = {"info", "matrix", "sequence", "bootstrap", "x"};
+const char* const kCommands[] = {"info", "matrix", "sequence", "bootstrap", "merge", "x"};
 
 TEST(CommandLine, VersionComesFromTheProject) {
   const tCliRun r = RunCli({"--version"}, "/");

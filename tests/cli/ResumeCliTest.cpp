@@ -23,11 +23,16 @@ std::string Land(const char* name) {
 }
 
 std::vector<std::string> MatrixArgs(const std::string& threads) {
-  return {"matrix",      "--binary",    Land("forest_BL"), Land("roads_NB"),
-          "--quantitative", Land("cover_QT"), "--data", Land("samples.txt"),
-          "--algorithm", "least-cost",  "--friction",      Land("friction"),
-          "--width",     "3",           "--corridor",      "corr",
-          "--project",   "k",           "--threads",       threads};
+  return {"matrix",          "--binary",
+          Land("forest_BL"), Land("roads_NB"),
+          "--quantitative",  Land("cover_QT"),
+          "--data",          Land("samples.txt"),
+          "--algorithm",     "least-cost",
+          "--friction",      Land("friction"),
+          "--width",         "3",
+          "--corridor",      "corr",
+          "--project",       "k",
+          "--threads",       threads};
 }
 
 std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
@@ -38,7 +43,7 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 // Whatever moment the kill came at, every file that exists opens: the report
 // holds whole CR LF lines after its header, the corridor map's documentation
 // reads and its image has every record.
-void ExpectFilesOpen(const fs::path& dir, const std::string& report) {
+void ExpectFilesOpen(const fs::path& dir, const std::string& report, const std::string& corr) {
   const fs::path r = dir / report;
   if (fs::exists(r)) {
     const std::string text = ReadFileBytes(r.string());
@@ -46,15 +51,15 @@ void ExpectFilesOpen(const fs::path& dir, const std::string& report) {
       EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "a cut line in " << r;
     }
   }
-  if (fs::exists(dir / "corr.rdc")) {
-    tRaster corr((dir / "corr").string());
-    EXPECT_EQ(corr.Rows * corr.Columns * 2,
-              static_cast<int64_t>(fs::file_size(dir / "corr.rst")));
+  if (fs::exists(dir / (corr + ".rdc"))) {
+    tRaster map((dir / corr).string());
+    EXPECT_EQ(map.Rows * map.Columns * 2,
+              static_cast<int64_t>(fs::file_size(dir / (corr + ".rst"))));
   }
 }
 
-void KillAndResume(const std::vector<std::string>& args, const std::string& report,
-                   int kills, unsigned seed) {
+void KillAndResume(const std::vector<std::string>& args, const std::string& report, int kills,
+                   unsigned seed, const std::string& corr = "corr") {
   TempDir reference, work;
   const tCliRun whole = RunCli(args, reference.path().string());
   ASSERT_EQ(whole.status, 0) << whole.err;
@@ -74,14 +79,16 @@ void KillAndResume(const std::vector<std::string>& args, const std::string& repo
       ::kill(pid, SIGKILL);
       int status = 0;
       ::waitpid(pid, &status, 0);
-      ExpectFilesOpen(work.path(), report);
+      ExpectFilesOpen(work.path(), report, corr);
       if (WIFSIGNALED(status) && fs::exists(work.path() / report)) ++resumedPartial;
     }
     const tCliRun resumed = RunCli(With(args, {"--resume"}), work.path().string());
     ASSERT_EQ(resumed.status, 0) << resumed.err;
     ExpectSameFile(work.file(report), reference.file(report));
-    ExpectSameFile(work.file("corr.rst"), reference.file("corr.rst"));
-    ExpectSameFile(work.file("corr.rdc"), reference.file("corr.rdc"));
+    ExpectSameFile(work.file(corr + ".rst"), reference.file(corr + ".rst"));
+    ExpectSameFile(work.file(corr + ".rdc"), reference.file(corr + ".rdc"));
+    const std::string journal = fs::path(report).replace_extension(".journal").string();
+    ExpectSameFile(work.file(journal), reference.file(journal));
   }
   EXPECT_GT(resumedPartial, 0) << "no kill came while the run was writing";
 }
@@ -93,11 +100,32 @@ TEST(ResumeCli, KilledMatrixRunsResumeToTheSameFiles) {
   KillAndResume(MatrixArgs("2"), "k-MatrixAnalysis.txt", 6, 2);
 }
 
+// A shard's journal also ends the same: the merge reads it.
+TEST(ResumeCli, KilledShardResumesToTheSameFiles) {
+  KillAndResume(With(MatrixArgs("2"), {"--shard", "2/3"}), "k-MatrixAnalysis-shard-2-of-3.txt", 4,
+                4, "corr-shard-2-of-3");
+}
+
 TEST(ResumeCli, KilledSequenceRunResumesToTheSameFiles) {
-  const std::vector<std::string> args = {
-      "sequence",  "--binary",   Land("forest_BL"), "--quantitative", Land("cover_QT"),
-      "--data",    Land("tracks.txt"), "--algorithm", "least-cost", "--friction",
-      Land("friction"), "--width", "3", "--corridor", "corr", "--project", "k", "--threads", "2"};
+  const std::vector<std::string> args = {"sequence",
+                                         "--binary",
+                                         Land("forest_BL"),
+                                         "--quantitative",
+                                         Land("cover_QT"),
+                                         "--data",
+                                         Land("tracks.txt"),
+                                         "--algorithm",
+                                         "least-cost",
+                                         "--friction",
+                                         Land("friction"),
+                                         "--width",
+                                         "3",
+                                         "--corridor",
+                                         "corr",
+                                         "--project",
+                                         "k",
+                                         "--threads",
+                                         "2"};
   KillAndResume(args, "k-SequenceAnalysis.txt", 4, 3);
 }
 
@@ -109,7 +137,7 @@ TEST(ResumeCli, MismatchingSettingsAreRefusedAndNothingChanges) {
   const std::string corridor = ReadFileBytes(dir.file("corr.rst"));
 
   auto args = With(MatrixArgs("1"), {"--resume"});
-  args[13] = "5";  // --width
+  args[13] = "5"; // --width
   tCliRun r = RunCli(args, dir.path().string());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("other settings"), std::string::npos) << r.err;
