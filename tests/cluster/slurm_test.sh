@@ -76,7 +76,7 @@ cleanup() {
   exit "$code"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'echo "cluster-test: interrupted" >&2; exit 130' INT TERM
 
 wait_for() {  # seconds, description, command...: polls the command every half second
   local limit=$1 what=$2 end
@@ -234,5 +234,5 @@ done
 cmp "$OUT/cluster-merge-log.txt" "$single/log.txt" ||
   fail "the merge's log differs from the one-machine run's log"
 status=0
-say "PASS: $shards shards ($rows rows) merged into a report and corridor map identical to" \
+say "PASS: $shards shards ($rows rows) merged into a report, corridor map and log identical to" \
   "the one-machine run, in $((SECONDS - started)) s"
