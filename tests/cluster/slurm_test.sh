@@ -156,9 +156,10 @@ NodeName=$host NodeAddr=127.0.0.1 $hardware State=UNKNOWN
 PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 EOF
 : > "$tmp/plugstack.conf"
+# Options and job variables of an outer Slurm (sbatch reads SBATCH_*) stay out.
+while read -r name; do unset "$name"; done < <(compgen -e | grep -E '^(SLURM|SBATCH)_' || true)
 # Every Slurm command below, and the jobs, read this file.
 export SLURM_CONF="$tmp/slurm.conf"
-unset SLURM_JOB_ID SLURM_ARRAY_TASK_ID SLURM_ARRAY_JOB_ID SLURM_CPUS_PER_TASK
 
 # ---- the controller (state cleared) and the node daemon
 start_daemon slurmctld "$tmp/run/slurmctld.pid" slurmctld -f "$SLURM_CONF" -c
