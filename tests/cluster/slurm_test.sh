@@ -218,9 +218,9 @@ rows=$(($(wc -l < "$single/$report") - 1))
 [ "$rows" -ge "$shards" ] || fail "the one-machine report has only $rows rows"
 sum=0
 for ((k = 1; k <= shards; k++)); do
-  part="$OUT/cluster-MatrixAnalysis-shard-$k-of-$shards.txt"
-  [ -f "$part" ] || fail "no shard report $part"
-  n=$(($(wc -l < "$part") - 1))
+  shard_report="$OUT/cluster-MatrixAnalysis-shard-$k-of-$shards.txt"
+  [ -f "$shard_report" ] || fail "no shard report $shard_report"
+  n=$(($(wc -l < "$shard_report") - 1))
   [ "$n" -lt "$rows" ] || fail "shard $k holds $n of $rows rows"
   [ -f "$OUT/corridors-shard-$k-of-$shards.rst" ] || fail "no corridor map of shard $k"
   sum=$((sum + n))
