@@ -7,6 +7,9 @@
 #   ./build.sh fuzz [SECONDS [HARNESS...]]  install, build the libFuzzer harnesses (clang) in
 #                     build/fuzz and run each (or the ones named) for SECONDS (default 60);
 #                     fails when one crashes
+#   ./build.sh cluster-test  install (also slurm-wlm and munge), build stravex-cli (release),
+#                     run a sharded matrix study on a one-machine Slurm started for the test and
+#                     compare the merged files with a one-machine run (tests/cluster/slurm_test.sh)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -17,6 +20,8 @@ PACKAGES=(cmake g++ make ninja-build pkg-config
           gdal-bin libgdal-dev python3 python3-numpy python3-scipy python3-skimage time
           qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libemf-dev emf2svg
           libwmf-bin fonts-urw-base35 clang-14 libclang-rt-14-dev)
+# Only for cluster-test.
+CLUSTER_PACKAGES=(slurm-wlm munge)
 
 install_missing() {
   local missing=() p
@@ -31,13 +36,15 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-configure_and_build() {  # dir, then extra cmake arguments
+configure_and_build() {  # dir, then extra cmake arguments; a caller's build_targets limit the build
   local dir=$1; shift
   cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  cmake --build "$dir" -j "$JOBS" ${build_targets[@]+"${build_targets[@]}"}
 }
 
-release_build() {
+release_build() {  # [TARGET...]: only these targets (default: everything)
+  local build_targets=()
+  [ $# -eq 0 ] || build_targets=(--target "$@")
   configure_and_build "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DSTRAVEX_TESTS=OFF
 }
 
@@ -136,8 +143,15 @@ case "${1:-}" in
     fuzz_build
     fuzz_run "${2:-60}" "${@:3}"
     ;;
+  cluster-test)
+    PACKAGES+=("${CLUSTER_PACKAGES[@]}")
+    install_missing
+    # The command line is all the test runs; the window would only cost build time.
+    release_build stravex-cli
+    "$ROOT/tests/cluster/slurm_test.sh" "$ROOT/build/release"
+    ;;
   *)
-    echo "usage: $0 demo|test|build|gui|fuzz [SECONDS [HARNESS...]]" >&2
+    echo "usage: $0 demo|test|build|gui|cluster-test|fuzz [SECONDS [HARNESS...]]" >&2
     exit 2
     ;;
 esac
