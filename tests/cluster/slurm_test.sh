@@ -8,6 +8,9 @@
 #   tests/cluster/slurm_test.sh [BUILD_DIR]     (as root; ./build.sh cluster-test)
 #
 # KEEP=1 keeps the temporary folder (configuration, daemon logs, job output).
+# STUDY=bench runs the benchmark study instead (the 1000 x 1000 landscape and
+# 30 points of bench/threads.sh, one least-cost path per pair) and prints the
+# speed-up of the job array over one process on one thread.
 # Every daemon started here is stopped by its process id when the script ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -170,11 +173,20 @@ say "node $host idle after $((SECONDS - started)) s ($hardware)"
 
 # ---- the study: the example landscape, a least-cost matrix with a corridor map
 land="$tmp/land"
-cp -r "$root/examples/landscape" "$land"
 export STRAVEX="$cli" SHARDS=$shards OUT="$tmp/cluster" PROJECT=cluster
-export BINARY="forest_BL roads_NB" QUANTITATIVE=cover_QT DATA=samples.txt ALGORITHM=least-cost
-export FRICTION=friction WIDTH=5 CORRIDOR=corridors OPTIONS="--seed 17"
-
+if [ "${STUDY:-}" = bench ]; then
+  mkdir -p "$land"
+  python3 "$root/bench/bench_landscape.py" "$land"
+  export BINARY=forest QUANTITATIVE=cover DATA=samples.txt ALGORITHM=least-cost
+  export FRICTION=friction WIDTH=1 CORRIDOR=corridors OPTIONS="--seed 17"
+  single_threads=1
+else
+  cp -r "$root/examples/landscape" "$land"
+  export BINARY="forest_BL roads_NB" QUANTITATIVE=cover_QT DATA=samples.txt ALGORITHM=least-cost
+  export FRICTION=friction WIDTH=5 CORRIDOR=corridors OPTIONS="--seed 17"
+  single_threads=0
+fi
+submit_time=$SECONDS
 # One CPU per task so that two tasks share the two cores; little memory and
 # time, so that any machine can take the jobs.
 submitted=$(cd "$land" && timeout 60 "$root/examples/slurm/submit.sh" \
@@ -195,7 +207,8 @@ merge_ended() {
   esac
   return 1
 }
-wait_for 180 "the merge job $merge_id to end" merge_ended
+wait_for 600 "the merge job $merge_id to end" merge_ended
+array_seconds=$((SECONDS - submit_time))
 
 states=$(job_states "$array_id" | sort | uniq -c | xargs)
 [ "$states" = "$shards COMPLETED" ] || fail "array job $array_id: task states '$states'"
@@ -206,11 +219,20 @@ say "array job $array_id and merge job $merge_id completed after $((SECONDS - st
 # ---- the same study on one machine, without Slurm
 single="$tmp/single"
 mkdir -p "$single"
-(cd "$land" && "$cli" matrix --binary forest_BL roads_NB --quantitative cover_QT \
-  --data samples.txt --algorithm least-cost --friction friction --width 5 --seed 17 \
-  --corridor corridors --project cluster --workdir "$single" --log "$single/log.txt" \
-  > /dev/null) ||
+read -ra binary <<< "$BINARY"
+read -ra options <<< "$OPTIONS"
+single_start=$(date +%s.%N)
+(cd "$land" && "$cli" matrix --binary "${binary[@]}" --quantitative "$QUANTITATIVE" \
+  --data "$DATA" --algorithm "$ALGORITHM" --friction "$FRICTION" --width "$WIDTH" \
+  "${options[@]}" --corridor "$CORRIDOR" --project cluster --workdir "$single" \
+  --log "$single/log.txt" --threads "$single_threads" > /dev/null) ||
   fail "the one-machine run failed"
+single_seconds=$(awk -v a="$single_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+if [ "${STUDY:-}" = bench ]; then
+  say "one process on one thread: $single_seconds s; $shards-task array with its merge," \
+    "from submission to the merge's end: $array_seconds s (speed-up" \
+    "$(awk -v a="$single_seconds" -v b="$array_seconds" 'BEGIN { printf "%.2f", a / b }')x)"
+fi
 
 report=cluster-MatrixAnalysis.txt
 # The shards must have split the rows (and not each computed them all).
