@@ -9,8 +9,9 @@
 #
 # KEEP=1 keeps the temporary folder (configuration, daemon logs, job output).
 # STUDY=bench runs the benchmark study instead (the 1000 x 1000 landscape and
-# 30 points of bench/threads.sh, one least-cost path per pair) and prints the
-# speed-up of the job array over one process on one thread.
+# 30 points of bench/threads.sh, BENCH_WIDTH least-cost paths per pair, 25 by
+# default) and prints the speed-up of the job array over one process on one
+# thread.
 # Every daemon started here is stopped by its process id when the script ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -178,7 +179,7 @@ if [ "${STUDY:-}" = bench ]; then
   mkdir -p "$land"
   python3 "$root/bench/bench_landscape.py" "$land"
   export BINARY=forest QUANTITATIVE=cover DATA=samples.txt ALGORITHM=least-cost
-  export FRICTION=friction WIDTH=1 CORRIDOR=corridors OPTIONS="--seed 17"
+  export FRICTION=friction WIDTH=${BENCH_WIDTH:-25} CORRIDOR=corridors OPTIONS="--seed 17"
   single_threads=1
 else
   cp -r "$root/examples/landscape" "$land"
@@ -229,9 +230,19 @@ single_start=$(date +%s.%N)
   fail "the one-machine run failed"
 single_seconds=$(awk -v a="$single_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 if [ "${STUDY:-}" = bench ]; then
-  say "one process on one thread: $single_seconds s; $shards-task array with its merge," \
-    "from submission to the merge's end: $array_seconds s (speed-up" \
-    "$(awk -v a="$single_seconds" -v b="$array_seconds" 'BEGIN { printf "%.2f", a / b }')x)"
+  # The tasks' own span: first start to last end (whole seconds).
+  span=$(timeout 10 scontrol show job --oneliner "$array_id" | python3 -c '
+import sys, datetime
+t = lambda v: datetime.datetime.fromisoformat(v)
+starts, ends = [], []
+for line in sys.stdin:
+    f = dict(x.split("=", 1) for x in line.split() if "=" in x)
+    starts.append(t(f["StartTime"])); ends.append(t(f["EndTime"]))
+print(int((max(ends) - min(starts)).total_seconds()))')
+  ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+  say "one process on one thread: $single_seconds s; the $shards tasks of the array:" \
+    "$span s (speed-up $(ratio "$single_seconds" "$span")x); from submission to the" \
+    "merge's end: $array_seconds s (speed-up $(ratio "$single_seconds" "$array_seconds")x)"
 fi
 
 report=cluster-MatrixAnalysis.txt
