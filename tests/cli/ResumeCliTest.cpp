@@ -1,6 +1,7 @@
 // Runs killed at random moments and continued with --resume end with the
 // files of an uninterrupted run.
 #include "CliSupport.h"
+#include "ExampleArgs.h"
 #include "Raster.h"
 #include "TestSupport.h"
 
@@ -18,10 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Land(const char* name) {
-  return (fs::path(STRAVEX_EXAMPLES_DIR) / "landscape" / name).string();
-}
-
 std::vector<std::string> MatrixArgs(const std::string& threads) {
   return {"matrix",          "--binary",
           Land("forest_BL"), Land("roads_NB"),
@@ -33,11 +30,6 @@ std::vector<std::string> MatrixArgs(const std::string& threads) {
           "--corridor",      "corr",
           "--project",       "k",
           "--threads",       threads};
-}
-
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
 }
 
 // Whatever moment the kill came at, every file that exists opens: the report
@@ -107,25 +99,7 @@ TEST(ResumeCli, KilledShardResumesToTheSameFiles) {
 }
 
 TEST(ResumeCli, KilledSequenceRunResumesToTheSameFiles) {
-  const std::vector<std::string> args = {"sequence",
-                                         "--binary",
-                                         Land("forest_BL"),
-                                         "--quantitative",
-                                         Land("cover_QT"),
-                                         "--data",
-                                         Land("tracks.txt"),
-                                         "--algorithm",
-                                         "least-cost",
-                                         "--friction",
-                                         Land("friction"),
-                                         "--width",
-                                         "3",
-                                         "--corridor",
-                                         "corr",
-                                         "--project",
-                                         "k",
-                                         "--threads",
-                                         "2"};
+  const auto args = With(LeastCostSequenceArgs("k"), {"--corridor", "corr", "--threads", "2"});
   KillAndResume(args, "k-SequenceAnalysis.txt", 4, 3);
 }
 

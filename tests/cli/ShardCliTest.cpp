@@ -1,6 +1,7 @@
 // Sharded runs put back together by merge give the files of a one-machine
 // run, and merge refuses shards that are not one whole run.
 #include "CliSupport.h"
+#include "ExampleArgs.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,54 +15,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Land(const char* name) {
-  return (fs::path(STRAVEX_EXAMPLES_DIR) / "landscape" / name).string();
-}
-
 using tArgs = std::vector<std::string>;
 
-tArgs With(tArgs args, const tArgs& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
-const tArgs kLeastCostMatrix = {"matrix",          "--binary",
-                                Land("forest_BL"), Land("roads_NB"),
-                                "--quantitative",  Land("cover_QT"),
-                                "--data",          Land("samples.txt"),
-                                "--algorithm",     "least-cost",
-                                "--friction",      Land("friction"),
-                                "--width",         "3",
-                                "--project",       "p",
-                                "--threads",       "2"};
-const tArgs kStripMatrix = {"matrix",
-                            "--binary",
-                            Land("forest_BL"),
-                            "--quantitative",
-                            Land("cover_QT"),
-                            "--topography",
-                            Land("dem"),
-                            "--data",
-                            Land("samples.txt"),
-                            "--delaunay",
-                            "restrict",
-                            "--project",
-                            "p"};
-const tArgs kLeastCostSequence = {"sequence",
-                                  "--binary",
-                                  Land("forest_BL"),
-                                  "--quantitative",
-                                  Land("cover_QT"),
-                                  "--data",
-                                  Land("tracks.txt"),
-                                  "--algorithm",
-                                  "least-cost",
-                                  "--friction",
-                                  Land("friction"),
-                                  "--width",
-                                  "3",
-                                  "--project",
-                                  "p"};
+// clang-format off
+const tArgs kLeastCostMatrix = {
+    "matrix", "--binary", Land("forest_BL"), Land("roads_NB"), "--quantitative", Land("cover_QT"),
+    "--data", Land("samples.txt"), "--algorithm", "least-cost", "--friction", Land("friction"),
+    "--width", "3", "--project", "p", "--threads", "2"};
+const tArgs kStripMatrix = {
+    "matrix", "--binary", Land("forest_BL"), "--quantitative", Land("cover_QT"), "--topography",
+    Land("dem"), "--data", Land("samples.txt"), "--delaunay", "restrict", "--project", "p"};
+// clang-format on
+const tArgs kLeastCostSequence = LeastCostSequenceArgs("p");
 
 // Runs args whole in one folder and as n shards plus merge in another, and
 // compares the named files (report, corridor map files, log).
