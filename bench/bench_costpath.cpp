@@ -1,8 +1,10 @@
-// Least-cost search: the flat, buffer-reusing FindLeastCostPath against a
-// yardstick that builds every candidate as a singly linked list of nodes
-// allocated one by one, drawing through RandomUniform(). Both must return the
+// Least-cost search: the flat, buffer-reusing FindLeastCostPath against two
+// yardsticks. One builds every candidate as a singly linked list of nodes
+// allocated one by one, drawing through RandomUniform(); it must return the
 // identical path and cost and leave the generator in the same state before
-// they are timed; the figures are nanoseconds per inserted node and the ratio.
+// anything is timed. The other is the floor: the same number of uniform draws
+// from the same generator and nothing else. The figures are nanoseconds per
+// inserted node and the ratios.
 #include "CostPath.h"
 #include "RandomFunctions.h"
 #include "StatOps.h"
@@ -14,6 +16,8 @@
 #include <map>
 #include <random>
 #include <string>
+
+#include <unistd.h>
 
 using namespace stravex;
 
@@ -141,6 +145,21 @@ std::map<int32_t, uint64_t>& InsertedNodes() {
   return m;
 }
 
+// The uniforms one search draws, retries included.
+std::map<int32_t, uint64_t>& Draws() {
+  static std::map<int32_t, uint64_t> m;
+  return m;
+}
+
+// How many steps lead from `from` to `to`; 0 when none within `limit`.
+uint64_t StepsBetween(tRandomState from, const tRandomState& to, uint64_t limit) {
+  for (uint64_t n = 1; n <= limit; ++n) {
+    StepRandom(from);
+    if (from == to) return n;
+  }
+  return 0;
+}
+
 // Both versions from the same seed must agree before anything is timed: the
 // same path, cost and length, and the generator left in the same state.
 bool Agree(int32_t distance) {
@@ -153,9 +172,14 @@ bool Agree(int32_t distance) {
                                                 e);
   const tRandomState afterList = CurrentRandom().State();
   SeedRandom(3, distance);
+  const tRandomState seeded = CurrentRandom().State();
   FindLeastCostPath(LeastCostCandidates, Friction(), b, 0, 0, nullptr, 0.5, 1, mcFrictionSum, cb,
                     lb, e.r1, e.c1, e.r2, e.c2);
-  return a == b && ca == cb && la == lb && CurrentRandom().State() == afterList;
+  // Every inserted node draws two uniforms at least, a redrawn node two more.
+  Draws()[distance] = StepsBetween(seeded, CurrentRandom().State(),
+                                   64 * InsertedNodes()[distance] + 64);
+  return a == b && ca == cb && la == lb && CurrentRandom().State() == afterList &&
+         Draws()[distance] >= 2 * InsertedNodes()[distance];
 }
 
 void SetNodeCounters(benchmark::State& state, int32_t distance) {
@@ -194,13 +218,32 @@ void BM_FindLeastCostPath(benchmark::State& state) {
   SetNodeCounters(state, distance);
 }
 
+// The draws of one search alone, each uniform consumed, with the generator's
+// state held in registers as a drawing loop keeps it (a copy, written back).
+void BM_BareDraws(benchmark::State& state) {
+  const int32_t distance = int32_t(state.range(0));
+  const uint64_t draws = Draws()[distance];
+  for (auto _ : state) {
+    SeedRandom(3, distance);
+    tRandomGenerator& random = CurrentRandom();
+    tRandomState s = random.State();
+    for (uint64_t i = 0; i < draws; ++i) benchmark::DoNotOptimize(UniformOfRaw(StepRandom(s)));
+    random.SetState(s);
+  }
+  SetNodeCounters(state, distance);
+}
+
 BENCHMARK(BM_LinkedListYardstick)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindLeastCostPath)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareDraws)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
 
-// Console output plus the speed-up of the flat search per distance, from
-// CPU time (the median when repetitions are asked for).
+// Console output plus, per distance, ns per inserted node of the search and
+// of its bare draws and the ratios, from CPU time (the median when
+// repetitions are asked for).
 class tRatioReporter : public benchmark::ConsoleReporter {
 public:
+  // Colours only on a terminal, so that the summary lines stay plain text.
+  tRatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
@@ -208,22 +251,31 @@ public:
       if (r.run_type != Run::RT_Iteration && !median) continue;
       const std::string name = r.run_name.function_name;
       const int32_t distance = std::stoi(r.run_name.args);
-      auto& times = name.rfind("BM_Linked", 0) == 0 ? fList : fFlat;
-      if (median || !times.count(distance)) times[distance] = r.GetAdjustedCPUTime();
+      auto& times = name.rfind("BM_Linked", 0) == 0 ? fList
+                    : name.rfind("BM_Bare", 0) == 0 ? fDraws
+                                                    : fFlat;
+      const double ns = r.GetAdjustedCPUTime() * 1e9 /
+                        benchmark::GetTimeUnitMultiplier(r.time_unit);
+      const double perNode = ns / double(InsertedNodes()[distance]);
+      if (median || !times.count(distance)) times[distance] = perNode;
     }
   }
   void PrintRatios() const {
     for (const auto& [distance, flat] : fFlat) {
-      const auto it = fList.find(distance);
-      if (it == fList.end()) continue;
-      std::printf("distance %4d: %llu inserted nodes per search, yardstick / flat = %.2fx\n",
+      std::printf("distance %4d: %llu inserted nodes, %llu draws per search; ns per node: search "
+                  "%.2f",
                   distance, static_cast<unsigned long long>(InsertedNodes()[distance]),
-                  it->second / flat);
+                  static_cast<unsigned long long>(Draws()[distance]), flat);
+      if (const auto it = fDraws.find(distance); it != fDraws.end())
+        std::printf(", bare draws %.2f, search / draws = %.2fx", it->second, flat / it->second);
+      if (const auto it = fList.find(distance); it != fList.end())
+        std::printf(", yardstick %.2f, yardstick / search = %.2fx", it->second, it->second / flat);
+      std::printf("\n");
     }
   }
 
 private:
-  std::map<int32_t, double> fList, fFlat;
+  std::map<int32_t, double> fList, fFlat, fDraws;
 };
 
 } // namespace

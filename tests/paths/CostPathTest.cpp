@@ -288,6 +288,90 @@ TEST(CostPath, MatchesLinkedListVersion) {
   }
 }
 
+// Inputs on which shortcuts of the search must give way: friction sums that
+// round (the path order then counts), zero and negative frictions,
+// generators that give an x0 of 0 (a factor of exactly -1), and depths
+// beyond the search's tables.
+TEST(CostPath, MatchesLinkedListVersionOnEdgeInputs) {
+  std::mt19937 g(21);
+  // Magnitudes from 2^-30 to 2^30: sums of double precision round.
+  tMatrixOfSingle wide = RandomFriction(37, 53, 12);
+  std::uniform_int_distribution<int> exponent(-30, 30);
+  for (auto& r : wide)
+    for (float& v : r) v = std::ldexp(v, exponent(g));
+  // A few values, zeros and negatives among them: sums exact.
+  tMatrixOfSingle few(37, std::vector<float>(53));
+  const float values[] = {-3.5f, 0.0f, 1.25f, 7.0f, 0.0f};
+  std::uniform_int_distribution<int> pick(0, 4);
+  for (auto& r : few)
+    for (float& v : r) v = values[pick(g)];
+  auto same = [](const tMatrixOfSingle& f, tArgs a, auto seedGenerator, double r1, double c1,
+                 double r2, double c2) {
+    seedGenerator();
+    const tResult ref = RefSearch(f, a, r1, c1, r2, c2);
+    const tRandomState afterRef = CurrentRandom().State();
+    seedGenerator();
+    ExpectSame(Search(f, a, r1, c1, r2, c2), ref);
+    EXPECT_EQ(CurrentRandom().State(), afterRef);
+  };
+  for (int seed = 0; seed < 6; ++seed)
+    for (tMinimiseCriterion crit = 0; crit <= 2; ++crit) {
+      SCOPED_TRACE(testing::Message() << "seed " << seed << " criterion " << crit);
+      tArgs a;
+      a.criterion = crit;
+      a.lengthWeight = 0.25;
+      auto seeded = [&] { SeedRandom(seed, 40 + crit); };
+      same(wide, a, seeded, 1, 2, 35, 50);
+      same(few, a, seeded, 30, 1, 2, 51);
+    }
+  // Every draw 0 (the state stays 0): every factor is -1, which moves nodes
+  // at the edge of the depths where displacements round away (ends chosen so
+  // that no node falls outside, which would be drawn again for ever). And a
+  // state whose first draw is 0, the rest as usual: x3 solves the step for 0.
+  constexpr uint32_t kA3 = 2111111111u;
+  uint32_t inverse = kA3; // of kA3 modulo 2^32, by Newton's iteration
+  for (int i = 0; i < 5; ++i) inverse *= 2 - kA3 * inverse;
+  const uint32_t x0 = 123456789u, x1 = 987654321u, x2 = 555555555u, carry = 77u;
+  const uint32_t x3 = (0u - (1492u * x2 + 1776u * x1 + 5115u * x0 + carry)) * inverse;
+  const tRandomState zeroFirst{x0, x1, x2, x3, carry};
+  tRandomState next = zeroFirst;
+  StepRandom(next);
+  ASSERT_EQ(next.x0, 0u);
+  const tMatrixOfSingle f = RandomFriction(37, 53, 11);
+  const struct {
+    tRandomState state;
+    double r1, c1, r2, c2;
+  } zeroCases[] = {{{}, 3, 12, 4, 36},
+                   {{}, 0, 15, 0, 40},
+                   {zeroFirst, 10, 20, 20, 30},
+                   {zeroFirst, 12, 3, 25, 48}};
+  for (const auto& z : zeroCases) {
+    SCOPED_TRACE(testing::Message() << "x3 " << z.state.x3 << " from " << z.r1 << "," << z.c1);
+    same(
+        f, tArgs{}, [&] { CurrentRandom().SetState(z.state); }, z.r1, z.c1, z.r2, z.c2);
+  }
+  // SubdividePath far below the depths the search tabulates.
+  for (const tRandomState& s : {tRandomState{1, 2, 3, 4, 5}, zeroFirst}) {
+    CurrentRandom().SetState(s);
+    tRefNode last{390, 380, nullptr}, first{4, 2, &last};
+    tRefBuild b{CurrentRandom(), 400, 400};
+    b.depth = 70;
+    b.Subdivide(&first, &last);
+    t2DiPoints refInner;
+    for (tRefNode* n = first.next; n != &last;) {
+      refInner.push_back({Cell(n->row), Cell(n->col)});
+      delete std::exchange(n, n->next);
+    }
+    const tRandomState afterRef = CurrentRandom().State();
+    CurrentRandom().SetState(s);
+    t2DiPoints inner;
+    tSubdivision sub{CurrentRandom(), 400, 400, 70, inner};
+    SubdividePath(sub, 4, 2, 390, 380);
+    EXPECT_EQ(inner, refInner);
+    EXPECT_EQ(CurrentRandom().State(), afterRef);
+  }
+}
+
 TEST(CostPath, EndsDrawsAndRefusals) {
   const tMatrixOfSingle f = RandomFriction(10, 8, 3);
   tArgs a;
