@@ -585,12 +585,14 @@ template <uint32_t kAhead>
     // multiplication to go: f * (extent * (1 / depth)) is as near p / depth
     // as Displaced needs.
     tDepthConstants deep;
-    const tDepthConstants* constants = &kDepthTable[static_cast<std::size_t>(depth)];
+    const tDepthConstants* constants;
     if (static_cast<std::size_t>(depth) >= kDepthTableSize) [[unlikely]] {
       const int32_t limit = SettledLimit(depth + 1);
       const double reciprocal = 1 / static_cast<double>(depth);
       deep = {{reciprocal, reciprocal}, {limit, limit, limit, limit}};
       constants = &deep;
+    } else {
+      constants = &kDepthTable[static_cast<std::size_t>(depth)];
     }
     const __m128d scale = _mm_mul_pd(extent, _mm_load_pd(constants->reciprocal));
     __m128i node;
