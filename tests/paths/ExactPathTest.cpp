@@ -221,6 +221,22 @@ TEST(ExactPath, MatchesAPlainDijkstraAtEveryScaleOfSteps) {
   EXPECT_GT(found, 250);
 }
 
+// Zero costs of either sign tie as equals: a -0 must not order as a huge key.
+TEST(ExactPath, SignedZeroCostsTieAsEquals) {
+  std::mt19937 g(5);
+  int found = 0;
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    tMatrixOfSingle f(6, std::vector<float>(7));
+    for (auto& r : f)
+      for (float& x : r) x = g() % 2 == 0 ? 0.0f : -0.0f;
+    const tReference ref{f, nullptr, 0, 0, 1, -0.0};
+    const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, -0.0, 1);
+    found += CompareWithReference(g, ref, l);
+  }
+  EXPECT_GT(found, 60);
+}
+
 TEST(ExactPath, DirectionAndToleranceRestrictTheSteps) {
   TempDir dir;
   std::mt19937 g(77);
