@@ -3,6 +3,8 @@
 #include "Commands.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <iostream>
 
 #ifndef STRAVEX_VERSION
@@ -49,6 +51,21 @@ void PrintCommands(CLI::App& app, std::ostream& err) {
   err << "Run 'stravex-cli COMMAND --help' for the options of a command.\n";
 }
 
+// CLI11 reads a number given to a flag (--flag=N) with std::stoll and lets its
+// std::out_of_range through; this finds the argument for the message.
+std::string OutOfRangeMessage(const std::vector<std::string>& args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const std::size_t eq = a.find('=');
+    if (a.size() < 2 || a[0] != '-' || eq == std::string::npos) continue;
+    const std::string value = a.substr(eq + 1);
+    errno = 0;
+    (void)std::strtoll(value.c_str(), nullptr, 10); // as std::stoll reads it
+    if (errno == ERANGE) return a.substr(0, eq) + ": the value " + value + " is out of range";
+  }
+  return "a number on the command line is out of range";
+}
+
 } // namespace
 
 int RunApp(CLI::App& app, int& exitCode, const std::vector<std::string>& args, std::ostream& out,
@@ -75,6 +92,9 @@ int RunApp(CLI::App& app, int& exitCode, const std::vector<std::string>& args, s
     app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::ParseError& e) {
     return app.exit(e, out, err) == 0 ? kExitOk : kExitError;
+  } catch (const std::out_of_range&) {
+    return app.exit(CLI::ConversionError(OutOfRangeMessage(args)), out, err) == 0 ? kExitOk
+                                                                                  : kExitError;
   }
   return exitCode;
 }

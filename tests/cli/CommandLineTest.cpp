@@ -50,6 +50,24 @@ TEST(CommandLine, UnknownCommandNamesItAndListsTheCommands) {
   EXPECT_NE(option.err, "");
 }
 
+// CLI11 lets std::stoll's out_of_range through for a number given to a flag;
+// that must be a usage error naming the argument, not an abort.
+TEST(CommandLine, FlagGivenANumberOutOfRangeIsAUsageError) {
+  for (const char* value :
+       {"99999999999999999999", "-99999999999999999999", " 99999999999999999999x"}) {
+    const std::string arg = std::string("--no-echo-matrices=") + value;
+    const tCliRun r = RunCli({"matrix", "--echo-points", arg}, "/");
+    EXPECT_EQ(r.status, 1) << value;
+    EXPECT_NE(
+        r.err.find(std::string("--no-echo-matrices: the value ") + value + " is out of range"),
+        std::string::npos)
+        << r.err;
+  }
+  // Numbers that fit are still the parser's own business.
+  EXPECT_EQ(RunCli({"matrix", "--no-echo-matrices=12x"}, "/").err.find("out of range"),
+            std::string::npos);
+}
+
 TEST(CommandLine, KnownCommandsAreNotUnknown) {
   for (const char* command : kCommands) {
     const tCliRun r = RunCli({command, "--help"}, "/");
