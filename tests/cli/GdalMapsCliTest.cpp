@@ -21,13 +21,6 @@ const fs::path kExpected = fs::path(STRAVEX_EXAMPLES_DIR) / "expected";
 const std::vector<std::string> kMaps = {"forest_BL", "roads_NB", "landuse_CL",
                                         "cover_QT",  "dem",      "friction"};
 
-// GDAL's IDRISI reader takes a "flag value : none" beside "no background" for
-// a nodata value of 0; such maps are converted without one.
-std::vector<std::string> NoDataOptions(const std::string& rdc) {
-  if (ReadFileBytes(rdc).find("flag def'n  : background") != std::string::npos) return {};
-  return {"-a_nodata", "none"};
-}
-
 std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
@@ -35,23 +28,13 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 
 bool HaveGdal() { return HaveProgram("gdal_translate") && HaveProgram("gdalinfo"); }
 
-void Translate(const std::vector<std::string>& options, const std::string& from,
-               const std::string& to) {
-  std::vector<std::string> args = {"gdal_translate", "-q"};
-  args.insert(args.end(), options.begin(), options.end());
-  args.push_back(from);
-  args.push_back(to);
-  const tCliRun r = RunProgram("/usr/bin/env", args, "/");
-  ASSERT_EQ(r.status, 0) << r.err;
-}
-
 // Every example map as <dir>/<name><ext> in the given GDAL format.
 void ConvertExamples(const fs::path& dir, const std::string& format, const std::string& ext) {
   fs::create_directories(dir);
   for (const std::string& name : kMaps) {
-    std::vector<std::string> options = NoDataOptions((kLandscape / (name + ".rdc")).string());
+    std::vector<std::string> options = GdalNoDataOptions((kLandscape / (name + ".rdc")).string());
     options.insert(options.end(), {"-of", format});
-    Translate(options, (kLandscape / (name + ".rst")).string(), (dir / (name + ext)).string());
+    GdalTranslate(options, (kLandscape / (name + ".rst")).string(), (dir / (name + ext)).string());
   }
 }
 
@@ -134,8 +117,10 @@ TEST(GdalMapsCli, WiderTypesAreReadWhenEveryValueIsExactInFloat) {
   const fs::path dir = tmp.path();
   ConvertExamples(dir, "GTiff", ".tif");
   // Float64 and Int32 copies hold the same (exact) values: same report.
-  Translate({"-ot", "Float64"}, (kLandscape / "cover_QT.rst").string(), tmp.file("cover_QT.tif"));
-  Translate({"-ot", "Int32"}, (kLandscape / "forest_BL.rst").string(), tmp.file("forest_BL.tif"));
+  GdalTranslate({"-ot", "Float64"}, (kLandscape / "cover_QT.rst").string(),
+                tmp.file("cover_QT.tif"));
+  GdalTranslate({"-ot", "Int32"}, (kLandscape / "forest_BL.rst").string(),
+                tmp.file("forest_BL.tif"));
   const tCliRun r = RunCli(StripArgs(dir, ".tif"), dir.string());
   ASSERT_EQ(r.status, 0) << r.err;
   ExpectSameFile(tmp.file("strips-MatrixAnalysis.txt"),
@@ -147,7 +132,7 @@ TEST(GdalMapsCli, RotatedGridsAndInexactTypesAreRefused) {
   TempDir tmp;
   const std::string forest = (kLandscape / "forest_BL.rst").string();
   // A VRT whose geotransform has rotation terms.
-  Translate({"-of", "VRT"}, forest, tmp.file("rotated.vrt"));
+  GdalTranslate({"-of", "VRT"}, forest, tmp.file("rotated.vrt"));
   std::string vrt = ReadFileBytes(tmp.file("rotated.vrt"));
   const auto open = vrt.find("<GeoTransform>");
   const auto close = vrt.find("</GeoTransform>");
@@ -158,9 +143,9 @@ TEST(GdalMapsCli, RotatedGridsAndInexactTypesAreRefused) {
   // Values that a 32-bit real does not hold: 0.1 in Float64, and complex cells.
   WriteFileBytes(tmp.file("tenths.asc"),
                  "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n0.1 1\n2 3\n");
-  Translate({"-oo", "DATATYPE=Float64", "-ot", "Float64"}, tmp.file("tenths.asc"),
-            tmp.file("tenths.tif"));
-  Translate({"-ot", "CFloat32"}, forest, tmp.file("complex.tif"));
+  GdalTranslate({"-oo", "DATATYPE=Float64", "-ot", "Float64"}, tmp.file("tenths.asc"),
+                tmp.file("tenths.tif"));
+  GdalTranslate({"-ot", "CFloat32"}, forest, tmp.file("complex.tif"));
 
   const std::map<std::string, std::string> refusals = {
       {"rotated.vrt", tmp.file("rotated.vrt") + " is a rotated grid; only north-up maps can be read."},
@@ -211,8 +196,8 @@ TEST(GdalMapsCli, SequenceCorridorAsGeoTiffAndAFrictionMapThatDoesNotOverlay) {
   EXPECT_GT(total, 0);
 
   // A friction GeoTIFF shifted by one cell is refused with the window's message.
-  Translate({"-a_ullr", "500010", "4001500", "502010", "4000000"},
-            (kLandscape / "friction.rst").string(), tmp.file("shifted.tif"));
+  GdalTranslate({"-a_ullr", "500010", "4001500", "502010", "4000000"},
+                (kLandscape / "friction.rst").string(), tmp.file("shifted.tif"));
   r = RunCli({"matrix", "--binary", (kLandscape / "forest_BL").string(), "--data",
               (kLandscape / "samples.txt").string(), "--algorithm", "least-cost", "--friction",
               tmp.file("shifted.tif"), "--project", "c"},

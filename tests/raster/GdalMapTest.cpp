@@ -21,13 +21,6 @@ namespace fs = std::filesystem;
 
 const fs::path kLandscape = fs::path(STRAVEX_EXAMPLES_DIR) / "landscape";
 
-// GDAL's IDRISI reader takes a "flag value : none" beside "no background" for
-// a nodata value of 0; such maps are converted without one.
-std::vector<std::string> NoDataOptions(const std::string& rdc) {
-  if (ReadFileBytes(rdc).find("flag def'n  : background") != std::string::npos) return {};
-  return {"-a_nodata", "none"};
-}
-
 class GdalMap : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -36,15 +29,6 @@ protected:
   }
   void TearDown() override { SetIdrisiExtensions(false); }
 
-  void Translate(const std::vector<std::string>& options, const std::string& from,
-                 const std::string& to) {
-    std::vector<std::string> args = {"gdal_translate", "-q"};
-    args.insert(args.end(), options.begin(), options.end());
-    args.push_back(from);
-    args.push_back(to);
-    const tCliRun r = RunProgram("/usr/bin/env", args, "/");
-    ASSERT_EQ(r.status, 0) << r.err;
-  }
   TempDir tmp;
 };
 
@@ -52,8 +36,8 @@ TEST_F(GdalMap, CellsAndFieldsMatchTheIdrisiOriginal) {
   for (const char* name : {"cover_QT", "landuse_CL", "roads_NB"}) {
     SCOPED_TRACE(name);
     const std::string tif = tmp.file(std::string(name) + ".tif");
-    Translate(NoDataOptions((kLandscape / (std::string(name) + ".rdc")).string()),
-              (kLandscape / (std::string(name) + ".rst")).string(), tif);
+    GdalTranslate(GdalNoDataOptions((kLandscape / (std::string(name) + ".rdc")).string()),
+                  (kLandscape / (std::string(name) + ".rst")).string(), tif);
     tLiveRaster original((kLandscape / name).string());
     original.LoadData();
     const std::unique_ptr<tLiveRaster> map = OpenLiveMap(tif);
@@ -90,8 +74,8 @@ TEST_F(GdalMap, CellsAndFieldsMatchTheIdrisiOriginal) {
 
 TEST_F(GdalMap, ShiftedGridDoesNotOverlayAndChangesInMemoryOnly) {
   const std::string tif = tmp.file("dem.tif");
-  Translate({"-a_ullr", "500010", "4001500", "502010", "4000000"},
-            (kLandscape / "dem.rst").string(), tif);
+  GdalTranslate({"-a_ullr", "500010", "4001500", "502010", "4000000"},
+                (kLandscape / "dem.rst").string(), tif);
   const tLiveRaster original((kLandscape / "dem").string());
   tGdalRaster map(tif);
   EXPECT_FALSE(SameGeometry(map, original));
@@ -110,7 +94,7 @@ TEST_F(GdalMap, IdrisiNamesKeepTheirMeaning) {
   const std::string forest = (kLandscape / "forest_BL").string();
   fs::copy_file(forest + ".rdc", tmp.file("classic.doc"));
   fs::copy_file(forest + ".rst", tmp.file("classic.img"));
-  Translate({"-of", "HFA"}, forest + ".rst", tmp.file("erdas.img"));
+  GdalTranslate({"-of", "HFA"}, forest + ".rst", tmp.file("erdas.img"));
   EXPECT_TRUE(IsIdrisiMapName(tmp.file("classic.img")));
   EXPECT_FALSE(IsIdrisiMapName(tmp.file("erdas.img")));
   EXPECT_TRUE(IsIdrisiMapName(forest));
@@ -146,7 +130,8 @@ TEST_F(GdalMap, NoDataTypesAndReferenceSystems) {
   // Int16 with a nodata value: integer cells, flag = nodata.
   WriteFileBytes(tmp.file("small.asc"), "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 20\n"
                                         "cellsize 5\nNODATA_value -1\n1 -1 300\n-7 0 2\n");
-  Translate({"-ot", "Int16", "-a_srs", "EPSG:32630"}, tmp.file("small.asc"), tmp.file("i16.tif"));
+  GdalTranslate({"-ot", "Int16", "-a_srs", "EPSG:32630"}, tmp.file("small.asc"),
+                tmp.file("i16.tif"));
   tGdalRaster i16(tmp.file("i16.tif"));
   EXPECT_EQ(i16.DataType, dtInteger);
   EXPECT_EQ(i16.FlagDef, fdBackground);
@@ -163,8 +148,8 @@ TEST_F(GdalMap, NoDataTypesAndReferenceSystems) {
   EXPECT_EQ(i16.GetCell(0, 2), 300);
 
   // UInt16 is read as real; a NaN nodata becomes a flag that cells can equal.
-  Translate({"-ot", "UInt16", "-a_srs", "EPSG:4326", "-a_nodata", "none"}, tmp.file("small.asc"),
-            tmp.file("u16.tif"));
+  GdalTranslate({"-ot", "UInt16", "-a_srs", "EPSG:4326", "-a_nodata", "none"},
+                tmp.file("small.asc"), tmp.file("u16.tif"));
   tGdalRaster u16(tmp.file("u16.tif"));
   EXPECT_EQ(u16.DataType, dtReal);
   EXPECT_EQ(u16.FlagDef, fdNone);
@@ -172,15 +157,15 @@ TEST_F(GdalMap, NoDataTypesAndReferenceSystems) {
   u16.LoadData();
   EXPECT_EQ(u16.GetCell(0, 2), 300);
   EXPECT_EQ(u16.GetCell(1, 0), 0); // -7 clamped by the conversion
-  Translate({"-ot", "Float64", "-a_nodata", "nan"}, tmp.file("small.asc"), tmp.file("nan.tif"));
+  GdalTranslate({"-ot", "Float64", "-a_nodata", "nan"}, tmp.file("small.asc"), tmp.file("nan.tif"));
   tGdalRaster nan(tmp.file("nan.tif"));
   EXPECT_EQ(nan.DataType, dtReal);
   EXPECT_EQ(nan.FlagDef, fdBackground);
   EXPECT_FALSE(std::isnan(nan.FlagValue));
 
   // Bytes stay bytes; a georeference-free grid is laid out in cell units.
-  Translate({"-of", "PNG", "-ot", "Byte", "-a_nodata", "none"}, tmp.file("small.asc"),
-            tmp.file("plain.png"));
+  GdalTranslate({"-of", "PNG", "-ot", "Byte", "-a_nodata", "none"}, tmp.file("small.asc"),
+                tmp.file("plain.png"));
   fs::remove(tmp.file("plain.png.aux.xml"));
   tGdalRaster png(tmp.file("plain.png"));
   EXPECT_EQ(png.DataType, dtByte);

@@ -140,4 +140,19 @@ void ExpectMatchesGolden(const std::string& actualPath, const std::string& expec
   ExpectSameFile(actualPath, expectedPath);
 }
 
+void GdalTranslate(const std::vector<std::string>& options, const std::string& from,
+                   const std::string& to) {
+  std::vector<std::string> args = {"gdal_translate", "-q"};
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back(from);
+  args.push_back(to);
+  const tCliRun r = RunProgram("/usr/bin/env", args, "/");
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+std::vector<std::string> GdalNoDataOptions(const std::string& rdcPath) {
+  if (ReadFileBytes(rdcPath).find("flag def'n  : background") != std::string::npos) return {};
+  return {"-a_nodata", "none"};
+}
+
 } // namespace stravex::test

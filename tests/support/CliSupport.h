@@ -35,6 +35,15 @@ pid_t StartCli(const std::vector<std::string>& args, const std::string& cwd,
 // Byte comparison of two files; a failure names the first differing line.
 void ExpectSameFile(const std::string& actualPath, const std::string& expectedPath);
 
+// Runs `gdal_translate -q OPTIONS FROM TO`; a failure fails the calling test
+// (check HasFatalFailure() or wrap in ASSERT_NO_FATAL_FAILURE).
+void GdalTranslate(const std::vector<std::string>& options, const std::string& from,
+                   const std::string& to);
+
+// GDAL's IDRISI reader takes a "flag value : none" beside "no background" for
+// a nodata value of 0; such maps are converted without one.
+std::vector<std::string> GdalNoDataOptions(const std::string& rdcPath);
+
 // ExpectSameFile against a committed expected file; with
 // STRAVEX_UPDATE_EXPECTED=1 in the environment the expected file is rewritten
 // from actualPath instead.
