@@ -293,28 +293,25 @@ float tGdalRaster::ReleasedCell(int32_t row, int32_t col) const {
 }
 
 // Statistics of a released map are taken over its cells loaded for the pass.
-void tGdalRaster::ComputeMean() {
-  const bool wasLoaded = Loaded();
-  if (!wasLoaded) LoadData();
+template <class Pass>
+static void WithCellsLoaded(tGdalRaster& map, Pass pass) {
+  const bool wasLoaded = map.Loaded();
+  if (!wasLoaded) map.LoadData();
   try {
-    tLiveRaster::ComputeMean();
+    pass();
   } catch (...) {
-    if (!wasLoaded) ReleaseData();
+    if (!wasLoaded) map.ReleaseData();
     throw;
   }
-  if (!wasLoaded) ReleaseData();
+  if (!wasLoaded) map.ReleaseData();
+}
+
+void tGdalRaster::ComputeMean() {
+  WithCellsLoaded(*this, [this] { tLiveRaster::ComputeMean(); });
 }
 
 void tGdalRaster::ComputeSD() {
-  const bool wasLoaded = Loaded();
-  if (!wasLoaded) LoadData();
-  try {
-    tLiveRaster::ComputeSD();
-  } catch (...) {
-    if (!wasLoaded) ReleaseData();
-    throw;
-  }
-  if (!wasLoaded) ReleaseData();
+  WithCellsLoaded(*this, [this] { tLiveRaster::ComputeSD(); });
 }
 
 // Changes stay in memory: the source file is never written.
