@@ -122,6 +122,21 @@ struct tRefBuild {
   }
 };
 
+// The reference's inner cells from (r1, c1) to (r2, c2), subdivided below `depth`.
+t2DiPoints RefSubdivide(double r1, double c1, double r2, double c2, double rows, double cols,
+                        int depth) {
+  tRefNode last{r2, c2, nullptr}, first{r1, c1, &last};
+  tRefBuild b{CurrentRandom(), rows, cols};
+  b.depth = depth;
+  b.Subdivide(&first, &last);
+  t2DiPoints inner;
+  for (tRefNode* n = first.next; n != &last;) {
+    inner.push_back({Cell(n->row), Cell(n->col)});
+    delete std::exchange(n, n->next);
+  }
+  return inner;
+}
+
 tResult RefSearch(const tMatrixOfSingle& f, const tArgs& a, double r1, double c1, double r2,
                   double c2) {
   tResult res;
@@ -254,15 +269,7 @@ TEST(CostPath, MatchesLinkedListVersion) {
   // SubdividePath on its own, below a given depth, on whole and real ends.
   for (auto [r1, c1, r2, c2] : {std::tuple{2.0, 3.0, 30.0, 47.0}, {20.5, 1.0, 3.0, 40.25}}) {
     SeedRandom(4, 4);
-    tRefNode last{r2, c2, nullptr}, first{r1, c1, &last};
-    tRefBuild b{CurrentRandom(), 37, 53};
-    b.depth = 2;
-    b.Subdivide(&first, &last);
-    t2DiPoints refInner;
-    for (tRefNode* n = first.next; n != &last;) {
-      refInner.push_back({Cell(n->row), Cell(n->col)});
-      delete std::exchange(n, n->next);
-    }
+    const t2DiPoints refInner = RefSubdivide(r1, c1, r2, c2, 37, 53, 2);
     const tRandomGenerator afterSub = CurrentRandom();
     SeedRandom(4, 4);
     t2DiPoints inner{{-1, -1}}; // appended to
@@ -353,15 +360,7 @@ TEST(CostPath, MatchesLinkedListVersionOnEdgeInputs) {
   // SubdividePath far below the depths the search tabulates.
   for (const tRandomState& s : {tRandomState{1, 2, 3, 4, 5}, zeroFirst}) {
     CurrentRandom().SetState(s);
-    tRefNode last{390, 380, nullptr}, first{4, 2, &last};
-    tRefBuild b{CurrentRandom(), 400, 400};
-    b.depth = 70;
-    b.Subdivide(&first, &last);
-    t2DiPoints refInner;
-    for (tRefNode* n = first.next; n != &last;) {
-      refInner.push_back({Cell(n->row), Cell(n->col)});
-      delete std::exchange(n, n->next);
-    }
+    const t2DiPoints refInner = RefSubdivide(4, 2, 390, 380, 400, 400, 70);
     const tRandomState afterRef = CurrentRandom().State();
     CurrentRandom().SetState(s);
     t2DiPoints inner;
