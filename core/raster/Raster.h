@@ -119,6 +119,19 @@ public:
   std::string ValueUnits;
   std::string ValueError;
 
+  // Content fingerprints (16 hex digits, ContentDigest.h) of the files this
+  // map was read from: the documentation as ReadDoc read it, and the cells as
+  // last read whole (LoadData, ReadSingleMatrix, ReadDoubleMatrix). Empty
+  // until then.
+  // DocDigest stays empty when the documentation is missing; WriteDoc sets it
+  // to the text written. ImageDigest hashes the on-disk bytes of the first
+  // Rows x Columns records; SaveData sets it to the image written, a cell
+  // written to disk or FillConstant clears it. A map read through GDAL has
+  // the digest of its metadata record (grid, georeference, types, nodata) and
+  // of its loaded cells (data type, then the cells in row order).
+  std::string DocDigest;
+  std::string ImageDigest;
+
   // File generation of this map's files: the program's at creation unless
   // the map was opened with another one.
   bool Classic = false;
