@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "LocationSequence.h"
 #include "MapSet.h"
+#include "OutputCheck.h"
 #include "ReportWriter.h"
 
 #include <cstdlib>
@@ -52,6 +53,7 @@ struct tRunOptions {
   std::string Shard;
   int Threads = 0;
   bool ProjectGiven = false;
+  bool ShardGiven = false;
   bool EchoPoints;
   bool EchoMatrices;
 };
@@ -240,6 +242,9 @@ int Run(tRunOptions o, tCommand kind) {
   InstallInterruptHandler();
   try {
     if (o.ProjectGiven && o.Project.empty()) throw EUsage("--project: the project name is empty");
+    // An unset variable in a job script must not run the whole study in every task.
+    if (o.ShardGiven && o.Shard.empty())
+      throw EUsage("--shard: the value is empty; give K/N (K = 1..N) or auto/N");
     // Inputs are named from the caller's folder; reports and corridor maps
     // land in the working folder.
     if (!o.WorkDir.empty()) {
@@ -253,6 +258,8 @@ int Run(tRunOptions o, tCommand kind) {
       o.Data = Absolute(o.Data);
       o.Log = Absolute(o.Log);
     }
+    // Refused before anything is read or written: the log is written last.
+    if (!o.Log.empty()) RequireWritable(o.Log);
     TAnalysisSettings settings = BuildSettings(o, kind);
     if (o.Binary.empty() && o.Quantitative.empty() && o.Topography.empty())
       throw EUsage("no map to scan: give --binary, --quantitative or --topography");
@@ -284,7 +291,7 @@ int Run(tRunOptions o, tCommand kind) {
     // Every matrix and sequence run can be resumed after a kill.
     ctx.Journal = kind != tCommand::Bootstrap;
     ctx.Resume = o.Resume;
-    if (!o.Shard.empty())
+    if (o.ShardGiven)
       ctx.Shard = ParseShard(o.Shard, [](const char* name) { return std::getenv(name); });
     tRunResult result;
     switch (kind) {
@@ -324,6 +331,8 @@ void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* desc
               "by Ctrl-C.\n");
   cmd->callback([cmd, options, kind, &exitCode] {
     options->ProjectGiven = cmd->count("--project") > 0;
+    const CLI::Option* shard = cmd->get_option_no_throw("--shard");
+    options->ShardGiven = shard && shard->count() > 0;
     exitCode = Run(*options, kind);
   });
 }

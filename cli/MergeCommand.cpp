@@ -32,13 +32,10 @@ int RunMerge(const tMergeOptions& o) {
     std::error_code ec;
     if (!o.WorkDir.empty() && !fs::is_directory(o.WorkDir, ec))
       throw EInOutError("--workdir: " + o.WorkDir + " is not a folder");
-    std::vector<tWrittenFile> files =
+    // The log is one of the merge's files: written only when all are.
+    const std::vector<tWrittenFile> files =
         MergeShards(o.Reports, o.WorkDir.empty() ? fs::current_path().string() : Absolute(o.WorkDir),
-                    reporter);
-    if (!o.Log.empty()) {
-      reporter.SaveLog(o.Log);
-      files.push_back({tFileKind::Log, Absolute(o.Log)});
-    }
+                    reporter, o.Log.empty() ? std::string() : Absolute(o.Log));
     PrintWrittenFiles(files);
     return kExitOk;
   } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 #include "GdalMap.h"
 #include "IdrisiEnv.h"
 #include "OrderedRunner.h"
+#include "OutputCheck.h"
 #include "PathScan.h"
 #include "PopulationFile.h"
 #include "RandomFunctions.h"
@@ -128,9 +129,9 @@ void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const 
 }
 
 // Logs the algorithm; for least-cost paths opens and reads the friction map
-// and creates the corridor map (one for the run, all 0, or the per-pair map
-// that each pair recreates).
-tLeastCostSetup SetUpAlgorithm(tRun& run, bool resuming) {
+// and prepares the corridor map (one for the run, or the per-pair map that
+// each pair recreates). Nothing is written yet: the run may still be refused.
+tLeastCostSetup SetUpAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   tLeastCostSetup setup;
   if (!UsesFriction(s.Connectivity)) {
@@ -143,14 +144,6 @@ tLeastCostSetup SetUpAlgorithm(tRun& run, bool resuming) {
     setup.Corridor = CreateCorridorMap(*setup.Friction, run.CorridorPath());
     setup.Corridor->Raster().Reporter = &run.Log();
     AddCorridorNotes(*setup.Corridor, s, run.Maps());
-    if (!s.OneMapPerPair) {
-      // A resumed run goes on with the counts on disk.
-      if (resuming)
-        setup.Corridor->Reopen();
-      else
-        setup.Corridor->FillZero();
-      run.Wrote(setup.Corridor->Raster().FileName);
-    }
   }
   LogAlgorithm(run.Log(), s);
   run.Log().Log("Minimization criterion: " + CriterionName(s.Minimise));
@@ -193,12 +186,19 @@ public:
     if (fSettings.DelaunayUse == duInclude) header += "\tDelaunay";
     header += fScanner.HeaderColumns();
     const std::string reportPath = fRun.ReportPath(kMatrixReport);
+    const std::string dataFile = fRun.Path(fSettings.DataFile);
     fJournal = std::make_unique<tRunJournal>(
-        reportPath, RunSettingsLines(fSettings, fRun.Maps(), fRun.Path(fSettings.DataFile),
-                                     fSetup.Friction.get()));
+        reportPath, RunSettingsLines(fSettings, fRun.Maps(), dataFile, fSetup.Friction.get()),
+        RunInputPaths(fRun.Maps(), dataFile, fSetup.Friction.get()));
     if (fRun.Shard()) SelectShardPairs(*fRun.Shard());
+    // Nothing is written before every output is known to be writable and a
+    // resumed report is checked against its journal.
+    RequireWritable(Outputs(reportPath));
+    tKeptReport kept;
+    if (fResuming) fFirst = CheckResume(reportPath, header, kept);
+    OpenCorridor();
     if (fResuming) {
-      fFirst = Resume(reportPath, header);
+      Continue(kept);
     } else {
       if (fRun.KeepsJournal()) fJournal->Begin();
       fReport = fRun.CreateReport(kMatrixReport);
@@ -274,12 +274,44 @@ private:
     return distance > static_cast<double>(fSettings.PairDistanceThreshold);
   }
 
-  // Continues the report of an interrupted run: its whole rows are kept and
-  // the corridor map is set back to the counts of the last pair written.
-  // Returns the first pair to compute.
-  uint64_t Resume(const std::string& reportPath, const std::string& header) {
+  // Every file the run may write.
+  std::vector<std::string> Outputs(const std::string& reportPath) const {
+    std::vector<std::string> files{reportPath};
+    if (fRun.KeepsJournal()) {
+      files.push_back(fJournal->Path());
+      files.push_back(fJournal->DigestsPath());
+    }
+    if (fSetup.Corridor) {
+      const tLiveRaster& map = fSetup.Corridor->Raster();
+      // One map per pair: the first pair's name stands for the folder they share.
+      const std::string name = fSettings.OneMapPerPair
+                                   ? PairCorridorName(fRun.Path(fSettings.CorridorMapName), 0, 1)
+                                   : map.FileName;
+      files.push_back(name + map.DocExtension());
+      files.push_back(name + map.ImageExtension());
+      if (!fSettings.OneMapPerPair && !fRun.Shard() && IsGeoTiffName(fSettings.CorridorMapName))
+        files.push_back(fRun.Path(fSettings.CorridorMapName));
+    }
+    return files;
+  }
+
+  // The run's corridor map on disk: all 0, or a resumed run's counts.
+  void OpenCorridor() {
+    if (!fSetup.Corridor || fSettings.OneMapPerPair) return;
+    if (fResuming)
+      fSetup.Corridor->Reopen();
+    else
+      fSetup.Corridor->FillZero();
+    fRun.Wrote(fSetup.Corridor->Raster().FileName);
+  }
+
+  // Checks the report of an interrupted run and its journal: the settings,
+  // the inputs and every whole row. Returns the first pair to compute.
+  uint64_t CheckResume(const std::string& reportPath, const std::string& header,
+                       tKeptReport& kept) {
     fJournal->Load();
-    const tKeptReport kept = ReadKeptReport(reportPath, header);
+    kept = ReadKeptReport(reportPath, header);
+    fJournal->CheckKeptRows(reportPath, kept);
     // The first item to compute, and the pair of the last row kept.
     uint64_t next = 0, rows = 0;
     int32_t i = 0, j = 0;
@@ -298,15 +330,22 @@ private:
     if (rows < kept.Rows || (kept.Rows > 0 && kept.LastRow.rfind(ids, 0) != 0))
       throw EInOutError("The rows of the report " + reportPath +
                         " are not those of this run; nothing was changed.");
+    return next;
+  }
+
+  // Continues the checked report: its whole rows are kept and the corridor
+  // map is set back to the counts of the last pair written.
+  void Continue(const tKeptReport& kept) {
+    const uint64_t next = fFirst;
     const uint64_t nextPair = next < Items() ? PairAt(next) : fPairs.Count();
     if (fSetup.Corridor && !fSettings.OneMapPerPair && fJournal->PendingItem() &&
         (kept.Rows == 0 || *fJournal->PendingItem() >= nextPair)) {
       fSetup.Corridor->Restore(fJournal->PendingCells());
       fSetup.Corridor->Reopen();
     }
+    fJournal->ContinueDigests(kept.Rows);
     fReport = fRun.ContinueReport(kMatrixReport, kept.Bytes);
     fDone = kept.Rows;
-    return next;
   }
 
   // Runs on a worker: the pair's row, or a skipped pair.
@@ -353,6 +392,7 @@ private:
     // A scan on a worker left that worker's generator; this thread's goes on
     // from there, as if it had scanned the row itself.
     if (r.Scan.Seeded) CurrentRandom() = r.Scan.RandomAfter;
+    if (fRun.KeepsJournal()) fJournal->BeforeRow(r.Text);
     fReport->WriteLine(r.Text);
     ++fDone;
     if (fRun.CheckPoint(fDone, Items())) {
@@ -417,7 +457,7 @@ tRunResult PopulationMatrixAnalysis(tAnalysisContext& ctx) {
     run.Maps().BuildMapList();
     LogBanner(run);
     const bool resuming = run.ResumesReport(kMatrixReport);
-    tLeastCostSetup setup = SetUpAlgorithm(run, resuming);
+    tLeastCostSetup setup = SetUpAlgorithm(run);
     const tPopulationData data = ReadPopulation(run, setup.Friction.get());
     return tPairLoop(run, setup, data, resuming).Run();
   });

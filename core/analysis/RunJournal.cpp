@@ -1,11 +1,12 @@
 #include "RunJournal.h"
 
 #include "AtomicFile.h"
+#include "ContentDigest.h"
 #include "Errors.h"
 #include "Raster.h"
+#include "ReportWriter.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kJournalTitle = "Stravex run journal 1";
+const char* const kJournalTitle = "Stravex run journal 2";
+// Journals of earlier versions hold no fingerprints of the images and no row digests.
+const char* const kOldJournalTitle = "Stravex run journal 1";
+const char* const kDigestsTitle = "Stravex row digests 1";
 
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -28,42 +32,54 @@ std::string ReadWhole(const std::string& path) {
   return s.str();
 }
 
-// FNV-1a of a file's bytes and its size; "missing" when it cannot be read.
-std::string Fingerprint(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return "missing";
-  uint64_t h = 1469598103934665603ull, size = 0;
-  unsigned char buf[1 << 16];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-    for (std::size_t i = 0; i < n; ++i) h = (h ^ buf[i]) * 1099511628211ull;
-    size += n;
-  }
-  std::fclose(f);
-  char out[48];
-  std::snprintf(out, sizeof out, "%llu bytes %016llx", static_cast<unsigned long long>(size),
-                static_cast<unsigned long long>(h));
-  return out;
+std::string NameOf(const std::string& path) { return fs::path(path).filename().string(); }
+
+std::string AbsoluteOf(const std::string& path) {
+  std::error_code ec;
+  const fs::path p = fs::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
 }
 
-// The documentation file in full and the image's size: hashing whole images
-// of several gigabytes would cost more than a resume saves.
-std::string MapFingerprint(const tRaster& map) {
-  std::error_code ec;
-  const auto imageSize = fs::file_size(map.FileName + map.ImageExtension(), ec);
-  return map.FileName + "\t" + Fingerprint(map.FileName + map.DocExtension()) + "\timage " +
-         (ec ? std::string("missing") : std::to_string(imageSize) + " bytes");
+std::string OrNotRead(const std::string& digest) { return digest.empty() ? "not read" : digest; }
+
+// A map by its file name and the fingerprints of what was read of it.
+std::string MapIdentity(const tRaster& map) {
+  return NameOf(map.FileName) + "\tdoc " + OrNotRead(map.DocDigest) + ", image " +
+         OrNotRead(map.ImageDigest);
+}
+
+std::string DataIdentity(const std::string& path) {
+  std::string print;
+  try {
+    print = DigestOfFile(path);
+  } catch (const EInOutError&) {
+    print = "unreadable";
+  }
+  return NameOf(path) + "\t" + print;
 }
 
 std::string Key(const std::string& line) { return line.substr(0, line.find('\t')); }
 
+std::string Value(const std::string& line) {
+  const auto tab = line.find('\t');
+  return tab == std::string::npos ? std::string("(none)") : line.substr(tab + 1);
+}
+
 } // namespace
 
-tRunJournal::tRunJournal(const std::string& reportPath, std::vector<std::string> settings)
-    : fSettings(std::move(settings)) {
+std::string tRunJournal::DigestsPathOf(const std::string& journalPath) {
+  return fs::path(journalPath).replace_extension(".digests").string();
+}
+
+tRunJournal::tRunJournal(const std::string& reportPath, std::vector<std::string> settings,
+                         std::vector<std::string> inputPaths)
+    : fSettings(std::move(settings)), fInputPaths(std::move(inputPaths)) {
   const fs::path p(reportPath);
   fPath = (p.parent_path() / p.stem()).string() + ".journal";
+  fDigestsPath = DigestsPathOf(fPath);
 }
+
+tRunJournal::~tRunJournal() = default;
 
 void tRunJournal::Begin() {
   fPending.reset();
@@ -72,6 +88,8 @@ void tRunJournal::Begin() {
   fCompleteRows.reset();
   fLogLines.clear();
   Write();
+  fDigests = std::make_unique<tReportFile>(fDigestsPath);
+  fDigests->WriteLine(kDigestsTitle);
 }
 
 namespace {
@@ -100,7 +118,11 @@ uint64_t Number(const std::string& path, const std::string& line, std::size_t fr
 tParsed Parse(const std::string& path) {
   std::istringstream in(ReadWhole(path));
   std::string line;
-  if (!std::getline(in, line) || line != kJournalTitle)
+  const bool titled = static_cast<bool>(std::getline(in, line));
+  if (titled && line == kOldJournalTitle)
+    throw EInOutError(path + " was written by an earlier version of Stravex, which did not "
+                             "fingerprint the inputs and rows; start the run anew without --resume.");
+  if (!titled || line != kJournalTitle)
     throw EInOutError(path + " is not a run journal; the report cannot be continued.");
   tParsed p;
   bool ended = false;
@@ -109,6 +131,8 @@ tParsed Parse(const std::string& path) {
       ended = true;
     } else if (line.rfind("setting\t", 0) == 0) {
       p.Contents.Settings.push_back(line.substr(8));
+    } else if (line.rfind("input\t", 0) == 0) {
+      // Where the inputs were: information only.
     } else if (line.rfind("pending\t", 0) == 0) {
       p.Pending = Number(path, line, 8);
     } else if (line.rfind("cell\t", 0) == 0) {
@@ -132,32 +156,82 @@ tParsed Parse(const std::string& path) {
   return p;
 }
 
+uint64_t HexValue(const std::string& text, bool& ok) {
+  uint64_t v = 0;
+  ok = text.size() == 16;
+  for (std::size_t i = 0; ok && i < text.size(); ++i) {
+    const char c = text[i];
+    const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    ok = d >= 0;
+    v = (v << 4) | static_cast<uint64_t>(d < 0 ? 0 : d);
+  }
+  return v;
+}
+
 } // namespace
 
 tRunJournal::tContents tRunJournal::Read(const std::string& path) { return Parse(path).Contents; }
 
+std::vector<uint64_t> tRunJournal::ReadDigests(const std::string& path) {
+  const std::string text = ReadWhole(path);
+  const std::string title = std::string(kDigestsTitle) + "\r\n";
+  if (text.compare(0, title.size(), title) != 0)
+    throw EInOutError(path + " does not hold row digests; the report cannot be checked.");
+  std::vector<uint64_t> digests;
+  std::size_t start = title.size();
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    bool ok = false;
+    digests.push_back(HexValue(text.substr(start, end - start), ok));
+    if (!ok)
+      throw EInOutError(path + ": line " + std::to_string(digests.size() + 1) +
+                        " is not a row digest; the report cannot be checked.");
+  }
+  return digests;
+}
+
 void tRunJournal::Load() {
   tParsed p = Parse(fPath);
-  const std::vector<std::string>& settings = p.Contents.Settings;
   fPending = p.Pending;
   fCells = std::move(p.Cells);
   fFirstCorridorRow = p.Contents.FirstCorridorRow;
   // A resumed run ends anew.
   fCompleteRows.reset();
   fLogLines.clear();
-  for (std::size_t i = 0; i < std::max(settings.size(), fSettings.size()); ++i) {
-    const std::string was = i < settings.size() ? settings[i] : std::string();
-    const std::string now = i < fSettings.size() ? fSettings[i] : std::string();
-    if (was == now) continue;
-    const std::string key = Key(was.empty() ? now : was);
-    auto value = [](const std::string& l) {
-      const auto tab = l.find('\t');
-      return tab == std::string::npos ? std::string("(none)") : l.substr(tab + 1);
-    };
-    throw EInOutError("The report was made with other settings (" + fPath + "): " + key +
-                      " was \"" + (was.empty() ? "(none)" : value(was)) + "\", this run has \"" +
-                      (now.empty() ? "(none)" : value(now)) + "\". Nothing was changed.");
+  if (const auto d = FirstDifference(p.Contents.Settings, fSettings)) {
+    if (!d->ChangedInput.empty())
+      throw EInOutError("The " + d->ChangedInput + " is not the file the report was made from (" +
+                        fPath + "): its fingerprint was " + d->WasPrint + ", it is now " +
+                        d->NowPrint + ". Nothing was changed.");
+    throw EInOutError("The report was made with other settings (" + fPath + "): " + d->Key +
+                      " was \"" + d->Was + "\", this run has \"" + d->Now +
+                      "\". Nothing was changed.");
   }
+  fRecorded = ReadDigests(fDigestsPath);
+}
+
+void tRunJournal::CheckKeptRows(const std::string& reportPath, const tKeptReport& kept) const {
+  const auto row = FirstDifferentRow(kept.RowDigests, fRecorded);
+  if (!row) return;
+  const std::string which = "row " + std::to_string(*row + 1) + " (line " +
+                            std::to_string(*row + 2) + ")";
+  const std::string what = *row < fRecorded.size()
+                               ? " is not the row its journal recorded there"
+                               : " was never recorded in its journal";
+  throw EInOutError("The report " + reportPath + " was changed after its run: " + which + what +
+                    " (an edited, removed, duplicated or reordered row). Start the run anew "
+                    "without --resume; nothing was changed.");
+}
+
+void tRunJournal::ContinueDigests(uint64_t rows) {
+  fRecorded.clear();
+  fRecorded.shrink_to_fit();
+  // The title's line and 16 digits and CR LF a row.
+  fDigests = std::make_unique<tReportFile>(fDigestsPath,
+                                           std::strlen(kDigestsTitle) + 2 + rows * 18);
+}
+
+void tRunJournal::BeforeRow(std::string_view row) {
+  fDigests->WriteLine(DigestHex(DigestValue(row)));
 }
 
 void tRunJournal::BeforeCorridor(uint64_t item,
@@ -174,6 +248,7 @@ void tRunJournal::NoteFirstCorridorRow(uint64_t row) {
 }
 
 void tRunJournal::Complete(uint64_t rows, const std::vector<std::string>& logLines) {
+  if (fDigests) fDigests->Close();
   fCompleteRows = rows;
   fLogLines = logLines;
   Write();
@@ -182,6 +257,7 @@ void tRunJournal::Complete(uint64_t rows, const std::vector<std::string>& logLin
 void tRunJournal::Write() const {
   std::string text = std::string(kJournalTitle) + "\n";
   for (const std::string& s : fSettings) text += "setting\t" + s + "\n";
+  for (const std::string& s : fInputPaths) text += "input\t" + s + "\n";
   if (fPending) {
     text += "pending\t" + std::to_string(*fPending) + "\n";
     for (const auto& [index, value] : fCells)
@@ -198,6 +274,36 @@ void tRunJournal::Write() const {
   WriteFileAtomically(fPath, text);
 }
 
+std::optional<uint64_t> FirstDifferentRow(const std::vector<uint64_t>& rows,
+                                          const std::vector<uint64_t>& recorded) {
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (i >= recorded.size() || rows[i] != recorded[i]) return i;
+  return std::nullopt;
+}
+
+std::optional<tSettingDifference> FirstDifference(const std::vector<std::string>& was,
+                                                  const std::vector<std::string>& now) {
+  for (std::size_t i = 0; i < std::max(was.size(), now.size()); ++i) {
+    const std::string a = i < was.size() ? was[i] : std::string();
+    const std::string b = i < now.size() ? now[i] : std::string();
+    if (a == b) continue;
+    tSettingDifference d;
+    d.Key = Key(a.empty() ? b : a);
+    d.Was = a.empty() ? "(none)" : Value(a);
+    d.Now = b.empty() ? "(none)" : Value(b);
+    // key, name, fingerprint
+    const auto wasTab = d.Was.find('\t'), nowTab = d.Now.find('\t');
+    if (Key(a) == Key(b) && wasTab != std::string::npos && nowTab != std::string::npos &&
+        d.Was.substr(0, wasTab) == d.Now.substr(0, nowTab)) {
+      d.ChangedInput = d.Key + " " + d.Was.substr(0, wasTab);
+      d.WasPrint = d.Was.substr(wasTab + 1);
+      d.NowPrint = d.Now.substr(nowTab + 1);
+    }
+    return d;
+  }
+  return std::nullopt;
+}
+
 std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMapSet& maps,
                                           const std::string& dataFile, const tRaster* friction) {
   std::vector<std::string> lines;
@@ -209,10 +315,10 @@ std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMap
   add("connectivity", num(s.Connectivity));
   add("path width", num(s.PathWidth));
   add("project", s.ProjectName);
-  add("data file", s.DataFile + "\t" + Fingerprint(dataFile));
-  for (const auto& m : maps.BinaryMaps) add("binary map", MapFingerprint(*m));
-  for (const auto& m : maps.QuantitativeMaps) add("quantitative map", MapFingerprint(*m));
-  if (maps.TopographyMap) add("topography map", MapFingerprint(*maps.TopographyMap));
+  add("data file", DataIdentity(dataFile));
+  for (const auto& m : maps.BinaryMaps) add("binary map", MapIdentity(*m));
+  for (const auto& m : maps.QuantitativeMaps) add("quantitative map", MapIdentity(*m));
+  if (maps.TopographyMap) add("topography map", MapIdentity(*maps.TopographyMap));
   if (s.DataStructure == dsPopulationMatrix) {
     add("delaunay", num(s.DelaunayUse));
     add("pair distance threshold", num(s.PairDistanceThreshold));
@@ -220,7 +326,7 @@ std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMap
     add("ignore time", num(s.IgnoreTime) + " " + num(s.IgnoreUnit));
   }
   if (UsesFriction(s.Connectivity)) {
-    add("friction map", friction ? MapFingerprint(*friction) : std::string("none"));
+    add("friction map", friction ? MapIdentity(*friction) : std::string("none"));
     add("seed", num(s.Seed));
     add("minimise", num(s.Minimise));
     add("friction weight", s.FrictionWeight);
@@ -235,6 +341,18 @@ std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMap
   return lines;
 }
 
+std::vector<std::string> RunInputPaths(const tMapSet& maps, const std::string& dataFile,
+                                       const tRaster* friction) {
+  std::vector<std::string> lines{"data file\t" + AbsoluteOf(dataFile)};
+  for (const auto& m : maps.BinaryMaps) lines.push_back("binary map\t" + AbsoluteOf(m->FileName));
+  for (const auto& m : maps.QuantitativeMaps)
+    lines.push_back("quantitative map\t" + AbsoluteOf(m->FileName));
+  if (maps.TopographyMap)
+    lines.push_back("topography map\t" + AbsoluteOf(maps.TopographyMap->FileName));
+  if (friction) lines.push_back("friction map\t" + AbsoluteOf(friction->FileName));
+  return lines;
+}
+
 tKeptReport ReadKeptReport(const std::string& reportPath, const std::string& header) {
   const std::string text = ReadWhole(reportPath);
   const std::string first = header + "\r\n";
@@ -244,12 +362,14 @@ tKeptReport ReadKeptReport(const std::string& reportPath, const std::string& hea
                       "changed.");
   tKeptReport kept;
   kept.Bytes = first.size();
-  std::size_t start = first.size();
+  std::size_t start = first.size(), last = start;
   for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
     ++kept.Rows;
-    kept.LastRow = text.substr(start, end - start);
+    kept.RowDigests.push_back(DigestValue(std::string_view(text.data() + start, end - start)));
+    last = start;
     kept.Bytes = end + 2;
   }
+  if (kept.Rows > 0) kept.LastRow = text.substr(last, kept.Bytes - 2 - last);
   return kept;
 }
 

@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "GdalMap.h"
 #include "OrderedRunner.h"
+#include "OutputCheck.h"
 #include "PathScan.h"
 #include "PopulationFile.h"
 #include "RandomFunctions.h"
@@ -64,9 +65,9 @@ struct tSequenceSetup {
 };
 
 // Logs the algorithm and, for least-cost paths, opens the friction map and
-// creates the corridor map, written at once, all 0, even when the run stops
-// before its first path.
-tSequenceSetup SetUpAlgorithm(tRun& run, bool resuming) {
+// prepares the corridor map. Nothing is written yet: the run may still be
+// refused.
+tSequenceSetup SetUpAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   tSequenceSetup setup;
   setup.Friction = OpenSequenceAlgorithm(run);
@@ -74,12 +75,6 @@ tSequenceSetup SetUpAlgorithm(tRun& run, bool resuming) {
   if (!s.CorridorMapName.empty()) {
     setup.Corridor = CreateCorridorMap(*setup.Friction, run.CorridorPath());
     setup.Corridor->Raster().Reporter = &run.Log();
-    // A resumed run goes on with the counts on disk.
-    if (resuming)
-      setup.Corridor->Reopen();
-    else
-      setup.Corridor->FillZero();
-    run.Wrote(setup.Corridor->Raster().FileName);
   }
   run.Log().Log("Minimization criterion: " + CriterionName(s.Minimise));
   return setup;
@@ -104,8 +99,10 @@ public:
                                fScanner.HeaderColumns();
     const TAnalysisSettings& s = fRun.Settings();
     const std::string reportPath = fRun.ReportPath(kSequenceReport);
+    const std::string dataFile = fRun.Path(s.DataFile);
     fJournal = std::make_unique<tRunJournal>(
-        reportPath, RunSettingsLines(s, fRun.Maps(), fRun.Path(s.DataFile), fSetup.Friction.get()));
+        reportPath, RunSettingsLines(s, fRun.Maps(), dataFile, fSetup.Friction.get()),
+        RunInputPaths(fRun.Maps(), dataFile, fSetup.Friction.get()));
     const std::size_t n = fLocs.size();
     // Location numbers are the seed index of the least-cost scans.
     if (n > static_cast<std::size_t>(INT32_MAX))
@@ -114,8 +111,14 @@ public:
     // Location i is item i - 1: the segment that ends there, if any; a
     // shard's items are its segments.
     std::size_t first = fRun.Shard() ? 0 : 1;
+    // Nothing is written before every output is known to be writable and a
+    // resumed report is checked against its journal.
+    RequireWritable(Outputs(reportPath));
+    tKeptReport kept;
+    if (fResuming) first = CheckResume(reportPath, header, kept);
+    OpenCorridor();
     if (fResuming) {
-      first = Resume(reportPath, header);
+      Continue(kept, first);
     } else {
       if (fRun.KeepsJournal()) fJournal->Begin();
       fReport = fRun.CreateReport(kSequenceReport);
@@ -214,12 +217,40 @@ private:
     return a.ID == b.ID && b.Time - a.Time >= fThreshold;
   }
 
-  // Continues the report of an interrupted run: its whole rows are kept and
-  // the corridor map is set back to the counts of the last segment written.
-  // Returns the first location to compute.
-  std::size_t Resume(const std::string& reportPath, const std::string& header) {
+  // Every file the run may write.
+  std::vector<std::string> Outputs(const std::string& reportPath) const {
+    std::vector<std::string> files{reportPath};
+    if (fRun.KeepsJournal()) {
+      files.push_back(fJournal->Path());
+      files.push_back(fJournal->DigestsPath());
+    }
+    if (fSetup.Corridor) {
+      const tLiveRaster& map = fSetup.Corridor->Raster();
+      files.push_back(map.FileName + map.DocExtension());
+      files.push_back(map.FileName + map.ImageExtension());
+      const std::string& name = fRun.Settings().CorridorMapName;
+      if (!fRun.Shard() && IsGeoTiffName(name)) files.push_back(fRun.Path(name));
+    }
+    return files;
+  }
+
+  // The run's corridor map on disk: all 0, or a resumed run's counts.
+  void OpenCorridor() {
+    if (!fSetup.Corridor) return;
+    if (fResuming)
+      fSetup.Corridor->Reopen();
+    else
+      fSetup.Corridor->FillZero();
+    fRun.Wrote(fSetup.Corridor->Raster().FileName);
+  }
+
+  // Checks the report of an interrupted run and its journal: the settings,
+  // the inputs and every whole row. Returns the first location to compute.
+  std::size_t CheckResume(const std::string& reportPath, const std::string& header,
+                          tKeptReport& kept) {
     fJournal->Load();
-    const tKeptReport kept = ReadKeptReport(reportPath, header);
+    kept = ReadKeptReport(reportPath, header);
+    fJournal->CheckKeptRows(reportPath, kept);
     // The first item to compute, and the location after the last row kept.
     std::size_t next = 1, after = 1;
     uint64_t rows = 0;
@@ -236,6 +267,12 @@ private:
         (kept.Rows > 0 && kept.LastRow.rfind(std::to_string(fLocs[after - 1].ID) + "\t", 0) != 0))
       throw EInOutError("The rows of the report " + reportPath +
                         " are not those of this run; nothing was changed.");
+    return next;
+  }
+
+  // Continues the checked report: its whole rows are kept and the corridor
+  // map is set back to the counts of the last segment written.
+  void Continue(const tKeptReport& kept, std::size_t next) {
     const std::size_t nextLocation =
         fRun.Shard() ? (next < fShardLocations.size() ? fShardLocations[next] : fLocs.size())
                      : next;
@@ -243,9 +280,9 @@ private:
       fSetup.Corridor->Restore(fJournal->PendingCells());
       fSetup.Corridor->Reopen();
     }
+    fJournal->ContinueDigests(kept.Rows);
     fReport = fRun.ContinueReport(kSequenceReport, kept.Bytes);
     fRows = kept.Rows;
-    return next;
   }
 
   bool Consume(std::size_t i, tSegmentResult& result) {
@@ -256,6 +293,7 @@ private:
       // The paths reach the corridor map before their row reaches the report,
       // as when the binary scan adds them itself.
       if (fSetup.Corridor) AddToCorridor(i, result.Paths);
+      if (fRun.KeepsJournal()) fJournal->BeforeRow(result.Text);
       fReport->WriteLine(result.Text);
       ++fRows;
     }
@@ -302,7 +340,7 @@ tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequ
   return RunAnalysis(ctx, [&sequence](tRun& run) {
     LogSequenceBanner(run);
     const bool resuming = run.ResumesReport(kSequenceReport);
-    tSequenceSetup setup = SetUpAlgorithm(run, resuming);
+    tSequenceSetup setup = SetUpAlgorithm(run);
     const double threshold = LogIgnoreThreshold(run);
     RequireLocations(sequence);
     const tLocations& locs = sequence.Locations;

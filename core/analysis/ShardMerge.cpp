@@ -1,9 +1,12 @@
 #include "ShardMerge.h"
 
 #include "AtomicFile.h"
+#include "ContentDigest.h"
 #include "Corridor.h"
 #include "Errors.h"
 #include "GdalMap.h"
+#include "IdrisiEnv.h"
+#include "OutputCheck.h"
 #include "Raster.h"
 #include "ReportWriter.h"
 #include "RunJournal.h"
@@ -16,6 +19,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <unistd.h>
 
 namespace stravex {
 
@@ -31,6 +35,7 @@ struct tShardFile {
   tRunJournal::tContents Journal;
   std::string Header;
   uint64_t Rows = 0;
+  std::vector<uint64_t> RowDigests;
 };
 
 std::string Label(const tShard& s) {
@@ -89,10 +94,12 @@ void ReadReport(tShardFile& f) {
       throw EInOutError(f.Report + ": a line does not end with CR LF; it is not a report.");
     }
     line.pop_back();
-    if (first)
+    if (first) {
       f.Header = line;
-    else
+    } else {
       ++f.Rows;
+      f.RowDigests.push_back(DigestValue(line));
+    }
     first = false;
   }
   if (in.bad()) throw EInOutError(f.Report + " cannot be read.");
@@ -106,23 +113,39 @@ std::optional<std::string> Setting(const std::vector<std::string>& lines, const 
 }
 
 void CheckSameSettings(const tShardFile& first, const tShardFile& f) {
-  const auto& a = first.Journal.Settings;
-  const auto& b = f.Journal.Settings;
-  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-    const std::string was = i < a.size() ? a[i] : std::string();
-    const std::string now = i < b.size() ? b[i] : std::string();
-    if (was == now) continue;
-    const std::string& any = was.empty() ? now : was;
-    const std::string key = any.substr(0, any.find('\t'));
-    auto value = [](const std::string& l) {
-      const auto tab = l.find('\t');
-      return tab == std::string::npos ? std::string("(none)") : l.substr(tab + 1);
-    };
-    throw EInOutError("The shards are not of one run: " + key + " is \"" +
-                      (was.empty() ? "(none)" : value(was)) + "\" in " + Label(first.Shard) + " (" +
-                      first.Report + ") and \"" + (now.empty() ? "(none)" : value(now)) + "\" in " +
-                      Label(f.Shard) + " (" + f.Report + "). Nothing was written.");
-  }
+  const auto d = FirstDifference(first.Journal.Settings, f.Journal.Settings);
+  if (!d) return;
+  if (!d->ChangedInput.empty())
+    throw EInOutError("The shards are not of one run: the " + d->ChangedInput +
+                      " has the fingerprint " + d->WasPrint + " in " + Label(first.Shard) + " (" +
+                      first.Report + ") and " + d->NowPrint + " in " + Label(f.Shard) + " (" +
+                      f.Report + "). Nothing was written.");
+  throw EInOutError("The shards are not of one run: " + d->Key + " is \"" + d->Was + "\" in " +
+                    Label(first.Shard) + " (" + first.Report + ") and \"" + d->Now + "\" in " +
+                    Label(f.Shard) + " (" + f.Report + "). Nothing was written.");
+}
+
+// The report's rows are those its run wrote, in their order.
+void CheckRows(const tShardFile& f) {
+  const std::string journal = JournalOf(f.Report);
+  const std::vector<uint64_t> recorded =
+      tRunJournal::ReadDigests(tRunJournal::DigestsPathOf(journal));
+  const uint64_t complete = *f.Journal.CompleteRows;
+  if (recorded.size() != complete)
+    throw EInOutError(tRunJournal::DigestsPathOf(journal) + " holds " +
+                      std::to_string(recorded.size()) + " row digests where " + journal +
+                      " recorded " + std::to_string(complete) +
+                      " rows: they are not of one run. Nothing was written.");
+  if (const auto row = FirstDifferentRow(f.RowDigests, recorded))
+    throw EInOutError(f.Report + " was changed after its run: row " + std::to_string(*row + 1) +
+                      " (line " + std::to_string(*row + 2) + ")" +
+                      (*row < complete ? " is not the row its journal recorded there"
+                                       : " was never recorded in its journal") +
+                      " (an edited, removed, duplicated or reordered row). Nothing was written.");
+  if (f.Rows != complete)
+    throw EInOutError(f.Report + " holds " + std::to_string(f.Rows) + " rows, its journal " +
+                      std::to_string(complete) + ": rows from row " + std::to_string(f.Rows + 1) +
+                      " on were removed after its run. Nothing was written.");
 }
 
 // The shards 1..N in order, each checked on its own and against shard 1.
@@ -165,11 +188,8 @@ std::vector<tShardFile> CheckShards(const std::vector<std::string>& reports) {
   }
   for (tShardFile& f : shards) {
     ReadReport(f);
-    if (f.Rows != *f.Journal.CompleteRows)
-      throw EInOutError(f.Report + " holds " + std::to_string(f.Rows) + " rows, its journal " +
-                        std::to_string(*f.Journal.CompleteRows) +
-                        ": the report was changed after its run. Nothing was written.");
     CheckSameSettings(shards.front(), f);
+    CheckRows(f);
     if (f.Header != shards.front().Header)
       throw EInOutError("The shards are not of one run: " + f.Report + " has another header than " +
                         shards.front().Report + ". Nothing was written.");
@@ -193,15 +213,50 @@ std::string InFolder(const std::string& workDir, const std::string& name) {
   return (fs::path(workDir) / name).string();
 }
 
-void WriteReport(const std::vector<tShardFile>& shards, const std::string& path) {
+// The merge's files, each written to a temporary beside its target and
+// renamed in only once every one is complete: a merge that fails leaves
+// every existing file as it was and creates none.
+class tMergeOutput {
+public:
+  ~tMergeOutput() {
+    std::error_code ec;
+    for (const std::string& t : fScratch) fs::remove(t, ec);
+  }
+  tAtomicFile& Add(const std::string& target) {
+    fFiles.push_back(std::make_unique<tAtomicFile>(target));
+    return *fFiles.back();
+  }
+  // A file made under a name of its own (a GeoTIFF), renamed over target at Commit.
+  void AddRename(const std::string& made, const std::string& target) {
+    fScratch.push_back(made);
+    fRenames.emplace_back(made, target);
+  }
+  // A helper file removed once the merge ends, however it ends.
+  void AddScratch(const std::string& path) { fScratch.push_back(path); }
+  void Commit() {
+    for (auto& f : fFiles) f->Finish();
+    for (const auto& [made, target] : fRenames) {
+      std::error_code ec;
+      fs::rename(made, target, ec);
+      if (ec) throw EInOutError("Cannot write to file \"" + target + "\": " + ec.message());
+    }
+    for (auto& f : fFiles) f->Commit();
+  }
+
+private:
+  std::vector<std::unique_ptr<tAtomicFile>> fFiles;
+  std::vector<std::pair<std::string, std::string>> fRenames;
+  std::vector<std::string> fScratch;
+};
+
+void WriteReport(const std::vector<tShardFile>& shards, tAtomicFile& out) {
   std::vector<std::ifstream> in;
   for (const tShardFile& f : shards) {
     in.emplace_back(f.Report, std::ios::binary);
     std::string header;
     std::getline(in.back(), header);
   }
-  tReportFile out(path);
-  out.WriteLine(shards.front().Header);
+  out.Write(shards.front().Header + "\r\n");
   std::string line;
   for (bool more = true; more;)
     for (std::size_t k = 0; k < shards.size(); ++k) {
@@ -209,10 +264,9 @@ void WriteReport(const std::vector<tShardFile>& shards, const std::string& path)
         more = false;
         break;
       }
-      line.pop_back();
-      out.WriteLine(line);
+      line += '\n';
+      out.Write(line);
     }
-  out.Close();
 }
 
 std::string ReadImage(const std::string& path, uint64_t bytes) {
@@ -230,7 +284,7 @@ std::string ReadImage(const std::string& path, uint64_t bytes) {
 // documentation of the shard that holds the run's first row with paths
 // (that row fixed the display range).
 std::string MergeCorridor(const std::vector<tShardFile>& shards, const std::string& name,
-                          const std::string& workDir, tReporter& reporter) {
+                          const std::string& workDir, tReporter& reporter, tMergeOutput& output) {
   const tShardFile* leader = &shards.front();
   for (const tShardFile& f : shards)
     if (f.Journal.FirstCorridorRow &&
@@ -283,20 +337,53 @@ std::string MergeCorridor(const std::vector<tShardFile>& shards, const std::stri
   out->FileName = InFolder(workDir, name);
   out->MinValue = 0;
   out->MaxValue = static_cast<float>(largest);
-  WriteFileAtomically(out->FileName + out->ImageExtension(), bytes);
-  out->WriteDoc();
+  const std::string target = out->FileName;
+  if (IsGeoTiffName(name)) {
+    // The GeoTIFF is made from an IDRISI copy under hidden names of its own.
+    const fs::path t(target);
+    out->FileName = (t.parent_path() / ("." + t.filename().string() + ".merge-" +
+                                        std::to_string(::getpid())))
+                        .string();
+    output.AddScratch(out->FileName + out->ImageExtension());
+    output.AddScratch(out->FileName + out->DocExtension());
+    WriteFileAtomically(out->FileName + out->ImageExtension(), bytes);
+    WriteFileAtomically(out->FileName + out->DocExtension(), out->DocText());
+    const std::string tif = out->FileName + ".tif";
+    output.AddRename(tif, target);
+    WriteGeoTiff(*out, tif);
+  } else {
+    output.Add(out->FileName + out->ImageExtension()).Write(bytes);
+    output.Add(out->FileName + out->DocExtension()).Write(out->DocText());
+  }
   if (saturated)
-    reporter.Warning("Corridor map " + out->FileName + ": some cells were crossed by more than " +
+    reporter.Warning("Corridor map " + target + ": some cells were crossed by more than " +
                      std::to_string(CorridorMaxCount) + " paths; their count is held at " +
                      std::to_string(CorridorMaxCount) + ".");
-  if (IsGeoTiffName(name)) FinishGeoTiffCorridor(*out, out->FileName, true);
-  return out->FileName;
+  return target;
+}
+
+// Every file the merge writes.
+std::vector<std::string> MergeOutputs(const std::string& report, const std::string& corridor,
+                                      const std::string& logPath) {
+  std::vector<std::string> files{report};
+  if (!corridor.empty()) {
+    if (IsGeoTiffName(corridor)) {
+      files.push_back(corridor);
+    } else {
+      const tRaster naming;
+      files.push_back(corridor + naming.ImageExtension());
+      files.push_back(corridor + naming.DocExtension());
+    }
+  }
+  if (!logPath.empty()) files.push_back(logPath);
+  return files;
 }
 
 } // namespace
 
 std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardReports,
-                                      const std::string& workDir, tReporter& reporter) {
+                                      const std::string& workDir, tReporter& reporter,
+                                      const std::string& logPath) {
   const std::vector<tShardFile> shards = CheckShards(shardReports);
   const tShardFile& first = shards.front();
   std::vector<tWrittenFile> files;
@@ -309,13 +396,28 @@ std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardRepor
   const std::string corridor = Setting(settings, "corridor map").value_or("");
   const bool perPair = first.Kind == "MatrixAnalysis" &&
                        Setting(settings, "one map per pair").value_or("0") != "0";
+  const std::string corridorTarget =
+      !corridor.empty() && !perPair ? InFolder(workDir, corridor) : std::string();
+  try {
+    RequireWritable(MergeOutputs(report, corridorTarget, logPath));
+  } catch (const EInOutError& e) {
+    throw EInOutError(std::string(e.what()) + ". Nothing was written.");
+  }
+
+  tMergeOutput output;
   std::string corridorPath;
-  if (!corridor.empty() && !perPair)
-    corridorPath = MergeCorridor(shards, corridor, workDir, reporter);
-  WriteReport(shards, report);
+  if (!corridorTarget.empty())
+    corridorPath = MergeCorridor(shards, corridor, workDir, reporter, output);
+  WriteReport(shards, output.Add(report));
+  for (const std::string& line : first.Journal.LogLines) reporter.Log(line);
+  if (!logPath.empty()) {
+    tAtomicFile& log = output.Add(logPath);
+    for (const std::string& line : first.Journal.LogLines) log.Write(line + "\r\n");
+  }
+  output.Commit();
   files.push_back({tFileKind::Report, report});
   if (!corridorPath.empty()) files.push_back({tFileKind::CorridorMap, corridorPath});
-  for (const std::string& line : first.Journal.LogLines) reporter.Log(line);
+  if (!logPath.empty()) files.push_back({tFileKind::Log, logPath});
   return files;
 }
 

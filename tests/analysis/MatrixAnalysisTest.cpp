@@ -352,9 +352,12 @@ namespace {
 class tSaturatingReporter : public RecordingReporter {
 public:
   std::string image;
-  void TaskLabel(const std::string& label) override {
-    RecordingReporter::TaskLabel(label);
-    if (label != "Analysing paths") return;
+  bool filled = false;
+  // After the first pair: the corridor map exists only once the run is under way.
+  void Progress(int percent) override {
+    RecordingReporter::Progress(percent);
+    if (filled || !fs::exists(image)) return;
+    filled = true;
     const std::size_t size = ReadFileBytes(image).size();
     std::string full;
     for (std::size_t k = 0; k < size / 2; ++k) full += "\xff\x7f";

@@ -146,6 +146,7 @@ TEST_F(FileSizeLimitCli, ALimitHitDuringTheReportLeavesWholeRowsAndAConsistentCo
   // No log of a failed run, no temporary left; the journal lets it resume.
   EXPECT_EQ(Names(dir), (std::set<std::string>{kLeastCostReport,
                                                "Friction-LeastCost-MatrixAnalysis.journal",
+                                               "Friction-LeastCost-MatrixAnalysis.digests",
                                                std::string("corridors") + map.ImageExtension(),
                                                std::string("corridors") + map.DocExtension()}));
 }
@@ -207,7 +208,8 @@ TEST(FileSizeLimitLog, ALogThatCannotBeWrittenFailsTheRunAndKeepsThePreviousLog)
   EXPECT_EQ(ReadFileBytes(dir.file("run.log")), "the log of an earlier run\r\n");
   EXPECT_EQ(ReadFileBytes(dir.file(reportName)), report);
   EXPECT_EQ(Names(dir), (std::set<std::string>{"run.log", reportName,
-                                               "Friction-FixedStrip-MatrixAnalysis.journal"}));
+                                               "Friction-FixedStrip-MatrixAnalysis.journal",
+                                               "Friction-FixedStrip-MatrixAnalysis.digests"}));
 }
 
 } // namespace
