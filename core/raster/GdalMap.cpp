@@ -2,6 +2,7 @@
 // map's, so every consumer of tLiveRaster / tRaster serves them unchanged.
 #include "GdalMap.h"
 
+#include "ContentDigest.h"
 #include "Errors.h"
 #include "IdrisiEnv.h"
 #include "Numeric.h"
@@ -13,6 +14,7 @@
 #include <ogr_srs_api.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -119,6 +121,23 @@ std::string RowColumn(int32_t row, int32_t col) {
   return "row " + std::to_string(row) + ", column " + std::to_string(col);
 }
 
+// Shortest text that reads back as v exactly, the same on every host.
+std::string ExactText(double v) {
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
+}
+
+// Fingerprint of loaded cells: the loaded type, then the cells in row order.
+template <typename T>
+std::string CellsDigest(tDataType type, const tCellVector<T>& cells) {
+  tContentDigest d;
+  const auto t = static_cast<uint8_t>(type);
+  d.Update(&t, 1);
+  d.Update(cells.data(), cells.size() * sizeof(T));
+  return d.Hex();
+}
+
 } // namespace
 
 tGdalRaster::tGdalRaster(const std::string& path) {
@@ -201,6 +220,33 @@ void tGdalRaster::Describe(const std::string& path) {
     MinValue = DisplayMin = static_cast<float>(lo);
     MaxValue = DisplayMax = static_cast<float>(hi);
   }
+
+  // No documentation file: the fingerprint is of the record as read here, the
+  // source's grid and georeference exact. The value range is left out, as
+  // LoadData recomputes it from the cells.
+  std::string record;
+  auto put = [&record](const char* key, const std::string& value) {
+    record += key;
+    record += '=';
+    record += value;
+    record += '\n';
+  };
+  put("format", fFormat);
+  put("source type", fSourceType + (fSignedByte ? " signed" : ""));
+  put("data type", std::to_string(static_cast<int>(DataType)));
+  put("columns", std::to_string(Columns));
+  put("rows", std::to_string(Rows));
+  put("origin x", ExactText(gt[0]));
+  put("origin y", ExactText(gt[3]));
+  put("cell width", ExactText(gt[1]));
+  put("cell height", ExactText(-gt[5]));
+  put("ref. system", RefSystem);
+  put("ref. units", RefUnits);
+  put("nodata", fHasNoData ? ExactText(fNoData) : std::string("none"));
+  put("flag", FlagDef == fdBackground ? ExactText(FlagValue) : std::string("none"));
+  put("title", Title);
+  put("value units", ValueUnits);
+  DocDigest = DigestOf(record);
 }
 
 bool tGdalRaster::IsNoData(double v) const {
@@ -267,9 +313,16 @@ void tGdalRaster::ReadImage(int64_t n) {
       any = true;
     }
   };
-  if (DataType == dtByte) range(fBytes);
-  else if (DataType == dtInteger) range(fIntegers);
-  else range(fReals);
+  if (DataType == dtByte) {
+    range(fBytes);
+    ImageDigest = CellsDigest(DataType, fBytes);
+  } else if (DataType == dtInteger) {
+    range(fIntegers);
+    ImageDigest = CellsDigest(DataType, fIntegers);
+  } else {
+    range(fReals);
+    ImageDigest = CellsDigest(DataType, fReals);
+  }
   if (any) {
     DisplayMin = MinValue;
     DisplayMax = MaxValue;
@@ -324,6 +377,8 @@ void tGdalRaster::ReadDoc(const std::string& fileName) {
   ReleaseData();
   MeanValid = false;
   SDValid = false;
+  DocDigest.clear();
+  ImageDigest.clear();
   Describe(fileName);
 }
 

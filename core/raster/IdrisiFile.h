@@ -2,6 +2,7 @@
 // tIdrisiFile: buffered sequential stream over the image file of a map. Whole-
 // map passes read and write it in blocks of IdrisiBufferSize records, so that a
 // map of any size is handled with a few file operations and a bounded buffer.
+#include "ContentDigest.h"
 #include "DynamicArrays.h"
 #include "Raster.h"
 
@@ -38,6 +39,13 @@ struct tIdrisiFile {
   // Reading: size of the file when it was opened, and whole records in it.
   int64_t fileBytes = 0;
   int64_t fileRecords = 0;
+  // Reading: fingerprint of the first digestRecords records (-1: none), fed
+  // by every read while the reads run in order from the start of the file
+  // (HashImageRecords).
+  tContentDigest digest;
+  int64_t digestRecords = -1;
+  // A read that did not continue the hashed run: the digest describes nothing.
+  bool digestBroken = false;
 
   tIdrisiFile() = default;
   tIdrisiFile(const tIdrisiFile&) = delete;
@@ -73,6 +81,16 @@ int64_t ReadIdrisiBlocks(tIdrisiFile& f, float* cells, int64_t n);
 void WriteIdrisiBlocks(tIdrisiFile& f, const uint8_t* cells, int64_t n);
 void WriteIdrisiBlocks(tIdrisiFile& f, const int32_t* cells, int64_t n);
 void WriteIdrisiBlocks(tIdrisiFile& f, const float* cells, int64_t n);
+
+// Fingerprints of whole images: after OpenIdrisiRead, HashImageRecords(f, n)
+// has the reads feed f.digest with the on-disk bytes of the first n records;
+// ImageDigestOf gives its Hex() once exactly those were read in order from the
+// start of the file, else "" (a partial or out-of-order read).
+void HashImageRecords(tIdrisiFile& f, int64_t n);
+std::string ImageDigestOf(const tIdrisiFile& f);
+// Measurement hook: with false, HashImageRecords does nothing (and IDRISI
+// whole-map reads leave ImageDigest empty), so a benchmark can time the bare load.
+void SetImageHashing(bool on);
 
 // --- helpers shared by the raster classes ---
 

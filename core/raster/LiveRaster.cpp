@@ -2,6 +2,7 @@
 // writer are chosen at LoadData and ReleaseData, so a loaded cell access is a
 // plain matrix access with no test of the data type.
 #include "AtomicFile.h"
+#include "ContentDigest.h"
 #include "Errors.h"
 #include "IdrisiFile.h"
 #include "Raster.h"
@@ -253,9 +254,11 @@ void tLiveRaster::ComputeMinMax() {
 
 void tLiveRaster::LoadData() {
   ReleaseData();
-  // Whatever was cached may describe changes this load discards.
+  // Whatever was cached may describe changes this load discards, and a
+  // failed load leaves no fingerprint of a file that may have changed.
   MeanValid = false;
   SDValid = false;
+  ImageDigest.clear();
   try {
     ReadImage(CellCount(*this));
     switch (DataType) {
@@ -289,12 +292,14 @@ void tLiveRaster::ReadImage(int64_t n) {
   OpenIdrisiRead(*this, f);
   if (!SupportedType(DataType)) throw EInOutError("Error while reading map.");
   if (f.fileRecords < n) RaiseShortImage(f.path, f.fileRecords, n);
+  HashImageRecords(f, n);
   switch (DataType) {
   case dtByte: LoadCells(f, fBytes, n); break;
   case dtInteger: LoadCells(f, fIntegers, n); break;
   default: LoadCells(f, fReals, n); break;
   }
   CloseIdrisi(f);
+  ImageDigest = ImageDigestOf(f);
 }
 
 void tLiveRaster::SaveData() {
@@ -318,8 +323,12 @@ void tLiveRaster::SaveData() {
   }
 
   // The image is replaced only once complete: a full disk or a file-size
-  // limit leaves the previous image, never a short one.
+  // limit leaves the previous image, never a short one. The fingerprint goes
+  // before anything is written: a target written in place may keep part of
+  // the new cells after a failure.
+  ImageDigest.clear();
   tAtomicFile out(path);
+  tContentDigest written;
   const auto recordSize = static_cast<std::size_t>(DataType);
   std::vector<unsigned char> block;
   for (std::size_t done = 0; done < n;) {
@@ -331,9 +340,11 @@ void tLiveRaster::SaveData() {
       EncodeRecord(v, DataType, &block[k * recordSize]);
     }
     out.Write(block.data(), block.size());
+    written.Update(block.data(), block.size());
     done += m;
   }
   out.Commit();
+  ImageDigest = written.Hex();
 }
 
 void tLiveRaster::ReleaseData() {

@@ -1,6 +1,7 @@
 // tRaster: cells on disk, addressed one at a time or streamed whole.
 #include "Raster.h"
 #include "AtomicFile.h"
+#include "ContentDigest.h"
 #include "Errors.h"
 #include "IdrisiEnv.h"
 #include "IdrisiFile.h"
@@ -54,9 +55,10 @@ struct tFileCloser {
   }
 };
 
-// A whole-map stream pass into m; an image with fewer records than cells is refused.
+// A whole-map stream pass into m; an image with fewer records than cells is
+// refused. Returns the fingerprint of the records read.
 template <typename T>
-void StreamMatrix(const tRaster& r, std::vector<std::vector<T>>& m) {
+std::string StreamMatrix(const tRaster& r, std::vector<std::vector<T>>& m) {
   const int32_t rows = r.Rows > 0 ? r.Rows : 0;
   const int32_t cols = r.Columns > 0 ? r.Columns : 0;
   m.assign(static_cast<std::size_t>(rows), std::vector<T>(static_cast<std::size_t>(cols), T(0)));
@@ -64,6 +66,7 @@ void StreamMatrix(const tRaster& r, std::vector<std::vector<T>>& m) {
   tIdrisiFile f;
   OpenIdrisiRead(r, f);
   if (f.fileRecords < expected) RaiseShortImage(f.path, f.fileRecords, expected);
+  HashImageRecords(f, expected);
   float v = 0;
   for (int32_t row = 0; row < rows; ++row) {
     T* cells = m[static_cast<std::size_t>(row)].data();
@@ -78,6 +81,7 @@ void StreamMatrix(const tRaster& r, std::vector<std::vector<T>>& m) {
   const int64_t got = f.delivered;
   if (got < expected) RaiseShortImage(f.path, got, expected);
   CloseIdrisi(f);
+  return ImageDigestOf(f);
 }
 
 // Opens a read stream for a statistics pass; a short image would give figures
@@ -219,16 +223,25 @@ void tRaster::SetCell(int32_t row, int32_t col, float value) {
   }
   bool ok = fseeko(f, static_cast<off_t>(index) * recordSize, SEEK_SET) == 0 &&
             std::fwrite(rec, static_cast<std::size_t>(recordSize), 1, f) == 1;
+  // The file no longer holds what the cached statistics and fingerprint
+  // describe (also after a failed write, which may have changed it).
+  ImageDigest.clear();
   ok = (std::fclose(f) == 0) && ok;
   if (!ok) throw EInOutError("File writing error");
-  // The file no longer holds what the cached statistics describe.
   MeanValid = false;
   SDValid = false;
 }
 
-void tRaster::ReadDoubleMatrix(tMatrixOfDouble& m) { StreamMatrix(*this, m); }
+// A failed pass leaves no fingerprint: the file may have changed since the last one.
+void tRaster::ReadDoubleMatrix(tMatrixOfDouble& m) {
+  ImageDigest.clear();
+  ImageDigest = StreamMatrix(*this, m);
+}
 
-void tRaster::ReadSingleMatrix(tMatrixOfSingle& m) { StreamMatrix(*this, m); }
+void tRaster::ReadSingleMatrix(tMatrixOfSingle& m) {
+  ImageDigest.clear();
+  ImageDigest = StreamMatrix(*this, m);
+}
 
 void tRaster::ComputeMean() {
   tIdrisiFile f;
@@ -301,6 +314,11 @@ void tRaster::FillConstant(float value) {
   // Both files are complete on disk before either replaces its predecessor: a
   // full disk or a file-size limit leaves the old map (or none), never a short
   // image whose missing cells a reader would take for data.
+  // No image fingerprint is kept: a corridor map patches the image in place
+  // behind this object. The documentation one goes before anything is
+  // written, as a target written in place may keep part of the new text.
+  ImageDigest.clear();
+  DocDigest.clear();
   tAtomicFile imageFile(image);
   if (SupportedType(DataType)) {
     const auto recordSize = static_cast<std::size_t>(DataType);
@@ -318,11 +336,13 @@ void tRaster::FillConstant(float value) {
     }
   }
   imageFile.Finish();
+  const std::string doc = DocText();
   tAtomicFile docFile(FileName + DocExtension());
-  docFile.Write(DocText());
+  docFile.Write(doc);
   docFile.Finish();
   imageFile.Commit();
   docFile.Commit();
+  DocDigest = DigestOf(doc);
 }
 
 double tRaster::GetMean() {

@@ -122,13 +122,12 @@ public:
   // Content fingerprints (16 hex digits, ContentDigest.h) of the files this
   // map was read from: the documentation as ReadDoc read it, and the cells as
   // last read whole (LoadData, ReadSingleMatrix, ReadDoubleMatrix). Empty
-  // until then.
-  // DocDigest stays empty when the documentation is missing; WriteDoc sets it
-  // to the text written. ImageDigest hashes the on-disk bytes of the first
-  // Rows x Columns records; SaveData sets it to the image written, a cell
-  // written to disk or FillConstant clears it. A map read through GDAL has
-  // the digest of its metadata record (grid, georeference, types, nodata) and
-  // of its loaded cells (data type, then the cells in row order).
+  // until then, and DocDigest when the documentation is missing. ImageDigest
+  // covers the on-disk bytes of the first Rows x Columns records. WriteDoc and
+  // SaveData set them to the files written; a cell written to disk, a failed
+  // read and FillConstant clear ImageDigest. A map read through GDAL has the
+  // digest of its metadata record (grid, georeference, types, nodata) and of
+  // its loaded cells (data type, then the cells in row order).
   std::string DocDigest;
   std::string ImageDigest;
 

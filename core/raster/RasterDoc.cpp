@@ -1,5 +1,6 @@
 // The metadata record of tRaster and its IDRISI documentation file.
 #include "AtomicFile.h"
+#include "ContentDigest.h"
 #include "Errors.h"
 #include "IdrisiEnv.h"
 #include "Numeric.h"
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -112,6 +112,22 @@ std::string MapPathOf(const std::string& name, const tRaster& map) {
   return name;
 }
 
+// The bytes of a documentation file (one retry to open it).
+std::string ReadDocFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) f = std::fopen(path.c_str(), "rb");
+  if (!f) throw EInOutError(path + ": " + std::strerror(errno));
+  std::string text;
+  char buf[8192];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  const bool failed = std::ferror(f) != 0;
+  const int err = errno;
+  std::fclose(f);
+  if (failed) throw EInOutError(path + ": " + std::strerror(err));
+  return text;
+}
+
 } // namespace
 
 long double StrToFloatTolerant(const std::string& text) {
@@ -155,6 +171,9 @@ void tRaster::ReadDoc(const std::string& fileName) {
   Completeness.clear();
   Consistency.clear();
 
+  // Both describe the files of the map read before, if any.
+  DocDigest.clear();
+  ImageDigest.clear();
   FileName = MapPathOf(fileName, *this);
   DocMissing = false;
   // The same path WriteDoc writes to, also for map names holding a ".".
@@ -166,17 +185,18 @@ void tRaster::ReadDoc(const std::string& fileName) {
     throw EInOutError(docPath + " not found.");
   }
 
-  std::ifstream in(docPath, std::ios::binary);
-  if (!in.is_open()) {
-    in.clear();
-    in.open(docPath, std::ios::binary);
-  }
-  if (!in.is_open()) throw EInOutError(docPath + ": " + std::strerror(errno));
+  // Read whole, once: the fingerprint is of exactly the bytes parsed.
+  const std::string text = ReadDocFile(docPath);
 
   FlagDef = fdNone;
   std::string line;
   bool firstLine = true;
-  while (std::getline(in, line)) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    // Lines as getline gives them: a last line without its break counts.
+    const std::size_t eol = text.find('\n', pos);
+    const std::size_t end = eol == std::string::npos ? text.size() : eol;
+    line.assign(text, pos, end - pos);
+    pos = end + 1;
     // Files from other programs may end lines with LF alone or start with a UTF-8 mark.
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
@@ -249,13 +269,13 @@ void tRaster::ReadDoc(const std::string& fileName) {
     else if (key.substr(0, 8) == "category" || key.substr(0, 4) == "code")
       Legend.push_back(line);
   }
-  if (in.bad()) throw EInOutError(docPath + ": " + std::strerror(errno));
 
   // A grid without cells has no cell size; such a map cannot be used.
   if (Columns <= 0 || Rows <= 0)
     throw EInOutError(docPath + ": the number of columns and rows must be positive.");
   CellWidth = static_cast<float>((MaxX - MinX) / Columns);
   CellHeight = static_cast<float>((MaxY - MinY) / Rows);
+  DocDigest = DigestOf(text);
 }
 
 void tRaster::ComputeResolution() {
@@ -268,7 +288,13 @@ void tRaster::ComputeResolution() {
   Resolution = FormatGeneral((static_cast<long double>(CellWidth) + CellHeight) / 2);
 }
 
-void tRaster::WriteDoc() { WriteFileAtomically(FileName + DocExtension(), DocText()); }
+void tRaster::WriteDoc() {
+  const std::string text = DocText();
+  // Cleared first: a target written in place may keep part of the text after a failure.
+  DocDigest.clear();
+  WriteFileAtomically(FileName + DocExtension(), text);
+  DocDigest = DigestOf(text);
+}
 
 std::string tRaster::DocText() {
   if (DisplayMin == DisplayMax) {
