@@ -11,6 +11,7 @@
 #include "ReportWriter.h"
 #include "RunSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -68,7 +69,7 @@ int32_t StepSeedIndex(std::size_t k, int32_t replicate) {
 
 // Every walk starts on a real location: one off the friction map would make
 // the first search fail, so the run stops before any file is made. Later
-// step ends are random and may still leave the map.
+// step ends are kept on the map by the walker.
 std::vector<std::size_t> WalkStarts(const std::vector<tVisit>& visits) {
   std::vector<std::size_t> starts;
   for (const tVisit& v : visits)
@@ -76,13 +77,48 @@ std::vector<std::size_t> WalkStarts(const std::vector<tVisit>& visits) {
   return starts;
 }
 
-// The reports of the walks, and the scanner of their steps.
+// New directions a step may take after its first before its walk is given
+// up. Only a step barely shorter than the farthest reach, whose arc of
+// directions ending on the map is vanishingly narrow, comes near it; the
+// bound keeps such a step from drawing without end, and being a count of
+// draws it keeps the walk the same for the same generator state.
+constexpr int kMaxRedraws = 10000;
+
+// Beyond this distance from (x, y) no step ends on the map: the distance to
+// the farthest corner of the map's extent grown by one cell, so that the
+// test holds however points are rounded to cells. From a point on the map
+// every shorter step ends on it in some direction, up to the sliver the
+// margin adds, which the redraw bound settles.
+double FarthestReach(const tRaster& map, double x, double y) {
+  const long double w = std::fabs(map.CellWidth), h = std::fabs(map.CellHeight);
+  const long double dx = std::max(std::fabs(x - (map.MinX - w)), std::fabs(map.MaxX + w - x));
+  const long double dy = std::max(std::fabs(y - (map.MinY - h)), std::fabs(map.MaxY + h - y));
+  return static_cast<double>(std::hypot(dx, dy));
+}
+
+// The map columns of a least-cost search that finds no path: no cells,
+// length 0, cost -1, and -1 for the quantitative statistics.
+std::string NoPathColumns(const tMapSet& maps) {
+  tReportRow row;
+  for (std::size_t m = 0; m < maps.BinaryMaps.size(); ++m)
+    row.AddTab().AddInt(0).AddTab().AddInt(0).AddTab().AddReal(0.0).AddTab().AddReal(-1.0);
+  for (std::size_t m = 0; m < maps.QuantitativeMaps.size(); ++m) {
+    row.AddTab().AddReal(-1.0).AddTab().AddReal(-1.0).AddTab().AddReal(-1.0);
+    row.AddTab().AddInt(0).AddTab().AddReal(0.0).AddTab().AddReal(-1.0);
+  }
+  return row.Text();
+}
+
+// The reports of the walks, and the scanner of their steps. Walks whose
+// steps are searched (confine: the friction map) stay on that map, since a
+// search cannot end off it; strip walks go anywhere.
 class tWalker {
 public:
   tWalker(tRun& run, const tLocations& locs, const tMatrixOfSingle* friction,
-          const tRaster* frictionMap)
+          const tRaster* frictionMap, const tRaster* confine)
       : fRun(run), fSettings(run.Settings()), fLocs(locs),
-        fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr, frictionMap)) {}
+        fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr, frictionMap)),
+        fConfine(confine), fNoPath(confine ? NoPathColumns(run.Maps()) : std::string()) {}
 
   tRunOutcome Run(const std::vector<tVisit>& visits) {
     fReport = fRun.CreateReport("Bootstraps.txt");
@@ -92,14 +128,40 @@ public:
     for (const tVisit& v : visits) {
       fRun.Log().Progress(ProgressPercent(v.Start, fLocs.size()));
       if (fDistances) WriteDistances(v);
-      if (!Walk(v)) return tRunOutcome::Cancelled;
+      if (!Walk(v)) {
+        LogConfinement();
+        return tRunOutcome::Cancelled;
+      }
     }
     fReport->Close();
     if (fDistances) fDistances->Close();
+    LogConfinement();
     return tRunOutcome::Completed;
   }
 
 private:
+  // Silent for walks that never left the map, so that their logs stay as they were.
+  void LogConfinement() {
+    if (fRedrawnSteps == 0 && fEndedWalks == 0) return;
+    fRun.Log().Log("Off-map walk steps drawn again: " + std::to_string(fRedrawnSteps) +
+                   "; walks ended early: " + std::to_string(fEndedWalks));
+  }
+
+  // A step of the given length from (x, y) whose end (x2, y2) fell off the
+  // map: new directions are drawn until one ends on it. False when none can,
+  // or none did within the bound; (x2, y2) is then the end of the last
+  // direction drawn.
+  bool RedrawOnMap(double x, double y, double length, double& x2, double& y2) const {
+    if (length > FarthestReach(*fConfine, x, y)) return false;
+    for (int redraw = 0; redraw < kMaxRedraws; ++redraw) {
+      const double theta = RandomUniform() * 2 * std::numbers::pi;
+      x2 = x + length * std::cos(theta);
+      y2 = y + length * std::sin(theta);
+      if (PointOnGrid(*fConfine, x2, y2)) return true;
+    }
+    return false;
+  }
+
   void WriteDistances(const tVisit& v) {
     tReportRow line;
     line.AddInt(v.ID);
@@ -122,12 +184,24 @@ private:
         // The length is drawn before the direction.
         const double length = v.StepLengths[static_cast<std::size_t>(RandomInt(drawRange))];
         const double theta = RandomUniform() * 2 * std::numbers::pi;
-        const double x2 = x + length * std::cos(theta);
-        const double y2 = y + length * std::sin(theta);
+        double x2 = x + length * std::cos(theta);
+        double y2 = y + length * std::sin(theta);
+        // A step off the map takes new directions, drawn after the first, and
+        // keeps its length. One that cannot end on the map ends the walk: its
+        // row is that of a search without a path, its end the last one drawn
+        // (off the map), and the walk's later steps are not written.
+        bool ends = false;
+        if (fConfine && !PointOnGrid(*fConfine, x2, y2)) {
+          ends = !RedrawOnMap(x, y, length, x2, y2);
+          if (ends)
+            ++fEndedWalks;
+          else
+            ++fRedrawnSteps;
+        }
         const int32_t seedIndex = leastCost ? StepSeedIndex(v.Next, r) : 0;
         // Least-cost scans re-seed the run's generator; the next draws go on
         // from the state they leave.
-        const tPathScanResult scan = fScanner.Scan(x, y, x2, y2, seedIndex);
+        const std::string columns = ends ? fNoPath : fScanner.Scan(x, y, x2, y2, seedIndex).Columns;
         tReportRow row;
         row.AddInt(v.ID)
             .AddTab()
@@ -147,11 +221,12 @@ private:
             .AddTab()
             .AddReal(length)
             .AddText("\t1")
-            .AddText(scan.Columns);
+            .AddText(columns);
         fReport->WriteRow(row);
         x = x2;
         y = y2;
         if (fRun.CancelPending()) return false;
+        if (ends) break;
       }
     }
     return true;
@@ -161,6 +236,9 @@ private:
   const TAnalysisSettings& fSettings;
   const tLocations& fLocs;
   const tPathScanner fScanner;
+  const tRaster* fConfine;
+  const std::string fNoPath;
+  uint64_t fRedrawnSteps = 0, fEndedWalks = 0;
   std::unique_ptr<tReportFile> fReport, fDistances;
 };
 
@@ -183,7 +261,11 @@ tRunResult SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& seq
       friction->ReadSingleMatrix(frictionCells);
     }
     run.Log().TaskLabel("Bootstrapping");
-    return tWalker(run, locs, friction ? &frictionCells : nullptr, friction.get()).Run(visits);
+    // Only searched steps are kept on the map: without binary or quantitative
+    // maps nothing is searched and the walks go where they are drawn.
+    const tRaster* confine = friction && hasPathMaps ? friction.get() : nullptr;
+    return tWalker(run, locs, friction ? &frictionCells : nullptr, friction.get(), confine)
+        .Run(visits);
   });
 }
 

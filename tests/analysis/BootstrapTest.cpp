@@ -309,3 +309,232 @@ TEST(SequenceBootstrap, LeastCostSteps) {
   EXPECT_FALSE(fs::exists(off.ReportPath()));
   EXPECT_FALSE(off.state.Running);
 }
+
+namespace {
+
+// A 20 x 20 landscape of unit cells from (0, 0) searched by least-cost
+// walks: a binary and a quantitative map beside the friction map.
+void SmallLandscape(tRun& run, TConnectivityAlgorithm algorithm) {
+  run.maps.BinaryMaps.push_back(
+      SquareMap(run.dir, "ones", 20, dtByte, [](int32_t, int32_t) { return 1.0f; }));
+  run.maps.QuantitativeMaps.push_back(
+      SquareMap(run.dir, "q", 20, dtReal, [](int32_t r, int32_t c) { return float(r + 2 * c); }));
+  SquareMap(run.dir, "friction", 20, dtReal,
+            [](int32_t r, int32_t c) { return float(1 + (r * c) % 4); });
+  run.settings.Connectivity = algorithm;
+  run.settings.FrictionMapFile = "friction";
+}
+
+bool OnFrictionMap(const tRun& run, double x, double y) {
+  const tRaster friction(run.dir.file("friction"));
+  return friction.IsInside(friction.RowOfY(y), friction.ColOfX(x));
+}
+
+// The map columns of a least-cost scan that finds no path: a climb-only
+// search towards a lower point.
+std::string NoPathColumns(const tRun& run) {
+  tMatrixOfSingle friction;
+  tRaster(run.dir.file("friction")).ReadSingleMatrix(friction);
+  const auto dem = SquareMap(run.dir, "dem", 20, dtReal,
+                             [](int32_t, int32_t c) { return float(c); });
+  tPathScanOptions options;
+  options.Connectivity = caLeastCostPath;
+  options.Friction = &friction;
+  options.Dem = dem.get();
+  options.Direction = 1;
+  const tPathScanner scanner(run.maps, options);
+  return scanner.Scan(15, 10, 5, 10, 1).Columns;
+}
+
+std::string MapColumns(const std::string& line) {
+  std::size_t at = 0;
+  for (int tabs = 0; tabs < 10; ++tabs) at = line.find('\t', at) + 1;
+  return line.substr(at - 1);
+}
+
+} // namespace
+
+// A least-cost walk that never leaves the map draws the length, then the
+// direction, and nothing else; each step's scans re-seed the generator and the
+// next step's draws go on from there. Replayed here step by step.
+TEST(SequenceBootstrap, LeastCostWalksOnTheMapDrawAsBefore) {
+  tRun run;
+  run.maps.BinaryMaps.push_back(
+      BigGrid(run.dir, "ones", dtByte, [](int32_t, int32_t) { return 1.0f; }));
+  run.maps.QuantitativeMaps.push_back(
+      BigGrid(run.dir, "q", dtReal, [](int32_t r, int32_t c) { return float(r % 7 + c % 5); }));
+  BigGrid(run.dir, "friction", dtReal, [](int32_t r, int32_t c) { return float(1 + (r + c) % 3); });
+  run.settings.Connectivity = caLeastCostPath;
+  run.settings.FrictionMapFile = "friction";
+  run.settings.PathWidth = 2;
+  run.settings.Bootstraps = 3;
+  const auto seq =
+      Loaded({Loc(7, 97, 100, 1), Loc(7, 100, 100, 2), Loc(7, 100, 104, 3), Loc(7, 105, 104, 4)});
+  ASSERT_EQ(run.Run(seq), tRunOutcome::Completed);
+
+  const tRaster frictionMap(run.dir.file("friction"));
+  tMatrixOfSingle friction;
+  tRaster(run.dir.file("friction")).ReadSingleMatrix(friction);
+  const tPathScanner scanner(run.maps,
+                             MakeScanOptions(run.settings, true, &friction, nullptr, &frictionMap));
+  std::vector<std::string> expected = {"ID\tReplicate\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
+                                       scanner.HeaderColumns()};
+  const double lengths[3] = {3, 4, 5};
+  tRandomGenerator g;
+  for (int32_t r = 1; r <= 3; ++r) {
+    double x = 100, y = 100;
+    for (int s = 1; s <= 3; ++s) {
+      const double length = lengths[g.Int(3)];
+      const double theta = g.Uniform() * 2 * std::numbers::pi;
+      const double x2 = x + length * std::cos(theta), y2 = y + length * std::sin(theta);
+      const tPathScanResult scan = scanner.Scan(x, y, x2, y2, (4 + 10) * r);
+      g = scan.RandomAfter;
+      tReportRow row;
+      row.AddInt(7).AddTab().AddInt(r).AddTab().AddReal(x).AddTab().AddReal(y).AddTab();
+      row.AddInt(s - 1).AddTab().AddReal(x2).AddTab().AddReal(y2).AddTab().AddInt(s).AddTab();
+      row.AddReal(length).AddText("\t1").AddText(scan.Columns);
+      expected.push_back(row.Text());
+      x = x2;
+      y = y2;
+    }
+  }
+  EXPECT_EQ(run.Report(), expected);
+  // Nothing left the map: no line about redrawn steps.
+  EXPECT_EQ(run.reporter.logs.back(), "Bootstrapping sequences");
+}
+
+// A step longer than the farthest corner of the map from its start cannot end
+// on it in any direction: the walk ends there, with the row of a search that
+// found no path, and its later steps are not written. The row keeps the drawn
+// length and the end of the one direction drawn.
+TEST(SequenceBootstrap, StepsLongerThanTheMapEndTheWalk) {
+  for (const TConnectivityAlgorithm algorithm : {caLeastCostPath, caExactLeastCost}) {
+    SCOPED_TRACE(algorithm);
+    tRun run;
+    SmallLandscape(run, algorithm);
+    run.settings.Bootstraps = 2;
+    const auto seq = Loaded({Loc(1, 10, 110, 1), Loc(1, 10, 10, 2), Loc(1, 10, 110, 3),
+                             Loc(2, 5, 5, 1), Loc(2, 6, 5, 2), Loc(2, 6, 6, 3)});
+    ASSERT_EQ(run.Run(seq), tRunOutcome::Completed);
+    const auto lines = run.Report();
+    ASSERT_EQ(lines.size(), 1u + 2 * 1 + 2 * 2);
+
+    const std::string noPath = NoPathColumns(run);
+    EXPECT_NE(noPath.find("-1"), std::string::npos) << noPath;
+    tRandomGenerator g; // no searches come before the ended steps
+    for (int r = 1; r <= 2; ++r) {
+      const std::string& line = lines[static_cast<size_t>(r)];
+      const tStep step = ParseStep(line);
+      EXPECT_EQ(step.id, "1");
+      EXPECT_EQ(step.replicate, std::to_string(r));
+      EXPECT_EQ(step.t1, "0");
+      EXPECT_EQ(step.t2, "1");
+      EXPECT_EQ(step.length, 100);
+      g.Int(2);
+      const double theta = g.Uniform() * 2 * std::numbers::pi;
+      EXPECT_NEAR(step.x2, 10 + 100 * std::cos(theta), 1e-9);
+      EXPECT_NEAR(step.y2, 10 + 100 * std::sin(theta), 1e-9);
+      EXPECT_EQ(MapColumns(line), noPath);
+    }
+    // The next individual walks on as usual.
+    for (size_t i = 3; i < lines.size(); ++i) {
+      const tStep step = ParseStep(lines[i]);
+      EXPECT_EQ(step.id, "2");
+      EXPECT_EQ(step.t1, i % 2 == 1 ? "0" : "1");
+      EXPECT_NE(MapColumns(lines[i]), noPath);
+      EXPECT_GT(std::stod(Fields(lines[i]).back()), 0) << lines[i];
+    }
+    EXPECT_EQ(run.reporter.logs.back(), "Off-map walk steps drawn again: 0; walks ended early: 2");
+  }
+}
+
+// A step that could end on the map only on an arc too narrow to hit is given
+// up after a bounded number of directions, the same way on every run.
+TEST(SequenceBootstrap, StepsAtTheEdgeOfReachEndTheWalkAfterBoundedRedraws) {
+  // From (10, 10) the map's corners are 10 + 10 away; whichever way points are
+  // rounded to cells, no point within 0.8 cell more in x and y is on the map.
+  const double reach = std::hypot(10.8, 10.8);
+  const auto seq = Loaded({Loc(1, 20.8, 20.8, 1), Loc(1, 10, 10, 2)});
+  std::string first;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    tRun run;
+    SmallLandscape(run, caLeastCostPath);
+    run.settings.Bootstraps = 2;
+    ASSERT_EQ(run.Run(seq), tRunOutcome::Completed);
+    const auto lines = run.Report();
+    ASSERT_EQ(lines.size(), 3u);
+    tRandomGenerator g;
+    g.Int(1);
+    const double firstTheta = g.Uniform() * 2 * std::numbers::pi;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const tStep step = ParseStep(lines[i]);
+      EXPECT_NEAR(step.length, reach, 1e-12);
+      EXPECT_NEAR(std::hypot(step.x2 - 10, step.y2 - 10), step.length, 1e-9);
+      EXPECT_FALSE(OnFrictionMap(run, step.x2, step.y2));
+      EXPECT_EQ(MapColumns(lines[i]), NoPathColumns(run));
+    }
+    // Other directions were tried before the walk was given up.
+    EXPECT_GT(std::fabs(ParseStep(lines[1]).x2 - (10 + reach * std::cos(firstTheta))), 1e-6);
+    EXPECT_EQ(run.reporter.logs.back(), "Off-map walk steps drawn again: 0; walks ended early: 2");
+    const std::string report = ReadFileBytes(run.ReportPath());
+    if (attempt == 0)
+      first = report;
+    else
+      EXPECT_EQ(report, first);
+  }
+}
+
+// Least-cost and exact walks near the edge: a step whose end falls off the map
+// takes a new direction with the same length until it ends on it, and every
+// walk keeps all its steps.
+TEST(SequenceBootstrap, OffMapStepsAreDrawnAgainWithTheirLength) {
+  const auto seq = Loaded({Loc(3, 2, 3, 1), Loc(3, 2, 8, 2), Loc(3, 9, 8, 3), Loc(3, 9, 11, 4)});
+  for (const TConnectivityAlgorithm algorithm : {caLeastCostPath, caExactLeastCost}) {
+    SCOPED_TRACE(algorithm);
+    tRun run;
+    SmallLandscape(run, algorithm);
+    run.settings.Bootstraps = 30;
+    ASSERT_EQ(run.Run(seq), tRunOutcome::Completed);
+    const auto lines = run.Report();
+    ASSERT_EQ(lines.size(), 1u + 30 * 3);
+    double x = 0, y = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const tStep step = ParseStep(lines[i]);
+      if (step.t1 == "0") {
+        x = 2;
+        y = 8;
+      }
+      EXPECT_EQ(step.x1, x);
+      EXPECT_EQ(step.y1, y);
+      EXPECT_TRUE(step.length == 5 || step.length == 7 || step.length == 3) << step.length;
+      EXPECT_NEAR(std::hypot(step.x2 - step.x1, step.y2 - step.y1), step.length, 1e-9);
+      EXPECT_TRUE(OnFrictionMap(run, step.x2, step.y2)) << lines[i];
+      EXPECT_GT(std::stod(Fields(lines[i]).back()), 0) << lines[i];
+      x = step.x2;
+      y = step.y2;
+    }
+    const std::string& log = run.reporter.logs.back();
+    EXPECT_EQ(log.rfind("Off-map walk steps drawn again: ", 0), 0u) << log;
+    EXPECT_NE(log.find("; walks ended early: 0"), std::string::npos) << log;
+    EXPECT_EQ(log.find("drawn again: 0;"), std::string::npos) << log;
+
+    // The exact search draws no random number, so its walks can be drawn
+    // here: the length, then directions until one ends on the map.
+    if (algorithm != caExactLeastCost) continue;
+    tRandomGenerator g;
+    const double lengths[3] = {5, 7, 3};
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      const tStep step = ParseStep(lines[i]);
+      const double length = lengths[g.Int(3)];
+      double x2 = 0, y2 = 0;
+      do {
+        const double theta = g.Uniform() * 2 * std::numbers::pi;
+        x2 = step.x1 + length * std::cos(theta);
+        y2 = step.y1 + length * std::sin(theta);
+      } while (!OnFrictionMap(run, x2, y2));
+      ASSERT_EQ(step.length, length) << lines[i];
+      ASSERT_NEAR(step.x2, x2, 1e-9) << lines[i];
+      ASSERT_NEAR(step.y2, y2, 1e-9) << lines[i];
+    }
+  }
+}

@@ -677,25 +677,6 @@ TEST(AnalysisCli, ExactLeastCostSequenceIsTheSameWithOneOrTwoThreads) {
   ExpectSameFile(tmp.file("c2.rst"), tmp.file("c1.rst"));
   CheckSequenceReport(tmp.file("x1-SequenceAnalysis.txt"),
                       {{"forest_BL", "roads_NB"}, {"cover_QT"}, "", 1, true});
-
-  // The exact search draws no random number: its walks are those of strips
-  // (which draw none either) up to the first step off the map, which stops
-  // the run with the least-cost search's error.
-  const std::vector<std::string> walk = {"bootstrap", "--binary", Map("forest_BL"), "--data",
-                                         Map("tracks.txt"), "--replicates", "20"};
-  const tCliRun strips = RunCli(With(walk, {"--project", "s"}), tmp.path().string());
-  ASSERT_EQ(strips.status, 0) << strips.err;
-  const tCliRun exact = RunCli(
-      With(walk, {"--algorithm", "exact", "--friction", Map("friction"), "--project", "e"}),
-      tmp.path().string());
-  EXPECT_EQ(exact.status, 1);
-  EXPECT_NE(exact.err.find("out of map"), std::string::npos) << exact.err;
-  const tReport s = ParseReport(tmp.file("s-Bootstraps.txt"));
-  const tReport e = ParseReport(tmp.file("e-Bootstraps.txt"));
-  ASSERT_GT(e.rows.size(), 0u);
-  ASSERT_LE(e.rows.size(), s.rows.size());
-  for (size_t k = 0; k < e.rows.size(); ++k)
-    for (size_t c = 0; c < 10; ++c) ASSERT_EQ(e.rows[k][c], s.rows[k][c]) << k << " " << c;
 }
 
 TEST(AnalysisCli, SequenceWithStripsAndLeastCost) {
@@ -740,16 +721,6 @@ TEST(AnalysisCli, BootstrapWalksAndTheirDistanceFile) {
   CheckBootstrapReport((kExpected / "walks-Bootstraps.txt").string(),
                        (kExpected / "walks-Distances.txt").string(), 3,
                        {{"forest_BL", "roads_NB"}, {"cover_QT"}, "dem", 1, false});
-
-  // Least-cost walks are not kept on the map: a step that leaves it stops the
-  // run with the search's error, after complete lines only.
-  r = RunCli({"bootstrap", "--binary", Map("forest_BL"), "--data", Map("tracks.txt"), "--algorithm",
-              "least-cost", "--friction", Map("friction"), "--replicates", "20", "--project",
-              "off"},
-             tmp.path().string());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("out of map"), std::string::npos) << r.err;
-  EXPECT_FALSE(CrLfLines(ReadFileBytes(tmp.file("off-Bootstraps.txt"))).empty());
 }
 
 TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
