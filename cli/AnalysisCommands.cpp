@@ -10,12 +10,14 @@
 #include "OutputCheck.h"
 #include "ReportWriter.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace stravex::cli {
@@ -52,8 +54,10 @@ struct tRunOptions {
   bool Resume = false;
   std::string Shard;
   int Threads = 0;
+  bool Quiet = false;
   bool ProjectGiven = false;
   bool ShardGiven = false;
+  bool WidthGiven = false;
   bool EchoPoints;
   bool EchoMatrices;
 };
@@ -76,16 +80,42 @@ std::vector<std::string> Keys(const std::map<std::string, T>& m) {
   return keys;
 }
 
-// The window's edit boxes for real numbers take only these characters; a
-// text that still does not convert falls back as the analyses say.
-const CLI::Validator kDecimalText(
+// The weights and the tolerance stay text in the settings: the window's edit
+// boxes fall back to a default for a text that does not convert, and the
+// user sees the box. A command line shows nothing back, so "2.5." would count
+// as 0 and "1e" as 1 without a word: the whole text must be a number.
+const CLI::Validator kRealNumber(
     [](std::string& text) {
-      for (const char c : text)
-        if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'E' || c == 'e'))
-          return std::string("only the characters 0-9 + - . E e are allowed");
+      const bool plain = !text.empty() &&
+                         text.find_first_not_of("0123456789+-.Ee") == std::string::npos;
+      if (plain && ParseDecimalText(text)) return std::string();
+      std::string_view s = text;
+      if (s.size() > 1 && s[0] == '+' && s[1] != '-' && s[1] != '+') s.remove_prefix(1);
+      double v = 0;
+      const auto res = std::from_chars(s.data(), s.data() + s.size(), v);
+      if (plain && res.ec == std::errc::result_out_of_range && res.ptr == s.data() + s.size())
+        return "'" + text + "' is out of range";
+      return "'" + text + "' is not a number";
+    },
+    "NUMBER", "");
+
+// Whole numbers in decimal. CLI11 alone reads them with strtoll in base 0,
+// so "010" would be 8 and "0x10" 16; blanks around and a "+" stay accepted.
+const CLI::Validator kWholeNumber(
+    [](std::string& text) {
+      std::string_view s = text;
+      while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+      while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+      if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
+      int64_t v = 0;
+      const auto res = std::from_chars(s.data(), s.data() + s.size(), v);
+      if (s.empty() || res.ptr != s.data() + s.size())
+        return "'" + text + "' is not a whole number";
+      // Beyond 64 bits: left to the range check, which names the range.
+      if (res.ec == std::errc()) text = std::to_string(v);
       return std::string();
     },
-    "DECIMAL", "");
+    "", "");
 
 void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
   const bool matrix = kind == tCommand::Matrix;
@@ -111,25 +141,28 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
   cmd.add_option(
          "--width", o.Width,
          "Strip width in cells, length:width ratio, or number of least-cost paths; "
-         "an even value is raised by one; not used by --algorithm exact (one path per pair)")
+         "an even value is raised by one (with a note on stderr); not used by --algorithm exact "
+         "(one path per pair: only 1 is accepted)")
       ->check(CLI::Range(kPathWidthRange.Min, kPathWidthRange.Max))
+      ->transform(kWholeNumber)
       ->capture_default_str();
+  // The options of the least-cost search are refused with strips (see
+  // CheckUnusedOptions).
   cmd.add_option("--friction", o.Friction,
                  "Friction map of the least-cost search (must overlay the first map)");
-  cmd.add_option("--seed", o.Seed, "Seed of the least-cost search")
+  cmd.add_option("--seed", o.Seed, "Seed of the least-cost search (not used by --algorithm exact)")
       ->check(CLI::Range(kSeedRange.Min, kSeedRange.Max))
+      ->transform(kWholeNumber)
       ->capture_default_str();
-  cmd.add_option("--minimise", o.Minimise, "Least-cost criterion: friction sum, mean or SD")
+  cmd.add_option("--minimise", o.Minimise,
+                 "Least-cost criterion: friction sum, mean or SD (exact: sum only)")
       ->check(CLI::IsMember(Keys(kCriteria)))
       ->capture_default_str();
-  cmd.add_option("--friction-weight", o.FrictionWeight,
-                 "Weight of friction in the path cost (1 when not a number)")
-      ->check(kDecimalText)
+  cmd.add_option("--friction-weight", o.FrictionWeight, "Weight of friction in the path cost")
+      ->check(kRealNumber)
       ->capture_default_str();
-  cmd.add_option("--length-weight", o.LengthWeight,
-                 matrix ? "Weight of path length in the path cost (0 when not a number)"
-                        : "Weight of path length in the path cost (1 when not a number)")
-      ->check(kDecimalText)
+  cmd.add_option("--length-weight", o.LengthWeight, "Weight of path length in the path cost")
+      ->check(kRealNumber)
       ->capture_default_str();
   if (!bootstrap)
     cmd.add_option("--corridor", o.Corridor, "Corridor map to write (least-cost paths only)");
@@ -139,9 +172,8 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
                    "Least-cost paths with a topography map: uphill, downhill or both")
         ->check(CLI::IsMember(Keys(kDirections)))
         ->capture_default_str();
-    cmd.add_option("--tolerance", o.Tolerance,
-                   "Elevation tolerance of the direction test (0 when not a number)")
-        ->check(kDecimalText)
+    cmd.add_option("--tolerance", o.Tolerance, "Elevation tolerance of the direction test")
+        ->check(kRealNumber)
         ->capture_default_str();
     cmd.add_option("--delaunay", o.Delaunay,
                    "Delaunay column (include) or Delaunay pairs only (restrict)")
@@ -150,6 +182,7 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
     cmd.add_option("--max-distance", o.MaxDistance,
                    "Pairs farther apart than this (map units) are skipped")
         ->check(CLI::Range(kPairDistanceThresholdRange.Min, kPairDistanceThresholdRange.Max))
+        ->transform(kWholeNumber)
         ->capture_default_str();
     cmd.add_flag("--echo-points", o.EchoPoints, "Copy the sample coordinates to the log");
     cmd.add_flag("!--no-echo-matrices", o.EchoMatrices,
@@ -157,6 +190,7 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
   } else {
     cmd.add_option("--ignore-time", o.IgnoreTime, "Segments shorter than this are ignored")
         ->check(CLI::Range(kIgnoreTimeRange.Min, kIgnoreTimeRange.Max))
+        ->transform(kWholeNumber)
         ->capture_default_str();
     cmd.add_option("--ignore-unit", o.IgnoreUnit,
                    "Unit of --ignore-time (a month is 30 days, a year 365)")
@@ -166,6 +200,7 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
   if (bootstrap) {
     cmd.add_option("--replicates", o.Replicates, "Random walks per individual")
         ->check(CLI::Range(kBootstrapsRange.Min, kBootstrapsRange.Max))
+        ->transform(kWholeNumber)
         ->capture_default_str();
     cmd.add_flag("--distance-distribution", o.DistanceDistribution,
                  "Also write the segment lengths of every individual (PROJECT-Distances.txt)");
@@ -173,6 +208,7 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
     cmd.add_option("--threads", o.Threads,
                    "Worker threads (0: one per core); the report does not depend on it")
         ->check(CLI::Range(0, 1024))
+        ->transform(kWholeNumber)
         ->capture_default_str();
   }
   if (!bootstrap) {
@@ -188,6 +224,46 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
   cmd.add_option("--log", o.Log, "Write the log of the run to this file (CR LF lines)");
   cmd.add_option("--workdir", o.WorkDir,
                  "Folder that receives the reports and corridor maps (default: current)");
+  cmd.add_flag("--quiet", o.Quiet,
+               "No progress bar; notes, warnings and errors still go to stderr, the "
+               "report:/log: lines to stdout");
+}
+
+bool Given(const CLI::App& cmd, const char* option) {
+  const CLI::Option* opt = cmd.get_option_no_throw(option);
+  return opt && opt->count() > 0;
+}
+
+// An option the chosen algorithm does not read would be ignored without a
+// word (a corridor map never written, a seed that changes nothing): it is a
+// usage error naming both. Only options given on the line count.
+void CheckUnusedOptions(const CLI::App& cmd, const tRunOptions& o) {
+  const TConnectivityAlgorithm algorithm = kAlgorithms.at(o.Algorithm);
+  const std::string by = "--algorithm " + o.Algorithm + " (" +
+                         (Given(cmd, "--algorithm") ? "" : "the default; ");
+  const auto refuse = [&](const std::string& what, const char* verb, const char* why) {
+    throw CLI::ValidationError(what + " " + verb + " " + by + why + ")");
+  };
+  if (!UsesFriction(algorithm)) {
+    for (const char* option : {"--corridor", "--one-map-per-pair"})
+      if (Given(cmd, option))
+        refuse(option, "is not used by", "corridor maps come from least-cost paths");
+    for (const char* option : {"--friction", "--seed", "--minimise", "--friction-weight",
+                               "--length-weight", "--direction", "--tolerance"})
+      if (Given(cmd, option))
+        refuse(option, "is not used by", "it is a setting of the least-cost search");
+  }
+  if (algorithm == caExactLeastCost) {
+    if (Given(cmd, "--seed")) refuse("--seed", "is not used by", "it draws no random paths");
+    // The values that say what the exact search does anyway are accepted, so
+    // that one line of options serves both least-cost algorithms.
+    if (Given(cmd, "--width") && o.Width != 1)
+      refuse("--width " + std::to_string(o.Width), "is not possible with",
+             "it finds one path per pair");
+    if (Given(cmd, "--minimise") && o.Minimise != "sum")
+      refuse("--minimise " + o.Minimise, "is not possible with",
+             "it minimises the friction sum only");
+  }
 }
 
 TAnalysisSettings BuildSettings(const tRunOptions& o, tCommand kind) {
@@ -238,9 +314,17 @@ std::vector<std::string> Absolute(std::vector<std::string> names) {
 }
 
 int Run(tRunOptions o, tCommand kind) {
-  tConsoleReporter reporter(IsTerminal(2));
+  tConsoleReporter reporter(IsTerminal(2) && !o.Quiet);
   InstallInterruptHandler();
   try {
+    if (o.WidthGiven && o.Width % 2 == 0) {
+      const TConnectivityAlgorithm a = kAlgorithms.at(o.Algorithm);
+      const char* what = a == caFixedWidthStrip ? "strip widths"
+                         : a == caRatioStrip    ? "length:width ratios"
+                                                : "numbers of least-cost paths";
+      reporter.Warning("--width " + std::to_string(o.Width) + " is even; " + what +
+                       " are odd: using " + std::to_string(MakeOdd(o.Width)));
+    }
     if (o.ProjectGiven && o.Project.empty()) throw EUsage("--project: the project name is empty");
     // An unset variable in a job script must not run the whole study in every task.
     if (o.ShardGiven && o.Shard.empty())
@@ -327,12 +411,15 @@ void AddCommand(CLI::App& app, int& exitCode, const char* name, const char* desc
   // An app parsed more than once (the option fuzzer's) starts every parse
   // from the defaults: CLI11 leaves options that are not given untouched.
   cmd->preparse_callback([options](std::size_t) { *options = tRunOptions(TAnalysisSettings{}); });
+  // Once the command's options are read and checked, also in a parse-only run.
+  cmd->parse_complete_callback([cmd, options] { CheckUnusedOptions(*cmd, *options); });
   cmd->footer("Exit status: 0 done, 1 error (also a refused map or a usage error), 130 cancelled "
               "by Ctrl-C.\n");
   cmd->callback([cmd, options, kind, &exitCode] {
     options->ProjectGiven = cmd->count("--project") > 0;
     const CLI::Option* shard = cmd->get_option_no_throw("--shard");
     options->ShardGiven = shard && shard->count() > 0;
+    options->WidthGiven = cmd->count("--width") > 0;
     exitCode = Run(*options, kind);
   });
 }

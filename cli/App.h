@@ -17,8 +17,10 @@ void BuildApp(CLI::App& app, int& exitCode, bool parseOnly);
 
 // A command line other than the batch line (element 0 is the program):
 // usage on err with status 1 when there is no argument, "unknown command"
-// with the list of commands when argument 1 names none, else the parse and
-// the chosen command. Help and version go to out, parser messages to err.
+// (with the closest command, if one is close) and the list of commands when
+// argument 1 names none, else the parse and the chosen command. Help and
+// version go to out; parser messages go to err, each line after
+// "stravex-cli: ", an unknown option named with the closest known one.
 int RunApp(CLI::App& app, int& exitCode, const std::vector<std::string>& args, std::ostream& out,
            std::ostream& err);
 

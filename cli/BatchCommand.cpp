@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <iostream>
 
 namespace stravex::cli {
 
@@ -20,7 +21,8 @@ const char* const kBatchFooter = R"(Positions (position 0 is the program, 1 is "
    3  log file, written after the run (not written when the run fails)
    4  population data file
    5  project name, or "none" (any case) for "Friction-FixedStrip"
-   6  algorithm: 0 fixed-width strip, 1 ratio strip, 2 least-cost path
+   6  algorithm: 0 fixed-width strip, 1 ratio strip, 2 least-cost path,
+      3 exact least-cost path
    7  fitting function (0 or 1, reserved)      8  stepwise (1 = on, reserved)
    9  friction map                            10  path width / ratio / paths (made odd, 1..99999)
   11  frequency threshold (0..100, reserved)  12  significant only (1 = on, reserved)
@@ -30,15 +32,36 @@ const char* const kBatchFooter = R"(Positions (position 0 is the program, 1 is "
   19  eco-distance matrix (1 = on, reserved)  20  echo the matrices to the log (1 = on)
   21  echo the sample points to the log (1 = on)
 The line may end after any position from 5 on; with fewer than five arguments
-after the program name nothing is done (exit status 0). Integer positions
-that hold no integer end the run with status 1 and no log. Ctrl-C stops after
-the current pair (status 130; the log is saved).)";
+after the program name nothing is run: this text is printed on stderr and the
+exit status is 1. Integer positions that hold no integer end the run with
+status 1 and no log. Ctrl-C stops after the current pair (status 130; the log
+is saved).)";
+
+const char* const kBatchDescription = "Batch mode: x MAPLIST LOG DATA NAME [6..21], a population "
+                                      "matrix analysis over the maps of a map list";
+
+// The message and the help of "x" on stderr, for a line without its five
+// required positions.
+void PrintBatchUsage(const std::vector<std::string>& args) {
+  const std::size_t given = args.size() < 2 ? 0 : args.size() - 2;
+  std::cerr << "stravex-cli: x needs MAPLIST LOG DATA NAME (positions 2 to 5); " << given
+            << (given == 1 ? " was" : " were") << " given\n";
+  // The text of "x --help", which names the program in its usage line only
+  // when the parser has put the command under it.
+  CLI::App app{"", "stravex-cli"};
+  AddBatchCommand(app);
+  const char* const help[] = {"stravex-cli", "x", "--help"};
+  try {
+    app.parse(3, help);
+  } catch (const CLI::CallForHelp& e) {
+    app.exit(e, std::cerr, std::cerr);
+  }
+}
 
 } // namespace
 
 void AddBatchCommand(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("x", "Batch mode: x MAPLIST LOG DATA NAME [6..21], a "
-                                          "population matrix analysis over the maps of a map list");
+  CLI::App* cmd = app.add_subcommand("x", kBatchDescription);
   cmd->ignore_case();
   cmd->footer(kBatchFooter);
   // Reached only for "x --help" / "x -h"; every other "x" line is run directly.
@@ -58,7 +81,11 @@ int RunBatchCommand(const std::vector<std::string>& args) {
     std::vector<tWrittenFile> files;
     const tBatchOutcome outcome = RunBatch(args, reporter, 0, &files);
     reporter.ClearProgress();
-    if (outcome == tBatchOutcome::NothingToDo) return kExitOk;
+    // The window ends quietly here; a script would take status 0 for a run.
+    if (outcome == tBatchOutcome::NothingToDo) {
+      PrintBatchUsage(args);
+      return kExitError;
+    }
     PrintWrittenFiles(files);
     return outcome == tBatchOutcome::Cancelled ? kExitCancelled : kExitOk;
   } catch (const std::exception& e) {

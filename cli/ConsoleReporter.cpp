@@ -73,7 +73,9 @@ void tConsoleReporter::Error(const std::string& message) { Print(message); }
 void tConsoleReporter::Print(const std::string& message) {
   std::lock_guard<std::mutex> lock(fMutex);
   ClearLocked();
-  std::fprintf(stderr, "stravex-cli: %s\n", message.c_str());
+  // Every line names the program, also of a message with line breaks.
+  for (const std::string& line : SplitLines(message))
+    std::fprintf(stderr, "stravex-cli: %s\n", line.c_str());
   std::fflush(stderr);
   DrawLocked();
 }

@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 struct tMergeOptions {
   std::vector<std::string> Reports;
   std::string WorkDir, Log;
+  bool Quiet = false;
 };
 
 std::string Absolute(const std::string& name) {
@@ -27,6 +28,7 @@ std::string Absolute(const std::string& name) {
 }
 
 int RunMerge(const tMergeOptions& o) {
+  // No progress bar, --quiet or not: a merge only copies rows.
   tConsoleReporter reporter(false);
   try {
     std::error_code ec;
@@ -58,6 +60,10 @@ void AddMergeCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--workdir", options->WorkDir,
                   "Folder that receives the report and corridor map (default: current)");
   cmd->add_option("--log", options->Log, "Write the log of the run to this file (CR LF lines)");
+  // Accepted so that the flags of a study's runs serve its merge too.
+  cmd->add_flag("--quiet", options->Quiet,
+                "No progress output (a merge draws none); warnings and errors still go to "
+                "stderr, the report:/log: lines to stdout");
   cmd->footer("Exit status: 0 done, 1 error (a shard missing, given twice, unfinished or of "
               "another run; nothing is written then).\n");
   cmd->preparse_callback([options](std::size_t) { *options = tMergeOptions{}; });

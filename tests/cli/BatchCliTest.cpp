@@ -74,13 +74,25 @@ TEST_F(BatchCli, PositionalLineWritesTheReportAndTheLogInTheMapListFolder) {
 
 TEST_F(BatchCli, ShortOrBadLinesLeaveNoLog) {
   const auto before = Files();
-  tCliRun r = RunCli({"x", "land/maps.txt", "run.log", "samples.txt"}, tmp.path().string());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out + r.err, "");
+  // Without the five required positions: the usage and status 1, not a
+  // silent success that a script would take for a run.
+  const std::vector<std::string> line = {"x", "land/maps.txt", "run.log", "samples.txt"};
+  const std::string usage = RunCli({"x", "--help"}, "/").out;
+  for (size_t n = 1; n <= line.size(); ++n) {
+    const std::vector<std::string> args(line.begin(), line.begin() + static_cast<long>(n));
+    const tCliRun shortLine = RunCli(args, tmp.path().string());
+    EXPECT_EQ(shortLine.status, 1) << n;
+    EXPECT_EQ(shortLine.out, "");
+    const std::string first = "stravex-cli: x needs MAPLIST LOG DATA NAME (positions 2 to 5); " +
+                              std::to_string(n - 1) + (n == 2 ? " was" : " were") + " given\n";
+    EXPECT_EQ(shortLine.err.substr(0, first.size()), first);
+    EXPECT_EQ(shortLine.err.substr(first.size()), usage);
+  }
   EXPECT_EQ(Files(), before);
 
   // An integer position that holds no integer: exit 1, the message, no log, no report.
-  r = RunCli({"x", "land/maps.txt", "run.log", "samples.txt", "none", "0", "0", "0", "", "abc"},
+  tCliRun r =
+      RunCli({"x", "land/maps.txt", "run.log", "samples.txt", "none", "0", "0", "0", "", "abc"},
              tmp.path().string());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "stravex-cli: Position 10: 'abc' is not a valid integer value\n");
