@@ -45,6 +45,7 @@ struct tRunOptions {
   std::string FrictionWeight, LengthWeight, Tolerance;
   bool OneMapPerPair = false;
   std::string Direction = "both";
+  std::string CellRule = "containing";
   std::string Delaunay = "none";
   int MaxDistance;
   int IgnoreTime;
@@ -221,6 +222,11 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
                    "auto/N takes K from a job array (SLURM_ARRAY_TASK_ID, PBS_ARRAY_INDEX, "
                    "PBS_ARRAYID, SGE_TASK_ID, LSB_JOBINDEX). Put the shards together with merge.");
   }
+  cmd.add_option("--cell-rule", o.CellRule,
+                 "How points become map cells: the cell that contains the point, or the rounded "
+                 "rule of earlier versions (to reproduce earlier studies)")
+      ->check(CLI::IsMember({"containing", "rounded"}))
+      ->capture_default_str();
   cmd.add_option("--log", o.Log, "Write the log of the run to this file (CR LF lines)");
   cmd.add_option("--workdir", o.WorkDir,
                  "Folder that receives the reports and corridor maps (default: current)");
@@ -279,6 +285,7 @@ TAnalysisSettings BuildSettings(const tRunOptions& o, tCommand kind) {
   s.CorridorMapName = o.Corridor;
   s.OneMapPerPair = o.OneMapPerPair;
   s.Direction = kDirections.at(o.Direction);
+  s.CellRule = o.CellRule == "rounded" ? crRounded : crContaining;
   s.ElevationTolerance = o.Tolerance;
   s.DelaunayUse = kDelaunay.at(o.Delaunay);
   s.PairDistanceThreshold = o.MaxDistance;

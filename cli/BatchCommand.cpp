@@ -1,4 +1,4 @@
-// stravex-cli x MAPLIST LOG DATA NAME [positions 6 to 21]: the unattended
+// stravex-cli x MAPLIST LOG DATA NAME [positions 6 to 22]: the unattended
 // population matrix analysis, read position by position.
 #include "BatchRun.h"
 #include "Commands.h"
@@ -31,13 +31,15 @@ const char* const kBatchFooter = R"(Positions (position 0 is the program, 1 is "
   17  iterations (reserved)                   18  connectivity dataset (1 = on, reserved)
   19  eco-distance matrix (1 = on, reserved)  20  echo the matrices to the log (1 = on)
   21  echo the sample points to the log (1 = on)
+  22  cell rule: 0 the cell that contains the point (default), 1 the rounded
+      rule of earlier versions
 The line may end after any position from 5 on; with fewer than five arguments
 after the program name nothing is run: this text is printed on stderr and the
 exit status is 1. Integer positions that hold no integer end the run with
 status 1 and no log. Ctrl-C stops after the current pair (status 130; the log
 is saved).)";
 
-const char* const kBatchDescription = "Batch mode: x MAPLIST LOG DATA NAME [6..21], a population "
+const char* const kBatchDescription = "Batch mode: x MAPLIST LOG DATA NAME [6..22], a population "
                                       "matrix analysis over the maps of a map list";
 
 // The message and the help of "x" on stderr, for a line without its five

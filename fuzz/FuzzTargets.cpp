@@ -240,8 +240,10 @@ void RunBatchLine(std::string_view input) {
       HasQuote(settings.ProjectName) || HasQuote(settings.FrictionMapFile))
     return;
   const std::vector<std::string> again = SplitBuiltLine(line);
-  Require(again.size() == static_cast<std::size_t>(kBatchLastPosition) + 1,
-          "the built line does not hold every position");
+  // Position 22 (the cell rule) is written only when it is not the default.
+  const std::size_t positions =
+      static_cast<std::size_t>(kBatchLastPosition) + (settings.CellRule == crContaining ? 0 : 1);
+  Require(again.size() == positions, "the built line does not hold every position");
   const std::optional<tBatchHead> head2 = ParseBatchHead(again);
   Require(head2.has_value(), "the built line has no head");
   TAnalysisSettings reread;

@@ -99,6 +99,7 @@ std::string TAnalysisSettings::ValidationMessage() const {
       {"SignificanceThreshold", SignificanceThreshold, kSignificanceThresholdRange},
       {"Replicates", Replicates, kReplicatesRange},
       {"Iterations", Iterations, kIterationsRange},
+      {"CellRule", CellRule, {0, 1}},
   };
   for (const Check& c : checks)
     if (!c.range.Contains(c.value))

@@ -2,6 +2,8 @@
 // Every parameter of one analysis run. The window (or the batch command line)
 // fills the record when a run starts; the run reads it and never changes it,
 // except the reserved SignificantOnly that the population reader clears.
+#include "CommonDecl.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -103,6 +105,8 @@ struct TAnalysisSettings {
   std::string DataFile;
   bool EchoSamplePoints = false;
   bool EchoMatrices = true;
+  // How points become cells of the maps.
+  tCellRule CellRule = crContaining;
 
   // Reserved: only the batch command line reads and writes these; they keep
   // its positions stable.

@@ -95,6 +95,12 @@ void ApplyBatchSettings(const std::vector<std::string>& args, TAnalysisSettings&
     case 19: s.EcoDistanceMatrix = on; break;
     case 20: s.EchoMatrices = on; break;
     case 21: s.EchoSamplePoints = on; break;
+    case 22:
+      if (v != crContaining && v != crRounded)
+        throw ERangeError("Position 22: cell rule " + std::to_string(v) +
+                          " is out of range (allowed 0 containing, 1 rounded)");
+      s.CellRule = static_cast<tCellRule>(v);
+      break;
     default: break;
     }
   }
@@ -125,6 +131,8 @@ std::string BuildBatchCommand(const TAnalysisSettings& settings, const std::stri
   add(Flag(settings.EcoDistanceMatrix));               // 19
   add(Flag(settings.EchoMatrices));                    // 20
   add(Flag(settings.EchoSamplePoints));                // 21
+  // Absent means the containing cell, so lines of that rule read as before.
+  if (settings.CellRule != crContaining) add(std::to_string(settings.CellRule)); // 22
   return line;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The unattended command line: "x" MAPLIST LOG DATA NAME, then the settings
-// by position (6..21), and the builder of the line that reproduces the
+// by position (6..22), and the builder of the line that reproduces the
 // current settings.
 //
 // A command line is handled as a vector whose element k is position k;
@@ -15,7 +15,8 @@
 namespace stravex {
 
 inline constexpr int kBatchFirstSettingPosition = 6;
-inline constexpr int kBatchLastPosition = 21;
+// Position 22, optional, is the cell rule (0 containing, 1 rounded).
+inline constexpr int kBatchLastPosition = 22;
 // Position 15 is not read; the builder writes this filler there.
 inline constexpr int kBatchFillerPosition = 15;
 inline constexpr const char* kBatchFiller = "0";
@@ -45,7 +46,7 @@ std::optional<tBatchHead> ParseBatchHead(const std::vector<std::string>& args);
 // repeated here so that "none" always leaves that default in place.
 void ApplyBatchHead(const tBatchHead& head, TAnalysisSettings& settings);
 
-// Applies each of positions 6..21 that is present, in increasing order.
+// Applies each of positions 6..22 that is present, in increasing order.
 // The friction map name (9) loses surrounding blanks. Flags: 1 is on, any
 // other integer off. Spin settings are clamped into their range and the path
 // width made odd. The settings are left untouched when a
@@ -60,7 +61,7 @@ int64_t BatchInteger(const std::string& text, int position);
 
 // The line that reproduces the settings: program in quotes, " x", the
 // map-list file, "Stravex.txt", the data file, the project name (or none),
-// then positions 6..21 each after one blank.
+// then positions 6..21 each after one blank, and 22 unless it is 0.
 std::string BuildBatchCommand(const TAnalysisSettings& settings, const std::string& programPath,
                               const std::string& mapListFile);
 

@@ -87,6 +87,12 @@ std::vector<tRaster*> View(const std::vector<std::unique_ptr<tLiveRaster>>& role
 
 } // namespace
 
+void tMapSet::SetCellRule(tCellRule rule) {
+  for (auto& m : BinaryMaps) m->CellRule = rule;
+  for (auto& m : QuantitativeMaps) m->CellRule = rule;
+  if (TopographyMap) TopographyMap->CellRule = rule;
+}
+
 void tMapSet::BuildMapList() {
   AllMaps = View(BinaryMaps);
   for (const auto& m : QuantitativeMaps) AllMaps.push_back(m.get());

@@ -22,6 +22,8 @@ public:
   std::vector<tRaster*> AllMaps;
 
   void BuildMapList();
+  // Every map converts points to cells by this rule.
+  void SetCellRule(tCellRule rule);
   int MapCount() const;
   // The scanners' view of one role.
   std::vector<tRaster*> Binary() const;

@@ -139,6 +139,7 @@ tLeastCostSetup SetUpAlgorithm(tRun& run) {
     return setup;
   }
   setup.Friction = OpenMap(run.Path(s.FrictionMapFile));
+  setup.Friction->CellRule = s.CellRule;
   setup.Friction->ReadSingleMatrix(setup.FrictionCells);
   if (!s.CorridorMapName.empty()) {
     setup.Corridor = CreateCorridorMap(*setup.Friction, run.CorridorPath());

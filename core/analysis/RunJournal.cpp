@@ -315,6 +315,7 @@ std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMap
   add("connectivity", num(s.Connectivity));
   add("path width", num(s.PathWidth));
   add("project", s.ProjectName);
+  add("cell rule", s.CellRule == crRounded ? "rounded" : "containing");
   add("data file", DataIdentity(dataFile));
   for (const auto& m : maps.BinaryMaps) add("binary map", MapIdentity(*m));
   for (const auto& m : maps.QuantitativeMaps) add("quantitative map", MapIdentity(*m));

@@ -50,6 +50,7 @@ tRun::tRun(tAnalysisContext& ctx) : fCtx(ctx), fLog(ctx.Reporter), fThreadRandom
   fCtx.State.BeginRun();
   CurrentRandom() = fCtx.Random ? *fCtx.Random : tRandomGenerator();
   if (fCtx.Shard) fLog.KeepLines();
+  fCtx.Maps.SetCellRule(fCtx.Settings.CellRule);
 }
 
 tRun::~tRun() { EndSteps(); }
@@ -215,12 +216,18 @@ void RefuseOffMapLocations(const tLocations& locs, const std::vector<std::size_t
 
 void LogAlgorithm(tReporter& log, const TAnalysisSettings& s) {
   switch (s.Connectivity) {
-  case caFixedWidthStrip: log.Log("Algorithm: fixed-width strip"); return;
-  case caRatioStrip: log.Log("Algorithm: ratio strip"); return;
-  case caLeastCostPath: log.Log("Algorithm: least cost path"); return;
-  case caExactLeastCost: log.Log("Algorithm: exact least cost path"); return;
+  case caFixedWidthStrip: log.Log("Algorithm: fixed-width strip"); break;
+  case caRatioStrip: log.Log("Algorithm: ratio strip"); break;
+  case caLeastCostPath: log.Log("Algorithm: least cost path"); break;
+  case caExactLeastCost: log.Log("Algorithm: exact least cost path"); break;
+  default:
+    RaiseRangeCheck("connectivity algorithm", s.Connectivity, caFixedWidthStrip, caExactLeastCost);
   }
-  RaiseRangeCheck("connectivity algorithm", s.Connectivity, caFixedWidthStrip, caExactLeastCost);
+  log.Log(std::string("Cell rule: ") + CellRuleName(s.CellRule));
+}
+
+const char* CellRuleName(tCellRule rule) {
+  return rule == crRounded ? "rounded" : "containing";
 }
 
 std::string CriterionName(int32_t minimise) {
@@ -240,7 +247,10 @@ void LogSequenceBanner(tRun& run) {
 std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   std::unique_ptr<tRaster> friction;
-  if (UsesFriction(s.Connectivity)) friction = OpenMap(run.Path(s.FrictionMapFile));
+  if (UsesFriction(s.Connectivity)) {
+    friction = OpenMap(run.Path(s.FrictionMapFile));
+    friction->CellRule = s.CellRule;
+  }
   LogAlgorithm(run.Log(), s);
   return friction;
 }

@@ -119,6 +119,8 @@ std::vector<std::string> MapNames(const std::vector<std::unique_ptr<tLiveRaster>
 // Logs the algorithm line ("Algorithm: fixed-width strip", ...) of the
 // settings; ERangeError for an algorithm outside the list.
 void LogAlgorithm(tReporter& log, const TAnalysisSettings& settings);
+// The log's name of a cell rule.
+const char* CellRuleName(tCellRule rule);
 // The name of the settings' minimisation criterion; ERangeError outside the list.
 std::string CriterionName(int32_t minimise);
 

@@ -6,6 +6,13 @@
 
 namespace stravex {
 
+// How a point (x, y) becomes a cell. crContaining: the cell that contains it
+// (column = floor((x - MinX) / cell width), a point on the eastern or southern
+// edge in the last column or row), as GIS software reads a map. crRounded:
+// the nearest integer of (x - MinX) / CellWidth, halves to even, which earlier
+// versions used; kept to reproduce earlier studies.
+enum tCellRule : uint8_t { crContaining = 0, crRounded = 1 };
+
 using tVectorOfCardinal = std::vector<uint32_t>;
 using tVectorOfDouble = std::vector<double>;
 using tVectorOfExtended = std::vector<long double>;

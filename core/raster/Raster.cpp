@@ -117,15 +117,33 @@ std::unique_ptr<tRaster> tRaster::CreateLike(const tRaster& other) {
   return r;
 }
 
+namespace {
+
+// floor(offset / (extent / cells)); an offset of exactly the extent (a point on
+// the far edge) is in the last cell, as the near edge is in the first.
+int32_t ContainingCell(long double offset, long double extent, int32_t cells) {
+  const long double v = offset / (extent / cells);
+  const long double f = std::floor(v);
+  if (!(f >= -2147483648.0L && f <= 2147483647.0L))
+    RaiseRangeCheckReal("cell index", v, -2147483648.0L, 2147483647.0L);
+  const auto c = static_cast<int32_t>(f);
+  return c == cells && offset <= extent ? cells - 1 : c;
+}
+
+} // namespace
+
 int32_t tRaster::ColOfX(double x) const {
-  return RoundToCell((static_cast<long double>(x) - MinX) / CellWidth);
+  if (CellRule == crRounded) return RoundToCell((static_cast<long double>(x) - MinX) / CellWidth);
+  return ContainingCell(static_cast<long double>(x) - MinX, MaxX - MinX, Columns);
 }
 
 int32_t tRaster::RowOfY(double y) const {
-  return RoundToCell((MaxY - static_cast<long double>(y)) / CellHeight);
+  if (CellRule == crRounded) return RoundToCell((MaxY - static_cast<long double>(y)) / CellHeight);
+  return ContainingCell(MaxY - static_cast<long double>(y), MaxY - MinY, Rows);
 }
 
 void tRaster::CopyGeometry(const tRaster& other) {
+  CellRule = other.CellRule;
   FileFormat = other.FileFormat;
   Columns = other.Columns;
   FileType = other.FileType;

@@ -69,6 +69,8 @@ public:
   bool IsInside(int32_t row, int32_t col) const {
     return row >= 0 && row < Rows && col >= 0 && col < Columns;
   }
+  // The cell of a coordinate under CellRule; a cell index beyond the 32-bit
+  // range raises ERangeError.
   int32_t ColOfX(double x) const;
   int32_t RowOfY(double y) const;
   void CopyGeometry(const tRaster& other);
@@ -130,6 +132,9 @@ public:
   // its loaded cells (data type, then the cells in row order).
   std::string DocDigest;
   std::string ImageDigest;
+
+  // How points become cells of this map; a run sets it on every map it uses.
+  tCellRule CellRule = crContaining;
 
   // File generation of this map's files: the program's at creation unless
   // the map was opened with another one.

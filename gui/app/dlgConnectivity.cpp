@@ -300,6 +300,23 @@ void TdlgConnectivity::BuildPages() {
     v->addStretch();
   }
 
+  // Both Parameters pages offer the cell rule.
+  auto cellRuleGroup = [](const char* name) {
+    auto* grp = new QGroupBox(QStringLiteral("Points to cells"));
+    auto* g = new QGridLayout(grp);
+    auto* cb = Named(new QComboBox, name);
+    cb->addItem(QStringLiteral("Cell that contains the point"));
+    cb->addItem(QStringLiteral("Rounded (earlier versions)"));
+    cb->setToolTip(QStringLiteral(
+        "How a sample point or location becomes a map cell: the cell that contains it, as GIS "
+        "software reads a map, or the rounded rule of earlier versions, to reproduce earlier "
+        "studies"));
+    g->addWidget(Caption(QStringLiteral("Ce&ll rule:"), cb), 0, 0);
+    g->addWidget(cb, 0, 1);
+    g->setColumnStretch(2, 1);
+    return std::make_pair(grp, cb);
+  };
+
   // ---- Parameters (location sequence)
   tabSeqParameters = Named(new QWidget, "tabSeqParameters");
   {
@@ -316,6 +333,9 @@ void TdlgConnectivity::BuildPages() {
     g->addWidget(cbIgnoreUnit, 0, 2);
     g->setColumnStretch(3, 1);
     v->addWidget(grp);
+    const auto [cells, cb] = cellRuleGroup("cbSeqCellRule");
+    cbSeqCellRule = cb;
+    v->addWidget(cells);
     v->addStretch();
   }
 
@@ -397,6 +417,14 @@ void TdlgConnectivity::BuildPages() {
     gt->addWidget(lblTol, 3, 0);
     gt->addWidget(edElevationTolerance, 3, 1);
     v->addWidget(grpTopography);
+
+    const auto [cells, cb] = cellRuleGroup("cbCellRule");
+    cbCellRule = cb;
+    v->addWidget(cells);
+    connect(cbCellRule, &QComboBox::currentIndexChanged, cbSeqCellRule,
+            &QComboBox::setCurrentIndex);
+    connect(cbSeqCellRule, &QComboBox::currentIndexChanged, cbCellRule,
+            &QComboBox::setCurrentIndex);
 
     grpParameters = Named(new QGroupBox(QStringLiteral("Parameters")), "grpParameters");
     auto* gpar = new QGridLayout(grpParameters);
@@ -613,6 +641,7 @@ TAnalysisSettings TdlgConnectivity::ReadSettings() const {
   s.DataFile = Std(edData->text());
   s.EchoSamplePoints = ckSamplePoints->isChecked();
   s.EchoMatrices = ckGeneticalMatrices->isChecked();
+  s.CellRule = cbCellRule->currentIndex() == crRounded ? crRounded : crContaining;
   s.FittingFunction = cbFitting->currentIndex();
   s.Stepwise = ckStepwise->isChecked();
   s.FrequencyThreshold = seThreshold->value();
@@ -657,6 +686,8 @@ void TdlgConnectivity::WriteSettings(const TAnalysisSettings& s) {
   edData->setText(Q(s.DataFile));
   ckSamplePoints->setChecked(s.EchoSamplePoints);
   ckGeneticalMatrices->setChecked(s.EchoMatrices);
+  cbCellRule->setCurrentIndex(s.CellRule);
+  cbSeqCellRule->setCurrentIndex(s.CellRule);
   cbFitting->setCurrentIndex(s.FittingFunction);
   ckStepwise->setChecked(s.Stepwise);
   seThreshold->setValue(s.FrequencyThreshold);

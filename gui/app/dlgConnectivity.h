@@ -88,6 +88,9 @@ public:
   QSpinBox* seLeastCostSeed;
   QLabel* lblMinimise;
   QComboBox* cbMinimise;
+  // How points become cells; one on each Parameters page, kept in step.
+  QComboBox* cbCellRule;
+  QComboBox* cbSeqCellRule;
   QLabel* lblCorridorMap;
   QLineEdit* edCorridorMap;
   QLabel *lblWFriction, *lblWLength;

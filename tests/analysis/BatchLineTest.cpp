@@ -136,3 +136,29 @@ TEST(BatchLine, BatchCommandReproducesTheSettings) {
   EXPECT_EQ(BatchCommandLogLines(s, "/opt/stravex", "maps.txt"),
             (std::vector<std::string>{"", "Batch command for the current settings:", line}));
 }
+
+// Position 22, after the last one of earlier versions: absent or 0 is the
+// containing cell, 1 the rounded rule; the built line carries it only for 1.
+TEST(BatchLine, CellRuleIsAnOptionalLastPosition) {
+  const Args upTo21 = {"2", "1", "1", "f", "7", "12", "1", "5", "0", "0", "20", "3", "0", "1",
+                       "0", "1"};
+  EXPECT_EQ(Applied(Line(upTo21)).CellRule, crContaining);
+  Args rounded = upTo21;
+  rounded.push_back("1");
+  const TAnalysisSettings s = Applied(Line(rounded));
+  EXPECT_EQ(s.CellRule, crRounded);
+  EXPECT_EQ(BuildBatchCommand(s, "p", "m").substr(BuildBatchCommand(s, "p", "m").size() - 4),
+            " 1 1");
+  rounded.back() = "0";
+  EXPECT_EQ(Applied(Line(rounded)).CellRule, crContaining);
+  rounded.back() = "2";
+  TAnalysisSettings refused;
+  try {
+    ApplyBatchSettings(Line(rounded), refused);
+    FAIL() << "no error";
+  } catch (const ERangeError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Position 22: cell rule 2 is out of range (allowed 0 containing, 1 rounded)");
+  }
+  EXPECT_EQ(refused.CellRule, crContaining);
+}

@@ -125,6 +125,7 @@ TEST(SequenceBootstrap, StepsChainFromTheSecondLocation) {
                                         "",
                                         "Location sequence file:\ttracks.txt",
                                         "Algorithm: fixed-width strip",
+                                        "Cell rule: containing",
                                         "Bootstrapping sequences"};
   EXPECT_EQ(run.reporter.logs, log);
   EXPECT_EQ(run.reporter.labels, (std::vector<std::string>{"Bootstrapping", "Ready"}));
@@ -151,7 +152,8 @@ TEST(SequenceBootstrap, DistanceFileAndRetainedSegments) {
   EXPECT_EQ(Lines(ReadFileBytes(run.DistancesPath())),
             (std::vector<std::string>{"1\t" + FormatReal23(3.0) + "\t" + FormatReal23(4.0), "2",
                                       "3", "5\t" + FormatReal23(1.0)}));
-  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 3), "Algorithm: fixed-width strip");
+  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 4), "Algorithm: fixed-width strip");
+  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 3), "Cell rule: containing");
   EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 2),
             "Ignore segments shorter than 12 Hours");
 
@@ -290,7 +292,7 @@ TEST(SequenceBootstrap, LeastCostSteps) {
         scanner.Scan(step.x1, step.y1, step.x2, step.y2, (3 + 10) * replicate).Columns;
     EXPECT_EQ(lines[i].substr(lines[i].size() - columns.size()), columns) << lines[i];
   }
-  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 2), "Algorithm: least cost path");
+  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 3), "Algorithm: least cost path");
 
   // The walk starts at the second location: off the friction map, the run
   // stops before any file is made.

@@ -155,7 +155,8 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
                                                   "Ecological maps:", "- Binary:\tbin", "",
                                                   "- Quantitative:\tq", "", "- Topographical:\tdem",
                                                   "Population matrix file:\tpop.txt",
-                                                  "Algorithm: fixed-width strip"}));
+                                                  "Algorithm: fixed-width strip",
+                                                  "Cell rule: containing"}));
   EXPECT_EQ(r.rep.labels, (std::vector<std::string>{"Analysing paths", "Ready"}));
   EXPECT_EQ(r.rep.progress, (std::vector<int>{100, 0}));
   r.Ended();
@@ -271,8 +272,8 @@ TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
   EXPECT_EQ(corr.Comments[4], "Minimization criterion: Friction sum");
   EXPECT_EQ(corr.Comments[7], "Distance threshold: 999999999");
   const auto& logs = r.rep.logs;
-  EXPECT_EQ(std::vector<std::string>(logs.end() - 2, logs.end()),
-            (std::vector<std::string>{"Algorithm: least cost path",
+  EXPECT_EQ(std::vector<std::string>(logs.end() - 3, logs.end()),
+            (std::vector<std::string>{"Algorithm: least cost path", "Cell rule: containing",
                                       "Minimization criterion: Friction sum"}));
 
   // Without binary maps every pair keeps its map, all zero.

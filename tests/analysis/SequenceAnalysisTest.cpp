@@ -103,6 +103,7 @@ TEST(SequenceAnalysis, StripRowCheckedByHand) {
                                         "",
                                         "Location sequence file:\ttracks.txt",
                                         "Algorithm: fixed-width strip",
+                                        "Cell rule: containing",
                                         "Ignore segments shorter than 2 Days"};
   EXPECT_EQ(run.reporter.logs, log);
   EXPECT_EQ(run.reporter.labels, (std::vector<std::string>{"Analysing paths", "Ready"}));
@@ -219,7 +220,8 @@ TEST(SequenceAnalysis, LeastCostCorridorAndLocationsOffTheMap) {
   // No binary maps: the label line stands alone.
   EXPECT_EQ(quantOnly.reporter.logs.at(5), "Ecological maps:\t");
   EXPECT_EQ(quantOnly.reporter.logs.at(7), "Algorithm: least cost path");
-  EXPECT_EQ(quantOnly.reporter.logs.at(8), "Minimization criterion: Friction sum");
+  EXPECT_EQ(quantOnly.reporter.logs.at(8), "Cell rule: containing");
+  EXPECT_EQ(quantOnly.reporter.logs.at(9), "Minimization criterion: Friction sum");
   const auto lines = quantOnly.Report();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(Fields(lines[1]).size(), 9u + 6u);

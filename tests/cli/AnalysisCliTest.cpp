@@ -47,12 +47,13 @@ struct tGrid {
   bool Inside(int32_t r, int32_t c) const { return r >= 0 && r < rows && c >= 0 && c < cols; }
   double At(int32_t r, int32_t c) const { return cells.at(static_cast<size_t>(r) * cols + c); }
   bool Missing(double v) const { return background && v == flag; }
-  int32_t Col(double x) const {
-    return static_cast<int32_t>(std::nearbyint((x - minX) / ((maxX - minX) / cols)));
+  // The cell that contains the point; the far edges belong to the last cell.
+  static int32_t Containing(double offset, double extent, int32_t cells) {
+    const auto c = static_cast<int32_t>(std::floor(offset / (extent / cells)));
+    return c == cells && offset <= extent ? cells - 1 : c;
   }
-  int32_t Row(double y) const {
-    return static_cast<int32_t>(std::nearbyint((maxY - y) / ((maxY - minY) / rows)));
-  }
+  int32_t Col(double x) const { return Containing(x - minX, maxX - minX, cols); }
+  int32_t Row(double y) const { return Containing(maxY - y, maxY - minY, rows); }
 };
 
 tGrid LoadGrid(const std::string& name) {
@@ -582,6 +583,36 @@ TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
   ExpectSameFile(tmp.file("even-MatrixAnalysis.txt"), expected);
 }
 
+// Studies made with earlier versions are reproduced byte for byte under the
+// rounded cell rule; the log says which rule a run used.
+TEST(AnalysisCli, RoundedCellRuleReproducesEarlierReports) {
+  TempDir tmp;
+  const std::vector<std::string> maps = {
+      "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"), "--quantitative",
+      Map("cover_QT"), "--topography", Map("dem"), "--data", Map("samples.txt")};
+  tCliRun r = RunCli(With(With({"matrix"}, maps), {"--width", "3", "--delaunay", "include",
+                                                    "--project", "strips", "--cell-rule",
+                                                    "rounded", "--log", "run.log"}),
+                     tmp.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  ExpectAsExpected(tmp.file("strips-MatrixAnalysis.txt"), "rounded/strips-MatrixAnalysis.txt");
+  EXPECT_NE(ReadFileBytes(tmp.file("run.log")).find("\r\nCell rule: rounded\r\n"),
+            std::string::npos);
+  r = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
+              Map("cover_QT"), "--topography", Map("dem"), "--data", Map("samples.txt"),
+              "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
+              "--corridor", "corridor", "--cell-rule", "rounded"},
+             tmp.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  ExpectAsExpected(tmp.file("Friction-LeastCost-MatrixAnalysis.txt"),
+                   "rounded/Friction-LeastCost-MatrixAnalysis.txt");
+  r = RunCli({"matrix", "--binary", Map("forest_BL"), "--data", Map("samples.txt"),
+              "--cell-rule", "nearest"},
+             tmp.path().string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--cell-rule"), std::string::npos) << r.err;
+}
+
 TEST(AnalysisCli, LeastCostMatrixIsTheSameWithOneOrTwoThreads) {
   TempDir tmp;
   const std::vector<std::string> args = {
@@ -908,7 +939,7 @@ const std::vector<std::pair<int, std::vector<tHandStrip>>> kHandStrips = {
       // Columns 19 to 22, only 19 on the grid.
       {4, 18, 10, 22, 10, 1, 1019},
       // Both ends in cell (5,5): nothing scanned.
-      {5, 5, 15, 5.2, 15.1, 0, -1}}},
+      {5, 5, 15, 5.2, 14.9, 0, -1}}},
     {3,
      {// Rows 9 to 11.
       {1, 10, 10, 14, 10, 12, 12150},
@@ -916,7 +947,7 @@ const std::vector<std::pair<int, std::vector<tHandStrip>>> kHandStrips = {
       {2, 2, 18, 6, 14, 12, 5454},
       {3, 14, 10, 10, 10, 12, 12138},
       {4, 18, 10, 22, 10, 3, 3057},
-      {5, 5, 15, 5.2, 15.1, 0, -1}}},
+      {5, 5, 15, 5.2, 14.9, 0, -1}}},
     // Ratio 1: L lines with offsets from -(L div 2) up, so an even count has its
     // extra line on the left of the direction of travel.
     {-1,
@@ -927,7 +958,7 @@ const std::vector<std::pair<int, std::vector<tHandStrip>>> kHandStrips = {
       // Going west the left is south: rows 9 to 12.
       {3, 14, 10, 10, 10, 16, 16984},
       {4, 18, 10, 22, 10, 4, 3876},
-      {5, 5, 15, 5.2, 15.1, 0, -1}}},
+      {5, 5, 15, 5.2, 14.9, 0, -1}}},
 };
 
 tGrid HandGrid() {

@@ -242,7 +242,7 @@ TEST(ScanStripTopography, SlopeConvexityAndSentinels) {
   EXPECT_EQ(convexity, -9999);
   EXPECT_DOUBLE_EQ(slope, 0.5);
   // Two points in one cell: nothing scanned, flat.
-  ScanStripTopography(*dem, 3, g.X(11), g.Y(10), g.X(11) + 2, g.Y(10) + 3, mean, sd, slope,
+  ScanStripTopography(*dem, 3, g.X(11), g.Y(10), g.X(11) + 2, g.Y(10) - 3, mean, sd, slope,
                       convexity, area);
   EXPECT_EQ(area, 0u);
   EXPECT_EQ(mean, -9999);

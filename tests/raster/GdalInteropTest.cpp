@@ -145,8 +145,8 @@ TEST(GdalInterop, StravexReadsMapsWrittenByGdal) {
     EXPECT_EQ(m.Columns, 4);
     EXPECT_EQ(m.MinX, 100);
     EXPECT_EQ(m.MaxY, 230);
-    EXPECT_EQ(m.ColOfX(125), 2); // (125 - 100) / 10 = 2.5 -> 2
-    EXPECT_EQ(m.RowOfY(215), 2); // (230 - 215) / 10 = 1.5 -> 2
+    EXPECT_EQ(m.ColOfX(125), 2); // (125 - 100) / 10 = 2.5: the cell that holds it
+    EXPECT_EQ(m.RowOfY(215), 1); // (230 - 215) / 10 = 1.5
     EXPECT_EQ(m.FlagDef, fdBackground);
     EXPECT_EQ(m.FlagValue, c.flag);
     for (const bool loaded : {false, true}) {

@@ -1,5 +1,6 @@
 // tRaster on disk: grid geometry, single-cell access, whole-map passes and the
 // image-file stream.
+#include "CliSupport.h"
 #include "IdrisiEnv.h"
 #include "IdrisiFile.h"
 #include "Raster.h"
@@ -42,6 +43,71 @@ void MakeMap(tRaster& r, const std::string& name, tDataType t, int32_t rows, int
 
 } // namespace
 
+TEST(RasterGrid, PointsBecomeTheCellThatContainsThem) {
+  tRaster r; // 3 rows x 2 columns of 10 x 10 from (0, 0) to (20, 30)
+  r.Rows = 3;
+  r.Columns = 2;
+  r.MaxX = 20;
+  r.MaxY = 30;
+  r.ComputeResolution();
+  ASSERT_EQ(r.CellRule, crContaining);
+  // Centres, the western and northern edges, inner cell edges (the next cell).
+  EXPECT_EQ(r.ColOfX(5), 0);
+  EXPECT_EQ(r.ColOfX(15), 1);
+  EXPECT_EQ(r.ColOfX(0), 0);
+  EXPECT_EQ(r.ColOfX(10), 1);
+  EXPECT_EQ(r.RowOfY(30), 0);
+  EXPECT_EQ(r.RowOfY(25), 0);
+  EXPECT_EQ(r.RowOfY(20), 1);
+  // The last half cell and the eastern and southern edges are in the last cell.
+  EXPECT_EQ(r.ColOfX(19.99), 1);
+  EXPECT_EQ(r.ColOfX(20), 1);
+  EXPECT_EQ(r.RowOfY(0.5), 2);
+  EXPECT_EQ(r.RowOfY(0), 2);
+  // Beyond the edges: off the grid on every side.
+  EXPECT_EQ(r.ColOfX(20.001), 2);
+  EXPECT_EQ(r.ColOfX(-0.001), -1);
+  EXPECT_EQ(r.RowOfY(30.001), -1);
+  EXPECT_EQ(r.RowOfY(-0.001), 3);
+  EXPECT_THROW(r.ColOfX(1e12), ERangeError);
+
+  // The rule of earlier versions sends the eastern and southern half cells on.
+  r.CellRule = crRounded;
+  EXPECT_EQ(r.ColOfX(19.99), 2);
+  EXPECT_EQ(r.RowOfY(0.5), 3);
+  EXPECT_EQ(tRaster::CreateLike(r)->CellRule, crRounded);
+}
+
+// GDAL's reading of a point's cell is the containing rule's, for every point
+// inside the grid (GDAL counts the far edges as off the map).
+TEST(RasterGrid, ContainingCellsAreTheCellsGdalReads) {
+  TempDir dir;
+  tRaster r;
+  SetGrid(r, dir.file("m"), dtByte, 3, 4);
+  r.MinX = 500000;
+  r.MaxX = 500040;
+  r.MinY = 4000000;
+  r.MaxY = 4000030;
+  r.FileType = ftBinary;
+  r.WriteDoc();
+  std::vector<double> values;
+  for (int k = 0; k < 12; ++k) values.push_back(10 + k);
+  WriteFileBytes(r.FileName + ImageExt(), Records(dtByte, values));
+  tRaster map(r.FileName);
+  for (const double x : {500000.0, 500004.5, 500005.0, 500009.99, 500010.0, 500035.0, 500039.9}) {
+    for (const double y : {4000030.0, 4000025.0, 4000020.0, 4000000.5, 4000014.99}) {
+      const tCliRun gdal = RunProgram("/usr/bin/env",
+                                      {"gdallocationinfo", "-valonly", "-geoloc",
+                                       map.FileName + ImageExt(), std::to_string(x),
+                                       std::to_string(y)},
+                                      "/");
+      ASSERT_EQ(gdal.status, 0) << gdal.err;
+      EXPECT_EQ(std::stod(gdal.out), map.GetCell(map.RowOfY(y), map.ColOfX(x)))
+          << "(" << x << ", " << y << ")";
+    }
+  }
+}
+
 TEST(RasterGrid, GeometryRoundsHalvesToEvenAndComparesWithTolerance) {
   tRaster r;
   r.Rows = 3;
@@ -49,6 +115,7 @@ TEST(RasterGrid, GeometryRoundsHalvesToEvenAndComparesWithTolerance) {
   r.MaxX = 20;
   r.MaxY = 30;
   r.ComputeResolution();
+  r.CellRule = crRounded;
   EXPECT_EQ(r.ColOfX(15), 2); // 1.5
   EXPECT_EQ(r.ColOfX(5), 0);  // 0.5
   EXPECT_EQ(r.ColOfX(25), 2); // 2.5
