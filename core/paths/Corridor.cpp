@@ -88,6 +88,10 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size, off_t offset)
 tCorridorMap::tCorridorMap(const tRaster& friction, const std::string& name)
     : fRaster(tLiveRaster::CreateLike(friction)) {
   fRaster->DataType = dtInteger;
+  // Every count is a value, 0 included: with "flag def'n : none" GDAL (and so
+  // QGIS) counts the cells no path crossed in its statistics instead of
+  // taking 0 for nodata. Stravex reads such a map with no missing cells, as before.
+  fRaster->FlagDef = fdNone;
   fRaster->MinValue = 0;
   fRaster->MaxValue = 1;
   fRaster->FileName = name;
