@@ -346,6 +346,15 @@ private slots:
     w.Batchcommand1Click();
     log = w.LogLines();
     QVERIFY(log.back().find(" \"My project\" 0 0 0 ") != std::string::npos);
+    // The rounded cell rule, chosen on either Parameters page, is position 22.
+    w.cbSeqCellRule->setCurrentIndex(stravex::crRounded);
+    QCOMPARE(w.cbCellRule->currentIndex(), static_cast<int>(stravex::crRounded));
+    QCOMPARE(w.ReadSettings().CellRule, stravex::crRounded);
+    w.Batchcommand1Click();
+    QVERIFY(log.back() != w.LogLines().back());
+    QCOMPARE(w.LogLines().back().substr(w.LogLines().back().size() - 4), std::string(" 0 1"));
+    w.cbCellRule->setCurrentIndex(stravex::crContaining);
+    QCOMPARE(w.cbSeqCellRule->currentIndex(), static_cast<int>(stravex::crContaining));
   }
 
   // The fourth connectivity item: friction controls shown, the number of
@@ -465,7 +474,9 @@ private slots:
     w.btOKClick();
     QVERIFY(WaitRun(w));
     QCOMPARE(w.errors.size(), 2);
-    QCOMPARE(w.errors[1], QString("Sequence file badly formatted. Process interrupted."));
+    // The run's message says why the read failed.
+    QVERIFY(w.errors[0].startsWith("Invalid numeric input: " + fLand + "/badsig.txt line 3: "));
+    QCOMPARE(w.errors[1], "Sequence file badly formatted. Process interrupted. " + w.errors[0]);
     // A failed run ends in one error box with its message.
     w.rbMatrix->click();
     w.edOutput->setText("no-such-folder/P");
@@ -487,6 +498,8 @@ private slots:
     w.edWLength->setText("0.5");
     w.edCorridorMap->setText("corr");
     w.rbDelaunayInclude->setChecked(true);
+    QVERIFY(Visible(w.ckPairMatrices) && !w.ckPairMatrices->isChecked());
+    w.ckPairMatrices->setChecked(true);
     w.edOutput->setText("P");
     QTest::keyClick(w.edOutput, Qt::Key_Return); // Enter: the default button
     QVERIFY(w.Running());
@@ -517,6 +530,7 @@ private slots:
                   "corr",
                   "--delaunay",
                   "include",
+                  "--pair-matrices",
                   "--project",
                   "P",
                   "--workdir",
@@ -525,6 +539,11 @@ private slots:
     const std::string report = ReadFileBytes(Out("P-MatrixAnalysis.txt"));
     QVERIFY(std::count(report.begin(), report.end(), '\n') == 29);
     QCOMPARE(report, ReadFileBytes(Cout("P-MatrixAnalysis.txt")));
+    for (const char* column : {"GenDist", "roads_NB_Cost", "cover_QT_Mean"}) {
+      const std::string name = std::string("P-") + column + "-matrix.csv";
+      QVERIFY2(std::filesystem::exists(Out(name.c_str())), column);
+      QCOMPARE(ReadFileBytes(Out(name.c_str())), ReadFileBytes(Cout(name.c_str())));
+    }
     QCOMPARE(ReadFileBytes(Out("corr.rst")), ReadFileBytes(Cout("corr.rst")));
     QCOMPARE(w.LastCorridorMap(), fOut + "/corr");
     // Its map window ("Fire" palette) once the run has ended.
