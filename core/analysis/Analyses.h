@@ -50,7 +50,7 @@ struct tAnalysisContext {
 // How a run ended.
 enum class tRunOutcome { Completed, Cancelled, Failed };
 
-enum class tFileKind { Report, CorridorMap, Log, Journal };
+enum class tFileKind { Report, CorridorMap, Log, Journal, PairMatrix };
 
 struct tWrittenFile {
   tFileKind Kind = tFileKind::Report;

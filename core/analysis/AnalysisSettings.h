@@ -107,6 +107,8 @@ struct TAnalysisSettings {
   bool EchoMatrices = true;
   // How points become cells of the maps.
   tCellRule CellRule = crContaining;
+  // Population matrix runs: an N x N matrix file per pair statistic at the end.
+  bool PairMatrices = false;
 
   // Reserved: only the batch command line reads and writes these; they keep
   // its positions stable.

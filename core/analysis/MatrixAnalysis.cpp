@@ -11,6 +11,7 @@
 #include "IdrisiEnv.h"
 #include "OrderedRunner.h"
 #include "OutputCheck.h"
+#include "PairMatrices.h"
 #include "PathScan.h"
 #include "PopulationFile.h"
 #include "RandomFunctions.h"
@@ -46,6 +47,7 @@ public:
     }
   }
   uint64_t Count() const { return fRowStart.back(); }
+  bool Ordered() const { return fOrdered; }
   void Pair(uint64_t k, int32_t& i, int32_t& j) const {
     const auto it = std::upper_bound(fRowStart.begin(), fRowStart.end(), k);
     i = static_cast<int32_t>(it - fRowStart.begin()) - 1;
@@ -195,6 +197,8 @@ public:
     // Nothing is written before every output is known to be writable and a
     // resumed report is checked against its journal.
     RequireWritable(Outputs(reportPath));
+    if (WritesPairMatrices())
+      RequireWritable(PairMatrixPaths(reportPath, PairMatrixColumns(header, PairMatrixOptions())));
     tKeptReport kept;
     if (fResuming) fFirst = CheckResume(reportPath, header, kept);
     OpenCorridor();
@@ -225,10 +229,37 @@ public:
         IsGeoTiffName(fSettings.CorridorMapName))
       FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
                             !fCancelled);
+    if (fSettings.PairMatrices) PairMatricesAtEnd(reportPath);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 
 private:
+  // A shard holds some rows only: the merged report has them all.
+  bool WritesPairMatrices() const { return fSettings.PairMatrices && !fRun.Shard(); }
+
+  tPairMatrixOptions PairMatrixOptions() const {
+    tPairMatrixOptions o;
+    o.Points = static_cast<int32_t>(fData.SamplePoints.size());
+    o.Ordered = fPairs.Ordered();
+    o.PathColumns = UsesFriction(fSettings.Connectivity);
+    return o;
+  }
+
+  // Built from the whole report once it is complete (a resumed run's too);
+  // a cancelled run's report lacks pairs, so it gets none.
+  void PairMatricesAtEnd(const std::string& reportPath) {
+    if (fRun.Shard()) {
+      fRun.Log().Log("Pair matrices: not written by a shard; the merged report has every pair");
+      return;
+    }
+    if (fCancelled) {
+      fRun.Log().Log("Pair matrices: not written, the run was cancelled");
+      return;
+    }
+    for (const std::string& path : WritePairMatrices(reportPath, PairMatrixOptions(), fRun.Log()))
+      fRun.WrotePairMatrix(path);
+  }
+
   // The run's items: every pair, or a shard's selected pairs.
   uint64_t Items() const { return fRun.Shard() ? fShardPairs.size() : fPairs.Count(); }
   uint64_t PairAt(uint64_t item) const { return fRun.Shard() ? fShardPairs[item] : item; }

@@ -57,6 +57,7 @@ public:
   // The report of an interrupted run, cut back to keepBytes and continued.
   std::unique_ptr<tReportFile> ContinueReport(const std::string& fixedName, uint64_t keepBytes);
   void WroteJournal(const std::string& path) { fFiles.push_back({tFileKind::Journal, path}); }
+  void WrotePairMatrix(const std::string& path) { fFiles.push_back({tFileKind::PairMatrix, path}); }
   // Records a corridor map (name without extension) as written; Dropped
   // takes back one that was deleted again.
   void Wrote(const std::string& corridorMap);
