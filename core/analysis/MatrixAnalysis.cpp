@@ -308,33 +308,27 @@ private:
 
   // Every file the run may write.
   std::vector<std::string> Outputs(const std::string& reportPath) const {
-    std::vector<std::string> files{reportPath};
-    if (fRun.KeepsJournal()) {
-      files.push_back(fJournal->Path());
-      files.push_back(fJournal->DigestsPath());
-    }
-    if (fSetup.Corridor) {
-      const tLiveRaster& map = fSetup.Corridor->Raster();
-      // One map per pair: the first pair's name stands for the folder they share.
-      const std::string name = fSettings.OneMapPerPair
-                                   ? PairCorridorName(fRun.Path(fSettings.CorridorMapName), 0, 1)
-                                   : map.FileName;
-      files.push_back(name + map.DocExtension());
-      files.push_back(name + map.ImageExtension());
-      if (!fSettings.OneMapPerPair && !fRun.Shard() && IsGeoTiffName(fSettings.CorridorMapName))
-        files.push_back(fRun.Path(fSettings.CorridorMapName));
-    }
-    return files;
+    const tLiveRaster* map = fSetup.Corridor ? &fSetup.Corridor->Raster() : nullptr;
+    // One map per pair: the first pair's name stands for the folder they share.
+    const std::string base = !map                     ? std::string()
+                             : fSettings.OneMapPerPair ? PairCorridorName(
+                                                             fRun.Path(fSettings.CorridorMapName),
+                                                             0, 1)
+                                                       : map->FileName;
+    const bool tif =
+        !fSettings.OneMapPerPair && !fRun.Shard() && IsGeoTiffName(fSettings.CorridorMapName);
+    return RunOutputs(reportPath, JournalFiles(), map, base,
+                      tif ? fRun.Path(fSettings.CorridorMapName) : std::string());
   }
 
-  // The run's corridor map on disk: all 0, or a resumed run's counts.
+  std::vector<std::string> JournalFiles() const {
+    if (!fRun.KeepsJournal()) return {};
+    return {fJournal->Path(), fJournal->DigestsPath()};
+  }
+
   void OpenCorridor() {
-    if (!fSetup.Corridor || fSettings.OneMapPerPair) return;
-    if (fResuming)
-      fSetup.Corridor->Reopen();
-    else
-      fSetup.Corridor->FillZero();
-    fRun.Wrote(fSetup.Corridor->Raster().FileName);
+    if (fSetup.Corridor && !fSettings.OneMapPerPair)
+      OpenCorridorMap(fRun, *fSetup.Corridor, fResuming);
   }
 
   // Checks the report of an interrupted run and its journal: the settings,

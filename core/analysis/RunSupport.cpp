@@ -2,6 +2,7 @@
 #include "GdalMap.h"
 
 #include "BatchRun.h"
+#include "Corridor.h"
 #include "CostPathDecl.h"
 #include "Errors.h"
 #include "LocationSequence.h"
@@ -150,6 +151,28 @@ tRunResult tRun::Fail(std::exception_ptr error) {
     result.Error = "Unknown error";
   }
   return result;
+}
+
+std::vector<std::string> RunOutputs(const std::string& report,
+                                    const std::vector<std::string>& journalFiles,
+                                    const tRaster* corridor, const std::string& base,
+                                    const std::string& geoTiff) {
+  std::vector<std::string> files{report};
+  files.insert(files.end(), journalFiles.begin(), journalFiles.end());
+  if (corridor) {
+    files.push_back(base + corridor->DocExtension());
+    files.push_back(base + corridor->ImageExtension());
+    if (!geoTiff.empty()) files.push_back(geoTiff);
+  }
+  return files;
+}
+
+void OpenCorridorMap(tRun& run, tCorridorMap& corridor, bool resuming) {
+  if (resuming)
+    corridor.Reopen();
+  else
+    corridor.FillZero();
+  run.Wrote(corridor.Raster().FileName);
 }
 
 tRunResult RunAnalysis(tAnalysisContext& ctx, const std::function<tRunOutcome(tRun&)>& body) {

@@ -104,6 +104,20 @@ private:
   bool fEnded = false;
 };
 
+class tCorridorMap;
+
+// The files a matrix or sequence run may write, checked before it writes any:
+// the report, the journal's files, and the corridor map under base
+// (documentation and image; none when corridor is null) with the GeoTIFF it
+// ends as, when not empty.
+std::vector<std::string> RunOutputs(const std::string& report,
+                                    const std::vector<std::string>& journalFiles,
+                                    const tRaster* corridor, const std::string& base,
+                                    const std::string& geoTiff);
+// The run's corridor map on disk: a resumed run goes on with the counts there,
+// a new one starts all 0.
+void OpenCorridorMap(tRun& run, tCorridorMap& corridor, bool resuming);
+
 // Runs body under the run contract; an error it raises ends the run as a
 // Failed result after the end steps.
 tRunResult RunAnalysis(tAnalysisContext& ctx, const std::function<tRunOutcome(tRun&)>& body);

@@ -219,29 +219,16 @@ private:
 
   // Every file the run may write.
   std::vector<std::string> Outputs(const std::string& reportPath) const {
-    std::vector<std::string> files{reportPath};
-    if (fRun.KeepsJournal()) {
-      files.push_back(fJournal->Path());
-      files.push_back(fJournal->DigestsPath());
-    }
-    if (fSetup.Corridor) {
-      const tLiveRaster& map = fSetup.Corridor->Raster();
-      files.push_back(map.FileName + map.DocExtension());
-      files.push_back(map.FileName + map.ImageExtension());
-      const std::string& name = fRun.Settings().CorridorMapName;
-      if (!fRun.Shard() && IsGeoTiffName(name)) files.push_back(fRun.Path(name));
-    }
-    return files;
+    const tLiveRaster* map = fSetup.Corridor ? &fSetup.Corridor->Raster() : nullptr;
+    const std::string& name = fRun.Settings().CorridorMapName;
+    std::vector<std::string> journal;
+    if (fRun.KeepsJournal()) journal = {fJournal->Path(), fJournal->DigestsPath()};
+    return RunOutputs(reportPath, journal, map, map ? map->FileName : std::string(),
+                      !fRun.Shard() && IsGeoTiffName(name) ? fRun.Path(name) : std::string());
   }
 
-  // The run's corridor map on disk: all 0, or a resumed run's counts.
   void OpenCorridor() {
-    if (!fSetup.Corridor) return;
-    if (fResuming)
-      fSetup.Corridor->Reopen();
-    else
-      fSetup.Corridor->FillZero();
-    fRun.Wrote(fSetup.Corridor->Raster().FileName);
+    if (fSetup.Corridor) OpenCorridorMap(fRun, *fSetup.Corridor, fResuming);
   }
 
   // Checks the report of an interrupted run and its journal: the settings,
