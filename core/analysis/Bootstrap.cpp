@@ -201,7 +201,14 @@ private:
         const int32_t seedIndex = leastCost ? StepSeedIndex(v.Next, r) : 0;
         // Least-cost scans re-seed the run's generator; the next draws go on
         // from the state they leave.
-        const std::string columns = ends ? fNoPath : fScanner.Scan(x, y, x2, y2, seedIndex).Columns;
+        std::string columns;
+        try {
+          columns = ends ? fNoPath : fScanner.Scan(x, y, x2, y2, seedIndex).Columns;
+        } catch (const EAssertionFailed& e) {
+          RaiseInContext(e, "individual " + std::to_string(v.ID) + ", replicate " +
+                                std::to_string(r) + ", step " + std::to_string(step) + ": " +
+                                PointText(x, y) + " to " + PointText(x2, y2));
+        }
         tReportRow row;
         row.AddInt(v.ID)
             .AddTab()

@@ -42,42 +42,79 @@ double EncodeDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, in
   return static_cast<double>(date) + static_cast<double>(seconds) / 86400.0;
 }
 
-void ReadLocationSequence(const std::string& fileName, tLocationSequence& seq) {
-  seq.LocationsLoaded = false;
-  seq.Locations.clear();
-  tTextScanner scanner(tTextScanner::LoadFile(fileName));
+namespace {
+
+// The date and time errors keep their type and name the record.
+template <class E>
+[[noreturn]] void RaiseForRecord(const E& e, const tTextScanner& scanner, std::size_t k,
+                                 const int64_t (&f)[7]) {
+  throw E(std::string(e.what()) + ": " + scanner.Where() + " (location " + std::to_string(k) +
+          "): day " + std::to_string(f[1]) + ", month " + std::to_string(f[2]) + ", year " +
+          std::to_string(f[3]) + ", hour " + std::to_string(f[4]) + ", minute " +
+          std::to_string(f[5]) + ", second " + std::to_string(f[6]));
+}
+
+void ReadRecords(const std::string& fileName, tLocationSequence& seq) {
+  tTextScanner scanner(tTextScanner::LoadFile(fileName), fileName);
   if (scanner.ReadLine() == kSequenceHeaderLayout)
-    throw EInOutError(
-        "Sequence file badly formatted: a first line \"[Sequence]\" is not supported");
+    throw EInOutError(std::string("Sequence file badly formatted: a first line \"[Sequence]\" ") +
+                      "is not supported (" + fileName + " line 1)");
 
   tLocations locations;
   locations.reserve(1000);
   // Blanks after the last record are the end of the file, not one more record.
   while (!scanner.OnlyBlanksLeft()) {
     const size_t k = locations.size();
-    auto cutShort = [k]() {
-      return EInOutError("Location " + std::to_string(k) + " is cut short by the end of the file");
+    int read = 0;
+    auto cutShort = [&]() {
+      return EInOutError("Location " + std::to_string(k) +
+                         " is cut short by the end of the file: " + scanner.Where() +
+                         " ends after " + std::to_string(read) + " of its 9 numbers");
     };
     const std::optional<double> x = scanner.ReadReal();
+    read += x.has_value();
     const std::optional<double> y = scanner.ReadReal();
+    read += y.has_value();
     if (!x || !y) throw cutShort();
-    int64_t fields[7];
+    int64_t fields[7] = {};
     for (int64_t& f : fields) {
       const std::optional<int64_t> v = scanner.ReadInteger();
       if (!v) throw cutShort();
       f = *v;
+      ++read;
     }
     scanner.SkipLine();
     tLocation loc;
     loc.X = *x;
     loc.Y = *y;
     loc.ID = static_cast<uint32_t>(static_cast<uint64_t>(fields[0])); // low 32 bits
-    loc.Time = EncodeDateTime(fields[3], fields[2], fields[1], fields[4], fields[5], fields[6]);
+    try {
+      loc.Time = EncodeDateTime(fields[3], fields[2], fields[1], fields[4], fields[5], fields[6]);
+    } catch (const EConvertError& e) {
+      RaiseForRecord(e, scanner, k, fields);
+    } catch (const ERangeError& e) {
+      RaiseForRecord(e, scanner, k, fields);
+    }
     locations.push_back(loc);
   }
   locations.shrink_to_fit();
   seq.Locations = std::move(locations);
   seq.LocationsLoaded = true;
+}
+
+} // namespace
+
+void ReadLocationSequence(const std::string& fileName, tLocationSequence& seq) {
+  seq.LocationsLoaded = false;
+  seq.Locations.clear();
+  seq.ReadError.clear();
+  try {
+    ReadRecords(fileName, seq);
+  } catch (const std::exception& e) {
+    // Kept for the run that is started without a sequence.
+    seq.ReadError = e.what();
+    throw;
+  }
 }
 
 double IgnoreThreshold(int32_t ignoreTime, int32_t ignoreUnit) {

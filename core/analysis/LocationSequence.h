@@ -22,12 +22,15 @@ struct tLocationSequence {
   tLocations Locations;
   // True only when the most recent read ran to its end without error.
   bool LocationsLoaded = false;
+  // The error that ended the most recent read; "" when it did not fail.
+  std::string ReadError;
 };
 
 inline constexpr const char* kSequenceHeaderLayout = "[Sequence]";
 
 // Reads the file into seq, replacing what it held. Errors (seq is then
-// empty and not loaded):
+// empty and not loaded, its ReadError the message), each message going on
+// with the file name and line:
 // - EInOutError "Invalid numeric input" for a token that does not convert;
 // - EInOutError "Location <k> is cut short by the end of the file" when the
 //   file ends inside record k (0-based location number);

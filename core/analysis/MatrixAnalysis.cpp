@@ -404,7 +404,12 @@ private:
         .AddTab()
         .AddReal(d);
     if (fSettings.DelaunayUse == duInclude) row.AddTab().AddInt(Linked(fLinks, i, j) ? 1 : 0);
-    r.Scan = fScanner.ScanFrom(i, a.x, a.y, b.x, b.y, i);
+    try {
+      r.Scan = fScanner.ScanFrom(i, a.x, a.y, b.x, b.y, i);
+    } catch (const EAssertionFailed& e) {
+      RaiseInContext(e, "pair " + std::to_string(i) + "-" + std::to_string(j) + ": " +
+                            PointText(a.x, a.y) + " to " + PointText(b.x, b.y));
+    }
     row.AddText(r.Scan.Columns);
     r.Text = row.Text();
     return r;

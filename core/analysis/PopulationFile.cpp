@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "Numeric.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cfloat>
@@ -18,7 +19,21 @@ namespace {
 
 bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-[[noreturn]] void Corrupt() { throw EInOutError(kCorruptPopulationFile); }
+[[noreturn]] void Corrupt(const tTextScanner& scanner, const std::string& what) {
+  throw EInOutError(std::string(kCorruptPopulationFile) + ": " + scanner.Where() + ": " + what);
+}
+
+std::string Found(const std::string& line, bool atEnd) {
+  if (atEnd) return "the end of the file";
+  return line.empty() ? "an empty line" : "\"" + line + "\"";
+}
+
+void ExpectHeader(tTextScanner& scanner, const char* header) {
+  const bool atEnd = scanner.AtEnd();
+  const std::string line = scanner.ReadLine();
+  if (!HeaderMatches(line, header))
+    Corrupt(scanner, std::string("expected \"") + header + "\", found " + Found(line, atEnd));
+}
 
 FILE* OpenForReading(const std::string& fileName) {
   FILE* f = std::fopen(fileName.c_str(), "rb");
@@ -29,35 +44,40 @@ FILE* OpenForReading(const std::string& fileName) {
 
 // The value at single precision; a value that a float cannot hold is refused
 // like any other number that does not convert.
-double NarrowToSingle(double v) {
-  if (!(std::fabs(v) <= static_cast<double>(FLT_MAX))) throw EInOutError(kInvalidNumericInput);
+double NarrowToSingle(const tTextScanner& scanner, double v) {
+  if (!(std::fabs(v) <= static_cast<double>(FLT_MAX)))
+    throw EInOutError(std::string(kInvalidNumericInput) + ": " + scanner.Where() + ": '" +
+                      std::string(scanner.LastToken()) + "' is beyond single precision");
   return static_cast<double>(static_cast<float>(v));
 }
 
-double NextValue(tTextScanner& scanner) {
+double NextValue(tTextScanner& scanner, const char* section) {
   const std::optional<double> v = scanner.ReadReal();
-  if (!v) Corrupt(); // the file ends inside the numbers
+  if (!v) Corrupt(scanner, std::string("the file ends inside the ") + section);
   return *v;
 }
 
 // Bytes that k numbers need at least: one character each and a separator
 // between two of them. Checked before a table is sized so that a size that
 // the file cannot hold fails as a corrupt file instead of exhausting memory.
-void RequireNumbers(const tTextScanner& scanner, int64_t k) {
-  if (k > 0 && 2 * k - 1 > static_cast<int64_t>(scanner.Remaining())) Corrupt();
+void RequireNumbers(const tTextScanner& scanner, int64_t k, int32_t n, const char* section) {
+  if (k > 0 && 2 * k - 1 > static_cast<int64_t>(scanner.Remaining()))
+    Corrupt(scanner, "the " + std::string(section) + " of " + std::to_string(n) + " samples need " +
+                         std::to_string(k) + " numbers, more than the rest of the file holds");
 }
 
 // Lower triangle with diagonal, row i holding i + 1 values; each value is
 // mirrored. Row i's echo lists the values as read.
 void ReadTriangle(tTextScanner& scanner, int32_t n, bool single, tMatrixOfDouble& m, bool echo,
                   tReporter& reporter) {
-  RequireNumbers(scanner, static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2);
+  const char* section = single ? "significance rows" : "genetic distance rows";
+  RequireNumbers(scanner, static_cast<int64_t>(n) * (static_cast<int64_t>(n) + 1) / 2, n, section);
   m.assign(static_cast<size_t>(n), tVectorOfDouble(static_cast<size_t>(n), 0.0));
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
     std::string line;
     for (size_t j = 0; j <= i; ++j) {
-      double v = NextValue(scanner);
-      if (single) v = NarrowToSingle(v);
+      double v = NextValue(scanner, section);
+      if (single) v = NarrowToSingle(scanner, v);
       m[i][j] = v;
       m[j][i] = v;
       if (echo) line += FormatGeneral(v, 4) + "\t";
@@ -89,6 +109,8 @@ bool tTextScanner::OnlyBlanksLeft() const {
 }
 
 std::string tTextScanner::ReadLine() {
+  fMark = fPos;
+  fTokenLength = 0;
   if (AtEnd()) return {};
   size_t end = fText.find('\n', fPos);
   const size_t next = end == std::string::npos ? fText.size() : end + 1;
@@ -107,17 +129,37 @@ void tTextScanner::SkipLine() {
 
 std::optional<std::string_view> tTextScanner::NextToken() {
   while (fPos < fText.size() && IsSeparator(fText[fPos])) ++fPos;
+  fMark = fPos;
+  fTokenLength = 0;
   if (AtEnd()) return std::nullopt;
-  const size_t start = fPos;
   while (fPos < fText.size() && !IsSeparator(fText[fPos])) ++fPos;
-  return std::string_view(fText).substr(start, fPos - start);
+  fTokenLength = fPos - fMark;
+  return LastToken();
+}
+
+std::string_view tTextScanner::LastToken() const {
+  return std::string_view(fText).substr(fMark, fTokenLength);
+}
+
+std::string tTextScanner::Where() const {
+  // Counted only for a message: the line of the mark's character, or of the
+  // text's last character once the mark is past it.
+  const size_t at = fText.empty() ? 0 : std::min(fMark, fText.size() - 1);
+  const auto line =
+      std::count(fText.begin(), fText.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1;
+  return (fFileName.empty() ? std::string("text") : fFileName) + " line " + std::to_string(line);
+}
+
+void tTextScanner::NotANumber() const {
+  throw EInOutError(std::string(kInvalidNumericInput) + ": " + Where() + ": '" +
+                    std::string(LastToken()) + "' is not a number");
 }
 
 std::optional<double> tTextScanner::ReadReal() {
   const auto token = NextToken();
   if (!token) return std::nullopt;
   const std::optional<double> v = ParseDecimalText(std::string(*token));
-  if (!v) throw EInOutError(kInvalidNumericInput);
+  if (!v) NotANumber();
   return v;
 }
 
@@ -128,13 +170,20 @@ std::optional<int64_t> tTextScanner::ReadInteger() {
   if (s.size() > 1 && s.front() == '+' && s[1] != '-') s.remove_prefix(1);
   int64_t v = 0;
   const auto res = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (res.ec != std::errc() || res.ptr != s.data() + s.size())
-    throw EInOutError(kInvalidNumericInput);
+  if (res.ec != std::errc() || res.ptr != s.data() + s.size()) NotANumber();
   return v;
 }
 
 bool HeaderMatches(const std::string& line, const char* header) {
   return LowerAscii(TrimBlanks(line)) == header;
+}
+
+std::string OutsidePointsMessage(const std::vector<std::string>& points) {
+  std::string text = std::string(kOutsidePointsError) + " Outside:";
+  const size_t listed = std::min(points.size(), kOutsidePointsListed);
+  for (size_t i = 0; i < listed; ++i) text += (i == 0 ? " " : ", ") + points[i];
+  if (points.size() > listed) text += ", and " + std::to_string(points.size() - listed) + " more";
+  return text;
 }
 
 std::string FormatPoint(double x, double y) {
@@ -143,18 +192,21 @@ std::string FormatPoint(double x, double y) {
 
 void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tReporter& reporter,
                         const tPointFilter& accept) {
-  tTextScanner scanner(tTextScanner::LoadFile(settings.DataFile));
+  tTextScanner scanner(tTextScanner::LoadFile(settings.DataFile), settings.DataFile);
   data = tPopulationData{};
 
-  if (!HeaderMatches(scanner.ReadLine(), "[sample size]")) Corrupt();
+  ExpectHeader(scanner, "[sample size]");
   const std::optional<int64_t> size = scanner.ReadInteger();
-  if (!size || *size < 0 || *size > INT32_MAX) Corrupt();
+  if (!size) Corrupt(scanner, "expected the sample size, found the end of the file");
+  if (*size < 0 || *size > INT32_MAX)
+    Corrupt(scanner, "the sample size " + std::string(scanner.LastToken()) +
+                         " is not between 0 and " + std::to_string(INT32_MAX));
   const auto n = static_cast<int32_t>(*size);
   scanner.SkipLine();
   data.SampleSize = n;
 
-  if (!HeaderMatches(scanner.ReadLine(), "[coordinates]")) Corrupt();
-  RequireNumbers(scanner, 2 * static_cast<int64_t>(n));
+  ExpectHeader(scanner, "[coordinates]");
+  RequireNumbers(scanner, 2 * static_cast<int64_t>(n), n, "coordinates");
   data.SamplePoints.reserve(static_cast<size_t>(n));
   if (settings.EchoSamplePoints) {
     reporter.Log("");
@@ -162,20 +214,23 @@ void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tRep
     reporter.Log("*************************");
     reporter.Log("X\tY");
   }
+  std::vector<std::string> refused;
   for (int32_t k = 0; k < n; ++k) {
-    const double x = NarrowToSingle(NextValue(scanner));
-    const double y = NarrowToSingle(NextValue(scanner));
+    const double x = NarrowToSingle(scanner, NextValue(scanner, "coordinates"));
+    const double y = NarrowToSingle(scanner, NextValue(scanner, "coordinates"));
     scanner.SkipLine();
     if (accept && !accept(x, y)) {
       reporter.Log(FormatPoint(x, y) + kOutsidePointSuffix);
+      refused.push_back("point " + std::to_string(k) + " at (" + FormatGeneral(x, 15) + ", " +
+                        FormatGeneral(y, 15) + ")");
       continue;
     }
     data.SamplePoints.push_back({x, y});
     if (settings.EchoSamplePoints) reporter.Log(FormatPoint(x, y));
   }
-  if (data.SamplePoints.size() < static_cast<size_t>(n)) throw EInOutError(kOutsidePointsError);
+  if (!refused.empty()) throw EInOutError(OutsidePointsMessage(refused));
 
-  if (!HeaderMatches(scanner.ReadLine(), "[genetic distance]")) Corrupt();
+  ExpectHeader(scanner, "[genetic distance]");
   if (settings.EchoMatrices) {
     reporter.Log("");
     reporter.Log("Genetic distance matrix");

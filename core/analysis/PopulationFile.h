@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace stravex {
 
@@ -21,15 +22,23 @@ inline constexpr const char* kInvalidNumericInput = "Invalid numeric input";
 inline constexpr const char* kSignificanceWarning =
     "Significance matrix could not be read. File is perhaps corrupt.";
 inline constexpr const char* kOutsidePointsError =
-    "Some points where outside of the map. Process is interrupted.";
+    "Some points were outside of the map. Process is interrupted.";
 inline constexpr const char* kOutsidePointSuffix = " *** Outside of the map ***";
+// Points named one by one in the outside-points error; the rest are counted.
+inline constexpr std::size_t kOutsidePointsListed = 20;
+
+// kOutsidePointsError followed by the points ("point 3 at (x, y)", ...): the
+// first kOutsidePointsListed of them, then "and N more".
+std::string OutsidePointsMessage(const std::vector<std::string>& points);
 
 // The whole of a text file in memory, read sequentially. Every character up
 // to the blank (tabs, CR, LF and the other control characters included)
 // separates numbers.
 class tTextScanner {
 public:
-  explicit tTextScanner(std::string text) : fText(std::move(text)) {}
+  // fileName only names the file in error messages.
+  explicit tTextScanner(std::string text, std::string fileName = {})
+      : fText(std::move(text)), fFileName(std::move(fileName)) {}
 
   // The file's bytes. A failed open is tried once more; the second failure
   // raises EInOutError naming the file.
@@ -48,14 +57,26 @@ public:
   // blank; nullopt when the text ends first.
   std::optional<std::string_view> NextToken();
 
-  // A token converted as a whole; EInOutError "Invalid numeric input" when it
-  // does not, nullopt when the text ends before a token.
+  // A token converted as a whole; EInOutError "Invalid numeric input: <file>
+  // line <n>: '<token>' is not a number" when it does not, nullopt when the
+  // text ends before a token.
   std::optional<double> ReadReal();
   std::optional<int64_t> ReadInteger();
 
+  // "<file> line <n>" of the last token or line read (of the last line of
+  // the text once it is all read, of line 1 before anything is read).
+  std::string Where() const;
+  // The last token read; "" before the first.
+  std::string_view LastToken() const;
+
 private:
+  [[noreturn]] void NotANumber() const;
+
   std::string fText;
+  std::string fFileName;
   size_t fPos = 0;
+  size_t fMark = 0; // where the last token or line started
+  size_t fTokenLength = 0;
 };
 
 // A header line matches when, stripped of surrounding blanks and in lower
@@ -84,7 +105,9 @@ using tPointFilter = std::function<bool(double x, double y)>;
 // Raises EInOutError: kCorruptPopulationFile for a wrong or missing header, a
 // negative size or a file that ends inside the numbers; kInvalidNumericInput
 // for a number that does not convert; kOutsidePointsError when the filter
-// refused points. On error data keeps what was read so far.
+// refused points. Each message goes on with the file, the line and what was
+// found there (the outside-points error: with the refused points). On error
+// data keeps what was read so far.
 void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tReporter& reporter,
                         const tPointFilter& accept = {});
 

@@ -227,14 +227,23 @@ bool PointOnGrid(const tRaster& map, double x, double y) {
 
 void RefuseOffMapLocations(const tLocations& locs, const std::vector<std::size_t>& indices,
                            const tRaster& friction, tReporter& log) {
-  bool outside = false;
+  std::vector<std::string> outside;
   for (const std::size_t i : indices) {
-    if (PointOnGrid(friction, locs[i].X, locs[i].Y)) continue;
-    log.Log("Location " + std::to_string(i) + "\t" + FormatPoint(locs[i].X, locs[i].Y) +
-            kOutsidePointSuffix);
-    outside = true;
+    const tLocation& l = locs[i];
+    if (PointOnGrid(friction, l.X, l.Y)) continue;
+    log.Log("Location " + std::to_string(i) + "\t" + FormatPoint(l.X, l.Y) + kOutsidePointSuffix);
+    outside.push_back("location " + std::to_string(i) + " (ID " + std::to_string(l.ID) + ") at " +
+                      PointText(l.X, l.Y));
   }
-  if (outside) throw EInOutError(kOutsidePointsError);
+  if (!outside.empty()) throw EInOutError(OutsidePointsMessage(outside));
+}
+
+std::string PointText(double x, double y) {
+  return "(" + FormatGeneral(x, 15) + ", " + FormatGeneral(y, 15) + ")";
+}
+
+void RaiseInContext(const EAssertionFailed& e, const std::string& context) {
+  throw EAssertionFailed(std::string(e.what()) + " (" + context + ")");
 }
 
 void LogAlgorithm(tReporter& log, const TAnalysisSettings& s) {
@@ -290,7 +299,9 @@ double LogIgnoreThreshold(tRun& run) {
 }
 
 void RequireLocations(const tLocationSequence& sequence) {
-  if (!sequence.LocationsLoaded) throw EInOutError(kBadSequenceFile);
+  if (sequence.LocationsLoaded) return;
+  if (sequence.ReadError.empty()) throw EInOutError(kBadSequenceFile);
+  throw EInOutError(std::string(kBadSequenceFile) + " " + sequence.ReadError);
 }
 
 } // namespace stravex

@@ -3,6 +3,7 @@
 // every way out), the run's reporter, generator and files, the cancel check,
 // progress percentages, log helpers and the off-map check of locations.
 #include "Analyses.h"
+#include "Errors.h"
 #include "Raster.h"
 #include "ReportWriter.h"
 #include "Reporter.h"
@@ -147,7 +148,8 @@ double LogIgnoreThreshold(tRun& run);
 // Logs the algorithm line of a sequence run and, for least-cost paths, opens
 // the friction map (none for strips).
 std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run);
-// Both sequence runs end as an error when no sequence was read.
+// Both sequence runs end as an error when no sequence was read; the message
+// goes on with the error that ended the last read, if one did.
 inline constexpr const char* kBadSequenceFile =
     "Sequence file badly formatted. Process interrupted.";
 void RequireLocations(const tLocationSequence& sequence);
@@ -158,8 +160,15 @@ bool PointOnGrid(const tRaster& map, double x, double y);
 // The least-cost search cannot start or end off the friction map. Every
 // listed location off its grid is logged as "Location <k>\t<x>\t<y> ***
 // Outside of the map ***"; then, if there was one, the run stops with the
-// outside-points error before any path is computed.
+// outside-points error, which lists them too, before any path is computed.
 void RefuseOffMapLocations(const tLocations& locations, const std::vector<std::size_t>& indices,
                            const tRaster& friction, tReporter& log);
+
+// "(x, y)" with up to 15 significant digits.
+std::string PointText(double x, double y);
+
+// The search error of a path with what the path was for ("pair 2-7: ..."),
+// after the original text and of the same type, so callers treat it alike.
+[[noreturn]] void RaiseInContext(const EAssertionFailed& e, const std::string& context);
 
 } // namespace stravex

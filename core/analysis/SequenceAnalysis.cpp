@@ -181,7 +181,14 @@ private:
     if (duration < 0)
       throw EInOutError("Location " + std::to_string(i) + " is antedates the previous location");
     if (duration < fThreshold) return result;
-    tPathScanResult scan = fScanner.Scan(a.X, a.Y, b.X, b.Y, static_cast<int32_t>(i));
+    tPathScanResult scan;
+    try {
+      scan = fScanner.Scan(a.X, a.Y, b.X, b.Y, static_cast<int32_t>(i));
+    } catch (const EAssertionFailed& e) {
+      RaiseInContext(e, "individual " + std::to_string(b.ID) + ", locations " +
+                            std::to_string(i - 1) + "-" + std::to_string(i) + ": " +
+                            PointText(a.X, a.Y) + " to " + PointText(b.X, b.Y));
+    }
     tReportRow row;
     row.AddInt(b.ID)
         .AddTab()

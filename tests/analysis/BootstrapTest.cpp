@@ -306,7 +306,8 @@ TEST(SequenceBootstrap, LeastCostSteps) {
     off.Run(Loaded({Loc(1, 100, 100, 1), Loc(1, 100, 300, 2), Loc(1, 100, 100, 3)}));
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), kOutsidePointsError);
+    EXPECT_EQ(std::string(e.what()),
+              std::string(kOutsidePointsError) + " Outside: location 1 (ID 1) at (100, 300)");
   }
   EXPECT_FALSE(fs::exists(off.ReportPath()));
   EXPECT_FALSE(off.state.Running);
@@ -539,4 +540,31 @@ TEST(SequenceBootstrap, OffMapStepsAreDrawnAgainWithTheirLength) {
       ASSERT_NEAR(step.y2, y2, 1e-9) << lines[i];
     }
   }
+}
+
+TEST(SequenceBootstrap, SearchErrorNamesTheStep) {
+  // The friction map covers x 0..200, the binary map x 100..300: the walk,
+  // from the second location, starts on the first, off the grid the search uses.
+  tRun run;
+  auto shifted = std::make_unique<tLiveRaster>(WriteMap(
+      run.dir, "shifted", 200, 200, dtByte, [](int32_t, int32_t) { return 1.0f; }, fdNoBackground,
+      0, 100));
+  shifted->LoadData();
+  run.maps.BinaryMaps.push_back(std::move(shifted));
+  BigGrid(run.dir, "friction", dtReal, [](int32_t, int32_t) { return 1.0f; });
+  run.settings.Connectivity = caLeastCostPath;
+  run.settings.FrictionMapFile = "friction";
+  try {
+    run.Run(Loaded({Loc(7, 50, 100, 1), Loc(7, 53, 104, 2)}));
+    ADD_FAILURE() << "no error";
+  } catch (const EAssertionFailed& e) {
+    const std::string message = e.what();
+    EXPECT_EQ(message.rfind("Error in Least-Cost Path: path ends are out of map:(", 0), 0u)
+        << message;
+    EXPECT_NE(message.find(") (individual 7, replicate 1, step 1: (53, 104) to ("),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(message.back(), ')') << message;
+  }
+  EXPECT_FALSE(run.state.Running);
 }

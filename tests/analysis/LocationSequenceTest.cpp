@@ -76,33 +76,51 @@ TEST(LocationSequence, ReadsRecordsAndTheirTimes) {
   EXPECT_EQ(s.seq.Locations[2].ID, 1u);
 }
 
-TEST(LocationSequence, BadRecordsFailAndLeaveNothingLoaded) {
+TEST(LocationSequence, BadRecordsFailNamingTheFileAndLine) {
   Sequence s;
+  const std::string f = s.dir.file("seq.txt");
   const std::string h = "header\n1 1 1 1 1 2000 0 0 0\n";
   s.Read(h);
   ASSERT_TRUE(s.seq.LocationsLoaded);
-  EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 one 1 1 2000 0 0 0\n"), "Invalid numeric input");
-  EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 1.0 1 1 2000 0 0 0\n"), "Invalid numeric input");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 31 2 2000 0 0 0\n"),
-            "Invalid argument to date encode");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 29 2 1900 0 0 0\n"),
-            "Invalid argument to date encode");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 0 0 0 0\n"), "Invalid argument to date encode");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 2000 24 0 0\n"),
-            "Invalid argument to time encode");
-  EXPECT_EQ(s.Failure<EConvertError>(h + "1 1 1 1 1 2000 0 0 60\n"),
-            "Invalid argument to time encode");
-  EXPECT_EQ(s.Failure<ERangeError>(h + "1 1 1 70000 1 2000 0 0 0\n"), "Range check error");
-  EXPECT_EQ(s.Failure<ERangeError>(h + "1 1 1 1 1 2000 -1 0 0\n"), "Range check error");
+  EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 one 1 1 2000 0 0 0\n"),
+            "Invalid numeric input: " + f + " line 3: 'one' is not a number");
+  EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 1.0 1 1 2000 0 0 0\n"),
+            "Invalid numeric input: " + f + " line 3: '1.0' is not a number");
+  // A record spread over lines: the line of the token.
+  EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 1\r\n1 1 2000\r\n0 0 x\r\n"),
+            "Invalid numeric input: " + f + " line 5: 'x' is not a number");
+  const std::string d = s.Failure<EConvertError>(h + "1 1 1 31 2 2000 0 0 0\n");
+  EXPECT_EQ(d, "Invalid argument to date encode: " + f +
+                   " line 3 (location 1): day 31, month 2, year 2000, hour 0, minute 0, second 0");
+  EXPECT_EQ(s.seq.ReadError, d);
+  const auto startsWith = [](const std::string& text, const std::string& head) {
+    return text.rfind(head, 0) == 0;
+  };
+  const std::string dateError = "Invalid argument to date encode: " + f + " line 3 (location 1)";
+  const std::string timeError = "Invalid argument to time encode: " + f + " line 3 (location 1)";
+  const std::string rangeError = "Range check error: " + f + " line 3 (location 1)";
+  EXPECT_PRED2(startsWith, s.Failure<EConvertError>(h + "1 1 1 29 2 1900 0 0 0\n"), dateError);
+  EXPECT_PRED2(startsWith, s.Failure<EConvertError>(h + "1 1 1 1 1 0 0 0 0\n"), dateError);
+  EXPECT_PRED2(startsWith, s.Failure<EConvertError>(h + "1 1 1 1 1 2000 24 0 0\n"), timeError);
+  EXPECT_PRED2(startsWith, s.Failure<EConvertError>(h + "1 1 1 1 1 2000 0 0 60\n"), timeError);
+  EXPECT_EQ(s.Failure<ERangeError>(h + "1 1 1 70000 1 2000 0 0 0\n"),
+            rangeError + ": day 70000, month 1, year 2000, hour 0, minute 0, second 0");
+  EXPECT_PRED2(startsWith, s.Failure<ERangeError>(h + "1 1 1 1 1 2000 -1 0 0\n"), rangeError);
   // A record cut short names its location; a missing second is not read as 0.
   EXPECT_EQ(s.Failure<EInOutError>(h + "1 1 1 1 1 2000 0 0"),
-            "Location 1 is cut short by the end of the file");
-  EXPECT_EQ(s.Failure<EInOutError>("h\n1 1\n"), "Location 0 is cut short by the end of the file");
-  EXPECT_NE(s.Failure<EInOutError>("[Sequence]\n2\n"), "no error");
+            "Location 1 is cut short by the end of the file: " + f +
+                " line 3 ends after 8 of its 9 numbers");
+  EXPECT_EQ(s.Failure<EInOutError>("h\n1 1\n"), "Location 0 is cut short by the end of the file: " +
+                                                    f + " line 2 ends after 2 of its 9 numbers");
+  EXPECT_EQ(s.Failure<EInOutError>("[Sequence]\n2\n"),
+            "Sequence file badly formatted: a first line \"[Sequence]\" is not supported (" + f +
+                " line 1)");
 
   s.Read(h);
+  EXPECT_TRUE(s.seq.ReadError.empty());
   EXPECT_THROW(ReadLocationSequence(s.dir.file("missing.txt"), s.seq), EInOutError);
   EXPECT_FALSE(s.seq.LocationsLoaded);
+  EXPECT_NE(s.seq.ReadError.find("missing.txt"), std::string::npos) << s.seq.ReadError;
 }
 
 TEST(LocationSequence, DatesThresholdsAndRuns) {

@@ -371,6 +371,32 @@ public:
 
 } // namespace
 
+TEST(MatrixAnalysis, SearchErrorNamesThePair) {
+  // The friction map covers x 0..16, the binary map x 8..24: the first point
+  // lies on the friction map but off the grid the search uses.
+  tMatrixRun r;
+  auto wave = [](int32_t row, int32_t col) { return float((row * 5 + col * 3) % 4); };
+  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, wave, fdNoBackground, 0, 8)},
+                        r.rep);
+  WriteMap(r.dir, "friction", 12, 16, dtReal, [](int32_t, int32_t) { return 1.0f; });
+  r.s.Connectivity = caLeastCostPath;
+  r.s.FrictionMapFile = "friction";
+  WritePopulationFile(r.dir.file("pop.txt"), {{1.5, 6}, {14, 6}}, Gen);
+  try {
+    r.Run();
+    ADD_FAILURE() << "no error";
+  } catch (const EAssertionFailed& e) {
+    const std::string message = e.what();
+    EXPECT_EQ(message.rfind("Error in Least-Cost Path: path ends are out of map:(", 0), 0u)
+        << message;
+    const std::string context = " (pair 0-1: (1.5, 6) to (14, 6))";
+    ASSERT_GT(message.size(), context.size());
+    EXPECT_EQ(message.substr(message.size() - context.size()), context) << message;
+  }
+  r.Ended();
+  EXPECT_EQ(r.result.Outcome, tRunOutcome::Failed);
+}
+
 TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
   tMatrixRun r;
   LeastCostMaps(r);
@@ -381,7 +407,8 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
         try {
           r.Run();
         } catch (const EInOutError& e) {
-          EXPECT_STREQ(e.what(), kOutsidePointsError);
+          EXPECT_EQ(std::string(e.what()),
+                    std::string(kOutsidePointsError) + " Outside: point 1 at (100, 2)");
           throw;
         }
       },
@@ -391,7 +418,7 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
   EXPECT_FALSE(fs::exists(r.ReportFile()));
   r.Ended();
   EXPECT_EQ(r.result.Outcome, tRunOutcome::Failed);
-  EXPECT_EQ(r.result.Error, kOutsidePointsError);
+  EXPECT_EQ(r.result.Error, std::string(kOutsidePointsError) + " Outside: point 1 at (100, 2)");
   // Strips do not need the point on the map.
   r.s.Connectivity = caFixedWidthStrip;
   EXPECT_EQ(r.Run(), tRunOutcome::Completed);

@@ -131,26 +131,50 @@ TEST(PopulationFile, CoordinatesKeepSinglePrecision) {
   EXPECT_EQ(r.data.SamplePoints[1].y, -7000000.5);
 }
 
-TEST(PopulationFile, DamagedFilesFailWithTheirMessage) {
-  const std::string corrupt = "Genetic distance file is corrupt";
-  const std::string numeric = "Invalid numeric input";
+TEST(PopulationFile, DamagedFilesNameTheFileLineAndText) {
   Reader r;
+  const std::string file = r.dir.file("pop.txt");
+  const auto corrupt = [&](int line, const std::string& what) {
+    return "Genetic distance file is corrupt: " + file + " line " + std::to_string(line) + ": " +
+           what;
+  };
+  const auto numeric = [&](int line, const std::string& what) {
+    return "Invalid numeric input: " + file + " line " + std::to_string(line) + ": " + what;
+  };
   EXPECT_EQ(
       r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1 0.25\n\n[genetic distance]\n" +
                 std::string(kLower)),
-      corrupt);
-  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\npop1 1 2\n3.5 4\n-1 0.25\n"), numeric);
-  EXPECT_EQ(r.Failure("[sample size]\n3.0\n[coordinates]\n"), numeric);
-  EXPECT_EQ(r.Failure(std::string(kHead) + "0\n0.1 0\n0.2 0.3\n"), corrupt);        // truncated row
-  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1"), corrupt); // coordinates
-  EXPECT_EQ(r.Failure(std::string(kHead) + kLower + "[significance]\n1\n0.05 1\n"), corrupt);
-  EXPECT_EQ(r.Failure("[sample size]\n"), corrupt);
-  EXPECT_EQ(r.Failure("[sample size]\n-2\n[coordinates]\n[genetic distance]\n"), corrupt);
-  EXPECT_EQ(r.Failure(""), corrupt);
-  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1 0.25\n"), corrupt);
+      corrupt(7, "expected \"[genetic distance]\", found an empty line"));
+  EXPECT_EQ(r.Failure("[sample size]\r\n3\r\n[coordinates]\r\n1 2\r\n3.5 4\r\n-1 0.25\r\n"
+                      "[Genetic distances]\r\n0\r\n"),
+            corrupt(7, "expected \"[genetic distance]\", found \"[Genetic distances]\""));
+  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\npop1 1 2\n3.5 4\n-1 0.25\n"),
+            numeric(4, "'pop1' is not a number"));
+  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n0,1497 4\n-1 0.25\n"),
+            numeric(5, "'0,1497' is not a number"));
+  EXPECT_EQ(r.Failure("[sample size]\n3.0\n[coordinates]\n"), numeric(2, "'3.0' is not a number"));
+  EXPECT_EQ(r.Failure(std::string(kHead) + "0\n0.1 0\n0.2 0.3\n"), // truncated row
+            corrupt(10, "the file ends inside the genetic distance rows"));
+  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1"),
+            corrupt(6, "the file ends inside the coordinates"));
+  EXPECT_EQ(r.Failure(std::string(kHead) + kLower + "[significance]\n1\n0.05 1\n"),
+            corrupt(11, "the significance rows of 3 samples need 6 numbers, more than the rest of "
+                        "the file holds"));
+  EXPECT_EQ(r.Failure("[sample size]\n"),
+            corrupt(1, "expected the sample size, found the end of the file"));
+  EXPECT_EQ(r.Failure("[sample size]\n-2\n[coordinates]\n[genetic distance]\n"),
+            corrupt(2, "the sample size -2 is not between 0 and 2147483647"));
+  EXPECT_EQ(r.Failure(""), corrupt(1, "expected \"[sample size]\", found the end of the file"));
+  EXPECT_EQ(r.Failure("sample size\n3\n"),
+            corrupt(1, "expected \"[sample size]\", found \"sample size\""));
+  EXPECT_EQ(r.Failure("[sample size]\n3\n[coordinates]\n1 2\n3.5 4\n-1 0.25\n"),
+            corrupt(6, "expected \"[genetic distance]\", found the end of the file"));
   // A size the file cannot hold fails before any table is sized.
-  EXPECT_EQ(r.Failure("[sample size]\n2000000000\n[coordinates]\n1 2\n"), corrupt);
-  EXPECT_EQ(r.Failure("[sample size]\n1\n[coordinates]\n1e300 0\n"), numeric);
+  EXPECT_EQ(r.Failure("[sample size]\n2000000000\n[coordinates]\n1 2\n"),
+            corrupt(3, "the coordinates of 2000000000 samples need 4000000000 numbers, more than "
+                       "the rest of the file holds"));
+  EXPECT_EQ(r.Failure("[sample size]\n1\n[coordinates]\n1e300 0\n"),
+            numeric(4, "'1e300' is beyond single precision"));
 
   TAnalysisSettings s;
   tPopulationData d;
@@ -175,7 +199,8 @@ TEST(PopulationFile, RejectedPointsAreEchoedAndStopTheRead) {
         insideUnitSquare);
     FAIL() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "Some points where outside of the map. Process is interrupted.");
+    EXPECT_STREQ(e.what(), "Some points were outside of the map. Process is interrupted. "
+                           "Outside: point 1 at (30, 4), point 2 at (5, -0.5)");
   }
   EXPECT_EQ(r.reporter.logs, (std::vector<std::string>{"30\t4 *** Outside of the map ***",
                                                        "5\t-0.5 *** Outside of the map ***"}));
@@ -184,4 +209,20 @@ TEST(PopulationFile, RejectedPointsAreEchoedAndStopTheRead) {
   Reader ok;
   ok.Read(std::string(kHead) + kLower, [](double x, double) { return x < 10; });
   EXPECT_EQ(ok.data.SamplePoints.size(), 3u);
+}
+
+TEST(PopulationFile, ManyRejectedPointsAreListedUpToALimit) {
+  std::string content = "[sample size]\n25\n[coordinates]\n";
+  for (int k = 0; k < 25; ++k) content += std::to_string(100 + k) + " 0.5\n";
+  Reader r;
+  const std::string message =
+      MessageOf<EInOutError>([&] { r.Read(content, [](double x, double) { return x < 100; }); });
+  EXPECT_EQ(
+      message.rfind(std::string(kOutsidePointsError) + " Outside: point 0 at (100, 0.5), ", 0), 0u)
+      << message;
+  EXPECT_NE(message.find("point 19 at (119, 0.5), and 5 more"), std::string::npos) << message;
+  EXPECT_EQ(message.find("point 20 "), std::string::npos) << message;
+  // Every refused point is still logged.
+  EXPECT_EQ(r.reporter.logs.size(), 25u);
+  EXPECT_EQ(r.reporter.logs.back(), "124\t0.5 *** Outside of the map ***");
 }

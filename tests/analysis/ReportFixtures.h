@@ -16,7 +16,7 @@ namespace stravex::test {
 
 inline tLocation Loc(uint32_t id, double x, double y, double time) { return {id, x, y, time}; }
 
-inline tLocationSequence Loaded(tLocations locs) { return {std::move(locs), true}; }
+inline tLocationSequence Loaded(tLocations locs) { return {std::move(locs), true, {}}; }
 
 // The lines of a report; a line not ended by CR LF is a test failure.
 inline std::vector<std::string> Lines(const std::string& text) {

@@ -184,6 +184,12 @@ TEST(SequenceAnalysis, EmptyUnreadAndCancelledSequences) {
   EXPECT_THROW(unread.Run(tLocationSequence{}), EInOutError);
   EXPECT_EQ(unread.result.Outcome, tRunOutcome::Failed);
   EXPECT_EQ(unread.result.Error, "Sequence file badly formatted. Process interrupted.");
+  // After a failed read the message says why.
+  tLocationSequence failed;
+  failed.ReadError = "Invalid numeric input: t.txt line 3: 'x' is not a number";
+  EXPECT_THROW(unread.Run(failed), EInOutError);
+  EXPECT_EQ(unread.result.Error, "Sequence file badly formatted. Process interrupted. Invalid "
+                                 "numeric input: t.txt line 3: 'x' is not a number");
   EXPECT_TRUE(unread.reporter.errors.empty());
   EXPECT_TRUE(unread.result.Files(tFileKind::CorridorMap).empty());
   EXPECT_FALSE(fs::exists(unread.ReportPath()));
@@ -255,7 +261,8 @@ TEST(SequenceAnalysis, LeastCostCorridorAndLocationsOffTheMap) {
     off.Run(offSeq);
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), kOutsidePointsError);
+    EXPECT_EQ(std::string(e.what()),
+              std::string(kOutsidePointsError) + " Outside: location 4 (ID 3) at (6, 25)");
   }
   EXPECT_FALSE(fs::exists(off.ReportPath()));
   EXPECT_EQ(off.reporter.logs.back(), std::string("Location 4\t6\t25") + kOutsidePointSuffix);
@@ -314,4 +321,31 @@ TEST(SequenceAnalysis, ThreadsGiveIdenticalOutput) {
       EXPECT_NE(one.corridorImage, std::string(one.corridorImage.size(), '\0'));
     }
   }
+}
+
+TEST(SequenceAnalysis, SearchErrorNamesTheSegment) {
+  // The friction map covers x 0..20, the binary map x 10..30: the start of
+  // the second segment lies on the first, not on the grid the search uses.
+  tRun run;
+  run.UseLeastCost([](int32_t, int32_t) { return 1.0f; });
+  auto shifted = std::make_unique<tLiveRaster>(WriteMap(
+      run.dir, "shifted", 20, 20, dtByte, [](int32_t, int32_t) { return 1.0f; }, fdNoBackground, 0,
+      10));
+  shifted->LoadData();
+  run.maps.BinaryMaps.push_back(std::move(shifted));
+  const auto seq = Loaded({Loc(4, 12, 5, 1), Loc(4, 15, 5, 2), Loc(4, 2.5, 5, 3)});
+  try {
+    run.Run(seq);
+    ADD_FAILURE() << "no error";
+  } catch (const EAssertionFailed& e) {
+    const std::string message = e.what();
+    EXPECT_EQ(message.rfind("Error in Least-Cost Path: path ends are out of map:(", 0), 0u)
+        << message;
+    const std::string context = " (individual 4, locations 1-2: (15, 5) to (2.5, 5))";
+    ASSERT_GT(message.size(), context.size());
+    EXPECT_EQ(message.substr(message.size() - context.size()), context) << message;
+  }
+  EXPECT_EQ(run.result.Outcome, tRunOutcome::Failed);
+  // The segment before it was written.
+  EXPECT_EQ(run.Report().size(), 2u);
 }
