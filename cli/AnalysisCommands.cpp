@@ -44,6 +44,7 @@ struct tRunOptions {
   std::string Minimise = "sum";
   std::string FrictionWeight, LengthWeight, Tolerance;
   bool OneMapPerPair = false;
+  bool PairMatrices = false;
   std::string Direction = "both";
   std::string CellRule = "containing";
   std::string Delaunay = "none";
@@ -185,6 +186,10 @@ void AddOptions(CLI::App& cmd, tRunOptions& o, tCommand kind) {
         ->check(CLI::Range(kPairDistanceThresholdRange.Min, kPairDistanceThresholdRange.Max))
         ->transform(kWholeNumber)
         ->capture_default_str();
+    cmd.add_flag("--pair-matrices", o.PairMatrices,
+                 "Also write an N x N matrix per pair column (GenDist, GeoDist, every map "
+                 "statistic) as PROJECT-COLUMN-matrix.csv beside the report, for R or pandas; "
+                 "not written by a cancelled run or a shard");
     cmd.add_flag("--echo-points", o.EchoPoints, "Copy the sample coordinates to the log");
     cmd.add_flag("!--no-echo-matrices", o.EchoMatrices,
                  "Do not copy the distance matrices to the log");
@@ -284,6 +289,7 @@ TAnalysisSettings BuildSettings(const tRunOptions& o, tCommand kind) {
   s.FrictionMapFile = o.Friction;
   s.CorridorMapName = o.Corridor;
   s.OneMapPerPair = o.OneMapPerPair;
+  s.PairMatrices = o.PairMatrices;
   s.Direction = kDirections.at(o.Direction);
   s.CellRule = o.CellRule == "rounded" ? crRounded : crContaining;
   s.ElevationTolerance = o.Tolerance;

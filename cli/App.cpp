@@ -18,6 +18,7 @@ namespace stravex::cli {
 
 void PrintWrittenFiles(const std::vector<tWrittenFile>& files) {
   const std::pair<tFileKind, const char*> kinds[] = {{tFileKind::Report, "report: "},
+                                                     {tFileKind::PairMatrix, "pair matrix: "},
                                                      {tFileKind::CorridorMap, "corridor map: "},
                                                      {tFileKind::Journal, "journal: "},
                                                      {tFileKind::Log, "log: "}};

@@ -1,0 +1,176 @@
+// stravex-cli matrix --pair-matrices on the example landscape: the matrix
+// files read back by Python (pandas when installed, else the csv module) and
+// by R when installed, checked against the report rows.
+#include "CliSupport.h"
+#include "ExampleArgs.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace stravex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+using tArgs = std::vector<std::string>;
+
+// clang-format off
+const tArgs kStripMatrix = {
+    "matrix", "--binary", Land("forest_BL"), "--quantitative", Land("cover_QT"),
+    "--data", Land("samples.txt"), "--pair-matrices", "--max-distance", "600",
+    "--project", "wolves"};
+// clang-format on
+
+const std::vector<std::string> kColumns = {"GenDist",        "GeoDist",      "forest_BL_Count",
+                                           "forest_BL_Area", "cover_QT_Sum", "cover_QT_Mean",
+                                           "cover_QT_SD",    "cover_QT_Area"};
+
+// Arguments: the report, the number of points, then column names; each
+// column's matrix must hold the report's values, NA for pairs without a row
+// and nothing on the diagonal. Prints the number of NA pairs seen.
+const char* const kPythonCheck = R"PY(
+import csv, math, sys
+report, n, columns = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+with open(report, newline='') as f:
+    rows = [line.rstrip('\r\n').split('\t') for line in f]
+header, rows = rows[0], rows[1:]
+names = [str(k) for k in range(n)]
+try:
+    import pandas as pd
+    def read(path):
+        df = pd.read_csv(path, index_col=0)
+        assert df.shape == (n, n), df.shape
+        assert list(df.columns) == names, list(df.columns)
+        assert [str(k) for k in df.index] == names, list(df.index)
+        assert all(str(t).startswith('float') for t in df.dtypes), df.dtypes
+        return [[float(v) for v in df.iloc[i]] for i in range(n)]
+except ImportError:
+    def read(path):
+        with open(path, newline='') as f:
+            lines = list(csv.reader(f))
+        assert lines[0] == [''] + names, lines[0]
+        assert len(lines) == n + 1, len(lines)
+        out = []
+        for i, line in enumerate(lines[1:]):
+            assert len(line) == n + 1 and line[0] == names[i], line
+            assert line[i + 1] == '', line
+            out.append([math.nan if v in ('', 'NA') else float(v) for v in line[1:]])
+        return out
+na = 0
+for column in columns:
+    m = read(report.replace('MatrixAnalysis.txt', column + '-matrix.csv'))
+    k = header.index(column)
+    seen = set()
+    for r in rows:
+        i, j = int(r[0]), int(r[3])
+        assert m[i][j] == float(r[k]) and m[j][i] == float(r[k]), (column, i, j)
+        seen |= {(i, j), (j, i)}
+    for i in range(n):
+        assert math.isnan(m[i][i])
+        for j in range(n):
+            if i != j and (i, j) not in seen:
+                assert math.isnan(m[i][j]), (column, i, j)
+                na += 1
+print(na)
+)PY";
+
+TEST(PairMatricesCli, ExampleMatricesReadBackInPython) {
+  if (!HaveProgram("python3")) GTEST_SKIP() << "python3 missing";
+  TempDir dir;
+  const tCliRun r = RunCli(kStripMatrix, dir.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Listed after the report, in column order, and nothing else of the kind.
+  std::string listed;
+  for (const std::string& c : kColumns)
+    listed += "pair matrix: " + dir.file("wolves-" + c + "-matrix.csv") + "\n";
+  EXPECT_NE(r.out.find("report: " + dir.file("wolves-MatrixAnalysis.txt") + "\n" + listed),
+            std::string::npos)
+      << r.out;
+  std::size_t files = 0;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    files += e.path().string().ends_with("-matrix.csv");
+  EXPECT_EQ(files, kColumns.size());
+
+  const tCliRun py = RunProgram(
+      "/usr/bin/env",
+      With({"python3", "-c", kPythonCheck, dir.file("wolves-MatrixAnalysis.txt"), "8"}, kColumns),
+      "/");
+  ASSERT_EQ(py.status, 0) << py.err;
+  // 600 map units keep some pairs of the 28 only.
+  const int na = std::stoi(py.out);
+  EXPECT_GT(na, 0);
+  EXPECT_EQ(na % (2 * static_cast<int>(kColumns.size())), 0);
+  EXPECT_LT(na, 2 * 28 * static_cast<int>(kColumns.size()));
+}
+
+TEST(PairMatricesCli, ReadByRAsTheReadmeShows) {
+  if (!HaveProgram("Rscript")) GTEST_SKIP() << "Rscript missing";
+  TempDir dir;
+  const tCliRun r = RunCli(kStripMatrix, dir.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string script = R"R(
+    report <- read.delim("wolves-MatrixAnalysis.txt", check.names = FALSE)
+    gen <- as.matrix(read.csv("wolves-GenDist-matrix.csv", row.names = 1, check.names = FALSE))
+    area <- as.matrix(read.csv("wolves-forest_BL_Area-matrix.csv", row.names = 1,
+                               check.names = FALSE))
+    stopifnot(is.numeric(gen), dim(gen) == c(8, 8), identical(rownames(gen), as.character(0:7)),
+              identical(colnames(gen), as.character(0:7)), all(is.na(diag(gen))))
+    idx <- cbind(report$PopID1 + 1, report$PopID2 + 1)
+    stopifnot(gen[idx] == report$GenDist, gen[idx[, 2:1]] == report$GenDist,
+              area[idx] == report$forest_BL_Area, sum(!is.na(gen)) == 2 * nrow(report))
+    d <- as.dist(gen)
+    cat(length(d), "\n")
+  )R";
+  const tCliRun rs = RunProgram("/usr/bin/env", {"Rscript", "-e", script}, dir.path().string());
+  ASSERT_EQ(rs.status, 0) << rs.err;
+  EXPECT_EQ(rs.out, "28 \n");
+}
+
+// A resumed run builds them from the whole report, and they come out as those
+// of a run in one go; shards and the sequence commands write none.
+TEST(PairMatricesCli, ResumeShardsAndOtherCommands) {
+  TempDir whole, resumed;
+  const tCliRun one = RunCli(kStripMatrix, whole.path().string());
+  ASSERT_EQ(one.status, 0) << one.err;
+
+  // An interrupted run's report: the header and three rows kept.
+  tArgs plain = kStripMatrix;
+  plain.erase(std::find(plain.begin(), plain.end(), "--pair-matrices"));
+  ASSERT_EQ(RunCli(plain, resumed.path().string()).status, 0);
+  const std::string report = resumed.file("wolves-MatrixAnalysis.txt");
+  std::string text = ReadFileBytes(report);
+  std::size_t cut = 0;
+  for (int line = 0; line < 4; ++line) cut = text.find("\r\n", cut) + 2;
+  WriteFileBytes(report, text.substr(0, cut));
+  const tCliRun r = RunCli(With(kStripMatrix, {"--resume"}), resumed.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  ExpectSameFile(report, whole.file("wolves-MatrixAnalysis.txt"));
+  for (const std::string& c : kColumns) {
+    const std::string name = "wolves-" + c + "-matrix.csv";
+    ExpectSameFile(resumed.file(name), whole.file(name));
+  }
+
+  TempDir shard;
+  const tCliRun s = RunCli(With(kStripMatrix, {"--shard", "1/2", "--log", "run.log"}),
+                           shard.path().string());
+  ASSERT_EQ(s.status, 0) << s.err;
+  for (const auto& e : fs::directory_iterator(shard.path()))
+    EXPECT_FALSE(e.path().string().ends_with("-matrix.csv")) << e.path();
+  EXPECT_EQ(s.out.find("pair matrix:"), std::string::npos) << s.out;
+  EXPECT_NE(ReadFileBytes(shard.file("run.log")).find("Pair matrices: not written by a shard"),
+            std::string::npos);
+
+  for (const char* command : {"sequence", "bootstrap"}) {
+    const tCliRun q = RunCli(
+        {command, "--binary", Land("forest_BL"), "--data", Land("tracks.txt"), "--pair-matrices"},
+        shard.path().string());
+    EXPECT_NE(q.status, 0) << command;
+    EXPECT_NE(q.err.find("--pair-matrices"), std::string::npos) << q.err;
+  }
+}
+
+} // namespace
+} // namespace stravex::test
