@@ -396,6 +396,13 @@ void TdlgConnectivity::BuildPages() {
     gd->addWidget(sePairDistanceThreshold, 1, 1, 1, 2);
     v->addWidget(grpDel);
 
+    // The only letter no other control of the window takes.
+    ckPairMatrices = Named(new QCheckBox(QStringLiteral("Pair matrices (CS&V)")), "ckPairMatrices");
+    ckPairMatrices->setToolTip(QStringLiteral(
+        "At the end of the run, also write an N x N matrix per pair column (GenDist, GeoDist, "
+        "every map statistic) as PROJECT-COLUMN-matrix.csv, for R or pandas"));
+    v->addWidget(ckPairMatrices);
+
     grpTopography = Named(new QGroupBox(QStringLiteral("Topography parameters")), "grpTopography");
     auto* gt = new QGridLayout(grpTopography);
     const QString topoHint = QStringLiteral(
@@ -633,6 +640,7 @@ TAnalysisSettings TdlgConnectivity::ReadSettings() const {
                   : rbDelaunayOnly->isChecked()  ? duRestrict
                                                  : duNone;
   s.PairDistanceThreshold = sePairDistanceThreshold->value();
+  s.PairMatrices = ckPairMatrices->isChecked();
   s.IgnoreTime = seIgnoreTime->value();
   s.IgnoreUnit = cbIgnoreUnit->currentIndex();
   s.Bootstraps = seSeqBootstraps->value();
@@ -678,6 +686,7 @@ void TdlgConnectivity::WriteSettings(const TAnalysisSettings& s) {
                                  : rbDelaunayNone)
       ->setChecked(true);
   sePairDistanceThreshold->setValue(s.PairDistanceThreshold);
+  ckPairMatrices->setChecked(s.PairMatrices);
   seIgnoreTime->setValue(s.IgnoreTime);
   cbIgnoreUnit->setCurrentIndex(s.IgnoreUnit);
   seSeqBootstraps->setValue(s.Bootstraps);

@@ -107,6 +107,7 @@ public:
       *ckEcoDistanceMatrix, *ckFitModel, *ckFrictionMap, *ckTemporary, *ckJackKnifeResults;
   QRadioButton *rbDelaunayNone, *rbDelaunayInclude, *rbDelaunayOnly;
   QSpinBox* sePairDistanceThreshold;
+  QCheckBox* ckPairMatrices;
   QGroupBox* grpTopography;
   QRadioButton *rbUphill, *rbDownhill, *rbBothWays;
   QLineEdit* edElevationTolerance;
