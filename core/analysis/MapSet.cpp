@@ -16,6 +16,23 @@ const char* const kNotBinary = " is not in binary format.";
 const char* const kNoOverlay = " cannot be overlaid on the previous maps.";
 const char* const kNoOverlayFriction = " cannot be overlaid on the ecogeographical maps.";
 
+std::string GeometryText(const tRaster& m) {
+  return m.MapName() + ": " + std::to_string(m.Columns) + " columns, " + std::to_string(m.Rows) +
+         " rows, X " + FormatGeneral(m.MinX) + " to " + FormatGeneral(m.MaxX) + ", Y " +
+         FormatGeneral(m.MinY) + " to " + FormatGeneral(m.MaxY) + ", reference system \"" +
+         m.RefSystem + "\"";
+}
+
+// The refusal names what differs and both geometries, so the user can tell
+// which map to fix.
+std::string NoOverlay(const tRaster& map, const tRaster& other, const char* refusal) {
+  std::string differ;
+  for (const std::string& d : GeometryDifferences(map, other))
+    differ += (differ.empty() ? "" : ", ") + d;
+  return map.MapName() + refusal + " Differs in " + differ + ": " + GeometryText(map) + "; " +
+         GeometryText(other) + ".";
+}
+
 // Loading ends, whatever the way out, with the idle label and an empty bar.
 class tLoadingLabel {
 public:
@@ -62,7 +79,7 @@ void LoadRole(std::vector<std::unique_ptr<tLiveRaster>>& role,
     }
     // Compared with the map accepted last, not with the first one.
     if (!role.empty() && !SameGeometry(*map, *role.back())) {
-      reporter.ErrorBox(map->MapName() + kNoOverlay);
+      reporter.ErrorBox(NoOverlay(*map, *role.back(), kNoOverlay));
       continue;
     }
     try {
@@ -140,7 +157,7 @@ bool tMapSet::CheckFrictionMap(const std::string& name, tReporter& reporter) {
     return false;
   }
   if (!AllMaps.empty() && !SameGeometry(map, *AllMaps.front())) {
-    reporter.ErrorBox(map.MapName() + kNoOverlayFriction);
+    reporter.ErrorBox(NoOverlay(map, *AllMaps.front(), kNoOverlayFriction));
     return false;
   }
   return true;

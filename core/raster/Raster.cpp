@@ -165,15 +165,22 @@ void tRaster::CopyGeometry(const tRaster& other) {
   CellHeight = other.CellHeight;
 }
 
-bool SameGeometry(const tRaster& a, const tRaster& b) {
+std::vector<std::string> GeometryDifferences(const tRaster& a, const tRaster& b) {
   // Bounds read from text are not exact: 40.0001 - 40 comes out a hair below
   // 0.0001, and must still count as a difference of 0.0001.
   constexpr long double tolerance = 0.0001L - 1e-10L;
-  return std::fabs(a.MinX - b.MinX) < tolerance && std::fabs(a.MaxX - b.MaxX) < tolerance &&
-         std::fabs(a.MinY - b.MinY) < tolerance && std::fabs(a.MaxY - b.MaxY) < tolerance &&
-         a.Columns == b.Columns && a.Rows == b.Rows &&
-         SameTextIgnoringCase(a.RefSystem, b.RefSystem);
+  std::vector<std::string> differ;
+  if (a.Columns != b.Columns) differ.emplace_back("columns");
+  if (a.Rows != b.Rows) differ.emplace_back("rows");
+  if (!(std::fabs(a.MinX - b.MinX) < tolerance)) differ.emplace_back("min X");
+  if (!(std::fabs(a.MaxX - b.MaxX) < tolerance)) differ.emplace_back("max X");
+  if (!(std::fabs(a.MinY - b.MinY) < tolerance)) differ.emplace_back("min Y");
+  if (!(std::fabs(a.MaxY - b.MaxY) < tolerance)) differ.emplace_back("max Y");
+  if (!SameTextIgnoringCase(a.RefSystem, b.RefSystem)) differ.emplace_back("reference system");
+  return differ;
 }
+
+bool SameGeometry(const tRaster& a, const tRaster& b) { return GeometryDifferences(a, b).empty(); }
 
 std::string tRaster::MapName() const {
   const auto sep = FileName.find_last_of('/');

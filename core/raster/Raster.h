@@ -152,6 +152,9 @@ protected:
 };
 
 bool SameGeometry(const tRaster& a, const tRaster& b);
+// What keeps a from overlaying b, of "columns", "rows", "min X", "max X",
+// "min Y", "max Y", "reference system" in that order; empty when it overlays.
+std::vector<std::string> GeometryDifferences(const tRaster& a, const tRaster& b);
 
 // Storage of a loaded map's cells. Large blocks come straight from the system,
 // in huge pages where it offers them, and are not zero-filled first: LoadData

@@ -42,9 +42,15 @@ TEST(MapSet, LoadingRefusesMapsThatDoNotFitAndKeepsTheRest) {
   EXPECT_EQ(maps.BinaryMaps[0]->MapName(), "a");
   EXPECT_EQ(maps.BinaryMaps[1]->MapName(), "c");
   EXPECT_TRUE(maps.BinaryMaps[1]->Loaded());
-  EXPECT_EQ(rep.errors,
-            (std::vector<std::string>{"shifted cannot be overlaid on the previous maps.",
-                                      "text is not in binary format."}));
+  const std::string geometryA =
+      "a: 4 columns, 3 rows, X 0 to 4, Y 0 to 3, reference system \"plane\"";
+  const std::string geometryShifted =
+      "shifted: 4 columns, 3 rows, X 1 to 5, Y 0 to 3, reference system \"plane\"";
+  EXPECT_EQ(rep.errors, (std::vector<std::string>{
+                            "shifted cannot be overlaid on the previous maps. Differs in min X, "
+                            "max X: " +
+                                geometryShifted + "; " + geometryA + ".",
+                            "text is not in binary format."}));
   EXPECT_EQ(rep.labels.front(), "Verifying maps");
   EXPECT_EQ(rep.labels.back(), "Ready");
   EXPECT_EQ(rep.progress, (std::vector<int>{0, 25, 100, 0}));
@@ -73,9 +79,11 @@ TEST(MapSet, LoadingRefusesMapsThatDoNotFitAndKeepsTheRest) {
   EXPECT_FALSE(maps.CheckFrictionMap(ascii, rep));
   maps.LoadBinaryMaps({}, rep);
   EXPECT_TRUE(maps.CheckFrictionMap(shifted, rep));
-  EXPECT_EQ(rep.errors,
-            (std::vector<std::string>{"shifted cannot be overlaid on the ecogeographical maps.",
-                                      "text is not in binary format."}));
+  EXPECT_EQ(rep.errors, (std::vector<std::string>{
+                            "shifted cannot be overlaid on the ecogeographical maps. Differs in "
+                            "min X, max X: " +
+                                geometryShifted + "; " + geometryA + ".",
+                            "text is not in binary format."}));
 
   // A documentation file that cannot be read ends the loading; the maps
   // accepted before it stay, and the label is back to "Ready".
@@ -83,6 +91,39 @@ TEST(MapSet, LoadingRefusesMapsThatDoNotFitAndKeepsTheRest) {
   EXPECT_THROW(maps.LoadBinaryMaps({a, dir.file("missing"), c}, rep), EStravexError);
   EXPECT_EQ(maps.BinaryMaps.size(), 1u);
   EXPECT_EQ(rep.labels.back(), "Ready");
+}
+
+TEST(MapSet, OverlayRefusalsNameEveryDifference) {
+  TempDir dir;
+  RecordingReporter rep;
+  const std::string a = WriteMap(dir, "a", 3, 4, dtByte, Ones);
+  const std::string wide = WriteMap(dir, "wide", 3, 5, dtByte, Ones);
+  const std::string other = WriteMap(dir, "other", 4, 4, dtByte, Ones);
+  {
+    tRaster r(other);
+    r.RefSystem = "utm-30n";
+    r.MaxY = 3.00005; // within the tolerance of the comparison
+    r.WriteDoc();
+  }
+  tMapSet maps;
+  maps.LoadBinaryMaps({a, wide, other}, rep);
+  ASSERT_EQ(rep.errors.size(), 2u);
+  EXPECT_EQ(rep.errors[0], "wide cannot be overlaid on the previous maps. Differs in columns, max "
+                           "X: wide: 5 columns, 3 rows, X 0 to 5, Y 0 to 3, reference system "
+                           "\"plane\"; a: 4 columns, 3 rows, X 0 to 4, Y 0 to 3, reference "
+                           "system \"plane\".");
+  EXPECT_EQ(rep.errors[1], "other cannot be overlaid on the previous maps. Differs in rows, "
+                           "reference system: other: 4 columns, 4 rows, X 0 to 4, Y 0 to "
+                           "3.00005, reference system \"utm-30n\"; a: 4 columns, 3 rows, X 0 to "
+                           "4, Y 0 to 3, reference system \"plane\".");
+  // The reference system is compared without regard to case.
+  tRaster upper(a), lower(a);
+  upper.RefSystem = "PLANE";
+  EXPECT_TRUE(GeometryDifferences(upper, lower).empty());
+  EXPECT_TRUE(SameGeometry(upper, lower));
+  upper.MinY = -0.0001;
+  EXPECT_EQ(GeometryDifferences(upper, lower), std::vector<std::string>{"min Y"});
+  EXPECT_FALSE(SameGeometry(upper, lower));
 }
 
 TEST(MapSet, RunningOutOfMemoryEmptiesTheRole) {

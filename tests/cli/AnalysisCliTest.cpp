@@ -800,7 +800,8 @@ TEST(AnalysisCli, RefusesValuesOutOfRangeAndOptionsNotOffered) {
       {With(matrix, {"--workdir", tmp.file("none")}), "is not a folder"},
       {{"matrix", "--binary", Map("forest_BL"), "--data", tmp.file("nodata.txt")}, "nodata.txt"},
       {{"sequence", "--binary", Map("forest_BL"), "--data", Map("samples.txt")},
-       "Invalid numeric input"},
+       "Invalid numeric input: " + Map("samples.txt") +
+           " line 3: '[Coordinates]' is not a number\n"},
       {{"matrix", "--binary", tmp.file("nomap"), "--data", Map("samples.txt")}, "nomap"},
   };
   for (const auto& [args, message] : errors) {
@@ -828,18 +829,28 @@ TEST(AnalysisCli, RefusedMapsEndTheProgramWithTheWindowsMessages) {
   WriteFileBytes(tmp.file("small.rst"),
                  ReadFileBytes(Map("roads_NB.rst")).substr(0, 200 * 149 * 2));
 
+  // Both geometries and what differs, on one line.
+  const auto geometry = [](const std::string& name, int rows, const std::string& minY) {
+    return name + ": 200 columns, " + std::to_string(rows) + " rows, X 500000 to 502000, Y " +
+           minY + " to 4001500, reference system \"plane\"";
+  };
+  const std::string smallVs = " Differs in rows, min Y: " + geometry("small", 149, "4000010") +
+                              "; ";
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--binary", Map("forest_BL"), tmp.file("text")}, "text is not in binary format."},
       {{"--binary", Map("forest_BL"), tmp.file("small")},
-       "small cannot be overlaid on the previous maps."},
+       "small cannot be overlaid on the previous maps." + smallVs +
+           geometry("forest_BL", 150, "4000000") + "."},
       {{"--binary", Map("forest_BL"), "--quantitative", Map("cover_QT"), tmp.file("small")},
-       "small cannot be overlaid on the previous maps."},
+       "small cannot be overlaid on the previous maps." + smallVs +
+           geometry("cover_QT", 150, "4000000") + "."},
       {{"--binary", Map("forest_BL"), "--topography", tmp.file("text")},
        "text is not in binary format."},
       {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("text")},
        "text is not in binary format."},
       {{"--binary", Map("forest_BL"), "--algorithm", "least-cost", "--friction", tmp.file("small")},
-       "small cannot be overlaid on the ecogeographical maps."},
+       "small cannot be overlaid on the ecogeographical maps." + smallVs +
+           geometry("forest_BL", 150, "4000000") + "."},
   };
   for (const auto& [maps, message] : cases) {
     const tCliRun r =
@@ -855,6 +866,36 @@ TEST(AnalysisCli, RefusedMapsEndTheProgramWithTheWindowsMessages) {
                             "--quantitative", tmp.file("small"), "--project", "mixed"},
                            tmp.path().string());
   EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(AnalysisCli, DataErrorsAreShownInFull) {
+  TempDir tmp;
+  const std::string comma = tmp.file("comma.txt");
+  WriteFileBytes(comma, "[Sample size]\r\n2\r\n[Coordinates]\r\n500385.0 4000235.0\r\n"
+                        "500985,5 4000905.0\r\n[Genetic distance]\r\n0\r\n1 0\r\n");
+  tCliRun r = RunCli({"matrix", "--binary", Map("forest_BL"), "--data", comma, "--project", "c"},
+                     tmp.path().string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("stravex-cli: Invalid numeric input: " + comma +
+                       " line 5: '500985,5' is not a number\n"),
+            std::string::npos)
+      << r.err;
+
+  // Every point off the friction map is named in the error itself, which
+  // is all there is when the run fails: the log file is not written then.
+  const std::string off = tmp.file("off.txt");
+  WriteFileBytes(off, "[Sample size]\n3\n[Coordinates]\n500385 4000235\n600000 4000500\n"
+                      "500985 3000000.5\n[Genetic distance]\n0\n1 0\n1 1 0\n");
+  r = RunCli({"matrix", "--binary", Map("forest_BL"), "--data", off, "--algorithm", "least-cost",
+              "--friction", Map("friction"), "--project", "off", "--log", tmp.file("off.log")},
+             tmp.path().string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("stravex-cli: Some points were outside of the map. Process is "
+                       "interrupted. Outside: point 1 at (600000, 4000500), point 2 at (500985, "
+                       "3000000.5)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(tmp.file("off-MatrixAnalysis.txt")));
 }
 
 TEST(AnalysisCli, CtrlCStopsAtACheckPointAndLeavesCompleteLines) {
