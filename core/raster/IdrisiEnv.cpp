@@ -31,7 +31,7 @@ std::string BuildMapFileFilter(const std::string& ext) {
   f += "|Qualitative maps (*_BL, *_CL, *_CL)|*_BL" + ext + ";*_CL" + ext + ";*_CL" + ext;
   f += single("Boolean", "_BL");
   // This label has always been shown without the "*"; kept as users know it.
-  f += "|Freqency/Probability maps (_FQ)|*_FQ" + ext;
+  f += "|Frequency/Probability maps (_FQ)|*_FQ" + ext;
   f += single("Count", "_NB");
   f += single("Statistical", "_ST");
   f += single("Category", "_CL");

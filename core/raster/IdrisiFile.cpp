@@ -130,7 +130,7 @@ uint32_t Refill(tIdrisiFile& f) {
     break;
   default:
     ReporterOr(f.reporter)
-        .ErrorBox("Guru's meditation\r\nA strange error occured : bad type in ReadIdrisi function. "
+        .ErrorBox("Guru's meditation\r\nA strange error occurred : bad type in ReadIdrisi function. "
                   "Perhaps is the file corrupt ?");
     break;
   }

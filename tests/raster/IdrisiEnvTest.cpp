@@ -29,7 +29,7 @@ TEST_F(IdrisiEnv, ExtensionsAndFilterFollowTheGeneration) {
                              "|Quantitative maps (*_QT)|*_QT.rst"
                              "|Qualitative maps (*_BL, *_CL, *_CL)|*_BL.rst;*_CL.rst;*_CL.rst"
                              "|Boolean maps (*_BL)|*_BL.rst"
-                             "|Freqency/Probability maps (_FQ)|*_FQ.rst"
+                             "|Frequency/Probability maps (_FQ)|*_FQ.rst"
                              "|Count maps (*_NB)|*_NB.rst"
                              "|Statistical maps (*_ST)|*_ST.rst"
                              "|Category maps (*_CL)|*_CL.rst"
@@ -117,6 +117,6 @@ TEST_F(IdrisiEnv, QtFileFilterKeepsLabelsAndPatterns) {
             "Maps (*_BL.rst *_CL.rst);;Counts (_NB) (*_NB.rst)");
   const std::string qt = MapFileFilterQt();
   EXPECT_EQ(qt.rfind("All maps (*.rst);;", 0), 0u) << qt;
-  EXPECT_NE(qt.find(";;Freqency/Probability maps (_FQ) (*_FQ.rst);;"), std::string::npos) << qt;
+  EXPECT_NE(qt.find(";;Frequency/Probability maps (_FQ) (*_FQ.rst);;"), std::string::npos) << qt;
   EXPECT_EQ(qt.substr(qt.size() - 17), ";;All files (*.*)") << qt;
 }

@@ -323,7 +323,7 @@ TEST(IdrisiStream, BlockBoundariesAndEndOfFile) {
   OpenIdrisiRead(r, f);
   EXPECT_FALSE(ReadIdrisi(f, v));
   EXPECT_EQ(rep.errors,
-            std::vector<std::string>{"Guru's meditation\r\nA strange error occured : bad type in "
+            std::vector<std::string>{"Guru's meditation\r\nA strange error occurred : bad type in "
                                      "ReadIdrisi function. Perhaps is the file corrupt ?"});
   CloseIdrisi(f);
   r.FileName = dir.file("nowhere");
