@@ -401,7 +401,10 @@ void TdlgConnectivity::BuildPages() {
     ckPairMatrices->setToolTip(QStringLiteral(
         "At the end of the run, also write an N x N matrix per pair column (GenDist, GeoDist, "
         "every map statistic) as PROJECT-COLUMN-matrix.csv, for R or pandas"));
-    v->addWidget(ckPairMatrices);
+    auto* grpFiles = new QGroupBox(QStringLiteral("Extra files"));
+    auto* gf = new QVBoxLayout(grpFiles);
+    gf->addWidget(ckPairMatrices);
+    v->addWidget(grpFiles);
 
     grpTopography = Named(new QGroupBox(QStringLiteral("Topography parameters")), "grpTopography");
     auto* gt = new QGridLayout(grpTopography);
