@@ -275,6 +275,15 @@ void CheckUnusedOptions(const CLI::App& cmd, const tRunOptions& o) {
       refuse("--minimise " + o.Minimise, "is not possible with",
              "it minimises the friction sum only");
   }
+  // Options that need another option to mean anything.
+  if (Given(cmd, "--one-map-per-pair") && o.Corridor.empty())
+    throw CLI::ValidationError("--one-map-per-pair needs --corridor NAME (the pair maps are "
+                               "named NAME_iii_jjj)");
+  for (const char* option : {"--direction", "--tolerance"})
+    if (Given(cmd, option) && o.Topography.empty())
+      throw CLI::ValidationError(std::string(option) +
+                                 " is not used without --topography (uphill and downhill are "
+                                 "read on the topography map)");
 }
 
 TAnalysisSettings BuildSettings(const tRunOptions& o, tCommand kind) {

@@ -187,7 +187,8 @@ TEST(CommandLine, NumberOptionsTakeWholeNumbersOnly) {
   // What converted before still does.
   for (const char* real : {"1", "0.5", "1E3", "-2", "+1", ".5", "1.", "2e-3"})
     for (const char* option : {"--friction-weight", "--length-weight", "--tolerance"}) {
-      const tParsed r = ParseOnly(With(LeastCostMatrix("n"), {option, real}));
+      const tParsed r =
+          ParseOnly(With(LeastCostMatrix("n"), {"--topography", Land("dem"), option, real}));
       EXPECT_EQ(r.status, 0) << option << " " << real << ": " << r.err;
     }
   for (const char* whole : {"3", "+3", " 3", "3 "})
@@ -263,6 +264,15 @@ TEST(CommandLine, OptionsTheAlgorithmDoesNotUseAreRefused) {
   ExpectRefused({"sequence", "--data", "d", "--algorithm", "exact", "--width", "5"},
                 "--width 5 is not possible with --algorithm exact (it finds one path per pair)",
                 tmp);
+  // Options that mean nothing without another one.
+  ExpectRefused(With(LeastCostMatrix("p"), {"--one-map-per-pair"}),
+                "--one-map-per-pair needs --corridor NAME (the pair maps are named NAME_iii_jjj)",
+                tmp);
+  for (const char* option : {"--direction", "--tolerance"})
+    ExpectRefused(With(LeastCostMatrix("p"), {option, option[2] == 'd' ? "up" : "0"}),
+                  std::string(option) + " is not used without --topography (uphill and downhill "
+                                        "are read on the topography map)",
+                  tmp);
   EXPECT_TRUE(Entries(tmp).empty());
 
   // What the algorithm reads, the values exact computes with anyway, and the
