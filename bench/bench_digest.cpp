@@ -1,6 +1,7 @@
 // What the image fingerprint costs a load: LoadData of a 4000 x 4000 map of
 // bytes and of reals with hashing on and off, and the hash alone over a buffer
 // of the same size (the fingerprint of a whole image as one more pass).
+#include "BenchMaps.h"
 #include "ContentDigest.h"
 #include "IdrisiEnv.h"
 #include "IdrisiFile.h"
@@ -17,59 +18,9 @@
 #include <vector>
 
 using namespace stravex;
+using namespace stravex::bench;
 
 namespace {
-
-constexpr int32_t kSide = 4000;
-
-std::size_t ImageBytes(tDataType t) { return static_cast<std::size_t>(kSide) * kSide * t; }
-
-// Varied image bytes (finite reals), so that nothing is faster for being uniform.
-std::vector<unsigned char> ImageContent(tDataType t) {
-  std::vector<unsigned char> bytes(ImageBytes(t));
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    bytes[i] = static_cast<unsigned char>((i * 2654435761u) >> 24);
-  if (t == dtReal)
-    for (std::size_t i = 3; i < bytes.size(); i += 4) bytes[i] &= 0xBF;
-  return bytes;
-}
-
-// The byte and real maps, written once per run in a scratch folder.
-class tMaps {
-public:
-  tMaps() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "stravex-bench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) std::abort();
-    fDir = tmpl;
-    for (const tDataType t : {dtByte, dtReal}) {
-      tRaster r;
-      r.FileName = Name(t);
-      r.DataType = t;
-      r.Rows = kSide;
-      r.Columns = kSide;
-      r.MaxX = kSide;
-      r.MaxY = kSide;
-      r.FillConstant(1);
-      const std::vector<unsigned char> bytes = ImageContent(t);
-      std::FILE* f = std::fopen((r.FileName + ImageExt()).c_str(), "wb");
-      if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::abort();
-      std::fclose(f);
-    }
-  }
-  ~tMaps() {
-    std::error_code ec;
-    std::filesystem::remove_all(fDir, ec);
-  }
-  std::string Name(tDataType t) const { return (fDir / ("map" + std::to_string(t))).string(); }
-
-private:
-  std::filesystem::path fDir;
-};
-
-const tMaps& Maps() {
-  static const tMaps maps;
-  return maps;
-}
 
 // Drops the image from the page cache, so that the next load reads the disk.
 void Evict(const std::string& path) {
