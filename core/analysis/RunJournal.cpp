@@ -6,10 +6,8 @@
 #include "Raster.h"
 #include "ReportWriter.h"
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace stravex {
@@ -22,15 +20,6 @@ const char* const kJournalTitle = "Stravex run journal 2";
 // Journals of earlier versions hold no fingerprints of the images and no row digests.
 const char* const kOldJournalTitle = "Stravex run journal 1";
 const char* const kDigestsTitle = "Stravex row digests 1";
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EInOutError(path + " not found.");
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (in.bad()) throw EInOutError(path + ": " + std::strerror(errno));
-  return s.str();
-}
 
 std::string NameOf(const std::string& path) { return fs::path(path).filename().string(); }
 
@@ -116,7 +105,7 @@ uint64_t Number(const std::string& path, const std::string& line, std::size_t fr
 }
 
 tParsed Parse(const std::string& path) {
-  std::istringstream in(ReadWhole(path));
+  std::istringstream in(ReadWholeFile(path));
   std::string line;
   const bool titled = static_cast<bool>(std::getline(in, line));
   if (titled && line == kOldJournalTitle)
@@ -173,7 +162,7 @@ uint64_t HexValue(const std::string& text, bool& ok) {
 tRunJournal::tContents tRunJournal::Read(const std::string& path) { return Parse(path).Contents; }
 
 std::vector<uint64_t> tRunJournal::ReadDigests(const std::string& path) {
-  const std::string text = ReadWhole(path);
+  const std::string text = ReadWholeFile(path);
   const std::string title = std::string(kDigestsTitle) + "\r\n";
   if (text.compare(0, title.size(), title) != 0)
     throw EInOutError(path + " does not hold row digests; the report cannot be checked.");
@@ -355,7 +344,7 @@ std::vector<std::string> RunInputPaths(const tMapSet& maps, const std::string& d
 }
 
 tKeptReport ReadKeptReport(const std::string& reportPath, const std::string& header) {
-  const std::string text = ReadWhole(reportPath);
+  const std::string text = ReadWholeFile(reportPath);
   const std::string first = header + "\r\n";
   if (text.compare(0, first.size(), first) != 0)
     throw EInOutError("The report " + reportPath +

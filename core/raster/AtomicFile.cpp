@@ -196,4 +196,22 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   file.Commit();
 }
 
+std::string ReadWholeFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    if (errno == ENOENT) throw EInOutError(path + " not found.");
+    throw EInOutError(path + ": " + std::strerror(errno));
+  }
+  std::string text;
+  char buf[1 << 16];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  const bool failed = std::ferror(f) != 0;
+  const int err = errno;
+  std::fclose(f);
+  if (failed) throw EInOutError(path + ": " + std::strerror(err));
+  return text;
+}
+
 } // namespace stravex

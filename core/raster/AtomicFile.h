@@ -63,4 +63,8 @@ private:
 // The file at path holds exactly bytes afterwards, or is left as it was.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// A file's bytes, read whole (one retry to open, as for every file opened).
+// EInOutError "PATH not found." when it is missing, else naming the cause.
+std::string ReadWholeFile(const std::string& path);
+
 } // namespace stravex

@@ -112,22 +112,6 @@ std::string MapPathOf(const std::string& name, const tRaster& map) {
   return name;
 }
 
-// The bytes of a documentation file (one retry to open it).
-std::string ReadDocFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) f = std::fopen(path.c_str(), "rb");
-  if (!f) throw EInOutError(path + ": " + std::strerror(errno));
-  std::string text;
-  char buf[8192];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (failed) throw EInOutError(path + ": " + std::strerror(err));
-  return text;
-}
-
 } // namespace
 
 long double StrToFloatTolerant(const std::string& text) {
@@ -186,7 +170,7 @@ void tRaster::ReadDoc(const std::string& fileName) {
   }
 
   // Read whole, once: the fingerprint is of exactly the bytes parsed.
-  const std::string text = ReadDocFile(docPath);
+  const std::string text = ReadWholeFile(docPath);
 
   FlagDef = fdNone;
   std::string line;
