@@ -80,19 +80,6 @@ struct tMatrixRun {
 float Zero(int32_t, int32_t) { return 0; }
 double Gen(int i, int j) { return i == j ? 0 : 0.05; }
 
-// 12 x 16 grid: elevation rises to the east; friction varies.
-void LeastCostMaps(tMatrixRun& r) {
-  auto wave = [](int32_t row, int32_t col) { return float((row * 5 + col * 3) % 4); };
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, wave)}, r.rep);
-  r.maps.LoadQuantitativeMaps({WriteMap(r.dir, "q", 12, 16, dtReal, wave)}, r.rep);
-  r.maps.LoadTopographyMap(
-      WriteMap(r.dir, "dem", 12, 16, dtReal, [](int32_t, int32_t c) { return float(c); }), r.rep);
-  WriteMap(r.dir, "friction", 12, 16, dtReal,
-           [](int32_t row, int32_t c) { return 1.0f + float((row * 7 + c) % 3); });
-  r.s.Connectivity = caLeastCostPath;
-  r.s.FrictionMapFile = "friction";
-}
-
 long CorridorTotal(const std::string& file) {
   tLiveRaster c(file);
   c.LoadData();

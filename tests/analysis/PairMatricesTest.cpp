@@ -290,7 +290,6 @@ struct tPairRun {
   }
 };
 
-float Wave(int32_t row, int32_t col) { return float((row * 5 + col * 3) % 4); }
 
 // Every map column of the report has its matrix, and every matrix cell is the
 // report's value of its pair (NA where the pair has no row or no path).
@@ -353,10 +352,7 @@ void ExpectMatricesOfReport(const tPairRun& r, std::size_t n, bool ordered) {
 
 TEST(PairMatrices, StripRunMatchesItsReport) {
   tPairRun r;
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, Wave)}, r.rep);
-  r.maps.LoadQuantitativeMaps({WriteMap(r.dir, "q", 12, 16, dtReal, Wave)}, r.rep);
-  r.maps.LoadTopographyMap(
-      WriteMap(r.dir, "dem", 12, 16, dtReal, [](int32_t, int32_t c) { return float(c); }), r.rep);
+  GridMaps(r);
   r.s.PathWidth = 3;
   r.s.PairDistanceThreshold = 9; // (0, 4), (1, 4) and (2, 4) are farther apart
   r.s.DelaunayUse = duInclude;
@@ -370,14 +366,7 @@ TEST(PairMatrices, StripRunMatchesItsReport) {
 
 TEST(PairMatrices, DirectionConstrainedRunHasOrderedCellsAndNoPathNA) {
   tPairRun r;
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, Wave)}, r.rep);
-  r.maps.LoadQuantitativeMaps({WriteMap(r.dir, "q", 12, 16, dtReal, Wave)}, r.rep);
-  r.maps.LoadTopographyMap(
-      WriteMap(r.dir, "dem", 12, 16, dtReal, [](int32_t, int32_t c) { return float(c); }), r.rep);
-  WriteMap(r.dir, "friction", 12, 16, dtReal,
-           [](int32_t row, int32_t c) { return 1.0f + float((row * 7 + c) % 3); });
-  r.s.Connectivity = caLeastCostPath;
-  r.s.FrictionMapFile = "friction";
+  LeastCostMaps(r);
   r.s.Direction = 1; // uphill, eastwards only: west-bound pairs have no path
   r.s.PathWidth = 3;
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {14, 6}, {2, 2}},
