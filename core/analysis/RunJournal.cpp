@@ -190,10 +190,12 @@ void tRunJournal::Load() {
     if (!d->ChangedInput.empty())
       throw EInOutError("The " + d->ChangedInput + " is not the file the report was made from (" +
                         fPath + "): its fingerprint was " + d->WasPrint + ", it is now " +
-                        d->NowPrint + ". Nothing was changed.");
+                        d->NowPrint + ". Nothing was changed; give the report's inputs, or run "
+                        "without --resume to start anew.");
     throw EInOutError("The report was made with other settings (" + fPath + "): " + d->Key +
                       " was \"" + d->Was + "\", this run has \"" + d->Now +
-                      "\". Nothing was changed.");
+                      "\". Nothing was changed; give the report's settings, or run without "
+                      "--resume to start anew.");
   }
   fRecorded = ReadDigests(fDigestsPath);
 }
