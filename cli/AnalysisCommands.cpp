@@ -2,6 +2,7 @@
 // setting of the window, the maps checked as the window checks them.
 #include "Analyses.h"
 #include "AnalysisSettings.h"
+#include "AtomicFile.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
 #include "Errors.h"
@@ -323,12 +324,7 @@ public:
   using EStravexError::EStravexError;
 };
 
-std::string Absolute(const std::string& name) {
-  if (name.empty()) return name;
-  std::error_code ec;
-  const fs::path p = fs::absolute(name, ec);
-  return ec ? name : p.string();
-}
+std::string Absolute(const std::string& name) { return AbsolutePath(name); }
 
 std::vector<std::string> Absolute(std::vector<std::string> names) {
   for (std::string& n : names) n = Absolute(n);
@@ -397,6 +393,7 @@ int Run(tRunOptions o, tCommand kind) {
     // Every matrix and sequence run can be resumed after a kill.
     ctx.Journal = kind != tCommand::Bootstrap;
     ctx.Resume = o.Resume;
+    if (!o.Log.empty()) ctx.LogFile = Absolute(o.Log);
     if (o.ShardGiven)
       ctx.Shard = ParseShard(o.Shard, [](const char* name) { return std::getenv(name); });
     tRunResult result;

@@ -1,6 +1,8 @@
 #include "App.h"
 
 #include "Commands.h"
+#include "RunLog.h"
+#include "StravexVersion.h"
 #include "TextUtils.h"
 
 #include <algorithm>
@@ -10,26 +12,17 @@
 #include <optional>
 #include <sstream>
 
-#ifndef STRAVEX_VERSION
-#error "STRAVEX_VERSION is set by the build from the project version"
-#endif
-
 namespace stravex::cli {
 
 void PrintWrittenFiles(const std::vector<tWrittenFile>& files) {
-  const std::pair<tFileKind, const char*> kinds[] = {{tFileKind::Report, "report: "},
-                                                     {tFileKind::PairMatrix, "pair matrix: "},
-                                                     {tFileKind::CorridorMap, "corridor map: "},
-                                                     {tFileKind::Journal, "journal: "},
-                                                     {tFileKind::Log, "log: "}};
-  for (const auto& [kind, label] : kinds)
+  for (const tFileKind kind : kFileKindOrder)
     for (const tWrittenFile& f : files)
-      if (f.Kind == kind) std::cout << label << f.Path << '\n';
+      if (f.Kind == kind) std::cout << FileKindLabel(kind) << ": " << f.Path << '\n';
 }
 
 void BuildApp(CLI::App& app, int& exitCode, bool parseOnly) {
   app.require_subcommand(1);
-  app.set_version_flag("--version", "stravex-cli " STRAVEX_VERSION,
+  app.set_version_flag("--version", std::string("stravex-cli ") + kVersionText,
                        "Print the program's version and exit");
   AddInfoCommand(app, exitCode);
   AddMatrixCommand(app, exitCode);

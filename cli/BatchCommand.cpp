@@ -45,9 +45,7 @@ const char* const kBatchDescription = "Batch mode: x MAPLIST LOG DATA NAME [6..2
 // The message and the help of "x" on stderr, for a line without its five
 // required positions.
 void PrintBatchUsage(const std::vector<std::string>& args) {
-  const std::size_t given = args.size() < 2 ? 0 : args.size() - 2;
-  std::cerr << "stravex-cli: x needs MAPLIST LOG DATA NAME (positions 2 to 5); " << given
-            << (given == 1 ? " was" : " were") << " given\n";
+  std::cerr << "stravex-cli: " << MissingBatchPositionsMessage(args) << "\n";
   // The text of "x --help", which names the program in its usage line only
   // when the parser has put the command under it.
   CLI::App app{"", "stravex-cli"};

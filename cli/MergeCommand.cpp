@@ -1,5 +1,6 @@
 // stravex-cli merge SHARD_REPORT...: the shards of a sharded run (job-array
 // tasks) into the report and corridor map of the whole run.
+#include "AtomicFile.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
 #include "Errors.h"
@@ -21,11 +22,7 @@ struct tMergeOptions {
   bool Quiet = false;
 };
 
-std::string Absolute(const std::string& name) {
-  std::error_code ec;
-  const fs::path p = fs::absolute(name, ec);
-  return ec ? name : p.string();
-}
+std::string Absolute(const std::string& name) { return AbsolutePath(name); }
 
 int RunMerge(const tMergeOptions& o) {
   // No progress bar, --quiet or not: a merge only copies rows.

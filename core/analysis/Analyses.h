@@ -45,6 +45,9 @@ struct tAnalysisContext {
   // into the shard's report and corridor map (implies Journal; the journal
   // records what the merge needs).
   std::optional<tShard> Shard = std::nullopt;
+  // The file the front end saves the log to after the run, if any: the log's
+  // list of files written names it too.
+  std::string LogFile = {};
 };
 
 // How a run ended.

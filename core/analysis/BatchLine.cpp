@@ -33,6 +33,12 @@ std::optional<tBatchHead> ParseBatchHead(const std::vector<std::string>& args) {
   return head;
 }
 
+std::string MissingBatchPositionsMessage(const std::vector<std::string>& args) {
+  const std::size_t given = args.size() < 2 ? 0 : args.size() - 2;
+  return "x needs MAPLIST LOG DATA NAME (positions 2 to 5); " + std::to_string(given) +
+         (given == 1 ? " was" : " were") + " given";
+}
+
 void ApplyBatchHead(const tBatchHead& head, TAnalysisSettings& settings) {
   settings.ProjectName = DefaultProjectName(settings.Connectivity);
   settings.DataFile = head.DataFile;

@@ -37,8 +37,11 @@ struct tBatchHead {
 };
 
 // Positions 2 to 5; nullopt when fewer than five arguments follow the
-// program name, in which case the batch run does nothing at all.
+// program name (the front ends then refuse the line).
 std::optional<tBatchHead> ParseBatchHead(const std::vector<std::string>& args);
+// Why ParseBatchHead found no head: "x needs MAPLIST LOG DATA NAME (positions
+// 2 to 5); 1 was given".
+std::string MissingBatchPositionsMessage(const std::vector<std::string>& args);
 
 // Applies positions 4 and 5. Call it after the map list of position 2 has
 // been loaded: that load resets the project name to the default of the

@@ -98,6 +98,7 @@ tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter
   maps.BuildMapList();
   tRunState state;
   tAnalysisContext ctx{settings, maps, log, state, job->WorkDir, threads};
+  ctx.LogFile = job->LogFile;
   const tRunResult result = PopulationMatrixAnalysis(ctx);
   result.Rethrow();
   SaveLogLines(job->LogFile, log.Lines());

@@ -256,6 +256,7 @@ tRunResult SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& seq
     LogSequenceBanner(run);
     const std::unique_ptr<tRaster> friction = OpenSequenceAlgorithm(run);
     const double threshold = LogIgnoreThreshold(run);
+    run.LogSettings(tAnalysisKind::Bootstrap);
     run.Log().Log("Bootstrapping sequences");
     RequireLocations(sequence);
     const tLocations& locs = sequence.Locations;

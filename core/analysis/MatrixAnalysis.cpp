@@ -489,6 +489,7 @@ tRunResult PopulationMatrixAnalysis(tAnalysisContext& ctx) {
     LogBanner(run);
     const bool resuming = run.ResumesReport(kMatrixReport);
     tLeastCostSetup setup = SetUpAlgorithm(run);
+    run.LogSettings(tAnalysisKind::PopulationMatrix);
     const tPopulationData data = ReadPopulation(run, setup.Friction.get());
     return tPairLoop(run, setup, data, resuming).Run();
   });

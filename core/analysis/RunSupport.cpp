@@ -1,6 +1,7 @@
 #include "RunSupport.h"
 #include "GdalMap.h"
 
+#include "AtomicFile.h"
 #include "BatchRun.h"
 #include "Corridor.h"
 #include "CostPathDecl.h"
@@ -129,27 +130,51 @@ bool tRun::CheckPoint(uint64_t done, uint64_t total) {
   return CancelPending();
 }
 
-tRunResult tRun::Finish(tRunOutcome outcome) {
+void tRun::LogSettings(tAnalysisKind kind) {
+  const tRunRecord record{fCtx.Settings,
+                          fCtx.Maps,
+                          kind,
+                          fStarted,
+                          [this](const std::string& name) {
+                            return name.empty() ? std::string("none") : AbsolutePath(Path(name));
+                          },
+                          &CurrentRandom()};
+  LogLines(fLog, RunSettingsLines(record));
+}
+
+tRunResult tRun::Finish(tRunOutcome outcome, const std::string& error) {
+  if (!fEnded) {
+    std::vector<tWrittenFile> listed = fFiles;
+    if (!fCtx.LogFile.empty()) listed.push_back({tFileKind::Log, fCtx.LogFile});
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - fClock;
+    try {
+      LogLines(fLog, RunEndLines(listed, outcome, elapsed.count(), error));
+    } catch (...) {
+      // A front end that cannot take the lines still gets its result.
+    }
+  }
   EndSteps();
   tRunResult result;
   result.Outcome = outcome;
   result.FilesWritten = fFiles;
   result.Warnings = fLog.Warnings();
+  result.Error = error;
   return result;
 }
 
 tRunResult tRun::Fail(std::exception_ptr error) {
-  tRunResult result = Finish(tRunOutcome::Failed);
-  result.ErrorObject = error;
+  std::string message;
   try {
     std::rethrow_exception(error);
   } catch (const std::bad_alloc&) {
-    result.Error = "Out of memory";
+    message = "Out of memory";
   } catch (const std::exception& e) {
-    result.Error = e.what();
+    message = e.what();
   } catch (...) {
-    result.Error = "Unknown error";
+    message = "Unknown error";
   }
+  tRunResult result = Finish(tRunOutcome::Failed, message);
+  result.ErrorObject = error;
   return result;
 }
 

@@ -7,7 +7,9 @@
 #include "Raster.h"
 #include "ReportWriter.h"
 #include "Reporter.h"
+#include "RunLog.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,14 +66,18 @@ public:
   void Wrote(const std::string& corridorMap);
   void Dropped(const std::string& corridorMap);
 
+  // The "Run settings" block of the log (RunLog.h), after the analysis's own
+  // setting lines.
+  void LogSettings(tAnalysisKind kind);
+
   // True when the front end or the run state asks the run to stop.
   bool CancelPending();
   // Progress Round(done / total x 100), then the cancel check.
   bool CheckPoint(uint64_t done, uint64_t total);
 
-  // End steps, then the result. An error (the current exception when called
-  // from a handler) makes the outcome Failed.
-  tRunResult Finish(tRunOutcome outcome);
+  // The log's closing block (files written, time taken), the end steps, then
+  // the result.
+  tRunResult Finish(tRunOutcome outcome, const std::string& error = {});
   tRunResult Fail(std::exception_ptr error);
 
 private:
@@ -103,6 +109,8 @@ private:
   tRandomGenerator fThreadRandom; // the calling thread's generator before the run
   std::vector<tWrittenFile> fFiles;
   bool fEnded = false;
+  std::chrono::system_clock::time_point fStarted = std::chrono::system_clock::now();
+  std::chrono::steady_clock::time_point fClock = std::chrono::steady_clock::now();
 };
 
 class tCorridorMap;

@@ -336,6 +336,7 @@ tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequ
     const bool resuming = run.ResumesReport(kSequenceReport);
     tSequenceSetup setup = SetUpAlgorithm(run);
     const double threshold = LogIgnoreThreshold(run);
+    run.LogSettings(tAnalysisKind::Sequence);
     RequireLocations(sequence);
     const tLocations& locs = sequence.Locations;
     if (setup.Friction && HasPathMaps(run.Maps())) {

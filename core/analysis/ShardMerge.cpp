@@ -10,10 +10,12 @@
 #include "Raster.h"
 #include "ReportWriter.h"
 #include "RunJournal.h"
+#include "RunLog.h"
 #include "Shard.h"
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -384,6 +386,7 @@ std::vector<std::string> MergeOutputs(const std::string& report, const std::stri
 std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardReports,
                                       const std::string& workDir, tReporter& reporter,
                                       const std::string& logPath) {
+  const auto started = std::chrono::steady_clock::now();
   const std::vector<tShardFile> shards = CheckShards(shardReports);
   const tShardFile& first = shards.front();
   std::vector<tWrittenFile> files;
@@ -409,15 +412,23 @@ std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardRepor
   if (!corridorTarget.empty())
     corridorPath = MergeCorridor(shards, corridor, workDir, reporter, output);
   WriteReport(shards, output.Add(report));
-  for (const std::string& line : first.Journal.LogLines) reporter.Log(line);
-  if (!logPath.empty()) {
-    tAtomicFile& log = output.Add(logPath);
-    for (const std::string& line : first.Journal.LogLines) log.Write(line + "\r\n");
-  }
-  output.Commit();
   files.push_back({tFileKind::Report, report});
   if (!corridorPath.empty()) files.push_back({tFileKind::CorridorMap, corridorPath});
   if (!logPath.empty()) files.push_back({tFileKind::Log, logPath});
+  // The shards' log (the first shard's: they hold the same lines), closed by
+  // the merge's own files and time.
+  std::vector<std::string> lines = first.Journal.LogLines;
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+  std::vector<std::string> end = RunEndLines(files, tRunOutcome::Completed, elapsed.count(), "");
+  end.back() = "Merged " + std::to_string(shards.size()) + " shards in " +
+               ElapsedText(elapsed.count());
+  lines.insert(lines.end(), end.begin(), end.end());
+  for (const std::string& line : lines) reporter.Log(line);
+  if (!logPath.empty()) {
+    tAtomicFile& log = output.Add(logPath);
+    for (const std::string& line : lines) log.Write(line + "\r\n");
+  }
+  output.Commit();
   return files;
 }
 

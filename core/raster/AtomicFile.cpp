@@ -214,4 +214,11 @@ std::string ReadWholeFile(const std::string& path) {
   return text;
 }
 
+std::string AbsolutePath(const std::string& name) {
+  if (name.empty()) return name;
+  std::error_code ec;
+  const std::filesystem::path p = std::filesystem::absolute(name, ec);
+  return ec ? name : p.lexically_normal().string();
+}
+
 } // namespace stravex

@@ -67,4 +67,8 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 // EInOutError "PATH not found." when it is missing, else naming the cause.
 std::string ReadWholeFile(const std::string& path);
 
+// The name made absolute from the current folder, without "." and ".."
+// steps; empty stays empty, and a name that cannot be resolved is unchanged.
+std::string AbsolutePath(const std::string& name);
+
 } // namespace stravex

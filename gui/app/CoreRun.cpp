@@ -34,6 +34,7 @@ tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& 
   tRunResult result;
   try {
     tAnalysisContext ctx{in.Settings, maps, forward, flags.State, in.WorkDir, in.Threads, &random};
+    ctx.LogFile = in.LogFile;
     switch (in.Kind) {
     case tRunKind::Matrix: result = PopulationMatrixAnalysis(ctx); break;
     case tRunKind::Sequence: result = SequenceAnalysis(ctx, sequence); break;

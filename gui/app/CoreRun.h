@@ -41,6 +41,8 @@ struct tRunInput {
   TAnalysisSettings Settings;
   std::string WorkDir;
   int Threads = 0;
+  // The file the log is saved to after the run (batch mode), if any.
+  std::string LogFile;
 };
 
 // Runs one analysis on the calling thread; never throws. `random` is the

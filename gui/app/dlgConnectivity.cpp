@@ -1036,14 +1036,21 @@ void TdlgConnectivity::btViewDataClick() {
     if (fSequence.LocationsLoaded) fViews.emplace_back(ShowTracksView(fSequence.Locations));
     return;
   }
+  // The run echoes the data to the log; viewing it does not, so that the
+  // log holds it once per run.
   TAnalysisSettings s = ReadSettings();
-  tWindowReporter reporter(*this);
+  s.EchoMatrices = false;
+  s.EchoSamplePoints = false;
+  tReporter silent;
   try {
-    ReadPopulationFile(s, fPopulation, reporter);
+    ReadPopulationFile(s, fPopulation, silent);
   } catch (const std::exception& e) {
     ShowErrorBox(Q(e.what()));
     return;
   }
+  if (fMaps.BinaryMaps.empty())
+    AppendLog(Q(s.DataFile + ": " + std::to_string(fPopulation.SamplePoints.size()) +
+                " sample points read; load a binary map to see them on the patch map"));
   if (!fMaps.BinaryMaps.empty()) fViews.emplace_back(ShowPatchMapView(fPopulation.SamplePoints));
 }
 
@@ -1090,8 +1097,10 @@ void TdlgConnectivity::Batchcommand1Click() {
 // ---------------------------------------------------------------------------
 // Runs
 
-void TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const QString& workDir) {
+void TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const QString& workDir,
+                                const std::string& logFile) {
   tRunInput in;
+  in.LogFile = logFile;
   in.Kind = kind;
   in.Settings = std::move(settings);
   in.WorkDir = Std(workDir);
@@ -1175,8 +1184,10 @@ void TdlgConnectivity::RunBatch() {
     return;
   }
   if (!plan) {
+    // A batch line without its required positions is an error like any
+    // other batch error: the window stays for interactive use.
     fBatchMode = false;
-    QuitProgram();
+    ShowErrorBox(Q(MissingBatchPositionsMessage(args)));
     return;
   }
   fMapListFile = plan->MapFiles;
@@ -1192,7 +1203,7 @@ void TdlgConnectivity::RunBatch() {
   }
   WriteSettings(s);
   fBatchLogFile = plan->LogFile;
-  StartRun(tRunKind::Matrix, s, Q(plan->WorkDir));
+  StartRun(tRunKind::Matrix, s, Q(plan->WorkDir), plan->LogFile);
 }
 
 // ---------------------------------------------------------------------------

@@ -189,8 +189,9 @@ private:
   class tWindowReporter;
   void LoadMaps(bool binary, const QStringList& names);
   void FillMapLists();
+  // logFile: the file a batch run saves the log to.
   void StartRun(stravex::gui::tRunKind kind, stravex::TAnalysisSettings settings,
-                const QString& workDir);
+                const QString& workDir, const std::string& logFile = {});
   void RunEndedSlot();
   void RunBatch();
   void ShowRunMessage(bool error, const QString& text);

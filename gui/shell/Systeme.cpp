@@ -1,11 +1,12 @@
 #include "Systeme.h"
+#include "StravexVersion.h"
 
 #include <algorithm>
 
 namespace {
 // Each part must fit the 16 bits a version resource gives it.
-constexpr long long kParts[4] = {STRAVEX_VERSION_MAJOR, STRAVEX_VERSION_MINOR,
-                                 STRAVEX_VERSION_PATCH, STRAVEX_VERSION_TWEAK};
+constexpr long long kParts[4] = {stravex::kVersionMajor, stravex::kVersionMinor,
+                                 stravex::kVersionPatch, stravex::kVersionTweak};
 static_assert(std::all_of(std::begin(kParts), std::end(kParts),
                           [](long long p) { return p >= 0 && p <= 0xFFFF; }),
               "version parts must fit in 16 bits");

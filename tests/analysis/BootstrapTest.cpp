@@ -28,6 +28,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The k-th line from the end.
+std::string FromEnd(const std::vector<std::string>& lines, std::size_t k) {
+  return lines.at(lines.size() - k);
+}
+
 // 200 x 200 cells of 1 map unit: walks of a few units stay well inside.
 std::unique_ptr<tLiveRaster> BigGrid(const TempDir& dir, const std::string& name, tDataType type,
                                      const std::function<float(int32_t, int32_t)>& value) {
@@ -127,7 +132,7 @@ TEST(SequenceBootstrap, StepsChainFromTheSecondLocation) {
                                         "Algorithm: fixed-width strip",
                                         "Cell rule: containing",
                                         "Bootstrapping sequences"};
-  EXPECT_EQ(run.reporter.logs, log);
+  EXPECT_EQ(run.reporter.AnalysisLogs(), log);
   EXPECT_EQ(run.reporter.labels, (std::vector<std::string>{"Bootstrapping", "Ready"}));
   EXPECT_FALSE(run.state.Running);
 }
@@ -152,10 +157,9 @@ TEST(SequenceBootstrap, DistanceFileAndRetainedSegments) {
   EXPECT_EQ(Lines(ReadFileBytes(run.DistancesPath())),
             (std::vector<std::string>{"1\t" + FormatReal23(3.0) + "\t" + FormatReal23(4.0), "2",
                                       "3", "5\t" + FormatReal23(1.0)}));
-  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 4), "Algorithm: fixed-width strip");
-  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 3), "Cell rule: containing");
-  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 2),
-            "Ignore segments shorter than 12 Hours");
+  EXPECT_EQ(FromEnd(run.reporter.AnalysisLogs(), 4), "Algorithm: fixed-width strip");
+  EXPECT_EQ(FromEnd(run.reporter.AnalysisLogs(), 3), "Cell rule: containing");
+  EXPECT_EQ(FromEnd(run.reporter.AnalysisLogs(), 2), "Ignore segments shorter than 12 Hours");
 
   // Individual 1: 40 walks of two steps drawn from {3, 4} only; individual 5:
   // 40 one-step walks of length 1, starting at its second location.
@@ -292,7 +296,7 @@ TEST(SequenceBootstrap, LeastCostSteps) {
         scanner.Scan(step.x1, step.y1, step.x2, step.y2, (3 + 10) * replicate).Columns;
     EXPECT_EQ(lines[i].substr(lines[i].size() - columns.size()), columns) << lines[i];
   }
-  EXPECT_EQ(run.reporter.logs.at(run.reporter.logs.size() - 3), "Algorithm: least cost path");
+  EXPECT_EQ(FromEnd(run.reporter.AnalysisLogs(), 3), "Algorithm: least cost path");
 
   // The walk starts at the second location: off the friction map, the run
   // stops before any file is made.
@@ -403,7 +407,7 @@ TEST(SequenceBootstrap, LeastCostWalksOnTheMapDrawAsBefore) {
   }
   EXPECT_EQ(run.Report(), expected);
   // Nothing left the map: no line about redrawn steps.
-  EXPECT_EQ(run.reporter.logs.back(), "Bootstrapping sequences");
+  EXPECT_EQ(run.reporter.AnalysisLogs().back(), "Bootstrapping sequences");
 }
 
 // A step longer than the farthest corner of the map from its start cannot end
@@ -447,7 +451,8 @@ TEST(SequenceBootstrap, StepsLongerThanTheMapEndTheWalk) {
       EXPECT_NE(MapColumns(lines[i]), noPath);
       EXPECT_GT(std::stod(Fields(lines[i]).back()), 0) << lines[i];
     }
-    EXPECT_EQ(run.reporter.logs.back(), "Off-map walk steps drawn again: 0; walks ended early: 2");
+    EXPECT_EQ(run.reporter.AnalysisLogs().back(),
+              "Off-map walk steps drawn again: 0; walks ended early: 2");
   }
 }
 
@@ -478,7 +483,8 @@ TEST(SequenceBootstrap, StepsAtTheEdgeOfReachEndTheWalkAfterBoundedRedraws) {
     }
     // Other directions were tried before the walk was given up.
     EXPECT_GT(std::fabs(ParseStep(lines[1]).x2 - (10 + reach * std::cos(firstTheta))), 1e-6);
-    EXPECT_EQ(run.reporter.logs.back(), "Off-map walk steps drawn again: 0; walks ended early: 2");
+    EXPECT_EQ(run.reporter.AnalysisLogs().back(),
+              "Off-map walk steps drawn again: 0; walks ended early: 2");
     const std::string report = ReadFileBytes(run.ReportPath());
     if (attempt == 0)
       first = report;
@@ -516,7 +522,7 @@ TEST(SequenceBootstrap, OffMapStepsAreDrawnAgainWithTheirLength) {
       x = step.x2;
       y = step.y2;
     }
-    const std::string& log = run.reporter.logs.back();
+    const std::string log = run.reporter.AnalysisLogs().back();
     EXPECT_EQ(log.rfind("Off-map walk steps drawn again: ", 0), 0u) << log;
     EXPECT_NE(log.find("; walks ended early: 0"), std::string::npos) << log;
     EXPECT_EQ(log.find("drawn again: 0;"), std::string::npos) << log;

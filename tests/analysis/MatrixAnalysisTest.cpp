@@ -136,14 +136,14 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
             "\t 4.00000000000000E+0000\t 2.00000000000000E+0000\t 1.00000000000000E+0000\t2\t0\t0"
             "\t 1.50000000000000E+0001\t 1.00000000000000E+0000\t 1.50000000000000E+0000"
             "\t-1.00000000000000E+0000\t4");
-  EXPECT_EQ(r.rep.logs, (std::vector<std::string>{"", "       ******************************",
-                                                  "******** Population matrix analysis **********",
-                                                  "       ******************************", "",
-                                                  "Ecological maps:", "- Binary:\tbin", "",
-                                                  "- Quantitative:\tq", "", "- Topographical:\tdem",
-                                                  "Population matrix file:\tpop.txt",
-                                                  "Algorithm: fixed-width strip",
-                                                  "Cell rule: containing"}));
+  EXPECT_EQ(
+      r.rep.AnalysisLogs(),
+      (std::vector<std::string>{"", "       ******************************",
+                                "******** Population matrix analysis **********",
+                                "       ******************************", "",
+                                "Ecological maps:", "- Binary:\tbin", "", "- Quantitative:\tq", "",
+                                "- Topographical:\tdem", "Population matrix file:\tpop.txt",
+                                "Algorithm: fixed-width strip", "Cell rule: containing"}));
   EXPECT_EQ(r.rep.labels, (std::vector<std::string>{"Analysing paths", "Ready"}));
   EXPECT_EQ(r.rep.progress, (std::vector<int>{100, 0}));
   r.Ended();
@@ -258,7 +258,7 @@ TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
   EXPECT_EQ(corr.Comments[3], "Number of paths: 3");
   EXPECT_EQ(corr.Comments[4], "Minimization criterion: Friction sum");
   EXPECT_EQ(corr.Comments[7], "Distance threshold: 999999999");
-  const auto& logs = r.rep.logs;
+  const std::vector<std::string> logs = r.rep.AnalysisLogs();
   EXPECT_EQ(std::vector<std::string>(logs.end() - 3, logs.end()),
             (std::vector<std::string>{"Algorithm: least cost path", "Cell rule: containing",
                                       "Minimization criterion: Friction sum"}));

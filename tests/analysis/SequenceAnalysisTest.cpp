@@ -105,7 +105,7 @@ TEST(SequenceAnalysis, StripRowCheckedByHand) {
                                         "Algorithm: fixed-width strip",
                                         "Cell rule: containing",
                                         "Ignore segments shorter than 2 Days"};
-  EXPECT_EQ(run.reporter.logs, log);
+  EXPECT_EQ(run.reporter.AnalysisLogs(), log);
   EXPECT_EQ(run.reporter.labels, (std::vector<std::string>{"Analysing paths", "Ready"}));
   EXPECT_EQ(run.reporter.progress, (std::vector<int>{33, 67, 0}));
   EXPECT_FALSE(run.state.Running);
@@ -224,10 +224,10 @@ TEST(SequenceAnalysis, LeastCostCorridorAndLocationsOffTheMap) {
   };
   const std::string fallback = ReadFileBytes(quantOnly.ReportPath());
   // No binary maps: the label line stands alone.
-  EXPECT_EQ(quantOnly.reporter.logs.at(5), "Ecological maps:\t");
-  EXPECT_EQ(quantOnly.reporter.logs.at(7), "Algorithm: least cost path");
-  EXPECT_EQ(quantOnly.reporter.logs.at(8), "Cell rule: containing");
-  EXPECT_EQ(quantOnly.reporter.logs.at(9), "Minimization criterion: Friction sum");
+  EXPECT_EQ(quantOnly.reporter.AnalysisLogs().at(5), "Ecological maps:\t");
+  EXPECT_EQ(quantOnly.reporter.AnalysisLogs().at(7), "Algorithm: least cost path");
+  EXPECT_EQ(quantOnly.reporter.AnalysisLogs().at(8), "Cell rule: containing");
+  EXPECT_EQ(quantOnly.reporter.AnalysisLogs().at(9), "Minimization criterion: Friction sum");
   const auto lines = quantOnly.Report();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(Fields(lines[1]).size(), 9u + 6u);
@@ -265,7 +265,8 @@ TEST(SequenceAnalysis, LeastCostCorridorAndLocationsOffTheMap) {
               std::string(kOutsidePointsError) + " Outside: location 4 (ID 3) at (6, 25)");
   }
   EXPECT_FALSE(fs::exists(off.ReportPath()));
-  EXPECT_EQ(off.reporter.logs.back(), std::string("Location 4\t6\t25") + kOutsidePointSuffix);
+  EXPECT_EQ(off.reporter.AnalysisLogs().back(),
+            std::string("Location 4\t6\t25") + kOutsidePointSuffix);
   EXPECT_FALSE(off.state.Running);
 
   tRun lone;

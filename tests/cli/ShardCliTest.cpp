@@ -53,7 +53,17 @@ void ExpectMergeGivesTheWholeRun(const tArgs& args, int n, const std::string& ki
   ASSERT_EQ(m.status, 0) << m.err;
   EXPECT_NE(m.out.find("report: " + shards.file("p-" + kind + ".txt")), std::string::npos) << m.out;
   for (const std::string& f : files) ExpectSameFile(shards.file(f), whole.file(f));
-  ExpectSameFile(shards.file("run.log"), whole.file("run.log"));
+  ExpectSameRunLog(shards.file("run.log"), whole.file("run.log"));
+  // The merged log closes with what the merge wrote.
+  const std::string merged = ReadFileBytes(shards.file("run.log"));
+  EXPECT_NE(
+      merged.find("\r\nFiles written:\r\n- report:\t" + shards.file("p-" + kind + ".txt") + "\r\n"),
+      std::string::npos)
+      << merged;
+  EXPECT_NE(merged.find("- log:\t" + shards.file("run.log") + "\r\nMerged " + std::to_string(n) +
+                        " shards in "),
+            std::string::npos)
+      << merged;
 }
 
 } // namespace

@@ -652,9 +652,15 @@ private slots:
     const std::string report = ReadFileBytes(L + "Friction-FixedStrip-MatrixAnalysis.txt");
     QVERIFY(std::count(report.begin(), report.end(), '\n') == 29);
     QCOMPARE(report, ReadFileBytes((cliLand / "Friction-FixedStrip-MatrixAnalysis.txt").string()));
-    const std::string log = ReadFileBytes(L + "win-log.txt");
-    QVERIFY(log.find("\r\n") != std::string::npos);
-    QCOMPARE(log, ReadFileBytes((cliLand / "win-log.txt").string()));
+    // The same log but for the maps' folder, the start time and what was written where.
+    std::string log = ReadFileBytes(L + "win-log.txt");
+    QVERIFY(log.find("\r\nFiles written:\r\n- report:\t" + L +
+                     "Friction-FixedStrip-MatrixAnalysis.txt\r\n- log:\t" + L +
+                     "win-log.txt\r\nRun completed in ") != std::string::npos);
+    for (size_t at = log.find(L); at != std::string::npos; at = log.find(L, at))
+      log.replace(at, L.size(), (cliLand / "").string());
+    QCOMPARE(stravex::test::WithoutRunTimes(log),
+             stravex::test::WithoutRunTimes(ReadFileBytes((cliLand / "win-log.txt").string())));
     // Activated again: the batch is not started twice.
     w.FormActivate();
     QVERIFY(!w.Running());
@@ -683,11 +689,14 @@ private slots:
     QCOMPARE(missing.errors.size(), 1);
     QCOMPARE(missing.quits, 0);
 
-    // Fewer than five arguments after the program: nothing to do, the program ends.
+    // Fewer than five arguments after the program: an error box that says
+    // what the line lacks; the window stays.
     tTestWindow shortLine(QStringList{"x", fLand + "/maps.txt"});
     shortLine.show();
-    QTRY_COMPARE(shortLine.quits, 1);
-    QVERIFY(shortLine.errors.isEmpty());
+    QTRY_COMPARE(shortLine.errors.size(), 1);
+    QVERIFY(shortLine.errors[0].startsWith("x needs MAPLIST LOG DATA NAME"));
+    QVERIFY(shortLine.errors[0].endsWith("1 was given"));
+    QCOMPARE(shortLine.quits, 0);
   }
 
   // Data view and map windows through the chart library.
@@ -701,10 +710,12 @@ private slots:
     {
       tTestWindow w{QStringList()};
       Load(w, {}, {"cover_QT.rst"}, {}, "samples.txt");
-      // Population data without binary maps: read (echoed to the log), no chart.
+      // Population data without binary maps: read, no chart; the log says
+      // why, and leaves the echo of the data to the run.
       w.btViewDataClick();
       QCOMPARE(topLevel("Patch map"), 0);
-      QVERIFY(w.mmOutput->toPlainText().contains("Genetic distance matrix"));
+      QVERIFY(w.mmOutput->toPlainText().contains("8 sample points read"));
+      QVERIFY(!w.mmOutput->toPlainText().contains("Genetic distance matrix"));
       Load(w, {"forest_BL.rst"});
       w.btViewDataClick();
       QCOMPARE(topLevel("Patch map"), 1);

@@ -110,13 +110,22 @@ tCliRun RunCliWithFileSizeLimit(const std::vector<std::string>& args, const std:
   return RunProgram(STRAVEX_CLI_PATH, args, cwd, limitBytes);
 }
 
-void ExpectSameFile(const std::string& actualPath, const std::string& expectedPath) {
-  if (!fs::exists(actualPath) || !fs::exists(expectedPath)) {
-    ADD_FAILURE() << (fs::exists(actualPath) ? expectedPath : actualPath) << " does not exist";
-    return;
+std::string WithoutRunTimes(std::string text) {
+  const std::string started = "Started:\t";
+  for (size_t at = text.find(started); at != std::string::npos;
+       at = text.find(started, at + started.size())) {
+    const size_t end = text.find_first_of("\r\n", at);
+    text.replace(at + started.size(), end - at - started.size(), "-");
   }
-  const std::string actual = ReadFileBytes(actualPath);
-  const std::string expected = ReadFileBytes(expectedPath);
+  const size_t files = text.find("\nFiles written:");
+  if (files != std::string::npos) text.resize(files + 1);
+  return text;
+}
+
+namespace {
+
+void ExpectSameText(const std::string& actual, const std::string& expected,
+                    const std::string& actualPath, const std::string& expectedPath) {
   if (actual == expected) return;
   size_t at = 0;
   while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
@@ -128,6 +137,25 @@ void ExpectSameFile(const std::string& actualPath, const std::string& expectedPa
                 << " and " << expected.size() << ")\n"
                 << "  actual:   " << Visible(actual, lineStart) << "\n"
                 << "  expected: " << Visible(expected, lineStart);
+}
+
+bool BothExist(const std::string& actualPath, const std::string& expectedPath) {
+  if (fs::exists(actualPath) && fs::exists(expectedPath)) return true;
+  ADD_FAILURE() << (fs::exists(actualPath) ? expectedPath : actualPath) << " does not exist";
+  return false;
+}
+
+} // namespace
+
+void ExpectSameFile(const std::string& actualPath, const std::string& expectedPath) {
+  if (!BothExist(actualPath, expectedPath)) return;
+  ExpectSameText(ReadFileBytes(actualPath), ReadFileBytes(expectedPath), actualPath, expectedPath);
+}
+
+void ExpectSameRunLog(const std::string& actualPath, const std::string& expectedPath) {
+  if (!BothExist(actualPath, expectedPath)) return;
+  ExpectSameText(WithoutRunTimes(ReadFileBytes(actualPath)),
+                 WithoutRunTimes(ReadFileBytes(expectedPath)), actualPath, expectedPath);
 }
 
 void ExpectMatchesGolden(const std::string& actualPath, const std::string& expectedPath) {

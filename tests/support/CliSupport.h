@@ -34,6 +34,13 @@ pid_t StartCli(const std::vector<std::string>& args, const std::string& cwd,
 
 // Byte comparison of two files; a failure names the first differing line.
 void ExpectSameFile(const std::string& actualPath, const std::string& expectedPath);
+// A log's text with the start time's value blanked and the closing block
+// (files written, time taken) cut off: what two runs of the same settings log
+// alike.
+std::string WithoutRunTimes(std::string text);
+// ExpectSameFile for two logs (or journals) of runs of the same settings: their
+// start times and closing blocks (files written, time taken) may differ.
+void ExpectSameRunLog(const std::string& actualPath, const std::string& expectedPath);
 
 // Runs `gdal_translate -q OPTIONS FROM TO`; a failure fails the calling test
 // (check HasFatalFailure() or wrap in ASSERT_NO_FATAL_FAILURE).

@@ -47,6 +47,29 @@ void RecordingReporter::ErrorBox(const std::string& message) {
   errors.push_back(message);
 }
 
+std::vector<std::string> RecordingReporter::AnalysisLogs() const {
+  std::vector<std::string> kept;
+  const auto starts = [](const std::string& line, const char* prefix) {
+    return line.rfind(prefix, 0) == 0;
+  };
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    const std::string next = i + 1 < logs.size() ? logs[i + 1] : std::string();
+    if (logs[i].empty() && next == "Run settings") {
+      i += 2; // blank line, title, underline
+      while (i + 1 < logs.size() &&
+             (logs[i + 1].find(":\t") != std::string::npos || starts(logs[i + 1], "\t")))
+        ++i;
+    } else if (logs[i].empty() && starts(next, "Files written:")) {
+      while (i < logs.size() && !starts(logs[i], "Run completed") &&
+             !starts(logs[i], "Run cancelled") && !starts(logs[i], "Run failed"))
+        ++i;
+    } else {
+      kept.push_back(logs[i]);
+    }
+  }
+  return kept;
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);

@@ -34,6 +34,9 @@ public:
   void ErrorBox(const std::string& message) override;
 
   std::vector<std::string> logs, labels, warnings, errors;
+  // The logged lines without the run's settings record and closing block
+  // (their own tests check those): the analyses' own lines.
+  std::vector<std::string> AnalysisLogs() const;
   std::vector<int> progress;
   // CancelRequested answers true once it has been polled this many times (-1: never).
   int cancelAfterPolls = -1;
