@@ -1,9 +1,9 @@
 #include "App.h"
 
 #include "Commands.h"
-#include "RunLog.h"
-#include "StravexVersion.h"
-#include "TextUtils.h"
+#include "analysis/RunLog.h"
+#include "base/Version.h"
+#include "base/TextUtils.h"
 
 #include <algorithm>
 #include <cerrno>

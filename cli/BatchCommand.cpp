@@ -1,9 +1,9 @@
 // stravex-cli x MAPLIST LOG DATA NAME [positions 6 to 22]: the unattended
 // population matrix analysis, read position by position.
-#include "BatchRun.h"
+#include "analysis/BatchRun.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
-#include "TextUtils.h"
+#include "base/TextUtils.h"
 
 #include <algorithm>
 #include <cctype>

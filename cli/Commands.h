@@ -1,7 +1,7 @@
 #pragma once
 // Each subcommand of stravex-cli registers itself on the application and
 // delegates its work to the core.
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,6 +1,6 @@
 #include "ConsoleReporter.h"
 
-#include "BatchRun.h"
+#include "analysis/BatchRun.h"
 
 #include <csignal>
 #include <cstdio>

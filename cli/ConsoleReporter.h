@@ -3,7 +3,7 @@
 // prints the messages the window would show in a box on stderr, draws a
 // progress bar on stderr when it is a terminal, and answers the cancel check
 // from the Ctrl-C flag.
-#include "Reporter.h"
+#include "base/Reporter.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,7 +1,7 @@
 // stravex-cli info MAP...: documentation, grid and valid-cell statistics of
 // raster maps (IDRISI or read through GDAL), as plain "key: value" lines, one block per map.
 #include "Commands.h"
-#include "MapInfo.h"
+#include "raster/MapInfo.h"
 
 #include <filesystem>
 #include <iostream>

@@ -1,10 +1,10 @@
 // stravex-cli merge SHARD_REPORT...: the shards of a sharded run (job-array
 // tasks) into the report and corridor map of the whole run.
-#include "AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
-#include "Errors.h"
-#include "ShardMerge.h"
+#include "base/Errors.h"
+#include "analysis/ShardMerge.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "App.h"
 #include "Commands.h"
-#include "IdrisiEnv.h"
+#include "raster/IdrisiEnv.h"
 
 #include <iostream>
 

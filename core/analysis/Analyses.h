@@ -5,12 +5,12 @@
 // every way out (end, cancel, error) restores "Ready" and progress 0 and
 // clears the run flags. It never throws: an error ends it as a Failed result
 // carrying the error's message.
-#include "AnalysisSettings.h"
-#include "LocationSequence.h"
-#include "MapSet.h"
-#include "RandomFunctions.h"
-#include "Reporter.h"
-#include "Shard.h"
+#include "analysis/AnalysisSettings.h"
+#include "analysis/LocationSequence.h"
+#include "analysis/MapSet.h"
+#include "base/RandomFunctions.h"
+#include "base/Reporter.h"
+#include "analysis/Shard.h"
 
 #include <exception>
 #include <optional>

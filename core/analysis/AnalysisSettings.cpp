@@ -1,6 +1,6 @@
-#include "AnalysisSettings.h"
+#include "analysis/AnalysisSettings.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <charconv>
 #include <string_view>

@@ -2,7 +2,7 @@
 // Every parameter of one analysis run. The window (or the batch command line)
 // fills the record when a run starts; the run reads it and never changes it,
 // except the reserved SignificantOnly that the population reader clears.
-#include "CommonDecl.h"
+#include "base/CommonDecl.h"
 
 #include <array>
 #include <atomic>

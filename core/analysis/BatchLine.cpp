@@ -1,7 +1,7 @@
-#include "BatchLine.h"
+#include "analysis/BatchLine.h"
 
-#include "Errors.h"
-#include "TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 
 #include <algorithm>
 #include <cctype>

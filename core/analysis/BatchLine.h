@@ -5,7 +5,7 @@
 //
 // A command line is handled as a vector whose element k is position k;
 // element 0 is the program itself.
-#include "AnalysisSettings.h"
+#include "analysis/AnalysisSettings.h"
 
 #include <cstdint>
 #include <optional>

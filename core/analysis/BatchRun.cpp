@@ -1,11 +1,11 @@
-#include "BatchRun.h"
+#include "analysis/BatchRun.h"
 
-#include "Analyses.h"
-#include "AnalysisSettings.h"
-#include "AtomicFile.h"
-#include "BatchLine.h"
-#include "Errors.h"
-#include "MapSet.h"
+#include "analysis/Analyses.h"
+#include "analysis/AnalysisSettings.h"
+#include "base/AtomicFile.h"
+#include "analysis/BatchLine.h"
+#include "base/Errors.h"
+#include "analysis/MapSet.h"
 
 #include <filesystem>
 #include <optional>

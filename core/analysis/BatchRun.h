@@ -2,10 +2,10 @@
 // The unattended run: "x" MAPLIST LOG DATA NAME, then settings by position
 // (6..21). A population matrix analysis over the binary maps of a map list,
 // whose log is saved to a file when the run ends without error.
-#include "Analyses.h"
-#include "AnalysisSettings.h"
-#include "BatchLine.h"
-#include "Reporter.h"
+#include "analysis/Analyses.h"
+#include "analysis/AnalysisSettings.h"
+#include "analysis/BatchLine.h"
+#include "base/Reporter.h"
 
 #include <mutex>
 #include <optional>

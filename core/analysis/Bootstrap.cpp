@@ -1,15 +1,15 @@
 // Sequence bootstrap: every individual's movements resampled as random walks
 // whose steps take the lengths of its real segments and random directions.
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
-#include "CostPathDecl.h"
-#include "Errors.h"
-#include "PathScan.h"
-#include "PopulationFile.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
-#include "ReportWriter.h"
-#include "RunSupport.h"
+#include "paths/CostPathDecl.h"
+#include "base/Errors.h"
+#include "analysis/PathScan.h"
+#include "analysis/PopulationFile.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
+#include "analysis/ReportWriter.h"
+#include "analysis/RunSupport.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "LocationSequence.h"
+#include "analysis/LocationSequence.h"
 
-#include "Errors.h"
-#include "PopulationFile.h"
+#include "base/Errors.h"
+#include "analysis/PopulationFile.h"
 
 #include <optional>
 

@@ -1,10 +1,10 @@
-#include "MapSet.h"
+#include "analysis/MapSet.h"
 
-#include "AtomicFile.h"
-#include "Errors.h"
-#include "GdalMap.h"
-#include "Numeric.h"
-#include "PopulationFile.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
+#include "raster/GdalMap.h"
+#include "base/Numeric.h"
+#include "analysis/PopulationFile.h"
 
 #include <new>
 

@@ -1,24 +1,24 @@
 // The population matrix analysis: one report row per pair of sample points,
 // with the map statistics along the path between them (strips or least-cost
 // paths), optional Delaunay links and an optional corridor map.
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
-#include "Corridor.h"
-#include "CostPathDecl.h"
-#include "Delaunay.h"
-#include "Errors.h"
-#include "GdalMap.h"
-#include "IdrisiEnv.h"
-#include "OrderedRunner.h"
-#include "OutputCheck.h"
-#include "PairMatrices.h"
-#include "PathScan.h"
-#include "PopulationFile.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
-#include "ReportWriter.h"
-#include "RunJournal.h"
-#include "RunSupport.h"
+#include "paths/Corridor.h"
+#include "paths/CostPathDecl.h"
+#include "paths/Delaunay.h"
+#include "base/Errors.h"
+#include "raster/GdalMap.h"
+#include "raster/IdrisiEnv.h"
+#include "analysis/OrderedRunner.h"
+#include "analysis/OutputCheck.h"
+#include "analysis/PairMatrices.h"
+#include "analysis/PathScan.h"
+#include "analysis/PopulationFile.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
+#include "analysis/ReportWriter.h"
+#include "analysis/RunJournal.h"
+#include "analysis/RunSupport.h"
 
 #include <algorithm>
 #include <cmath>

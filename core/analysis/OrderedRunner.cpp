@@ -1,4 +1,4 @@
-#include "OrderedRunner.h"
+#include "analysis/OrderedRunner.h"
 
 namespace stravex {
 

@@ -1,6 +1,6 @@
-#include "OutputCheck.h"
+#include "analysis/OutputCheck.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <cerrno>
 #include <cstring>

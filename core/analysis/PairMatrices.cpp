@@ -1,7 +1,7 @@
-#include "PairMatrices.h"
+#include "analysis/PairMatrices.h"
 
-#include "AtomicFile.h"
-#include "Errors.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <array>

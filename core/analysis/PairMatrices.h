@@ -11,7 +11,7 @@
 // the distance threshold or the Delaunay restriction), no least-cost path,
 // or a statistic without a valid cell. Values are written in the shortest
 // form that reads back as the same double as the report's field.
-#include "Reporter.h"
+#include "base/Reporter.h"
 
 #include <cstddef>
 #include <cstdint>

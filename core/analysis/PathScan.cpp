@@ -1,12 +1,12 @@
-#include "PathScan.h"
+#include "analysis/PathScan.h"
 
-#include "Errors.h"
-#include "ExactPath.h"
-#include "LeastCostStats.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
-#include "StatOps.h"
-#include "Strip.h"
+#include "base/Errors.h"
+#include "paths/ExactPath.h"
+#include "paths/LeastCostStats.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
+#include "base/StatOps.h"
+#include "paths/Strip.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,11 +2,11 @@
 // The map columns shared by the population, sequence and bootstrap reports:
 // header names and, for one path between two points, the binary, quantitative
 // and topography blocks, by strips or by least-cost paths.
-#include "AnalysisSettings.h"
-#include "CommonDecl.h"
-#include "MapSet.h"
-#include "RandomFunctions.h"
-#include "ReportWriter.h"
+#include "analysis/AnalysisSettings.h"
+#include "base/CommonDecl.h"
+#include "analysis/MapSet.h"
+#include "base/RandomFunctions.h"
+#include "analysis/ReportWriter.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "PopulationFile.h"
-#include "TextUtils.h"
+#include "analysis/PopulationFile.h"
+#include "base/TextUtils.h"
 
-#include "Errors.h"
-#include "Numeric.h"
+#include "base/Errors.h"
+#include "base/Numeric.h"
 
 #include <algorithm>
 #include <cctype>

@@ -3,9 +3,9 @@
 // and an optional "[significance]" section. Also the text scanner shared with
 // the location sequence reader: formatted reads of numbers separated by blanks
 // and line ends.
-#include "AnalysisSettings.h"
-#include "CommonDecl.h"
-#include "Reporter.h"
+#include "analysis/AnalysisSettings.h"
+#include "base/CommonDecl.h"
+#include "base/Reporter.h"
 
 #include <cstddef>
 #include <cstdint>

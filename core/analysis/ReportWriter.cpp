@@ -1,6 +1,6 @@
-#include "ReportWriter.h"
+#include "analysis/ReportWriter.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <cerrno>
 #include <charconv>

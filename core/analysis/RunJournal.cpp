@@ -1,10 +1,10 @@
-#include "RunJournal.h"
+#include "analysis/RunJournal.h"
 
-#include "AtomicFile.h"
-#include "ContentDigest.h"
-#include "Errors.h"
-#include "Raster.h"
-#include "ReportWriter.h"
+#include "base/AtomicFile.h"
+#include "base/ContentDigest.h"
+#include "base/Errors.h"
+#include "raster/Raster.h"
+#include "analysis/ReportWriter.h"
 
 #include <cstring>
 #include <filesystem>

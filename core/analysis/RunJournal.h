@@ -7,9 +7,9 @@
 // continued (--resume), and shards merged, only from rows and inputs that
 // are checked to be those of the run: edited, removed, duplicated or
 // reordered rows and changed inputs are refused.
-#include "AnalysisSettings.h"
-#include "Corridor.h"
-#include "MapSet.h"
+#include "analysis/AnalysisSettings.h"
+#include "paths/Corridor.h"
+#include "analysis/MapSet.h"
 
 #include <cstdint>
 #include <memory>

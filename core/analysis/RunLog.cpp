@@ -1,9 +1,9 @@
-#include "RunLog.h"
+#include "analysis/RunLog.h"
 
-#include "AtomicFile.h"
-#include "Numeric.h"
-#include "RunSupport.h"
-#include "StravexVersion.h"
+#include "base/AtomicFile.h"
+#include "base/Numeric.h"
+#include "analysis/RunSupport.h"
+#include "base/Version.h"
 
 #include <cmath>
 #include <cstdio>

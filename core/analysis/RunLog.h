@@ -3,7 +3,7 @@
 // program and start time, the settings that shape the results with the files
 // they name, and at the end every file written and the time taken. The
 // analyses' own banner and setting lines come first; these complete them.
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
 #include <chrono>
 #include <functional>

@@ -1,14 +1,14 @@
-#include "RunSupport.h"
-#include "GdalMap.h"
+#include "analysis/RunSupport.h"
+#include "raster/GdalMap.h"
 
-#include "AtomicFile.h"
-#include "BatchRun.h"
-#include "Corridor.h"
-#include "CostPathDecl.h"
-#include "Errors.h"
-#include "LocationSequence.h"
-#include "Numeric.h"
-#include "PopulationFile.h"
+#include "base/AtomicFile.h"
+#include "analysis/BatchRun.h"
+#include "paths/Corridor.h"
+#include "paths/CostPathDecl.h"
+#include "base/Errors.h"
+#include "analysis/LocationSequence.h"
+#include "base/Numeric.h"
+#include "analysis/PopulationFile.h"
 
 #include <filesystem>
 #include <new>

@@ -2,12 +2,12 @@
 // Pieces every analysis run shares: the run contract (start and end steps on
 // every way out), the run's reporter, generator and files, the cancel check,
 // progress percentages, log helpers and the off-map check of locations.
-#include "Analyses.h"
-#include "Errors.h"
-#include "Raster.h"
-#include "ReportWriter.h"
-#include "Reporter.h"
-#include "RunLog.h"
+#include "analysis/Analyses.h"
+#include "base/Errors.h"
+#include "raster/Raster.h"
+#include "analysis/ReportWriter.h"
+#include "base/Reporter.h"
+#include "analysis/RunLog.h"
 
 #include <chrono>
 #include <cstdint>

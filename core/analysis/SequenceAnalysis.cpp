@@ -1,20 +1,20 @@
 // Sequence analysis: one report row per segment between two consecutive
 // locations of the same individual, with the map blocks of the path along it.
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
-#include "Corridor.h"
-#include "CostPathDecl.h"
-#include "Errors.h"
-#include "GdalMap.h"
-#include "OrderedRunner.h"
-#include "OutputCheck.h"
-#include "PathScan.h"
-#include "PopulationFile.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
-#include "ReportWriter.h"
-#include "RunJournal.h"
-#include "RunSupport.h"
+#include "paths/Corridor.h"
+#include "paths/CostPathDecl.h"
+#include "base/Errors.h"
+#include "raster/GdalMap.h"
+#include "analysis/OrderedRunner.h"
+#include "analysis/OutputCheck.h"
+#include "analysis/PathScan.h"
+#include "analysis/PopulationFile.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
+#include "analysis/ReportWriter.h"
+#include "analysis/RunJournal.h"
+#include "analysis/RunSupport.h"
 
 #include <cmath>
 #include <cstdint>

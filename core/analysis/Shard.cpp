@@ -1,7 +1,7 @@
-#include "Shard.h"
+#include "analysis/Shard.h"
 
-#include "Errors.h"
-#include "GdalMap.h"
+#include "base/Errors.h"
+#include "raster/GdalMap.h"
 
 #include <charconv>
 #include <filesystem>

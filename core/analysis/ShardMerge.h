@@ -2,8 +2,8 @@
 // Puts the shards of one population matrix or sequence run back together:
 // the report and the corridor map a one-machine run with the same settings
 // writes, byte for byte.
-#include "Analyses.h"
-#include "Reporter.h"
+#include "analysis/Analyses.h"
+#include "base/Reporter.h"
 
 #include <string>
 #include <vector>

@@ -1,11 +1,11 @@
-#include "Corridor.h"
+#include "paths/Corridor.h"
 
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "IdrisiFile.h"
-#include "Numeric.h"
-#include "Raster.h"
-#include "Reporter.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/IdrisiFile.h"
+#include "base/Numeric.h"
+#include "raster/Raster.h"
+#include "base/Reporter.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #pragma once
 // Corridor map: a 16-bit integer raster on the friction map's grid in which
 // every cell counts how often it occurs in the least-cost paths added so far.
-#include "CommonDecl.h"
-#include "CostPathDecl.h"
+#include "base/CommonDecl.h"
+#include "paths/CostPathDecl.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,10 +1,10 @@
-#include "CostPath.h"
+#include "paths/CostPath.h"
 
-#include "Errors.h"
-#include "Numeric.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
-#include "StatOps.h"
+#include "base/Errors.h"
+#include "base/Numeric.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
+#include "base/StatOps.h"
 
 #include <algorithm>
 #include <array>

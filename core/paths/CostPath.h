@@ -2,8 +2,8 @@
 // Monte-Carlo least-cost path: random candidate paths built by recursive
 // midpoint displacement between two cells of a friction map; the cheapest is
 // kept. Results depend on the calling thread's generator (CurrentRandom()).
-#include "CommonDecl.h"
-#include "CostPathDecl.h"
+#include "base/CommonDecl.h"
+#include "paths/CostPathDecl.h"
 
 #include <cstdint>
 

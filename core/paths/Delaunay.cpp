@@ -1,6 +1,6 @@
-#include "Delaunay.h"
+#include "paths/Delaunay.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <cmath>
 #include <utility>

@@ -2,7 +2,7 @@
 // Delaunay triangulation of planar points by incremental circumcircle
 // insertion (Bowyer-Watson). Only the adjacency of the points leaves the
 // object; the triangles are internal.
-#include "CommonDecl.h"
+#include "base/CommonDecl.h"
 
 #include <cstdint>
 #include <map>

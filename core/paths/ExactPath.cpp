@@ -1,9 +1,9 @@
-#include "ExactPath.h"
+#include "paths/ExactPath.h"
 
-#include "CostPathDecl.h"
-#include "Errors.h"
-#include "Numeric.h"
-#include "Raster.h"
+#include "paths/CostPathDecl.h"
+#include "base/Errors.h"
+#include "base/Numeric.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <array>

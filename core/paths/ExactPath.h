@@ -3,7 +3,7 @@
 // for the "Friction sum" rule of the Monte-Carlo search, the cheapest chain
 // of cells between two cells. One search from a source settles every target
 // it is asked for. Draws no random numbers.
-#include "CommonDecl.h"
+#include "base/CommonDecl.h"
 
 #include <cstdint>
 #include <optional>

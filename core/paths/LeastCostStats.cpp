@@ -1,12 +1,12 @@
-#include "LeastCostStats.h"
+#include "paths/LeastCostStats.h"
 
-#include "Corridor.h"
-#include "CostPath.h"
-#include "Errors.h"
-#include "Numeric.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
-#include "StatOps.h"
+#include "paths/Corridor.h"
+#include "paths/CostPath.h"
+#include "base/Errors.h"
+#include "base/Numeric.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
+#include "base/StatOps.h"
 
 namespace stravex {
 

@@ -1,9 +1,9 @@
 #pragma once
 // Least-cost path statistics: nPaths least-cost searches between two points
 // and the environmental maps scanned along every path found, pooled.
-#include "CommonDecl.h"
-#include "CostPathDecl.h"
-#include "RandomFunctions.h"
+#include "base/CommonDecl.h"
+#include "paths/CostPathDecl.h"
+#include "base/RandomFunctions.h"
 
 #include <cstdint>
 #include <vector>

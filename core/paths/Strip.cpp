@@ -1,6 +1,6 @@
-#include "Strip.h"
+#include "paths/Strip.h"
 
-#include "StatOps.h"
+#include "base/StatOps.h"
 
 #include <cmath>
 

@@ -1,9 +1,9 @@
 #pragma once
 // Straight strips: a band of parallel cell lines along the segment between
 // two points, and the statistics the three scanners gather over its cells.
-#include "CommonDecl.h"
-#include "Numeric.h"
-#include "Raster.h"
+#include "base/CommonDecl.h"
+#include "base/Numeric.h"
+#include "raster/Raster.h"
 
 #include <cstdint>
 #include <vector>

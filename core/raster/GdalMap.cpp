@@ -1,12 +1,12 @@
 // Maps read through GDAL; cells are held in the same matrices as an IDRISI
 // map's, so every consumer of tLiveRaster / tRaster serves them unchanged.
-#include "GdalMap.h"
+#include "raster/GdalMap.h"
 
-#include "ContentDigest.h"
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Numeric.h"
-#include "TextUtils.h"
+#include "base/ContentDigest.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "base/Numeric.h"
+#include "base/TextUtils.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -435,19 +435,6 @@ std::unique_ptr<tLiveRaster> OpenLiveMap(const std::string& name) {
 bool IsGeoTiffName(const std::string& name) {
   const std::string ext = LowerAscii(fs::path(name).extension().string());
   return ext == ".tif" || ext == ".tiff";
-}
-
-std::string AnyMapFileFilter() {
-  std::string f = MapFileFilter();
-  const std::string all = "|All files (*.*)|*.*";
-  if (f.size() >= all.size() && f.compare(f.size() - all.size(), all.size(), all) == 0)
-    f.erase(f.size() - all.size());
-  f += "|GeoTIFF (*.tif *.tiff)|*.tif;*.tiff";
-  f += "|ERDAS Imagine (*.img)|*.img";
-  f += "|Arc/Info ASCII grid (*.asc)|*.asc";
-  f += "|GDAL virtual raster (*.vrt)|*.vrt";
-  f += all;
-  return f;
 }
 
 void WriteGeoTiff(const tRaster& map, const std::string& tifPath) {

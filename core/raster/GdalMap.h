@@ -2,7 +2,7 @@
 // Maps in any raster format GDAL reads (GeoTIFF, ERDAS Imagine, ASCII grids,
 // VRT...), served as tLiveRaster like an IDRISI map, and the factories that
 // choose between the two by the name given.
-#include "Raster.h"
+#include "raster/Raster.h"
 
 #include <memory>
 #include <string>
@@ -72,9 +72,5 @@ void FinishGeoTiffCorridor(const tRaster& map, const std::string& tifPath, bool 
 
 // Whether a map name asks for a GeoTIFF (".tif" or ".tiff", any case).
 bool IsGeoTiffName(const std::string& name);
-
-// The map dialog's filter: the IDRISI entries of MapFileFilter(), then the
-// common GDAL formats and "All files (*.*)", in "Label|patterns|..." form.
-std::string AnyMapFileFilter();
 
 } // namespace stravex

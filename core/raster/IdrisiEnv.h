@@ -11,13 +11,6 @@ namespace stravex {
 bool ClassicIdrisi();
 const std::string& DocExt();
 const std::string& ImageExt();
-// The map file dialog's filter, "Label|*.rst|Label|*_QT.rst;..." pairs.
-const std::string& MapFileFilter();
-// The same filter for Qt's file dialogs: "Label (patterns)" entries joined by
-// ";;", patterns separated by blanks.
-std::string MapFileFilterQt();
-// Any "Label|patterns|..." filter in Qt's form.
-std::string QtFileFilter(const std::string& filter);
 
 // Looks for "idrisi.env" in the folder of the running executable.
 void InitIdrisiEnvironment();

@@ -1,8 +1,8 @@
-#include "IdrisiFile.h"
+#include "raster/IdrisiFile.h"
 
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Reporter.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "base/Reporter.h"
 
 #include <algorithm>
 #include <atomic>

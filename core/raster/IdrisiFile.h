@@ -2,9 +2,9 @@
 // tIdrisiFile: buffered sequential stream over the image file of a map. Whole-
 // map passes read and write it in blocks of IdrisiBufferSize records, so that a
 // map of any size is handled with a few file operations and a bounded buffer.
-#include "ContentDigest.h"
-#include "DynamicArrays.h"
-#include "Raster.h"
+#include "base/ContentDigest.h"
+#include "base/DynamicArrays.h"
+#include "raster/Raster.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,11 +1,11 @@
 // tLiveRaster: a map whose cells can be held in memory. The cell reader and
 // writer are chosen at LoadData and ReleaseData, so a loaded cell access is a
 // plain matrix access with no test of the data type.
-#include "AtomicFile.h"
-#include "ContentDigest.h"
-#include "Errors.h"
-#include "IdrisiFile.h"
-#include "Raster.h"
+#include "base/AtomicFile.h"
+#include "base/ContentDigest.h"
+#include "base/Errors.h"
+#include "raster/IdrisiFile.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,11 +1,11 @@
-#include "MapInfo.h"
+#include "raster/MapInfo.h"
 
-#include "Errors.h"
-#include "GdalMap.h"
-#include "IdrisiEnv.h"
-#include "Numeric.h"
-#include "Raster.h"
-#include "TextUtils.h"
+#include "base/Errors.h"
+#include "raster/GdalMap.h"
+#include "raster/IdrisiEnv.h"
+#include "base/Numeric.h"
+#include "raster/Raster.h"
+#include "base/TextUtils.h"
 
 #include <charconv>
 #include <cstdint>

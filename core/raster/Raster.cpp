@@ -1,12 +1,12 @@
 // tRaster: cells on disk, addressed one at a time or streamed whole.
-#include "Raster.h"
-#include "AtomicFile.h"
-#include "ContentDigest.h"
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "IdrisiFile.h"
-#include "Reporter.h"
-#include "TextUtils.h"
+#include "raster/Raster.h"
+#include "base/AtomicFile.h"
+#include "base/ContentDigest.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/IdrisiFile.h"
+#include "base/Reporter.h"
+#include "base/TextUtils.h"
 
 #include <algorithm>
 #include <cctype>

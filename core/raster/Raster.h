@@ -1,8 +1,8 @@
 #pragma once
 // tRaster: an IDRISI raster map (documentation record + image file on disk).
 // tLiveRaster: the same, able to hold every cell in memory.
-#include "CommonDecl.h"
-#include "Reporter.h"
+#include "base/CommonDecl.h"
+#include "base/Reporter.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -255,5 +255,12 @@ private:
   tDataType fLoadedType = dtUnknown;
   std::size_t fColumns = 0;
 };
+
+// The documentation file's words for a map's types: "byte", "integer",
+// "real", "dummy" or "unknown"; "ascii", "binary", "packed binary" or
+// "unknown"; "background", "no background" or "none".
+const char* DataTypeWord(tDataType t);
+const char* FileTypeWord(tFileType t);
+const char* FlagDefWord(tFlagDef f);
 
 } // namespace stravex

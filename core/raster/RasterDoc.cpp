@@ -1,11 +1,11 @@
 // The metadata record of tRaster and its IDRISI documentation file.
-#include "AtomicFile.h"
-#include "ContentDigest.h"
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Numeric.h"
-#include "Raster.h"
-#include "TextUtils.h"
+#include "base/AtomicFile.h"
+#include "base/ContentDigest.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "base/Numeric.h"
+#include "raster/Raster.h"
+#include "base/TextUtils.h"
 
 #include <cerrno>
 #include <charconv>
@@ -17,6 +17,25 @@
 #include <system_error>
 
 namespace stravex {
+
+const char* DataTypeWord(tDataType t) {
+  static const char* const words[] = {"unknown", "byte", "integer", "dummy", "real"};
+  return t <= dtReal ? words[t] : words[dtUnknown];
+}
+
+const char* FileTypeWord(tFileType t) {
+  static const char* const words[] = {"unknown", "ascii", "binary", "packed binary"};
+  return t <= ftPackedBinary ? words[t] : words[ftUnknown];
+}
+
+const char* FlagDefWord(tFlagDef f) {
+  switch (f) {
+  case fdNoBackground: return "no background";
+  case fdBackground: return "background";
+  default: return "none";
+  }
+}
+
 
 namespace {
 

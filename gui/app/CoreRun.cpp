@@ -1,6 +1,6 @@
 #include "CoreRun.h"
 
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
 #include <exception>
 

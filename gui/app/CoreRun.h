@@ -1,12 +1,12 @@
 #pragma once
 // The window's whole view of the core's run entry points, kept in one place
 // so that a change of the core's run contract stays local.
-#include "AnalysisSettings.h"
-#include "BatchRun.h"
-#include "LocationSequence.h"
-#include "MapSet.h"
-#include "RandomFunctions.h"
-#include "Reporter.h"
+#include "analysis/AnalysisSettings.h"
+#include "analysis/BatchRun.h"
+#include "analysis/LocationSequence.h"
+#include "analysis/MapSet.h"
+#include "base/RandomFunctions.h"
+#include "base/Reporter.h"
 
 #include <atomic>
 #include <string>

@@ -3,14 +3,15 @@
 #include "AboutBox.h"
 #include "Help.h"
 
-#include "BatchLine.h"
-#include "BatchRun.h"
-#include "Corridor.h"
-#include "CostPathDecl.h"
+#include "analysis/BatchLine.h"
+#include "analysis/BatchRun.h"
+#include "paths/Corridor.h"
+#include "paths/CostPathDecl.h"
 #include "DataViews.h"
-#include "GdalMap.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "FileFilters.h"
+#include "raster/GdalMap.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 #include "RunController.h"
 
 #include <QAction>

@@ -6,7 +6,7 @@
 // worker thread (tRunController).
 #include "CoreRun.h"
 #include "CustomGeodrellDialogs.h"
-#include "PopulationFile.h"
+#include "analysis/PopulationFile.h"
 
 #include <QPointer>
 #include <QString>

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "Errors.h"
-#include "RandomFunctions.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
 
 namespace {
 

@@ -25,10 +25,10 @@
 #include <limits>
 #include <string_view>
 
-#include "AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "ColorOps.h"
-#include "Errors.h"
-#include "ReportWriter.h"
+#include "base/Errors.h"
+#include "analysis/ReportWriter.h"
 
 namespace {
 

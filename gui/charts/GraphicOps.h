@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "CommonDecl.h"
-#include "LocationSequence.h"
+#include "base/CommonDecl.h"
+#include "analysis/LocationSequence.h"
 #include "Metafile.h"
 
 #include <QTabWidget>

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "Raster.h"
+#include "raster/Raster.h"
 
 namespace {
 constexpr int kBarWidth = 16;

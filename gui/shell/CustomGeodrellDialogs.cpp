@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QStandardPaths>
 
-#include "AtomicFile.h"
-#include "IdrisiEnv.h"
+#include "base/AtomicFile.h"
+#include "raster/IdrisiEnv.h"
 
 #include <string_view>
 

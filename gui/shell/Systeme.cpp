@@ -1,5 +1,5 @@
 #include "Systeme.h"
-#include "StravexVersion.h"
+#include "base/Version.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
-#include "AnalysisSettings.h"
-#include "Errors.h"
+#include "analysis/AnalysisSettings.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "BatchLine.h"
-#include "Errors.h"
+#include "analysis/BatchLine.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // RunBatch on a copy of the example landscape: folders, project name, saved
 // log, and what an error or a cancel leaves behind.
-#include "BatchRun.h"
-#include "Errors.h"
+#include "analysis/BatchRun.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,14 +1,14 @@
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
-#include "Errors.h"
-#include "IdrisiEnv.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
 #include "MapFixtures.h"
-#include "PathScan.h"
-#include "PopulationFile.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
+#include "analysis/PathScan.h"
+#include "analysis/PopulationFile.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
 #include "ReportFixtures.h"
-#include "ReportWriter.h"
+#include "analysis/ReportWriter.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "LocationSequence.h"
-#include "Errors.h"
+#include "analysis/LocationSequence.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #pragma once
 // Small hand-made maps and population files for the analysis tests.
-#include "AnalysisSettings.h"
-#include "MapSet.h"
-#include "Raster.h"
+#include "analysis/AnalysisSettings.h"
+#include "analysis/MapSet.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "MapSet.h"
+#include "analysis/MapSet.h"
 
-#include "Errors.h"
-#include "IdrisiEnv.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
 #include "MapFixtures.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
-#include "Errors.h"
-#include "IdrisiEnv.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
 #include "MapFixtures.h"
-#include "PopulationFile.h"
-#include "RandomFunctions.h"
+#include "analysis/PopulationFile.h"
+#include "base/RandomFunctions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // Pair matrices: the report's columns as N x N CSV matrices. Hand-written
 // reports pin the file format and the NA rules; whole runs check every
 // matrix cell against the report row it comes from.
-#include "PairMatrices.h"
+#include "analysis/PairMatrices.h"
 
-#include "Analyses.h"
-#include "Errors.h"
+#include "analysis/Analyses.h"
+#include "base/Errors.h"
 #include "MapFixtures.h"
-#include "ReportWriter.h"
+#include "analysis/ReportWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "PathScan.h"
+#include "analysis/PathScan.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "MapFixtures.h"
 #include "ReportFixtures.h"
 

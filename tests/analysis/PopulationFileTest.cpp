@@ -1,6 +1,6 @@
-#include "PopulationFile.h"
+#include "analysis/PopulationFile.h"
 #include "../raster/RasterFixtures.h"
-#include "Errors.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

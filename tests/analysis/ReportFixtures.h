@@ -1,7 +1,7 @@
 #pragma once
 // Location sequences in, tab-separated CR LF reports out: helpers for the
 // sequence analysis and bootstrap tests.
-#include "LocationSequence.h"
+#include "analysis/LocationSequence.h"
 
 #include <gtest/gtest.h>
 

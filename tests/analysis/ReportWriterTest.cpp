@@ -1,5 +1,5 @@
-#include "ReportWriter.h"
-#include "Errors.h"
+#include "analysis/ReportWriter.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Runs that share a process: two at once, each with its own reporter; a
 // cancel requested from another thread.
-#include "Analyses.h"
+#include "analysis/Analyses.h"
 
 #include "TestSupport.h"
 

@@ -1,6 +1,6 @@
 // The log's settings record and closing block: each kind of run names what
 // shapes its results, and its end says what was written and how it ended.
-#include "RunLog.h"
+#include "analysis/RunLog.h"
 
 #include "TestSupport.h"
 

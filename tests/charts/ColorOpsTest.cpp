@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "ColorOps.h"
-#include "Errors.h"
-#include "RandomFunctions.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "GraphicOps.h"
 
 namespace {

@@ -2,9 +2,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "Errors.h"
+#include "base/Errors.h"
 #include "MapWindow.h"
-#include "Raster.h"
+#include "raster/Raster.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // as nodata, in GDAL's statistics; Stravex reads its own map as before.
 #include "CliSupport.h"
 #include "ExampleArgs.h"
-#include "Raster.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The committed example landscape: reproducible by make-examples, and its
 // data files in the layouts their readers expect.
 #include "CliSupport.h"
-#include "Raster.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // GDAL's own tools) give the same reports as the IDRISI originals; grids and
 // types that cannot be read as they are, are refused with their reason.
 #include "CliSupport.h"
-#include "GdalMap.h"
+#include "raster/GdalMap.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // files of an uninterrupted run.
 #include "CliSupport.h"
 #include "ExampleArgs.h"
-#include "Raster.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // file and the cause, and on disk only complete lines and maps whose cells
 // are all real counts.
 #include "CliSupport.h"
-#include "Raster.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

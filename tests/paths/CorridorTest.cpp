@@ -1,8 +1,8 @@
-#include "Corridor.h"
+#include "paths/Corridor.h"
 
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "CostPath.h"
+#include "paths/CostPath.h"
 
-#include "Errors.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

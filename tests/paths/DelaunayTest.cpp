@@ -1,6 +1,6 @@
-#include "Delaunay.h"
+#include "paths/Delaunay.h"
 #include "CliSupport.h"
-#include "Errors.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "ExactPath.h"
+#include "paths/ExactPath.h"
 
-#include "CostPath.h"
-#include "Errors.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
+#include "paths/CostPath.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
-#include "LeastCostStats.h"
+#include "paths/LeastCostStats.h"
 
-#include "Corridor.h"
-#include "CostPath.h"
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "RandomFunctions.h"
-#include "Raster.h"
+#include "paths/Corridor.h"
+#include "paths/CostPath.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "base/RandomFunctions.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

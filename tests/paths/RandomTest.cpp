@@ -1,4 +1,4 @@
-#include "RandomFunctions.h"
+#include "base/RandomFunctions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "StatOps.h"
+#include "base/StatOps.h"
 
 #include <gtest/gtest.h>
 

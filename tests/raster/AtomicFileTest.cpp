@@ -1,9 +1,9 @@
 // Whole-file replacement: a killed writer, a full disk or a file-size limit
 // leaves the old file or the new one, never a part, and says why it failed.
-#include "AtomicFile.h"
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 #include "RasterFixtures.h"
 #include "TestSupport.h"
 

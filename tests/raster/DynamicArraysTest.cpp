@@ -1,4 +1,4 @@
-#include "DynamicArrays.h"
+#include "base/DynamicArrays.h"
 
 #include <gtest/gtest.h>
 

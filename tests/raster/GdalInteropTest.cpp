@@ -1,7 +1,7 @@
 // Maps exchanged with GDAL, an independent reader and writer of the format.
 #include "CliSupport.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

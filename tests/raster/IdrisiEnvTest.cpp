@@ -1,5 +1,5 @@
-#include "IdrisiEnv.h"
-#include "Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "base/Errors.h"
 #include "TestSupport.h"
 
 #include <filesystem>
@@ -21,28 +21,14 @@ protected:
 
 } // namespace
 
-TEST_F(IdrisiEnv, ExtensionsAndFilterFollowTheGeneration) {
+TEST_F(IdrisiEnv, ExtensionsFollowTheGeneration) {
   EXPECT_FALSE(ClassicIdrisi());
   EXPECT_EQ(DocExt(), ".rdc");
   EXPECT_EQ(ImageExt(), ".rst");
-  EXPECT_EQ(MapFileFilter(), "All maps (*.rst)|*.rst"
-                             "|Quantitative maps (*_QT)|*_QT.rst"
-                             "|Qualitative maps (*_BL, *_CL, *_CL)|*_BL.rst;*_CL.rst;*_CL.rst"
-                             "|Boolean maps (*_BL)|*_BL.rst"
-                             "|Frequency/Probability maps (_FQ)|*_FQ.rst"
-                             "|Count maps (*_NB)|*_NB.rst"
-                             "|Statistical maps (*_ST)|*_ST.rst"
-                             "|Category maps (*_CL)|*_CL.rst"
-                             "|All files (*.*)|*.*");
-
   SetIdrisiExtensions(true);
   EXPECT_TRUE(ClassicIdrisi());
   EXPECT_EQ(DocExt(), ".doc");
   EXPECT_EQ(ImageExt(), ".img");
-  const std::string& filter = MapFileFilter();
-  EXPECT_EQ(filter.rfind("All maps (*.img)|*.img|Quantitative maps (*_QT)|*_QT.img|", 0), 0u);
-  EXPECT_NE(filter.find("|*_BL.img;*_CL.img;*_CL.img|"), std::string::npos);
-  EXPECT_EQ(filter.find(".rst"), std::string::npos);
 }
 
 TEST_F(IdrisiEnv, EnvironmentFileNextToTheProgramSelectsTheClassicGeneration) {
@@ -108,15 +94,4 @@ TEST_F(IdrisiEnv, StripExtensionAndDeleteMap) {
   EXPECT_FALSE(fs::exists(dir.file("old.img")));
   EXPECT_FALSE(fs::exists(dir.file("old.doc")));
   EXPECT_TRUE(fs::exists(dir.file("forest.img"))); // only the named map goes
-}
-
-TEST_F(IdrisiEnv, QtFileFilterKeepsLabelsAndPatterns) {
-  EXPECT_EQ(QtFileFilter("Text files (*.txt)|*.txt|All files (*.*)|*.*"),
-            "Text files (*.txt);;All files (*.*)");
-  EXPECT_EQ(QtFileFilter("Maps|*_BL.rst;*_CL.rst|Counts (_NB)|*_NB.rst"),
-            "Maps (*_BL.rst *_CL.rst);;Counts (_NB) (*_NB.rst)");
-  const std::string qt = MapFileFilterQt();
-  EXPECT_EQ(qt.rfind("All maps (*.rst);;", 0), 0u) << qt;
-  EXPECT_NE(qt.find(";;Frequency/Probability maps (_FQ) (*_FQ.rst);;"), std::string::npos) << qt;
-  EXPECT_EQ(qt.substr(qt.size() - 17), ";;All files (*.*)") << qt;
 }

@@ -1,8 +1,8 @@
 // tLiveRaster: released and loaded cell access, load/save round trips, the
 // corridor cycle and the in-memory statistics.
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 #include "RasterFixtures.h"
 #include "TestSupport.h"
 

@@ -3,11 +3,11 @@
 // the file as read, and writes or incomplete reads leave no stale digest. GDAL
 // maps carry digests of their metadata record and loaded cells.
 #include "CliSupport.h"
-#include "ContentDigest.h"
-#include "Errors.h"
-#include "GdalMap.h"
-#include "IdrisiEnv.h"
-#include "IdrisiFile.h"
+#include "base/ContentDigest.h"
+#include "base/Errors.h"
+#include "raster/GdalMap.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/IdrisiFile.h"
 #include "RasterFixtures.h"
 #include "TestSupport.h"
 

@@ -1,7 +1,7 @@
-#include "MapInfo.h"
+#include "raster/MapInfo.h"
 
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "Numeric.h"
+#include "base/Numeric.h"
 
 #include <gtest/gtest.h>
 

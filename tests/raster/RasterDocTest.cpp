@@ -1,6 +1,6 @@
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 #include "TestSupport.h"
 
 #include <filesystem>

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers shared by the raster tests (and by other tests that check error texts).
-#include "Raster.h"
+#include "raster/Raster.h"
 
 #include <cstdint>
 #include <string>

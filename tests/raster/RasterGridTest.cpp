@@ -1,9 +1,9 @@
 // tRaster on disk: grid geometry, single-cell access, whole-map passes and the
 // image-file stream.
 #include "CliSupport.h"
-#include "IdrisiEnv.h"
-#include "IdrisiFile.h"
-#include "Raster.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/IdrisiFile.h"
+#include "raster/Raster.h"
 #include "RasterFixtures.h"
 #include "TestSupport.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // Shared test helpers: a scratch folder and a reporter that records.
-#include "Reporter.h"
+#include "base/Reporter.h"
 
 #include <filesystem>
 #include <mutex>

@@ -1,6 +1,6 @@
-#include "ContentDigest.h"
+#include "base/ContentDigest.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // Bounded vectors with a free index range, initialised once. The image-file
 // stream uses them as block buffers; the size limit keeps one buffer within
 // 1 048 576 000 bytes whatever the element type.
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "AtomicFile.h"
+#include "base/AtomicFile.h"
 
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 // Rounding and checked arithmetic used wherever a real becomes an index or a
 // counter grows: errors instead of silent wrap-around.
-#include "Errors.h"
+#include "base/Errors.h"
 
 #include <cmath>
 #include <cstdint>

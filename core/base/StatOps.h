@@ -1,7 +1,7 @@
 #pragma once
 // Small numeric helpers shared by the path statistics and the triangulation.
-#include "CommonDecl.h"
-#include "Numeric.h"
+#include "base/CommonDecl.h"
+#include "base/Numeric.h"
 
 #include <cstdint>
 

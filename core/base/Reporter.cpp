@@ -1,4 +1,4 @@
-#include "Reporter.h"
+#include "base/Reporter.h"
 
 namespace stravex {
 

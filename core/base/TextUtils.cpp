@@ -1,4 +1,4 @@
-#include "TextUtils.h"
+#include "base/TextUtils.h"
 
 namespace stravex {
 
@@ -18,24 +18,6 @@ std::string TrimBlanks(const std::string& s) {
   while (first < last && isBlank(s[first])) ++first;
   while (last > first && isBlank(s[last - 1])) --last;
   return s.substr(first, last - first);
-}
-
-const char* DataTypeWord(tDataType t) {
-  static const char* const words[] = {"unknown", "byte", "integer", "dummy", "real"};
-  return t <= dtReal ? words[t] : words[dtUnknown];
-}
-
-const char* FileTypeWord(tFileType t) {
-  static const char* const words[] = {"unknown", "ascii", "binary", "packed binary"};
-  return t <= ftPackedBinary ? words[t] : words[ftUnknown];
-}
-
-const char* FlagDefWord(tFlagDef f) {
-  switch (f) {
-  case fdNoBackground: return "no background";
-  case fdBackground: return "background";
-  default: return "none";
-  }
 }
 
 } // namespace stravex
