@@ -2,8 +2,8 @@
 // 4000 x 4000 maps of every data type with varied content (so that nothing is
 // faster for being uniform), written once per benchmark program in a scratch
 // folder that is removed at exit.
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 
 #include <cstdio>
 #include <cstdlib>

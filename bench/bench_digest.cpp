@@ -2,10 +2,10 @@
 // bytes and of reals with hashing on and off, and the hash alone over a buffer
 // of the same size (the fingerprint of a whole image as one more pass).
 #include "BenchMaps.h"
-#include "ContentDigest.h"
-#include "IdrisiEnv.h"
-#include "IdrisiFile.h"
-#include "Raster.h"
+#include "base/ContentDigest.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/IdrisiFile.h"
+#include "raster/Raster.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,8 +3,8 @@
 // std::vector (the C library may hand back the same pages every time), and a
 // block of the live raster's own cell storage (fresh pages, as LoadData gets).
 #include "BenchMaps.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Strip scanners over in-memory maps: cells per second for the strip walk
 // alone and for the binary and quantitative scanners reading three maps.
-#include "Strip.h"
+#include "paths/Strip.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,9 +6,9 @@
 // fresh run. Every cell value is therefore computed in integer arithmetic and
 // turned into a float by one exact division at the end; the only floating
 // operation before that is a correctly rounded square root.
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "Raster.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,15 +1,15 @@
 #include "FuzzTargets.h"
 
 #include "App.h"
-#include "BatchLine.h"
+#include "analysis/BatchLine.h"
 #include "Commands.h"
-#include "Errors.h"
-#include "IdrisiEnv.h"
-#include "LocationSequence.h"
-#include "MapInfo.h"
-#include "MapSet.h"
-#include "PopulationFile.h"
-#include "Raster.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "analysis/LocationSequence.h"
+#include "raster/MapInfo.h"
+#include "analysis/MapSet.h"
+#include "analysis/PopulationFile.h"
+#include "raster/Raster.h"
 
 #include <cmath>
 #include <cstdio>
