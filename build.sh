@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, build and run on Debian 12.
 #   ./build.sh demo   install what is missing, build (release), run the example job
-#   ./build.sh test   install what is missing, build (sanitizers), run every test
+#   ./build.sh test   install what is missing, check the code style, build (sanitizers), run every test
 #   ./build.sh build  install what is missing, build (release) only
 #   ./build.sh gui    install what is missing, build (release), open the window on the example
 #   ./build.sh fuzz [SECONDS [HARNESS...]]  install, build the libFuzzer harnesses (clang) in
@@ -19,7 +19,7 @@ PACKAGES=(cmake g++ make ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           gdal-bin libgdal-dev python3 python3-numpy python3-scipy python3-skimage time
           qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libemf-dev emf2svg
-          libwmf-bin fonts-urw-base35 clang-14 libclang-rt-14-dev libxxhash-dev)
+          libwmf-bin fonts-urw-base35 clang-14 clang-format-14 libclang-rt-14-dev libxxhash-dev)
 # Only for cluster-test.
 CLUSTER_PACKAGES=(slurm-wlm munge)
 
@@ -107,6 +107,12 @@ fuzz_run() {
   [ ${#failed[@]} -eq 0 ] || { echo "fuzzing failed: ${failed[*]}" >&2; return 1; }
 }
 
+# Every C++ source in the style of .clang-format (clang-format 14); a file
+# that is not fails the run, naming it.
+format_check() {
+  (cd "$ROOT" && git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run -Werror)
+}
+
 case "${1:-}" in
   demo)
     install_missing
@@ -115,6 +121,7 @@ case "${1:-}" in
     ;;
   test)
     install_missing
+    format_check
     configure_and_build "$ROOT/build/test" -DCMAKE_BUILD_TYPE=Debug \
       -DSTRAVEX_SANITIZE=ON -DSTRAVEX_WERROR=ON -DCMAKE_CXX_FLAGS="-O1"
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -2,10 +2,10 @@
 // rewrites the whole image file (LoadData, SetCell per cell, SaveData,
 // ReleaseData) and when only the changed records are written in place.
 // Both must leave identical image files before they are timed.
+#include "base/RandomFunctions.h"
 #include "paths/Corridor.h"
 #include "paths/CostPath.h"
 #include "raster/IdrisiEnv.h"
-#include "base/RandomFunctions.h"
 #include "raster/Raster.h"
 
 #include <benchmark/benchmark.h>

@@ -5,9 +5,9 @@
 // anything is timed. The other is the floor: the same number of uniform draws
 // from the same generator and nothing else. The figures are nanoseconds per
 // inserted node and the ratios.
-#include "paths/CostPath.h"
 #include "base/RandomFunctions.h"
 #include "base/StatOps.h"
+#include "paths/CostPath.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Triangulation of random point sets of growing size, in map units.
-#include "paths/Delaunay.h"
 #include "base/RandomFunctions.h"
+#include "paths/Delaunay.h"
 
 #include <benchmark/benchmark.h>
 

@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <unistd.h>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace stravex;

@@ -1,15 +1,15 @@
 // stravex-cli matrix | sequence | bootstrap: the three analyses with every
 // setting of the window, the maps checked as the window checks them.
-#include "analysis/Analyses.h"
-#include "analysis/AnalysisSettings.h"
-#include "base/AtomicFile.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
-#include "base/Errors.h"
+#include "analysis/Analyses.h"
+#include "analysis/AnalysisSettings.h"
 #include "analysis/LocationSequence.h"
 #include "analysis/MapSet.h"
 #include "analysis/OutputCheck.h"
 #include "analysis/ReportWriter.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -2,8 +2,8 @@
 
 #include "Commands.h"
 #include "analysis/RunLog.h"
-#include "base/Version.h"
 #include "base/TextUtils.h"
+#include "base/Version.h"
 
 #include <algorithm>
 #include <cerrno>

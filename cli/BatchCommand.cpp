@@ -1,8 +1,8 @@
 // stravex-cli x MAPLIST LOG DATA NAME [positions 6 to 22]: the unattended
 // population matrix analysis, read position by position.
-#include "analysis/BatchRun.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
+#include "analysis/BatchRun.h"
 #include "base/TextUtils.h"
 
 #include <algorithm>

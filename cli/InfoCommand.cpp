@@ -57,7 +57,8 @@ void AddInfoCommand(CLI::App& app, int& exitCode) {
   CLI::App* cmd = app.add_subcommand(
       "info", "Print the documentation, grid and valid-cell statistics of raster maps");
   cmd->add_option("MAP", *maps,
-                  "Map, named by its .rst/.rdc (or classic .img/.doc) file or without extension, or any raster file GDAL reads")
+                  "Map, named by its .rst/.rdc (or classic .img/.doc) file or without extension, "
+                  "or any raster file GDAL reads")
       ->required();
   cmd->preparse_callback([maps](std::size_t) { maps->clear(); });
   cmd->callback([maps, &exitCode] { RunInfo(*maps, exitCode); });

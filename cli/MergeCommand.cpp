@@ -1,10 +1,10 @@
 // stravex-cli merge SHARD_REPORT...: the shards of a sharded run (job-array
 // tasks) into the report and corridor map of the whole run.
-#include "base/AtomicFile.h"
 #include "Commands.h"
 #include "ConsoleReporter.h"
-#include "base/Errors.h"
 #include "analysis/ShardMerge.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
 
 #include <filesystem>
 #include <memory>
@@ -32,9 +32,9 @@ int RunMerge(const tMergeOptions& o) {
     if (!o.WorkDir.empty() && !fs::is_directory(o.WorkDir, ec))
       throw EInOutError("--workdir: " + o.WorkDir + " is not a folder");
     // The log is one of the merge's files: written only when all are.
-    const std::vector<tWrittenFile> files =
-        MergeShards(o.Reports, o.WorkDir.empty() ? fs::current_path().string() : Absolute(o.WorkDir),
-                    reporter, o.Log.empty() ? std::string() : Absolute(o.Log));
+    const std::vector<tWrittenFile> files = MergeShards(
+        o.Reports, o.WorkDir.empty() ? fs::current_path().string() : Absolute(o.WorkDir), reporter,
+        o.Log.empty() ? std::string() : Absolute(o.Log));
     PrintWrittenFiles(files);
     return kExitOk;
   } catch (const std::exception& e) {

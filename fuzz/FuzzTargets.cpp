@@ -1,14 +1,14 @@
 #include "FuzzTargets.h"
 
 #include "App.h"
-#include "analysis/BatchLine.h"
 #include "Commands.h"
-#include "base/Errors.h"
-#include "raster/IdrisiEnv.h"
+#include "analysis/BatchLine.h"
 #include "analysis/LocationSequence.h"
-#include "raster/MapInfo.h"
 #include "analysis/MapSet.h"
 #include "analysis/PopulationFile.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/MapInfo.h"
 #include "raster/Raster.h"
 
 #include <cmath>
@@ -241,8 +241,8 @@ void RunBatchLine(std::string_view input) {
     return;
   const std::vector<std::string> again = SplitBuiltLine(line);
   // Position 22 (the cell rule) is written only when it is not the default.
-  const std::size_t positions =
-      static_cast<std::size_t>(kBatchLastPosition) + (settings.CellRule == crContaining ? 0 : 1);
+  const std::size_t positions = static_cast<std::size_t>(kBatchLastPosition) +
+                                (settings.CellRule == crContaining ? 0 : 1);
   Require(again.size() == positions, "the built line does not hold every position");
   const std::optional<tBatchHead> head2 = ParseBatchHead(again);
   Require(head2.has_value(), "the built line has no head");

@@ -8,9 +8,9 @@
 #include "analysis/AnalysisSettings.h"
 #include "analysis/LocationSequence.h"
 #include "analysis/MapSet.h"
+#include "analysis/Shard.h"
 #include "base/RandomFunctions.h"
 #include "base/Reporter.h"
-#include "analysis/Shard.h"
 
 #include <exception>
 #include <optional>

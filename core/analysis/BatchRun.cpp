@@ -2,10 +2,10 @@
 
 #include "analysis/Analyses.h"
 #include "analysis/AnalysisSettings.h"
-#include "base/AtomicFile.h"
 #include "analysis/BatchLine.h"
-#include "base/Errors.h"
 #include "analysis/MapSet.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
 
 #include <filesystem>
 #include <optional>

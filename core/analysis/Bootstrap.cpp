@@ -2,14 +2,14 @@
 // whose steps take the lengths of its real segments and random directions.
 #include "analysis/Analyses.h"
 
-#include "paths/CostPathDecl.h"
-#include "base/Errors.h"
 #include "analysis/PathScan.h"
 #include "analysis/PopulationFile.h"
-#include "base/RandomFunctions.h"
-#include "raster/Raster.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/RunSupport.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
+#include "paths/CostPathDecl.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "analysis/LocationSequence.h"
 
-#include "base/Errors.h"
 #include "analysis/PopulationFile.h"
+#include "base/Errors.h"
 
 #include <optional>
 

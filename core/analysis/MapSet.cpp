@@ -1,10 +1,10 @@
 #include "analysis/MapSet.h"
 
+#include "analysis/PopulationFile.h"
 #include "base/AtomicFile.h"
 #include "base/Errors.h"
-#include "raster/GdalMap.h"
 #include "base/Numeric.h"
-#include "analysis/PopulationFile.h"
+#include "raster/GdalMap.h"
 
 #include <new>
 

@@ -1,8 +1,8 @@
 #pragma once
 // The environmental maps of a run: binary and count maps, quantitative maps
 // and one topography map, all held in memory, plus the friction-map check.
-#include "raster/Raster.h"
 #include "base/Reporter.h"
+#include "raster/Raster.h"
 
 #include <memory>
 #include <string>

@@ -3,22 +3,22 @@
 // paths), optional Delaunay links and an optional corridor map.
 #include "analysis/Analyses.h"
 
-#include "paths/Corridor.h"
-#include "paths/CostPathDecl.h"
-#include "paths/Delaunay.h"
-#include "base/Errors.h"
-#include "raster/GdalMap.h"
-#include "raster/IdrisiEnv.h"
 #include "analysis/OrderedRunner.h"
 #include "analysis/OutputCheck.h"
 #include "analysis/PairMatrices.h"
 #include "analysis/PathScan.h"
 #include "analysis/PopulationFile.h"
-#include "base/RandomFunctions.h"
-#include "raster/Raster.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/RunJournal.h"
 #include "analysis/RunSupport.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
+#include "paths/Corridor.h"
+#include "paths/CostPathDecl.h"
+#include "paths/Delaunay.h"
+#include "raster/GdalMap.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <cmath>
@@ -310,13 +310,12 @@ private:
   std::vector<std::string> Outputs(const std::string& reportPath) const {
     const tLiveRaster* map = fSetup.Corridor ? &fSetup.Corridor->Raster() : nullptr;
     // One map per pair: the first pair's name stands for the folder they share.
-    const std::string base = !map                     ? std::string()
-                             : fSettings.OneMapPerPair ? PairCorridorName(
-                                                             fRun.Path(fSettings.CorridorMapName),
-                                                             0, 1)
-                                                       : map->FileName;
-    const bool tif =
-        !fSettings.OneMapPerPair && !fRun.Shard() && IsGeoTiffName(fSettings.CorridorMapName);
+    const std::string base = !map ? std::string()
+                             : fSettings.OneMapPerPair
+                                 ? PairCorridorName(fRun.Path(fSettings.CorridorMapName), 0, 1)
+                                 : map->FileName;
+    const bool tif = !fSettings.OneMapPerPair && !fRun.Shard() &&
+                     IsGeoTiffName(fSettings.CorridorMapName);
     return RunOutputs(reportPath, JournalFiles(), map, base,
                       tif ? fRun.Path(fSettings.CorridorMapName) : std::string());
   }

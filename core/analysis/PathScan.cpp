@@ -1,12 +1,12 @@
 #include "analysis/PathScan.h"
 
 #include "base/Errors.h"
+#include "base/RandomFunctions.h"
+#include "base/StatOps.h"
 #include "paths/ExactPath.h"
 #include "paths/LeastCostStats.h"
-#include "base/RandomFunctions.h"
-#include "raster/Raster.h"
-#include "base/StatOps.h"
 #include "paths/Strip.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,9 +52,14 @@ t2DiPoint CellOf(const tRaster& geometry, double x, double y) {
 // A scan of the least-cost scanners that replays one path found beforehand.
 tSearchRecord RecordOf(const tRaster& geometry, double x1, double y1, double x2, double y2,
                        const tExactPath& p) {
-  return {static_cast<double>(geometry.RowOfY(y1)), static_cast<double>(geometry.ColOfX(x1)),
-          static_cast<double>(geometry.RowOfY(y2)), static_cast<double>(geometry.ColOfX(x2)),
-          {p.Path}, {p.Cost}, {p.Length}, CurrentRandom().State()};
+  return {static_cast<double>(geometry.RowOfY(y1)),
+          static_cast<double>(geometry.ColOfX(x1)),
+          static_cast<double>(geometry.RowOfY(y2)),
+          static_cast<double>(geometry.ColOfX(x2)),
+          {p.Path},
+          {p.Cost},
+          {p.Length},
+          CurrentRandom().State()};
 }
 
 } // namespace
@@ -97,10 +102,9 @@ tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
   }
   if (fOptions.Connectivity == caExactLeastCost) {
     CheckExactCriterion(fOptions.Minimise);
-    fExact = std::make_unique<tExactLandscape>(*fOptions.Friction, fOptions.FrictionFlag,
-                                               fOptions.FrictionName, fOptions.Dem,
-                                               fOptions.Direction, fOptions.Tolerance,
-                                               fOptions.LengthWeight, fOptions.FrictionWeight);
+    fExact = std::make_unique<tExactLandscape>(
+        *fOptions.Friction, fOptions.FrictionFlag, fOptions.FrictionName, fOptions.Dem,
+        fOptions.Direction, fOptions.Tolerance, fOptions.LengthWeight, fOptions.FrictionWeight);
   }
 }
 

@@ -3,10 +3,10 @@
 // header names and, for one path between two points, the binary, quantitative
 // and topography blocks, by strips or by least-cost paths.
 #include "analysis/AnalysisSettings.h"
-#include "base/CommonDecl.h"
 #include "analysis/MapSet.h"
-#include "base/RandomFunctions.h"
 #include "analysis/ReportWriter.h"
+#include "base/CommonDecl.h"
+#include "base/RandomFunctions.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,10 +1,10 @@
 #include "analysis/RunJournal.h"
 
+#include "analysis/ReportWriter.h"
 #include "base/AtomicFile.h"
 #include "base/ContentDigest.h"
 #include "base/Errors.h"
 #include "raster/Raster.h"
-#include "analysis/ReportWriter.h"
 
 #include <cstring>
 #include <filesystem>
@@ -109,8 +109,9 @@ tParsed Parse(const std::string& path) {
   std::string line;
   const bool titled = static_cast<bool>(std::getline(in, line));
   if (titled && line == kOldJournalTitle)
-    throw EInOutError(path + " was written by an earlier version of Stravex, which did not "
-                             "fingerprint the inputs and rows; start the run anew without --resume.");
+    throw EInOutError(path +
+                      " was written by an earlier version of Stravex, which did not "
+                      "fingerprint the inputs and rows; start the run anew without --resume.");
   if (!titled || line != kJournalTitle)
     throw EInOutError(path + " is not a run journal; the report cannot be continued.");
   tParsed p;
@@ -190,7 +191,8 @@ void tRunJournal::Load() {
     if (!d->ChangedInput.empty())
       throw EInOutError("The " + d->ChangedInput + " is not the file the report was made from (" +
                         fPath + "): its fingerprint was " + d->WasPrint + ", it is now " +
-                        d->NowPrint + ". Nothing was changed; give the report's inputs, or run "
+                        d->NowPrint +
+                        ". Nothing was changed; give the report's inputs, or run "
                         "without --resume to start anew.");
     throw EInOutError("The report was made with other settings (" + fPath + "): " + d->Key +
                       " was \"" + d->Was + "\", this run has \"" + d->Now +
@@ -205,9 +207,8 @@ void tRunJournal::CheckKeptRows(const std::string& reportPath, const tKeptReport
   if (!row) return;
   const std::string which = "row " + std::to_string(*row + 1) + " (line " +
                             std::to_string(*row + 2) + ")";
-  const std::string what = *row < fRecorded.size()
-                               ? " is not the row its journal recorded there"
-                               : " was never recorded in its journal";
+  const std::string what = *row < fRecorded.size() ? " is not the row its journal recorded there"
+                                                   : " was never recorded in its journal";
   throw EInOutError("The report " + reportPath + " was changed after its run: " + which + what +
                     " (an edited, removed, duplicated or reordered row). Start the run anew "
                     "without --resume; nothing was changed.");

@@ -8,8 +8,8 @@
 // are checked to be those of the run: edited, removed, duplicated or
 // reordered rows and changed inputs are refused.
 #include "analysis/AnalysisSettings.h"
-#include "paths/Corridor.h"
 #include "analysis/MapSet.h"
+#include "paths/Corridor.h"
 
 #include <cstdint>
 #include <memory>
@@ -123,8 +123,8 @@ std::optional<uint64_t> FirstDifferentRow(const std::vector<uint64_t>& rows,
 // the same name with other contents names its fingerprints.
 struct tSettingDifference {
   std::string Key;
-  std::string Was, Now;      // the values, "(none)" for a missing line
-  std::string ChangedInput;  // "friction map friction": same name, other contents
+  std::string Was, Now;     // the values, "(none)" for a missing line
+  std::string ChangedInput; // "friction map friction": same name, other contents
   std::string WasPrint, NowPrint;
 };
 std::optional<tSettingDifference> FirstDifference(const std::vector<std::string>& was,

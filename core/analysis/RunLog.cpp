@@ -1,8 +1,8 @@
 #include "analysis/RunLog.h"
 
+#include "analysis/RunSupport.h"
 #include "base/AtomicFile.h"
 #include "base/Numeric.h"
-#include "analysis/RunSupport.h"
 #include "base/Version.h"
 
 #include <cmath>

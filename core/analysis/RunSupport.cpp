@@ -1,14 +1,14 @@
 #include "analysis/RunSupport.h"
 #include "raster/GdalMap.h"
 
-#include "base/AtomicFile.h"
 #include "analysis/BatchRun.h"
+#include "analysis/LocationSequence.h"
+#include "analysis/PopulationFile.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
+#include "base/Numeric.h"
 #include "paths/Corridor.h"
 #include "paths/CostPathDecl.h"
-#include "base/Errors.h"
-#include "analysis/LocationSequence.h"
-#include "base/Numeric.h"
-#include "analysis/PopulationFile.h"
 
 #include <filesystem>
 #include <new>
@@ -283,9 +283,7 @@ void LogAlgorithm(tReporter& log, const TAnalysisSettings& s) {
   log.Log(std::string("Cell rule: ") + CellRuleName(s.CellRule));
 }
 
-const char* CellRuleName(tCellRule rule) {
-  return rule == crRounded ? "rounded" : "containing";
-}
+const char* CellRuleName(tCellRule rule) { return rule == crRounded ? "rounded" : "containing"; }
 
 std::string CriterionName(int32_t minimise) {
   const auto last = static_cast<int32_t>(MinimiseCriteria.size()) - 1;

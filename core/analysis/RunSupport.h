@@ -3,11 +3,11 @@
 // every way out), the run's reporter, generator and files, the cancel check,
 // progress percentages, log helpers and the off-map check of locations.
 #include "analysis/Analyses.h"
-#include "base/Errors.h"
-#include "raster/Raster.h"
 #include "analysis/ReportWriter.h"
-#include "base/Reporter.h"
 #include "analysis/RunLog.h"
+#include "base/Errors.h"
+#include "base/Reporter.h"
+#include "raster/Raster.h"
 
 #include <chrono>
 #include <cstdint>

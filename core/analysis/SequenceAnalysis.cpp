@@ -2,19 +2,19 @@
 // locations of the same individual, with the map blocks of the path along it.
 #include "analysis/Analyses.h"
 
-#include "paths/Corridor.h"
-#include "paths/CostPathDecl.h"
-#include "base/Errors.h"
-#include "raster/GdalMap.h"
 #include "analysis/OrderedRunner.h"
 #include "analysis/OutputCheck.h"
 #include "analysis/PathScan.h"
 #include "analysis/PopulationFile.h"
-#include "base/RandomFunctions.h"
-#include "raster/Raster.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/RunJournal.h"
 #include "analysis/RunSupport.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
+#include "paths/Corridor.h"
+#include "paths/CostPathDecl.h"
+#include "raster/GdalMap.h"
+#include "raster/Raster.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,17 +1,17 @@
 #include "analysis/ShardMerge.h"
 
-#include "base/AtomicFile.h"
-#include "base/ContentDigest.h"
-#include "paths/Corridor.h"
-#include "base/Errors.h"
-#include "raster/GdalMap.h"
-#include "raster/IdrisiEnv.h"
 #include "analysis/OutputCheck.h"
-#include "raster/Raster.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/RunJournal.h"
 #include "analysis/RunLog.h"
 #include "analysis/Shard.h"
+#include "base/AtomicFile.h"
+#include "base/ContentDigest.h"
+#include "base/Errors.h"
+#include "paths/Corridor.h"
+#include "raster/GdalMap.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <charconv>
@@ -343,9 +343,9 @@ std::string MergeCorridor(const std::vector<tShardFile>& shards, const std::stri
   if (IsGeoTiffName(name)) {
     // The GeoTIFF is made from an IDRISI copy under hidden names of its own.
     const fs::path t(target);
-    out->FileName = (t.parent_path() / ("." + t.filename().string() + ".merge-" +
-                                        std::to_string(::getpid())))
-                        .string();
+    out->FileName =
+        (t.parent_path() / ("." + t.filename().string() + ".merge-" + std::to_string(::getpid())))
+            .string();
     output.AddScratch(out->FileName + out->ImageExtension());
     output.AddScratch(out->FileName + out->DocExtension());
     WriteFileAtomically(out->FileName + out->ImageExtension(), bytes);
@@ -399,8 +399,8 @@ std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardRepor
   const std::string corridor = Setting(settings, "corridor map").value_or("");
   const bool perPair = first.Kind == "MatrixAnalysis" &&
                        Setting(settings, "one map per pair").value_or("0") != "0";
-  const std::string corridorTarget =
-      !corridor.empty() && !perPair ? InFolder(workDir, corridor) : std::string();
+  const std::string corridorTarget = !corridor.empty() && !perPair ? InFolder(workDir, corridor)
+                                                                   : std::string();
   try {
     RequireWritable(MergeOutputs(report, corridorTarget, logPath));
   } catch (const EInOutError& e) {

@@ -1,11 +1,11 @@
 #include "paths/Corridor.h"
 
 #include "base/Errors.h"
+#include "base/Numeric.h"
+#include "base/Reporter.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/IdrisiFile.h"
-#include "base/Numeric.h"
 #include "raster/Raster.h"
-#include "base/Reporter.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,8 +3,8 @@
 #include "base/Errors.h"
 #include "base/Numeric.h"
 #include "base/RandomFunctions.h"
-#include "raster/Raster.h"
 #include "base/StatOps.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <array>

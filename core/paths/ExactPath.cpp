@@ -1,8 +1,8 @@
 #include "paths/ExactPath.h"
 
-#include "paths/CostPathDecl.h"
 #include "base/Errors.h"
 #include "base/Numeric.h"
+#include "paths/CostPathDecl.h"
 #include "raster/Raster.h"
 
 #include <algorithm>

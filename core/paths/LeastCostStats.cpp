@@ -1,12 +1,12 @@
 #include "paths/LeastCostStats.h"
 
-#include "paths/Corridor.h"
-#include "paths/CostPath.h"
 #include "base/Errors.h"
 #include "base/Numeric.h"
 #include "base/RandomFunctions.h"
-#include "raster/Raster.h"
 #include "base/StatOps.h"
+#include "paths/Corridor.h"
+#include "paths/CostPath.h"
+#include "raster/Raster.h"
 
 namespace stravex {
 

@@ -2,8 +2,8 @@
 // Least-cost path statistics: nPaths least-cost searches between two points
 // and the environmental maps scanned along every path found, pooled.
 #include "base/CommonDecl.h"
-#include "paths/CostPathDecl.h"
 #include "base/RandomFunctions.h"
+#include "paths/CostPathDecl.h"
 
 #include <cstdint>
 #include <vector>

@@ -4,9 +4,9 @@
 
 #include "base/ContentDigest.h"
 #include "base/Errors.h"
-#include "raster/IdrisiEnv.h"
 #include "base/Numeric.h"
 #include "base/TextUtils.h"
+#include "raster/IdrisiEnv.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -58,7 +58,8 @@ public:
   explicit tDataset(const std::string& path) {
     RegisterDrivers();
     fHandle = GDALOpen(path.c_str(), GA_ReadOnly);
-    if (!fHandle) throw EInOutError(path + " cannot be opened as a raster map" + LastGdalError() + ".");
+    if (!fHandle)
+      throw EInOutError(path + " cannot be opened as a raster map" + LastGdalError() + ".");
   }
   ~tDataset() { GDALClose(fHandle); }
   tDataset(const tDataset&) = delete;
@@ -113,9 +114,7 @@ bool ExactInFloat(GDALDataType t) {
   return t == GDT_Byte || t == GDT_Int16 || t == GDT_UInt16 || t == GDT_Float32;
 }
 
-bool ReadableType(GDALDataType t) {
-  return !GDALDataTypeIsComplex(t) && t != GDT_Unknown;
-}
+bool ReadableType(GDALDataType t) { return !GDALDataTypeIsComplex(t) && t != GDT_Unknown; }
 
 std::string RowColumn(int32_t row, int32_t col) {
   return "row " + std::to_string(row) + ", column " + std::to_string(col);
@@ -183,13 +182,15 @@ void tGdalRaster::Describe(const std::string& path) {
   CellHeight = static_cast<float>(-gt[5]);
   Resolution = FormatGeneral((static_cast<long double>(CellWidth) + CellHeight) / 2);
   DescribeReference(ds.Get(), RefSystem, RefUnits);
-  UnitCode = RefUnits == "m" ? ruMeters : RefUnits == "km" ? ruKilometers
-                                         : RefUnits == "deg" ? ruDegrees : ruOther;
+  UnitCode = RefUnits == "m"     ? ruMeters
+             : RefUnits == "km"  ? ruKilometers
+             : RefUnits == "deg" ? ruDegrees
+                                 : ruOther;
   UnitDist = "1";
   PosError = "unknown";
   ValueError = "unknown";
   FileType = ftBinary;
-  DataType = type == GDT_Byte && !fSignedByte ? dtByte
+  DataType = type == GDT_Byte && !fSignedByte   ? dtByte
              : type == GDT_Int16 || fSignedByte ? dtInteger
                                                 : dtReal;
   // The map's name is its file name without folder and extension, as for IDRISI.
@@ -205,7 +206,7 @@ void tGdalRaster::Describe(const std::string& path) {
     FlagDef = fdBackground;
     // NaN never equals itself, and a value beyond the 32-bit range has no
     // float of its own: both are stood in for by a flag a cell can equal.
-    FlagValue = std::isnan(nodata)           ? -std::numeric_limits<float>::max()
+    FlagValue = std::isnan(nodata)              ? -std::numeric_limits<float>::max()
                 : std::fabs(nodata) > kFloatMax ? (nodata < 0 ? -std::numeric_limits<float>::max()
                                                               : std::numeric_limits<float>::max())
                                                 : static_cast<float>(nodata);
@@ -476,7 +477,8 @@ void WriteGeoTiff(const tRaster& map, const std::string& tifPath) {
   if (haveSrs) ok = GDALSetSpatialRef(ds, srs) == CE_None && ok;
   OSRDestroySpatialReference(srs);
   GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-  if (src.FlagDef == fdBackground) ok = GDALSetRasterNoDataValue(band, src.FlagValue) == CE_None && ok;
+  if (src.FlagDef == fdBackground)
+    ok = GDALSetRasterNoDataValue(band, src.FlagValue) == CE_None && ok;
   std::vector<float> line(static_cast<std::size_t>(std::max(src.Columns, 0)));
   for (int32_t row = 0; ok && row < src.Rows; ++row) {
     for (int32_t col = 0; col < src.Columns; ++col)

@@ -41,7 +41,7 @@ private:
   std::string fPath;
   std::string fFormat;
   std::string fSourceType;
-  int fGdalType = 0;    // GDALDataType of band 1
+  int fGdalType = 0; // GDALDataType of band 1
   bool fSignedByte = false;
   bool fHasNoData = false;
   double fNoData = 0;

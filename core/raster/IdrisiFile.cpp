@@ -1,8 +1,8 @@
 #include "raster/IdrisiFile.h"
 
 #include "base/Errors.h"
-#include "raster/IdrisiEnv.h"
 #include "base/Reporter.h"
+#include "raster/IdrisiEnv.h"
 
 #include <algorithm>
 #include <atomic>
@@ -130,8 +130,9 @@ uint32_t Refill(tIdrisiFile& f) {
     break;
   default:
     ReporterOr(f.reporter)
-        .ErrorBox("Guru's meditation\r\nA strange error occurred : bad type in ReadIdrisi function. "
-                  "Perhaps is the file corrupt ?");
+        .ErrorBox(
+            "Guru's meditation\r\nA strange error occurred : bad type in ReadIdrisi function. "
+            "Perhaps is the file corrupt ?");
     break;
   }
   f.next = 0;

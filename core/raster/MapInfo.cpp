@@ -1,11 +1,11 @@
 #include "raster/MapInfo.h"
 
 #include "base/Errors.h"
+#include "base/Numeric.h"
+#include "base/TextUtils.h"
 #include "raster/GdalMap.h"
 #include "raster/IdrisiEnv.h"
-#include "base/Numeric.h"
 #include "raster/Raster.h"
-#include "base/TextUtils.h"
 
 #include <charconv>
 #include <cstdint>

@@ -3,10 +3,10 @@
 #include "base/AtomicFile.h"
 #include "base/ContentDigest.h"
 #include "base/Errors.h"
-#include "raster/IdrisiEnv.h"
-#include "raster/IdrisiFile.h"
 #include "base/Reporter.h"
 #include "base/TextUtils.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/IdrisiFile.h"
 
 #include <algorithm>
 #include <cctype>

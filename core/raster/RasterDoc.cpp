@@ -2,10 +2,10 @@
 #include "base/AtomicFile.h"
 #include "base/ContentDigest.h"
 #include "base/Errors.h"
-#include "raster/IdrisiEnv.h"
 #include "base/Numeric.h"
-#include "raster/Raster.h"
 #include "base/TextUtils.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 
 #include <cerrno>
 #include <charconv>
@@ -35,7 +35,6 @@ const char* FlagDefWord(tFlagDef f) {
   default: return "none";
   }
 }
-
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 // The window's calls into the chart and map windows, in one place. Each
 // returns the new top-level window (deleted when closed).
-#include "base/CommonDecl.h"
 #include "analysis/LocationSequence.h"
+#include "base/CommonDecl.h"
 
 #include <string>
 #include <utility>

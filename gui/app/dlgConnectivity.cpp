@@ -3,16 +3,16 @@
 #include "AboutBox.h"
 #include "Help.h"
 
+#include "DataViews.h"
+#include "FileFilters.h"
+#include "RunController.h"
 #include "analysis/BatchLine.h"
 #include "analysis/BatchRun.h"
 #include "paths/Corridor.h"
 #include "paths/CostPathDecl.h"
-#include "DataViews.h"
-#include "FileFilters.h"
 #include "raster/GdalMap.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
-#include "RunController.h"
 
 #include <QAction>
 #include <QApplication>

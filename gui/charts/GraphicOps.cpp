@@ -25,10 +25,10 @@
 #include <limits>
 #include <string_view>
 
-#include "base/AtomicFile.h"
 #include "ColorOps.h"
-#include "base/Errors.h"
 #include "analysis/ReportWriter.h"
+#include "base/AtomicFile.h"
+#include "base/Errors.h"
 
 namespace {
 

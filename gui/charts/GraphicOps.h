@@ -12,9 +12,9 @@
 #include <optional>
 #include <vector>
 
-#include "base/CommonDecl.h"
-#include "analysis/LocationSequence.h"
 #include "Metafile.h"
+#include "analysis/LocationSequence.h"
+#include "base/CommonDecl.h"
 
 #include <QTabWidget>
 class QValueAxis;

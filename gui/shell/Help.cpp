@@ -1,5 +1,5 @@
-#include "CustomGeodrellDialogs.h"
 #include "Help.h"
+#include "CustomGeodrellDialogs.h"
 
 #include <QCloseEvent>
 #include <QFont>

@@ -140,8 +140,8 @@ TEST(BatchLine, BatchCommandReproducesTheSettings) {
 // Position 22, after the last one of earlier versions: absent or 0 is the
 // containing cell, 1 the rounded rule; the built line carries it only for 1.
 TEST(BatchLine, CellRuleIsAnOptionalLastPosition) {
-  const Args upTo21 = {"2", "1", "1", "f", "7", "12", "1", "5", "0", "0", "20", "3", "0", "1",
-                       "0", "1"};
+  const Args upTo21 = {"2", "1", "1",  "f", "7", "12", "1", "5",
+                       "0", "0", "20", "3", "0", "1",  "0", "1"};
   EXPECT_EQ(Applied(Line(upTo21)).CellRule, crContaining);
   Args rounded = upTo21;
   rounded.push_back("1");

@@ -1,8 +1,8 @@
 // RunBatch on a copy of the example landscape: folders, project name, saved
 // log, and what an error or a cancel leaves behind.
 #include "analysis/BatchRun.h"
-#include "base/Errors.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "analysis/LocationSequence.h"
-#include "base/Errors.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 

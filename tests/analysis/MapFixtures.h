@@ -1,9 +1,9 @@
 #pragma once
 // Small hand-made maps and population files for the analysis tests.
+#include "TestSupport.h"
 #include "analysis/AnalysisSettings.h"
 #include "analysis/MapSet.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <cstdio>
 #include <functional>

@@ -1,8 +1,8 @@
 #include "analysis/MapSet.h"
 
+#include "MapFixtures.h"
 #include "base/Errors.h"
 #include "raster/IdrisiEnv.h"
-#include "MapFixtures.h"
 
 #include <gtest/gtest.h>
 

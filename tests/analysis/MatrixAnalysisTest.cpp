@@ -1,10 +1,10 @@
 #include "analysis/Analyses.h"
 
-#include "base/Errors.h"
-#include "raster/IdrisiEnv.h"
 #include "MapFixtures.h"
 #include "analysis/PopulationFile.h"
+#include "base/Errors.h"
 #include "base/RandomFunctions.h"
+#include "raster/IdrisiEnv.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // matrix cell against the report row it comes from.
 #include "analysis/PairMatrices.h"
 
-#include "analysis/Analyses.h"
-#include "base/Errors.h"
 #include "MapFixtures.h"
+#include "analysis/Analyses.h"
 #include "analysis/ReportWriter.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 
@@ -289,7 +289,6 @@ struct tPairRun {
     return files;
   }
 };
-
 
 // Every map column of the report has its matrix, and every matrix cell is the
 // report's value of its pair (NA where the pair has no row or no path).

@@ -1,8 +1,8 @@
 #include "analysis/PathScan.h"
 
-#include "base/Errors.h"
 #include "MapFixtures.h"
 #include "ReportFixtures.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 

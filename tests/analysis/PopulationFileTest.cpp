@@ -1,7 +1,7 @@
 #include "analysis/PopulationFile.h"
 #include "../raster/RasterFixtures.h"
-#include "base/Errors.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 

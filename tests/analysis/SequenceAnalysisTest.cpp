@@ -1,14 +1,14 @@
 #include "analysis/Analyses.h"
 
-#include "base/Errors.h"
-#include "raster/IdrisiEnv.h"
 #include "MapFixtures.h"
-#include "analysis/PathScan.h"
-#include "analysis/PopulationFile.h"
-#include "base/RandomFunctions.h"
-#include "raster/Raster.h"
 #include "ReportFixtures.h"
 #include "TestSupport.h"
+#include "analysis/PathScan.h"
+#include "analysis/PopulationFile.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
+#include "raster/IdrisiEnv.h"
+#include "raster/Raster.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 
 #include <memory>
 
-#include "base/Errors.h"
 #include "GraphicOps.h"
+#include "base/Errors.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "base/Errors.h"
 #include "MapWindow.h"
+#include "base/Errors.h"
 #include "raster/Raster.h"
 
 namespace {

@@ -558,9 +558,9 @@ TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
                            tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") + "\njournal: " +
-                       tmp.file("strips-MatrixAnalysis.journal") + "\nlog: " + tmp.file("run.log") +
-                       "\n");
+  EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") +
+                       "\njournal: " + tmp.file("strips-MatrixAnalysis.journal") +
+                       "\nlog: " + tmp.file("run.log") + "\n");
   ExpectAsExpected(tmp.file("strips-MatrixAnalysis.txt"), "strips-MatrixAnalysis.txt");
   const std::string expected = (kExpected / "strips-MatrixAnalysis.txt").string();
   CheckMatrixReport(expected, {kBinary, {"cover_QT"}, "dem", 3, false});
@@ -588,26 +588,27 @@ TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
 TEST(AnalysisCli, RoundedCellRuleReproducesEarlierReports) {
   TempDir tmp;
   const std::vector<std::string> maps = {
-      "--binary", Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"), "--quantitative",
-      Map("cover_QT"), "--topography", Map("dem"), "--data", Map("samples.txt")};
-  tCliRun r = RunCli(With(With({"matrix"}, maps), {"--width", "3", "--delaunay", "include",
-                                                    "--project", "strips", "--cell-rule",
-                                                    "rounded", "--log", "run.log"}),
-                     tmp.path().string());
+      "--binary",      Map("forest_BL"), Map("roads_NB"), Map("landuse_CL"), "--quantitative",
+      Map("cover_QT"), "--topography",   Map("dem"),      "--data",          Map("samples.txt")};
+  tCliRun r =
+      RunCli(With(With({"matrix"}, maps), {"--width", "3", "--delaunay", "include", "--project",
+                                           "strips", "--cell-rule", "rounded", "--log", "run.log"}),
+             tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   ExpectAsExpected(tmp.file("strips-MatrixAnalysis.txt"), "rounded/strips-MatrixAnalysis.txt");
   EXPECT_NE(ReadFileBytes(tmp.file("run.log")).find("\r\nCell rule: rounded\r\n"),
             std::string::npos);
-  r = RunCli({"matrix", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
-              Map("cover_QT"), "--topography", Map("dem"), "--data", Map("samples.txt"),
-              "--algorithm", "least-cost", "--friction", Map("friction"), "--width", "3",
-              "--corridor", "corridor", "--cell-rule", "rounded"},
+  r = RunCli({"matrix",         "--binary",         Map("forest_BL"), Map("roads_NB"),
+              "--quantitative", Map("cover_QT"),    "--topography",   Map("dem"),
+              "--data",         Map("samples.txt"), "--algorithm",    "least-cost",
+              "--friction",     Map("friction"),    "--width",        "3",
+              "--corridor",     "corridor",         "--cell-rule",    "rounded"},
              tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   ExpectAsExpected(tmp.file("Friction-LeastCost-MatrixAnalysis.txt"),
                    "rounded/Friction-LeastCost-MatrixAnalysis.txt");
-  r = RunCli({"matrix", "--binary", Map("forest_BL"), "--data", Map("samples.txt"),
-              "--cell-rule", "nearest"},
+  r = RunCli({"matrix", "--binary", Map("forest_BL"), "--data", Map("samples.txt"), "--cell-rule",
+              "nearest"},
              tmp.path().string());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("--cell-rule"), std::string::npos) << r.err;
@@ -679,8 +680,8 @@ TEST(AnalysisCli, ExactLeastCostMatrixIsOptimalAndTheSameWithOneOrTwoThreads) {
   EXPECT_GT(lower, mc.rows.size());
 
   // Criteria without a graph search are refused, with the criterion named.
-  const tCliRun mean =
-      RunCli(With(args, {"--minimise", "mean", "--project", "mean"}), tmp.path().string());
+  const tCliRun mean = RunCli(With(args, {"--minimise", "mean", "--project", "mean"}),
+                              tmp.path().string());
   EXPECT_EQ(mean.status, 1);
   EXPECT_NE(mean.err.find("--minimise mean"), std::string::npos) << mean.err;
   const tCliRun noFriction = RunCli({"matrix", "--binary", Map("forest_BL"), "--data",
@@ -697,9 +698,9 @@ TEST(AnalysisCli, ExactLeastCostSequenceIsTheSameWithOneOrTwoThreads) {
   for (const char* threads : {"1", "2"}) {
     const tCliRun r =
         RunCli({"sequence", "--binary", Map("forest_BL"), Map("roads_NB"), "--quantitative",
-                Map("cover_QT"), "--data", Map("tracks.txt"), "--algorithm", "exact",
-                "--friction", Map("friction"), "--corridor", std::string("c") + threads,
-                "--project", std::string("x") + threads, "--threads", threads},
+                Map("cover_QT"), "--data", Map("tracks.txt"), "--algorithm", "exact", "--friction",
+                Map("friction"), "--corridor", std::string("c") + threads, "--project",
+                std::string("x") + threads, "--threads", threads},
                tmp.path().string());
     ASSERT_EQ(r.status, 0) << r.err;
   }

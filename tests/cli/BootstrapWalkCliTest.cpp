@@ -2,9 +2,9 @@
 // landscape, whose walks leave the map within a few replicates: every walk
 // must still be written in full, on the friction map.
 #include "CliSupport.h"
-#include "raster/Raster.h"
-#include "analysis/RunSupport.h"
 #include "TestSupport.h"
+#include "analysis/RunSupport.h"
+#include "raster/Raster.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // as nodata, in GDAL's statistics; Stravex reads its own map as before.
 #include "CliSupport.h"
 #include "ExampleArgs.h"
-#include "raster/Raster.h"
 #include "TestSupport.h"
+#include "raster/Raster.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@ TEST(CorridorGisCli, GdalCountsUncrossedCellsAsZero) {
   const tCliRun run = RunCli(With(LeastCostSequenceArgs("p"), {"--corridor", "corr"}),
                              dir.path().string());
   ASSERT_EQ(run.status, 0) << run.err;
-  const tCliRun info =
-      RunProgram("/usr/bin/env", {"gdalinfo", "-stats", dir.file("corr.rst")}, "/");
+  const tCliRun info = RunProgram("/usr/bin/env", {"gdalinfo", "-stats", dir.file("corr.rst")},
+                                  "/");
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_EQ(info.out.find("NoData"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Minimum=0.000"), std::string::npos) << info.out;

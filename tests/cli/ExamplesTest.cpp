@@ -1,8 +1,8 @@
 // The committed example landscape: reproducible by make-examples, and its
 // data files in the layouts their readers expect.
 #include "CliSupport.h"
-#include "raster/Raster.h"
 #include "TestSupport.h"
+#include "raster/Raster.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // GDAL's own tools) give the same reports as the IDRISI originals; grids and
 // types that cannot be read as they are, are refused with their reason.
 #include "CliSupport.h"
-#include "raster/GdalMap.h"
 #include "TestSupport.h"
+#include "raster/GdalMap.h"
 
 #include <gtest/gtest.h>
 
@@ -40,19 +40,37 @@ void ConvertExamples(const fs::path& dir, const std::string& format, const std::
 
 std::vector<std::string> StripArgs(const fs::path& dir, const std::string& ext) {
   auto m = [&](const char* name) { return (dir / (name + ext)).string(); };
-  return {"matrix",  "--binary",  m("forest_BL"), m("roads_NB"), m("landuse_CL"),
-          "--quantitative", m("cover_QT"), "--topography", m("dem"), "--data",
-          (kLandscape / "samples.txt").string(), "--width", "3", "--delaunay", "include",
-          "--project", "strips"};
+  return {"matrix",
+          "--binary",
+          m("forest_BL"),
+          m("roads_NB"),
+          m("landuse_CL"),
+          "--quantitative",
+          m("cover_QT"),
+          "--topography",
+          m("dem"),
+          "--data",
+          (kLandscape / "samples.txt").string(),
+          "--width",
+          "3",
+          "--delaunay",
+          "include",
+          "--project",
+          "strips"};
 }
 
 std::vector<std::string> LeastCostArgs(const fs::path& dir, const std::string& ext,
                                        const std::string& corridor) {
   auto m = [&](const char* name) { return (dir / (name + ext)).string(); };
-  return {"matrix", "--binary", m("forest_BL"), m("roads_NB"), "--quantitative", m("cover_QT"),
-          "--topography", m("dem"), "--data", (kLandscape / "samples.txt").string(),
-          "--algorithm", "least-cost", "--friction", m("friction"), "--width", "3",
-          "--corridor", corridor};
+  return {"matrix",         "--binary",
+          m("forest_BL"),   m("roads_NB"),
+          "--quantitative", m("cover_QT"),
+          "--topography",   m("dem"),
+          "--data",         (kLandscape / "samples.txt").string(),
+          "--algorithm",    "least-cost",
+          "--friction",     m("friction"),
+          "--width",        "3",
+          "--corridor",     corridor};
 }
 
 TEST(GdalMapsCli, ConvertedMapsGiveTheReportsOfTheOriginals) {
@@ -105,8 +123,8 @@ TEST(GdalMapsCli, ConvertedMapsGiveTheReportsOfTheOriginals) {
     }
   EXPECT_EQ(differing, 0);
   EXPECT_GT(total, 0);
-  const tCliRun info =
-      RunProgram("/usr/bin/env", {"gdalinfo", (dir / "corridor.tif").string()}, "/");
+  const tCliRun info = RunProgram("/usr/bin/env", {"gdalinfo", (dir / "corridor.tif").string()},
+                                  "/");
   EXPECT_NE(info.out.find("Block=256x256 Type=Int16"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("COMPRESSION=DEFLATE"), std::string::npos) << info.out;
 }
@@ -137,8 +155,7 @@ TEST(GdalMapsCli, RotatedGridsAndInexactTypesAreRefused) {
   const auto open = vrt.find("<GeoTransform>");
   const auto close = vrt.find("</GeoTransform>");
   ASSERT_NE(open, std::string::npos);
-  vrt.replace(open, close - open,
-              "<GeoTransform> 5.0e+05, 10, 2, 4.0015e+06, 2, -10 ");
+  vrt.replace(open, close - open, "<GeoTransform> 5.0e+05, 10, 2, 4.0015e+06, 2, -10 ");
   WriteFileBytes(tmp.file("rotated.vrt"), vrt);
   // Values that a 32-bit real does not hold: 0.1 in Float64, and complex cells.
   WriteFileBytes(tmp.file("tenths.asc"),
@@ -148,17 +165,17 @@ TEST(GdalMapsCli, RotatedGridsAndInexactTypesAreRefused) {
   GdalTranslate({"-ot", "CFloat32"}, forest, tmp.file("complex.tif"));
 
   const std::map<std::string, std::string> refusals = {
-      {"rotated.vrt", tmp.file("rotated.vrt") + " is a rotated grid; only north-up maps can be read."},
+      {"rotated.vrt",
+       tmp.file("rotated.vrt") + " is a rotated grid; only north-up maps can be read."},
       {"tenths.tif", tmp.file("tenths.tif") +
                          ": data type Float64 is not supported: the value 0.10000000000000001 "
                          "(row 0, column 0) is not exact as a 32-bit real."},
       {"complex.tif", tmp.file("complex.tif") + ": data type CFloat32 is not supported."}};
   for (const auto& [name, message] : refusals) {
     SCOPED_TRACE(name);
-    const tCliRun matrix =
-        RunCli({"matrix", "--binary", tmp.file(name), "--data",
-                (kLandscape / "samples.txt").string(), "--project", "refused"},
-               tmp.path().string());
+    const tCliRun matrix = RunCli({"matrix", "--binary", tmp.file(name), "--data",
+                                   (kLandscape / "samples.txt").string(), "--project", "refused"},
+                                  tmp.path().string());
     EXPECT_NE(matrix.status, 0);
     EXPECT_NE(matrix.err.find(message), std::string::npos) << matrix.err;
     EXPECT_FALSE(fs::exists(tmp.path() / "refused-MatrixAnalysis.txt"));
@@ -171,10 +188,18 @@ TEST(GdalMapsCli, RotatedGridsAndInexactTypesAreRefused) {
 TEST(GdalMapsCli, SequenceCorridorAsGeoTiffAndAFrictionMapThatDoesNotOverlay) {
   if (!HaveGdal()) GTEST_SKIP() << "no GDAL tools";
   TempDir tmp;
-  const std::vector<std::string> run = {
-      "sequence", "--binary", (kLandscape / "forest_BL").string(), (kLandscape / "roads_NB").string(),
-      "--data", (kLandscape / "tracks.txt").string(), "--algorithm", "least-cost", "--friction",
-      (kLandscape / "friction").string(), "--width", "3"};
+  const std::vector<std::string> run = {"sequence",
+                                        "--binary",
+                                        (kLandscape / "forest_BL").string(),
+                                        (kLandscape / "roads_NB").string(),
+                                        "--data",
+                                        (kLandscape / "tracks.txt").string(),
+                                        "--algorithm",
+                                        "least-cost",
+                                        "--friction",
+                                        (kLandscape / "friction").string(),
+                                        "--width",
+                                        "3"};
   tCliRun r = RunCli(With(run, {"--corridor", "lc", "--project", "a"}), tmp.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
   r = RunCli(With(run, {"--corridor", "lc.tif", "--project", "b"}), tmp.path().string());
@@ -235,11 +260,27 @@ TEST(GdalMapsCli, InfoOnAGeoTiffAgreesWithTheOriginal) {
     const auto b = InfoLines(rst.out);
     EXPECT_EQ(a.at("file"), tmp.file(name + ".tif"));
     EXPECT_EQ(a.at("file format"), "GeoTIFF");
-    for (const char* key : {"map", "data type", "file type", "columns", "rows", "cell width",
-                            "cell height", "min X", "max X", "min Y", "max Y", "reference system",
-                            "flag definition", "valid cells", "missing cells", "mean", "SD",
-                            "min value", "max value",
-                            "minimum", "maximum"})
+    for (const char* key : {"map",
+                            "data type",
+                            "file type",
+                            "columns",
+                            "rows",
+                            "cell width",
+                            "cell height",
+                            "min X",
+                            "max X",
+                            "min Y",
+                            "max Y",
+                            "reference system",
+                            "flag definition",
+                            "valid cells",
+                            "missing cells",
+                            "mean",
+                            "SD",
+                            "min value",
+                            "max value",
+                            "minimum",
+                            "maximum"})
       EXPECT_EQ(a.at(key), b.at(key)) << key;
     if (b.at("flag definition") == "background") {
       EXPECT_EQ(a.at("flag value"), b.at("flag value"));

@@ -2,8 +2,8 @@
 // files of an uninterrupted run.
 #include "CliSupport.h"
 #include "ExampleArgs.h"
-#include "raster/Raster.h"
 #include "TestSupport.h"
+#include "raster/Raster.h"
 
 #include <gtest/gtest.h>
 

@@ -37,17 +37,30 @@ void CopyInputs(const fs::path& to) {
 
 tArgs MatrixArgs(const fs::path& in) {
   auto i = [&in](const char* f) { return (in / f).string(); };
-  return {"matrix",      "--binary",   i("forest_BL"), "--quantitative", i("cover_QT"),
-          "--data",      i("samples.txt"), "--algorithm", "least-cost", "--friction",
-          i("friction"), "--width",    "1",           "--corridor",     "corr",
-          "--project",   "p"};
+  return {"matrix",
+          "--binary",
+          i("forest_BL"),
+          "--quantitative",
+          i("cover_QT"),
+          "--data",
+          i("samples.txt"),
+          "--algorithm",
+          "least-cost",
+          "--friction",
+          i("friction"),
+          "--width",
+          "1",
+          "--corridor",
+          "corr",
+          "--project",
+          "p"};
 }
 
 tArgs SequenceArgs(const fs::path& in) {
   auto i = [&in](const char* f) { return (in / f).string(); };
-  return {"sequence",    "--binary", i("forest_BL"), "--data",    i("tracks.txt"),
-          "--algorithm", "least-cost", "--friction", i("friction"), "--width",
-          "1",           "--corridor", "corr",       "--project", "p"};
+  return {"sequence",    "--binary",   i("forest_BL"), "--data",      i("tracks.txt"),
+          "--algorithm", "least-cost", "--friction",   i("friction"), "--width",
+          "1",           "--corridor", "corr",         "--project",   "p"};
 }
 
 // CR LF lines of a report: header first.
@@ -94,7 +107,8 @@ void ExpectRefused(const tArgs& args, const fs::path& dir, const std::vector<std
   const tSnapshot before = Snapshot(dir);
   const tCliRun r = RunCli(args, dir.string());
   EXPECT_EQ(r.status, 1) << r.out << r.err;
-  for (const std::string& p : parts) EXPECT_NE(r.err.find(p), std::string::npos) << p << "\n" << r.err;
+  for (const std::string& p : parts)
+    EXPECT_NE(r.err.find(p), std::string::npos) << p << "\n" << r.err;
   EXPECT_EQ(Snapshot(dir), before) << "a refused command changed the folder";
 }
 
@@ -119,7 +133,8 @@ void ExpectResumeRefusesTampering(const std::function<tArgs(const fs::path&)>& a
   EditReport(path, [](std::vector<std::string>& l) { std::swap(l[2], l[3]); });
   ExpectRefused(resume, dir.path(), {path, "row 2 (line 3) " + std::string(kEditedRow)});
   restore();
-  EditReport(path, [](std::vector<std::string>& l) { l[3].back() = l[3].back() == '1' ? '2' : '1'; });
+  EditReport(path,
+             [](std::vector<std::string>& l) { l[3].back() = l[3].back() == '1' ? '2' : '1'; });
   ExpectRefused(resume, dir.path(), {path, "row 3 (line 4) " + std::string(kEditedRow)});
   restore();
   EditReport(path, [](std::vector<std::string>& l) { l.erase(l.begin() + 1); });
@@ -131,9 +146,9 @@ void ExpectResumeRefusesTampering(const std::function<tArgs(const fs::path&)>& a
 
   // The friction image rewritten with the same size and documentation.
   Flip(in.file("friction.rst"), 4000);
-  ExpectRefused(resume, dir.path(),
-                {"friction map friction is not the file the report was made from",
-                 "fingerprint was doc "});
+  ExpectRefused(
+      resume, dir.path(),
+      {"friction map friction is not the file the report was made from", "fingerprint was doc "});
   restore();
   if (report.find("Matrix") != std::string::npos)
     EditSamples(in.file("samples.txt"));
@@ -182,15 +197,15 @@ TEST(ReuseChecksCli, MergeRefusesEditedRowsAndChangedInputs) {
 
   // Shard 2 computed again from a rewritten friction image, then from another data file.
   Flip(changed.file("friction.rst"), 4000);
-  ASSERT_EQ(RunCli(With(MatrixArgs(changed.path()), {"--shard", "2/2"}), dir.path().string()).status,
-            0);
+  ASSERT_EQ(
+      RunCli(With(MatrixArgs(changed.path()), {"--shard", "2/2"}), dir.path().string()).status, 0);
   ExpectRefused(merge, dir.path(),
                 {"not of one run: the friction map friction has the fingerprint doc ",
                  "in shard 1 of 2", "in shard 2 of 2"});
   CopyInputs(changed.path());
   EditSamples(changed.file("samples.txt"));
-  ASSERT_EQ(RunCli(With(MatrixArgs(changed.path()), {"--shard", "2/2"}), dir.path().string()).status,
-            0);
+  ASSERT_EQ(
+      RunCli(With(MatrixArgs(changed.path()), {"--shard", "2/2"}), dir.path().string()).status, 0);
   ExpectRefused(merge, dir.path(), {"not of one run: the data file samples.txt"});
 }
 
@@ -220,7 +235,8 @@ TEST(ReuseChecksCli, RefusedRunsAndMergesChangeNothing) {
   // A plain run onto a finished report made read-only.
   ASSERT_EQ(RunCli(run, dir.path().string()).status, 0);
   ASSERT_EQ(::chmod(report.c_str(), 0444), 0);
-  ExpectRefused(run, dir.path(), {"Cannot write to file \"" + report + "\": the file is write-protected"});
+  ExpectRefused(run, dir.path(),
+                {"Cannot write to file \"" + report + "\": the file is write-protected"});
   ExpectRefused(With(run, {"--resume"}), dir.path(), {report, "write-protected"});
 
   // A finished shard run again onto its read-only report keeps its journal and corridor map.
@@ -251,7 +267,8 @@ TEST(ReuseChecksCli, RefusedRunsAndMergesChangeNothing) {
                 {"x.log\": the folder " + dir.file("missing") + " does not exist"});
   const tCliRun ok = RunCli(With(merge, {"--log", "x.log"}), dir.path().string());
   EXPECT_EQ(ok.status, 0) << ok.err;
-  EXPECT_TRUE(fs::exists(dir.file("x.log")) && fs::exists(report) && fs::exists(dir.file("corr.rst")));
+  EXPECT_TRUE(fs::exists(dir.file("x.log")) && fs::exists(report) &&
+              fs::exists(dir.file("corr.rst")));
 }
 
 // Journals of the earlier format cannot be checked: their runs start anew.

@@ -2,8 +2,8 @@
 // file and the cause, and on disk only complete lines and maps whose cells
 // are all real counts.
 #include "CliSupport.h"
-#include "raster/Raster.h"
 #include "TestSupport.h"
+#include "raster/Raster.h"
 
 #include <gtest/gtest.h>
 
@@ -144,11 +144,11 @@ TEST_F(FileSizeLimitCli, ALimitHitDuringTheReportLeavesWholeRowsAndAConsistentCo
   EXPECT_EQ(map.MaxValue, max);
 
   // No log of a failed run, no temporary left; the journal lets it resume.
-  EXPECT_EQ(Names(dir), (std::set<std::string>{kLeastCostReport,
-                                               "Friction-LeastCost-MatrixAnalysis.journal",
-                                               "Friction-LeastCost-MatrixAnalysis.digests",
-                                               std::string("corridors") + map.ImageExtension(),
-                                               std::string("corridors") + map.DocExtension()}));
+  EXPECT_EQ(Names(dir),
+            (std::set<std::string>{kLeastCostReport, "Friction-LeastCost-MatrixAnalysis.journal",
+                                   "Friction-LeastCost-MatrixAnalysis.digests",
+                                   std::string("corridors") + map.ImageExtension(),
+                                   std::string("corridors") + map.DocExtension()}));
 }
 
 TEST_F(FileSizeLimitCli, ALimitHitDuringTheCorridorMapLeavesThePreviousMapOrNone) {

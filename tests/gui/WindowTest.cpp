@@ -269,14 +269,14 @@ private slots:
     for (const char* name : {"forest_BL", "friction"}) {
       const QString from = Land(fLand, name) + ".rst";
       const QString to = Land(fLand, name) + ".tif";
-      QCOMPARE(stravex::test::RunProgram("/usr/bin/env",
-                                         {"gdal_translate", "-q", from.toStdString(),
-                                          to.toStdString()},
-                                         "/")
-                   .status,
-               0);
+      QCOMPARE(
+          stravex::test::RunProgram(
+              "/usr/bin/env", {"gdal_translate", "-q", from.toStdString(), to.toStdString()}, "/")
+              .status,
+          0);
     }
-    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "forest_BL.tif"), Land(fLand, "roads_NB.rst")};
+    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "forest_BL.tif"),
+                                             Land(fLand, "roads_NB.rst")};
     w.btVarBinaryClick();
     QCOMPARE(w.errors, QStringList());
     QCOMPARE(w.cbVarBinary->count(), 2);

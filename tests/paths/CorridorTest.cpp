@@ -1,9 +1,9 @@
 #include "paths/Corridor.h"
 
+#include "TestSupport.h"
 #include "base/Errors.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

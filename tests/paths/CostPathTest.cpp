@@ -1,9 +1,9 @@
 #include "paths/CostPath.h"
 
+#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/RandomFunctions.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

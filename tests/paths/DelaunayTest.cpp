@@ -1,7 +1,7 @@
 #include "paths/Delaunay.h"
 #include "CliSupport.h"
-#include "base/Errors.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
 
 #include <gtest/gtest.h>
 

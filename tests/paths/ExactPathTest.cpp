@@ -1,10 +1,10 @@
 #include "paths/ExactPath.h"
 
-#include "paths/CostPath.h"
+#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/RandomFunctions.h"
+#include "paths/CostPath.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

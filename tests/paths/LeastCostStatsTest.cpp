@@ -1,12 +1,12 @@
 #include "paths/LeastCostStats.h"
 
+#include "TestSupport.h"
+#include "base/Errors.h"
+#include "base/RandomFunctions.h"
 #include "paths/Corridor.h"
 #include "paths/CostPath.h"
-#include "base/Errors.h"
 #include "raster/IdrisiEnv.h"
-#include "base/RandomFunctions.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

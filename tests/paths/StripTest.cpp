@@ -1,7 +1,7 @@
 #include "paths/Strip.h"
 
-#include "base/StatOps.h"
 #include "TestSupport.h"
+#include "base/StatOps.h"
 
 #include <gtest/gtest.h>
 

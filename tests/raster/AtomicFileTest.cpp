@@ -1,11 +1,11 @@
 // Whole-file replacement: a killed writer, a full disk or a file-size limit
 // leaves the old file or the new one, never a part, and says why it failed.
 #include "base/AtomicFile.h"
+#include "RasterFixtures.h"
+#include "TestSupport.h"
 #include "base/Errors.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
-#include "RasterFixtures.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

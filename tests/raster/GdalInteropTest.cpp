@@ -1,8 +1,8 @@
 // Maps exchanged with GDAL, an independent reader and writer of the format.
 #include "CliSupport.h"
+#include "TestSupport.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

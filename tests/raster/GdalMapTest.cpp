@@ -1,11 +1,11 @@
 // Maps opened through GDAL: which names stay IDRISI maps, what the
 // documentation fields and cells become, and the dialog's filter.
-#include "CliSupport.h"
-#include "base/Errors.h"
 #include "raster/GdalMap.h"
-#include "raster/IdrisiEnv.h"
+#include "CliSupport.h"
 #include "RasterFixtures.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
+#include "raster/IdrisiEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -121,8 +121,9 @@ TEST_F(GdalMap, IdrisiNamesKeepTheirMeaning) {
   }
   // A file GDAL does not know is refused with GDAL's reason.
   WriteFileBytes(tmp.file("notes.txt"), "no map here\n");
-  EXPECT_NE(MessageOf<EInOutError>([&] { OpenLiveMap(tmp.file("notes.txt")); })
-                .find(tmp.file("notes.txt") + " cannot be opened as a raster map"),
+  EXPECT_NE(MessageOf<EInOutError>([&] {
+              OpenLiveMap(tmp.file("notes.txt"));
+            }).find(tmp.file("notes.txt") + " cannot be opened as a raster map"),
             std::string::npos);
 }
 

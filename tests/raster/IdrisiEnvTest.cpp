@@ -1,6 +1,6 @@
 #include "raster/IdrisiEnv.h"
-#include "base/Errors.h"
 #include "TestSupport.h"
+#include "base/Errors.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

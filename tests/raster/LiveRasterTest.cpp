@@ -1,10 +1,10 @@
 // tLiveRaster: released and loaded cell access, load/save round trips, the
 // corridor cycle and the in-memory statistics.
+#include "RasterFixtures.h"
+#include "TestSupport.h"
 #include "base/Errors.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
-#include "RasterFixtures.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,13 @@
 // the file as read, and writes or incomplete reads leave no stale digest. GDAL
 // maps carry digests of their metadata record and loaded cells.
 #include "CliSupport.h"
+#include "RasterFixtures.h"
+#include "TestSupport.h"
 #include "base/ContentDigest.h"
 #include "base/Errors.h"
 #include "raster/GdalMap.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/IdrisiFile.h"
-#include "RasterFixtures.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -176,7 +176,8 @@ TEST_F(MapDigest, GdalMapsHaveDigestsOfTheirRecordAndCells) {
   auto tif = [&](const std::string& name, const std::string& rows,
                  std::vector<std::string> options) {
     WriteFileBytes(dir.file(name + ".asc"), "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 20\n"
-                                            "cellsize 5\nNODATA_value -1\n" + rows);
+                                            "cellsize 5\nNODATA_value -1\n" +
+                                                rows);
     options.insert(options.end(), {"-ot", "Int16", "-a_srs", "EPSG:32630"});
     GdalTranslate(options, dir.file(name + ".asc"), dir.file(name + ".tif"));
     return dir.file(name + ".tif");

@@ -1,8 +1,8 @@
 #include "raster/MapInfo.h"
 
+#include "TestSupport.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
+#include "TestSupport.h"
 #include "base/Errors.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
-#include "TestSupport.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // tRaster on disk: grid geometry, single-cell access, whole-map passes and the
 // image-file stream.
 #include "CliSupport.h"
+#include "RasterFixtures.h"
+#include "TestSupport.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/IdrisiFile.h"
 #include "raster/Raster.h"
-#include "RasterFixtures.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -96,11 +96,11 @@ TEST(RasterGrid, ContainingCellsAreTheCellsGdalReads) {
   tRaster map(r.FileName);
   for (const double x : {500000.0, 500004.5, 500005.0, 500009.99, 500010.0, 500035.0, 500039.9}) {
     for (const double y : {4000030.0, 4000025.0, 4000020.0, 4000000.5, 4000014.99}) {
-      const tCliRun gdal = RunProgram("/usr/bin/env",
-                                      {"gdallocationinfo", "-valonly", "-geoloc",
-                                       map.FileName + ImageExt(), std::to_string(x),
-                                       std::to_string(y)},
-                                      "/");
+      const tCliRun gdal =
+          RunProgram("/usr/bin/env",
+                     {"gdallocationinfo", "-valonly", "-geoloc", map.FileName + ImageExt(),
+                      std::to_string(x), std::to_string(y)},
+                     "/");
       ASSERT_EQ(gdal.status, 0) << gdal.err;
       EXPECT_EQ(std::stod(gdal.out), map.GetCell(map.RowOfY(y), map.ColOfX(x)))
           << "(" << x << ", " << y << ")";
