@@ -1,6 +1,8 @@
 // stravex-cli matrix --pair-matrices on the example landscape: the matrix
 // files read back by Python (pandas when installed, else the csv module) and
-// by R when installed, checked against the report rows.
+// by R when installed, checked against the report rows. The example of
+// docs/user-guide.md ("Pair matrices for R") is run as it is written there:
+// its command, the files it lists and its R lines.
 #include "CliSupport.h"
 #include "ExampleArgs.h"
 #include "TestSupport.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 namespace stravex::test {
 namespace {
@@ -106,7 +109,142 @@ TEST(PairMatricesCli, ExampleMatricesReadBackInPython) {
   EXPECT_LT(na, 2 * 28 * static_cast<int>(kColumns.size()));
 }
 
-TEST(PairMatricesCli, ReadByRAsTheReadmeShows) {
+// The example of the user guide's section "Pair matrices for R": the
+// stravex-cli arguments of its command (run in examples/landscape, with
+// --workdir as written), the lines it shows the command printing (without
+// "# ", up to the first "..." line) and the lines of its R block.
+struct tGuideExample {
+  tArgs Args;
+  std::string WorkDir;
+  std::vector<std::string> Printed;
+  std::vector<std::string> RLines;
+};
+
+tGuideExample ReadGuideExample() {
+  const std::string guide = ReadFileBytes(std::string(STRAVEX_SOURCE_DIR) + "/docs/user-guide.md");
+  tGuideExample ex;
+  const std::size_t from = guide.find("\n## Pair matrices for R\n");
+  if (from == std::string::npos) return ex;
+  std::size_t to = guide.find("\n## ", from + 1);
+  if (to == std::string::npos) to = guide.size();
+  std::istringstream section(guide.substr(from, to - from));
+  std::string line, command;
+  enum { kText, kShell, kR, kDone } where = kText;
+  bool continued = false;
+  while (where != kDone && std::getline(section, line)) {
+    if (where == kText) {
+      if (line == "```")
+        where = kShell;
+      else if (line == "```r")
+        where = kR;
+    } else if (line == "```") {
+      where = ex.RLines.empty() ? kText : kDone;
+    } else if (where == kR) {
+      ex.RLines.push_back(line);
+    } else if (line.starts_with("# ")) {
+      if (line.starts_with("# ...")) continued = true;
+      if (!continued) ex.Printed.push_back(line.substr(2));
+    } else if (line.starts_with("stravex-cli ") || command.ends_with("\\")) {
+      if (command.ends_with("\\")) command.pop_back();
+      command += " " + line;
+    }
+  }
+  std::istringstream words(command);
+  std::string word;
+  words >> word; // stravex-cli
+  while (words >> word) ex.Args.push_back(word);
+  const auto w = std::find(ex.Args.begin(), ex.Args.end(), "--workdir");
+  if (w != ex.Args.end() && w + 1 != ex.Args.end()) ex.WorkDir = *(w + 1);
+  return ex;
+}
+
+// The guide's command, with --workdir moved to `dir`; its printed lines with
+// the guide's folder replaced by `dir`.
+tGuideExample GuideExampleIn(const TempDir& dir) {
+  tGuideExample ex = ReadGuideExample();
+  const std::string folder = dir.path().string();
+  for (std::string& a : ex.Args)
+    if (a == ex.WorkDir) a = folder;
+  for (std::string& p : ex.Printed) {
+    const std::size_t at = p.find(": " + ex.WorkDir + "/");
+    if (at != std::string::npos) p.replace(at + 2, ex.WorkDir.size(), folder);
+  }
+  return ex;
+}
+
+TEST(PairMatricesCli, UserGuideExampleWritesWhatItShows) {
+  TempDir dir;
+  const tGuideExample ex = GuideExampleIn(dir);
+  ASSERT_FALSE(ex.Args.empty()) << "no stravex-cli command in docs/user-guide.md";
+  EXPECT_EQ(ex.Args.front(), "matrix");
+  EXPECT_NE(std::find(ex.Args.begin(), ex.Args.end(), "--pair-matrices"), ex.Args.end());
+  ASSERT_FALSE(ex.WorkDir.empty()) << "the command has no --workdir";
+  ASSERT_GE(ex.Printed.size(), 2u);
+  ASSERT_FALSE(ex.RLines.empty()) << "no R block in docs/user-guide.md";
+
+  const tCliRun r = RunCli(ex.Args, Land(""));
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The lines shown, in the order shown and one after another, and each
+  // file there.
+  std::string shown;
+  for (const std::string& p : ex.Printed) {
+    shown += p + "\n";
+    const std::size_t colon = p.find(": ");
+    ASSERT_NE(colon, std::string::npos) << p;
+    EXPECT_TRUE(fs::is_regular_file(p.substr(colon + 2))) << p;
+  }
+  EXPECT_TRUE(r.out.starts_with(shown)) << r.out << "\nexpected at the start:\n" << shown;
+  // Every file the R lines read is one the command wrote.
+  for (const std::string& line : ex.RLines) {
+    for (std::size_t at = line.find("read.csv(\""); at != std::string::npos;
+         at = line.find("read.csv(\"", at + 1)) {
+      const std::size_t open = at + 10;
+      const std::string name = line.substr(open, line.find('"', open) - open);
+      EXPECT_TRUE(fs::is_regular_file(dir.file(name))) << name;
+    }
+  }
+}
+
+// The R lines of the guide, run in the folder of the files (a library the
+// guide loads is used only when installed; nothing it computes is printed),
+// then their matrices checked against the report.
+TEST(PairMatricesCli, ReadByRAsTheUserGuideShows) {
+  if (!HaveProgram("Rscript")) GTEST_SKIP() << "Rscript missing";
+  TempDir dir;
+  const tGuideExample ex = GuideExampleIn(dir);
+  ASSERT_FALSE(ex.Args.empty() || ex.RLines.empty()) << "no example in docs/user-guide.md";
+  const tCliRun r = RunCli(ex.Args, Land(""));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string script;
+  for (const std::string& line : ex.RLines) {
+    if (line.starts_with("library(")) {
+      const std::string package = line.substr(8, line.find(')') - 8);
+      script += "if (requireNamespace(\"" + package + "\", quietly = TRUE)) invisible({ " + line +
+                " })\n";
+    } else {
+      script += line + "\n";
+    }
+  }
+  script += R"R(
+    report <- read.delim("wolves-MatrixAnalysis.txt", check.names = FALSE)
+    stopifnot(is.numeric(gen), is.numeric(cost), dim(gen) == c(8, 8), dim(cost) == c(8, 8),
+              identical(rownames(gen), as.character(0:7)),
+              identical(colnames(cost), as.character(0:7)),
+              all(is.na(diag(gen))), all(is.na(diag(cost))), nrow(report) == 28)
+    idx <- cbind(report$PopID1 + 1, report$PopID2 + 1)
+    near <- function(a, b) all(abs(a - b) <= 1e-12 * pmax(1, abs(b)))
+    stopifnot(gen[idx] == report$GenDist, gen[idx[, 2:1]] == report$GenDist,
+              near(cost[idx], report$forest_BL_Cost), near(cost[idx[, 2:1]], report$forest_BL_Cost),
+              all(report$forest_BL_Cost > 0))
+    cat(length(as.dist(gen)), "\n")
+  )R";
+  const tCliRun rs = RunProgram("/usr/bin/env", {"Rscript", "-e", script}, dir.path().string());
+  ASSERT_EQ(rs.status, 0) << rs.err;
+  EXPECT_EQ(rs.out, "28 \n");
+}
+
+// Pairs left out of the report (--max-distance) read as NA in R.
+TEST(PairMatricesCli, ReadByRWithSkippedPairsAsNA) {
   if (!HaveProgram("Rscript")) GTEST_SKIP() << "Rscript missing";
   TempDir dir;
   const tCliRun r = RunCli(kStripMatrix, dir.path().string());
