@@ -30,6 +30,8 @@
 #include "base/AtomicFile.h"
 #include "base/Errors.h"
 
+namespace stravex::gui {
+
 namespace {
 
 const tPalette& SeriesPalette() {
@@ -655,3 +657,5 @@ tGraphicChart* ShowTracks(const stravex::tLocations& locations, QWidget* contain
   for (const stravex::tLocation& l : locations) points.push_back({l.X, l.Y, l.ID});
   return ShowTracks(points, container);
 }
+
+} // namespace stravex::gui

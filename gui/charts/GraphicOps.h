@@ -20,6 +20,8 @@
 class QValueAxis;
 class QXYSeries;
 
+namespace stravex::gui {
+
 // Margins of the plot in percent of the chart's client size.
 struct tPercentMargins {
   int Left = 0, Top = 0, Right = 0, Bottom = 0;
@@ -193,3 +195,5 @@ struct tTrackPoint {
 };
 tGraphicChart* ShowTracks(const std::vector<tTrackPoint>& locations, QWidget* container = nullptr);
 tGraphicChart* ShowTracks(const stravex::tLocations& locations, QWidget* container = nullptr);
+
+} // namespace stravex::gui

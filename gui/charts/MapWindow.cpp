@@ -9,6 +9,8 @@
 
 #include "raster/Raster.h"
 
+namespace stravex::gui {
+
 namespace {
 constexpr int kBarWidth = 16;
 constexpr int kBarGap = 8;
@@ -119,3 +121,5 @@ void TMapWindow::paintEvent(QPaintEvent*) {
 void TMapWindow::contextMenuEvent(QContextMenuEvent* e) {
   tGraphMapPopUp::Instance().PopupFor(this, e->globalPos());
 }
+
+} // namespace stravex::gui

@@ -11,6 +11,8 @@
 #include "ColorOps.h"
 #include "GraphicOps.h"
 
+namespace stravex::gui {
+
 class TMapWindow : public tMapWindowBase {
   Q_OBJECT
 public:
@@ -43,3 +45,5 @@ private:
   double fMin = 0, fMax = 0;
   std::vector<std::pair<double, double>> fPointCells;
 };
+
+} // namespace stravex::gui

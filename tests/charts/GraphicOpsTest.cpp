@@ -13,6 +13,8 @@
 #include "ColorOps.h"
 #include "GraphicOps.h"
 
+using namespace stravex::gui;
+
 namespace {
 
 // Charts made without a container free themselves when closed; tests own them instead.

@@ -6,6 +6,8 @@
 #include "base/Errors.h"
 #include "raster/Raster.h"
 
+using namespace stravex::gui;
+
 namespace {
 
 // A 2 x 3 byte map over x 100..130, y 0..20, background flag 9 in cell (1, 2).
