@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "PopUpMenus.h"
 #include "raster/Raster.h"
 
 namespace stravex::gui {
@@ -118,8 +119,6 @@ void TMapWindow::paintEvent(QPaintEvent*) {
   p.drawText(labels, Qt::AlignLeft | Qt::AlignBottom, QString::number(fMin, 'g', 6));
 }
 
-void TMapWindow::contextMenuEvent(QContextMenuEvent* e) {
-  tGraphMapPopUp::Instance().PopupFor(this, e->globalPos());
-}
+void TMapWindow::contextMenuEvent(QContextMenuEvent* e) { PopUp().PopupFor(this, e->globalPos()); }
 
 } // namespace stravex::gui

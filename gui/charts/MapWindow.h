@@ -10,6 +10,7 @@
 
 #include "ColorOps.h"
 #include "GraphicOps.h"
+#include "MapWindowBase.h"
 
 namespace stravex::gui {
 
