@@ -3,6 +3,8 @@
 #include "GraphicOps.h"
 #include "MapWindow.h"
 
+namespace stravex::gui {
+
 QWidget* ShowPatchMapView(const stravex::t2DPoints& points) { return ShowPatchMap(points); }
 
 QWidget* ShowTracksView(const stravex::tLocations& locations) { return ShowTracks(locations); }
@@ -14,3 +16,5 @@ QWidget* ShowMapView(const std::string& mapFile, bool corridor,
   w->show();
   return w;
 }
+
+} // namespace stravex::gui

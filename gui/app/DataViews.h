@@ -10,6 +10,8 @@
 
 class QWidget;
 
+namespace stravex::gui {
+
 // "Patch map": the sample points of a population file.
 QWidget* ShowPatchMapView(const stravex::t2DPoints& points);
 // One line per individual of a location sequence.
@@ -18,3 +20,5 @@ QWidget* ShowTracksView(const stravex::tLocations& locations);
 // shown with the "Fire" palette. Core errors reading the map propagate.
 QWidget* ShowMapView(const std::string& mapFile, bool corridor,
                      const std::vector<std::pair<double, double>>& points);
+
+} // namespace stravex::gui

@@ -1,41 +1,43 @@
 #pragma once
-// The settings window: every parameter of an analysis on tabbed pages, the
-// Compute/Cancel/Help buttons, the task label and progress bar, the Log page
-// and the menus. A view over the core: the maps, the location sequence and
-// the analyses' generator live here, the work is done by the core on a
-// worker thread (tRunController).
+// The settings window: its pages (Input, Bootstraps, the two Parameters
+// pages, Log), the Compute/Cancel/Help buttons, the task label and progress
+// bar, and the menus. A view over the core: the maps, the location sequence
+// and the analyses' generator live here, the work is done by the core on a
+// worker thread (tRunController); what is enabled is decided by
+// ComputeWindowView.
 #include "CoreRun.h"
 #include "CustomGeodrellDialogs.h"
+#include "WindowState.h"
+#include "analysis/BatchRun.h"
 #include "analysis/PopulationFile.h"
 
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class QAction;
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QRadioButton;
-class QSpinBox;
 class QTabWidget;
 class QWidget;
-class TfHelp;
-class TfAboutBox;
 
 namespace stravex::gui {
+
+class TfHelp;
+class TfAboutBox;
 class tRunController;
-}
+class tInputPage;
+class tBootstrapsPage;
+class tSequenceParametersPage;
+class tMatrixParametersPage;
+class tLogPage;
 
 class TdlgConnectivity : public TCustomGeodrellDialog {
   Q_OBJECT
@@ -47,10 +49,11 @@ public:
   // The window's file dialogs.
   enum class tFileDialog { OpenImage, OpenMatrix, OpenList, SaveList };
 
-  stravex::TAnalysisSettings ReadSettings() const;
+  TAnalysisSettings ReadSettings() const;
   // Puts a settings record into the controls (batch mode).
-  void WriteSettings(const stravex::TAnalysisSettings& s);
-  stravex::TDataStructure SelectedDataStructure() const;
+  void WriteSettings(const TAnalysisSettings& s);
+  TDataStructure SelectedDataStructure() const;
+  // Applies the enabling rules to the controls.
   void UpdateControls();
   bool Running() const;
   // Waits for a running analysis to end while serving the window's events.
@@ -59,84 +62,19 @@ public:
   std::vector<std::string> LogLines() const;
   void AppendLog(const QString& text);
 
-  stravex::tMapSet& Maps() { return fMaps; }
-  const stravex::tLocationSequence& Sequence() const { return fSequence; }
-  stravex::tRandomGenerator& AnalysesRandom() { return fRandom; }
-  bool BatchStarted() const { return fBatchStarted; }
+  tMapSet& Maps() { return fMaps; }
+  const tLocationSequence& Sequence() const { return fSequence; }
+  tRandomGenerator& AnalysesRandom() { return fRandom; }
+  bool BatchStarted() const { return fBatch.Started(); }
   // File of the last least-cost run's corridor map (empty when none).
   const QString& LastCorridorMap() const { return fLastCorridorMap; }
-
-  // Controls, named as in the window's description.
-  QTabWidget* pcPages;
-  QWidget *tabInput, *tabSeqBootstraps, *tabSeqParameters, *tabParametersMatrix, *tabLog;
-  QLabel* lbTask;
-  QProgressBar* pbTache;
-  QPushButton *btOK, *btCancel, *btHelp;
-  QRadioButton *rbMatrix, *rbSequence;
-  QComboBox *cbVarBinary, *cbVarQuant;
-  QPushButton *btVarBinary, *btVarQuant, *btVarTopo;
-  QLineEdit* edVarTopo;
-  QLineEdit* edData;
-  QPushButton *btBrowseData, *btViewData;
-  QComboBox* cbDistance;
-  QLabel* lblFirstFriction;
-  QLineEdit* edFirstFriction;
-  QPushButton* btBrowseFirst;
-  QLabel* lblPath;
-  QSpinBox* sePathWidth;
-  QLabel* lblSeed;
-  QSpinBox* seLeastCostSeed;
-  QLabel* lblMinimise;
-  QComboBox* cbMinimise;
-  // How points become cells; one on each Parameters page, kept in step.
-  QComboBox* cbCellRule;
-  QComboBox* cbSeqCellRule;
-  QLabel* lblCorridorMap;
-  QLineEdit* edCorridorMap;
-  QLabel *lblWFriction, *lblWLength;
-  QLineEdit *edWFriction, *edWLength;
-  QCheckBox* ckOneMapPerPair;
-  QLineEdit* edOutput;
-  QSpinBox* seSeqBootstraps;
-  QCheckBox* ckSeqDistanceDistribution;
-  QPushButton* btBootstrap;
-  QSpinBox* seIgnoreTime;
-  QComboBox* cbIgnoreUnit;
-  QGroupBox* grpOutput;
-  QCheckBox *ckSamplePoints, *ckGeneticalMatrices, *ckVariablesMatrix, *ckGeographicDist,
-      *ckEcoDistanceMatrix, *ckFitModel, *ckFrictionMap, *ckTemporary, *ckJackKnifeResults;
-  QRadioButton *rbDelaunayNone, *rbDelaunayInclude, *rbDelaunayOnly;
-  QSpinBox* sePairDistanceThreshold;
-  QCheckBox* ckPairMatrices;
-  QGroupBox* grpTopography;
-  QRadioButton *rbUphill, *rbDownhill, *rbBothWays;
-  QLineEdit* edElevationTolerance;
-  QGroupBox* grpParameters;
-  QLabel *lblThreshold, *lblIterations, *lblReplicates;
-  QSpinBox *seThreshold, *seIterations, *seReplicates;
-  QGroupBox* grpModelFit;
-  QComboBox* cbFitting;
-  QCheckBox *ckStepwise, *ckGeneticSig, *ckJackKnife;
-  QLabel *lblSignificance, *lblJackknife;
-  QSpinBox *seSignificance, *seJackknife;
-  QPlainTextEdit* mmOutput;
-  QAction *Openecomaplist1, *Saveecomapslist1, *Batchcommand1, *Exit1, *Help1, *About1;
 
 public slots:
   void btOKClick();
   void btCancelClick();
   void btHelpClick();
-  void cbDistanceChange();
-  void edFirstFrictionChange();
-  void sePathWidthChange();
+  // The project name the algorithm gives.
   void edOutputDblClick();
-  void edCorridorMapDblClick();
-  void ckFrictionMapClick();
-  void ckGeneticSigClick() { UpdateControls(); }
-  void ckJackKnifeClick() { UpdateControls(); }
-  void ckFitModelClick() { UpdateControls(); }
-  void OnDataStructureClick() { UpdateControls(); }
-  void FilenameChange() { UpdateControls(); }
   void btVarBinaryClick();
   void btVarQuantClick();
   void btVarTopoClick();
@@ -149,6 +87,7 @@ public slots:
   void Batchcommand1Click();
   void Exit1Click();
   void About1Click();
+  // Starts the batch mode once, when the command line is a batch line.
   void FormActivate();
   // "View map" of a map list, the topography box or the corridor map box.
   void ViewMap(QWidget* source);
@@ -168,14 +107,16 @@ signals:
 protected:
   // Overridden by tests so that nothing waits for a person.
   virtual QStringList AskFiles(tFileDialog which);
+  // The one place error boxes are shown.
   virtual void ShowErrorBox(const QString& message);
   virtual void ShowWarningBox(const QString& message);
   // Ends the program (batch mode).
   virtual void QuitProgram();
   // The map window of one map file; corridor maps get the "Fire" palette.
   virtual void ShowMap(const QString& mapFile, bool corridor);
+  // A failed save of the working folder at close is an error like the others.
+  void ShowSaveError(const QString& message) override { ShowErrorBox(message); }
 
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void changeEvent(QEvent* e) override;
@@ -187,15 +128,23 @@ private:
   void Connect();
   // Runs from the window's thread with boxes shown directly.
   class tWindowReporter;
+  // Runs action; the message of what it throws goes to the error box.
+  // False when it threw.
+  bool Guarded(const std::function<void()>& action);
+  // The message of what action throws, empty when it does not; for callers
+  // that tidy up before the box (ShowError).
+  static QString CaughtError(const std::function<void()>& action);
+  void ShowError(const QString& message);
   void LoadMaps(bool binary, const QStringList& names);
   void FillMapLists();
-  // logFile: the file a batch run saves the log to.
-  void StartRun(stravex::gui::tRunKind kind, stravex::TAnalysisSettings settings,
-                const QString& workDir, const std::string& logFile = {});
+  // logFile: the file a batch run saves the log to. False when no run started.
+  bool StartRun(tRunKind kind, TAnalysisSettings settings, const QString& workDir,
+                const std::string& logFile = {});
   void RunEndedSlot();
-  void RunBatch();
+  // Goes through the batch steps until the run starts or the sequence ends.
+  void StepBatch();
+  std::vector<std::string> ProgramArguments() const;
   void ShowRunMessage(bool error, const QString& text);
-  void OnCheckReal(QKeyEvent* key, bool& discard) const;
   void MapContextMenu(QWidget* source, const QPoint& at);
   // The map behind a list or box ("View map"): file name, empty when none.
   QString MapFileOf(QWidget* source) const;
@@ -205,23 +154,32 @@ private:
   // Sample points of the data file for the map window (empty when unreadable).
   std::vector<std::pair<double, double>> SamplePointsForMap();
 
+  QTabWidget* pcPages = nullptr;
+  tInputPage* fInput = nullptr;
+  tBootstrapsPage* fBootstraps = nullptr;
+  tSequenceParametersPage* fSeqParameters = nullptr;
+  tMatrixParametersPage* fMatrixParameters = nullptr;
+  tLogPage* fLog = nullptr;
+  QLabel* lbTask = nullptr;
+  QProgressBar* pbTache = nullptr;
+  QPushButton *btOK = nullptr, *btCancel = nullptr, *btHelp = nullptr;
+  QAction *Openecomaplist1 = nullptr, *Saveecomapslist1 = nullptr, *Batchcommand1 = nullptr,
+          *Exit1 = nullptr, *Help1 = nullptr, *About1 = nullptr;
+
   QStringList fArgs; // without the program
-  stravex::tMapSet fMaps;
-  stravex::tLocationSequence fSequence;
+  tMapSet fMaps;
+  tLocationSequence fSequence;
   QString fSequenceFile; // the file fSequence was last read from
-  stravex::tPopulationData fPopulation;
-  stravex::tRandomGenerator fRandom;
-  std::unique_ptr<stravex::gui::tRunController> fRun;
-  bool fBatchMode = false;
-  bool fBatchStarted = false;
+  tPopulationData fPopulation;
+  tRandomGenerator fRandom;
+  std::unique_ptr<tRunController> fRun;
+  tBatchSequence fBatch;
+  std::optional<tBatchJob> fBatchJob;
+  TAnalysisSettings fBatchSettings;
   bool fNameOnCommandLine = false;
   bool fClosing = false;
-  bool fLogStarted = false;
-  std::vector<std::string> fMapListFile;
   QString fLastSaveListName;
   QString fLastCorridorMap;
-  // Batch run under way: its log file, resolved from the map list's folder.
-  std::optional<std::string> fBatchLogFile;
   TfHelp* fHelp = nullptr;
   TfAboutBox* fAbout = nullptr;
   std::unique_ptr<TfHelp> fOwnHelp;
@@ -229,3 +187,5 @@ private:
   // Chart and map windows opened from here; closed with the main window.
   std::vector<QPointer<QWidget>> fViews;
 };
+
+} // namespace stravex::gui

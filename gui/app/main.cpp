@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+using namespace stravex::gui;
+
 int main(int argc, char** argv) {
   QElapsedTimer clock;
   clock.start();

@@ -7,6 +7,8 @@
 #include "base/Errors.h"
 #include "base/RandomFunctions.h"
 
+namespace stravex::gui {
+
 namespace {
 
 int Channel(double v) { return static_cast<int>(std::clamp(v, 0.0, 1.0) * 255.0); }
@@ -94,3 +96,5 @@ tPalette Palette(int index) {
   default: throw stravex::ERangeError("Palette index out of range");
   }
 }
+
+} // namespace stravex::gui

@@ -4,6 +4,8 @@
 #include <QRgb>
 #include <QString>
 
+namespace stravex::gui {
+
 using tPalette = QList<QRgb>;
 
 enum tPaletteIndex : int {
@@ -30,3 +32,5 @@ tPalette Gradient(const QList<QRgb>& steps, int colorsPerStep);
 // Hue in [0, 1), saturation and intensity in [0, 1] to red, green, blue by the
 // three-sector formulas; each channel scaled by 3 * intensity, capped at 1.
 QRgb HsiToRgb(double hue, double saturation, double intensity);
+
+} // namespace stravex::gui

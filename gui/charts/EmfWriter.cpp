@@ -11,6 +11,8 @@
 #include <memory>
 #include <stdexcept>
 
+namespace stravex::gui {
+
 namespace metafile {
 namespace {
 
@@ -124,3 +126,5 @@ std::vector<uint8_t> EmfBytes(const tDrawing& d) {
 }
 
 } // namespace metafile
+
+} // namespace stravex::gui

@@ -26,9 +26,12 @@
 #include <string_view>
 
 #include "ColorOps.h"
+#include "PopUpMenus.h"
 #include "analysis/ReportWriter.h"
 #include "base/AtomicFile.h"
 #include "base/Errors.h"
+
+namespace stravex::gui {
 
 namespace {
 
@@ -57,39 +60,6 @@ QString TickLabel(double v, double step) {
   QString s = QString::number(v, 'f', decimals);
   if (s.startsWith('-') && s.count(QRegularExpression("[1-9]")) == 0) s.remove(0, 1); // no "-0.0"
   return s;
-}
-
-// Writes the whole file or nothing (atomic replacement, as every whole file
-// the program writes); one retry, as every file the system creates.
-void WriteWholeFile(const QString& fileName, const QByteArray& bytes) {
-  const std::string path = QDir::toNativeSeparators(fileName).toStdString();
-  const std::string_view data(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-  try {
-    stravex::WriteFileAtomically(path, data);
-  } catch (const stravex::EInOutError&) {
-    stravex::WriteFileAtomically(path, data);
-  }
-}
-
-QByteArray FromBytes(const std::vector<uint8_t>& v) {
-  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
-
-tGraphPopUp* gGraphPopUp = nullptr;
-tGraphMapPopUp* gGraphMapPopUp = nullptr;
-
-// Widgets must go before the application object does.
-void DeletePopUps() {
-  delete gGraphPopUp;
-  gGraphPopUp = nullptr;
-  delete gGraphMapPopUp;
-  gGraphMapPopUp = nullptr;
-}
-
-void RegisterCleanUp() {
-  static bool registered = false;
-  if (!registered) qAddPostRoutine(DeletePopUps);
-  registered = true;
 }
 
 } // namespace
@@ -313,13 +283,18 @@ void tGraphicChart::ApplyEqualScales() {
                               H * (100 - m.Top - m.Bottom) / 100.0));
 }
 
+tGraphPopUp& tGraphicChart::PopUp() {
+  if (!fPopUp) fPopUp = new tGraphPopUp(this);
+  return *fPopUp;
+}
+
 void tGraphicChart::resizeEvent(QResizeEvent* e) {
   QChartView::resizeEvent(e);
   ApplyEqualScales();
 }
 
 void tGraphicChart::contextMenuEvent(QContextMenuEvent* e) {
-  tGraphPopUp::Instance().PopupFor(this, e->globalPos());
+  PopUp().PopupFor(this, e->globalPos());
 }
 
 metafile::tDrawing tGraphicChart::Drawing() const {
@@ -423,207 +398,6 @@ tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* contain
   return chart;
 }
 
-// ---------------------------------------------------------------- exports
-
-void SaveChartData(const tGraphicChart& chart, const QString& fileName) {
-  QByteArray out;
-  for (int i = 0; i < chart.SeriesCount(); ++i) {
-    const QXYSeries* s = chart.Series(i);
-    const QList<QPointF> points = s->points();
-    out += s->name().toUtf8() + "\r\n";
-    for (const QPointF& p : points)
-      out += QByteArray::fromStdString(stravex::FormatReal23(p.x())) + '\t';
-    out += "\r\n";
-    for (const QPointF& p : points)
-      out += QByteArray::fromStdString(stravex::FormatReal23(p.y())) + '\t';
-    out += "\r\n";
-  }
-  for (const QString& line : chart.Metadata) out += line.toUtf8() + "\r\n";
-  WriteWholeFile(fileName, out);
-}
-
-bool IsSupportedPictureFile(const QString& fileName) {
-  static const QStringList formats{"wmf", "emf", "bmp", "png", "svg"};
-  return formats.contains(QFileInfo(fileName).suffix().toLower());
-}
-
-void SaveChartPicture(const tGraphicChart& chart, const QString& fileName) {
-  if (!IsSupportedPictureFile(fileName)) throw stravex::EInOutError("Unsupported format");
-  const QString ext = QFileInfo(fileName).suffix().toLower();
-  auto& view = const_cast<tGraphicChart&>(chart); // rendering does not change the chart
-  const QSize size = view.size();
-  QByteArray bytes;
-  if (ext == "wmf") {
-    bytes = FromBytes(metafile::WmfBytes(chart.Drawing()));
-  } else if (ext == "emf") {
-    try {
-      bytes = FromBytes(metafile::EmfBytes(chart.Drawing()));
-    } catch (const std::runtime_error& e) {
-      throw stravex::EInOutError(e.what());
-    }
-  } else if (ext == "svg") {
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QSvgGenerator svg;
-    svg.setOutputDevice(&buffer);
-    svg.setSize(size);
-    svg.setViewBox(QRect(QPoint(0, 0), size));
-    svg.setTitle(view.chart()->title());
-    QPainter painter(&svg);
-    view.render(&painter, QRectF(QPointF(0, 0), size), QRect(QPoint(0, 0), size));
-  } else {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(view.chart()->backgroundBrush().color());
-    {
-      QPainter painter(&image);
-      view.render(&painter, QRectF(QPointF(0, 0), size), QRect(QPoint(0, 0), size));
-    }
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, ext == "bmp" ? "BMP" : "PNG"))
-      throw stravex::EInOutError(fileName.toStdString() + ": the picture could not be encoded");
-  }
-  WriteWholeFile(fileName, bytes);
-}
-
-// ---------------------------------------------------------------- tGraphPopUp
-
-tGraphPopUp& tGraphPopUp::Instance() {
-  if (!gGraphPopUp) {
-    gGraphPopUp = new tGraphPopUp;
-    RegisterCleanUp();
-  }
-  return *gGraphPopUp;
-}
-
-tGraphPopUp::tGraphPopUp() {
-  SaveImageItem = addAction(QStringLiteral("Save graph &image..."), this,
-                            &tGraphPopUp::SaveImageClick);
-  SaveDataItem = addAction(QStringLiteral("Save graph &data..."), this,
-                           &tGraphPopUp::SaveDataClick);
-  addSeparator();
-  ViewMetadataItem = addAction(QStringLiteral("&View metadata"), this,
-                               &tGraphPopUp::ViewMetadataClick);
-  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."), this,
-                              &tGraphPopUp::AddMetadataClick);
-  addSeparator();
-  CloseGraphItem = addAction(QStringLiteral("&Close graph"), this, &tGraphPopUp::CloseGraphClick);
-  CloseGraphItem->setEnabled(false);
-}
-
-void tGraphPopUp::SetTarget(tGraphicChart* chart) {
-  fTarget = chart;
-  CloseGraphItem->setEnabled(chart && chart->Closable);
-}
-
-void tGraphPopUp::PopupFor(tGraphicChart* chart, const QPoint& globalPos) {
-  SetTarget(chart);
-  exec(globalPos);
-}
-
-void tGraphPopUp::SaveImageClick() {
-  if (!fTarget) return;
-  QFileDialog dialog(fTarget, QStringLiteral("Save graph"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilter(
-      QStringLiteral("Windows Metafile (*.wmf);;Windows Enhanced Metafile (*.emf);;Bitmap "
-                     "(*.bmp);;PNG image (*.png);;SVG drawing (*.svg)"));
-  dialog.setDefaultSuffix(QStringLiteral("emf"));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !fTarget) return;
-  try {
-    SaveChartPicture(*fTarget, dialog.selectedFiles().first());
-  } catch (const std::exception& e) {
-    QMessageBox::critical(fTarget, QCoreApplication::applicationName(),
-                          QString::fromUtf8(e.what()));
-  }
-}
-
-void tGraphPopUp::SaveDataClick() {
-  if (!fTarget) return;
-  QFileDialog dialog(fTarget, QStringLiteral("Save data"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilter(QStringLiteral("Tab-separated text file (*.txt);;All (*.*)"));
-  dialog.setDefaultSuffix(QStringLiteral("txt"));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !fTarget) return;
-  try {
-    SaveChartData(*fTarget, dialog.selectedFiles().first());
-  } catch (const std::exception& e) {
-    QMessageBox::critical(fTarget, QCoreApplication::applicationName(),
-                          QString::fromUtf8(e.what()));
-  }
-}
-
-void tGraphPopUp::ViewMetadataClick() {
-  if (!fTarget) return;
-  QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
-                  fTarget->Metadata.join('\n'), QMessageBox::Ok, fTarget);
-  box.exec();
-}
-
-void tGraphPopUp::AddMetadataClick() {
-  if (!fTarget) return;
-  bool ok = false;
-  const QString line = QInputDialog::getText(fTarget, QStringLiteral("Graph metadata"), QString(),
-                                             QLineEdit::Normal, QString(), &ok);
-  if (fTarget) fTarget->Metadata.append(ok ? line : QString());
-}
-
-void tGraphPopUp::CloseGraphClick() {
-  tGraphicChart* chart = fTarget;
-  if (!chart || !chart->Closable) return;
-  fTarget = nullptr;
-  if (QTabWidget* pages = chart->Pages()) {
-    const int index = pages->indexOf(chart);
-    if (index >= 0) pages->removeTab(index);
-    chart->deleteLater();
-  } else if (chart->isWindow()) {
-    chart->close();
-    if (!chart->testAttribute(Qt::WA_DeleteOnClose)) chart->deleteLater();
-  } else {
-    chart->deleteLater();
-  }
-}
-
-// ---------------------------------------------------------------- map windows
-
-void tMapWindowBase::SetTransparency(int percent) {
-  percent = std::clamp(percent, 0, 100);
-  fAlphaBlendValue = 255 - static_cast<int>(std::nearbyint(percent * 255 / 100.0));
-  fAlphaBlend = percent != 100;
-  // Without blending the window is drawn opaque whatever the value says.
-  setWindowOpacity(fAlphaBlend ? fAlphaBlendValue / 255.0 : 1.0);
-}
-
-tGraphMapPopUp& tGraphMapPopUp::Instance() {
-  if (!gGraphMapPopUp) {
-    gGraphMapPopUp = new tGraphMapPopUp;
-    RegisterCleanUp();
-  }
-  return *gGraphMapPopUp;
-}
-
-tGraphMapPopUp::tGraphMapPopUp() {
-  SaveImageItem = addAction(QStringLiteral("Save map &image..."));
-  SaveDataItem = addAction(QStringLiteral("Save map &data..."));
-  ViewMetadataItem = addAction(QStringLiteral("&View metadata"));
-  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."));
-  for (QAction* a : {SaveImageItem, SaveDataItem, ViewMetadataItem, AddMetadataItem})
-    a->setEnabled(false);
-  TransparencyMenu = addMenu(QStringLiteral("&Transparency"));
-  for (int percent = 0; percent <= 100; percent += 10) {
-    QAction* a = TransparencyMenu->addAction(QStringLiteral("&%1%").arg(percent));
-    connect(a, &QAction::triggered, this, [this, percent] {
-      if (fTarget) fTarget->SetTransparency(percent);
-    });
-    TransparencyItems.append(a);
-  }
-}
-
-void tGraphMapPopUp::PopupFor(tMapWindowBase* w, const QPoint& globalPos) {
-  fTarget = w;
-  exec(globalPos);
-}
-
 // ---------------------------------------------------------------- data view
 
 tGraphicChart* ShowPatchMap(const stravex::t2DPoints& points, QWidget* container) {
@@ -655,3 +429,5 @@ tGraphicChart* ShowTracks(const stravex::tLocations& locations, QWidget* contain
   for (const stravex::tLocation& l : locations) points.push_back({l.X, l.Y, l.ID});
   return ShowTracks(points, container);
 }
+
+} // namespace stravex::gui

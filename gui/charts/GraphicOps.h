@@ -1,6 +1,6 @@
 #pragma once
-// Chart windows for quick looks at input data, their shared pop-up menu, the
-// pop-up menu of map windows, and the chart exports (pictures, data file).
+// Chart windows for quick looks at input data (the data view of the main
+// window). Their exports (included here) and pop-up menu have their own files.
 #include <QAction>
 #include <QChartView>
 #include <QMenu>
@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "ChartExport.h"
 #include "Metafile.h"
 #include "analysis/LocationSequence.h"
 #include "base/CommonDecl.h"
@@ -19,6 +20,10 @@
 #include <QTabWidget>
 class QValueAxis;
 class QXYSeries;
+
+namespace stravex::gui {
+
+class tGraphPopUp;
 
 // Margins of the plot in percent of the chart's client size.
 struct tPercentMargins {
@@ -78,6 +83,9 @@ public:
   // The chart as vector shapes, in the pixels of its current size.
   metafile::tDrawing Drawing() const;
 
+  // Its pop-up menu, made at the first right click.
+  tGraphPopUp& PopUp();
+
   // The page control holding the chart, if any.
   QTabWidget* Pages() const { return fPages; }
 
@@ -98,90 +106,13 @@ private:
   bool fEqualScales = false;
   std::optional<tPercentMargins> fApplied;
   QPointer<QTabWidget> fPages;
+  tGraphPopUp* fPopUp = nullptr; // a child: goes with the chart
 };
 
 // A point series added to container when it is a chart, else to a new chart
 // made as the constructor does (titled title). Returns the chart.
 tGraphicChart* AddPointSeries(const stravex::t2DPoints& points, QWidget* container,
                               const QString& title, const QString& xTitle, const QString& yTitle);
-
-// The data file: per series its title, its X values and its Y values, each
-// value in the 23-character real form followed by a tab; then the metadata
-// lines. Lines end in CR LF. EInOutError when the file cannot be written.
-void SaveChartData(const tGraphicChart& chart, const QString& fileName);
-
-// The picture, in the format its extension names (any case): ".wmf", ".emf",
-// ".bmp", ".png" or ".svg". EInOutError "Unsupported format" for any other
-// extension, before anything is written; EInOutError when writing fails.
-void SaveChartPicture(const tGraphicChart& chart, const QString& fileName);
-bool IsSupportedPictureFile(const QString& fileName);
-
-// The menu every chart opens on a right click; the chart under the mouse
-// becomes its target.
-class tGraphPopUp : public QMenu {
-  Q_OBJECT
-public:
-  static tGraphPopUp& Instance();
-  void SetTarget(tGraphicChart* chart);
-  tGraphicChart* Target() const { return fTarget; }
-  // Sets the target, enables the items for it and runs the menu.
-  void PopupFor(tGraphicChart* chart, const QPoint& globalPos);
-
-  QAction* SaveImageItem;
-  QAction* SaveDataItem;
-  QAction* ViewMetadataItem;
-  QAction* AddMetadataItem;
-  QAction* CloseGraphItem;
-
-  // "&Close graph" on the target: its page removed, its window closed, or the chart freed.
-  void CloseGraphClick();
-
-private:
-  tGraphPopUp();
-  void SaveImageClick();
-  void SaveDataClick();
-  void ViewMetadataClick();
-  void AddMetadataClick();
-
-  QPointer<tGraphicChart> fTarget;
-};
-
-// Base of the map windows: the transparency the map pop-up menu sets.
-class tMapWindowBase : public QWidget {
-  Q_OBJECT
-public:
-  using QWidget::QWidget;
-  // n % transparency: opacity 255 - Round(n / 100 * 255) with blending on; at
-  // 100 % the opacity is 0 with blending off, which shows the window opaque.
-  void SetTransparency(int percent);
-  int AlphaBlendValue() const { return fAlphaBlendValue; }
-  bool AlphaBlend() const { return fAlphaBlend; }
-
-private:
-  int fAlphaBlendValue = 255;
-  bool fAlphaBlend = false;
-};
-
-class tGraphMapPopUp : public QMenu {
-  Q_OBJECT
-public:
-  static tGraphMapPopUp& Instance();
-  void SetTarget(tMapWindowBase* w) { fTarget = w; }
-  tMapWindowBase* Target() const { return fTarget; }
-  void PopupFor(tMapWindowBase* w, const QPoint& globalPos);
-
-  QAction* SaveImageItem;
-  QAction* SaveDataItem;
-  QAction* ViewMetadataItem;
-  QAction* AddMetadataItem;
-  QMenu* TransparencyMenu;
-  // "&0%", "&10%", ... "&100%".
-  QList<QAction*> TransparencyItems;
-
-private:
-  tGraphMapPopUp();
-  QPointer<tMapWindowBase> fTarget;
-};
 
 // The data view of the main window. The sample points as a chart "Patch map"
 // (small circles, equal scales, vertical axis inverted); the tracks of a
@@ -193,3 +124,5 @@ struct tTrackPoint {
 };
 tGraphicChart* ShowTracks(const std::vector<tTrackPoint>& locations, QWidget* container = nullptr);
 tGraphicChart* ShowTracks(const stravex::tLocations& locations, QWidget* container = nullptr);
+
+} // namespace stravex::gui

@@ -7,7 +7,10 @@
 #include <cmath>
 #include <limits>
 
+#include "PopUpMenus.h"
 #include "raster/Raster.h"
+
+namespace stravex::gui {
 
 namespace {
 constexpr int kBarWidth = 16;
@@ -116,6 +119,6 @@ void TMapWindow::paintEvent(QPaintEvent*) {
   p.drawText(labels, Qt::AlignLeft | Qt::AlignBottom, QString::number(fMin, 'g', 6));
 }
 
-void TMapWindow::contextMenuEvent(QContextMenuEvent* e) {
-  tGraphMapPopUp::Instance().PopupFor(this, e->globalPos());
-}
+void TMapWindow::contextMenuEvent(QContextMenuEvent* e) { PopUp().PopupFor(this, e->globalPos()); }
+
+} // namespace stravex::gui

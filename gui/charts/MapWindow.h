@@ -10,6 +10,9 @@
 
 #include "ColorOps.h"
 #include "GraphicOps.h"
+#include "MapWindowBase.h"
+
+namespace stravex::gui {
 
 class TMapWindow : public tMapWindowBase {
   Q_OBJECT
@@ -43,3 +46,5 @@ private:
   double fMin = 0, fMax = 0;
   std::vector<std::pair<double, double>> fPointCells;
 };
+
+} // namespace stravex::gui

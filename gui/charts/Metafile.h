@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+namespace stravex::gui {
+
 namespace metafile {
 
 struct tColor {
@@ -66,3 +68,5 @@ std::vector<uint8_t> WmfBytes(const tDrawing& d);
 std::vector<uint8_t> EmfBytes(const tDrawing& d);
 
 } // namespace metafile
+
+} // namespace stravex::gui

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
+namespace stravex::gui {
+
 namespace metafile {
 namespace {
 
@@ -221,3 +223,5 @@ std::vector<uint8_t> WmfBytes(const tDrawing& d) {
 }
 
 } // namespace metafile
+
+} // namespace stravex::gui

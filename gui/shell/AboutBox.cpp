@@ -11,6 +11,8 @@
 #include "StravexIcon.h"
 #include "Systeme.h"
 
+namespace stravex::gui {
+
 TfAboutBox::TfAboutBox(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About Stravex"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -80,3 +82,5 @@ void TfAboutBox::showEvent(QShowEvent* e) {
     move(r.topLeft());
   }
 }
+
+} // namespace stravex::gui

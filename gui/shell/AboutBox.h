@@ -5,6 +5,8 @@
 class QLabel;
 class QPushButton;
 
+namespace stravex::gui {
+
 class TfAboutBox : public QDialog {
   Q_OBJECT
 public:
@@ -21,3 +23,5 @@ private:
   QLabel* lblVersion;
   QPushButton* btOK;
 };
+
+} // namespace stravex::gui

@@ -14,41 +14,37 @@
 
 #include <string_view>
 
+namespace stravex::gui {
+
 namespace {
-QString gProgramDirOverride;
-QString gLastSaveError;
-bool gInteractive = true;
 const QString kIniName = QStringLiteral("WorkDir.ini");
 
-// Replaced atomically, as every whole file the program writes.
-bool TryWrite(const QString& path, const QByteArray& content) {
+// Replaced atomically, as every whole file the program writes. Empty on
+// success, otherwise the reason.
+QString TryWrite(const QString& path, const QByteArray& content) {
   try {
     stravex::WriteFileAtomically(
         QDir::toNativeSeparators(path).toStdString(),
         std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
-    return true;
+    return {};
   } catch (const std::exception& e) {
-    gLastSaveError = QString::fromStdString(e.what());
-    return false;
+    return QString::fromStdString(e.what());
   }
 }
 } // namespace
 
 TCustomGeodrellDialog::TCustomGeodrellDialog(const QStringList& args, QWidget* parent)
-    : QMainWindow(parent) {
+    : QMainWindow(parent), fWorkDir(QDir::currentPath()) {
   stravex::InitIdrisiEnvironmentIn(QDir::toNativeSeparators(ProgramDir()).toStdString());
-  RestoreWorkDir();
-  ApplyFolderArgument(args);
+  if (const QString remembered = RememberedWorkDir(); !remembered.isEmpty()) fWorkDir = remembered;
+  if (const QString argument = FolderArgument(args); !argument.isEmpty()) fWorkDir = argument;
 }
 
 QString TCustomGeodrellDialog::ProgramDir() {
-  if (!gProgramDirOverride.isEmpty()) return gProgramDirOverride;
   const QString env = qEnvironmentVariable("STRAVEX_PROGRAM_DIR");
   if (!env.isEmpty()) return env;
   return QCoreApplication::applicationDirPath();
 }
-
-void TCustomGeodrellDialog::SetProgramDir(const QString& folder) { gProgramDirOverride = folder; }
 
 QString TCustomGeodrellDialog::WorkDirIniPath() {
   const QString programDir = ProgramDir();
@@ -58,40 +54,38 @@ QString TCustomGeodrellDialog::WorkDirIniPath() {
   return QDir(config).filePath(kIniName);
 }
 
-void TCustomGeodrellDialog::RestoreWorkDir() {
+QString TCustomGeodrellDialog::RememberedWorkDir() {
   QFile f(WorkDirIniPath());
-  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return; // no memory yet
+  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return {}; // no memory yet
   QString folder = QString::fromUtf8(f.readLine());
   while (folder.endsWith(QLatin1Char('\n')) || folder.endsWith(QLatin1Char('\r'))) folder.chop(1);
   // A folder that has gone leaves the start-up folder as it is.
-  if (!folder.isEmpty() && QFileInfo(folder).isDir()) QDir::setCurrent(folder);
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? QDir(folder).absolutePath() : QString();
 }
 
-void TCustomGeodrellDialog::ApplyFolderArgument(const QStringList& args) {
-  if (!args.isEmpty() && args.at(0).toLower() == QLatin1String("call")) return;
-  if (args.size() < 2) return;
+QString TCustomGeodrellDialog::FolderArgument(const QStringList& args) {
+  if (!args.isEmpty() && args.at(0).toLower() == QLatin1String("call")) return {};
+  if (args.size() < 2) return {};
   const QString folder = args.at(1);
-  if (!folder.isEmpty() && QFileInfo(folder).isDir()) QDir::setCurrent(folder);
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? QDir(folder).absolutePath() : QString();
 }
 
-bool TCustomGeodrellDialog::SaveWorkDir() {
-  gLastSaveError.clear();
+QString TCustomGeodrellDialog::SaveWorkDir(const QString& folder) {
   const QString path = WorkDirIniPath();
   // The configuration folder may not exist yet on the first run.
   QDir().mkpath(QFileInfo(path).absolutePath());
-  const QByteArray content = QDir::currentPath().toUtf8() + '\n';
-  return TryWrite(path, content) || TryWrite(path, content);
+  const QByteArray content = folder.toUtf8() + '\n';
+  const QString first = TryWrite(path, content);
+  return first.isEmpty() ? first : TryWrite(path, content);
 }
 
-QString TCustomGeodrellDialog::LastSaveError() { return gLastSaveError; }
-
-void TCustomGeodrellDialog::SetInteractive(bool on) { gInteractive = on; }
+void TCustomGeodrellDialog::ShowSaveError(const QString& message) {
+  if (fInteractive) QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+}
 
 void TCustomGeodrellDialog::closeEvent(QCloseEvent* e) {
-  if (!SaveWorkDir() && gInteractive) {
-    // The message names the file and the cause.
-    QMessageBox::critical(this, QCoreApplication::applicationName(), LastSaveError());
-  }
+  // The message names the file and the cause.
+  if (const QString error = SaveWorkDir(fWorkDir); !error.isEmpty()) ShowSaveError(error);
   e->accept();
 }
 
@@ -109,3 +103,5 @@ void TCustomGeodrellDialog::showEvent(QShowEvent* e) {
   fShown = true;
   CentreOnScreen(this);
 }
+
+} // namespace stravex::gui

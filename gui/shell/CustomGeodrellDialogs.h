@@ -8,6 +8,8 @@
 class QCloseEvent;
 class QShowEvent;
 
+namespace stravex::gui {
+
 // Moves a top-level window to the centre of its screen.
 void CentreOnScreen(QWidget* w);
 
@@ -15,36 +17,46 @@ class TCustomGeodrellDialog : public QMainWindow {
   Q_OBJECT
 public:
   // Runs the start-up steps: the IDRISI environment of the program folder, the
-  // folder named by "WorkDir.ini", then the "call"/folder argument rule.
-  // args are the program's arguments without the program itself.
+  // working folder named by "WorkDir.ini", then the "call"/folder argument
+  // rule. args are the program's arguments without the program itself.
   explicit TCustomGeodrellDialog(const QStringList& args, QWidget* parent = nullptr);
 
-  // Folder holding the program: the override set below, else the environment
-  // variable STRAVEX_PROGRAM_DIR, else the executable's folder.
+  // Folder holding the program: the environment variable STRAVEX_PROGRAM_DIR,
+  // else the executable's folder.
   static QString ProgramDir();
-  // Tests point this at a scratch folder; an empty text removes the override.
-  static void SetProgramDir(const QString& folder);
 
   // Where "WorkDir.ini" is read and written: beside the program when that
   // folder is writable, otherwise the per-user configuration folder.
   static QString WorkDirIniPath();
 
-  // Writes the current folder to WorkDir.ini (temporary file and rename, one
-  // retry). False on failure, with the reason in LastSaveError().
-  static bool SaveWorkDir();
-  static QString LastSaveError();
+  // The folder runs write into: the one the program started in, unless
+  // WorkDir.ini or the folder argument named another. Saved at close.
+  const QString& WorkDir() const { return fWorkDir; }
+  void SetWorkDir(const QString& folder) { fWorkDir = folder; }
+
+  // Writes folder to WorkDir.ini (temporary file and rename, one retry).
+  // Empty on success, otherwise the reason, naming the file.
+  static QString SaveWorkDir(const QString& folder);
 
   // When off, a failed save at close is not shown in a (blocking) message box.
-  static void SetInteractive(bool on);
+  void SetInteractive(bool on) { fInteractive = on; }
 
 protected:
   void closeEvent(QCloseEvent* e) override;
   // Centres the window on its screen at the first show.
   void showEvent(QShowEvent* e) override;
+  // A failed save of WorkDir.ini at close.
+  virtual void ShowSaveError(const QString& message);
 
 private:
-  static void RestoreWorkDir();
-  static void ApplyFolderArgument(const QStringList& args);
+  // The folder WorkDir.ini names, when it still exists.
+  static QString RememberedWorkDir();
+  // The folder the arguments name, when the rule applies and it exists.
+  static QString FolderArgument(const QStringList& args);
 
+  QString fWorkDir;
+  bool fInteractive = true;
   bool fShown = false;
 };
+
+} // namespace stravex::gui

@@ -10,6 +10,8 @@
 
 #include "StravexIcon.h"
 
+namespace stravex::gui {
+
 namespace {
 
 const char* const kHelpText = R"(STRAVEX
@@ -144,3 +146,5 @@ void TfHelp::showEvent(QShowEvent* e) {
   fShown = true;
   CentreOnScreen(this);
 }
+
+} // namespace stravex::gui

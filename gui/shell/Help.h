@@ -5,6 +5,8 @@
 
 class QTextEdit;
 
+namespace stravex::gui {
+
 // The whole help text; section titles are the lines that start with "N. ".
 QString HelpText();
 
@@ -23,3 +25,5 @@ private:
   QTextEdit* mmHelp;
   bool fShown = false;
 };
+
+} // namespace stravex::gui

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace stravex::gui {
+
 namespace {
 // Each part must fit the 16 bits a version resource gives it.
 constexpr long long kParts[4] = {stravex::kVersionMajor, stravex::kVersionMinor,
@@ -25,3 +27,5 @@ QString GetVersionString(int n) {
   for (int i = 1; i < n; ++i) s += QLatin1Char('.') + QString::number(parts[i]);
   return s;
 }
+
+} // namespace stravex::gui

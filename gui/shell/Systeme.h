@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 
+namespace stravex::gui {
+
 struct tFileVersion {
   uint16_t Major = 0, Minor = 0, Release = 0, Build = 0;
 };
@@ -12,3 +14,5 @@ tFileVersion GetFileVersion();
 
 // The first n parts joined by "."; n is clamped into 1..4.
 QString GetVersionString(int n);
+
+} // namespace stravex::gui

@@ -7,6 +7,8 @@
 #include "base/Errors.h"
 #include "base/RandomFunctions.h"
 
+using namespace stravex::gui;
+
 namespace {
 
 ::testing::AssertionResult Rgb(QRgb c, int r, int g, int b) {

@@ -14,6 +14,8 @@
 #include "GraphicOps.h"
 #include "base/Errors.h"
 
+using namespace stravex::gui;
+
 namespace {
 
 class ChartExport : public ::testing::Test {

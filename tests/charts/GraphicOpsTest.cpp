@@ -2,6 +2,7 @@
 // equal-scale layout.
 #include <QApplication>
 #include <QLineSeries>
+#include <QPointer>
 #include <QScatterSeries>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -12,6 +13,9 @@
 
 #include "ColorOps.h"
 #include "GraphicOps.h"
+#include "PopUpMenus.h"
+
+using namespace stravex::gui;
 
 namespace {
 
@@ -69,7 +73,11 @@ TEST(GraphicChart, ContainersAndDefaults) {
   EXPECT_EQ(page->Pages(), &pages);
 
   // Closing a closable page removes it; "&Close graph" follows the flag.
-  tGraphPopUp& menu = tGraphPopUp::Instance();
+  // Each chart owns its menu.
+  QPointer<tGraphPopUp> owned = &page->PopUp();
+  EXPECT_EQ(&page->PopUp(), owned.data());
+  EXPECT_EQ(owned->Target(), page);
+  tGraphPopUp& menu = *owned;
   menu.SetTarget(page);
   EXPECT_FALSE(menu.CloseGraphItem->isEnabled());
   menu.CloseGraphClick();
@@ -79,8 +87,9 @@ TEST(GraphicChart, ContainersAndDefaults) {
   EXPECT_TRUE(menu.CloseGraphItem->isEnabled());
   menu.CloseGraphClick();
   EXPECT_EQ(pages.count(), 1);
-  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(menu.Target(), nullptr);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(owned.isNull()); // gone with its chart
 }
 
 TEST(GraphicChart, SeriesColoursSelectionAndClicks) {
@@ -122,12 +131,14 @@ TEST(GraphicChart, SeriesColoursSelectionAndClicks) {
 
 TEST(GraphicChart, PopUpMenus) {
   QStringList texts;
-  for (QAction* a : tGraphPopUp::Instance().actions())
-    texts << (a->isSeparator() ? "-" : a->text());
+  auto chart = Owned(new tGraphicChart(nullptr));
+  for (QAction* a : chart->PopUp().actions()) texts << (a->isSeparator() ? "-" : a->text());
   EXPECT_EQ(texts, (QStringList{"Save graph &image...", "Save graph &data...", "-",
                                 "&View metadata", "&Add metadata...", "-", "&Close graph"}));
 
-  tGraphMapPopUp& map = tGraphMapPopUp::Instance();
+  tMapWindowBase mapWindow;
+  tGraphMapPopUp& map = mapWindow.PopUp();
+  EXPECT_EQ(map.Target(), &mapWindow);
   texts.clear();
   for (QAction* a : map.actions()) {
     texts << a->text();

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "MapWindow.h"
+#include "PopUpMenus.h"
 #include "base/Errors.h"
 #include "raster/Raster.h"
+
+using namespace stravex::gui;
 
 namespace {
 
@@ -64,8 +67,8 @@ TEST(MapWindow, ColoursMissingCellsAndPoints) {
   EXPECT_EQ(plain.MapImage().pixel(0, 0), Palette(piGreyShade).first());
 
   // Transparency acts on the map window itself.
-  tGraphMapPopUp::Instance().SetTarget(&plain);
-  tGraphMapPopUp::Instance().TransparencyItems[2]->trigger();
+  plain.PopUp().SetTarget(&plain);
+  plain.PopUp().TransparencyItems[2]->trigger();
   EXPECT_EQ(plain.AlphaBlendValue(), 204);
 
   EXPECT_THROW(TMapWindow(dir.filePath("none").toStdString(), {}, false), stravex::EStravexError);

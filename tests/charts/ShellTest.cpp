@@ -15,6 +15,8 @@
 #include "StravexIcon.h"
 #include "Systeme.h"
 
+using namespace stravex::gui;
+
 namespace {
 
 // Every case starts in a scratch program folder and puts the current folder back.
@@ -23,20 +25,17 @@ protected:
   void SetUp() override {
     ASSERT_TRUE(fProgram.isValid() && fA.isValid() && fB.isValid());
     fStart = QDir::currentPath();
-    QDir::setCurrent(fStart);
-    TCustomGeodrellDialog::SetProgramDir(fProgram.path());
-    TCustomGeodrellDialog::SetInteractive(false);
+    qputenv("STRAVEX_PROGRAM_DIR", fProgram.path().toUtf8());
   }
   void TearDown() override {
-    TCustomGeodrellDialog::SetProgramDir(QString());
+    qunsetenv("STRAVEX_PROGRAM_DIR");
     QDir::setCurrent(fStart);
   }
   // One program session: start with args, optionally move, close.
   static void Session(const QStringList& args, const QString& moveTo = QString()) {
     TCustomGeodrellDialog w(args);
-    if (!moveTo.isEmpty()) {
-      ASSERT_TRUE(QDir::setCurrent(moveTo));
-    }
+    w.SetInteractive(false);
+    if (!moveTo.isEmpty()) w.SetWorkDir(moveTo);
     w.show();
     w.close();
   }
@@ -55,47 +54,51 @@ TEST_F(WorkDirTest, FolderAtCloseIsTheFolderAtNextStart) {
   EXPECT_EQ(Canon(QString::fromUtf8(ini.readLine()).trimmed()), Canon(fA.path()));
   ini.close();
 
-  QDir::setCurrent(fStart);
   TCustomGeodrellDialog w({});
-  EXPECT_EQ(Current(), Canon(fA.path()));
+  EXPECT_EQ(Canon(w.WorkDir()), Canon(fA.path()));
+  // The window keeps its folder to itself: the process's stays where it was.
+  EXPECT_EQ(Current(), Canon(fStart));
   // No temporary file is left beside the ini.
   EXPECT_EQ(QDir(fProgram.path()).entryList(QDir::Files), QStringList{"WorkDir.ini"});
 }
 
 TEST_F(WorkDirTest, ArgumentRules) {
   Session({}, fA.path());
-
-  QDir::setCurrent(fStart);
   {
     TCustomGeodrellDialog w({"CALL", fB.path()});
-    EXPECT_EQ(Current(), Canon(fA.path()));
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fA.path()));
   }
-  QDir::setCurrent(fStart);
   {
     TCustomGeodrellDialog w({"", fB.path()});
-    EXPECT_EQ(Current(), Canon(fB.path()));
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fB.path()));
   }
-  QDir::setCurrent(fStart);
   {
     TCustomGeodrellDialog w({"open", fB.path() + "/missing"});
-    EXPECT_EQ(Current(), Canon(fA.path()));
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fA.path()));
+  }
+  // A relative folder argument is taken from the folder the program started in.
+  ASSERT_TRUE(QDir::setCurrent(fB.path()));
+  ASSERT_TRUE(QDir(fB.path()).mkdir("sub"));
+  {
+    TCustomGeodrellDialog w({"", "sub"});
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fB.path() + "/sub"));
   }
   // Batch mode names a file second: the ini folder stays.
   QFile list(QDir(fB.path()).filePath("maps.txt"));
   ASSERT_TRUE(list.open(QIODevice::WriteOnly));
   list.close();
-  QDir::setCurrent(fStart);
   {
     TCustomGeodrellDialog w({"x", list.fileName()});
-    EXPECT_EQ(Current(), Canon(fA.path()));
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fA.path()));
   }
+  EXPECT_EQ(Current(), Canon(fB.path()));
 }
 
 TEST_F(WorkDirTest, MissingOrUnusableMemoryChangesNothing) {
   // No ini at all.
   {
     TCustomGeodrellDialog w({});
-    EXPECT_EQ(Current(), Canon(fStart));
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fStart));
   }
   // An ini naming a folder that has gone.
   QFile ini(TCustomGeodrellDialog::WorkDirIniPath());
@@ -104,35 +107,51 @@ TEST_F(WorkDirTest, MissingOrUnusableMemoryChangesNothing) {
   ini.close();
   {
     TCustomGeodrellDialog w({});
-    EXPECT_EQ(Current(), Canon(fStart));
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fStart));
   }
   // An empty ini.
   ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
   ini.close();
   {
     TCustomGeodrellDialog w({});
-    EXPECT_EQ(Current(), Canon(fStart));
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fStart));
   }
 }
 
+// Records the save error the window would show.
+class tRecordingDialog : public TCustomGeodrellDialog {
+public:
+  using TCustomGeodrellDialog::TCustomGeodrellDialog;
+  QStringList shown;
+
+protected:
+  void ShowSaveError(const QString& message) override { shown << message; }
+};
+
 TEST_F(WorkDirTest, SaveFailureIsReported) {
   ASSERT_TRUE(QDir(fProgram.path()).mkdir("WorkDir.ini")); // a folder in the way
-  EXPECT_FALSE(TCustomGeodrellDialog::SaveWorkDir());
   // The message names the file and the cause.
-  EXPECT_EQ(TCustomGeodrellDialog::LastSaveError(),
-            QStringLiteral("Cannot write to file \"%1\": Is a directory")
-                .arg(QDir::toNativeSeparators(TCustomGeodrellDialog::WorkDirIniPath())));
+  const QString expected =
+      QStringLiteral("Cannot write to file \"%1\": Is a directory")
+          .arg(QDir::toNativeSeparators(TCustomGeodrellDialog::WorkDirIniPath()));
+  EXPECT_EQ(TCustomGeodrellDialog::SaveWorkDir(fA.path()), expected);
   Session({}); // closing does not block or crash when the save fails
+  tRecordingDialog w{QStringList()};
+  w.show();
+  w.close();
+  EXPECT_EQ(w.shown, QStringList{expected});
+  // A save that works reports nothing.
+  ASSERT_TRUE(QDir(fProgram.path()).rmdir("WorkDir.ini"));
+  EXPECT_EQ(TCustomGeodrellDialog::SaveWorkDir(fA.path()), QString());
 }
 
 TEST_F(WorkDirTest, MissingProgramFolderFallsBackToUserConfiguration) {
   QStandardPaths::setTestModeEnabled(true);
-  TCustomGeodrellDialog::SetProgramDir(QDir(fProgram.path()).filePath("nowhere"));
+  qputenv("STRAVEX_PROGRAM_DIR", QDir(fProgram.path()).filePath("nowhere").toUtf8());
   const QString path = TCustomGeodrellDialog::WorkDirIniPath();
   EXPECT_EQ(QFileInfo(path).absolutePath(),
             QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
-  ASSERT_TRUE(QDir::setCurrent(fA.path()));
-  EXPECT_TRUE(TCustomGeodrellDialog::SaveWorkDir());
+  EXPECT_EQ(TCustomGeodrellDialog::SaveWorkDir(fA.path()), QString());
   EXPECT_TRUE(QFile::exists(path));
   QFile::remove(path);
   QStandardPaths::setTestModeEnabled(false);

@@ -1,6 +1,7 @@
 // test_gui --screenshots DIR: the window's pages, the data view, a map
 // window, help and about rendered offscreen to PNG files in DIR.
 #include "AboutBox.h"
+#include "Controls.h"
 #include "CustomGeodrellDialogs.h"
 #include "GraphicOps.h"
 #include "Help.h"
@@ -21,6 +22,8 @@
 
 #include <cstdio>
 #include <filesystem>
+
+using namespace stravex::gui;
 
 namespace {
 
@@ -62,8 +65,7 @@ int TakeScreenshots(const QString& folder) {
   stravex::test::TempDir temp;
   const fs::path land = temp.path() / "landscape";
   fs::copy(fs::path(STRAVEX_EXAMPLES_DIR) / "landscape", land);
-  TCustomGeodrellDialog::SetProgramDir(QString::fromStdString(temp.path().string()));
-  TCustomGeodrellDialog::SetInteractive(false);
+  qputenv("STRAVEX_PROGRAM_DIR", temp.path().string().c_str());
   const QString L = QString::fromStdString(land.string()) + "/";
   QDir::setCurrent(L);
   int failures = 0;
@@ -78,29 +80,29 @@ int TakeScreenshots(const QString& folder) {
   w.btVarTopoClick();
   w.next = {L + "samples.txt"};
   w.btBrowseDataClick();
-  w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+  Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
   w.next = {L + "friction.rst"};
   w.btBrowseFirstClick();
-  w.sePathWidth->setValue(5);
-  w.edCorridorMap->setText("corridors");
-  w.pcPages->setCurrentWidget(w.tabInput);
+  Ctl<QSpinBox>(w, "sePathWidth")->setValue(5);
+  Ctl<QLineEdit>(w, "edCorridorMap")->setText("corridors");
+  Ctl<QTabWidget>(w, "pcPages")->setCurrentWidget(Ctl<QWidget>(w, "tabInput"));
   failures += !Save(&w, dir + "/window-input.png");
-  w.pcPages->setCurrentWidget(w.tabParametersMatrix);
+  Ctl<QTabWidget>(w, "pcPages")->setCurrentWidget(Ctl<QWidget>(w, "tabParametersMatrix"));
   failures += !Save(&w, dir + "/window-parameters.png");
 
   QSignalSpy ended(&w, &TdlgConnectivity::RunEnded);
   w.btOKClick();
   if (w.Running() && !ended.wait(600000)) ++failures;
-  w.pcPages->setCurrentWidget(w.tabLog);
+  Ctl<QTabWidget>(w, "pcPages")->setCurrentWidget(Ctl<QWidget>(w, "tabLog"));
   failures += !Save(&w, dir + "/window-log.png");
 
   w.btViewDataClick();
-  if (QWidget* chart = TopLevel("tGraphicChart"))
+  if (QWidget* chart = TopLevel("stravex::gui::tGraphicChart"))
     failures += !Save(chart, dir + "/data-view.png");
   else
     ++failures;
-  w.ViewMap(w.edCorridorMap);
-  if (QWidget* map = TopLevel("TMapWindow")) {
+  w.ViewMap(Ctl<QLineEdit>(w, "edCorridorMap"));
+  if (QWidget* map = TopLevel("stravex::gui::TMapWindow")) {
     failures += !Save(map, dir + "/map-window.png");
   } else {
     ++failures;
@@ -108,12 +110,12 @@ int TakeScreenshots(const QString& folder) {
 
   tShotWindow seq{QStringList()};
   seq.show();
-  seq.rbSequence->click();
+  Ctl<QRadioButton>(seq, "rbSequence")->click();
   seq.next = {L + "forest_BL.rst", L + "roads_NB.rst"};
   seq.btVarBinaryClick();
   seq.next = {L + "tracks.txt"};
   seq.btBrowseDataClick();
-  seq.pcPages->setCurrentWidget(seq.tabSeqBootstraps);
+  Ctl<QTabWidget>(seq, "pcPages")->setCurrentWidget(Ctl<QWidget>(seq, "tabSeqBootstraps"));
   failures += !Save(&seq, dir + "/window-bootstraps.png");
 
   TfHelp help;
@@ -123,6 +125,6 @@ int TakeScreenshots(const QString& folder) {
   about.show();
   failures += !Save(&about, dir + "/about.png");
   about.hide();
-  TCustomGeodrellDialog::SetProgramDir(QString());
+  qunsetenv("STRAVEX_PROGRAM_DIR");
   return failures == 0 ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 // the edit rules of its boxes, runs on the worker thread (state, cancel,
 // boxes), whole analyses compared byte for byte with stravex-cli, batch mode.
 #include "CliSupport.h"
+#include "Controls.h"
 #include "CustomGeodrellDialogs.h"
 #include "GraphicOps.h"
 #include "MapWindow.h"
@@ -33,6 +34,7 @@
 #include <memory>
 
 namespace fs = std::filesystem;
+using namespace stravex::gui;
 using stravex::test::ReadFileBytes;
 using stravex::test::TempDir;
 using tDlg = TdlgConnectivity::tFileDialog;
@@ -88,7 +90,7 @@ int Cli(const std::vector<std::string>& args) {
 bool Visible(QWidget* w) { return !w->isHidden(); }
 
 bool TabVisible(TdlgConnectivity& w, QWidget* page) {
-  return w.pcPages->isTabVisible(w.pcPages->indexOf(page));
+  return Ctl<QTabWidget>(w, "pcPages")->isTabVisible(Ctl<QTabWidget>(w, "pcPages")->indexOf(page));
 }
 
 } // namespace
@@ -149,14 +151,13 @@ private slots:
     fLand = QString::fromStdString(land.string());
     fOut = QString::fromStdString((fTemp->path() / "out").string());
     // WorkDir.ini of the tests stays in the scratch folder.
-    TCustomGeodrellDialog::SetProgramDir(QString::fromStdString(fTemp->path().string()));
-    TCustomGeodrellDialog::SetInteractive(false);
+    qputenv("STRAVEX_PROGRAM_DIR", fTemp->path().string().c_str());
     fSavedCwd = QDir::currentPath();
     QDir::setCurrent(fOut);
   }
   void cleanup() {
     QDir::setCurrent(fSavedCwd);
-    TCustomGeodrellDialog::SetProgramDir(QString());
+    qunsetenv("STRAVEX_PROGRAM_DIR");
     fTemp.reset();
   }
 
@@ -165,24 +166,30 @@ private slots:
     w.show();
     QCOMPARE(w.size(), QSize(496, 540));
     QCOMPARE(w.minimumSize(), QSize(455, 425));
-    QVERIFY(!w.btOK->isEnabled());
-    QVERIFY(!w.btCancel->isEnabled());
-    QVERIFY(!w.btViewData->isEnabled());
-    QVERIFY(TabVisible(w, w.tabInput) && TabVisible(w, w.tabParametersMatrix) &&
-            TabVisible(w, w.tabLog));
-    QVERIFY(!TabVisible(w, w.tabSeqBootstraps) && !TabVisible(w, w.tabSeqParameters));
-    QCOMPARE(w.lblPath->text(), QString("&Strip width:"));
-    QVERIFY(Visible(w.cbDistance) && Visible(w.sePathWidth) && Visible(w.ckOneMapPerPair));
-    for (QWidget* hidden :
-         {static_cast<QWidget*>(w.edFirstFriction), static_cast<QWidget*>(w.seLeastCostSeed),
-          static_cast<QWidget*>(w.cbMinimise), static_cast<QWidget*>(w.edCorridorMap),
-          static_cast<QWidget*>(w.edWFriction), static_cast<QWidget*>(w.edWLength),
-          static_cast<QWidget*>(w.grpTopography)})
+    QVERIFY(!Ctl<QPushButton>(w, "btOK")->isEnabled());
+    QVERIFY(!Ctl<QPushButton>(w, "btCancel")->isEnabled());
+    QVERIFY(!Ctl<QPushButton>(w, "btViewData")->isEnabled());
+    QVERIFY(TabVisible(w, Ctl<QWidget>(w, "tabInput")) &&
+            TabVisible(w, Ctl<QWidget>(w, "tabParametersMatrix")) &&
+            TabVisible(w, Ctl<QWidget>(w, "tabLog")));
+    QVERIFY(!TabVisible(w, Ctl<QWidget>(w, "tabSeqBootstraps")) &&
+            !TabVisible(w, Ctl<QWidget>(w, "tabSeqParameters")));
+    QCOMPARE(Ctl<QLabel>(w, "lblPath")->text(), QString("&Strip width:"));
+    QVERIFY(Visible(Ctl<QComboBox>(w, "cbDistance")) && Visible(Ctl<QSpinBox>(w, "sePathWidth")) &&
+            Visible(Ctl<QCheckBox>(w, "ckOneMapPerPair")));
+    for (QWidget* hidden : {static_cast<QWidget*>(Ctl<QLineEdit>(w, "edFirstFriction")),
+                            static_cast<QWidget*>(Ctl<QSpinBox>(w, "seLeastCostSeed")),
+                            static_cast<QWidget*>(Ctl<QComboBox>(w, "cbMinimise")),
+                            static_cast<QWidget*>(Ctl<QLineEdit>(w, "edCorridorMap")),
+                            static_cast<QWidget*>(Ctl<QLineEdit>(w, "edWFriction")),
+                            static_cast<QWidget*>(Ctl<QLineEdit>(w, "edWLength")),
+                            static_cast<QWidget*>(Ctl<QGroupBox>(w, "grpTopography"))})
       QVERIFY2(!Visible(hidden), qPrintable(hidden->objectName()));
-    QCOMPARE(w.edOutput->text(), QString("Friction"));
-    QCOMPARE(w.lbTask->text(), QString("Ready"));
+    QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction"));
+    QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Ready"));
     // The never-shown groups carry the reserved settings at their defaults.
-    QVERIFY(!w.grpOutput->isVisibleTo(&w) && !w.grpModelFit->isVisibleTo(&w));
+    QVERIFY(!Ctl<QGroupBox>(w, "grpOutput")->isVisibleTo(&w) &&
+            !Ctl<QGroupBox>(w, "grpModelFit")->isVisibleTo(&w));
     const stravex::TAnalysisSettings s = w.ReadSettings();
     const stravex::TAnalysisSettings d;
     QCOMPARE(s.EchoMatrices, d.EchoMatrices);
@@ -192,7 +199,8 @@ private slots:
     QCOMPARE(s.PairDistanceThreshold, d.PairDistanceThreshold);
     // Every label's accelerator reaches a control.
     for (QLabel* l : w.findChildren<QLabel*>())
-      if (l->text().contains('&') && l != w.lbTask) QVERIFY2(l->buddy(), qPrintable(l->text()));
+      if (l->text().contains('&') && l != Ctl<QLabel>(w, "lbTask"))
+        QVERIFY2(l->buddy(), qPrintable(l->text()));
   }
 
   void enablingRules() {
@@ -200,41 +208,45 @@ private slots:
     w.show();
     Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
     QVERIFY(w.errors.isEmpty());
-    QCOMPARE(w.cbVarBinary->currentText(), QString("forest_BL"));
-    QVERIFY(w.btOK->isEnabled());
-    QVERIFY(w.btViewData->isEnabled());
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->currentText(), QString("forest_BL"));
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
+    QVERIFY(Ctl<QPushButton>(w, "btViewData")->isEnabled());
 
     // Least-cost without a friction map: no Compute; the default name follows.
-    w.edOutput->setText("typed by hand");
-    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
-    QCOMPARE(w.edOutput->text(), QString("Friction-LeastCost"));
-    QVERIFY(!w.btOK->isEnabled());
-    QVERIFY(!w.ckGeographicDist->isChecked() && !w.ckGeographicDist->isEnabled());
-    QCOMPARE(w.lblPath->text(), QString("&Path #:"));
-    QVERIFY(Visible(w.edFirstFriction) && Visible(w.edCorridorMap) && Visible(w.edWLength));
-    QVERIFY(!Visible(w.grpTopography)); // no DEM yet
+    Ctl<QLineEdit>(w, "edOutput")->setText("typed by hand");
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
+    QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction-LeastCost"));
+    QVERIFY(!Ctl<QPushButton>(w, "btOK")->isEnabled());
+    QVERIFY(!Ctl<QCheckBox>(w, "ckGeographicDist")->isChecked() &&
+            !Ctl<QCheckBox>(w, "ckGeographicDist")->isEnabled());
+    QCOMPARE(Ctl<QLabel>(w, "lblPath")->text(), QString("&Path #:"));
+    QVERIFY(Visible(Ctl<QLineEdit>(w, "edFirstFriction")) &&
+            Visible(Ctl<QLineEdit>(w, "edCorridorMap")) && Visible(Ctl<QLineEdit>(w, "edWLength")));
+    QVERIFY(!Visible(Ctl<QGroupBox>(w, "grpTopography"))); // no DEM yet
     ChooseFriction(w);
-    QVERIFY(w.edFirstFriction->text().endsWith("friction.rst"));
-    QVERIFY(w.btOK->isEnabled());
-    w.edOutput->clear();
-    QVERIFY(!w.btOK->isEnabled());
+    QVERIFY(Ctl<QLineEdit>(w, "edFirstFriction")->text().endsWith("friction.rst"));
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
+    Ctl<QLineEdit>(w, "edOutput")->clear();
+    QVERIFY(!Ctl<QPushButton>(w, "btOK")->isEnabled());
     w.edOutputDblClick();
-    QVERIFY(w.btOK->isEnabled());
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
 
     // Topography group: only with a DEM and least-cost paths.
     Load(w, {}, {}, "dem.rst");
-    QCOMPARE(w.edVarTopo->text(), QString("dem"));
-    QVERIFY(Visible(w.grpTopography));
-    w.cbDistance->setCurrentIndex(stravex::caRatioStrip);
-    QVERIFY(!Visible(w.grpTopography));
-    QCOMPARE(w.lblPath->text(), QString("&Length:width ratio:"));
+    QCOMPARE(Ctl<QLineEdit>(w, "edVarTopo")->text(), QString("dem"));
+    QVERIFY(Visible(Ctl<QGroupBox>(w, "grpTopography")));
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caRatioStrip);
+    QVERIFY(!Visible(Ctl<QGroupBox>(w, "grpTopography")));
+    QCOMPARE(Ctl<QLabel>(w, "lblPath")->text(), QString("&Length:width ratio:"));
     // Back to a strip: enabled again, but left unchecked.
-    QVERIFY(w.ckGeographicDist->isEnabled() && !w.ckGeographicDist->isChecked());
+    QVERIFY(Ctl<QCheckBox>(w, "ckGeographicDist")->isEnabled() &&
+            !Ctl<QCheckBox>(w, "ckGeographicDist")->isChecked());
 
     // Sequence pages.
-    w.rbSequence->click();
-    QVERIFY(TabVisible(w, w.tabSeqBootstraps) && TabVisible(w, w.tabSeqParameters));
-    QVERIFY(!TabVisible(w, w.tabParametersMatrix));
+    Ctl<QRadioButton>(w, "rbSequence")->click();
+    QVERIFY(TabVisible(w, Ctl<QWidget>(w, "tabSeqBootstraps")) &&
+            TabVisible(w, Ctl<QWidget>(w, "tabSeqParameters")));
+    QVERIFY(!TabVisible(w, Ctl<QWidget>(w, "tabParametersMatrix")));
     QCOMPARE(w.SelectedDataStructure(), stravex::dsLocationSequence);
 
     // A refused map: its box, and the role keeps only the accepted maps.
@@ -242,7 +254,7 @@ private slots:
                                              Land(fLand, "missing_map.rst")};
     w.btVarBinaryClick();
     QCOMPARE(w.errors.size(), 1);
-    QCOMPARE(w.cbVarBinary->count(), 1);
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 1);
     // A cancelled dialog changes nothing.
     w.answers[tDlg::OpenImage] = {};
     w.btVarQuantClick();
@@ -279,19 +291,20 @@ private slots:
                                              Land(fLand, "roads_NB.rst")};
     w.btVarBinaryClick();
     QCOMPARE(w.errors, QStringList());
-    QCOMPARE(w.cbVarBinary->count(), 2);
-    QCOMPARE(w.cbVarBinary->itemText(0), QString("forest_BL"));
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 2);
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->itemText(0), QString("forest_BL"));
     w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "friction.tif")};
     w.btBrowseFirstClick();
     QCOMPARE(w.errors, QStringList());
-    QCOMPARE(w.edFirstFriction->text(), Land(fLand, "friction.tif"));
+    QCOMPARE(Ctl<QLineEdit>(w, "edFirstFriction")->text(), Land(fLand, "friction.tif"));
   }
 
   void editRules() {
     tTestWindow w{QStringList()};
     w.show();
     // Letters and the decimal comma are discarded; the real number's characters stay.
-    for (QLineEdit* e : {w.edWFriction, w.edWLength, w.edElevationTolerance}) {
+    for (QLineEdit* e : {Ctl<QLineEdit>(w, "edWFriction"), Ctl<QLineEdit>(w, "edWLength"),
+                         Ctl<QLineEdit>(w, "edElevationTolerance")}) {
       e->clear();
       QTest::keyClicks(e, "1a,5x.2E-3e+");
       QCOMPARE(e->text(), QString("15.2E-3e+"));
@@ -299,34 +312,35 @@ private slots:
       QCOMPARE(e->text(), QString("15.2E-3e"));
     }
     // Odd path width, typed or set.
-    w.sePathWidth->setValue(6);
-    QCOMPARE(w.sePathWidth->value(), 7);
-    w.sePathWidth->selectAll();
-    QTest::keyClicks(w.sePathWidth, "4");
-    QCOMPARE(w.sePathWidth->value(), 5);
+    Ctl<QSpinBox>(w, "sePathWidth")->setValue(6);
+    QCOMPARE(Ctl<QSpinBox>(w, "sePathWidth")->value(), 7);
+    Ctl<QSpinBox>(w, "sePathWidth")->selectAll();
+    QTest::keyClicks(Ctl<QSpinBox>(w, "sePathWidth"), "4");
+    QCOMPARE(Ctl<QSpinBox>(w, "sePathWidth")->value(), 5);
     QCOMPARE(w.ReadSettings().PathWidth, 5);
     // Double-click defaults.
-    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
-    w.cbMinimise->setCurrentIndex(2);
-    QTest::mouseDClick(w.edCorridorMap, Qt::LeftButton);
-    QCOMPARE(w.edCorridorMap->text(), QString("Corridors-MinFriction SD"));
-    w.edOutput->setText("mine");
-    QTest::mouseDClick(w.edOutput, Qt::LeftButton);
-    QCOMPARE(w.edOutput->text(), QString("Friction-LeastCost"));
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
+    Ctl<QComboBox>(w, "cbMinimise")->setCurrentIndex(2);
+    QTest::mouseDClick(Ctl<QLineEdit>(w, "edCorridorMap"), Qt::LeftButton);
+    QCOMPARE(Ctl<QLineEdit>(w, "edCorridorMap")->text(), QString("Corridors-MinFriction SD"));
+    Ctl<QLineEdit>(w, "edOutput")->setText("mine");
+    QTest::mouseDClick(Ctl<QLineEdit>(w, "edOutput"), Qt::LeftButton);
+    QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction-LeastCost"));
     // The friction box drops surrounding blanks.
-    w.edFirstFriction->setText("  f.rst ");
-    QCOMPARE(w.edFirstFriction->text(), QString("f.rst"));
+    Ctl<QLineEdit>(w, "edFirstFriction")->setText("  f.rst ");
+    QCOMPARE(Ctl<QLineEdit>(w, "edFirstFriction")->text(), QString("f.rst"));
     // The echo switches follow the hidden model-fit rule.
-    w.ckFitModel->click();
-    QVERIFY(w.ckFrictionMap->isEnabled());
-    w.ckFrictionMap->click();
-    QVERIFY(!w.ckGeographicDist->isChecked() && !w.ckGeographicDist->isEnabled());
+    Ctl<QCheckBox>(w, "ckFitModel")->click();
+    QVERIFY(Ctl<QCheckBox>(w, "ckFrictionMap")->isEnabled());
+    Ctl<QCheckBox>(w, "ckFrictionMap")->click();
+    QVERIFY(!Ctl<QCheckBox>(w, "ckGeographicDist")->isChecked() &&
+            !Ctl<QCheckBox>(w, "ckGeographicDist")->isEnabled());
   }
 
   void batchCommand() {
     tTestWindow w{QStringList()};
     Load(w, {"forest_BL.rst", "roads_NB.rst"}, {}, {}, "samples.txt");
-    w.sePathWidth->setValue(3);
+    Ctl<QSpinBox>(w, "sePathWidth")->setValue(3);
     const QString list = fOut + "/list.txt";
     w.answers[tDlg::SaveList] = QStringList{list};
     w.Batchcommand1Click();
@@ -341,20 +355,21 @@ private slots:
                                  "\" none 0 0 0 \"\" 3 0 0 0 1 0 1000 1 1 0 1 0";
     QCOMPARE(log.back(), expected);
     // A name that "none" would not give back is written out.
-    w.edOutput->setText("My project");
+    Ctl<QLineEdit>(w, "edOutput")->setText("My project");
     w.answers[tDlg::SaveList] = {};
     w.Batchcommand1Click();
     log = w.LogLines();
     QVERIFY(log.back().find(" \"My project\" 0 0 0 ") != std::string::npos);
     // The rounded cell rule, chosen on either Parameters page, is position 22.
-    w.cbSeqCellRule->setCurrentIndex(stravex::crRounded);
-    QCOMPARE(w.cbCellRule->currentIndex(), static_cast<int>(stravex::crRounded));
+    Ctl<QComboBox>(w, "cbSeqCellRule")->setCurrentIndex(stravex::crRounded);
+    QCOMPARE(Ctl<QComboBox>(w, "cbCellRule")->currentIndex(), static_cast<int>(stravex::crRounded));
     QCOMPARE(w.ReadSettings().CellRule, stravex::crRounded);
     w.Batchcommand1Click();
     QVERIFY(log.back() != w.LogLines().back());
     QCOMPARE(w.LogLines().back().substr(w.LogLines().back().size() - 4), std::string(" 0 1"));
-    w.cbCellRule->setCurrentIndex(stravex::crContaining);
-    QCOMPARE(w.cbSeqCellRule->currentIndex(), static_cast<int>(stravex::crContaining));
+    Ctl<QComboBox>(w, "cbCellRule")->setCurrentIndex(stravex::crContaining);
+    QCOMPARE(Ctl<QComboBox>(w, "cbSeqCellRule")->currentIndex(),
+             static_cast<int>(stravex::crContaining));
   }
 
   // The fourth connectivity item: friction controls shown, the number of
@@ -363,27 +378,30 @@ private slots:
     tTestWindow w{QStringList()};
     w.show();
     Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
-    QCOMPARE(w.cbDistance->count(), 4);
-    QCOMPARE(w.cbDistance->itemText(3), QString("Exact least-cost path"));
-    w.cbDistance->setCurrentIndex(stravex::caExactLeastCost);
-    QCOMPARE(w.edOutput->text(), QString("Friction-ExactLeastCost"));
-    QVERIFY(Visible(w.edFirstFriction) && Visible(w.cbMinimise) && Visible(w.edWLength));
-    QVERIFY(!w.btOK->isEnabled()); // no friction map yet
-    QVERIFY(!w.sePathWidth->isEnabled() && !w.lblPath->isEnabled());
-    QVERIFY(w.sePathWidth->toolTip().contains("exact least-cost"));
-    QVERIFY(!w.seLeastCostSeed->isEnabled() && w.cbMinimise->toolTip().contains("friction sum"));
+    QCOMPARE(Ctl<QComboBox>(w, "cbDistance")->count(), 4);
+    QCOMPARE(Ctl<QComboBox>(w, "cbDistance")->itemText(3), QString("Exact least-cost path"));
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caExactLeastCost);
+    QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction-ExactLeastCost"));
+    QVERIFY(Visible(Ctl<QLineEdit>(w, "edFirstFriction")) &&
+            Visible(Ctl<QComboBox>(w, "cbMinimise")) && Visible(Ctl<QLineEdit>(w, "edWLength")));
+    QVERIFY(!Ctl<QPushButton>(w, "btOK")->isEnabled()); // no friction map yet
+    QVERIFY(!Ctl<QSpinBox>(w, "sePathWidth")->isEnabled() &&
+            !Ctl<QLabel>(w, "lblPath")->isEnabled());
+    QVERIFY(Ctl<QSpinBox>(w, "sePathWidth")->toolTip().contains("exact least-cost"));
+    QVERIFY(!Ctl<QSpinBox>(w, "seLeastCostSeed")->isEnabled() &&
+            Ctl<QComboBox>(w, "cbMinimise")->toolTip().contains("friction sum"));
     ChooseFriction(w);
-    QVERIFY(w.btOK->isEnabled());
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
     QCOMPARE(w.ReadSettings().Connectivity, stravex::caExactLeastCost);
     w.answers[tDlg::SaveList] = QStringList{fOut + "/list.txt"};
     w.Batchcommand1Click();
     const std::string line = w.LogLines().back();
     QVERIFY2(line.find("\"Friction-ExactLeastCost\" 3 0 0 \"") != std::string::npos, line.c_str());
     // Back to the Monte-Carlo search: the number of paths applies again.
-    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
-    QVERIFY(w.sePathWidth->isEnabled() && w.lblPath->isEnabled());
-    QVERIFY(w.seLeastCostSeed->isEnabled());
-    QCOMPARE(w.sePathWidth->toolTip(), QString("Width of the scanned path band"));
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
+    QVERIFY(Ctl<QSpinBox>(w, "sePathWidth")->isEnabled() && Ctl<QLabel>(w, "lblPath")->isEnabled());
+    QVERIFY(Ctl<QSpinBox>(w, "seLeastCostSeed")->isEnabled());
+    QCOMPARE(Ctl<QSpinBox>(w, "sePathWidth")->toolTip(), QString("Width of the scanned path band"));
   }
 
   // Controls are disabled while a run is under way; Cancel stops it.
@@ -391,30 +409,35 @@ private slots:
     tTestWindow w{QStringList()};
     w.show();
     Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
-    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
     ChooseFriction(w);
-    w.sePathWidth->setValue(51);
+    Ctl<QSpinBox>(w, "sePathWidth")->setValue(51);
     w.btOKClick();
     QVERIFY(w.Running());
-    for (QWidget* off : {static_cast<QWidget*>(w.btOK), static_cast<QWidget*>(w.btBootstrap),
-                         static_cast<QWidget*>(w.btVarBinary), static_cast<QWidget*>(w.btVarQuant),
-                         static_cast<QWidget*>(w.btVarTopo), static_cast<QWidget*>(w.btBrowseData),
-                         static_cast<QWidget*>(w.btBrowseFirst)})
+    for (QWidget* off : {static_cast<QWidget*>(Ctl<QPushButton>(w, "btOK")),
+                         static_cast<QWidget*>(Ctl<QPushButton>(w, "btBootstrap")),
+                         static_cast<QWidget*>(Ctl<QPushButton>(w, "btVarBinary")),
+                         static_cast<QWidget*>(Ctl<QPushButton>(w, "btVarQuant")),
+                         static_cast<QWidget*>(Ctl<QPushButton>(w, "btVarTopo")),
+                         static_cast<QWidget*>(Ctl<QPushButton>(w, "btBrowseData")),
+                         static_cast<QWidget*>(Ctl<QPushButton>(w, "btBrowseFirst"))})
       QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
-    QVERIFY(!w.Openecomaplist1->isEnabled() && !w.Saveecomapslist1->isEnabled());
-    QVERIFY(w.btCancel->isEnabled());
+    QVERIFY(!Ctl<QAction>(w, "Openecomaplist1")->isEnabled() &&
+            !Ctl<QAction>(w, "Saveecomapslist1")->isEnabled());
+    QVERIFY(Ctl<QPushButton>(w, "btCancel")->isEnabled());
     // A double-click on a map list does not replace the running maps.
     w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "roads_NB.rst")};
-    QTest::mouseDClick(w.edVarTopo, Qt::LeftButton);
-    QVERIFY(w.edVarTopo->text().isEmpty());
+    QTest::mouseDClick(Ctl<QLineEdit>(w, "edVarTopo"), Qt::LeftButton);
+    QVERIFY(Ctl<QLineEdit>(w, "edVarTopo")->text().isEmpty());
     w.btOKClick(); // no second run
-    QTest::mouseClick(w.btCancel, Qt::LeftButton);
-    QVERIFY(!w.btCancel->isEnabled());
+    QTest::mouseClick(Ctl<QPushButton>(w, "btCancel"), Qt::LeftButton);
+    QVERIFY(!Ctl<QPushButton>(w, "btCancel")->isEnabled());
     QVERIFY(WaitRun(w));
     QVERIFY(!w.Running());
     QVERIFY(w.errors.isEmpty());
-    QVERIFY(w.btOK->isEnabled() && !w.btCancel->isEnabled());
-    QCOMPARE(w.lbTask->text(), QString("Ready"));
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled() &&
+            !Ctl<QPushButton>(w, "btCancel")->isEnabled());
+    QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Ready"));
     // Stopped early: fewer rows than the 28 pairs.
     const std::string report = ReadFileBytes(Out("Friction-LeastCost-MatrixAnalysis.txt"));
     QVERIFY(std::count(report.begin(), report.end(), '\n') < 29);
@@ -428,9 +451,9 @@ private slots:
     tTestWindow w{QStringList()};
     w.show();
     Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
-    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
     ChooseFriction(w);
-    w.sePathWidth->setValue(51);
+    Ctl<QSpinBox>(w, "sePathWidth")->setValue(51);
     w.btOKClick();
     QVERIFY(w.Running());
     QVERIFY(w.close());
@@ -443,9 +466,9 @@ private slots:
     data.replace(data.find("[Significance]"), 14, "[Nonsense]");
     stravex::test::WriteFileBytes((fLand + "/badsig.txt").toStdString(), data);
     Load(v, {"forest_BL.rst"}, {}, {}, "badsig.txt");
-    v.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    Ctl<QComboBox>(v, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
     ChooseFriction(v);
-    v.sePathWidth->setValue(51);
+    Ctl<QSpinBox>(v, "sePathWidth")->setValue(51);
     v.btOKClick();
     QVERIFY(v.close());
     QVERIFY(!v.Running());
@@ -467,7 +490,7 @@ private slots:
     const std::string report = ReadFileBytes(Out("Friction-FixedStrip-MatrixAnalysis.txt"));
     QCOMPARE(std::count(report.begin(), report.end(), '\n'), 29L);
     // An error box raised on the worker: a sequence file that did not read.
-    w.rbSequence->click();
+    Ctl<QRadioButton>(w, "rbSequence")->click();
     w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/badsig.txt"};
     w.btBrowseDataClick();
     QCOMPARE(w.errors.size(), 1); // the read's own error
@@ -478,30 +501,31 @@ private slots:
     QVERIFY(w.errors[0].startsWith("Invalid numeric input: " + fLand + "/badsig.txt line 3: "));
     QCOMPARE(w.errors[1], "Sequence file badly formatted. Process interrupted. " + w.errors[0]);
     // A failed run ends in one error box with its message.
-    w.rbMatrix->click();
-    w.edOutput->setText("no-such-folder/P");
+    Ctl<QRadioButton>(w, "rbMatrix")->click();
+    Ctl<QLineEdit>(w, "edOutput")->setText("no-such-folder/P");
     w.btOKClick();
     QVERIFY(WaitRun(w));
     QCOMPARE(w.errors.size(), 3);
     QVERIFY(w.errors[2].contains("no-such-folder"));
-    QVERIFY(w.btOK->isEnabled());
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
   }
 
   void leastCostMatrixLikeCli() {
     tTestWindow w{QStringList()};
     Load(w, {"forest_BL.rst", "roads_NB.rst"}, {"cover_QT.rst"}, {}, "samples.txt");
-    w.cbDistance->setCurrentIndex(stravex::caLeastCostPath);
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
     ChooseFriction(w);
-    w.sePathWidth->setValue(3);
-    w.seLeastCostSeed->setValue(7);
-    w.cbMinimise->setCurrentIndex(1);
-    w.edWLength->setText("0.5");
-    w.edCorridorMap->setText("corr");
-    w.rbDelaunayInclude->setChecked(true);
-    QVERIFY(Visible(w.ckPairMatrices) && !w.ckPairMatrices->isChecked());
-    w.ckPairMatrices->setChecked(true);
-    w.edOutput->setText("P");
-    QTest::keyClick(w.edOutput, Qt::Key_Return); // Enter: the default button
+    Ctl<QSpinBox>(w, "sePathWidth")->setValue(3);
+    Ctl<QSpinBox>(w, "seLeastCostSeed")->setValue(7);
+    Ctl<QComboBox>(w, "cbMinimise")->setCurrentIndex(1);
+    Ctl<QLineEdit>(w, "edWLength")->setText("0.5");
+    Ctl<QLineEdit>(w, "edCorridorMap")->setText("corr");
+    Ctl<QRadioButton>(w, "rbDelaunayInclude")->setChecked(true);
+    QVERIFY(Visible(Ctl<QCheckBox>(w, "ckPairMatrices")) &&
+            !Ctl<QCheckBox>(w, "ckPairMatrices")->isChecked());
+    Ctl<QCheckBox>(w, "ckPairMatrices")->setChecked(true);
+    Ctl<QLineEdit>(w, "edOutput")->setText("P");
+    QTest::keyClick(Ctl<QLineEdit>(w, "edOutput"), Qt::Key_Return); // Enter: the default button
     QVERIFY(w.Running());
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
@@ -547,20 +571,20 @@ private slots:
     QCOMPARE(ReadFileBytes(Out("corr.rst")), ReadFileBytes(Cout("corr.rst")));
     QCOMPARE(w.LastCorridorMap(), fOut + "/corr");
     // Its map window ("Fire" palette) once the run has ended.
-    w.ViewMap(w.edCorridorMap);
+    w.ViewMap(Ctl<QLineEdit>(w, "edCorridorMap"));
     QCOMPARE(w.mapsShown, QStringList{"corr*"});
   }
 
   void sequenceLikeCli() {
     tTestWindow w{QStringList()};
-    w.rbSequence->click();
+    Ctl<QRadioButton>(w, "rbSequence")->click();
     Load(w, {"forest_BL.rst"}, {"cover_QT.rst"}, "dem.rst", "tracks.txt");
     QVERIFY(w.Sequence().LocationsLoaded);
-    w.cbDistance->setCurrentIndex(stravex::caRatioStrip);
-    w.sePathWidth->setValue(3);
-    w.seIgnoreTime->setValue(2);
-    w.cbIgnoreUnit->setCurrentIndex(2);
-    w.edOutput->setText("S");
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caRatioStrip);
+    Ctl<QSpinBox>(w, "sePathWidth")->setValue(3);
+    Ctl<QSpinBox>(w, "seIgnoreTime")->setValue(2);
+    Ctl<QComboBox>(w, "cbIgnoreUnit")->setCurrentIndex(2);
+    Ctl<QLineEdit>(w, "edOutput")->setText("S");
     w.btOKClick();
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
@@ -593,10 +617,10 @@ private slots:
 
     // A file chosen in population-matrix mode is read when a sequence run
     // starts: the tracks read before are not analysed under its name.
-    w.rbMatrix->click();
+    Ctl<QRadioButton>(w, "rbMatrix")->click();
     w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/samples.txt"};
     w.btBrowseDataClick();
-    w.rbSequence->click();
+    Ctl<QRadioButton>(w, "rbSequence")->click();
     w.btOKClick();
     QVERIFY(!w.Running());
     QCOMPARE(w.errors.size(), 1);
@@ -608,11 +632,11 @@ private slots:
   // state; a second bootstrap continues it.
   void bootstrapLikeCli() {
     tTestWindow w{QStringList()};
-    w.rbSequence->click();
+    Ctl<QRadioButton>(w, "rbSequence")->click();
     Load(w, {"forest_BL.rst", "roads_NB.rst"}, {"cover_QT.rst"}, {}, "tracks.txt");
-    w.seSeqBootstraps->setValue(5);
-    w.ckSeqDistanceDistribution->setChecked(true);
-    w.edOutput->setText("B");
+    Ctl<QSpinBox>(w, "seSeqBootstraps")->setValue(5);
+    Ctl<QCheckBox>(w, "ckSeqDistanceDistribution")->setChecked(true);
+    Ctl<QLineEdit>(w, "edOutput")->setText("B");
     w.btBootstrapClick();
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
@@ -641,8 +665,8 @@ private slots:
     QVERIFY(WaitRun(w));
     QCOMPARE(w.quits, 1);
     QVERIFY(w.errors.isEmpty());
-    QCOMPARE(w.cbVarBinary->count(), 2);
-    QCOMPARE(w.edOutput->text(), QString("Friction-FixedStrip"));
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 2);
+    QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction-FixedStrip"));
     // The same line through stravex-cli, on a second copy of the maps.
     const fs::path cliLand = fTemp->path() / "cli-land";
     fs::copy(kLandscape, cliLand);
@@ -680,7 +704,7 @@ private slots:
     w.FormActivate();
     QCOMPARE(w.errors.size(), 1);
     QVERIFY(!w.Running() && w.isVisible());
-    QCOMPARE(w.cbVarBinary->count(), 2);
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 2);
 
     // A map list that does not exist: error box, window stays.
     tTestWindow missing(QStringList{"x", fLand + "/nolist.txt", "log.txt", "samples.txt", "none"});
@@ -714,14 +738,15 @@ private slots:
       // why, and leaves the echo of the data to the run.
       w.btViewDataClick();
       QCOMPARE(topLevel("Patch map"), 0);
-      QVERIFY(w.mmOutput->toPlainText().contains("8 sample points read"));
-      QVERIFY(!w.mmOutput->toPlainText().contains("Genetic distance matrix"));
+      QVERIFY(Ctl<QPlainTextEdit>(w, "mmOutput")->toPlainText().contains("8 sample points read"));
+      QVERIFY(
+          !Ctl<QPlainTextEdit>(w, "mmOutput")->toPlainText().contains("Genetic distance matrix"));
       Load(w, {"forest_BL.rst"});
       w.btViewDataClick();
       QCOMPARE(topLevel("Patch map"), 1);
-      w.ViewMap(w.cbVarQuant);
-      w.ViewMap(w.edVarTopo);     // no topography map: nothing
-      w.ViewMap(w.edCorridorMap); // no least-cost run yet: nothing
+      w.ViewMap(Ctl<QComboBox>(w, "cbVarQuant"));
+      w.ViewMap(Ctl<QLineEdit>(w, "edVarTopo"));     // no topography map: nothing
+      w.ViewMap(Ctl<QLineEdit>(w, "edCorridorMap")); // no least-cost run yet: nothing
       QCOMPARE(w.mapsShown, QStringList{"cover_QT"});
       TMapWindow* map = nullptr;
       for (QWidget* t : QApplication::topLevelWidgets())
@@ -738,7 +763,7 @@ private slots:
     QCOMPARE(topLevel("Patch map"), 0);
 
     tTestWindow w{QStringList()};
-    w.rbSequence->click();
+    Ctl<QRadioButton>(w, "rbSequence")->click();
     Load(w, {"forest_BL.rst"}, {}, {}, "tracks.txt");
     w.btViewDataClick();
     tGraphicChart* tracks = nullptr;

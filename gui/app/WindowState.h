@@ -1,0 +1,95 @@
+#pragma once
+// What the main window shows and allows, decided without widgets: the
+// enabling rules (what the controls hold in, enabled/visible flags out) and
+// the batch mode's steps as an explicit sequence of states.
+#include "analysis/AnalysisSettings.h"
+
+#include <string>
+
+namespace stravex::gui {
+
+// What the enabling rules read from the window.
+struct tWindowInputs {
+  bool Running = false;
+  bool CancelPending = false;
+  int MapCount = 0;
+  bool HasProjectName = false;
+  bool HasDataFile = false;
+  bool HasFrictionMap = false;
+  bool HasTopography = false;
+  TDataStructure DataStructure = dsPopulationMatrix;
+  TConnectivityAlgorithm Algorithm = caFixedWidthStrip;
+  bool SignificantOnly = false; // "Use only significant input dist."
+  bool JackKnife = false;       // "Jack-knife cross-validation"
+  bool FitModel = false;
+};
+
+// The path-width caption the algorithm gives.
+enum class tPathCaption { StripWidth, Ratio, PathCount };
+
+// What the window shows: every flag is applied to its controls as it is.
+struct tWindowView {
+  bool ComputeEnabled = false;
+  bool ViewDataEnabled = false;
+  bool CancelEnabled = false;
+  bool MatrixPagesVisible = true;    // Parameters (population matrix)
+  bool SequencePagesVisible = false; // Bootstraps and Parameters (location sequence)
+  // Friction map, seed, criterion, corridor map, weights, replicates, iterations.
+  bool LeastCostControlsVisible = false;
+  bool TopographyVisible = false;
+  tPathCaption PathCaption = tPathCaption::StripWidth;
+  bool PathWidthEnabled = true;
+  bool SeedEnabled = true;
+  std::string PathWidthTip;
+  std::string PathLabelTip;
+  std::string SeedTip;
+  std::string MinimiseTip;
+  bool GeographicDistEnabled = true;
+  // Least-cost paths measure no geographic distance: the box is cleared.
+  bool GeographicDistCleared = false;
+  bool SignificanceEnabled = false;
+  bool JackKnifeEnabled = true;
+  bool PartitionsEnabled = false;
+  bool EcoMatrixEnabled = false;
+  bool FrictionMapEnabled = false;
+  // Map, data and friction choices, bootstrap, map lists and batch command:
+  // nothing may start a second run or replace what a run reads.
+  bool ChoicesEnabled = true;
+};
+
+tWindowView ComputeWindowView(const tWindowInputs& in);
+
+// The batch mode's steps, from the command line to the program's end.
+enum class tBatchStep {
+  Idle,     // not started (or not a batch line)
+  Prepare,  // read the line and the map list
+  LoadMaps, // the list's maps as binary and count maps
+  Apply,    // the line's positions into the settings
+  Run,      // the population matrix analysis
+  SaveLog,  // the log to the line's log file
+  Quit,     // done: the program ends
+  Stopped   // an error was shown: the window stays for interactive use
+};
+
+// Steps through a batch line once. Each step reports whether it succeeded;
+// a failed step stops the sequence and the window stays.
+class tBatchSequence {
+public:
+  // Starts at Prepare for a batch line the first time; false otherwise
+  // (not a batch line, or started before: a batch runs once).
+  bool Begin(bool batchLine);
+  // The step after the current one, given how it went.
+  tBatchStep Advance(bool succeeded);
+  tBatchStep Step() const { return fStep; }
+  bool Started() const { return fStarted; }
+  // Between Begin and Quit/Stopped.
+  bool Active() const {
+    return fStep != tBatchStep::Idle && fStep != tBatchStep::Quit && fStep != tBatchStep::Stopped;
+  }
+
+private:
+  tBatchStep fStep = tBatchStep::Idle;
+  bool fStarted = false;
+};
+
+} // namespace stravex::gui

@@ -1,0 +1,21 @@
+#pragma once
+// A chart written out: its data as a text file, its picture as a metafile,
+// bitmap or drawing.
+#include <QString>
+
+namespace stravex::gui {
+
+class tGraphicChart;
+
+// The data file: per series its title, its X values and its Y values, each
+// value in the 23-character real form followed by a tab; then the metadata
+// lines. Lines end in CR LF. EInOutError when the file cannot be written.
+void SaveChartData(const tGraphicChart& chart, const QString& fileName);
+
+// The picture, in the format its extension names (any case): ".wmf", ".emf",
+// ".bmp", ".png" or ".svg". EInOutError "Unsupported format" for any other
+// extension, before anything is written; EInOutError when writing fails.
+void SaveChartPicture(const tGraphicChart& chart, const QString& fileName);
+bool IsSupportedPictureFile(const QString& fileName);
+
+} // namespace stravex::gui
