@@ -1,5 +1,5 @@
 // The stravex program: the settings window, then the help and about windows.
-// "stravex x MAPLIST LOG DATA NAME [6..21]" runs a batch analysis and ends.
+// "stravex x MAPLIST LOG DATA NAME [6..22]" runs a batch analysis and ends.
 #include "AboutBox.h"
 #include "Help.h"
 #include "StravexIcon.h"
