@@ -1098,8 +1098,8 @@ void TdlgConnectivity::Batchcommand1Click() {
 // ---------------------------------------------------------------------------
 // Runs
 
-void TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const QString& workDir,
-                                const std::string& logFile) {
+void TdlgConnectivity::StartRun(tAnalysisKind kind, TAnalysisSettings settings,
+                                const QString& workDir, const std::string& logFile) {
   tRunInput in;
   in.LogFile = logFile;
   in.Kind = kind;
@@ -1107,8 +1107,8 @@ void TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const
   in.WorkDir = Std(workDir);
   // The reports do not depend on the thread count; the bootstrap's walks
   // continue one generator, so it stays on one thread.
-  in.Threads = kind == tRunKind::Bootstrap ? 1 : 0;
-  if (kind != tRunKind::Matrix && !SequenceMatchesDataFile()) return;
+  in.Threads = kind == tAnalysisKind::Bootstrap ? 1 : 0;
+  if (kind != tAnalysisKind::PopulationMatrix && !SequenceMatchesDataFile()) return;
   fMaps.BuildMapList();
   fLastCorridorMap.clear();
   if (!fRun->Start(std::move(in))) return;
@@ -1118,13 +1118,14 @@ void TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const
 
 void TdlgConnectivity::btOKClick() {
   if (fRun->Running()) return;
-  StartRun(SelectedDataStructure() == dsLocationSequence ? tRunKind::Sequence : tRunKind::Matrix,
+  StartRun(SelectedDataStructure() == dsLocationSequence ? tAnalysisKind::Sequence
+                                                         : tAnalysisKind::PopulationMatrix,
            ReadSettings(), QDir::currentPath());
 }
 
 void TdlgConnectivity::btBootstrapClick() {
   if (fRun->Running()) return;
-  StartRun(tRunKind::Bootstrap, ReadSettings(), QDir::currentPath());
+  StartRun(tAnalysisKind::Bootstrap, ReadSettings(), QDir::currentPath());
 }
 
 void TdlgConnectivity::btCancelClick() {
@@ -1145,12 +1146,12 @@ void TdlgConnectivity::RunEndedSlot() {
   const tRunEnd& end = fRun->LastEnd();
   if (!end.CorridorMap.empty()) fLastCorridorMap = Q(end.CorridorMap);
   UpdateControls();
-  if (end.Status == tRunStatus::Failed && !fClosing) ShowErrorBox(Q(end.Error));
+  if (end.Outcome == tRunOutcome::Failed && !fClosing) ShowErrorBox(Q(end.Error));
   if (fBatchLogFile) {
     const std::string logFile = *fBatchLogFile;
     fBatchLogFile.reset();
     fBatchMode = false;
-    if (end.Status != tRunStatus::Failed) {
+    if (end.Outcome != tRunOutcome::Failed) {
       try {
         SaveLogLines(logFile, LogLines());
         emit RunEnded();
@@ -1204,7 +1205,7 @@ void TdlgConnectivity::RunBatch() {
   }
   WriteSettings(s);
   fBatchLogFile = plan->LogFile;
-  StartRun(tRunKind::Matrix, s, Q(plan->WorkDir), plan->LogFile);
+  StartRun(tAnalysisKind::PopulationMatrix, s, Q(plan->WorkDir), plan->LogFile);
 }
 
 // ---------------------------------------------------------------------------

@@ -190,7 +190,7 @@ private:
   void LoadMaps(bool binary, const QStringList& names);
   void FillMapLists();
   // logFile: the file a batch run saves the log to.
-  void StartRun(stravex::gui::tRunKind kind, stravex::TAnalysisSettings settings,
+  void StartRun(stravex::tAnalysisKind kind, stravex::TAnalysisSettings settings,
                 const QString& workDir, const std::string& logFile = {});
   void RunEndedSlot();
   void RunBatch();
