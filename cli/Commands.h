@@ -31,7 +31,7 @@ bool IsBatchInvocation(const std::vector<std::string>& args);
 // Runs the batch line (element k = position k); returns the exit status.
 int RunBatchCommand(const std::vector<std::string>& args);
 
-// "matrix", "sequence", "bootstrap".
+// "matrix", "sequence", "bootstrap": the three analyses through the core's run path.
 void AddMatrixCommand(CLI::App& app, int& exitCode);
 void AddSequenceCommand(CLI::App& app, int& exitCode);
 void AddBootstrapCommand(CLI::App& app, int& exitCode);

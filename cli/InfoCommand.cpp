@@ -1,5 +1,6 @@
 // stravex-cli info MAP...: documentation, grid and valid-cell statistics of
 // raster maps (IDRISI or read through GDAL), as plain "key: value" lines, one block per map.
+#include "Command.h"
 #include "Commands.h"
 #include "raster/MapInfo.h"
 
@@ -30,38 +31,52 @@ std::string OneLine(std::string message) {
   return out;
 }
 
-void RunInfo(const std::vector<std::string>& maps, int& exitCode) {
-  bool first = true;
-  for (const std::string& name : maps) {
-    try {
-      const std::string text = FormatMapInfo(DescribeMap(name));
-      if (!first) std::cout << '\n';
-      std::cout << text << std::flush;
-      first = false;
-    } catch (const std::exception& e) {
-      // Some core messages ("'abc' is not a valid integer value") do not say
-      // which map they are about.
-      std::string message = e.what();
-      if (message.find(fs::path(name).stem().string()) == std::string::npos)
-        message = name + ": " + message;
-      std::cerr << "stravex-cli: " << OneLine(message) << std::endl;
-      exitCode = kExitError;
-    }
+class tInfoCommand final : public tCommand {
+public:
+  tInfoCommand()
+      : tCommand("info", "Print the documentation, grid and valid-cell statistics of raster maps") {
   }
-}
+
+  void Declare(CLI::App& cmd) override {
+    cmd.add_option("MAP", fMaps,
+                   "Map, named by its .rst/.rdc (or classic .img/.doc) file or without "
+                   "extension, or any raster file GDAL reads")
+        ->required();
+  }
+
+  void Reset() override { fMaps.clear(); }
+
+  // Every map is described, also after one that cannot be.
+  int Run(const CLI::App&) override {
+    int status = kExitOk;
+    bool first = true;
+    for (const std::string& name : fMaps) {
+      try {
+        const std::string text = FormatMapInfo(DescribeMap(name));
+        if (!first) std::cout << '\n';
+        std::cout << text << std::flush;
+        first = false;
+      } catch (const std::exception& e) {
+        // Some core messages ("'abc' is not a valid integer value") do not say
+        // which map they are about.
+        std::string message = e.what();
+        if (message.find(fs::path(name).stem().string()) == std::string::npos)
+          message = name + ": " + message;
+        std::cerr << "stravex-cli: " << OneLine(message) << std::endl;
+        status = kExitError;
+      }
+    }
+    return status;
+  }
+
+private:
+  std::vector<std::string> fMaps;
+};
 
 } // namespace
 
 void AddInfoCommand(CLI::App& app, int& exitCode) {
-  auto maps = std::make_shared<std::vector<std::string>>();
-  CLI::App* cmd = app.add_subcommand(
-      "info", "Print the documentation, grid and valid-cell statistics of raster maps");
-  cmd->add_option("MAP", *maps,
-                  "Map, named by its .rst/.rdc (or classic .img/.doc) file or without extension, "
-                  "or any raster file GDAL reads")
-      ->required();
-  cmd->preparse_callback([maps](std::size_t) { maps->clear(); });
-  cmd->callback([maps, &exitCode] { RunInfo(*maps, exitCode); });
+  AddCommand(app, exitCode, std::make_shared<tInfoCommand>());
 }
 
 } // namespace stravex::cli

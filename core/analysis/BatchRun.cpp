@@ -4,6 +4,7 @@
 #include "analysis/AnalysisSettings.h"
 #include "analysis/BatchLine.h"
 #include "analysis/MapSet.h"
+#include "analysis/RunPreparation.h"
 #include "base/AtomicFile.h"
 #include "base/Errors.h"
 
@@ -90,16 +91,18 @@ tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter
   if (!job) return tBatchOutcome::NothingToDo;
 
   tLogRecorder log(reporter);
+  tRunInputs inputs;
+  inputs.BinaryMaps = job->MapFiles;
+  inputs.SkipRefusedMaps = true;
+  tPreparedRun run;
+  (void)PrepareRun(inputs, log, run); // refused maps are skipped, never the run
   TAnalysisSettings settings;
-  tMapSet maps;
-  maps.LoadBinaryMaps(job->MapFiles, log);
   ApplyBatch(*job, args, settings);
 
-  maps.BuildMapList();
   tRunState state;
-  tAnalysisContext ctx{settings, maps, log, state, job->WorkDir, threads};
+  tAnalysisContext ctx{settings, run.Maps, log, state, job->WorkDir, threads};
   ctx.LogFile = job->LogFile;
-  const tRunResult result = PopulationMatrixAnalysis(ctx);
+  const tRunResult result = RunAnalysis(tAnalysisKind::PopulationMatrix, ctx, run.Sequence);
   result.Rethrow();
   SaveLogLines(job->LogFile, log.Lines());
   if (files) {

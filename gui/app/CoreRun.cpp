@@ -2,8 +2,6 @@
 
 #include "analysis/Analyses.h"
 
-#include <exception>
-
 namespace stravex::gui {
 
 namespace {
@@ -31,23 +29,11 @@ private:
 tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& sequence,
                    tRandomGenerator& random, tReporter& reporter, tRunFlags& flags) {
   tFlagReporter forward(reporter, flags);
-  tRunResult result;
-  try {
-    tAnalysisContext ctx{in.Settings, maps, forward, flags.State, in.WorkDir, in.Threads, &random};
-    ctx.LogFile = in.LogFile;
-    switch (in.Kind) {
-    case tRunKind::Matrix: result = PopulationMatrixAnalysis(ctx); break;
-    case tRunKind::Sequence: result = SequenceAnalysis(ctx, sequence); break;
-    case tRunKind::Bootstrap: result = SequenceBootstrap(ctx, sequence); break;
-    }
-  } catch (const std::exception& e) { // the analyses do not throw; kept as a safety net
-    result.Outcome = tRunOutcome::Failed;
-    result.Error = e.what();
-  }
+  tAnalysisContext ctx{in.Settings, maps, forward, flags.State, in.WorkDir, in.Threads, &random};
+  ctx.LogFile = in.LogFile;
+  const tRunResult result = RunAnalysis(in.Kind, ctx, sequence);
   tRunEnd end;
-  end.Status = result.Outcome == tRunOutcome::Completed   ? tRunStatus::Completed
-               : result.Outcome == tRunOutcome::Cancelled ? tRunStatus::Cancelled
-                                                          : tRunStatus::Failed;
+  end.Outcome = result.Outcome;
   end.Error = result.Error;
   const std::vector<std::string> corridors = result.Files(tFileKind::CorridorMap);
   if (!corridors.empty()) end.CorridorMap = corridors.back();

@@ -5,6 +5,7 @@
 #include "analysis/BatchRun.h"
 #include "analysis/LocationSequence.h"
 #include "analysis/MapSet.h"
+#include "analysis/RunPreparation.h"
 #include "base/RandomFunctions.h"
 #include "base/Reporter.h"
 
@@ -13,11 +14,8 @@
 
 namespace stravex::gui {
 
-enum class tRunKind { Matrix, Sequence, Bootstrap };
-enum class tRunStatus { Completed, Cancelled, Failed };
-
 struct tRunEnd {
-  tRunStatus Status = tRunStatus::Completed;
+  tRunOutcome Outcome = tRunOutcome::Completed;
   std::string Error;       // message of a failed run
   std::string CorridorMap; // the last corridor map the run wrote (name without extension)
 };
@@ -37,7 +35,7 @@ struct tRunFlags {
 };
 
 struct tRunInput {
-  tRunKind Kind = tRunKind::Matrix;
+  tAnalysisKind Kind = tAnalysisKind::PopulationMatrix;
   TAnalysisSettings Settings;
   std::string WorkDir;
   int Threads = 0;

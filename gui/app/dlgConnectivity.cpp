@@ -439,8 +439,8 @@ void TdlgConnectivity::Batchcommand1Click() {
 // ---------------------------------------------------------------------------
 // Runs
 
-bool TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const QString& workDir,
-                                const std::string& logFile) {
+bool TdlgConnectivity::StartRun(tAnalysisKind kind, TAnalysisSettings settings,
+                                const QString& workDir, const std::string& logFile) {
   tRunInput in;
   in.LogFile = logFile;
   in.Kind = kind;
@@ -448,8 +448,8 @@ bool TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const
   in.WorkDir = Std(workDir);
   // The reports do not depend on the thread count; the bootstrap's walks
   // continue one generator, so it stays on one thread.
-  in.Threads = kind == tRunKind::Bootstrap ? 1 : 0;
-  if (kind != tRunKind::Matrix && !SequenceMatchesDataFile()) return false;
+  in.Threads = kind == tAnalysisKind::Bootstrap ? 1 : 0;
+  if (kind != tAnalysisKind::PopulationMatrix && !SequenceMatchesDataFile()) return false;
   fMaps.BuildMapList();
   fLastCorridorMap.clear();
   if (!fRun->Start(std::move(in))) return false;
@@ -460,13 +460,14 @@ bool TdlgConnectivity::StartRun(tRunKind kind, TAnalysisSettings settings, const
 
 void TdlgConnectivity::btOKClick() {
   if (fRun->Running()) return;
-  StartRun(SelectedDataStructure() == dsLocationSequence ? tRunKind::Sequence : tRunKind::Matrix,
+  StartRun(SelectedDataStructure() == dsLocationSequence ? tAnalysisKind::Sequence
+                                                         : tAnalysisKind::PopulationMatrix,
            ReadSettings(), WorkDir());
 }
 
 void TdlgConnectivity::btBootstrapClick() {
   if (fRun->Running()) return;
-  StartRun(tRunKind::Bootstrap, ReadSettings(), WorkDir());
+  StartRun(tAnalysisKind::Bootstrap, ReadSettings(), WorkDir());
 }
 
 void TdlgConnectivity::btCancelClick() {
@@ -487,10 +488,10 @@ void TdlgConnectivity::RunEndedSlot() {
   const tRunEnd& end = fRun->LastEnd();
   if (!end.CorridorMap.empty()) fLastCorridorMap = Q(end.CorridorMap);
   UpdateControls();
-  if (end.Status == tRunStatus::Failed && !fClosing) ShowError(Q(end.Error));
+  if (end.Outcome == tRunOutcome::Failed && !fClosing) ShowError(Q(end.Error));
   if (fBatch.Step() == tBatchStep::Run) {
     // A cancelled batch run still saves its log.
-    fBatch.Advance(end.Status != tRunStatus::Failed);
+    fBatch.Advance(end.Outcome != tRunOutcome::Failed);
     StepBatch();
     if (fBatch.Step() == tBatchStep::Quit) {
       emit RunEnded();
@@ -545,7 +546,8 @@ void TdlgConnectivity::StepBatch() {
     }
     case tBatchStep::Run:
       // Goes on in RunEndedSlot once the run has ended.
-      if (StartRun(tRunKind::Matrix, fBatchSettings, Q(fBatchJob->WorkDir), fBatchJob->LogFile))
+      if (StartRun(tAnalysisKind::PopulationMatrix, fBatchSettings, Q(fBatchJob->WorkDir),
+                   fBatchJob->LogFile))
         return;
       fBatch.Advance(false);
       break;

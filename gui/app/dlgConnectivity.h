@@ -138,7 +138,7 @@ private:
   void LoadMaps(bool binary, const QStringList& names);
   void FillMapLists();
   // logFile: the file a batch run saves the log to. False when no run started.
-  bool StartRun(tRunKind kind, TAnalysisSettings settings, const QString& workDir,
+  bool StartRun(tAnalysisKind kind, TAnalysisSettings settings, const QString& workDir,
                 const std::string& logFile = {});
   void RunEndedSlot();
   // Goes through the batch steps until the run starts or the sequence ends.

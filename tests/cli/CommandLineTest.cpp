@@ -126,6 +126,40 @@ TEST(CommandLine, ParseOnlyChecksTheLineWithoutRunningIt) {
   EXPECT_EQ(unknown.err.rfind("stravex-cli: unknown command 'nosuch'\n", 0), 0u) << unknown.err;
 }
 
+// One application parsed line after line (as the option fuzzer parses it):
+// every line starts from the defaults, not from the options of the line before.
+TEST(CommandLine, EveryParseStartsFromTheDefaults) {
+  CLI::App app{"Stravex", "stravex-cli"};
+  int exitCode = 0;
+  cli::BuildApp(app, exitCode, true);
+  const auto parse = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "stravex-cli");
+    std::ostringstream out, err;
+    const int status = cli::RunApp(app, exitCode, args, out, err);
+    return tParsed{status, out.str(), err.str()};
+  };
+  const std::vector<std::string> leastCost = {"matrix",      "--data",
+                                              "d",           "--binary",
+                                              "m",           "--topography",
+                                              "t",           "--algorithm",
+                                              "least-cost",  "--friction",
+                                              "f",           "--corridor",
+                                              "c",           "--one-map-per-pair",
+                                              "--direction", "up"};
+  EXPECT_EQ(parse(leastCost).status, 0);
+  // The algorithm, the corridor map and the topography map of the line before are gone.
+  EXPECT_EQ(parse({"matrix", "--data", "d", "--seed", "3"}).err,
+            "stravex-cli: --seed is not used by --algorithm fixed (the default; it is a setting "
+            "of the least-cost search)\n");
+  EXPECT_EQ(parse({"matrix", "--data", "d", "--algorithm", "least-cost", "--one-map-per-pair"}).err,
+            "stravex-cli: --one-map-per-pair needs --corridor NAME (the pair maps are named "
+            "NAME_iii_jjj)\n");
+  EXPECT_EQ(parse({"matrix", "--data", "d", "--algorithm", "least-cost", "--direction", "up"}).err,
+            "stravex-cli: --direction is not used without --topography (uphill and downhill are "
+            "read on the topography map)\n");
+  EXPECT_EQ(parse(leastCost).status, 0);
+}
+
 using tArgs = std::vector<std::string>;
 
 // Fixed-width strips over two maps of the example: about a second.

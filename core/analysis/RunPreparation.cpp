@@ -1,0 +1,69 @@
+#include "analysis/RunPreparation.h"
+
+#include "base/Errors.h"
+
+#include <exception>
+
+namespace stravex {
+
+namespace {
+
+// Counts the refusals the map checks show, passing everything on.
+class tRefusalCounter : public tReporter {
+public:
+  explicit tRefusalCounter(tReporter& inner) : fInner(inner) {}
+  void Log(const std::string& line) override { fInner.Log(line); }
+  void TaskLabel(const std::string& label) override { fInner.TaskLabel(label); }
+  void Progress(int percent) override { fInner.Progress(percent); }
+  bool CancelRequested() override { return fInner.CancelRequested(); }
+  void Warning(const std::string& message) override { fInner.Warning(message); }
+  void ErrorBox(const std::string& message) override {
+    ++fRefusals;
+    fInner.ErrorBox(message);
+  }
+  int Refusals() const { return fRefusals; }
+
+private:
+  tReporter& fInner;
+  int fRefusals = 0;
+};
+
+} // namespace
+
+bool PrepareRun(const tRunInputs& inputs, tReporter& reporter, tPreparedRun& run) {
+  tRefusalCounter checks(reporter);
+  if (!inputs.BinaryMaps.empty()) run.Maps.LoadBinaryMaps(inputs.BinaryMaps, checks);
+  if (!inputs.QuantitativeMaps.empty())
+    run.Maps.LoadQuantitativeMaps(inputs.QuantitativeMaps, checks);
+  if (!inputs.TopographyMap.empty()) run.Maps.LoadTopographyMap(inputs.TopographyMap, checks);
+  // CheckFrictionMap rebuilds the map list to find the first map.
+  if (!inputs.FrictionMap.empty()) run.Maps.CheckFrictionMap(inputs.FrictionMap, checks);
+  if (checks.Refusals() > 0 && !inputs.SkipRefusedMaps) return false;
+  run.Maps.BuildMapList();
+  if (ReadsSequence(inputs.Kind)) ReadLocationSequence(inputs.SequenceFile, run.Sequence);
+  return true;
+}
+
+tRunResult RunAnalysis(tAnalysisKind kind, tAnalysisContext& ctx,
+                       const tLocationSequence& sequence) {
+  try {
+    switch (kind) {
+    case tAnalysisKind::PopulationMatrix: return PopulationMatrixAnalysis(ctx);
+    case tAnalysisKind::Sequence: return SequenceAnalysis(ctx, sequence);
+    case tAnalysisKind::Bootstrap: return SequenceBootstrap(ctx, sequence);
+    }
+  } catch (const std::exception& e) {
+    tRunResult failed;
+    failed.Outcome = tRunOutcome::Failed;
+    failed.Error = e.what();
+    failed.ErrorObject = std::current_exception();
+    return failed;
+  }
+  tRunResult unknown;
+  unknown.Outcome = tRunOutcome::Failed;
+  unknown.Error = "Unknown kind of analysis.";
+  unknown.ErrorObject = std::make_exception_ptr(EStravexError(unknown.Error));
+  return unknown;
+}
+
+} // namespace stravex
