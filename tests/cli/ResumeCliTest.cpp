@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -53,11 +54,18 @@ void ExpectFilesOpen(const fs::path& dir, const std::string& report, const std::
 void KillAndResume(const std::vector<std::string>& args, const std::string& report, int kills,
                    unsigned seed, const std::string& corr = "corr") {
   TempDir reference, work;
+  const auto started = std::chrono::steady_clock::now();
   const tCliRun whole = RunCli(args, reference.path().string());
   ASSERT_EQ(whole.status, 0) << whole.err;
+  const auto wholeUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
 
+  // Kills spread over the run's own length, however fast the machine is, so
+  // that most of them come while rows are being written.
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> delayMs(5, 600);
+  std::uniform_int_distribution<int64_t> delayUs(std::max<int64_t>(wholeUs / 10, 1000),
+                                                 std::max<int64_t>(wholeUs * 19 / 20, 2000));
   int resumedPartial = 0;
   for (int k = 0; k < kills; ++k) {
     fs::remove_all(work.path());
@@ -67,7 +75,7 @@ void KillAndResume(const std::vector<std::string>& args, const std::string& repo
       const auto cmd = attempt == 0 ? args : With(args, {"--resume"});
       const pid_t pid = StartCli(cmd, work.path().string(), work.file("out"), work.file("err"));
       ASSERT_GT(pid, 0);
-      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+      std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
       ::kill(pid, SIGKILL);
       int status = 0;
       ::waitpid(pid, &status, 0);
