@@ -31,7 +31,7 @@ const char* const kPathTooLong = "Path is too long. Impossible to compute the le
 // ---------------------------------------------------------------------------
 // Displacement factors
 
-// The factors 2u - 1 of the displacements (u as RandomUniform returns it, so
+// The factors 2u - 1 of the displacements (u as tRandomGenerator::Uniform returns it, so
 // every factor is exact) come from a private copy of the generator that runs
 // ahead in a ring: the subdivision steps it a few times per node drawn,
 // ahead of the draws it takes, so that the generator's chain of dependent
@@ -916,8 +916,8 @@ inline bool IsFiniteFloat(float f) {
 
 // The criterion value from the sum s and sum of squares q of n frictions.
 long double ValueOfSums(tMinimiseCriterion criterion, long double s, long double q, uint32_t n) {
-  if (criterion == mcFrictionSum) return s;
-  if (criterion == mcFrictionMean) return s / n;
+  if (criterion == tMinimiseCriterion::FrictionSum) return s;
+  if (criterion == tMinimiseCriterion::FrictionMean) return s / n;
   long double mean = 0, variance = 0;
   MeanAndVariance(n, mean, variance, s, q);
   return SDFromVariance(variance);
@@ -940,7 +940,7 @@ long double SaturatedValue(const tMatrixOfSingle& friction, tMinimiseCriterion c
       s = kMax;
       saturated = true;
     }
-    if (criterion != mcFrictionSD) return true;
+    if (criterion != tMinimiseCriterion::FrictionSD) return true;
     const long double f2 = static_cast<long double>(f) * f;
     if (f2 < kMax - q) {
       q += f2;
@@ -952,7 +952,7 @@ long double SaturatedValue(const tMatrixOfSingle& friction, tMinimiseCriterion c
   });
   // A saturated SD has no meaningful value (the squared mean overflows):
   // the candidate rates as saturated rather than as NaN or 0.
-  if (criterion == mcFrictionSD && saturated) return kMax;
+  if (criterion == tMinimiseCriterion::FrictionSD && saturated) return kMax;
   return ValueOfSums(criterion, s, q, n);
 }
 
@@ -965,7 +965,7 @@ long double CriterionValue(const tMatrixOfSingle& friction, tMinimiseCriterion c
                            t2DiPoint first, tCells inner, t2DiPoint last) {
   bool finite = true;
   long double s = 0, q = 0;
-  if (criterion == mcFrictionSD) {
+  if (criterion == tMinimiseCriterion::FrictionSD) {
     ForEachNode(first, inner, last, [&](t2DiPoint p) {
       const float f = friction[p.row][p.col];
       finite &= IsFiniteFloat(f);
@@ -1122,7 +1122,7 @@ tBest RunCandidates(int32_t candidates, const tSearch& q, tCoord ra, tCoord ca, 
   tBuildState<tCoord> st{maxRow, maxCol, &ring, &ws.cells, &ws.drawn, &buffers.pending};
   // Without a slope test or a sum of squares, the order of the nodes only
   // counts when the friction sum rounds.
-  const bool anyOrder = !q.topography && q.criterion != mcFrictionSD;
+  const bool anyOrder = !q.topography && q.criterion != tMinimiseCriterion::FrictionSD;
   tBest best;
   std::size_t bestDrawn = 0;
   try {
@@ -1196,27 +1196,33 @@ void SubdividePath(tSubdivision& s, double aRow, double aCol, double bRow, doubl
     run(double{}, ws.real, s.rows - 1, s.cols - 1);
 }
 
-void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2DiPoints& path,
-                       double tolerance, int32_t direction, const tLiveRaster* topography,
-                       double lengthWeight, double frictionWeight, tMinimiseCriterion criterion,
-                       long double& cost, uint32_t& length, double row1, double col1, double row2,
-                       double col2) {
-  if (candidates < 0) RaiseRangeCheck("number of candidates", candidates, 0, INT32_MAX);
-  if (criterion < mcFrictionSum || criterion > mcFrictionSD)
-    RaiseRangeCheck("minimisation criterion", criterion, mcFrictionSum, mcFrictionSD);
+tMinimiseCriterion MinimiseCriterionOf(int32_t value) {
+  const auto first = static_cast<int32_t>(tMinimiseCriterion::FrictionSum);
+  const auto last = static_cast<int32_t>(tMinimiseCriterion::FrictionSD);
+  if (value < first || value > last) RaiseRangeCheck("minimisation criterion", value, first, last);
+  return static_cast<tMinimiseCriterion>(value);
+}
 
+tFoundPath FindLeastCostPath(const tPathRequest& request, tRandomGenerator& random) {
+  const tPathRules& rules = request.Rules;
+  const int32_t candidates = request.Candidates;
+  const double row1 = request.Row1, col1 = request.Col1, row2 = request.Row2, col2 = request.Col2;
+  if (candidates < 0) RaiseRangeCheck("number of candidates", candidates, 0, INT32_MAX);
+  // A cast integer may hold any value.
+  MinimiseCriterionOf(static_cast<int32_t>(rules.Criterion));
+
+  tFoundPath found;
   // Direction pre-check: an impossible direction draws no random number.
-  if (topography && direction != 0) {
+  const int d = SlopeSign(rules.Direction);
+  const tLiveRaster* topography = rules.Topography;
+  if (topography && d != 0) {
     const float z1 = static_cast<float>(topography->GetCell(LooseIndex(row1), LooseIndex(col1)));
     const float z2 = static_cast<float>(topography->GetCell(LooseIndex(row2), LooseIndex(col2)));
-    if ((static_cast<double>(z2) - static_cast<double>(z1)) * direction < 0) {
-      path.clear();
-      length = 0;
-      cost = -1;
-      return;
-    }
+    if ((static_cast<double>(z2) - static_cast<double>(z1)) * d < 0) return found;
   }
 
+  static const tMatrixOfSingle kNoFriction;
+  const tMatrixOfSingle& friction = rules.Friction ? *rules.Friction : kNoFriction;
   const std::size_t rowCount = friction.size();
   const std::size_t colCount = rowCount > 0 ? friction[0].size() : 0;
   const double rows = static_cast<double>(rowCount);
@@ -1227,18 +1233,16 @@ void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2Di
     if (r.size() != colCount)
       throw EAssertionFailed("Error in Least-Cost Path: friction matrix is not rectangular");
 
-  const int d = Sign(direction);
   const tSearch q{friction,
                   d != 0 ? topography : nullptr,
                   d,
-                  tolerance,
-                  lengthWeight,
-                  frictionWeight,
-                  criterion,
+                  rules.Tolerance,
+                  rules.LengthWeight,
+                  rules.FrictionWeight,
+                  rules.Criterion,
                   {RoundToInt32(row1), RoundToInt32(col1)},
                   {RoundToInt32(row2), RoundToInt32(col2)}};
 
-  tRandomGenerator& random = CurrentRandom();
   tWorkspace& ws = Workspace();
   tWorkspaceTrim trim(ws);
   tBest best;
@@ -1253,23 +1257,19 @@ void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2Di
       best = RunCandidates<double>(candidates, q, row1, col1, row2, col2, rows - 1, cols - 1,
                                    random, ws, ws.real);
 
-    if (!best.found) {
-      path.clear();
-      length = 0;
-      cost = -1;
-      return;
-    }
-    path.resize(best.length);
-    path.front() = q.first;
-    std::copy_n(ws.path.begin(), best.length - 2, path.begin() + 1);
-    path.back() = q.last;
+    if (!best.found) return found;
+    found.Path.resize(best.length);
+    found.Path.front() = q.first;
+    std::copy_n(ws.path.begin(), best.length - 2, found.Path.begin() + 1);
+    found.Path.back() = q.last;
   } catch (const std::bad_alloc&) {
     throw EOutOfResources(kPathTooLong);
   } catch (const std::length_error&) {
     throw EOutOfResources(kPathTooLong);
   }
-  length = static_cast<uint32_t>(best.length);
-  cost = best.cost;
+  found.Length = static_cast<uint32_t>(best.length);
+  found.Cost = best.cost;
+  return found;
 }
 
 } // namespace stravex

@@ -825,7 +825,7 @@ void TdlgConnectivity::edOutputDblClick() {
 }
 
 void TdlgConnectivity::edCorridorMapDblClick() {
-  edCorridorMap->setText(Q(CorridorDefaultName(cbMinimise->currentIndex())));
+  edCorridorMap->setText(Q(CorridorDefaultName(MinimiseCriterionOf(cbMinimise->currentIndex()))));
 }
 
 void TdlgConnectivity::edFirstFrictionChange() {
