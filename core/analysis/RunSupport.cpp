@@ -317,7 +317,9 @@ double LogIgnoreThreshold(tRun& run) {
     run.Log().Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
                   (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : ""));
   }
-  return IgnoreThreshold(s.IgnoreTime, s.IgnoreUnit);
+  // Sequence runs do not validate the settings: a unit outside the list
+  // ignores nothing, as it always has.
+  return IgnoreThreshold(s.IgnoreTime, static_cast<tIgnoreUnit>(s.IgnoreUnit));
 }
 
 void RequireLocations(const tLocationSequence& sequence) {
