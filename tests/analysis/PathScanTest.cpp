@@ -102,3 +102,36 @@ TEST(PathScan, LeastCostColumnsAndRepeatability) {
   EXPECT_EQ(a.BinaryPaths, b.BinaryPaths);
   EXPECT_EQ(a.RandomAfter.NextRaw(), b.RandomAfter.NextRaw());
 }
+
+TEST(PathScan, OptionsFromTheSettings) {
+  tScanFixture fx;
+  const tLiveRaster* dem = fx.maps.TopographyMap.get();
+  TAnalysisSettings s;
+  s.Connectivity = caLeastCostPath;
+  s.Minimise = 2;
+  s.Direction = -1;
+  s.ElevationTolerance = "2.5";
+  const tPathScanOptions o = MakeScanOptions(s, false, &fx.friction, dem);
+  EXPECT_EQ(o.Rules.Friction, &fx.friction);
+  EXPECT_EQ(o.Rules.Criterion, tMinimiseCriterion::FrictionSD);
+  EXPECT_EQ(o.Rules.Direction, tSlopeDirection::Downhill);
+  EXPECT_EQ(o.Rules.Topography, dem);
+  EXPECT_EQ(o.Rules.Tolerance, 2.5);
+  s.Direction = 1;
+  EXPECT_EQ(MakeScanOptions(s, false, &fx.friction, dem).Rules.Direction, tSlopeDirection::Uphill);
+  // Sequences take no slope rule.
+  const tPathScanOptions sequence = MakeScanOptions(s, true, &fx.friction, dem);
+  EXPECT_EQ(sequence.Rules.Direction, tSlopeDirection::Both);
+  EXPECT_EQ(sequence.Rules.Topography, nullptr);
+
+  // A criterion outside the list is refused for searches, not for strips.
+  s.Minimise = 3;
+  try {
+    MakeScanOptions(s, false, &fx.friction, dem);
+    ADD_FAILURE() << "no error";
+  } catch (const ERangeError& e) {
+    EXPECT_NE(std::string(e.what()).find("minimisation criterion"), std::string::npos) << e.what();
+  }
+  s.Connectivity = caFixedWidthStrip;
+  EXPECT_NO_THROW(MakeScanOptions(s, false, nullptr, nullptr));
+}
