@@ -12,9 +12,6 @@
 
 namespace stravex::costpath {
 
-// ---------------------------------------------------------------------------
-// Building
-
 // A subdivision is built in drawing order, the order of the recursion:
 // a node, then its left part, then its right part. Its nodes go to a flat
 // buffer as they come, in no particular order, which is all that a sum of

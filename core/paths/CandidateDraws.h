@@ -199,6 +199,7 @@ inline bool Inside(double row, double col, double maxRow, double maxCol) {
 }
 
 #if defined(__SSE2__)
+// The lanes of a where mask is set, of b elsewhere.
 inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
   return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
 }

@@ -23,9 +23,6 @@ namespace {
 
 const char* const kPathTooLong = "Path is too long. Impossible to compute the least-cost path.";
 
-// ---------------------------------------------------------------------------
-// Candidates
-
 // The buffers of a search live as long as the thread, so that a search
 // allocates nothing once they have grown to the usual path length. Only
 // the inner nodes are stored: the ends are the same for every candidate.

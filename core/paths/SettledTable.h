@@ -10,9 +10,6 @@
 
 namespace stravex::costpath {
 
-// ---------------------------------------------------------------------------
-// Settled parts
-
 // Deep down, the displacement can no longer move a midpoint: at depth D, a
 // segment whose ends differ by at most k cells in each axis is displaced by
 // at most k / D of a cell in each axis (|2u - 1| <= 1), so for 2k < D the
