@@ -40,7 +40,7 @@ constexpr tSlopeDirection SlopeDirectionOf(int32_t value) {
 // +1 uphill, -1 downhill, 0 both ways.
 constexpr int SlopeSign(tSlopeDirection direction) { return static_cast<int>(direction); }
 
-// Candidates per search; every caller passes this.
+// Candidates per search: a request's default, and what every analysis uses.
 constexpr int32_t LeastCostCandidates = 500;
 
 // How paths are searched and rated, the same for every search of a run: the

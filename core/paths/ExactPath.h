@@ -16,11 +16,6 @@ namespace stravex {
 
 class tLiveRaster;
 
-// A path found (CostPathDecl.h) costs what the Monte-Carlo rule rates it:
-// frictionWeight x sum of the friction of all its cells, both ends
-// included, + lengthWeight x number of cells. Equal ends give the two-cell
-// path (a, a), as the Monte-Carlo search does.
-
 // What a search needs of a run, prepared once and shared read-only by every
 // search (also across threads). A cell cannot be passed when its friction is
 // missing (equal to frictionFlag), NaN or infinite. With a topography map and
@@ -60,8 +55,11 @@ private:
 void CheckExactCriterion(tMinimiseCriterion criterion);
 
 // The cheapest paths from source to every target, in the order of targets,
-// by one search that stops once every reachable target is settled. Ends
-// outside the grid raise EAssertionFailed as the Monte-Carlo search does.
+// by one search that stops once every reachable target is settled. A path's
+// cost is the Monte-Carlo rule's: frictionWeight x sum of the friction of
+// all its cells, both ends included, + lengthWeight x number of cells.
+// Equal ends give the two-cell path (a, a), and ends outside the grid raise
+// EAssertionFailed, as the Monte-Carlo search does.
 // Ties: cells are settled in order of cost, then of row-major index; a cell
 // keeps the first neighbour that reached it at its final cost.
 std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& landscape, t2DiPoint source,
