@@ -46,13 +46,17 @@ public:
     for (auto& row : f)
       for (float& v : row) v = u(g);
     std::uniform_int_distribution<int> cell(0, kSide - 1);
-    SeedRandom(5, 5);
+    tRandomGenerator random;
+    random.Seed(5, 5);
+    tPathRequest request;
+    request.Rules.Friction = &f;
+    request.Candidates = 4;
     for (int k = 0; k < kPaths; ++k) {
-      t2DiPoints p;
-      long double cost;
-      uint32_t length;
-      const double r1 = cell(g), c1 = cell(g), r2 = cell(g), c2 = cell(g);
-      FindLeastCostPath(4, f, p, 0, 0, nullptr, 0, 1, mcFrictionSum, cost, length, r1, c1, r2, c2);
+      request.Row1 = cell(g);
+      request.Col1 = cell(g);
+      request.Row2 = cell(g);
+      request.Col2 = cell(g);
+      t2DiPoints p = FindLeastCostPath(request, random).Path;
       cells += p.size();
       paths.push_back(std::move(p));
     }

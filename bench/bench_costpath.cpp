@@ -1,6 +1,6 @@
 // Least-cost search: the flat, buffer-reusing FindLeastCostPath against two
 // yardsticks. One builds every candidate as a singly linked list of nodes
-// allocated one by one, drawing through RandomUniform(); it must return the
+// allocated one by one, drawing uniform by uniform; it must return the
 // identical path and cost and leave the generator in the same state before
 // anything is timed. The other is the floor: the same number of uniform draws
 // from the same generator and nothing else. The figures are nanoseconds per
@@ -65,6 +65,7 @@ void ReleaseList(tPathNode* n) {
 }
 
 struct tListSearch {
+  tRandomGenerator& random;
   double rows, cols;
   int32_t depth = 0;
   uint32_t counter = 0;
@@ -77,8 +78,8 @@ struct tListSearch {
     const double mCol = std::nearbyint((a->col + b->col) / 2);
     double nRow, nCol;
     do {
-      const double u1 = RandomUniform();
-      const double u2 = RandomUniform();
+      const double u1 = random.Uniform();
+      const double u2 = random.Uniform();
       nRow = std::nearbyint(mRow + (2 * u1 - 1) * (a->col - b->col) / depth);
       nCol = std::nearbyint(mCol + (2 * u2 - 1) * (b->row - a->row) / depth);
     } while (!(nRow >= 0 && nRow <= rows - 1 && nCol >= 0 && nCol <= cols - 1));
@@ -93,9 +94,10 @@ struct tListSearch {
 
 // Criterion 0 (friction sum) without topography, as the analyses mostly run it.
 // Returns the number of inserted nodes over all candidates.
-uint64_t ListLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2DiPoints& path,
-                           double lengthWeight, double frictionWeight, long double& cost,
-                           uint32_t& length, const tEnds& e) {
+uint64_t ListLeastCostPath(tRandomGenerator& random, int32_t candidates,
+                           const tMatrixOfSingle& friction, t2DiPoints& path, double lengthWeight,
+                           double frictionWeight, long double& cost, uint32_t& length,
+                           const tEnds& e) {
   tPathNode* best = nullptr;
   long double bestCost = kSaturation;
   uint32_t bestLength = 0;
@@ -103,7 +105,7 @@ uint64_t ListLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, 
   for (int32_t i = 0; i < candidates; ++i) {
     tPathNode* last = new tPathNode{e.r2, e.c2, nullptr};
     tPathNode* first = new tPathNode{e.r1, e.c1, last};
-    tListSearch s{double(friction.size()), double(friction[0].size())};
+    tListSearch s{random, double(friction.size()), double(friction[0].size())};
     s.counter = 2;
     s.SubdividePath(first, last);
     inserted += s.counter - 2;
@@ -162,23 +164,34 @@ uint64_t StepsBetween(tRandomState from, const tRandomState& to, uint64_t limit)
 
 // Both versions from the same seed must agree before anything is timed: the
 // same path, cost and length, and the generator left in the same state.
+// The search as the analyses mostly run it: friction sum, no topography.
+tPathRequest RequestFor(const tEnds& e) {
+  tPathRequest q;
+  q.Rules.Friction = &Friction();
+  q.Rules.LengthWeight = 0.5;
+  q.Row1 = e.r1;
+  q.Col1 = e.c1;
+  q.Row2 = e.r2;
+  q.Col2 = e.c2;
+  return q;
+}
+
 bool Agree(int32_t distance) {
   const tEnds e = EndsFor(distance);
-  t2DiPoints a, b;
-  long double ca, cb;
-  uint32_t la, lb;
-  SeedRandom(3, distance);
-  InsertedNodes()[distance] = ListLeastCostPath(LeastCostCandidates, Friction(), a, 0.5, 1, ca, la,
-                                                e);
-  const tRandomState afterList = CurrentRandom().State();
-  SeedRandom(3, distance);
-  const tRandomState seeded = CurrentRandom().State();
-  FindLeastCostPath(LeastCostCandidates, Friction(), b, 0, 0, nullptr, 0.5, 1, mcFrictionSum, cb,
-                    lb, e.r1, e.c1, e.r2, e.c2);
+  t2DiPoints a;
+  long double ca;
+  uint32_t la;
+  tRandomGenerator random;
+  random.Seed(3, distance);
+  InsertedNodes()[distance] = ListLeastCostPath(random, LeastCostCandidates, Friction(), a, 0.5, 1,
+                                                ca, la, e);
+  const tRandomState afterList = random.State();
+  random.Seed(3, distance);
+  const tRandomState seeded = random.State();
+  const tFoundPath b = FindLeastCostPath(RequestFor(e), random);
   // Every inserted node draws two uniforms at least, a redrawn node two more.
-  Draws()[distance] = StepsBetween(seeded, CurrentRandom().State(),
-                                   64 * InsertedNodes()[distance] + 64);
-  return a == b && ca == cb && la == lb && CurrentRandom().State() == afterList &&
+  Draws()[distance] = StepsBetween(seeded, random.State(), 64 * InsertedNodes()[distance] + 64);
+  return a == b.Path && ca == b.Cost && la == b.Length && random.State() == afterList &&
          Draws()[distance] >= 2 * InsertedNodes()[distance];
 }
 
@@ -195,9 +208,10 @@ void BM_LinkedListYardstick(benchmark::State& state) {
   t2DiPoints path;
   long double cost;
   uint32_t length;
+  tRandomGenerator random;
   for (auto _ : state) {
-    SeedRandom(3, distance);
-    ListLeastCostPath(LeastCostCandidates, Friction(), path, 0.5, 1, cost, length, e);
+    random.Seed(3, distance);
+    ListLeastCostPath(random, LeastCostCandidates, Friction(), path, 0.5, 1, cost, length, e);
     benchmark::DoNotOptimize(path.data());
   }
   SetNodeCounters(state, distance);
@@ -206,14 +220,12 @@ void BM_LinkedListYardstick(benchmark::State& state) {
 void BM_FindLeastCostPath(benchmark::State& state) {
   const int32_t distance = int32_t(state.range(0));
   const tEnds e = EndsFor(distance);
-  t2DiPoints path;
-  long double cost;
-  uint32_t length;
+  const tPathRequest request = RequestFor(e);
+  tRandomGenerator random;
   for (auto _ : state) {
-    SeedRandom(3, distance);
-    FindLeastCostPath(LeastCostCandidates, Friction(), path, 0, 0, nullptr, 0.5, 1, mcFrictionSum,
-                      cost, length, e.r1, e.c1, e.r2, e.c2);
-    benchmark::DoNotOptimize(path.data());
+    random.Seed(3, distance);
+    const tFoundPath found = FindLeastCostPath(request, random);
+    benchmark::DoNotOptimize(found.Path.data());
   }
   SetNodeCounters(state, distance);
 }
@@ -223,9 +235,9 @@ void BM_FindLeastCostPath(benchmark::State& state) {
 void BM_BareDraws(benchmark::State& state) {
   const int32_t distance = int32_t(state.range(0));
   const uint64_t draws = Draws()[distance];
+  tRandomGenerator random;
   for (auto _ : state) {
-    SeedRandom(3, distance);
-    tRandomGenerator& random = CurrentRandom();
+    random.Seed(3, distance);
     tRandomState s = random.State();
     for (uint64_t i = 0; i < draws; ++i) benchmark::DoNotOptimize(UniformOfRaw(StepRandom(s)));
     random.SetState(s);

@@ -154,7 +154,7 @@ private:
   bool RedrawOnMap(double x, double y, double length, double& x2, double& y2) const {
     if (length > FarthestReach(*fConfine, x, y)) return false;
     for (int redraw = 0; redraw < kMaxRedraws; ++redraw) {
-      const double theta = RandomUniform() * 2 * std::numbers::pi;
+      const double theta = fRun.Random().Uniform() * 2 * std::numbers::pi;
       x2 = x + length * std::cos(theta);
       y2 = y + length * std::sin(theta);
       if (PointOnGrid(*fConfine, x2, y2)) return true;
@@ -182,8 +182,8 @@ private:
       double x = start.X, y = start.Y;
       for (std::size_t step = 1; step <= steps; ++step) {
         // The length is drawn before the direction.
-        const double length = v.StepLengths[static_cast<std::size_t>(RandomInt(drawRange))];
-        const double theta = RandomUniform() * 2 * std::numbers::pi;
+        const double length = v.StepLengths[static_cast<std::size_t>(fRun.Random().Int(drawRange))];
+        const double theta = fRun.Random().Uniform() * 2 * std::numbers::pi;
         double x2 = x + length * std::cos(theta);
         double y2 = y + length * std::sin(theta);
         // A step off the map takes new directions, drawn after the first, and
@@ -203,7 +203,7 @@ private:
         // from the state they leave.
         std::string columns;
         try {
-          columns = ends ? fNoPath : fScanner.Scan(x, y, x2, y2, seedIndex).Columns;
+          columns = ends ? fNoPath : fScanner.Scan(x, y, x2, y2, seedIndex, fRun.Random()).Columns;
         } catch (const EAssertionFailed& e) {
           RaiseInContext(e, "individual " + std::to_string(v.ID) + ", replicate " +
                                 std::to_string(r) + ", step " + std::to_string(step) + ": " +

@@ -117,17 +117,17 @@ void ReadLocationSequence(const std::string& fileName, tLocationSequence& seq) {
   }
 }
 
-double IgnoreThreshold(int32_t ignoreTime, int32_t ignoreUnit) {
+double IgnoreThreshold(int32_t ignoreTime, tIgnoreUnit ignoreUnit) {
   const double v = ignoreTime;
   switch (ignoreUnit) {
-  case 0: return v / (24.0 * 60.0 * 60.0);
-  case 1: return v / 1440.0;
-  case 2: return v / 24.0;
-  case 3: return v;
-  case 4: return 30.0 * v;
-  case 5: return 365.0 * v;
-  default: return 0.0;
+  case tIgnoreUnit::Seconds: return v / (24.0 * 60.0 * 60.0);
+  case tIgnoreUnit::Minutes: return v / 1440.0;
+  case tIgnoreUnit::Hours: return v / 24.0;
+  case tIgnoreUnit::Days: return v;
+  case tIgnoreUnit::Months: return 30.0 * v;
+  case tIgnoreUnit::Years: return 365.0 * v;
   }
+  return 0.0;
 }
 
 } // namespace stravex

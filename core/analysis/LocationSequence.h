@@ -46,8 +46,11 @@ void ReadLocationSequence(const std::string& fileName, tLocationSequence& seq);
 double EncodeDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
                       int64_t second);
 
-// Minimum segment duration in days for IgnoreTime v and its unit (0 seconds
-// .. 5 years, a month counting 30 days and a year 365); 0 for another unit.
-double IgnoreThreshold(int32_t ignoreTime, int32_t ignoreUnit);
+// The unit of IgnoreTime; the settings keep its index (kIgnoreUnitNames).
+enum class tIgnoreUnit : int32_t { Seconds = 0, Minutes, Hours, Days, Months, Years };
+
+// Minimum segment duration in days for IgnoreTime v and its unit (a month
+// counting 30 days and a year 365); 0 for a value outside the list.
+double IgnoreThreshold(int32_t ignoreTime, tIgnoreUnit ignoreUnit);
 
 } // namespace stravex

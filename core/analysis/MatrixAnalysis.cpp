@@ -404,7 +404,8 @@ private:
         .AddReal(d);
     if (fSettings.DelaunayUse == duInclude) row.AddTab().AddInt(Linked(fLinks, i, j) ? 1 : 0);
     try {
-      r.Scan = fScanner.ScanFrom(i, a.x, a.y, b.x, b.y, i);
+      tRandomGenerator worker;
+      r.Scan = fScanner.ScanFrom(i, a.x, a.y, b.x, b.y, i, fRun.ScanRandom(worker));
     } catch (const EAssertionFailed& e) {
       RaiseInContext(e, "pair " + std::to_string(i) + "-" + std::to_string(j) + ": " +
                             PointText(a.x, a.y) + " to " + PointText(b.x, b.y));
@@ -419,9 +420,9 @@ private:
   bool Consume(uint64_t k, tPairRow& r) {
     if (r.Skipped) return true;
     if (fSetup.Corridor) AddToCorridor(k, r);
-    // A scan on a worker left that worker's generator; this thread's goes on
+    // A scan on a worker left that worker's generator; the run's goes on
     // from there, as if it had scanned the row itself.
-    if (r.Scan.Seeded) CurrentRandom() = r.Scan.RandomAfter;
+    if (r.Scan.Seeded) fRun.Random() = r.Scan.RandomAfter;
     if (fRun.KeepsJournal()) fJournal->BeforeRow(r.Text);
     fReport->WriteLine(r.Text);
     ++fDone;

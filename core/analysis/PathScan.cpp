@@ -22,7 +22,7 @@ struct tExactSource {
   std::atomic<bool> Started{false}, Done{false};
   t2DiPoint Cell;
   std::vector<t2DiPoint> TargetCells;
-  std::vector<tExactPath> Paths;
+  std::vector<tFoundPath> Paths;
 };
 
 struct tExactPlan {
@@ -49,9 +49,10 @@ t2DiPoint CellOf(const tRaster& geometry, double x, double y) {
   return {geometry.RowOfY(y), geometry.ColOfX(x)};
 }
 
-// A scan of the least-cost scanners that replays one path found beforehand.
+// A scan of the least-cost scanners that replays one path found beforehand
+// and leaves the generator as it is.
 tSearchRecord RecordOf(const tRaster& geometry, double x1, double y1, double x2, double y2,
-                       const tExactPath& p) {
+                       const tFoundPath& p, const tRandomGenerator& random) {
   return {static_cast<double>(geometry.RowOfY(y1)),
           static_cast<double>(geometry.ColOfX(x1)),
           static_cast<double>(geometry.RowOfY(y2)),
@@ -59,7 +60,7 @@ tSearchRecord RecordOf(const tRaster& geometry, double x1, double y1, double x2,
           {p.Path},
           {p.Cost},
           {p.Length},
-          CurrentRandom().State()};
+          random.State()};
 }
 
 } // namespace
@@ -78,15 +79,15 @@ tPathScanOptions MakeScanOptions(const TAnalysisSettings& s, bool forSequence,
       o.FrictionName = frictionMap->MapName();
     }
   }
-  o.Friction = friction;
   o.Seed = s.Seed;
-  o.Minimise = s.Minimise;
-  o.FrictionWeight = s.FrictionWeightValue();
-  o.LengthWeight = s.LengthWeightValue(forSequence);
+  o.Rules.Friction = friction;
+  o.Rules.Criterion = MinimiseCriterionOf(s.Minimise);
+  o.Rules.FrictionWeight = s.FrictionWeightValue();
+  o.Rules.LengthWeight = s.LengthWeightValue(forSequence);
   if (!forSequence && s.Direction != 0) {
-    o.Dem = dem;
-    o.Direction = s.Direction;
-    o.Tolerance = s.ElevationToleranceValue();
+    o.Rules.Topography = dem;
+    o.Rules.Direction = SlopeDirectionOf(s.Direction);
+    o.Rules.Tolerance = s.ElevationToleranceValue();
   }
   return o;
 }
@@ -95,16 +96,15 @@ tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
     : fBinary(maps.Binary()), fQuantitative(maps.Quantitative()),
       fTopography(maps.TopographyMap.get()), fOptions(options) {
   if (!IsStrip(fOptions.Connectivity)) {
-    if (fOptions.Friction == nullptr)
+    if (fOptions.Rules.Friction == nullptr)
       throw EInvalidOperation("Least-cost paths need a friction map");
     if (fOptions.PathWidth < 1)
       RaiseRangeCheck("number of least-cost paths", fOptions.PathWidth, 1, INT32_MAX);
   }
   if (fOptions.Connectivity == caExactLeastCost) {
-    CheckExactCriterion(fOptions.Minimise);
-    fExact = std::make_unique<tExactLandscape>(
-        *fOptions.Friction, fOptions.FrictionFlag, fOptions.FrictionName, fOptions.Dem,
-        fOptions.Direction, fOptions.Tolerance, fOptions.LengthWeight, fOptions.FrictionWeight);
+    CheckExactCriterion(fOptions.Rules.Criterion);
+    fExact = std::make_unique<tExactLandscape>(fOptions.Rules, fOptions.FrictionFlag,
+                                               fOptions.FrictionName);
   }
 }
 
@@ -123,13 +123,13 @@ void tPathScanner::PlanSources(const std::vector<t2DPoint>& sources,
 }
 
 tPathScanResult tPathScanner::ScanFrom(int32_t source, double x1, double y1, double x2, double y2,
-                                       int32_t seedIndex) const {
-  if (fExact) return ScanExact(x1, y1, x2, y2, source);
-  return Scan(x1, y1, x2, y2, seedIndex);
+                                       int32_t seedIndex, tRandomGenerator& random) const {
+  if (fExact) return ScanExact(x1, y1, x2, y2, source, random);
+  return Scan(x1, y1, x2, y2, seedIndex, random);
 }
 
-tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double y2,
-                                        int32_t source) const {
+tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double y2, int32_t source,
+                                        tRandomGenerator& random) const {
   tPathScanResult result;
   if (fBinary.empty() && fQuantitative.empty()) return result;
   const tRaster& geometry = fBinary.empty() ? *fQuantitative.front() : *fBinary.front();
@@ -137,8 +137,8 @@ tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double 
 
   // The planned search of the source, shared by all its pairs, or a search
   // of its own for a pair outside the plan.
-  const tExactPath* found = nullptr;
-  tExactPath single;
+  const tFoundPath* found = nullptr;
+  tFoundPath single;
   if (fPlan && source >= 0 && static_cast<std::size_t>(source) < fPlan->Sources.size()) {
     const auto search = [&](tExactSource& s) {
       std::call_once(s.Once, [&] {
@@ -174,41 +174,31 @@ tPathScanResult tPathScanner::ScanExact(double x1, double y1, double x2, double 
     found = &single;
   }
 
-  const tMatrixOfSingle& friction = *fOptions.Friction;
-  const auto minimise = static_cast<tMinimiseCriterion>(fOptions.Minimise);
   tReportRow row;
   if (!fBinary.empty()) {
-    const tSearchRecord record = RecordOf(*fBinary.front(), x1, y1, x2, y2, *found);
-    tVectorOfCardinal count, area;
-    tVectorOfDouble length;
-    tVectorOfExtended cost;
-    ScanLeastCostBinary(fBinary, friction, x1, y1, x2, y2, 1, minimise, fOptions.FrictionWeight,
-                        fOptions.LengthWeight, count, area, length, cost, nullptr, fOptions.Dem,
-                        fOptions.Direction, fOptions.Tolerance, &result.BinaryPaths, nullptr,
-                        &record);
+    const tSearchRecord record = RecordOf(*fBinary.front(), x1, y1, x2, y2, *found, random);
+    tBinaryScan b =
+        ScanLeastCostBinary(fBinary, {fOptions.Rules, x1, y1, x2, y2, 1, nullptr, &record}, random);
     for (std::size_t m = 0; m < fBinary.size(); ++m)
-      AddBinaryBlock(row, count[m], area[m], length[m], cost[m]);
-    result.BinaryLengthSum = SumOfValues(length);
+      AddBinaryBlock(row, b.Count[m], b.Area[m], b.Length[m], b.Cost[m]);
+    result.BinaryLengthSum = SumOfValues(b.Length);
+    result.BinaryPaths = std::move(b.Searches.Paths);
   }
   if (!fQuantitative.empty()) {
     const tRaster& q = *fQuantitative.front();
-    tExactPath own;
-    const tExactPath* path = found;
+    tFoundPath own;
+    const tFoundPath* path = found;
     if (!(CellOf(q, x1, y1) == from && CellOf(q, x2, y2) == to)) {
       const t2DiPoint target[1] = {CellOf(q, x2, y2)};
       own = std::move(FindExactLeastCostPaths(*fExact, CellOf(q, x1, y1), target).front());
       path = &own;
     }
-    const tSearchRecord record = RecordOf(q, x1, y1, x2, y2, *path);
-    tVectorOfDouble sum, mean, sd, length;
-    tVectorOfCardinal area;
-    tVectorOfExtended cost;
-    ScanLeastCostQuantitative(fQuantitative, friction, x1, y1, x2, y2, 1, minimise,
-                              fOptions.FrictionWeight, fOptions.LengthWeight, sum, mean, sd, area,
-                              length, cost, fOptions.Dem, fOptions.Direction, fOptions.Tolerance,
-                              nullptr, &record);
+    const tSearchRecord record = RecordOf(q, x1, y1, x2, y2, *path, random);
+    const tQuantitativeScan qs = ScanLeastCostQuantitative(
+        fQuantitative, {fOptions.Rules, x1, y1, x2, y2, 1, nullptr, &record}, random);
     for (std::size_t m = 0; m < fQuantitative.size(); ++m)
-      AddQuantitativeBlock(row, sum[m], mean[m], sd[m], area[m], length[m], cost[m]);
+      AddQuantitativeBlock(row, qs.Sum[m], qs.Mean[m], qs.SD[m], qs.Area[m], qs.Length[m],
+                           qs.Cost[m]);
   }
   result.Columns = row.Text();
   return result;
@@ -236,9 +226,9 @@ std::string tPathScanner::HeaderColumns() const {
   return h;
 }
 
-tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
-                                   int32_t seedIndex) const {
-  if (fExact) return ScanExact(x1, y1, x2, y2, -1);
+tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2, int32_t seedIndex,
+                                   tRandomGenerator& random) const {
+  if (fExact) return ScanExact(x1, y1, x2, y2, -1, random);
   tPathScanResult result;
   tReportRow row;
 
@@ -286,41 +276,34 @@ tPathScanResult tPathScanner::Scan(double x1, double y1, double x2, double y2,
     return result;
   }
 
-  const tMatrixOfSingle& friction = *fOptions.Friction;
   // The quantitative scan re-seeds alike and would repeat the binary scan's
   // searches; it replays them when its end cells are the same.
   tSearchRecord searches;
   const tSearchRecord* reuse = nullptr;
   if (!fBinary.empty()) {
-    tVectorOfCardinal count, area;
-    tVectorOfDouble length;
-    tVectorOfExtended cost;
-    SeedRandom(fOptions.Seed, seedIndex);
-    ScanLeastCostBinary(fBinary, friction, x1, y1, x2, y2, fOptions.PathWidth, fOptions.Minimise,
-                        fOptions.FrictionWeight, fOptions.LengthWeight, count, area, length, cost,
-                        nullptr, fOptions.Dem, fOptions.Direction, fOptions.Tolerance,
-                        &result.BinaryPaths, &searches);
-    reuse = &searches;
+    random.Seed(fOptions.Seed, seedIndex);
+    tBinaryScan b = ScanLeastCostBinary(
+        fBinary, {fOptions.Rules, x1, y1, x2, y2, fOptions.PathWidth, nullptr, nullptr}, random);
     for (std::size_t m = 0; m < fBinary.size(); ++m)
-      AddBinaryBlock(row, count[m], area[m], length[m], cost[m]);
-    result.BinaryLengthSum = SumOfValues(length);
+      AddBinaryBlock(row, b.Count[m], b.Area[m], b.Length[m], b.Cost[m]);
+    result.BinaryLengthSum = SumOfValues(b.Length);
+    searches = std::move(b.Searches);
+    result.BinaryPaths = searches.Paths;
+    reuse = &searches;
   }
   if (!fQuantitative.empty()) {
-    tVectorOfDouble sum, mean, sd, length;
-    tVectorOfCardinal area;
-    tVectorOfExtended cost;
     // Same seed again: both scans draw the same random numbers, hence the same paths.
-    SeedRandom(fOptions.Seed, seedIndex);
-    ScanLeastCostQuantitative(fQuantitative, friction, x1, y1, x2, y2, fOptions.PathWidth,
-                              fOptions.Minimise, fOptions.FrictionWeight, fOptions.LengthWeight,
-                              sum, mean, sd, area, length, cost, fOptions.Dem, fOptions.Direction,
-                              fOptions.Tolerance, nullptr, reuse);
+    random.Seed(fOptions.Seed, seedIndex);
+    const tQuantitativeScan qs = ScanLeastCostQuantitative(
+        fQuantitative, {fOptions.Rules, x1, y1, x2, y2, fOptions.PathWidth, nullptr, reuse},
+        random);
     for (std::size_t m = 0; m < fQuantitative.size(); ++m)
-      AddQuantitativeBlock(row, sum[m], mean[m], sd[m], area[m], length[m], cost[m]);
+      AddQuantitativeBlock(row, qs.Sum[m], qs.Mean[m], qs.SD[m], qs.Area[m], qs.Length[m],
+                           qs.Cost[m]);
   }
   if (!fBinary.empty() || !fQuantitative.empty()) {
     result.Seeded = true;
-    result.RandomAfter = CurrentRandom();
+    result.RandomAfter = random;
   }
   result.Columns = row.Text();
   return result;

@@ -48,9 +48,9 @@ std::vector<std::string> tRun::tRunReporter::Warnings() const {
   return fWarnings;
 }
 
-tRun::tRun(tAnalysisContext& ctx) : fCtx(ctx), fLog(ctx.Reporter), fThreadRandom(CurrentRandom()) {
+tRun::tRun(tAnalysisContext& ctx)
+    : fCtx(ctx), fLog(ctx.Reporter), fRandom(ctx.Random ? *ctx.Random : tRandomGenerator()) {
   fCtx.State.BeginRun();
-  CurrentRandom() = fCtx.Random ? *fCtx.Random : tRandomGenerator();
   if (fCtx.Shard) fLog.KeepLines();
   fCtx.Maps.SetCellRule(fCtx.Settings.CellRule);
 }
@@ -67,8 +67,7 @@ void tRun::EndSteps() {
   } catch (...) {
   }
   fCtx.State.EndRun();
-  if (fCtx.Random) *fCtx.Random = CurrentRandom();
-  CurrentRandom() = fThreadRandom;
+  if (fCtx.Random) *fCtx.Random = fRandom;
 }
 
 std::string tRun::Path(const std::string& name) const {
@@ -138,7 +137,7 @@ void tRun::LogSettings(tAnalysisKind kind) {
                           [this](const std::string& name) {
                             return name.empty() ? std::string("none") : AbsolutePath(Path(name));
                           },
-                          &CurrentRandom()};
+                          &fRandom};
   LogLines(fLog, RunSettingsLines(record));
 }
 
@@ -318,7 +317,9 @@ double LogIgnoreThreshold(tRun& run) {
     run.Log().Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
                   (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : ""));
   }
-  return IgnoreThreshold(s.IgnoreTime, s.IgnoreUnit);
+  // Sequence runs do not validate the settings: a unit outside the list
+  // ignores nothing, as it always has.
+  return IgnoreThreshold(s.IgnoreTime, static_cast<tIgnoreUnit>(s.IgnoreUnit));
 }
 
 void RequireLocations(const tLocationSequence& sequence) {

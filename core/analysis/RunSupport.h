@@ -16,16 +16,16 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace stravex {
 
 // One run under way. Start steps on construction: cancel request cleared,
-// Running set, the run's generator (ctx.Random, or the start-up state)
-// installed as the calling thread's. End steps in Finish, or in the
-// destructor when Finish was not reached: task label "Ready", progress 0,
-// run flags cleared, the generator handed back to ctx.Random and the
-// thread's own restored.
+// Running set, the run's generator taken from ctx.Random (or the start-up
+// state). End steps in Finish, or in the destructor when Finish was not
+// reached: task label "Ready", progress 0, run flags cleared, the generator
+// handed back to ctx.Random.
 class tRun {
 public:
   explicit tRun(tAnalysisContext& ctx);
@@ -38,6 +38,14 @@ public:
   int Threads() const { return fCtx.Threads; }
   // The run's reporter: the context's, keeping the warnings for the result.
   tReporter& Log() { return fLog; }
+  // The run's generator, used on the thread that runs it.
+  tRandomGenerator& Random() { return fRandom; }
+  // The generator for a scan computed on the calling thread: the run's own
+  // on the run's thread (a one-thread run, which draws as the run does, up
+  // to a failed scan), else `worker`, which the scan re-seeds anyway.
+  tRandomGenerator& ScanRandom(tRandomGenerator& worker) {
+    return std::this_thread::get_id() == fThread ? fRandom : worker;
+  }
 
   // A file name of the run: a relative name is taken from the working folder;
   // an absolute name, or any name without a working folder, is unchanged.
@@ -106,7 +114,8 @@ private:
 
   tAnalysisContext& fCtx;
   tRunReporter fLog;
-  tRandomGenerator fThreadRandom; // the calling thread's generator before the run
+  tRandomGenerator fRandom;
+  std::thread::id fThread = std::this_thread::get_id(); // the thread that runs it
   std::vector<tWrittenFile> fFiles;
   bool fEnded = false;
   std::chrono::system_clock::time_point fStarted = std::chrono::system_clock::now();

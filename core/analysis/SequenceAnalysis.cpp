@@ -183,7 +183,8 @@ private:
     if (duration < fThreshold) return result;
     tPathScanResult scan;
     try {
-      scan = fScanner.Scan(a.X, a.Y, b.X, b.Y, static_cast<int32_t>(i));
+      tRandomGenerator worker;
+      scan = fScanner.Scan(a.X, a.Y, b.X, b.Y, static_cast<int32_t>(i), fRun.ScanRandom(worker));
     } catch (const EAssertionFailed& e) {
       RaiseInContext(e, "individual " + std::to_string(b.ID) + ", locations " +
                             std::to_string(i - 1) + "-" + std::to_string(i) + ": " +
@@ -281,9 +282,9 @@ private:
 
   bool Consume(std::size_t i, tSegmentResult& result) {
     if (result.Written) {
-      // A scan on a worker left that worker's generator; this thread's goes on
+      // A scan on a worker left that worker's generator; the run's goes on
       // from there, as if it had scanned the row itself.
-      if (result.Seeded) CurrentRandom() = result.RandomAfter;
+      if (result.Seeded) fRun.Random() = result.RandomAfter;
       // The paths reach the corridor map before their row reaches the report,
       // as when the binary scan adds them itself.
       if (fSetup.Corridor) AddToCorridor(i, result.Paths);

@@ -43,15 +43,4 @@ int32_t tRandomGenerator::Int(int32_t n) {
   return static_cast<int32_t>(n < 0 ? -q : q);
 }
 
-tRandomGenerator& CurrentRandom() {
-  thread_local tRandomGenerator generator;
-  return generator;
-}
-
-void SeedRandom(int32_t a, int32_t b) { CurrentRandom().Seed(a, b); }
-
-double RandomUniform() { return CurrentRandom().Uniform(); }
-
-int32_t RandomInt(int32_t n) { return CurrentRandom().Int(n); }
-
 } // namespace stravex

@@ -1,8 +1,9 @@
 #pragma once
 // Marsaglia's multiply-with-carry generator of order four. Least-cost results
-// must be repeatable, so every scan re-seeds it; each thread owns its own
-// generator, which starts in the state the program has after start-up
-// (SeedRandom(10, 10), then SeedRandom(20, 3)).
+// must be repeatable, so every scan re-seeds the generator it is given; a
+// new generator starts in the state the program has after start-up (seeded
+// (10, 10), then (20, 3)). There is no shared generator: whoever draws is
+// handed one.
 #include <cstdint>
 
 namespace stravex {
@@ -53,12 +54,5 @@ private:
   tRandomState fState;
   int32_t fSeedA = 0, fSeedB = 0;
 };
-
-// The calling thread's generator.
-tRandomGenerator& CurrentRandom();
-
-void SeedRandom(int32_t a, int32_t b);
-double RandomUniform();
-int32_t RandomInt(int32_t n);
 
 } // namespace stravex

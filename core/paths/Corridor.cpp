@@ -308,9 +308,8 @@ bool AddsCells(const std::vector<t2DiPoints>& paths) {
 }
 
 std::string CorridorDefaultName(tMinimiseCriterion criterion) {
-  if (criterion < mcFrictionSum || criterion > mcFrictionSD)
-    RaiseRangeCheck("minimisation criterion", criterion, mcFrictionSum, mcFrictionSD);
-  return "Corridors-Min" + MinimiseCriteria[static_cast<std::size_t>(criterion)];
+  // A cast integer may hold any value.
+  return "Corridors-Min" + CriterionText(MinimiseCriterionOf(static_cast<int32_t>(criterion)));
 }
 
 } // namespace stravex

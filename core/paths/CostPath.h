@@ -1,7 +1,7 @@
 #pragma once
 // Monte-Carlo least-cost path: random candidate paths built by recursive
 // midpoint displacement between two cells of a friction map; the cheapest is
-// kept. Results depend on the calling thread's generator (CurrentRandom()).
+// kept. Results depend only on the request and the generator passed in.
 #include "base/CommonDecl.h"
 #include "paths/CostPathDecl.h"
 
@@ -9,22 +9,18 @@
 
 namespace stravex {
 
-class tLiveRaster;
 class tRandomGenerator;
 
 // Saturation value of the running sums and the "nothing kept yet" cost.
 constexpr long double LeastCostSaturation = 1.1E4932L;
 
-// Searches `candidates` random paths from (row1, col1) to (row2, col2) and
-// returns the cheapest in `path` with its `cost` and `length` (node count).
-// No valid candidate (or an impossible direction): empty path, length 0,
-// cost -1. Ends outside the matrix raise EAssertionFailed; a negative
-// candidate count or an unknown criterion raises ERangeError.
-void FindLeastCostPath(int32_t candidates, const tMatrixOfSingle& friction, t2DiPoints& path,
-                       double tolerance, int32_t direction, const tLiveRaster* topography,
-                       double lengthWeight, double frictionWeight, tMinimiseCriterion criterion,
-                       long double& cost, uint32_t& length, double row1, double col1, double row2,
-                       double col2);
+// Searches request.Candidates random paths between the request's ends,
+// drawing from `random`, and returns the cheapest. No valid candidate (or an
+// impossible direction): no path. Ends outside the matrix raise
+// EAssertionFailed; a negative candidate count or an unknown criterion
+// raises ERangeError. The generator is left after exactly the draws taken,
+// also when an error ends the search.
+tFoundPath FindLeastCostPath(const tPathRequest& request, tRandomGenerator& random);
 
 // What SubdividePath shares with its caller.
 struct tSubdivision {

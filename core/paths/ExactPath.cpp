@@ -35,14 +35,20 @@ constexpr std::array<int32_t, 8> kDCol = {-1, 0, 1, -1, 1, -1, 0, 1};
 // Cells are indexed by 32-bit integers.
 constexpr std::size_t kMaxCells = UINT32_MAX;
 
+const tMatrixOfSingle& FrictionOf(const tPathRules& rules) {
+  if (!rules.Friction) throw EInvalidOperation("Least-cost paths need a friction map");
+  return *rules.Friction;
+}
+
 } // namespace
 
-tExactLandscape::tExactLandscape(const tMatrixOfSingle& friction, std::optional<float> frictionFlag,
-                                 const std::string& frictionName, const tLiveRaster* topography,
-                                 int32_t direction, double tolerance, double lengthWeight,
-                                 double frictionWeight)
-    : fFriction(friction), fFlag(frictionFlag), fTolerance(tolerance), fLengthWeight(lengthWeight),
-      fFrictionWeight(frictionWeight) {
+tExactLandscape::tExactLandscape(const tPathRules& rules, std::optional<float> frictionFlag,
+                                 const std::string& frictionName)
+    : fFriction(FrictionOf(rules)), fFlag(frictionFlag), fTolerance(rules.Tolerance),
+      fLengthWeight(rules.LengthWeight), fFrictionWeight(rules.FrictionWeight) {
+  const tMatrixOfSingle& friction = fFriction;
+  const double frictionWeight = rules.FrictionWeight, lengthWeight = rules.LengthWeight;
+  const tLiveRaster* topography = rules.Topography;
   CheckWeight("friction weight", frictionWeight);
   CheckWeight("length weight", lengthWeight);
   const std::size_t rows = friction.size();
@@ -67,8 +73,8 @@ tExactLandscape::tExactLandscape(const tMatrixOfSingle& friction, std::optional<
       fMaxStep = std::max(fMaxStep, w);
       if (w > 0 && (fMinStep == 0 || w < fMinStep)) fMinStep = w;
     }
-  if (topography && direction != 0) {
-    d = direction > 0 ? 1 : -1;
+  if (topography && rules.Direction != tSlopeDirection::Both) {
+    d = SlopeSign(rules.Direction);
     fZ.resize(rows * cols);
     fZMissing.resize(rows * cols);
     for (int32_t r = 0; r < fRows; ++r)
@@ -90,11 +96,11 @@ double tExactLandscape::Weight(int32_t row, int32_t col) const {
   return fFrictionWeight * static_cast<double>(f) + fLengthWeight;
 }
 
-void CheckExactCriterion(int32_t criterion) {
-  if (criterion == mcFrictionSum) return;
-  const bool known = criterion >= 0 && criterion < static_cast<int32_t>(MinimiseCriteria.size());
-  const std::string name = known ? MinimiseCriteria[static_cast<std::size_t>(criterion)]
-                                 : std::to_string(criterion);
+void CheckExactCriterion(tMinimiseCriterion criterion) {
+  if (criterion == tMinimiseCriterion::FrictionSum) return;
+  const auto index = static_cast<int32_t>(criterion);
+  const bool known = index >= 0 && index < static_cast<int32_t>(MinimiseCriteria.size());
+  const std::string name = known ? CriterionText(criterion) : std::to_string(index);
   throw EInvalidOperation("Exact least-cost path: the criterion \"" + name +
                           "\" cannot be minimised by a graph search; use \"Friction sum\".");
 }
@@ -374,9 +380,9 @@ static long double PathCost(const tMatrixOfSingle& friction, const t2DiPoints& p
          static_cast<long double>(path.size()) * static_cast<long double>(lengthWeight);
 }
 
-std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPoint source,
+std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPoint source,
                                                 std::span<const t2DiPoint> targets) {
-  std::vector<tExactPath> out(targets.size());
+  std::vector<tFoundPath> out(targets.size());
   for (const t2DiPoint& t : targets) CheckEnd(l, source, t);
   const auto index = [&](t2DiPoint p) {
     return static_cast<uint32_t>(p.row) * static_cast<uint32_t>(l.Cols()) +
@@ -413,7 +419,7 @@ std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPo
     const uint32_t ti = index(targets[k]);
     if (ti == s || !std::binary_search(wanted.begin(), wanted.end(), ti) || !search.Reached(ti))
       continue;
-    tExactPath& r = out[k];
+    tFoundPath& r = out[k];
     r.Path = search.PathTo(ti);
     if (r.Path.size() > std::numeric_limits<uint32_t>::max())
       throw EOutOfResources("Path is too long. Impossible to compute the least-cost path.");

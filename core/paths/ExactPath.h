@@ -4,6 +4,7 @@
 // of cells between two cells. One search from a source settles every target
 // it is asked for. Draws no random numbers.
 #include "base/CommonDecl.h"
+#include "paths/CostPathDecl.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,17 +16,6 @@ namespace stravex {
 
 class tLiveRaster;
 
-// One path found: cells from the source to the target, its cost by the
-// Monte-Carlo rule (frictionWeight x sum of the friction of all its cells,
-// both ends included, + lengthWeight x number of cells) and its number of
-// cells. No path: empty, cost -1, length 0. Equal ends give the two-cell
-// path (a, a), as the Monte-Carlo search does.
-struct tExactPath {
-  t2DiPoints Path;
-  long double Cost = -1;
-  uint32_t Length = 0;
-};
-
 // What a search needs of a run, prepared once and shared read-only by every
 // search (also across threads). A cell cannot be passed when its friction is
 // missing (equal to frictionFlag), NaN or infinite. With a topography map and
@@ -35,16 +25,17 @@ class tExactLandscape {
 public:
   // Refuses (EInvalidOperation) a negative weight and a negative friction
   // value, naming it; frictionName names the map in that message.
-  tExactLandscape(const tMatrixOfSingle& friction, std::optional<float> frictionFlag,
-                  const std::string& frictionName, const tLiveRaster* topography, int32_t direction,
-                  double tolerance, double lengthWeight, double frictionWeight);
+  // The rules' criterion is not looked at (CheckExactCriterion); a missing
+  // friction view raises EInvalidOperation.
+  tExactLandscape(const tPathRules& rules, std::optional<float> frictionFlag,
+                  const std::string& frictionName);
 
   int32_t Rows() const { return fRows; }
   int32_t Cols() const { return fCols; }
 
 private:
   friend class tExactSearch;
-  friend std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape&, t2DiPoint,
+  friend std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape&, t2DiPoint,
                                                          std::span<const t2DiPoint>);
   bool Passable(int32_t row, int32_t col) const;
   double Weight(int32_t row, int32_t col) const; // frictionWeight * f + lengthWeight
@@ -61,14 +52,17 @@ private:
 };
 
 // Refuses (EInvalidOperation) the criteria other than "Friction sum".
-void CheckExactCriterion(int32_t criterion);
+void CheckExactCriterion(tMinimiseCriterion criterion);
 
 // The cheapest paths from source to every target, in the order of targets,
-// by one search that stops once every reachable target is settled. Ends
-// outside the grid raise EAssertionFailed as the Monte-Carlo search does.
+// by one search that stops once every reachable target is settled. A path's
+// cost is the Monte-Carlo rule's: frictionWeight x sum of the friction of
+// all its cells, both ends included, + lengthWeight x number of cells.
+// Equal ends give the two-cell path (a, a), and ends outside the grid raise
+// EAssertionFailed, as the Monte-Carlo search does.
 // Ties: cells are settled in order of cost, then of row-major index; a cell
 // keeps the first neighbour that reached it at its final cost.
-std::vector<tExactPath> FindExactLeastCostPaths(const tExactLandscape& landscape, t2DiPoint source,
+std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& landscape, t2DiPoint source,
                                                 std::span<const t2DiPoint> targets);
 
 // Bytes per friction cell a search holds at most while it runs (1 of state,

@@ -309,7 +309,7 @@ void tInputPage::SetDefaultProjectName() {
 }
 
 void tInputPage::SetDefaultCorridorName() {
-  edCorridorMap->setText(Q(CorridorDefaultName(cbMinimise->currentIndex())));
+  edCorridorMap->setText(Q(CorridorDefaultName(MinimiseCriterionOf(cbMinimise->currentIndex()))));
 }
 
 void tInputPage::ShowMapNames(const QStringList& binary, const QStringList& quantitative,

@@ -205,19 +205,21 @@ TEST(SequenceBootstrap, WalksFollowTheGeneratorsStartUpState) {
   const auto seq = Loaded({Loc(1, 10, 10, 1), Loc(1, 13, 14, 2), Loc(1, 20, 14, 3),
                            Loc(2, 50, 50, 1), Loc(2, 52, 50, 2)});
   // The walks come from the run's generator, never from the thread that
-  // happens to run it: a thread whose own generator has moved on draws the
-  // same walks, and its generator is left where it was.
+  // happens to run it: a thread that ran other walks before draws the same
+  // walks.
   auto freshRun = [&](bool twice, int disturb) {
     std::string report;
     std::thread worker([&] {
-      for (int k = 0; k < disturb; ++k) CurrentRandom().NextRaw();
-      const tRandomState before = CurrentRandom().State();
+      for (int k = 0; k < disturb; ++k) {
+        tRun earlier;
+        earlier.settings.Bootstraps = 2;
+        earlier.Run(seq);
+      }
       tRun run;
       run.settings.Bootstraps = 5;
       run.Run(seq);
       if (twice) run.Run(seq); // the run's generator goes on: other walks
       report = ReadFileBytes(run.ReportPath());
-      EXPECT_EQ(CurrentRandom().State(), before);
     });
     worker.join();
     return report;
@@ -286,14 +288,15 @@ TEST(SequenceBootstrap, LeastCostSteps) {
   tRaster(run.dir.file("friction")).ReadSingleMatrix(friction);
   tPathScanOptions options;
   options.Connectivity = caLeastCostPath;
-  options.Friction = &friction;
-  options.LengthWeight = 0;
+  options.Rules.Friction = &friction;
+  options.Rules.LengthWeight = 0;
   const tPathScanner scanner(run.maps, options);
+  tRandomGenerator rng;
   for (size_t i = 1; i < lines.size(); ++i) {
     const tStep step = ParseStep(lines[i]);
     const int32_t replicate = std::stoi(step.replicate);
     const std::string columns =
-        scanner.Scan(step.x1, step.y1, step.x2, step.y2, (3 + 10) * replicate).Columns;
+        scanner.Scan(step.x1, step.y1, step.x2, step.y2, (3 + 10) * replicate, rng).Columns;
     EXPECT_EQ(lines[i].substr(lines[i].size() - columns.size()), columns) << lines[i];
   }
   EXPECT_EQ(FromEnd(run.reporter.AnalysisLogs(), 3), "Algorithm: least cost path");
@@ -346,11 +349,12 @@ std::string NoPathColumns(const tRun& run) {
                              [](int32_t, int32_t c) { return float(c); });
   tPathScanOptions options;
   options.Connectivity = caLeastCostPath;
-  options.Friction = &friction;
-  options.Dem = dem.get();
-  options.Direction = 1;
+  options.Rules.Friction = &friction;
+  options.Rules.Topography = dem.get();
+  options.Rules.Direction = tSlopeDirection::Uphill;
   const tPathScanner scanner(run.maps, options);
-  return scanner.Scan(15, 10, 5, 10, 1).Columns;
+  tRandomGenerator rng;
+  return scanner.Scan(15, 10, 5, 10, 1, rng).Columns;
 }
 
 std::string MapColumns(const std::string& line) {
@@ -394,8 +398,8 @@ TEST(SequenceBootstrap, LeastCostWalksOnTheMapDrawAsBefore) {
       const double length = lengths[g.Int(3)];
       const double theta = g.Uniform() * 2 * std::numbers::pi;
       const double x2 = x + length * std::cos(theta), y2 = y + length * std::sin(theta);
-      const tPathScanResult scan = scanner.Scan(x, y, x2, y2, (4 + 10) * r);
-      g = scan.RandomAfter;
+      const tPathScanResult scan = scanner.Scan(x, y, x2, y2, (4 + 10) * r, g);
+      EXPECT_EQ(scan.RandomAfter.State(), g.State());
       tReportRow row;
       row.AddInt(7).AddTab().AddInt(r).AddTab().AddReal(x).AddTab().AddReal(y).AddTab();
       row.AddInt(s - 1).AddTab().AddReal(x2).AddTab().AddReal(y2).AddTab().AddInt(s).AddTab();

@@ -131,12 +131,12 @@ TEST(LocationSequence, DatesThresholdsAndRuns) {
   EXPECT_EQ(EncodeDateTime(9999, 12, 31, 0, 0, 0), 2958465.0);
   EXPECT_THROW(EncodeDateTime(2001, 2, 29, 0, 0, 0), EConvertError);
 
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(86400, 0), 1.0);
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(720, 1), 0.5);
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(6, 2), 0.25);
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, 3), 2.0);
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, 4), 60.0);
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, 5), 730.0);
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, 6), 0.0);
-  EXPECT_DOUBLE_EQ(IgnoreThreshold(0, 3), 0.0);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(86400, tIgnoreUnit::Seconds), 1.0);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(720, tIgnoreUnit::Minutes), 0.5);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(6, tIgnoreUnit::Hours), 0.25);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, tIgnoreUnit::Days), 2.0);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, tIgnoreUnit::Months), 60.0);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, tIgnoreUnit::Years), 730.0);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(2, static_cast<tIgnoreUnit>(6)), 0.0);
+  EXPECT_DOUBLE_EQ(IgnoreThreshold(0, tIgnoreUnit::Days), 0.0);
 }

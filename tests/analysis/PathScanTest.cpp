@@ -42,20 +42,23 @@ TEST(PathScan, StripColumns) {
   tPathScanOptions o;
   o.PathWidth = 3;
   const tPathScanner fixed(fx.maps, o);
+  tRandomGenerator rng;
+  const tRandomState untouched = rng.State();
   EXPECT_EQ(ColumnFields(fixed.HeaderColumns()).size(), 15u);
-  const tPathScanResult r = fixed.Scan(1, 6, 14, 6, 0);
+  const tPathScanResult r = fixed.Scan(1, 6, 14, 6, 0, rng);
   const auto f = ColumnFields(r.Columns);
   ASSERT_EQ(f.size(), 15u);
   // Strips have no length or cost: integer zeros.
   EXPECT_EQ(f[2] + f[3] + f[8] + f[9], "0000");
   EXPECT_TRUE(r.BinaryPaths.empty());
   EXPECT_FALSE(r.Seeded);
+  EXPECT_EQ(rng.State(), untouched); // strips draw nothing
   // Three lines of 13 cells, so the area shows the width was used.
   EXPECT_EQ(f[1], "39");
 
   // A ratio strip reads PathWidth as length:width: 13 / 3 rounds to 4 lines.
   o.Connectivity = caRatioStrip;
-  EXPECT_EQ(ColumnFields(tPathScanner(fx.maps, o).Scan(1, 6, 14, 6, 0).Columns)[1], "52");
+  EXPECT_EQ(ColumnFields(tPathScanner(fx.maps, o).Scan(1, 6, 14, 6, 0, rng).Columns)[1], "52");
 }
 
 TEST(PathScan, LeastCostColumnsAndRepeatability) {
@@ -63,14 +66,16 @@ TEST(PathScan, LeastCostColumnsAndRepeatability) {
   tPathScanOptions o;
   o.Connectivity = caLeastCostPath;
   EXPECT_THROW(tPathScanner(fx.maps, o), EInvalidOperation); // no friction
-  o.Friction = &fx.friction;
+  o.Rules.Friction = &fx.friction;
   o.PathWidth = 3;
   o.Seed = 7;
   const tPathScanner lc(fx.maps, o);
   // No topography columns with least-cost paths.
   EXPECT_EQ(ColumnFields(lc.HeaderColumns()).size(), 10u);
 
-  tPathScanResult a = lc.Scan(1, 10, 14, 2, 4);
+  tRandomGenerator rng;
+  tPathScanResult a = lc.Scan(1, 10, 14, 2, 4, rng);
+  EXPECT_EQ(a.RandomAfter.State(), rng.State());
   const auto f = ColumnFields(a.Columns);
   ASSERT_EQ(f.size(), 10u);
   // Both scans draw the same numbers: same length and cost.
@@ -84,11 +89,49 @@ TEST(PathScan, LeastCostColumnsAndRepeatability) {
   EXPECT_DOUBLE_EQ(a.BinaryLengthSum, nodes / 3);
   EXPECT_TRUE(a.Seeded);
 
-  // The result depends only on (seed, seed index, points), also on another
-  // thread, and its generator state travels with it.
+  // The result depends only on (seed, seed index, points), not on the
+  // generator's state before, also on another thread, and its generator
+  // state travels with it.
   tPathScanResult b;
-  std::thread([&] { b = lc.Scan(1, 10, 14, 2, 4); }).join();
+  std::thread([&] {
+    tRandomGenerator other;
+    other.Seed(99, 1);
+    b = lc.Scan(1, 10, 14, 2, 4, other);
+  }).join();
   EXPECT_EQ(a.Columns, b.Columns);
   EXPECT_EQ(a.BinaryPaths, b.BinaryPaths);
   EXPECT_EQ(a.RandomAfter.NextRaw(), b.RandomAfter.NextRaw());
+}
+
+TEST(PathScan, OptionsFromTheSettings) {
+  tScanFixture fx;
+  const tLiveRaster* dem = fx.maps.TopographyMap.get();
+  TAnalysisSettings s;
+  s.Connectivity = caLeastCostPath;
+  s.Minimise = 2;
+  s.Direction = -1;
+  s.ElevationTolerance = "2.5";
+  const tPathScanOptions o = MakeScanOptions(s, false, &fx.friction, dem);
+  EXPECT_EQ(o.Rules.Friction, &fx.friction);
+  EXPECT_EQ(o.Rules.Criterion, tMinimiseCriterion::FrictionSD);
+  EXPECT_EQ(o.Rules.Direction, tSlopeDirection::Downhill);
+  EXPECT_EQ(o.Rules.Topography, dem);
+  EXPECT_EQ(o.Rules.Tolerance, 2.5);
+  s.Direction = 1;
+  EXPECT_EQ(MakeScanOptions(s, false, &fx.friction, dem).Rules.Direction, tSlopeDirection::Uphill);
+  // Sequences take no slope rule.
+  const tPathScanOptions sequence = MakeScanOptions(s, true, &fx.friction, dem);
+  EXPECT_EQ(sequence.Rules.Direction, tSlopeDirection::Both);
+  EXPECT_EQ(sequence.Rules.Topography, nullptr);
+
+  // A criterion outside the list is refused for searches, not for strips.
+  s.Minimise = 3;
+  try {
+    MakeScanOptions(s, false, &fx.friction, dem);
+    ADD_FAILURE() << "no error";
+  } catch (const ERangeError& e) {
+    EXPECT_NE(std::string(e.what()).find("minimisation criterion"), std::string::npos) << e.what();
+  }
+  s.Connectivity = caFixedWidthStrip;
+  EXPECT_NO_THROW(MakeScanOptions(s, false, nullptr, nullptr));
 }

@@ -244,10 +244,11 @@ TEST(SequenceAnalysis, LeastCostCorridorAndLocationsOffTheMap) {
   tRaster(quantOnly.dir.file("friction")).ReadSingleMatrix(friction);
   tPathScanOptions options;
   options.Connectivity = caLeastCostPath;
-  options.Friction = &friction;
-  options.LengthWeight = 1;
+  options.Rules.Friction = &friction;
+  options.Rules.LengthWeight = 1;
   const tPathScanner scanner(quantOnly.maps, options);
-  const std::string expected = scanner.Scan(15, 12, 4, 17, 2).Columns;
+  tRandomGenerator rng;
+  const std::string expected = scanner.Scan(15, 12, 4, 17, 2, rng).Columns;
   EXPECT_EQ(lines[2].substr(lines[2].size() - expected.size()), expected);
 
   // A path end off the friction map stops the run before any path, with the

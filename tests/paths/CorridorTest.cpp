@@ -63,10 +63,10 @@ TEST(Corridor, CreationAndDefaultName) {
   EXPECT_EQ(c->Raster().MaxValue, 0);
   EXPECT_EQ(tRaster(name).DataType, dtInteger);
 
-  EXPECT_EQ(CorridorDefaultName(mcFrictionSum), "Corridors-MinFriction sum");
-  EXPECT_EQ(CorridorDefaultName(mcFrictionMean), "Corridors-MinFriction mean");
-  EXPECT_EQ(CorridorDefaultName(mcFrictionSD), "Corridors-MinFriction SD");
-  EXPECT_THROW(CorridorDefaultName(3), ERangeError);
+  EXPECT_EQ(CorridorDefaultName(tMinimiseCriterion::FrictionSum), "Corridors-MinFriction sum");
+  EXPECT_EQ(CorridorDefaultName(tMinimiseCriterion::FrictionMean), "Corridors-MinFriction mean");
+  EXPECT_EQ(CorridorDefaultName(tMinimiseCriterion::FrictionSD), "Corridors-MinFriction SD");
+  EXPECT_THROW(CorridorDefaultName(static_cast<tMinimiseCriterion>(3)), ERangeError);
 }
 
 TEST(Corridor, CountsWrittenInPlaceAfterEveryPath) {

@@ -128,6 +128,19 @@ void ExpectValidPath(const tReference& ref, const t2DiPoints& p, t2DiPoint s, t2
 // Compares one search from a random source to a few random targets (some
 // repeated, sometimes the source) with the reference, target by target.
 // Returns the number of targets with a path.
+// The search rules of a landscape: the friction sum with these weights.
+tPathRules Rules(const tMatrixOfSingle& f, const tLiveRaster* topo, int32_t direction,
+                 double tolerance, double lengthWeight, double frictionWeight) {
+  tPathRules r;
+  r.Friction = &f;
+  r.Topography = topo;
+  r.Direction = SlopeDirectionOf(direction);
+  r.Tolerance = tolerance;
+  r.LengthWeight = lengthWeight;
+  r.FrictionWeight = frictionWeight;
+  return r;
+}
+
 int CompareWithReference(std::mt19937& g, const tReference& ref, const tExactLandscape& l) {
   std::uniform_int_distribution<int32_t> rr(0, ref.rows() - 1), cc(0, ref.cols() - 1);
   const t2DiPoint s{rr(g), cc(g)};
@@ -135,7 +148,7 @@ int CompareWithReference(std::mt19937& g, const tReference& ref, const tExactLan
   for (int k = 0; k < 4; ++k) targets.push_back({rr(g), cc(g)});
   targets.push_back(targets.front());
   if (g() % 4 == 0) targets.push_back(s);
-  const std::vector<tExactPath> got = FindExactLeastCostPaths(l, s, targets);
+  const std::vector<tFoundPath> got = FindExactLeastCostPaths(l, s, targets);
   EXPECT_EQ(got.size(), targets.size());
   if (got.size() != targets.size()) return 0;
   int found = 0;
@@ -172,7 +185,7 @@ TEST(ExactPath, MatchesAPlainDijkstraOnRandomGrids) {
     const tMatrixOfSingle f = TieFriction(g, rows, cols);
     const auto [fw, lw] = weights[round % 5];
     const tReference ref{f, nullptr, 0, 0, fw, lw};
-    const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, lw, fw);
+    const tExactLandscape l(Rules(f, nullptr, 0, 0, lw, fw), kFlag, "friction");
     found += CompareWithReference(g, ref, l);
   }
   EXPECT_GT(found, 300); // most of the 600-odd searches find a path
@@ -215,7 +228,7 @@ TEST(ExactPath, MatchesAPlainDijkstraAtEveryScaleOfSteps) {
                      : static_cast<float>(std::exp(u(g)));
       }
     const tReference ref{f, nullptr, 0, 0, k.fw, k.lw};
-    const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, k.lw, k.fw);
+    const tExactLandscape l(Rules(f, nullptr, 0, 0, k.lw, k.fw), kFlag, "friction");
     for (int search = 0; search < 3; ++search) found += CompareWithReference(g, ref, l);
   }
   EXPECT_GT(found, 250);
@@ -231,7 +244,7 @@ TEST(ExactPath, SignedZeroCostsTieAsEquals) {
     for (auto& r : f)
       for (float& x : r) x = g() % 2 == 0 ? 0.0f : -0.0f;
     const tReference ref{f, nullptr, 0, 0, 1, -0.0};
-    const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, -0.0, 1);
+    const tExactLandscape l(Rules(f, nullptr, 0, 0, -0.0, 1), kFlag, "friction");
     found += CompareWithReference(g, ref, l);
   }
   EXPECT_GT(found, 60);
@@ -262,7 +275,7 @@ TEST(ExactPath, DirectionAndToleranceRestrictTheSteps) {
     const int direction = round % 2 == 0 ? 1 : -1;
     const double tolerance = (round / 2) % 3 * 0.5;
     const tReference ref{f, &topo, direction, tolerance, 1, 0.5};
-    const tExactLandscape l(f, kFlag, "friction", &topo, direction * 3, tolerance, 0.5, 1);
+    const tExactLandscape l(Rules(f, &topo, direction * 3, tolerance, 0.5, 1), kFlag, "friction");
     found += CompareWithReference(g, ref, l);
   }
   EXPECT_GT(found, 60);
@@ -272,9 +285,9 @@ TEST(ExactPath, EndsCutOffMissingOrEqual) {
   // A wall of missing cells across column 2 of a 4 x 5 grid.
   tMatrixOfSingle f(4, std::vector<float>(5, 1.0f));
   for (auto& r : f) r[2] = kFlag;
-  const tExactLandscape l(f, kFlag, "friction", nullptr, 0, 0, 0, 1);
+  const tExactLandscape l(Rules(f, nullptr, 0, 0, 0, 1), kFlag, "friction");
   const t2DiPoint targets[] = {{3, 4}, {0, 2}, {3, 0}, {0, 0}};
-  const std::vector<tExactPath> got = FindExactLeastCostPaths(l, {0, 0}, targets);
+  const std::vector<tFoundPath> got = FindExactLeastCostPaths(l, {0, 0}, targets);
   for (int k : {0, 1}) { // behind the wall, and on it: the no-path result
     EXPECT_TRUE(got[k].Path.empty()) << k;
     EXPECT_EQ(got[k].Cost, -1) << k;
@@ -289,8 +302,8 @@ TEST(ExactPath, EndsCutOffMissingOrEqual) {
 
   // Opening one cell of the wall lets the path through it.
   f[3][2] = 5;
-  const tExactLandscape open(f, kFlag, "friction", nullptr, 0, 0, 0, 1);
-  const tExactPath p = FindExactLeastCostPaths(open, {0, 0}, std::vector<t2DiPoint>{{3, 4}})[0];
+  const tExactLandscape open(Rules(f, nullptr, 0, 0, 0, 1), kFlag, "friction");
+  const tFoundPath p = FindExactLeastCostPaths(open, {0, 0}, std::vector<t2DiPoint>{{3, 4}})[0];
   EXPECT_EQ(p.Cost, 10); // six cells, one of them the opened 5
   ASSERT_EQ(p.Length, 6u);
   EXPECT_EQ(p.Path[3], (t2DiPoint{3, 2}));
@@ -305,10 +318,10 @@ TEST(ExactPath, EndsCutOffMissingOrEqual) {
 }
 
 TEST(ExactPath, RefusesCriteriaWithoutGraphSearchAndNegativeValues) {
-  EXPECT_NO_THROW(CheckExactCriterion(mcFrictionSum));
+  EXPECT_NO_THROW(CheckExactCriterion(tMinimiseCriterion::FrictionSum));
   for (int32_t c : {1, 2}) {
     try {
-      CheckExactCriterion(c);
+      CheckExactCriterion(static_cast<tMinimiseCriterion>(c));
       ADD_FAILURE() << c;
     } catch (const EInvalidOperation& e) {
       EXPECT_NE(std::string(e.what()).find(MinimiseCriteria[c]), std::string::npos) << e.what();
@@ -316,10 +329,10 @@ TEST(ExactPath, RefusesCriteriaWithoutGraphSearchAndNegativeValues) {
   }
   tMatrixOfSingle f(2, std::vector<float>(3, 1.0f));
   f[1][2] = kFlag; // missing values are not checked
-  EXPECT_NO_THROW(tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, 1));
+  EXPECT_NO_THROW(tExactLandscape(Rules(f, nullptr, 0, 0, 0, 1), kFlag, "fr"));
   f[1][1] = -0.5f;
   try {
-    tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, 1);
+    tExactLandscape(Rules(f, nullptr, 0, 0, 0, 1), kFlag, "fr");
     ADD_FAILURE();
   } catch (const EInvalidOperation& e) {
     EXPECT_STREQ(e.what(), "Exact least-cost path: the friction map fr holds a negative value "
@@ -327,16 +340,16 @@ TEST(ExactPath, RefusesCriteriaWithoutGraphSearchAndNegativeValues) {
   }
   f[1][1] = 1;
   try {
-    tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, -2, 1);
+    tExactLandscape(Rules(f, nullptr, 0, 0, -2, 1), kFlag, "fr");
     ADD_FAILURE();
   } catch (const EInvalidOperation& e) {
     EXPECT_STREQ(e.what(), "Exact least-cost path: the length weight must not be negative (-2).");
   }
-  EXPECT_THROW(tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, -1), EInvalidOperation);
+  EXPECT_THROW(tExactLandscape(Rules(f, nullptr, 0, 0, 0, -1), kFlag, "fr"), EInvalidOperation);
   // An infinite weight would make 0 x infinity a NaN cost.
-  EXPECT_THROW(
-      tExactLandscape(f, kFlag, "fr", nullptr, 0, 0, 0, std::numeric_limits<double>::infinity()),
-      EInvalidOperation);
+  EXPECT_THROW(tExactLandscape(Rules(f, nullptr, 0, 0, 0, std::numeric_limits<double>::infinity()),
+                               kFlag, "fr"),
+               EInvalidOperation);
 }
 
 TEST(ExactPath, NeverCostsMoreThanTheMonteCarloSearch) {
@@ -354,16 +367,15 @@ TEST(ExactPath, NeverCostsMoreThanTheMonteCarloSearch) {
     const int direction = k % 3 == 2 ? 1 : 0;
     const double tolerance = 5;
     const t2DiPoint a{rr(g), cc(g)}, b{rr(g), cc(g)};
-    const tExactLandscape l(f, std::nullopt, "friction", &dem, direction, tolerance, lw, 1);
-    SeedRandom(10, k);
-    const tRandomState before = CurrentRandom().State();
-    const tExactPath e = FindExactLeastCostPaths(l, a, std::vector<t2DiPoint>{b})[0];
-    EXPECT_EQ(CurrentRandom().State(), before); // draws nothing
-    t2DiPoints path;
-    long double cost = 0;
-    uint32_t length = 0;
-    FindLeastCostPath(LeastCostCandidates, f, path, tolerance, direction, &dem, lw, 1,
-                      mcFrictionSum, cost, length, a.row, a.col, b.row, b.col);
+    const tExactLandscape l(Rules(f, &dem, direction, tolerance, lw, 1), std::nullopt, "friction");
+    const tFoundPath e = FindExactLeastCostPaths(l, a, std::vector<t2DiPoint>{b})[0];
+    tRandomGenerator rng;
+    rng.Seed(10, k);
+    const long double cost =
+        FindLeastCostPath({Rules(f, &dem, direction, tolerance, lw, 1), double(a.row),
+                           double(a.col), double(b.row), double(b.col)},
+                          rng)
+            .Cost;
     if (cost < 0) continue; // no Monte-Carlo candidate to compare with
     ++compared;
     ASSERT_GE(e.Cost, 0) << k; // Monte-Carlo found one: a path exists

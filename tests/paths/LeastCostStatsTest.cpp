@@ -67,18 +67,25 @@ struct tFixture {
   std::vector<tRaster*> binaryMaps{counts.get(), negative.get()};
 };
 
-struct tBinary {
-  tVectorOfCardinal count, area;
-  tVectorOfDouble length;
-  tVectorOfExtended cost;
-  std::vector<t2DiPoints> paths;
-};
+// A scan of nPaths searches between the centres of two cells.
+tLeastCostScan ScanOf(const tMatrixOfSingle& friction, int32_t r1, int32_t c1, int32_t r2,
+                      int32_t c2, int32_t nPaths, tMinimiseCriterion criterion,
+                      double frictionWeight, double lengthWeight) {
+  tLeastCostScan scan;
+  scan.Rules.Friction = &friction;
+  scan.Rules.Criterion = criterion;
+  scan.Rules.FrictionWeight = frictionWeight;
+  scan.Rules.LengthWeight = lengthWeight;
+  scan.X1 = X(c1);
+  scan.Y1 = Y(r1);
+  scan.X2 = X(c2);
+  scan.Y2 = Y(r2);
+  scan.Paths = nPaths;
+  return scan;
+}
 
-struct tQuant {
-  tVectorOfDouble sum, mean, sd, length;
-  tVectorOfCardinal area;
-  tVectorOfExtended cost;
-};
+constexpr auto kSum = tMinimiseCriterion::FrictionSum;
+constexpr auto kMean = tMinimiseCriterion::FrictionMean;
 
 } // namespace
 
@@ -87,32 +94,30 @@ TEST(LeastCostStats, PooledStatisticsFollowThePaths) {
   tMatrixOfSingle friction;
   fx.friction->ReadSingleMatrix(friction);
   const int32_t r1 = 3, c1 = 2, r2 = 16, c2 = 20;
+  tRandomGenerator rng;
 
-  SeedRandom(4, 2);
-  tBinary b;
-  ScanLeastCostBinary(fx.binaryMaps, friction, X(c1), Y(r1), X(c2), Y(r2), 3, mcFrictionMean, 1,
-                      0.5, b.count, b.area, b.length, b.cost, nullptr, nullptr, 0, 0, &b.paths);
-  ASSERT_EQ(b.paths.size(), 3u);
+  rng.Seed(4, 2);
+  const tLeastCostScan scan = ScanOf(friction, r1, c1, r2, c2, 3, kMean, 1, 0.5);
+  const tBinaryScan b = ScanLeastCostBinary(fx.binaryMaps, scan, rng);
+  const std::vector<t2DiPoints>& paths = b.Searches.Paths;
+  ASSERT_EQ(paths.size(), 3u);
+  EXPECT_EQ(b.Searches.RandomAfter, rng.State());
   // The same three searches from the same seed.
-  SeedRandom(4, 2);
+  rng.Seed(4, 2);
   long double cost = 0;
   double length = 0;
-  for (const t2DiPoints& want : b.paths) {
-    t2DiPoints p;
-    long double c;
-    uint32_t n;
-    FindLeastCostPath(LeastCostCandidates, friction, p, 0, 0, nullptr, 0.5, 1, mcFrictionMean, c, n,
-                      r1, c1, r2, c2);
-    EXPECT_EQ(p, want);
-    cost += c;
-    length += n;
+  for (const t2DiPoints& want : paths) {
+    const tFoundPath p = FindLeastCostPath({scan.Rules, r1, c1, r2, c2, LeastCostCandidates}, rng);
+    EXPECT_EQ(p.Path, want);
+    cost += p.Cost;
+    length += p.Length;
   }
-  EXPECT_EQ(b.cost, tVectorOfExtended(2, cost / 3));
-  EXPECT_EQ(b.length, tVectorOfDouble(2, length / 3));
+  EXPECT_EQ(b.Cost, tVectorOfExtended(2, cost / 3));
+  EXPECT_EQ(b.Length, tVectorOfDouble(2, length / 3));
   // Every path cell counts, a cell met k times k times (the ends at least 3).
   uint32_t count = 0, area = 0, cells = 0, qArea = 0;
   long double s = 0, q = 0;
-  for (const t2DiPoints& p : b.paths)
+  for (const t2DiPoints& p : paths)
     for (auto cell : p) {
       ++cells;
       const int v = CountValue(cell.row, cell.col);
@@ -123,39 +128,39 @@ TEST(LeastCostStats, PooledStatisticsFollowThePaths) {
       s += QuantValue(cell.row, cell.col);
       q += (long double)QuantValue(cell.row, cell.col) * QuantValue(cell.row, cell.col);
     }
-  EXPECT_EQ(b.count, (tVectorOfCardinal{count, 0}));
-  EXPECT_EQ(b.area, (tVectorOfCardinal{area, cells}));
+  EXPECT_EQ(b.Count, (tVectorOfCardinal{count, 0}));
+  EXPECT_EQ(b.Area, (tVectorOfCardinal{area, cells}));
 
-  // The quantitative scanner from the same seed, reading the friction raster
-  // itself: same Length and Cost, pooled Sum, Mean and SD.
-  SeedRandom(4, 2);
-  tQuant qs;
-  std::vector<t2DiPoints> qPaths;
-  ScanLeastCostQuantitative({fx.quant.get()}, *fx.friction, X(c1), Y(r1), X(c2), Y(r2), 3,
-                            mcFrictionMean, 1, 0.5, qs.sum, qs.mean, qs.sd, qs.area, qs.length,
-                            qs.cost, nullptr, 0, 0, &qPaths);
-  EXPECT_EQ(qPaths, b.paths);
-  EXPECT_EQ(qs.length[0], b.length[0]);
-  EXPECT_EQ(qs.cost[0], b.cost[0]);
-  EXPECT_EQ(qs.area[0], qArea);
-  EXPECT_EQ(qs.sum[0], double(s));
-  EXPECT_DOUBLE_EQ(qs.mean[0], double(s / qArea));
-  EXPECT_NEAR(qs.sd[0], std::sqrt(double(q / qArea - (s / qArea) * (s / qArea))), 1e-9);
+  // The quantitative scanner from the same seed: same paths, Length and
+  // Cost, pooled Sum, Mean and SD.
+  rng.Seed(4, 2);
+  const tQuantitativeScan qs = ScanLeastCostQuantitative({fx.quant.get()}, scan, rng);
+  EXPECT_EQ(qs.Searches.Paths, paths);
+  EXPECT_EQ(qs.Length[0], b.Length[0]);
+  EXPECT_EQ(qs.Cost[0], b.Cost[0]);
+  EXPECT_EQ(qs.Area[0], qArea);
+  EXPECT_EQ(qs.Sum[0], double(s));
+  EXPECT_DOUBLE_EQ(qs.Mean[0], double(s / qArea));
+  EXPECT_NEAR(qs.SD[0], std::sqrt(double(q / qArea - (s / qArea) * (s / qArea))), 1e-9);
 
   // One path: Length and Cost are those of that path.
-  SeedRandom(9, 9);
-  ScanLeastCostBinary(fx.binaryMaps, *fx.friction, X(c1), Y(r1), X(c2), Y(r2), 1, mcFrictionSum, 1,
-                      0, b.count, b.area, b.length, b.cost, nullptr, nullptr, 0, 0, &b.paths);
-  ASSERT_EQ(b.paths.size(), 1u);
+  rng.Seed(9, 9);
+  const tBinaryScan one = ScanLeastCostBinary(fx.binaryMaps,
+                                              ScanOf(friction, r1, c1, r2, c2, 1, kSum, 1, 0), rng);
+  ASSERT_EQ(one.Searches.Paths.size(), 1u);
+  const t2DiPoints& path = one.Searches.Paths[0];
   long double pathSum = 0;
-  for (auto cell : b.paths[0]) pathSum += friction[cell.row][cell.col];
-  EXPECT_EQ(b.cost[0], pathSum);
-  EXPECT_EQ(b.length[1], double(b.paths[0].size()));
-  EXPECT_EQ(b.area[1], b.paths[0].size());
+  for (auto cell : path) pathSum += friction[cell.row][cell.col];
+  EXPECT_EQ(one.Cost[0], pathSum);
+  EXPECT_EQ(one.Length[1], double(path.size()));
+  EXPECT_EQ(one.Area[1], path.size());
 }
 
 TEST(LeastCostStats, NoPathSentinelsAndCorridor) {
   tFixture fx;
+  tMatrixOfSingle friction;
+  fx.friction->ReadSingleMatrix(friction);
+  tRandomGenerator rng;
   auto dem = MakeMap(fx.dir, "dem", dtReal, [](int32_t, int32_t c) { return float(c); });
   auto corridor = CreateCorridorMap(*fx.friction, fx.dir.file("corr"));
   corridor->FillZero();
@@ -163,36 +168,38 @@ TEST(LeastCostStats, NoPathSentinelsAndCorridor) {
   const std::string before = ReadFileBytes(image);
 
   // Climbing only towards lower ground: no path in any search.
-  tBinary b;
-  ScanLeastCostBinary(fx.binaryMaps, *fx.friction, X(20), Y(5), X(2), Y(5), 4, mcFrictionSum, 1, 1,
-                      b.count, b.area, b.length, b.cost, corridor.get(), dem.get(), 1, 0.5,
-                      &b.paths);
-  EXPECT_EQ(b.cost, (tVectorOfExtended{-1, -1}));
-  EXPECT_EQ(b.length, (tVectorOfDouble{0, 0}));
-  EXPECT_EQ(b.count, (tVectorOfCardinal{0, 0}));
-  EXPECT_EQ(b.area, (tVectorOfCardinal{0, 0}));
-  EXPECT_EQ(b.paths, std::vector<t2DiPoints>(4));
+  tLeastCostScan scan = ScanOf(friction, 5, 20, 5, 2, 4, kSum, 1, 1);
+  scan.Rules.Topography = dem.get();
+  scan.Rules.Direction = tSlopeDirection::Uphill;
+  scan.Rules.Tolerance = 0.5;
+  scan.Corridor = corridor.get();
+  const tBinaryScan b = ScanLeastCostBinary(fx.binaryMaps, scan, rng);
+  EXPECT_EQ(b.Cost, (tVectorOfExtended{-1, -1}));
+  EXPECT_EQ(b.Length, (tVectorOfDouble{0, 0}));
+  EXPECT_EQ(b.Count, (tVectorOfCardinal{0, 0}));
+  EXPECT_EQ(b.Area, (tVectorOfCardinal{0, 0}));
+  EXPECT_EQ(b.Searches.Paths, std::vector<t2DiPoints>(4));
   EXPECT_EQ(ReadFileBytes(image), before);
-  tQuant qs;
-  ScanLeastCostQuantitative({fx.quant.get()}, *fx.friction, X(20), Y(5), X(2), Y(5), 2,
-                            mcFrictionSD, 1, 1, qs.sum, qs.mean, qs.sd, qs.area, qs.length, qs.cost,
-                            dem.get(), 1, 0.5);
-  EXPECT_EQ(qs.sum[0], -1);
-  EXPECT_EQ(qs.mean[0], -1);
-  EXPECT_EQ(qs.sd[0], -1);
-  EXPECT_EQ(qs.area[0], 0u);
-  EXPECT_EQ(qs.cost[0], -1);
-  EXPECT_EQ(qs.length[0], 0);
+  tLeastCostScan quantScan = scan;
+  quantScan.Paths = 2;
+  quantScan.Rules.Criterion = tMinimiseCriterion::FrictionSD;
+  quantScan.Corridor = nullptr;
+  const tQuantitativeScan qs = ScanLeastCostQuantitative({fx.quant.get()}, quantScan, rng);
+  EXPECT_EQ(qs.Sum[0], -1);
+  EXPECT_EQ(qs.Mean[0], -1);
+  EXPECT_EQ(qs.SD[0], -1);
+  EXPECT_EQ(qs.Area[0], 0u);
+  EXPECT_EQ(qs.Cost[0], -1);
+  EXPECT_EQ(qs.Length[0], 0);
 
   // Descending: every path found goes to the corridor, and the documentation
   // follows the largest count.
-  SeedRandom(1, 1);
-  ScanLeastCostBinary(fx.binaryMaps, *fx.friction, X(20), Y(5), X(2), Y(5), 4, mcFrictionSum, 1, 1,
-                      b.count, b.area, b.length, b.cost, corridor.get(), dem.get(), -1, 0.5,
-                      &b.paths);
+  rng.Seed(1, 1);
+  scan.Rules.Direction = tSlopeDirection::Downhill;
+  const tBinaryScan down = ScanLeastCostBinary(fx.binaryMaps, scan, rng);
   std::map<std::pair<int, int>, int> tally;
   int found = 0, most = 0;
-  for (const t2DiPoints& p : b.paths) {
+  for (const t2DiPoints& p : down.Searches.Paths) {
     found += !p.empty();
     for (auto c : p) most = std::max(most, ++tally[{c.row, c.col}]);
   }
@@ -207,25 +214,35 @@ TEST(LeastCostStats, NoPathSentinelsAndCorridor) {
 
 TEST(LeastCostStats, RefusalsAndOverflow) {
   tFixture fx;
-  tBinary b;
+  tMatrixOfSingle friction;
+  fx.friction->ReadSingleMatrix(friction);
+  tRandomGenerator rng;
+  tBinaryScan b;
+  auto scanOf = [&](double x2, int32_t nPaths) {
+    tLeastCostScan scan = ScanOf(friction, 0, 0, 0, 0, nPaths, kSum, 1, 1);
+    scan.X1 = 1;
+    scan.Y1 = 10;
+    scan.X2 = x2;
+    scan.Y2 = 10;
+    return scan;
+  };
   auto scan = [&](const std::vector<tRaster*>& maps, double x2, int32_t nPaths) {
-    ScanLeastCostBinary(maps, *fx.friction, 1, 10, x2, 10, nPaths, 0, 1, 1, b.count, b.area,
-                        b.length, b.cost, nullptr, nullptr, 0, 0);
+    b = ScanLeastCostBinary(maps, scanOf(x2, nPaths), rng);
   };
   EXPECT_THROW(scan(fx.binaryMaps, 9, 0), ERangeError);
   EXPECT_THROW(scan(fx.binaryMaps, 50, 1), EAssertionFailed); // end outside the map
   scan({}, 9, 1);
-  EXPECT_TRUE(b.count.empty());
-  EXPECT_TRUE(b.cost.empty());
+  EXPECT_TRUE(b.Count.empty());
+  EXPECT_TRUE(b.Cost.empty());
   // Counts beyond 32 bits raise instead of wrapping; the corridor's
   // documentation still follows the path added before the error.
   auto huge = MakeMap(fx.dir, "huge", dtReal, [](int32_t, int32_t) { return 3.0e9f; });
   EXPECT_THROW(scan({huge.get()}, 9, 1), EIntOverflow);
   auto corridor = CreateCorridorMap(*fx.friction, fx.dir.file("corr"));
   corridor->FillZero();
-  EXPECT_THROW(ScanLeastCostBinary({huge.get()}, *fx.friction, 1, 10, 9, 10, 1, 0, 1, 1, b.count,
-                                   b.area, b.length, b.cost, corridor.get(), nullptr, 0, 0),
-               EIntOverflow);
+  tLeastCostScan withCorridor = scanOf(9, 1);
+  withCorridor.Corridor = corridor.get();
+  EXPECT_THROW(ScanLeastCostBinary({huge.get()}, withCorridor, rng), EIntOverflow);
   EXPECT_GE(corridor->Count(10, 1), 1);
   EXPECT_GE(corridor->Raster().MaxValue, 1);
   EXPECT_EQ(tRaster(corridor->Raster().FileName).MaxValue, corridor->Raster().MaxValue);
@@ -235,46 +252,47 @@ TEST(LeastCostStats, QuantitativeScanReplaysTheBinaryScansSearches) {
   tFixture fx;
   tMatrixOfSingle friction;
   fx.friction->ReadSingleMatrix(friction);
+  tRandomGenerator rng;
   const std::vector<tRaster*> quantMaps{fx.quant.get()};
-  auto quantScan = [&](int32_t r2, int32_t c2, const tSearchRecord* reuse, tQuant& q) {
-    SeedRandom(9, 5);
-    ScanLeastCostQuantitative(quantMaps, friction, X(2), Y(3), X(c2), Y(r2), 3, mcFrictionSum, 1,
-                              0.25, q.sum, q.mean, q.sd, q.area, q.length, q.cost, nullptr, 0, 0,
-                              nullptr, reuse);
-    return CurrentRandom().State();
+  auto quantScan = [&](int32_t r2, int32_t c2, const tSearchRecord* reuse, tQuantitativeScan& q) {
+    rng.Seed(9, 5);
+    tLeastCostScan scan = ScanOf(friction, 3, 2, r2, c2, 3, kSum, 1, 0.25);
+    scan.Reuse = reuse;
+    q = ScanLeastCostQuantitative(quantMaps, scan, rng);
+    return rng.State();
   };
-  auto same = [](const tQuant& a, const tQuant& b) {
-    EXPECT_EQ(a.sum, b.sum);
-    EXPECT_EQ(a.mean, b.mean);
-    EXPECT_EQ(a.sd, b.sd);
-    EXPECT_EQ(a.area, b.area);
-    EXPECT_EQ(a.length, b.length);
-    EXPECT_EQ(a.cost, b.cost);
+  auto same = [](const tQuantitativeScan& a, const tQuantitativeScan& b) {
+    EXPECT_EQ(a.Sum, b.Sum);
+    EXPECT_EQ(a.Mean, b.Mean);
+    EXPECT_EQ(a.SD, b.SD);
+    EXPECT_EQ(a.Area, b.Area);
+    EXPECT_EQ(a.Length, b.Length);
+    EXPECT_EQ(a.Cost, b.Cost);
+    EXPECT_EQ(a.Searches.Paths, b.Searches.Paths);
   };
 
-  tBinary b;
-  tSearchRecord record;
-  SeedRandom(9, 5);
-  ScanLeastCostBinary(fx.binaryMaps, friction, X(2), Y(3), X(20), Y(16), 3, mcFrictionSum, 1, 0.25,
-                      b.count, b.area, b.length, b.cost, nullptr, nullptr, 0, 0, &b.paths, &record);
-  ASSERT_EQ(record.Paths, b.paths);
-  EXPECT_EQ(record.RandomAfter, CurrentRandom().State());
+  rng.Seed(9, 5);
+  const tBinaryScan b = ScanLeastCostBinary(fx.binaryMaps,
+                                            ScanOf(friction, 3, 2, 16, 20, 3, kSum, 1, 0.25), rng);
+  const tSearchRecord& record = b.Searches;
+  ASSERT_EQ(record.Paths.size(), 3u);
+  EXPECT_EQ(record.RandomAfter, rng.State());
 
   // Same ends: the record is replayed, with the results and the generator
   // state of a search of its own.
-  tQuant searched, replayed;
+  tQuantitativeScan searched, replayed;
   const tRandomState afterSearch = quantScan(16, 20, nullptr, searched);
   // A record whose paths are not those of the seed shows that it was used.
   tSearchRecord altered = record;
   altered.Paths[0] = altered.Paths[1];
-  tQuant fromAltered;
+  tQuantitativeScan fromAltered;
   quantScan(16, 20, &altered, fromAltered);
-  EXPECT_NE(fromAltered.area, searched.area);
+  EXPECT_NE(fromAltered.Area, searched.Area);
   EXPECT_EQ(quantScan(16, 20, &record, replayed), afterSearch);
   same(replayed, searched);
 
   // Other ends: the record does not apply and the scan searches itself.
-  tQuant otherSearched, otherWithRecord;
+  tQuantitativeScan otherSearched, otherWithRecord;
   const tRandomState otherAfter = quantScan(10, 12, nullptr, otherSearched);
   EXPECT_EQ(quantScan(10, 12, &record, otherWithRecord), otherAfter);
   same(otherWithRecord, otherSearched);

@@ -105,11 +105,15 @@ TEST(Random, EveryThreadStartsInTheStartUpState) {
   tRandomGenerator fresh;
   EXPECT_EQ(Draws(fresh, 30), expected);
 
-  SeedRandom(5, 5);
-  tRandomGenerator mainCopy = CurrentRandom();
+  tRandomGenerator main;
+  main.Seed(5, 5);
+  tRandomGenerator mainCopy = main;
   std::vector<uint64_t> inThread;
-  std::thread([&] { inThread = Draws(CurrentRandom(), 30); }).join();
-  EXPECT_EQ(inThread, expected);                  // not the main thread's state
-  EXPECT_EQ(RandomUniform(), mainCopy.Uniform()); // and it did not move it
-  EXPECT_EQ(RandomInt(12345), mainCopy.Int(12345));
+  std::thread([&] {
+    tRandomGenerator own;
+    inThread = Draws(own, 30);
+  }).join();
+  EXPECT_EQ(inThread, expected);                 // not the main thread's state
+  EXPECT_EQ(main.Uniform(), mainCopy.Uniform()); // and it did not move it
+  EXPECT_EQ(main.Int(12345), mainCopy.Int(12345));
 }
