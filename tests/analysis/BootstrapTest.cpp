@@ -1,5 +1,6 @@
 #include "analysis/Analyses.h"
 
+#include "AnalysisRun.h"
 #include "MapFixtures.h"
 #include "ReportFixtures.h"
 #include "TestSupport.h"
@@ -60,25 +61,13 @@ tStep ParseStep(const std::string& line) {
           std::stod(f[8])};
 }
 
-struct tRun {
-  TempDir dir;
-  TAnalysisSettings settings;
-  tMapSet maps;
-  RecordingReporter reporter;
-  tRunState state;
-  tRandomGenerator random;
-  tRunResult result;
-
+struct tRun : tAnalysisRun {
   tRun() {
     settings.ProjectName = "Boot";
     settings.Bootstraps = 1;
   }
-  // The outcome; the error of a failed run is raised again.
   tRunOutcome Run(const tLocationSequence& seq) {
-    tAnalysisContext ctx{settings, maps, reporter, state, dir.path().string(), 1, &random};
-    result = SequenceBootstrap(ctx, seq);
-    result.Rethrow();
-    return result.Outcome;
+    return tAnalysisRun::Run(tAnalysisKind::Bootstrap, seq);
   }
   std::string ReportPath() const { return dir.file("Boot-Bootstraps.txt"); }
   std::string DistancesPath() const { return dir.file("Boot-Distances.txt"); }

@@ -94,16 +94,17 @@ inline void WritePopulationFile(const std::string& file, const std::vector<tPoin
   WriteFileBytes(file, text);
 }
 
-// A 12 x 16 grid for a run fixture r (maps, dir, rep, s): a binary and a
+// A 12 x 16 grid for a run fixture r (maps, dir, reporter, settings): a binary and a
 // quantitative map of a small repeating pattern and a topography map rising
 // to the east.
 inline float Wave(int32_t row, int32_t col) { return float((row * 5 + col * 3) % 4); }
 template <typename Run>
 void GridMaps(Run& r) {
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, Wave)}, r.rep);
-  r.maps.LoadQuantitativeMaps({WriteMap(r.dir, "q", 12, 16, dtReal, Wave)}, r.rep);
+  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, Wave)}, r.reporter);
+  r.maps.LoadQuantitativeMaps({WriteMap(r.dir, "q", 12, 16, dtReal, Wave)}, r.reporter);
   r.maps.LoadTopographyMap(
-      WriteMap(r.dir, "dem", 12, 16, dtReal, [](int32_t, int32_t c) { return float(c); }), r.rep);
+      WriteMap(r.dir, "dem", 12, 16, dtReal, [](int32_t, int32_t c) { return float(c); }),
+      r.reporter);
 }
 // The same with a varied friction map, for least-cost paths.
 template <typename Run>
@@ -111,8 +112,8 @@ void LeastCostMaps(Run& r) {
   GridMaps(r);
   WriteMap(r.dir, "friction", 12, 16, dtReal,
            [](int32_t row, int32_t c) { return 1.0f + float((row * 7 + c) % 3); });
-  r.s.Connectivity = caLeastCostPath;
-  r.s.FrictionMapFile = "friction";
+  r.settings.Connectivity = caLeastCostPath;
+  r.settings.FrictionMapFile = "friction";
 }
 
 } // namespace stravex::test

@@ -1,5 +1,6 @@
 #include "analysis/Analyses.h"
 
+#include "AnalysisRun.h"
 #include "MapFixtures.h"
 #include "analysis/PopulationFile.h"
 #include "base/Errors.h"
@@ -29,28 +30,14 @@ std::vector<std::string> Split(const std::string& text, const std::string& sep) 
   return parts;
 }
 
-struct tMatrixRun {
-  TempDir dir;
-  RecordingReporter rep;
-  tMapSet maps;
-  TAnalysisSettings s;
-  tRunState state;
-  tRandomGenerator random;
-  tRunResult result;
-  int threads = 1;
+struct tMatrixRun : tAnalysisRun {
   tMatrixRun() {
-    s.ProjectName = "P";
-    s.DataFile = "pop.txt"; // relative: read from the run's folder
-    s.EchoMatrices = false;
+    settings.ProjectName = "P";
+    settings.DataFile = "pop.txt"; // relative: read from the run's folder
+    settings.EchoMatrices = false;
   }
-  // The outcome; the error of a failed run is raised again.
-  tRunOutcome Run() {
-    tAnalysisContext ctx{s, maps, rep, state, dir.path().string(), threads, &random};
-    result = PopulationMatrixAnalysis(ctx);
-    result.Rethrow();
-    return result.Outcome;
-  }
-  std::string ReportFile() const { return dir.file(s.ProjectName + "-MatrixAnalysis.txt"); }
+  tRunOutcome Run() { return tAnalysisRun::Run(tAnalysisKind::PopulationMatrix); }
+  std::string ReportFile() const { return dir.file(settings.ProjectName + "-MatrixAnalysis.txt"); }
   // The report's lines; every one must end with CR LF.
   std::vector<std::string> Lines() const {
     const std::string text = ReadFileBytes(ReportFile());
@@ -70,8 +57,8 @@ struct tMatrixRun {
     return pairs;
   }
   void Ended() const {
-    EXPECT_EQ(rep.labels.back(), "Ready");
-    EXPECT_EQ(rep.progress.back(), 0);
+    EXPECT_EQ(reporter.labels.back(), "Ready");
+    EXPECT_EQ(reporter.progress.back(), 0);
     EXPECT_FALSE(state.Running);
     EXPECT_FALSE(state.CancelRequested);
   }
@@ -99,7 +86,7 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
                               return row == 1 ? std::vector<float>{1, 0, 2, 255, 1}[c] : 0.f;
                             },
                             fdBackground, 255)},
-                        r.rep);
+                        r.reporter);
   r.maps.LoadQuantitativeMaps({WriteMap(
                                   r.dir, "q", 3, 5, dtReal,
                                   [](int32_t row, int32_t c) {
@@ -107,18 +94,18 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
                                     return row == 1 ? v[c] : 0.f;
                                   },
                                   fdBackground, -9999)},
-                              r.rep);
+                              r.reporter);
   r.maps.LoadTopographyMap(WriteMap(r.dir, "dem", 3, 5, dtReal,
                                     [](int32_t, int32_t c) {
                                       return std::vector<float>{10, 14, 14, 16, 16}[c];
                                     }),
-                           r.rep);
+                           r.reporter);
   // Both points on row 1: the strip of width 1 scans columns 1 to 4.
   WritePopulationFile(
       r.dir.file("pop.txt"), {{0, 2}, {4, 2}}, [](int i, int j) { return i == j ? 0 : 0.25; },
       [](int i, int j) { return i == j ? 0 : 0.5; });
-  r.rep.labels.clear();
-  r.rep.progress.clear();
+  r.reporter.labels.clear();
+  r.reporter.progress.clear();
   EXPECT_EQ(r.Run(), tRunOutcome::Completed);
 
   const auto lines = r.Lines();
@@ -137,34 +124,34 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
             "\t 1.50000000000000E+0001\t 1.00000000000000E+0000\t 1.50000000000000E+0000"
             "\t-1.00000000000000E+0000\t4");
   EXPECT_EQ(
-      r.rep.AnalysisLogs(),
+      r.reporter.AnalysisLogs(),
       (std::vector<std::string>{"", "       ******************************",
                                 "******** Population matrix analysis **********",
                                 "       ******************************", "",
                                 "Ecological maps:", "- Binary:\tbin", "", "- Quantitative:\tq", "",
                                 "- Topographical:\tdem", "Population matrix file:\tpop.txt",
                                 "Algorithm: fixed-width strip", "Cell rule: containing"}));
-  EXPECT_EQ(r.rep.labels, (std::vector<std::string>{"Analysing paths", "Ready"}));
-  EXPECT_EQ(r.rep.progress, (std::vector<int>{100, 0}));
+  EXPECT_EQ(r.reporter.labels, (std::vector<std::string>{"Analysing paths", "Ready"}));
+  EXPECT_EQ(r.reporter.progress, (std::vector<int>{100, 0}));
   r.Ended();
 }
 
 TEST(MatrixAnalysis, PairOrdersFiltersDelaunayAndNumberForms) {
   tMatrixRun r;
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 3, 5, dtByte, Zero)}, r.rep);
+  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 3, 5, dtByte, Zero)}, r.reporter);
   // A kite: the short diagonal 2-3 is a Delaunay edge, the long one 0-1 is not.
   WritePopulationFile(r.dir.file("pop.txt"), {{0, 0}, {10, 0}, {5, 1}, {5, -1}}, Gen, Gen);
-  r.rep.progress.clear();
+  r.reporter.progress.clear();
   r.Run();
   EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,1", "0,2", "0,3", "1,2", "1,3", "2,3"}));
-  EXPECT_EQ(r.rep.progress, (std::vector<int>{17, 33, 50, 67, 83, 100, 0}));
+  EXPECT_EQ(r.reporter.progress, (std::vector<int>{17, 33, 50, 67, 83, 100, 0}));
   auto f = Split(r.Lines()[1], "\t");
   ASSERT_EQ(f.size(), 9u + 4u);
   // Genetic distances keep double precision, significances single precision.
   EXPECT_EQ(f[6], " 5.00000000000000E-0002");
   EXPECT_EQ(f[7], " 5.00000007450581E-0002");
 
-  r.s.DelaunayUse = duInclude;
+  r.settings.DelaunayUse = duInclude;
   r.Run();
   auto lines = r.Lines();
   EXPECT_EQ(Split(lines[0], "\t")[9], "Delaunay");
@@ -172,33 +159,33 @@ TEST(MatrixAnalysis, PairOrdersFiltersDelaunayAndNumberForms) {
   for (std::size_t k = 1; k < lines.size(); ++k) flags += Split(lines[k], "\t")[9];
   EXPECT_EQ(flags, "011111");
 
-  r.s.DelaunayUse = duRestrict;
-  r.rep.progress.clear();
+  r.settings.DelaunayUse = duRestrict;
+  r.reporter.progress.clear();
   r.Run();
   EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,2", "0,3", "1,2", "1,3", "2,3"}));
   EXPECT_EQ(Split(r.Lines()[0], "\t")[9], "bin_Count");
   // Skipped pairs count in the total but not as done.
-  EXPECT_EQ(r.rep.progress, (std::vector<int>{17, 33, 50, 67, 83, 0}));
+  EXPECT_EQ(r.reporter.progress, (std::vector<int>{17, 33, 50, 67, 83, 0}));
 
   // Two distinct points only: no triangle, so nothing is linked.
   WritePopulationFile(r.dir.file("pop.txt"), {{0, 0}, {3, 4}, {0, 0}}, Gen);
   r.Run();
   EXPECT_TRUE(r.Pairs().empty());
-  r.s.DelaunayUse = duInclude;
+  r.settings.DelaunayUse = duInclude;
   r.Run();
   lines = r.Lines();
   ASSERT_EQ(lines.size(), 4u);
   for (std::size_t k = 1; k < 4; ++k) EXPECT_EQ(Split(lines[k], "\t")[9], "0");
 
   // Distance threshold: a pair exactly at it is kept; 0 keeps coincident points.
-  r.s.DelaunayUse = duNone;
-  r.s.PairDistanceThreshold = 5;
+  r.settings.DelaunayUse = duNone;
+  r.settings.PairDistanceThreshold = 5;
   r.Run();
   EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,1", "0,2", "1,2"}));
-  r.s.PairDistanceThreshold = 4;
+  r.settings.PairDistanceThreshold = 4;
   r.Run();
   EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,2"}));
-  r.s.PairDistanceThreshold = 0;
+  r.settings.PairDistanceThreshold = 0;
   r.Run();
   EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,2"}));
 
@@ -214,10 +201,10 @@ TEST(MatrixAnalysis, PairOrdersFiltersDelaunayAndNumberForms) {
 TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
   tMatrixRun r;
   LeastCostMaps(r);
-  r.s.Direction = 1; // uphill: eastwards
-  r.s.PathWidth = 3;
-  r.s.CorridorMapName = "Corr";
-  r.s.OneMapPerPair = true;
+  r.settings.Direction = 1; // uphill: eastwards
+  r.settings.PathWidth = 3;
+  r.settings.CorridorMapName = "Corr";
+  r.settings.OneMapPerPair = true;
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {14, 6}, {2, 2}, {13, 10}}, Gen);
   r.Run();
   EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,1", "0,2", "0,3", "1,0", "1,2", "1,3", "2,0",
@@ -258,7 +245,7 @@ TEST(MatrixAnalysis, DirectionConstrainedPairsAndCorridorPerPair) {
   EXPECT_EQ(corr.Comments[3], "Number of paths: 3");
   EXPECT_EQ(corr.Comments[4], "Minimization criterion: Friction sum");
   EXPECT_EQ(corr.Comments[7], "Distance threshold: 999999999");
-  const std::vector<std::string> logs = r.rep.AnalysisLogs();
+  const std::vector<std::string> logs = r.reporter.AnalysisLogs();
   EXPECT_EQ(std::vector<std::string>(logs.end() - 3, logs.end()),
             (std::vector<std::string>{"Algorithm: least cost path", "Cell rule: containing",
                                       "Minimization criterion: Friction sum"}));
@@ -278,11 +265,11 @@ TEST(MatrixAnalysis, SameOutputWithOneOrTwoThreads) {
     r.threads = t + 1;
     for (const auto& e : fs::directory_iterator(STRAVEX_EXAMPLES_DIR "/landscape"))
       fs::copy_file(e.path(), r.dir.path() / e.path().filename());
-    r.s.DataFile = "samples.txt";
+    r.settings.DataFile = "samples.txt";
     const auto in = [&](const char* n) { return r.dir.file(n); };
-    r.maps.LoadBinaryMaps({in("forest_BL"), in("roads_NB"), in("landuse_CL")}, r.rep);
-    r.maps.LoadQuantitativeMaps({in("cover_QT")}, r.rep);
-    r.maps.LoadTopographyMap(in("dem"), r.rep);
+    r.maps.LoadBinaryMaps({in("forest_BL"), in("roads_NB"), in("landuse_CL")}, r.reporter);
+    r.maps.LoadQuantitativeMaps({in("cover_QT")}, r.reporter);
+    r.maps.LoadTopographyMap(in("dem"), r.reporter);
   }
   // After each run: the next number of the run's generator.
   std::vector<uint32_t> next;
@@ -299,16 +286,16 @@ TEST(MatrixAnalysis, SameOutputWithOneOrTwoThreads) {
     EXPECT_EQ(ReadFileBytes(a.ReportFile()), ReadFileBytes(b.ReportFile()));
   };
   for (auto& r : runs) {
-    r.s.PathWidth = 3;
-    r.s.DelaunayUse = duInclude;
+    r.settings.PathWidth = 3;
+    r.settings.DelaunayUse = duInclude;
   }
   both(sameReport);
 
   for (auto& r : runs) {
-    r.s.Connectivity = caLeastCostPath;
-    r.s.PathWidth = 1;
-    r.s.FrictionMapFile = "friction";
-    r.s.CorridorMapName = "Corr";
+    r.settings.Connectivity = caLeastCostPath;
+    r.settings.PathWidth = 1;
+    r.settings.FrictionMapFile = "friction";
+    r.settings.CorridorMapName = "Corr";
   }
   both([&](tMatrixRun& a, tMatrixRun& b) {
     sameReport(a, b);
@@ -324,9 +311,9 @@ TEST(MatrixAnalysis, CancelLeavesCompleteLines) {
   for (int threads : {1, 2}) {
     tMatrixRun r;
     r.threads = threads;
-    r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 3, 5, dtByte, Zero)}, r.rep);
+    r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 3, 5, dtByte, Zero)}, r.reporter);
     WritePopulationFile(r.dir.file("pop.txt"), {{0, 0}, {1, 1}, {2, 2}, {3, 0}}, Gen);
-    r.rep.cancelAfterPolls = 0;
+    r.reporter.cancelAfterPolls = 0;
     EXPECT_EQ(r.Run(), tRunOutcome::Cancelled);
     EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,1"}));
     r.Ended();
@@ -364,10 +351,10 @@ TEST(MatrixAnalysis, SearchErrorNamesThePair) {
   tMatrixRun r;
   auto wave = [](int32_t row, int32_t col) { return float((row * 5 + col * 3) % 4); };
   r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, wave, fdNoBackground, 0, 8)},
-                        r.rep);
+                        r.reporter);
   WriteMap(r.dir, "friction", 12, 16, dtReal, [](int32_t, int32_t) { return 1.0f; });
-  r.s.Connectivity = caLeastCostPath;
-  r.s.FrictionMapFile = "friction";
+  r.settings.Connectivity = caLeastCostPath;
+  r.settings.FrictionMapFile = "friction";
   WritePopulationFile(r.dir.file("pop.txt"), {{1.5, 6}, {14, 6}}, Gen);
   try {
     r.Run();
@@ -400,41 +387,42 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
         }
       },
       EInOutError);
-  EXPECT_NE(std::find(r.rep.logs.begin(), r.rep.logs.end(), "100\t2 *** Outside of the map ***"),
-            r.rep.logs.end());
+  EXPECT_NE(std::find(r.reporter.logs.begin(), r.reporter.logs.end(),
+                      "100\t2 *** Outside of the map ***"),
+            r.reporter.logs.end());
   EXPECT_FALSE(fs::exists(r.ReportFile()));
   r.Ended();
   EXPECT_EQ(r.result.Outcome, tRunOutcome::Failed);
   EXPECT_EQ(r.result.Error, std::string(kOutsidePointsError) + " Outside: point 1 at (100, 2)");
   // Strips do not need the point on the map.
-  r.s.Connectivity = caFixedWidthStrip;
+  r.settings.Connectivity = caFixedWidthStrip;
   EXPECT_EQ(r.Run(), tRunOutcome::Completed);
 
   // A missing friction map ends the run before the data file is read.
-  r.s.Connectivity = caLeastCostPath;
-  r.s.FrictionMapFile = "nowhere";
-  r.s.EchoMatrices = true;
-  r.rep.logs.clear();
+  r.settings.Connectivity = caLeastCostPath;
+  r.settings.FrictionMapFile = "nowhere";
+  r.settings.EchoMatrices = true;
+  r.reporter.logs.clear();
   EXPECT_THROW(r.Run(), EStravexError);
-  EXPECT_EQ(std::find(r.rep.logs.begin(), r.rep.logs.end(), "Genetic distance matrix"),
-            r.rep.logs.end());
+  EXPECT_EQ(std::find(r.reporter.logs.begin(), r.reporter.logs.end(), "Genetic distance matrix"),
+            r.reporter.logs.end());
   r.Ended();
-  r.s.FrictionMapFile = "friction";
-  r.s.DataFile = "absent.txt";
+  r.settings.FrictionMapFile = "friction";
+  r.settings.DataFile = "absent.txt";
   EXPECT_THROW(r.Run(), EInOutError);
   r.Ended();
-  r.s.PathWidth = 2; // settings out of their range are refused
+  r.settings.PathWidth = 2; // settings out of their range are refused
   EXPECT_THROW(r.Run(), ERangeError);
   r.Ended();
-  r.s.PathWidth = 1;
+  r.settings.PathWidth = 1;
 
   // Saturated corridor counts: one warning for the map, given to the run's reporter.
   tSaturatingReporter sat;
   sat.image = r.dir.file("Corr") + ImageExt();
   tMapSet& maps = r.maps;
-  tAnalysisContext ctx{r.s, maps, sat, r.state, r.dir.path().string(), 1};
-  r.s.DataFile = "pop.txt";
-  r.s.CorridorMapName = "Corr";
+  tAnalysisContext ctx{r.settings, maps, sat, r.state, r.dir.path().string(), 1};
+  r.settings.DataFile = "pop.txt";
+  r.settings.CorridorMapName = "Corr";
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {14, 6}, {8, 2}}, Gen);
   const tRunResult result = PopulationMatrixAnalysis(ctx);
   EXPECT_EQ(result.Outcome, tRunOutcome::Completed);

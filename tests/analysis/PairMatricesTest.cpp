@@ -3,6 +3,7 @@
 // matrix cell against the report row it comes from.
 #include "analysis/PairMatrices.h"
 
+#include "AnalysisRun.h"
 #include "MapFixtures.h"
 #include "analysis/Analyses.h"
 #include "analysis/ReportWriter.h"
@@ -253,28 +254,15 @@ TEST(PairMatrices, RowsThatDoNotFitAreRefused) {
 
 namespace {
 
-struct tPairRun {
-  TempDir dir;
-  RecordingReporter rep;
-  tMapSet maps;
-  TAnalysisSettings s;
-  tRunState state;
-  tRandomGenerator random;
-  tRunResult result;
-  std::optional<tShard> shard;
+struct tPairRun : tAnalysisRun {
   tPairRun() {
-    s.ProjectName = "P";
-    s.DataFile = "pop.txt";
-    s.EchoMatrices = false;
-    s.PairMatrices = true;
+    settings.ProjectName = "P";
+    settings.DataFile = "pop.txt";
+    settings.EchoMatrices = false;
+    settings.PairMatrices = true;
+    threads = 2;
   }
-  tRunOutcome Run() {
-    tAnalysisContext ctx{s, maps, rep, state, dir.path().string(), 2, &random};
-    ctx.Shard = shard;
-    result = PopulationMatrixAnalysis(ctx);
-    result.Rethrow();
-    return result.Outcome;
-  }
+  tRunOutcome Run() { return tAnalysisRun::Run(tAnalysisKind::PopulationMatrix); }
   std::vector<std::vector<std::string>> ReportRows() const {
     std::vector<std::vector<std::string>> rows;
     for (const std::string& line : CrLfLines(dir.file("P-MatrixAnalysis.txt")))
@@ -300,7 +288,8 @@ void ExpectMatricesOfReport(const tPairRun& r, std::size_t n, bool ordered) {
   for (std::size_t k = 6; k < header.size(); ++k) {
     const std::string& name = header[k];
     if (name == "Gsig" || name == "Delaunay") continue;
-    if (!UsesFriction(r.s.Connectivity) && (name.ends_with("_Length") || name.ends_with("_Cost")))
+    if (!UsesFriction(r.settings.Connectivity) &&
+        (name.ends_with("_Length") || name.ends_with("_Cost")))
       continue;
     const std::string file = r.dir.file("P-" + name + "-matrix.csv");
     files.push_back(file);
@@ -315,7 +304,7 @@ void ExpectMatricesOfReport(const tPairRun& r, std::size_t n, bool ordered) {
       // The map's cost column of a least-cost run tells a pair without a path.
       std::string cost;
       const std::size_t underscore = name.rfind('_');
-      if (UsesFriction(r.s.Connectivity) && underscore != std::string::npos)
+      if (UsesFriction(r.settings.Connectivity) && underscore != std::string::npos)
         for (std::size_t c = 0; c < header.size(); ++c)
           if (header[c] == name.substr(0, underscore) + "_Cost") cost = f[c];
       for (const auto& [a, b] : {std::pair{i, j}, std::pair{j, i}}) {
@@ -342,9 +331,9 @@ void ExpectMatricesOfReport(const tPairRun& r, std::size_t n, bool ordered) {
   std::sort(onDisk.begin(), onDisk.end());
   std::sort(files.begin(), files.end());
   EXPECT_EQ(onDisk, files);
-  EXPECT_NE(std::find(r.rep.logs.begin(), r.rep.logs.end(),
+  EXPECT_NE(std::find(r.reporter.logs.begin(), r.reporter.logs.end(),
                       "Pair matrices: " + std::to_string(files.size()) + " files written"),
-            r.rep.logs.end());
+            r.reporter.logs.end());
 }
 
 } // namespace
@@ -352,9 +341,9 @@ void ExpectMatricesOfReport(const tPairRun& r, std::size_t n, bool ordered) {
 TEST(PairMatrices, StripRunMatchesItsReport) {
   tPairRun r;
   GridMaps(r);
-  r.s.PathWidth = 3;
-  r.s.PairDistanceThreshold = 9; // (0, 4), (1, 4) and (2, 4) are farther apart
-  r.s.DelaunayUse = duInclude;
+  r.settings.PathWidth = 3;
+  r.settings.PairDistanceThreshold = 9; // (0, 4), (1, 4) and (2, 4) are farther apart
+  r.settings.DelaunayUse = duInclude;
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {5, 9}, {3, 2}, {9, 6}, {14, 10}},
                       [](int i, int j) { return i == j ? 0 : 0.01 * (i * 7 + j) + 1.0 / 3; });
   ASSERT_EQ(r.Run(), tRunOutcome::Completed);
@@ -366,8 +355,8 @@ TEST(PairMatrices, StripRunMatchesItsReport) {
 TEST(PairMatrices, DirectionConstrainedRunHasOrderedCellsAndNoPathNA) {
   tPairRun r;
   LeastCostMaps(r);
-  r.s.Direction = 1; // uphill, eastwards only: west-bound pairs have no path
-  r.s.PathWidth = 3;
+  r.settings.Direction = 1; // uphill, eastwards only: west-bound pairs have no path
+  r.settings.PathWidth = 3;
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {14, 6}, {2, 2}},
                       [](int i, int j) { return i == j ? 0 : 0.1 * (i + j); });
   ASSERT_EQ(r.Run(), tRunOutcome::Completed);
@@ -380,25 +369,25 @@ TEST(PairMatrices, DirectionConstrainedRunHasOrderedCellsAndNoPathNA) {
 
 TEST(PairMatrices, NoneAfterCancelOrFromAShard) {
   tPairRun r;
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, Wave)}, r.rep);
+  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 12, 16, dtByte, Wave)}, r.reporter);
   WritePopulationFile(r.dir.file("pop.txt"), {{1, 6}, {5, 9}, {3, 2}, {9, 6}},
                       [](int i, int j) { return i == j ? 0 : 0.5; });
-  r.rep.cancelAfterPolls = 0;
+  r.reporter.cancelAfterPolls = 0;
   EXPECT_EQ(r.Run(), tRunOutcome::Cancelled);
   EXPECT_TRUE(r.MatrixFiles().empty());
   EXPECT_TRUE(r.result.Files(tFileKind::PairMatrix).empty());
-  EXPECT_NE(std::find(r.rep.logs.begin(), r.rep.logs.end(),
+  EXPECT_NE(std::find(r.reporter.logs.begin(), r.reporter.logs.end(),
                       "Pair matrices: not written, the run was cancelled"),
-            r.rep.logs.end());
+            r.reporter.logs.end());
 
-  r.rep.cancelAfterPolls = -1;
+  r.reporter.cancelAfterPolls = -1;
   r.shard = tShard{1, 2};
   EXPECT_EQ(r.Run(), tRunOutcome::Completed);
   EXPECT_TRUE(r.MatrixFiles().empty());
   EXPECT_TRUE(r.result.Files(tFileKind::PairMatrix).empty());
-  EXPECT_NE(std::find(r.rep.logs.begin(), r.rep.logs.end(),
+  EXPECT_NE(std::find(r.reporter.logs.begin(), r.reporter.logs.end(),
                       "Pair matrices: not written by a shard; the merged report has every pair"),
-            r.rep.logs.end());
+            r.reporter.logs.end());
 
   // The same run whole writes them.
   r.shard.reset();

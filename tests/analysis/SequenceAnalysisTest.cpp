@@ -1,5 +1,6 @@
 #include "analysis/Analyses.h"
 
+#include "AnalysisRun.h"
 #include "MapFixtures.h"
 #include "ReportFixtures.h"
 #include "TestSupport.h"
@@ -29,16 +30,7 @@ std::unique_ptr<tLiveRaster> GridMap(const TempDir& dir, const std::string& name
   return SquareMap(dir, name, 20, type, value);
 }
 
-struct tRun {
-  TempDir dir;
-  TAnalysisSettings settings;
-  tMapSet maps;
-  RecordingReporter reporter;
-  tRunState state;
-  tRandomGenerator random;
-  tRunResult result;
-  int threads = 1;
-
+struct tRun : tAnalysisRun {
   tRun() { settings.ProjectName = "Seq"; }
   void AddGridMaps() {
     maps.BinaryMaps.push_back(GridMap(dir, "ones", dtByte, [](int32_t, int32_t) { return 1.0f; }));
@@ -50,12 +42,8 @@ struct tRun {
     settings.Connectivity = caLeastCostPath;
     settings.FrictionMapFile = "friction";
   }
-  // The outcome; the error of a failed run is raised again.
   tRunOutcome Run(const tLocationSequence& seq) {
-    tAnalysisContext ctx{settings, maps, reporter, state, dir.path().string(), threads, &random};
-    result = SequenceAnalysis(ctx, seq);
-    result.Rethrow();
-    return result.Outcome;
+    return tAnalysisRun::Run(tAnalysisKind::Sequence, seq);
   }
   std::string ReportPath() const { return dir.file("Seq-SequenceAnalysis.txt"); }
   std::vector<std::string> Report() const { return Lines(ReadFileBytes(ReportPath())); }
