@@ -184,6 +184,9 @@ void tInputPage::Connect() {
     emit RulesInputChanged();
   });
   // The path band has a centre cell: odd widths only.
+  // Made odd once the number is entered, not at every keystroke: typing 301
+  // must not pass through 30 and become 311.
+  sePathWidth->setKeyboardTracking(false);
   connect(sePathWidth, &QSpinBox::valueChanged, this, [this] {
     if (sePathWidth->value() % 2 == 0) sePathWidth->setValue(sePathWidth->value() + 1);
   });

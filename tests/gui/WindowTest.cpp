@@ -314,10 +314,17 @@ private slots:
     // Odd path width, typed or set.
     Ctl<QSpinBox>(w, "sePathWidth")->setValue(6);
     QCOMPARE(Ctl<QSpinBox>(w, "sePathWidth")->value(), 7);
-    Ctl<QSpinBox>(w, "sePathWidth")->selectAll();
-    QTest::keyClicks(Ctl<QSpinBox>(w, "sePathWidth"), "4");
-    QCOMPARE(Ctl<QSpinBox>(w, "sePathWidth")->value(), 5);
-    QCOMPARE(w.ReadSettings().PathWidth, 5);
+    // Typed numbers are made odd when entered, not digit by digit.
+    QSpinBox* width = Ctl<QSpinBox>(w, "sePathWidth");
+    width->selectAll();
+    QTest::keyClicks(width, "301");
+    QTest::keyClick(width, Qt::Key_Return);
+    QCOMPARE(width->value(), 301);
+    width->selectAll();
+    QTest::keyClicks(width, "24");
+    QTest::keyClick(width, Qt::Key_Return);
+    QCOMPARE(width->value(), 25);
+    QCOMPARE(w.ReadSettings().PathWidth, 25);
     // Double-click defaults.
     Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
     Ctl<QComboBox>(w, "cbMinimise")->setCurrentIndex(2);
