@@ -76,6 +76,21 @@ bool IsSupportedPictureFile(const QString& fileName) {
   return formats.contains(QFileInfo(fileName).suffix().toLower());
 }
 
+QString SuffixOfFilter(const QString& filter) {
+  const qsizetype star = filter.lastIndexOf(QStringLiteral("(*."));
+  const qsizetype close = filter.indexOf(QLatin1Char(')'), star);
+  if (star < 0 || close < 0) return QString();
+  const QString suffix = filter.mid(star + 3, close - star - 3);
+  return suffix.contains(QLatin1Char(' ')) || suffix == QLatin1String("*") ? QString() : suffix;
+}
+
+void FollowFilterSuffix(QFileDialog& dialog, const QString& filter) {
+  dialog.selectNameFilter(filter);
+  dialog.setDefaultSuffix(SuffixOfFilter(filter));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&dialog](const QString& f) { dialog.setDefaultSuffix(SuffixOfFilter(f)); });
+}
+
 void SaveChartPicture(const tGraphicChart& chart, const QString& fileName) {
   if (!IsSupportedPictureFile(fileName)) throw stravex::EInOutError("Unsupported format");
   const QString ext = QFileInfo(fileName).suffix().toLower();

@@ -1,6 +1,7 @@
 #pragma once
 // A chart written out: its data as a text file, its picture as a metafile,
 // bitmap or drawing.
+#include <QFileDialog>
 #include <QString>
 
 namespace stravex::gui {
@@ -17,5 +18,11 @@ void SaveChartData(const tGraphicChart& chart, const QString& fileName);
 // extension, before anything is written; EInOutError when writing fails.
 void SaveChartPicture(const tGraphicChart& chart, const QString& fileName);
 bool IsSupportedPictureFile(const QString& fileName);
+// The extension a file-dialog filter stands for: "png" for "PNG image
+// (*.png)"; empty when it names no single extension.
+QString SuffixOfFilter(const QString& filter);
+// Selects the filter and keeps the dialog's default extension that of the
+// filter the user has chosen, so a name typed without one gets the type picked.
+void FollowFilterSuffix(QFileDialog& dialog, const QString& filter);
 
 } // namespace stravex::gui

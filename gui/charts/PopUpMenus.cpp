@@ -70,7 +70,9 @@ void tGraphPopUp::SaveImageClick() {
   dialog.setNameFilter(
       QStringLiteral("Windows Metafile (*.wmf);;Windows Enhanced Metafile (*.emf);;Bitmap "
                      "(*.bmp);;PNG image (*.png);;SVG drawing (*.svg)"));
-  dialog.setDefaultSuffix(QStringLiteral("emf"));
+  // A name typed without an extension takes the chosen type's, EMF unless
+  // the user picks another.
+  FollowFilterSuffix(dialog, QStringLiteral("Windows Enhanced Metafile (*.emf)"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !fTarget) return;
   try {
     SaveChartPicture(*fTarget, dialog.selectedFiles().first());

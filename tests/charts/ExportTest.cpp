@@ -1,6 +1,7 @@
 // Chart exports: the data file byte for byte, every picture format (metafiles
 // read back by independent converters), and refused extensions.
 #include <QApplication>
+#include <QComboBox>
 #include <QDomDocument>
 #include <QFile>
 #include <QImage>
@@ -11,6 +12,7 @@
 
 #include <memory>
 
+#include "ChartExport.h"
 #include "GraphicOps.h"
 #include "base/Errors.h"
 
@@ -144,3 +146,25 @@ TEST_F(ChartExport, OtherExtensionsAreRefusedBeforeWriting) {
 }
 
 } // namespace
+
+// A picture name typed without an extension takes the type the user picked
+// in the dialog, not always the first default.
+TEST(ChartSaveDialog, FollowsTheChosenPictureType) {
+  EXPECT_EQ(SuffixOfFilter(QStringLiteral("PNG image (*.png)")), QStringLiteral("png"));
+  EXPECT_EQ(SuffixOfFilter(QStringLiteral("All (*.*)")), QString());
+  EXPECT_EQ(SuffixOfFilter(QStringLiteral("Maps (*.rst *.tif)")), QString());
+
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setNameFilter(QStringLiteral("Windows Enhanced Metafile (*.emf);;PNG image (*.png)"));
+  FollowFilterSuffix(dialog, QStringLiteral("Windows Enhanced Metafile (*.emf)"));
+  EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("emf"));
+  auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+  ASSERT_NE(types, nullptr);
+  // As the user picks it: the box changes, then reports the choice.
+  types->setCurrentIndex(1);
+  emit types->activated(1);
+  emit types->textActivated(types->currentText());
+  EXPECT_EQ(dialog.selectedNameFilter(), QStringLiteral("PNG image (*.png)"));
+  EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("png"));
+}
