@@ -165,8 +165,8 @@ void tInputPage::Build() {
 }
 
 void tInputPage::Connect() {
-  connect(rbMatrix, &QRadioButton::clicked, this, &tInputPage::RulesInputChanged);
-  connect(rbSequence, &QRadioButton::clicked, this, &tInputPage::RulesInputChanged);
+  connect(rbMatrix, &QRadioButton::clicked, this, &tInputPage::SwitchDataStructure);
+  connect(rbSequence, &QRadioButton::clicked, this, &tInputPage::SwitchDataStructure);
   connect(btVarBinary, &QPushButton::clicked, this, &tInputPage::LoadBinaryRequested);
   connect(btVarQuant, &QPushButton::clicked, this, &tInputPage::LoadQuantitativeRequested);
   connect(btVarTopo, &QPushButton::clicked, this, &tInputPage::LoadTopographyRequested);
@@ -228,6 +228,16 @@ bool tInputPage::eventFilter(QObject* watched, QEvent* event) {
   return true;
 }
 
+void tInputPage::SwitchDataStructure() {
+  if (DataStructure() != fShownStructure) {
+    fShownStructure = DataStructure();
+    const QString shown = edData->text();
+    edData->setText(fOtherDataFile);
+    fOtherDataFile = shown;
+  }
+  emit RulesInputChanged();
+}
+
 TDataStructure tInputPage::DataStructure() const {
   return rbSequence->isChecked() ? dsLocationSequence : dsPopulationMatrix;
 }
@@ -253,6 +263,7 @@ void tInputPage::WriteSettings(const TAnalysisSettings& s) {
   std::vector<std::unique_ptr<QSignalBlocker>> block;
   for (QObject* o : findChildren<QWidget*>()) block.push_back(std::make_unique<QSignalBlocker>(o));
   (s.DataStructure == dsLocationSequence ? rbSequence : rbMatrix)->setChecked(true);
+  fShownStructure = s.DataStructure;
   cbDistance->setCurrentIndex(s.Connectivity);
   sePathWidth->setValue(s.PathWidth);
   seLeastCostSeed->setValue(s.Seed);

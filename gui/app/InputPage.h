@@ -62,6 +62,9 @@ protected:
 private:
   void Build();
   void Connect();
+  // The user switched the data structure: the data file shown is the one
+  // last used with it (a population file is no location sequence).
+  void SwitchDataStructure();
 
   QRadioButton *rbMatrix, *rbSequence;
   QComboBox *cbVarBinary, *cbVarQuant;
@@ -85,6 +88,10 @@ private:
   QLineEdit *edWFriction, *edWLength;
   QCheckBox* ckOneMapPerPair;
   QLineEdit* edOutput;
+  // The data structure the data file box belongs to, and the file last used
+  // with the other one.
+  TDataStructure fShownStructure = dsPopulationMatrix;
+  QString fOtherDataFile;
 };
 
 } // namespace stravex::gui

@@ -622,16 +622,25 @@ private slots:
     QVERIFY(std::count(report.begin(), report.end(), '\n') > 1);
     QCOMPARE(report, ReadFileBytes(Cout("S-SequenceAnalysis.txt")));
 
-    // A file chosen in population-matrix mode is read when a sequence run
-    // starts: the tracks read before are not analysed under its name.
+    // Each data structure keeps its own data file: the tracks are not shown
+    // as population data, nor a population file taken for tracks.
+    auto* data = Ctl<QLineEdit>(w, "edData");
+    const QString tracks = data->text();
+    QVERIFY(tracks.endsWith("tracks.txt"));
     Ctl<QRadioButton>(w, "rbMatrix")->click();
+    QCOMPARE(data->text(), QString());
+    QVERIFY(!Ctl<QPushButton>(w, "btOK")->isEnabled());
     w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/samples.txt"};
     w.btBrowseDataClick();
     Ctl<QRadioButton>(w, "rbSequence")->click();
+    QCOMPARE(data->text(), tracks);
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
+    Ctl<QRadioButton>(w, "rbMatrix")->click();
+    QCOMPARE(data->text(), fLand + "/samples.txt");
+    Ctl<QRadioButton>(w, "rbSequence")->click();
     w.btOKClick();
-    QVERIFY(!w.Running());
-    QCOMPARE(w.errors.size(), 1);
-    QVERIFY(!w.Sequence().LocationsLoaded);
+    QVERIFY(WaitRun(w));
+    QVERIFY(w.errors.isEmpty());
     QCOMPARE(ReadFileBytes(Out("S-SequenceAnalysis.txt")), report);
   }
 
