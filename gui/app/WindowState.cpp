@@ -1,6 +1,22 @@
 #include "WindowState.h"
 
+#include <vector>
+
 namespace stravex::gui {
+
+namespace {
+
+// "a", "a and b", "a, b and c".
+std::string JoinedWithAnd(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+    text += items[i];
+  }
+  return text;
+}
+
+} // namespace
 
 tWindowView ComputeWindowView(const tWindowInputs& in) {
   tWindowView v;
@@ -8,6 +24,23 @@ tWindowView ComputeWindowView(const tWindowInputs& in) {
   const bool exact = in.Algorithm == caExactLeastCost;
   v.ComputeEnabled = !in.Running && in.MapCount > 0 && in.HasProjectName && in.HasDataFile &&
                      (in.HasFrictionMap || !leastCost);
+  if (!in.Running && !v.ComputeEnabled) {
+    std::vector<std::string> missing;
+    if (in.MapCount == 0) missing.push_back("a map to scan");
+    if (!in.HasDataFile) missing.push_back("a data file");
+    if (leastCost && !in.HasFrictionMap) missing.push_back("a friction map");
+    if (!in.HasProjectName) missing.push_back("a project name");
+    v.ComputeMissing = "Compute needs " + JoinedWithAnd(missing);
+  }
+  std::vector<std::string> unbatchable;
+  if (in.DataStructure != dsPopulationMatrix) unbatchable.push_back("location sequences");
+  if (in.HasQuantitativeMaps) unbatchable.push_back("quantitative maps");
+  if (in.HasTopography) unbatchable.push_back("a topography map");
+  v.BatchCommandEnabled = !in.Running && unbatchable.empty();
+  if (!unbatchable.empty())
+    v.BatchCommandMissing = "A batch line runs a population matrix analysis over binary and "
+                            "count maps only; it cannot take " +
+                            JoinedWithAnd(unbatchable);
   v.ViewDataEnabled = in.HasDataFile;
   v.CancelEnabled = in.Running && !in.CancelPending;
   v.MatrixPagesVisible = in.DataStructure == dsPopulationMatrix;

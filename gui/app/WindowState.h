@@ -13,6 +13,7 @@ struct tWindowInputs {
   bool Running = false;
   bool CancelPending = false;
   int MapCount = 0;
+  bool HasQuantitativeMaps = false;
   bool HasProjectName = false;
   bool HasDataFile = false;
   bool HasFrictionMap = false;
@@ -30,6 +31,13 @@ enum class tPathCaption { StripWidth, Ratio, PathCount };
 // What the window shows: every flag is applied to its controls as it is.
 struct tWindowView {
   bool ComputeEnabled = false;
+  // Why Compute is disabled ("Compute needs a data file and a friction
+  // map"); empty when it is enabled or a run is under way.
+  std::string ComputeMissing;
+  // A batch line runs a population matrix analysis over the binary maps of
+  // a map list: other set-ups cannot be written as one. Why not, when not.
+  bool BatchCommandEnabled = true;
+  std::string BatchCommandMissing;
   bool ViewDataEnabled = false;
   bool CancelEnabled = false;
   bool MatrixPagesVisible = true;    // Parameters (population matrix)

@@ -231,6 +231,7 @@ void TdlgConnectivity::UpdateControls() {
   in.Running = fRun->Running();
   in.CancelPending = fRun->CancelPending();
   in.MapCount = fMaps.MapCount();
+  in.HasQuantitativeMaps = !fMaps.QuantitativeMaps.empty();
   fInput->ReadInputs(in);
   fMatrixParameters->ReadInputs(in);
   const tWindowView v = ComputeWindowView(in);
@@ -238,6 +239,8 @@ void TdlgConnectivity::UpdateControls() {
   lbTask->setText(QStringLiteral("Ready"));
   pbTache->setValue(0);
   btOK->setEnabled(v.ComputeEnabled);
+  btOK->setToolTip(v.ComputeMissing.empty() ? QStringLiteral("May the Force be with you")
+                                            : Q(v.ComputeMissing));
   btCancel->setEnabled(v.CancelEnabled);
   pcPages->setTabVisible(pcPages->indexOf(fMatrixParameters), v.MatrixPagesVisible);
   pcPages->setTabVisible(pcPages->indexOf(fSeqParameters), v.SequencePagesVisible);
@@ -247,7 +250,11 @@ void TdlgConnectivity::UpdateControls() {
   fBootstraps->ApplyView(v);
   Openecomaplist1->setEnabled(v.ChoicesEnabled);
   Saveecomapslist1->setEnabled(v.ChoicesEnabled);
-  Batchcommand1->setEnabled(v.ChoicesEnabled);
+  Batchcommand1->setEnabled(v.ChoicesEnabled && v.BatchCommandEnabled);
+  Batchcommand1->setToolTip(
+      v.BatchCommandMissing.empty()
+          ? QStringLiteral("Display the batch command corresponding to the current settings")
+          : Q(v.BatchCommandMissing));
 }
 
 // ---------------------------------------------------------------------------

@@ -42,6 +42,32 @@ TEST(WindowView, ComputeNeedsMapsDataNameAndForLeastCostAFrictionMap) {
   EXPECT_FALSE(ComputeWindowView(tWindowInputs{}).ViewDataEnabled);
 }
 
+// A disabled Compute says what it waits for; a batch line is offered only
+// for what it can express, and says why not otherwise.
+TEST(WindowView, DisabledComputeAndBatchCommandSayWhy) {
+  EXPECT_EQ(ComputeWindowView(Ready()).ComputeMissing, "");
+  EXPECT_EQ(ComputeWindowView(tWindowInputs{}).ComputeMissing,
+            "Compute needs a map to scan, a data file and a project name");
+  tWindowInputs leastCost = Ready();
+  leastCost.Algorithm = caLeastCostPath;
+  EXPECT_EQ(ComputeWindowView(leastCost).ComputeMissing, "Compute needs a friction map");
+  leastCost.Running = true;
+  EXPECT_EQ(ComputeWindowView(leastCost).ComputeMissing, "");
+
+  EXPECT_TRUE(ComputeWindowView(Ready()).BatchCommandEnabled);
+  tWindowInputs sequence = Ready();
+  sequence.DataStructure = dsLocationSequence;
+  sequence.HasQuantitativeMaps = true;
+  const tWindowView v = ComputeWindowView(sequence);
+  EXPECT_FALSE(v.BatchCommandEnabled);
+  EXPECT_EQ(v.BatchCommandMissing, "A batch line runs a population matrix analysis over binary "
+                                   "and count maps only; it cannot take location sequences and "
+                                   "quantitative maps");
+  tWindowInputs topography = Ready();
+  topography.HasTopography = true;
+  EXPECT_FALSE(ComputeWindowView(topography).BatchCommandEnabled);
+}
+
 TEST(WindowView, ARunLocksTheChoicesAndOffersCancelOnce) {
   tWindowInputs in = Ready();
   tWindowView idle = ComputeWindowView(in);

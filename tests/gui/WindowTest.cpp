@@ -167,6 +167,8 @@ private slots:
     QCOMPARE(w.size(), QSize(496, 540));
     QCOMPARE(w.minimumSize(), QSize(455, 425));
     QVERIFY(!Ctl<QPushButton>(w, "btOK")->isEnabled());
+    QCOMPARE(Ctl<QPushButton>(w, "btOK")->toolTip(),
+             QString("Compute needs a map to scan and a data file"));
     QVERIFY(!Ctl<QPushButton>(w, "btCancel")->isEnabled());
     QVERIFY(!Ctl<QPushButton>(w, "btViewData")->isEnabled());
     QVERIFY(TabVisible(w, Ctl<QWidget>(w, "tabInput")) &&
