@@ -69,6 +69,7 @@ tWindowView ComputeWindowView(const tWindowInputs& in) {
   v.EcoMatrixEnabled = in.FitModel;
   v.FrictionMapEnabled = in.FitModel;
   v.ChoicesEnabled = !in.Running;
+  v.SettingsEnabled = !in.Running;
   return v;
 }
 

@@ -63,6 +63,9 @@ struct tWindowView {
   // Map, data and friction choices, bootstrap, map lists and batch command:
   // nothing may start a second run or replace what a run reads.
   bool ChoicesEnabled = true;
+  // Every setting: a run reads them once at its start, so edits made while
+  // it goes on would change nothing it does.
+  bool SettingsEnabled = true;
 };
 
 tWindowView ComputeWindowView(const tWindowInputs& in);

@@ -19,6 +19,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -248,6 +249,11 @@ void TdlgConnectivity::UpdateControls() {
   fInput->ApplyView(v);
   fMatrixParameters->ApplyView(v);
   fBootstraps->ApplyView(v);
+  // The settings' groups as a whole, so that each control keeps its own
+  // state for the end of the run; the pages still scroll.
+  for (QWidget* page : {static_cast<QWidget*>(fInput), static_cast<QWidget*>(fMatrixParameters),
+                        static_cast<QWidget*>(fSeqParameters), static_cast<QWidget*>(fBootstraps)})
+    for (QGroupBox* group : page->findChildren<QGroupBox*>()) group->setEnabled(v.SettingsEnabled);
   Openecomaplist1->setEnabled(v.ChoicesEnabled);
   Saveecomapslist1->setEnabled(v.ChoicesEnabled);
   Batchcommand1->setEnabled(v.ChoicesEnabled && v.BatchCommandEnabled);

@@ -77,6 +77,8 @@ TEST(WindowView, ARunLocksTheChoicesAndOffersCancelOnce) {
   tWindowView running = ComputeWindowView(in);
   EXPECT_FALSE(running.ComputeEnabled);
   EXPECT_FALSE(running.ChoicesEnabled);
+  EXPECT_FALSE(running.SettingsEnabled);
+  EXPECT_TRUE(idle.SettingsEnabled);
   EXPECT_TRUE(running.CancelEnabled);
   in.CancelPending = true;
   EXPECT_FALSE(ComputeWindowView(in).CancelEnabled);

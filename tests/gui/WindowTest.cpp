@@ -433,6 +433,11 @@ private slots:
       QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
     QVERIFY(!Ctl<QAction>(w, "Openecomaplist1")->isEnabled() &&
             !Ctl<QAction>(w, "Saveecomapslist1")->isEnabled());
+    // The settings are locked too: the run has read them.
+    const QList<QWidget*> settings{Ctl<QComboBox>(w, "cbDistance"), Ctl<QSpinBox>(w, "sePathWidth"),
+                                   Ctl<QLineEdit>(w, "edOutput"), Ctl<QComboBox>(w, "cbCellRule")};
+    for (QWidget* setting : settings)
+      QVERIFY2(!setting->isEnabled(), qPrintable(setting->objectName()));
     QVERIFY(Ctl<QPushButton>(w, "btCancel")->isEnabled());
     // A double-click on a map list does not replace the running maps.
     w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "roads_NB.rst")};
@@ -446,6 +451,8 @@ private slots:
     QVERIFY(w.errors.isEmpty());
     QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled() &&
             !Ctl<QPushButton>(w, "btCancel")->isEnabled());
+    for (QWidget* setting : settings)
+      QVERIFY2(setting->isEnabled(), qPrintable(setting->objectName()));
     QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Ready"));
     // Stopped early: fewer rows than the 28 pairs.
     const std::string report = ReadFileBytes(Out("Friction-LeastCost-MatrixAnalysis.txt"));
