@@ -37,7 +37,8 @@ tInputPage::tInputPage(QWidget* parent) : QWidget(parent) {
 }
 
 void tInputPage::Build() {
-  auto* scroll = new QScrollArea;
+  auto* scroll = Named(new QScrollArea, "scrInput");
+  scroll->setAccessibleName(QStringLiteral("Input settings"));
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
   auto* inner = new QWidget;

@@ -87,6 +87,7 @@ void TdlgConnectivity::BuildPages() {
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
   pcPages = Named(new QTabWidget, "pcPages");
+  pcPages->setAccessibleName(QStringLiteral("Settings pages"));
   outer->addWidget(pcPages, 1);
 
   fInput = new tInputPage;

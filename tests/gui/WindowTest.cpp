@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "dlgConnectivity.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -23,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -203,6 +205,42 @@ private slots:
     for (QLabel* l : w.findChildren<QLabel*>())
       if (l->text().contains('&') && l != Ctl<QLabel>(w, "lbTask"))
         QVERIFY2(l->buddy(), qPrintable(l->text()));
+  }
+
+  // Every control a user can reach says what it is for to a screen reader,
+  // on every page of both data structures, with strips and least-cost paths.
+  void accessibleNames() {
+    tTestWindow w{QStringList()};
+    w.show();
+    QStringList unnamed;
+    auto* pages = Ctl<QTabWidget>(w, "pcPages");
+    for (const int algorithm : {stravex::caFixedWidthStrip, stravex::caLeastCostPath})
+      for (const char* mode : {"rbMatrix", "rbSequence"})
+        for (int page = 0; page < pages->count(); ++page) {
+          pages->setCurrentIndex(0);
+          Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(algorithm);
+          Ctl<QRadioButton>(w, mode)->click();
+          if (!pages->isTabVisible(page)) continue;
+          pages->setCurrentIndex(page);
+          for (QWidget* c : w.findChildren<QWidget*>()) {
+            if (c->focusPolicy() == Qt::NoFocus || !c->isVisibleTo(&w) ||
+                qobject_cast<QScrollBar*>(c) || c->objectName().startsWith("qt_"))
+              continue;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+            QString name = a ? a->text(QAccessible::Name).trimmed() : QString();
+            // A list's name is its current item, which says nothing of its
+            // purpose: a list is announced with its label.
+            if (a && qobject_cast<QComboBox*>(c)) {
+              name.clear();
+              for (const auto& [label, relation] : a->relations(QAccessible::Label))
+                name += label->text(QAccessible::Name).trimmed();
+            }
+            if (name.isEmpty())
+              unnamed << QString(c->metaObject()->className()) + " " + c->objectName();
+          }
+        }
+    unnamed.removeDuplicates();
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
   }
 
   void enablingRules() {
