@@ -95,11 +95,12 @@ void TdlgConnectivity::BuildPages() {
   fSeqParameters = new tSequenceParametersPage;
   fMatrixParameters = new tMatrixParametersPage;
   fLog = new tLogPage;
-  pcPages->addTab(fInput, QStringLiteral("Input"));
-  pcPages->addTab(fBootstraps, QStringLiteral("Bootstraps"));
-  pcPages->addTab(fSeqParameters, QStringLiteral("Parameters"));
-  pcPages->addTab(fMatrixParameters, QStringLiteral("Parameters"));
-  pcPages->addTab(fLog, QStringLiteral("Log"));
+  fPageOrder = {{fInput, QStringLiteral("Input")},
+                {fBootstraps, QStringLiteral("Bootstraps")},
+                {fSeqParameters, QStringLiteral("Parameters")},
+                {fMatrixParameters, QStringLiteral("Parameters")},
+                {fLog, QStringLiteral("Log")}};
+  for (const auto& [page, title] : fPageOrder) pcPages->addTab(page, title);
 
   // ---- Button strip, anchored right
   auto* buttons = new QWidget;
@@ -244,9 +245,9 @@ void TdlgConnectivity::UpdateControls() {
   btOK->setToolTip(v.ComputeMissing.empty() ? QStringLiteral("May the Force be with you")
                                             : Q(v.ComputeMissing));
   btCancel->setEnabled(v.CancelEnabled);
-  pcPages->setTabVisible(pcPages->indexOf(fMatrixParameters), v.MatrixPagesVisible);
-  pcPages->setTabVisible(pcPages->indexOf(fSeqParameters), v.SequencePagesVisible);
-  pcPages->setTabVisible(pcPages->indexOf(fBootstraps), v.SequencePagesVisible);
+  ShowPage(fMatrixParameters, v.MatrixPagesVisible);
+  ShowPage(fSeqParameters, v.SequencePagesVisible);
+  ShowPage(fBootstraps, v.SequencePagesVisible);
   fInput->ApplyView(v);
   fMatrixParameters->ApplyView(v);
   fBootstraps->ApplyView(v);
@@ -262,6 +263,23 @@ void TdlgConnectivity::UpdateControls() {
       v.BatchCommandMissing.empty()
           ? QStringLiteral("Display the batch command corresponding to the current settings")
           : Q(v.BatchCommandMissing));
+}
+
+void TdlgConnectivity::ShowPage(QWidget* page, bool shown) {
+  const int at = pcPages->indexOf(page);
+  if (shown == (at >= 0)) return;
+  if (!shown) {
+    pcPages->removeTab(at);
+    return;
+  }
+  int place = 0;
+  for (const auto& [other, title] : fPageOrder) {
+    if (other == page) {
+      pcPages->insertTab(place, page, title);
+      return;
+    }
+    if (pcPages->indexOf(other) >= 0) ++place;
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -153,6 +153,9 @@ private:
   bool SequenceMatchesDataFile();
   // Sample points of the data file for the map window (empty when unreadable).
   std::vector<std::pair<double, double>> SamplePointsForMap();
+  // Puts a page in the tab bar, in its place, or takes it out: a page that
+  // does not apply is removed, not only hidden, so screen readers skip it.
+  void ShowPage(QWidget* page, bool shown);
 
   QTabWidget* pcPages = nullptr;
   tInputPage* fInput = nullptr;
@@ -160,6 +163,8 @@ private:
   tSequenceParametersPage* fSeqParameters = nullptr;
   tMatrixParametersPage* fMatrixParameters = nullptr;
   tLogPage* fLog = nullptr;
+  // Every page in tab order, with its title.
+  std::vector<std::pair<QWidget*, QString>> fPageOrder;
   QLabel* lbTask = nullptr;
   QProgressBar* pbTache = nullptr;
   QPushButton *btOK = nullptr, *btCancel = nullptr, *btHelp = nullptr;

@@ -283,7 +283,17 @@ private slots:
             !Ctl<QCheckBox>(w, "ckGeographicDist")->isChecked());
 
     // Sequence pages.
+    // Pages that do not apply are out of the tab bar, not hidden tabs a
+    // screen reader would still offer; they come back in their place.
+    const auto titles = [&w] {
+      QStringList t;
+      auto* pages = Ctl<QTabWidget>(w, "pcPages");
+      for (int i = 0; i < pages->count(); ++i) t << pages->tabText(i);
+      return t;
+    };
+    QCOMPARE(titles(), (QStringList{"Input", "Parameters", "Log"}));
     Ctl<QRadioButton>(w, "rbSequence")->click();
+    QCOMPARE(titles(), (QStringList{"Input", "Bootstraps", "Parameters", "Log"}));
     QVERIFY(TabVisible(w, Ctl<QWidget>(w, "tabSeqBootstraps")) &&
             TabVisible(w, Ctl<QWidget>(w, "tabSeqParameters")));
     QVERIFY(!TabVisible(w, Ctl<QWidget>(w, "tabParametersMatrix")));
