@@ -50,6 +50,9 @@ struct tAnalysisContext {
   std::string LogFile = {};
 };
 
+// The three kinds of run.
+enum class tAnalysisKind { PopulationMatrix, Sequence, Bootstrap };
+
 // How a run ended.
 enum class tRunOutcome { Completed, Cancelled, Failed };
 

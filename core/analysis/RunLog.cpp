@@ -4,6 +4,7 @@
 #include "base/AtomicFile.h"
 #include "base/Numeric.h"
 #include "base/Version.h"
+#include "raster/GdalMap.h"
 
 #include <cmath>
 #include <cstdio>
@@ -32,8 +33,6 @@ std::string MapFile(const std::string& name) {
   return std::filesystem::is_regular_file(image, ec) ? image : path;
 }
 
-std::string MapFile(const tRaster& map) { return MapFile(map.FileName); }
-
 std::vector<std::string> MapFiles(const std::vector<std::unique_ptr<tLiveRaster>>& maps) {
   std::vector<std::string> files;
   for (const auto& m : maps) files.push_back(MapFile(*m));
@@ -56,6 +55,13 @@ std::string DirectionText(const TAnalysisSettings& s) {
 }
 
 } // namespace
+
+std::string MapFile(const tRaster& map) {
+  // A map read through GDAL keeps the name of its own file.
+  if (const auto* gdal = dynamic_cast<const tGdalRaster*>(&map))
+    return AbsolutePath(gdal->SourcePath());
+  return MapFile(map.FileName);
+}
 
 std::string ProgramText() { return std::string("Stravex ") + kVersionText; }
 

@@ -12,8 +12,8 @@
 
 namespace stravex {
 
-enum class tAnalysisKind { PopulationMatrix, Sequence, Bootstrap };
-
+// The absolute path of the file a map was read from (an IDRISI map's image).
+std::string MapFile(const tRaster& map);
 // "Stravex 1.2.3".
 std::string ProgramText();
 // Local time with its offset from UTC: "2026-12-07 23:41:07 +0100".

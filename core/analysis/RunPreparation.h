@@ -14,8 +14,6 @@
 
 namespace stravex {
 
-enum class tAnalysisKind { PopulationMatrix, Sequence, Bootstrap };
-
 // The sequence and the bootstrap read a location sequence file.
 constexpr bool ReadsSequence(tAnalysisKind kind) { return kind != tAnalysisKind::PopulationMatrix; }
 // The data structure of the settings a kind runs with.

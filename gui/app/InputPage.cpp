@@ -327,11 +327,15 @@ void tInputPage::SetDefaultCorridorName() {
   edCorridorMap->setText(Q(CorridorDefaultName(MinimiseCriterionOf(cbMinimise->currentIndex()))));
 }
 
-void tInputPage::ShowMapNames(const QStringList& binary, const QStringList& quantitative,
+void tInputPage::ShowMapNames(const QList<QPair<QString, QString>>& binary,
+                              const QList<QPair<QString, QString>>& quantitative,
                               const QString& topography) {
-  const auto fill = [](QComboBox* cb, const QStringList& names) {
+  const auto fill = [](QComboBox* cb, const QList<QPair<QString, QString>>& maps) {
     cb->clear();
-    cb->addItems(names);
+    for (const auto& [name, file] : maps) {
+      cb->addItem(name);
+      cb->setItemData(cb->count() - 1, file, Qt::ToolTipRole);
+    }
     if (cb->count() > 0) cb->setCurrentIndex(0);
   };
   fill(cbVarBinary, binary);

@@ -39,8 +39,10 @@ public:
   void SetDefaultProjectName();
   // The default corridor map name of the chosen criterion.
   void SetDefaultCorridorName();
-  void ShowMapNames(const QStringList& binary, const QStringList& quantitative,
-                    const QString& topography);
+  // The maps of each role as (name, file) pairs: the name shown, the file
+  // as the item's tooltip.
+  void ShowMapNames(const QList<QPair<QString, QString>>& binary,
+                    const QList<QPair<QString, QString>>& quantitative, const QString& topography);
   int BinaryIndex() const;
   int QuantitativeIndex() const;
   tMapBox MapBoxOf(const QWidget* source) const;

@@ -11,6 +11,7 @@
 #include "RunController.h"
 #include "SequencePages.h"
 #include "analysis/BatchLine.h"
+#include "analysis/RunLog.h"
 #include "raster/IdrisiEnv.h"
 #include "raster/Raster.h"
 
@@ -327,9 +328,11 @@ void TdlgConnectivity::keyPressEvent(QKeyEvent* e) {
 // Maps, data and map lists
 
 void TdlgConnectivity::FillMapLists() {
+  // Each map by its name, with the file it came from as its tooltip (a
+  // .tif and a .rst of one name look alike otherwise).
   const auto names = [](const std::vector<std::unique_ptr<tLiveRaster>>& maps) {
-    QStringList out;
-    for (const auto& m : maps) out << Q(m->MapName());
+    QList<QPair<QString, QString>> out;
+    for (const auto& m : maps) out.append({Q(m->MapName()), Q(MapFile(*m))});
     return out;
   };
   fInput->ShowMapNames(names(fMaps.BinaryMaps), names(fMaps.QuantitativeMaps),

@@ -342,6 +342,11 @@ private slots:
     w.btVarBinaryClick();
     QCOMPARE(w.errors, QStringList());
     QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 2);
+    // Both show as their names; each item's tooltip tells the files apart.
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->itemData(0, Qt::ToolTipRole).toString(),
+             QDir::cleanPath(Land(fLand, "forest_BL.tif")));
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->itemData(1, Qt::ToolTipRole).toString(),
+             QDir::cleanPath(Land(fLand, "roads_NB.rst")));
     QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->itemText(0), QString("forest_BL"));
     w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "friction.tif")};
     w.btBrowseFirstClick();
