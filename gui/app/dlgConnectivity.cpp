@@ -707,7 +707,37 @@ void TdlgConnectivity::MapContextMenu(QWidget* source, const QPoint& at) {
   if (!menu->isEmpty()) menu->addSeparator();
   QAction* view = menu->addAction(QStringLiteral("View map"));
   view->setEnabled(!MapFileOf(source).isEmpty());
-  if (menu->exec(source->mapToGlobal(at)) == view) ViewMap(source);
+  // The lists can lose one map or all of theirs without a new choice of files.
+  QAction* remove = nullptr;
+  QAction* clear = nullptr;
+  const tMapBox box = fInput->MapBoxOf(source);
+  if (box == tMapBox::Binary || box == tMapBox::Quantitative || box == tMapBox::Topography) {
+    remove = menu->addAction(QStringLiteral("Remove this map"));
+    remove->setEnabled(!fRun->Running() && !MapFileOf(source).isEmpty());
+    if (box != tMapBox::Topography) {
+      clear = menu->addAction(QStringLiteral("Clear the list"));
+      clear->setEnabled(!fRun->Running() && !MapFileOf(source).isEmpty());
+    }
+  }
+  QAction* chosen = menu->exec(source->mapToGlobal(at));
+  if (chosen == view) ViewMap(source);
+  if (chosen && (chosen == remove || chosen == clear)) RemoveMaps(box, chosen == clear);
+}
+
+void TdlgConnectivity::RemoveMaps(tMapBox box, bool all) {
+  if (fRun->Running()) return;
+  const auto drop = [all](std::vector<std::unique_ptr<tLiveRaster>>& maps, int index) {
+    if (all)
+      maps.clear();
+    else if (index >= 0 && index < static_cast<int>(maps.size()))
+      maps.erase(maps.begin() + index);
+  };
+  if (box == tMapBox::Binary) drop(fMaps.BinaryMaps, fInput->BinaryIndex());
+  if (box == tMapBox::Quantitative) drop(fMaps.QuantitativeMaps, fInput->QuantitativeIndex());
+  if (box == tMapBox::Topography) fMaps.TopographyMap.reset();
+  fMaps.BuildMapList();
+  FillMapLists();
+  UpdateControls();
 }
 
 TfHelp* TdlgConnectivity::HelpWindow() {

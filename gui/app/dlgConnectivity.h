@@ -7,6 +7,7 @@
 // ComputeWindowView.
 #include "CoreRun.h"
 #include "CustomGeodrellDialogs.h"
+#include "InputPage.h"
 #include "WindowState.h"
 #include "analysis/BatchRun.h"
 #include "analysis/PopulationFile.h"
@@ -91,6 +92,9 @@ public slots:
   void FormActivate();
   // "View map" of a map list, the topography box or the corridor map box.
   void ViewMap(QWidget* source);
+  // "Remove this map" / "Clear the list" of a map box's context menu: the
+  // shown map of the list (or every map of it) leaves the run's maps.
+  void RemoveMaps(tMapBox box, bool all);
 
   // The help and about windows made at start-up (made on demand otherwise).
   void SetHelpWindow(TfHelp* help) { fHelp = help; }

@@ -347,6 +347,18 @@ private slots:
              QDir::cleanPath(Land(fLand, "forest_BL.tif")));
     QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->itemData(1, Qt::ToolTipRole).toString(),
              QDir::cleanPath(Land(fLand, "roads_NB.rst")));
+    // One map leaves the list, then the rest: Compute then waits for a map.
+    Ctl<QComboBox>(w, "cbVarBinary")->setCurrentIndex(0);
+    w.RemoveMaps(stravex::gui::tMapBox::Binary, false);
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 1);
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->itemText(0), QString("roads_NB"));
+    QCOMPARE(w.Maps().BinaryMaps.size(), size_t{1});
+    w.RemoveMaps(stravex::gui::tMapBox::Binary, true);
+    QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 0);
+    QVERIFY(w.Maps().BinaryMaps.empty() && w.Maps().AllMaps.empty());
+    w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "forest_BL.tif"),
+                                             Land(fLand, "roads_NB.rst")};
+    w.btVarBinaryClick();
     QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->itemText(0), QString("forest_BL"));
     w.answers[tDlg::OpenImage] = QStringList{Land(fLand, "friction.tif")};
     w.btBrowseFirstClick();
