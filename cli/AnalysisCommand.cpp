@@ -31,10 +31,8 @@ public:
   using EStravexError::EStravexError;
 };
 
-std::string Absolute(const std::string& name) { return AbsolutePath(name); }
-
 void MakeAbsolute(std::vector<std::string>& names) {
-  for (std::string& n : names) n = Absolute(n);
+  for (std::string& n : names) n = AbsolutePath(n);
 }
 
 } // namespace
@@ -282,10 +280,10 @@ int tAnalysisCommand::Run(const CLI::App& cmd) {
         throw EUsage("--workdir: " + fOutput.WorkDir + " is not a folder");
       MakeAbsolute(fMaps.Binary);
       MakeAbsolute(fMaps.Quantitative);
-      fMaps.Topography = Absolute(fMaps.Topography);
-      fPath.Friction = Absolute(fPath.Friction);
-      fMaps.Data = Absolute(fMaps.Data);
-      fOutput.Log = Absolute(fOutput.Log);
+      fMaps.Topography = AbsolutePath(fMaps.Topography);
+      fPath.Friction = AbsolutePath(fPath.Friction);
+      fMaps.Data = AbsolutePath(fMaps.Data);
+      fOutput.Log = AbsolutePath(fOutput.Log);
     }
     // Refused before anything is read or written: the log is written last.
     if (!fOutput.Log.empty()) RequireWritable(fOutput.Log);
@@ -321,15 +319,15 @@ int tAnalysisCommand::Run(const CLI::App& cmd) {
     if (!PrepareRun(inputs, reporter, run)) return kExitError;
 
     // Reports and corridor maps are named in full on stdout.
-    const std::string workDir = Absolute(fOutput.WorkDir.empty() ? fs::current_path().string()
-                                                                 : fOutput.WorkDir);
+    const std::string workDir = AbsolutePath(fOutput.WorkDir.empty() ? fs::current_path().string()
+                                                                     : fOutput.WorkDir);
     tRunState state;
     tAnalysisContext ctx{settings, run.Maps, reporter,
                          state,    workDir,  journal ? journal->Threads : 1};
     // Every run that keeps a journal can be resumed after a kill.
     ctx.Journal = journal != nullptr;
     ctx.Resume = journal && journal->Resume;
-    if (!fOutput.Log.empty()) ctx.LogFile = Absolute(fOutput.Log);
+    if (!fOutput.Log.empty()) ctx.LogFile = AbsolutePath(fOutput.Log);
     if (journal && Given(cmd, "--shard"))
       ctx.Shard = ParseShard(journal->Shard, [](const char* name) { return std::getenv(name); });
     const tRunResult result = RunAnalysis(fKind, ctx, run.Sequence);
@@ -338,7 +336,7 @@ int tAnalysisCommand::Run(const CLI::App& cmd) {
     std::vector<tWrittenFile> files = result.FilesWritten;
     if (!fOutput.Log.empty()) {
       reporter.SaveLog(fOutput.Log);
-      files.push_back({tFileKind::Log, Absolute(fOutput.Log)});
+      files.push_back({tFileKind::Log, AbsolutePath(fOutput.Log)});
     }
     PrintWrittenFiles(files);
     if (result.Outcome == tRunOutcome::Cancelled) {

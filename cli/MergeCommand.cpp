@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Absolute(const std::string& name) { return AbsolutePath(name); }
-
 class tMergeCommand final : public tCommand {
 public:
   tMergeCommand()
@@ -57,9 +55,9 @@ public:
       if (!fWorkDir.empty() && !fs::is_directory(fWorkDir, ec))
         throw EInOutError("--workdir: " + fWorkDir + " is not a folder");
       // The log is one of the merge's files: written only when all are.
-      const std::vector<tWrittenFile> files =
-          MergeShards(fReports, fWorkDir.empty() ? fs::current_path().string() : Absolute(fWorkDir),
-                      reporter, fLog.empty() ? std::string() : Absolute(fLog));
+      const std::vector<tWrittenFile> files = MergeShards(
+          fReports, fWorkDir.empty() ? fs::current_path().string() : AbsolutePath(fWorkDir),
+          reporter, fLog.empty() ? std::string() : AbsolutePath(fLog));
       PrintWrittenFiles(files);
       return kExitOk;
     } catch (const std::exception& e) {

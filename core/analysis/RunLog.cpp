@@ -145,14 +145,8 @@ std::vector<std::string> RunSettingsLines(const tRunRecord& r) {
                                     : "unknown"));
     lines.push_back("Pair distance threshold:\t" + std::to_string(s.PairDistanceThreshold));
   } else {
-    const bool known = s.IgnoreUnit >= 0 &&
-                       s.IgnoreUnit < static_cast<int32_t>(kIgnoreUnitNames.size());
-    lines.push_back(
-        "Ignore segments shorter than:\t" +
-        (s.IgnoreTime < 1
-             ? std::string("none ignored")
-             : std::to_string(s.IgnoreTime) + " " +
-                   (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : "")));
+    lines.push_back("Ignore segments shorter than:\t" +
+                    (s.IgnoreTime < 1 ? std::string("none ignored") : IgnoreTimeText(s)));
   }
   if (r.Kind == tAnalysisKind::Bootstrap) {
     lines.push_back("Bootstraps:\t" + std::to_string(s.Bootstraps));

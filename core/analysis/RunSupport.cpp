@@ -309,14 +309,16 @@ std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
   return friction;
 }
 
+std::string IgnoreTimeText(const TAnalysisSettings& s) {
+  const bool known = s.IgnoreUnit >= 0 &&
+                     s.IgnoreUnit < static_cast<int32_t>(kIgnoreUnitNames.size());
+  return std::to_string(s.IgnoreTime) + " " +
+         (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : "");
+}
+
 double LogIgnoreThreshold(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
-  if (s.IgnoreTime >= 1) {
-    const bool known = s.IgnoreUnit >= 0 &&
-                       s.IgnoreUnit < static_cast<int32_t>(kIgnoreUnitNames.size());
-    run.Log().Log("Ignore segments shorter than " + std::to_string(s.IgnoreTime) + " " +
-                  (known ? kIgnoreUnitNames[static_cast<std::size_t>(s.IgnoreUnit)] : ""));
-  }
+  if (s.IgnoreTime >= 1) run.Log().Log("Ignore segments shorter than " + IgnoreTimeText(s));
   // Sequence runs do not validate the settings: a unit outside the list
   // ignores nothing, as it always has.
   return IgnoreThreshold(s.IgnoreTime, static_cast<tIgnoreUnit>(s.IgnoreUnit));

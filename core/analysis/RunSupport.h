@@ -160,6 +160,9 @@ std::string CriterionName(int32_t minimise);
 // Both sequence runs open their log entry alike: banner, binary map names,
 // the location sequence file.
 void LogSequenceBanner(tRun& run);
+// "2 Days": the ignore time with its unit's item text (no text for a unit
+// outside the list).
+std::string IgnoreTimeText(const TAnalysisSettings& settings);
 // IgnoreThreshold of the settings, logged when IgnoreTime is at least 1.
 double LogIgnoreThreshold(tRun& run);
 // Logs the algorithm line of a sequence run and, for least-cost paths, opens
