@@ -172,8 +172,7 @@ std::vector<std::string> RunSettingsLines(const tRunRecord& r) {
   return lines;
 }
 
-std::vector<std::string> RunEndLines(const std::vector<tWrittenFile>& files, tRunOutcome outcome,
-                                     double seconds, const std::string& error) {
+std::vector<std::string> FilesWrittenLines(const std::vector<tWrittenFile>& files) {
   std::vector<std::string> lines{""};
   if (files.empty())
     lines.push_back("Files written:\tnone");
@@ -182,6 +181,12 @@ std::vector<std::string> RunEndLines(const std::vector<tWrittenFile>& files, tRu
   for (const tFileKind kind : kFileKindOrder)
     for (const tWrittenFile& f : files)
       if (f.Kind == kind) lines.push_back(std::string("- ") + FileKindLabel(kind) + ":\t" + f.Path);
+  return lines;
+}
+
+std::vector<std::string> RunEndLines(const std::vector<tWrittenFile>& files, tRunOutcome outcome,
+                                     double seconds, const std::string& error) {
+  std::vector<std::string> lines = FilesWrittenLines(files);
   switch (outcome) {
   case tRunOutcome::Completed: lines.push_back("Run completed in " + ElapsedText(seconds)); break;
   case tRunOutcome::Cancelled:

@@ -43,6 +43,9 @@ struct tRunRecord {
 // that shapes its results and is not already on an analysis's own lines.
 std::vector<std::string> RunSettingsLines(const tRunRecord& record);
 
+// "", then "Files written:" with one "- <kind>:\t<path>" line per file in
+// kFileKindOrder (none: "Files written:\tnone").
+std::vector<std::string> FilesWrittenLines(const std::vector<tWrittenFile>& files);
 // The closing block: "Files written:" with one "- <kind>:\t<path>" line per
 // file (none: "Files written:\tnone"), then "Run completed in 0.84 s",
 // "Run cancelled after ..." or "Run failed after ...: <error>".

@@ -419,10 +419,10 @@ std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardRepor
   // the merge's own files and time.
   std::vector<std::string> lines = first.Journal.LogLines;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-  std::vector<std::string> end = RunEndLines(files, tRunOutcome::Completed, elapsed.count(), "");
-  end.back() = "Merged " + std::to_string(shards.size()) + " shards in " +
-               ElapsedText(elapsed.count());
-  lines.insert(lines.end(), end.begin(), end.end());
+  const std::vector<std::string> written = FilesWrittenLines(files);
+  lines.insert(lines.end(), written.begin(), written.end());
+  lines.push_back("Merged " + std::to_string(shards.size()) + " shards in " +
+                  ElapsedText(elapsed.count()));
   for (const std::string& line : lines) reporter.Log(line);
   if (!logPath.empty()) {
     tAtomicFile& log = output.Add(logPath);
