@@ -124,6 +124,8 @@ struct TAnalysisSettings {
   bool EcoDistanceMatrix = false;
   bool NameOnCommandLine = false;
 
+  bool operator==(const TAnalysisSettings&) const = default;
+
   // Converted decimal texts with their fallbacks for text that does not convert.
   double FrictionWeightValue() const;
   // 0 in the population matrix analysis, 1 in the sequence analysis and bootstrap.

@@ -67,8 +67,8 @@ void LoadCells(tLiveRaster& map) {
 }
 
 void LoadRole(std::vector<std::unique_ptr<tLiveRaster>>& role,
-              const std::vector<std::string>& names, tReporter& reporter) {
-  role.clear();
+              const std::vector<std::string>& names, tReporter& reporter, bool append = false) {
+  if (!append) role.clear();
   tLoadingLabel label(reporter);
   role.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -85,7 +85,7 @@ void LoadRole(std::vector<std::unique_ptr<tLiveRaster>>& role,
     try {
       LoadCells(*map);
     } catch (const EOutOfMemory&) {
-      role.clear();
+      if (!append) role.clear();
       throw;
     }
     role.push_back(std::move(map));
@@ -132,6 +132,30 @@ void tMapSet::LoadBinaryMaps(const std::vector<std::string>& names, tReporter& r
 void tMapSet::LoadQuantitativeMaps(const std::vector<std::string>& names, tReporter& reporter) {
   AllMaps.clear();
   LoadRole(QuantitativeMaps, names, reporter);
+}
+
+namespace {
+// An added batch goes in whole or not at all: the maps already there never go.
+void AddToRole(std::vector<std::unique_ptr<tLiveRaster>>& role,
+               const std::vector<std::string>& names, tReporter& reporter) {
+  const std::size_t before = role.size();
+  try {
+    LoadRole(role, names, reporter, true);
+  } catch (...) {
+    role.resize(before);
+    throw;
+  }
+}
+} // namespace
+
+void tMapSet::AddBinaryMaps(const std::vector<std::string>& names, tReporter& reporter) {
+  AllMaps.clear();
+  AddToRole(BinaryMaps, names, reporter);
+}
+
+void tMapSet::AddQuantitativeMaps(const std::vector<std::string>& names, tReporter& reporter) {
+  AllMaps.clear();
+  AddToRole(QuantitativeMaps, names, reporter);
 }
 
 bool tMapSet::LoadTopographyMap(const std::string& name, tReporter& reporter) {

@@ -36,6 +36,11 @@ public:
   // the maps accepted before them.
   void LoadBinaryMaps(const std::vector<std::string>& names, tReporter& reporter);
   void LoadQuantitativeMaps(const std::vector<std::string>& names, tReporter& reporter);
+  // Appends the maps of names that pass the same checks, the first compared
+  // with the role's last map. An error other than a refusal leaves the role as
+  // it was before the call and propagates.
+  void AddBinaryMaps(const std::vector<std::string>& names, tReporter& reporter);
+  void AddQuantitativeMaps(const std::vector<std::string>& names, tReporter& reporter);
   // Returns false (after an error box) when the map is refused.
   bool LoadTopographyMap(const std::string& name, tReporter& reporter);
   // Checks a friction map against the first map of AllMaps (rebuilt first);

@@ -71,6 +71,18 @@ void tInputPage::Build() {
   ge->addWidget(Caption(QStringLiteral("&Quantitative variables:"), cbVarQuant), 1, 0);
   ge->addWidget(cbVarQuant, 1, 1);
   ge->addWidget(btVarQuant, 1, 2);
+  // "..." replaces a list; "+" adds to it.
+  const auto addButton = [](const char* name, const QString& accessible) {
+    auto* b = Named(new QPushButton(QStringLiteral("+")), name);
+    b->setAccessibleName(accessible);
+    b->setToolTip(accessible + QStringLiteral(" to the list, which keeps its maps"));
+    b->setFixedWidth(28);
+    return b;
+  };
+  btAddBinary = addButton("btAddBinary", QStringLiteral("Add binary and count maps"));
+  btAddQuant = addButton("btAddQuant", QStringLiteral("Add quantitative maps"));
+  ge->addWidget(btAddBinary, 0, 3);
+  ge->addWidget(btAddQuant, 1, 3);
   ge->addWidget(Caption(QStringLiteral("&Topography (DEM):"), edVarTopo), 2, 0);
   ge->addWidget(edVarTopo, 2, 1);
   ge->addWidget(btVarTopo, 2, 2);
@@ -171,6 +183,8 @@ void tInputPage::Connect() {
   connect(btVarBinary, &QPushButton::clicked, this, &tInputPage::LoadBinaryRequested);
   connect(btVarQuant, &QPushButton::clicked, this, &tInputPage::LoadQuantitativeRequested);
   connect(btVarTopo, &QPushButton::clicked, this, &tInputPage::LoadTopographyRequested);
+  connect(btAddBinary, &QPushButton::clicked, this, &tInputPage::AddBinaryRequested);
+  connect(btAddQuant, &QPushButton::clicked, this, &tInputPage::AddQuantitativeRequested);
   connect(btBrowseData, &QPushButton::clicked, this, &tInputPage::BrowseDataRequested);
   connect(btViewData, &QPushButton::clicked, this, &tInputPage::ViewDataRequested);
   connect(btBrowseFirst, &QPushButton::clicked, this, &tInputPage::BrowseFrictionRequested);
@@ -307,8 +321,8 @@ void tInputPage::ApplyView(const tWindowView& v) {
   SetFace(seLeastCostSeed, v.SeedEnabled);
   seLeastCostSeed->setToolTip(Q(v.SeedTip));
   cbMinimise->setToolTip(Q(v.MinimiseTip));
-  for (QWidget* w : std::initializer_list<QWidget*>{btVarBinary, btVarQuant, btVarTopo,
-                                                    btBrowseData, btBrowseFirst})
+  for (QWidget* w : std::initializer_list<QWidget*>{btVarBinary, btVarQuant, btVarTopo, btAddBinary,
+                                                    btAddQuant, btBrowseData, btBrowseFirst})
     w->setEnabled(v.ChoicesEnabled);
 }
 

@@ -50,6 +50,9 @@ public:
 signals:
   void LoadBinaryRequested();
   void LoadQuantitativeRequested();
+  // Maps added after those of the list, which stay.
+  void AddBinaryRequested();
+  void AddQuantitativeRequested();
   void LoadTopographyRequested();
   void BrowseDataRequested();
   void ViewDataRequested();
@@ -71,6 +74,7 @@ private:
   QRadioButton *rbMatrix, *rbSequence;
   QComboBox *cbVarBinary, *cbVarQuant;
   QPushButton *btVarBinary, *btVarQuant, *btVarTopo;
+  QPushButton *btAddBinary, *btAddQuant;
   QLineEdit* edVarTopo;
   QLineEdit* edData;
   QPushButton *btBrowseData, *btViewData;

@@ -1,6 +1,7 @@
 #include "MatrixParametersPage.h"
 
 #include "PageKit.h"
+#include "StudySettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -244,5 +245,23 @@ void tMatrixParametersPage::ApplyView(const tWindowView& v) {
 }
 
 void tMatrixParametersPage::SetCellRule(int rule) { cbCellRule->setCurrentIndex(rule); }
+
+void tMatrixParametersPage::ReadChoices(tWindowChoices& c) const {
+  c.KeepTemporaryMaps = ckTemporary->isChecked();
+  c.FitModel = ckFitModel->isChecked();
+  c.FrictionMapOutput = ckFrictionMap->isChecked();
+  c.JackKnifeResults = ckJackKnifeResults->isChecked();
+  c.JackKnife = ckJackKnife->isChecked();
+  c.Partitions = seJackknife->value();
+}
+
+void tMatrixParametersPage::WriteChoices(const tWindowChoices& c) {
+  ckTemporary->setChecked(c.KeepTemporaryMaps);
+  ckFitModel->setChecked(c.FitModel);
+  ckFrictionMap->setChecked(c.FrictionMapOutput);
+  ckJackKnifeResults->setChecked(c.JackKnifeResults);
+  ckJackKnife->setChecked(c.JackKnife);
+  seJackknife->setValue(c.Partitions);
+}
 
 } // namespace stravex::gui

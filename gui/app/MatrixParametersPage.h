@@ -17,6 +17,8 @@ class QSpinBox;
 
 namespace stravex::gui {
 
+struct tWindowChoices;
+
 class tMatrixParametersPage : public QWidget {
   Q_OBJECT
 public:
@@ -27,6 +29,9 @@ public:
   void ReadInputs(tWindowInputs& in) const;
   void ApplyView(const tWindowView& v);
   void SetCellRule(int rule);
+  // The hidden check boxes no run reads, for the remembered settings.
+  void ReadChoices(tWindowChoices& c) const;
+  void WriteChoices(const tWindowChoices& c);
 
 signals:
   void RulesInputChanged();

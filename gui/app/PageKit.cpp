@@ -1,5 +1,7 @@
 #include "PageKit.h"
 
+#include "StudySettings.h"
+
 #include <QGridLayout>
 #include <QKeyEvent>
 
@@ -9,8 +11,7 @@ std::pair<QGroupBox*, QComboBox*> CellRuleGroup(const char* name) {
   auto* grp = new QGroupBox(QStringLiteral("Points to cells"));
   auto* g = new QGridLayout(grp);
   auto* cb = Named(new QComboBox, name);
-  cb->addItem(QStringLiteral("Cell that contains the point"));
-  cb->addItem(QStringLiteral("Rounded (earlier versions)"));
+  for (const char* rule : kCellRuleNames) cb->addItem(QLatin1String(rule));
   cb->setToolTip(QStringLiteral(
       "How a sample point or location becomes a map cell: the cell that contains it, as GIS "
       "software reads a map, or the rounded rule of earlier versions, to reproduce earlier "

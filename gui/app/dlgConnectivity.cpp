@@ -35,6 +35,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <utility>
 
 namespace stravex::gui {
 
@@ -70,6 +71,9 @@ TdlgConnectivity::TdlgConnectivity(const QStringList& args, QWidget* parent)
   BuildMenus();
   Connect();
   UpdateControls();
+  // A batch line sets every setting itself; the user's are neither read nor overwritten.
+  fRemember = !IsBatchCommandLine(ProgramArguments());
+  if (fRemember) RestoreSession();
 }
 
 TdlgConnectivity::~TdlgConnectivity() {
@@ -148,6 +152,11 @@ void TdlgConnectivity::BuildMenus() {
   program->setToolTipsVisible(true);
   Openecomaplist1 = program->addAction(QStringLiteral("&Open eco. map list..."));
   Saveecomapslist1 = program->addAction(QStringLiteral("&Save eco. map list..."));
+  OpenSettings1 = program->addAction(QStringLiteral("Open se&ttings..."));
+  OpenSettings1->setToolTip(QStringLiteral("Apply the settings and maps of a settings file"));
+  SaveSettings1 = program->addAction(QStringLiteral("Save settings &as..."));
+  SaveSettings1->setToolTip(
+      QStringLiteral("Write every setting and the maps to a settings file, for a named study"));
   Batchcommand1 = program->addAction(QStringLiteral("&Batch command..."));
   Batchcommand1->setToolTip(
       QStringLiteral("Display the batch command corresponding to the current settings"));
@@ -163,6 +172,8 @@ void TdlgConnectivity::BuildMenus() {
   Exit1->setObjectName(QStringLiteral("Exit1"));
   Help1->setObjectName(QStringLiteral("Help1"));
   About1->setObjectName(QStringLiteral("About1"));
+  OpenSettings1->setObjectName(QStringLiteral("OpenSettings1"));
+  SaveSettings1->setObjectName(QStringLiteral("SaveSettings1"));
 }
 
 void TdlgConnectivity::Connect() {
@@ -175,6 +186,8 @@ void TdlgConnectivity::Connect() {
   connect(fInput, &tInputPage::LoadBinaryRequested, this, &TdlgConnectivity::btVarBinaryClick);
   connect(fInput, &tInputPage::LoadQuantitativeRequested, this, &TdlgConnectivity::btVarQuantClick);
   connect(fInput, &tInputPage::LoadTopographyRequested, this, &TdlgConnectivity::btVarTopoClick);
+  connect(fInput, &tInputPage::AddBinaryRequested, this, &TdlgConnectivity::btAddBinaryClick);
+  connect(fInput, &tInputPage::AddQuantitativeRequested, this, &TdlgConnectivity::btAddQuantClick);
   connect(fInput, &tInputPage::BrowseDataRequested, this, &TdlgConnectivity::btBrowseDataClick);
   connect(fInput, &tInputPage::ViewDataRequested, this, &TdlgConnectivity::btViewDataClick);
   connect(fInput, &tInputPage::BrowseFrictionRequested, this,
@@ -190,6 +203,8 @@ void TdlgConnectivity::Connect() {
   connect(Openecomaplist1, &QAction::triggered, this, &TdlgConnectivity::Openecomaplist1Click);
   connect(Saveecomapslist1, &QAction::triggered, this, &TdlgConnectivity::Saveecomapslist1Click);
   connect(Batchcommand1, &QAction::triggered, this, &TdlgConnectivity::Batchcommand1Click);
+  connect(OpenSettings1, &QAction::triggered, this, &TdlgConnectivity::OpenSettingsClick);
+  connect(SaveSettings1, &QAction::triggered, this, &TdlgConnectivity::SaveSettingsAsClick);
   connect(Exit1, &QAction::triggered, this, &TdlgConnectivity::Exit1Click);
   connect(Help1, &QAction::triggered, this, &TdlgConnectivity::btHelpClick);
   connect(About1, &QAction::triggered, this, &TdlgConnectivity::About1Click);
@@ -259,6 +274,8 @@ void TdlgConnectivity::UpdateControls() {
     for (QGroupBox* group : page->findChildren<QGroupBox*>()) group->setEnabled(v.SettingsEnabled);
   Openecomaplist1->setEnabled(v.ChoicesEnabled);
   Saveecomapslist1->setEnabled(v.ChoicesEnabled);
+  OpenSettings1->setEnabled(v.ChoicesEnabled);
+  SaveSettings1->setEnabled(v.ChoicesEnabled);
   Batchcommand1->setEnabled(v.ChoicesEnabled && v.BatchCommandEnabled);
   Batchcommand1->setToolTip(
       v.BatchCommandMissing.empty()
@@ -339,20 +356,28 @@ void TdlgConnectivity::FillMapLists() {
                        fMaps.TopographyMap ? Q(fMaps.TopographyMap->MapName()) : QString());
 }
 
-void TdlgConnectivity::LoadMaps(bool binary, const QStringList& names) {
+void TdlgConnectivity::LoadMaps(bool binary, const QStringList& names, bool add) {
   if (names.isEmpty() || fRun->Running()) return;
   std::vector<std::string> list;
   for (const QString& n : names) list.push_back(Std(n));
   QApplication::setOverrideCursor(Qt::WaitCursor);
   tWindowReporter reporter(*this);
+  auto& role = binary ? fMaps.BinaryMaps : fMaps.QuantitativeMaps;
+  const std::size_t before = role.size();
+  // A list is only replaced by maps that loaded: the old ones wait aside, and
+  // come back when the load fails or refuses every map.
+  std::vector<std::unique_ptr<tLiveRaster>> previous;
+  fMaps.AllMaps.clear();
+  if (!add) previous.swap(role);
   bool loaded = false;
   const QString error = CaughtError([&] {
-    if (binary)
-      fMaps.LoadBinaryMaps(list, reporter);
+    if (add)
+      binary ? fMaps.AddBinaryMaps(list, reporter) : fMaps.AddQuantitativeMaps(list, reporter);
     else
-      fMaps.LoadQuantitativeMaps(list, reporter);
-    loaded = true;
+      binary ? fMaps.LoadBinaryMaps(list, reporter) : fMaps.LoadQuantitativeMaps(list, reporter);
+    loaded = add ? role.size() > before : !role.empty();
   });
+  if (!add && !loaded) role = std::move(previous);
   FillMapLists();
   if (loaded) edOutputDblClick();
   QApplication::restoreOverrideCursor();
@@ -362,17 +387,27 @@ void TdlgConnectivity::LoadMaps(bool binary, const QStringList& names) {
 
 void TdlgConnectivity::btVarBinaryClick() {
   if (fRun->Running()) return;
-  LoadMaps(true, AskFiles(tFileDialog::OpenImage));
+  LoadMaps(true, PickFiles(tFileDialog::OpenImage));
 }
 
 void TdlgConnectivity::btVarQuantClick() {
   if (fRun->Running()) return;
-  LoadMaps(false, AskFiles(tFileDialog::OpenImage));
+  LoadMaps(false, PickFiles(tFileDialog::OpenImage));
+}
+
+void TdlgConnectivity::btAddBinaryClick() {
+  if (fRun->Running()) return;
+  LoadMaps(true, PickFiles(tFileDialog::OpenImage), true);
+}
+
+void TdlgConnectivity::btAddQuantClick() {
+  if (fRun->Running()) return;
+  LoadMaps(false, PickFiles(tFileDialog::OpenImage), true);
 }
 
 void TdlgConnectivity::btVarTopoClick() {
   if (fRun->Running()) return;
-  const QStringList names = AskFiles(tFileDialog::OpenImage);
+  const QStringList names = PickFiles(tFileDialog::OpenImage);
   if (names.isEmpty()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   tWindowReporter reporter(*this);
@@ -389,7 +424,7 @@ void TdlgConnectivity::btVarTopoClick() {
 void TdlgConnectivity::btBrowseFirstClick() {
   if (fRun->Running()) return;
   fMaps.BuildMapList();
-  const QStringList names = AskFiles(tFileDialog::OpenImage);
+  const QStringList names = PickFiles(tFileDialog::OpenImage);
   if (names.isEmpty()) return;
   tWindowReporter reporter(*this);
   Guarded([&] {
@@ -400,7 +435,7 @@ void TdlgConnectivity::btBrowseFirstClick() {
 
 void TdlgConnectivity::btBrowseDataClick() {
   if (fRun->Running()) return;
-  const QStringList names = AskFiles(tFileDialog::OpenMatrix);
+  const QStringList names = PickFiles(tFileDialog::OpenMatrix);
   if (names.isEmpty()) return;
   fInput->SetDataFile(names.first());
   QString error;
@@ -442,7 +477,7 @@ void TdlgConnectivity::btViewDataClick() {
 
 void TdlgConnectivity::Saveecomapslist1Click() {
   if (fRun->Running()) return;
-  const QStringList names = AskFiles(tFileDialog::SaveList);
+  const QStringList names = PickFiles(tFileDialog::SaveList);
   if (names.isEmpty()) return;
   fLastSaveListName = names.first();
   Guarded([&] { fMaps.SaveMapList(Std(fLastSaveListName)); });
@@ -450,7 +485,7 @@ void TdlgConnectivity::Saveecomapslist1Click() {
 
 void TdlgConnectivity::Openecomaplist1Click() {
   if (fRun->Running()) return;
-  const QStringList names = AskFiles(tFileDialog::OpenList);
+  const QStringList names = PickFiles(tFileDialog::OpenList);
   if (names.isEmpty()) return;
   std::vector<std::string> files;
   if (!Guarded([&] { files = tMapSet::ReadMapList(Std(names.first())); })) return;
@@ -637,7 +672,20 @@ QStringList TdlgConnectivity::AskFiles(tFileDialog which) {
       dlg.setFileMode(QFileDialog::ExistingFile);
     }
     break;
+  case tFileDialog::OpenSettings:
+  case tFileDialog::SaveSettings:
+    dlg.setWindowTitle(which == tFileDialog::OpenSettings ? QStringLiteral("Open settings")
+                                                          : QStringLiteral("Save settings"));
+    dlg.setNameFilters(Q(QtFileFilter("Settings files (*.ini)|*.ini|All files (*.*)|*.*"))
+                           .split(QStringLiteral(";;")));
+    dlg.setDefaultSuffix(QStringLiteral("ini"));
+    dlg.setAcceptMode(which == tFileDialog::SaveSettings ? QFileDialog::AcceptSave
+                                                         : QFileDialog::AcceptOpen);
+    dlg.setFileMode(which == tFileDialog::SaveSettings ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+    break;
   }
+  if (const QString folder = LastFolder(which); !folder.isEmpty()) dlg.setDirectory(folder);
   if (dlg.exec() != QDialog::Accepted) return {};
   return dlg.selectedFiles();
 }
@@ -711,6 +759,11 @@ void TdlgConnectivity::MapContextMenu(QWidget* source, const QPoint& at) {
   QAction* remove = nullptr;
   QAction* clear = nullptr;
   const tMapBox box = fInput->MapBoxOf(source);
+  QAction* addMaps = nullptr;
+  if (box == tMapBox::Binary || box == tMapBox::Quantitative) {
+    addMaps = menu->addAction(QStringLiteral("Add maps..."));
+    addMaps->setEnabled(!fRun->Running());
+  }
   if (box == tMapBox::Binary || box == tMapBox::Quantitative || box == tMapBox::Topography) {
     remove = menu->addAction(QStringLiteral("Remove this map"));
     remove->setEnabled(!fRun->Running() && !MapFileOf(source).isEmpty());
@@ -721,6 +774,7 @@ void TdlgConnectivity::MapContextMenu(QWidget* source, const QPoint& at) {
   }
   QAction* chosen = menu->exec(source->mapToGlobal(at));
   if (chosen == view) ViewMap(source);
+  if (chosen && chosen == addMaps) box == tMapBox::Binary ? btAddBinaryClick() : btAddQuantClick();
   if (chosen && (chosen == remove || chosen == clear)) RemoveMaps(box, chosen == clear);
 }
 
@@ -773,6 +827,11 @@ void TdlgConnectivity::Exit1Click() { close(); }
 
 void TdlgConnectivity::showEvent(QShowEvent* e) {
   TCustomGeodrellDialog::showEvent(e);
+  // What the last session left that could not be restored, once the window is up.
+  if (!fRestoreProblems.isEmpty())
+    QMetaObject::invokeMethod(
+        this, [this] { ShowSettingsProblems(std::exchange(fRestoreProblems, {})); },
+        Qt::QueuedConnection);
   // Batch mode starts once the window is up and the loop runs.
   QMetaObject::invokeMethod(this, &TdlgConnectivity::FormActivate, Qt::QueuedConnection);
 }
@@ -788,6 +847,7 @@ void TdlgConnectivity::closeEvent(QCloseEvent* e) {
     fRun->RequestCancel();
     fRun->WaitForEnd();
   }
+  SaveSession();
   TCustomGeodrellDialog::closeEvent(e);
   if (e->isAccepted()) emit Closed();
   fClosing = false;

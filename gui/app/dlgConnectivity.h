@@ -8,6 +8,7 @@
 #include "CoreRun.h"
 #include "CustomGeodrellDialogs.h"
 #include "InputPage.h"
+#include "StudySettings.h"
 #include "WindowState.h"
 #include "analysis/BatchRun.h"
 #include "analysis/PopulationFile.h"
@@ -17,6 +18,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,12 +50,27 @@ public:
   ~TdlgConnectivity() override;
 
   // The window's file dialogs.
-  enum class tFileDialog { OpenImage, OpenMatrix, OpenList, SaveList };
+  enum class tFileDialog { OpenImage, OpenMatrix, OpenList, SaveList, OpenSettings, SaveSettings };
 
   TAnalysisSettings ReadSettings() const;
   // Puts a settings record into the controls (batch mode).
   void WriteSettings(const TAnalysisSettings& s);
   TDataStructure SelectedDataStructure() const;
+  // The map files of the lists and the hidden check boxes.
+  tWindowChoices ReadChoices() const;
+
+  // Settings kept between sessions (not in batch mode, whose line sets
+  // everything): restored when the window is made, saved when it closes.
+  bool RemembersSettings() const { return fRemember; }
+  void SaveSession();
+  // Every setting and the map files to a named INI file; empty on success,
+  // else the reason naming the file.
+  QString SaveSettingsFile(const QString& file);
+  // Applies a named INI file; what cannot be applied is named in one box,
+  // the rest applies.
+  void OpenSettingsFile(const QString& file);
+  // The folder a file dialog opens in: where the last file of its kind was.
+  QString LastFolder(tFileDialog which) const;
   // Applies the enabling rules to the controls.
   void UpdateControls();
   bool Running() const;
@@ -78,6 +95,11 @@ public slots:
   void edOutputDblClick();
   void btVarBinaryClick();
   void btVarQuantClick();
+  // Maps added to a list, which keeps its maps.
+  void btAddBinaryClick();
+  void btAddQuantClick();
+  void SaveSettingsAsClick();
+  void OpenSettingsClick();
   void btVarTopoClick();
   void btBrowseFirstClick();
   void btBrowseDataClick();
@@ -139,7 +161,17 @@ private:
   // that tidy up before the box (ShowError).
   static QString CaughtError(const std::function<void()>& action);
   void ShowError(const QString& message);
-  void LoadMaps(bool binary, const QStringList& names);
+  // A failed load, or one that accepts no map, leaves the list as it was.
+  void LoadMaps(bool binary, const QStringList& names, bool add = false);
+  // AskFiles, remembering the folder of the chosen files.
+  QStringList PickFiles(tFileDialog which);
+  void RestoreSession();
+  // Maps, settings and hidden choices of a settings file (source names it in
+  // the messages); problems are appended.
+  void ApplyStudy(const TAnalysisSettings& s, const tWindowChoices& c, const QString& source,
+                  QStringList& problems);
+  // The messages of settings that could not be applied, in one warning box.
+  void ShowSettingsProblems(const QStringList& problems);
   void FillMapLists();
   // logFile: the file a batch run saves the log to. False when no run started.
   bool StartRun(tAnalysisKind kind, TAnalysisSettings settings, const QString& workDir,
@@ -173,7 +205,8 @@ private:
   QProgressBar* pbTache = nullptr;
   QPushButton *btOK = nullptr, *btCancel = nullptr, *btHelp = nullptr;
   QAction *Openecomaplist1 = nullptr, *Saveecomapslist1 = nullptr, *Batchcommand1 = nullptr,
-          *Exit1 = nullptr, *Help1 = nullptr, *About1 = nullptr;
+          *Exit1 = nullptr, *Help1 = nullptr, *About1 = nullptr, *OpenSettings1 = nullptr,
+          *SaveSettings1 = nullptr;
 
   QStringList fArgs; // without the program
   tMapSet fMaps;
@@ -187,6 +220,11 @@ private:
   TAnalysisSettings fBatchSettings;
   bool fNameOnCommandLine = false;
   bool fClosing = false;
+  bool fRemember = false;
+  // What the last session's settings could not restore, shown at the first show.
+  QStringList fRestoreProblems;
+  // Last folder of each kind of file dialog ("Maps", "Data", "Lists", "Settings").
+  std::map<QString, QString> fLastFolders;
   QString fLastSaveListName;
   QString fLastCorridorMap;
   TfHelp* fHelp = nullptr;

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include "base/AtomicFile.h"
@@ -54,13 +55,23 @@ QString TCustomGeodrellDialog::WorkDirIniPath() {
   return QDir(config).filePath(kIniName);
 }
 
+std::unique_ptr<QSettings> TCustomGeodrellDialog::UserSettings() {
+  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                     QStringLiteral("Stravex"), QStringLiteral("stravex"));
+}
+
 QString TCustomGeodrellDialog::RememberedWorkDir() {
-  QFile f(WorkDirIniPath());
-  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return {}; // no memory yet
-  QString folder = QString::fromUtf8(f.readLine());
-  while (folder.endsWith(QLatin1Char('\n')) || folder.endsWith(QLatin1Char('\r'))) folder.chop(1);
   // A folder that has gone leaves the start-up folder as it is.
-  return !folder.isEmpty() && QFileInfo(folder).isDir() ? QDir(folder).absolutePath() : QString();
+  const auto existing = [](const QString& folder) {
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? QDir(folder).absolutePath() : QString();
+  };
+  QFile f(WorkDirIniPath());
+  if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    QString folder = QString::fromUtf8(f.readLine());
+    while (folder.endsWith(QLatin1Char('\n')) || folder.endsWith(QLatin1Char('\r'))) folder.chop(1);
+    if (const QString found = existing(folder); !found.isEmpty()) return found;
+  }
+  return existing(UserSettings()->value(QLatin1String(kWorkDirKey)).toString());
 }
 
 QString TCustomGeodrellDialog::FolderArgument(const QStringList& args) {
@@ -101,7 +112,7 @@ void TCustomGeodrellDialog::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
   if (fShown) return;
   fShown = true;
-  CentreOnScreen(this);
+  if (fCentre) CentreOnScreen(this);
 }
 
 } // namespace stravex::gui

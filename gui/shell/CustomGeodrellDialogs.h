@@ -2,8 +2,11 @@
 // Base of the main window: picks the IDRISI file generation at start-up and
 // remembers the working folder from one run of the program to the next.
 #include <QMainWindow>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 class QCloseEvent;
 class QShowEvent;
@@ -25,6 +28,13 @@ public:
   // else the executable's folder.
   static QString ProgramDir();
 
+  // The settings remembered between sessions: "stravex.ini" in the user's
+  // configuration folder (organisation "Stravex"), INI so that users can read it.
+  static std::unique_ptr<QSettings> UserSettings();
+  // The key of the remembered working folder in UserSettings(); WorkDir.ini
+  // has precedence over it.
+  static constexpr const char* kWorkDirKey = "Folders/WorkDir";
+
   // Where "WorkDir.ini" is read and written: beside the program when that
   // folder is writable, otherwise the per-user configuration folder.
   static QString WorkDirIniPath();
@@ -40,6 +50,8 @@ public:
 
   // When off, a failed save at close is not shown in a (blocking) message box.
   void SetInteractive(bool on) { fInteractive = on; }
+  // Off when the window was placed from remembered settings.
+  void SetCentreAtFirstShow(bool on) { fCentre = on; }
 
 protected:
   void closeEvent(QCloseEvent* e) override;
@@ -49,7 +61,8 @@ protected:
   virtual void ShowSaveError(const QString& message);
 
 private:
-  // The folder WorkDir.ini names, when it still exists.
+  // The folder WorkDir.ini names, else the one of UserSettings(), when it
+  // still exists.
   static QString RememberedWorkDir();
   // The folder the arguments name, when the rule applies and it exists.
   static QString FolderArgument(const QStringList& args);
@@ -57,6 +70,7 @@ private:
   QString fWorkDir;
   bool fInteractive = true;
   bool fShown = false;
+  bool fCentre = true;
 };
 
 } // namespace stravex::gui

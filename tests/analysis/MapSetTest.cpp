@@ -126,6 +126,33 @@ TEST(MapSet, OverlayRefusalsNameEveryDifference) {
   EXPECT_FALSE(SameGeometry(upper, lower));
 }
 
+TEST(MapSet, AddingAppendsAndAFailedAddKeepsTheRole) {
+  TempDir dir;
+  RecordingReporter rep;
+  const std::string a = WriteMap(dir, "a", 3, 4, dtByte, Ones);
+  const std::string b = WriteMap(dir, "b", 3, 4, dtByte, Ones);
+  const std::string c = WriteMap(dir, "c", 3, 4, dtByte, Ones);
+  const std::string shifted = WriteMap(dir, "shifted", 3, 4, dtByte, Ones, fdNoBackground, 0, 1);
+
+  tMapSet maps;
+  maps.LoadQuantitativeMaps({a}, rep);
+  // The first added map is compared with the role's last one.
+  maps.AddQuantitativeMaps({shifted, b}, rep);
+  ASSERT_EQ(maps.QuantitativeMaps.size(), 2u);
+  EXPECT_EQ(maps.QuantitativeMaps[1]->MapName(), "b");
+  EXPECT_EQ(rep.errors.size(), 1u);
+  EXPECT_TRUE(maps.QuantitativeMaps[1]->Loaded());
+
+  // A missing file ends the add; what it had accepted goes, what was there stays.
+  maps.LoadBinaryMaps({a}, rep);
+  EXPECT_THROW(maps.AddBinaryMaps({b, dir.file("gone.rst"), c}, rep), EStravexError);
+  ASSERT_EQ(maps.BinaryMaps.size(), 1u);
+  EXPECT_EQ(maps.BinaryMaps[0]->MapName(), "a");
+  EXPECT_EQ(rep.labels.back(), "Ready");
+  maps.BuildMapList();
+  EXPECT_EQ(maps.MapCount(), 3);
+}
+
 TEST(MapSet, RunningOutOfMemoryEmptiesTheRole) {
   if (std::ifstream("/proc/sys/vm/overcommit_memory").get() == '1')
     GTEST_SKIP() << "the system grants any allocation";

@@ -154,7 +154,26 @@ TEST_F(WorkDirTest, MissingProgramFolderFallsBackToUserConfiguration) {
   EXPECT_EQ(TCustomGeodrellDialog::SaveWorkDir(fA.path()), QString());
   EXPECT_TRUE(QFile::exists(path));
   QFile::remove(path);
-  QStandardPaths::setTestModeEnabled(false);
+}
+
+TEST_F(WorkDirTest, RememberedFolderOfTheUserSettingsComesAfterWorkDirIni) {
+  const auto settings = TCustomGeodrellDialog::UserSettings();
+  // Never the user's own file.
+  EXPECT_TRUE(settings->fileName().startsWith(
+      QStandardPaths::writableLocation(QStandardPaths::TempLocation)));
+  settings->setValue(TCustomGeodrellDialog::kWorkDirKey, fB.path());
+  settings->sync();
+  {
+    TCustomGeodrellDialog w({});
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fB.path())); // no WorkDir.ini yet
+  }
+  Session({}, fA.path());
+  {
+    TCustomGeodrellDialog w({});
+    EXPECT_EQ(Canon(w.WorkDir()), Canon(fA.path()));
+  }
+  settings->remove(TCustomGeodrellDialog::kWorkDirKey);
+  settings->sync();
 }
 
 TEST(Version, StringHasTheRequestedPartsOfTheProjectVersion) {

@@ -97,10 +97,12 @@ int TakeScreenshots(const QString& folder) {
   failures += !Save(&w, dir + "/window-log.png");
 
   w.btViewDataClick();
-  if (QWidget* chart = TopLevel("stravex::gui::tGraphicChart"))
+  if (QWidget* chart = TopLevel("stravex::gui::tGraphicChart")) {
     failures += !Save(chart, dir + "/data-view.png");
-  else
+    chart->close();
+  } else {
     ++failures;
+  }
   w.ViewMap(Ctl<QLineEdit>(w, "edCorridorMap"));
   if (QWidget* map = TopLevel("stravex::gui::TMapWindow")) {
     failures += !Save(map, dir + "/map-window.png");
@@ -117,6 +119,11 @@ int TakeScreenshots(const QString& folder) {
   seq.btBrowseDataClick();
   Ctl<QTabWidget>(seq, "pcPages")->setCurrentWidget(Ctl<QWidget>(seq, "tabSeqBootstraps"));
   failures += !Save(&seq, dir + "/window-bootstraps.png");
+  seq.btViewDataClick();
+  if (QWidget* chart = TopLevel("stravex::gui::tGraphicChart"))
+    failures += !Save(chart, dir + "/tracks-view.png");
+  else
+    ++failures;
 
   TfHelp help;
   help.show();

@@ -25,13 +25,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 
@@ -152,11 +156,61 @@ private slots:
     fs::create_directories(fTemp->path() / "out" / "cli");
     fLand = QString::fromStdString(land.string());
     fOut = QString::fromStdString((fTemp->path() / "out").string());
-    // WorkDir.ini of the tests stays in the scratch folder.
+    // WorkDir.ini of the tests stays in the scratch folder, and so do the
+    // settings remembered between sessions: each test starts without any.
     qputenv("STRAVEX_PROGRAM_DIR", fTemp->path().string().c_str());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString((fTemp->path() / "config").string()));
     fSavedCwd = QDir::currentPath();
     QDir::setCurrent(fOut);
   }
+  // Every setting away from its default, as a study would set them.
+  static stravex::TAnalysisSettings Unusual(const QString& land) {
+    stravex::TAnalysisSettings s;
+    s.DataStructure = stravex::dsLocationSequence;
+    s.Connectivity = stravex::caLeastCostPath;
+    s.PathWidth = 7;
+    s.Seed = 4242;
+    s.Minimise = 2;
+    s.FrictionWeight = "2.5";
+    s.LengthWeight = "1e-3";
+    s.FrictionMapFile = (land + "/friction.rst").toStdString();
+    s.CorridorMapName = "corridors, wide";
+    s.OneMapPerPair = true;
+    s.Direction = -1;
+    s.ElevationTolerance = "0.5";
+    s.DelaunayUse = stravex::duRestrict;
+    s.PairDistanceThreshold = 5000;
+    s.IgnoreTime = 12;
+    s.IgnoreUnit = 1;
+    s.Bootstraps = 300;
+    s.DistanceDistribution = true;
+    s.ProjectName = "Study A; north";
+    s.DataFile = (land + "/tracks.txt").toStdString();
+    s.EchoSamplePoints = true;
+    s.EchoMatrices = false;
+    s.CellRule = stravex::crRounded;
+    s.PairMatrices = true;
+    s.FittingFunction = 1;
+    s.Stepwise = true;
+    s.FrequencyThreshold = 5;
+    s.SignificantOnly = true;
+    s.SignificanceThreshold = 7;
+    s.IncludeGeographicDistance = false;
+    s.Replicates = 50;
+    s.Iterations = 3;
+    s.ConnectivityDataset = false;
+    s.EcoDistanceMatrix = true;
+    return s;
+  }
+
+  static QStringList Items(TdlgConnectivity& w, const char* list) {
+    QStringList items;
+    auto* cb = Ctl<QComboBox>(w, list);
+    for (int i = 0; i < cb->count(); ++i) items << cb->itemText(i);
+    return items;
+  }
+
   void cleanup() {
     QDir::setCurrent(fSavedCwd);
     qunsetenv("STRAVEX_PROGRAM_DIR");
@@ -813,6 +867,262 @@ private slots:
     QCOMPARE(shortLine.quits, 0);
   }
 
+  void settingsKeptBetweenSessions() {
+    // The tests' settings live in their scratch folder, never in the user's.
+    const auto ini = TCustomGeodrellDialog::UserSettings();
+    QVERIFY(ini->fileName().startsWith(QString::fromStdString(fTemp->path().string())));
+    QVERIFY(QStandardPaths::isTestModeEnabled());
+    stravex::TAnalysisSettings saved;
+    tWindowChoices choices;
+    {
+      tTestWindow w{QStringList()};
+      w.show();
+      QVERIFY(w.RemembersSettings());
+      Load(w, {"forest_BL.rst", "roads_NB.rst"}, {"cover_QT.rst"}, "dem.rst", "samples.txt");
+      Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
+      ChooseFriction(w);
+      Ctl<QSpinBox>(w, "sePathWidth")->setValue(5);
+      Ctl<QLineEdit>(w, "edOutput")->setText("Kept");
+      Ctl<QCheckBox>(w, "ckPairMatrices")->setChecked(true);
+      Ctl<QCheckBox>(w, "ckFitModel")->setChecked(true);
+      w.resize(640, 600);
+      saved = w.ReadSettings();
+      choices = w.ReadChoices();
+      QCOMPARE(choices.BinaryMaps.size(), 2);
+      w.close();
+    }
+    const std::string text = ReadFileBytes(ini->fileName().toStdString());
+    QVERIFY(text.find("[Paths]\nAlgorithm=Least-cost path\n") != std::string::npos);
+    QVERIFY(text.find("Name=Kept\n") != std::string::npos);
+    QVERIFY(text.find("Maps=" + fLand.toStdString() + "\n") != std::string::npos);
+
+    tTestWindow again{QStringList()};
+    QVERIFY(again.ReadSettings() == saved);
+    QVERIFY(again.ReadChoices() == choices);
+    QCOMPARE(Items(again, "cbVarBinary"), (QStringList{"forest_BL", "roads_NB"}));
+    QCOMPARE(again.size(), QSize(640, 600));
+    QCOMPARE(again.LastFolder(tDlg::OpenImage), fLand);
+    QCOMPARE(again.LastFolder(tDlg::OpenMatrix), fLand);
+    QCOMPARE(again.LastFolder(tDlg::OpenSettings), QString());
+    again.show();
+    QApplication::processEvents();
+    QVERIFY(again.warnings.isEmpty() && again.errors.isEmpty());
+    QVERIFY(Ctl<QPushButton>(again, "btOK")->isEnabled());
+
+    // A map gone since: one box at the first show names it; the rest comes back.
+    fs::remove(fs::path(fLand.toStdString()) / "roads_NB.rst");
+    tTestWindow third{QStringList()};
+    QCOMPARE(Items(third, "cbVarBinary"), QStringList{"forest_BL"});
+    QCOMPARE(third.ReadSettings().ProjectName, std::string("Kept"));
+    third.show();
+    QTRY_COMPARE(third.warnings.size(), 1);
+    QVERIFY(third.warnings[0].contains(QDir::toNativeSeparators(ini->fileName()) +
+                                       ": [Maps] Binary: "));
+    QVERIFY(third.warnings[0].contains("roads_NB"));
+  }
+
+  void batchLeavesRememberedSettingsAlone() {
+    {
+      tTestWindow w{QStringList()};
+      w.show();
+      Load(w, {"landuse_CL.rst"});
+      Ctl<QSpinBox>(w, "sePathWidth")->setValue(9);
+      Ctl<QSpinBox>(w, "seLeastCostSeed")->setValue(999);
+      Ctl<QLineEdit>(w, "edOutput")->setText("Mine");
+      w.close();
+    }
+    const std::string remembered =
+        ReadFileBytes(TCustomGeodrellDialog::UserSettings()->fileName().toStdString());
+    QVERIFY(remembered.find("Seed=999") != std::string::npos);
+    tTestWindow batch(QStringList{"x", fLand + "/maps.txt", "win-log.txt", "samples.txt", "none",
+                                  "2", "0", "0", "friction", "3"});
+    QVERIFY(!batch.RemembersSettings());
+    batch.show();
+    QTRY_VERIFY(batch.BatchStarted());
+    QVERIFY(WaitRun(batch));
+    QVERIFY(batch.errors.isEmpty());
+    // The line and the defaults, nothing of the last session.
+    const stravex::TAnalysisSettings s = batch.ReadSettings();
+    QCOMPARE(s.PathWidth, 3);
+    QCOMPARE(s.Seed, stravex::TAnalysisSettings().Seed);
+    QCOMPARE(s.ProjectName, std::string("Friction-FixedStrip"));
+    QCOMPARE(Items(batch, "cbVarBinary"), (QStringList{"forest_BL", "roads_NB"}));
+    batch.close();
+    QCOMPARE(ReadFileBytes(TCustomGeodrellDialog::UserSettings()->fileName().toStdString()),
+             remembered);
+  }
+
+  void settingsFileRoundTrip() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst", "roads_NB.rst"}, {"cover_QT.rst"}, "dem.rst");
+    const stravex::TAnalysisSettings s = Unusual(fLand);
+    w.WriteSettings(s);
+    for (const char* box :
+         {"ckFitModel", "ckFrictionMap", "ckTemporary", "ckJackKnifeResults", "ckJackKnife"})
+      Ctl<QCheckBox>(w, box)->setChecked(true);
+    Ctl<QSpinBox>(w, "seJackknife")->setValue(17);
+    const stravex::TAnalysisSettings saved = w.ReadSettings();
+    const tWindowChoices choices = w.ReadChoices();
+    QVERIFY(saved == s);
+    QVERIFY(choices.JackKnife && choices.Partitions == 17 && choices.KeepTemporaryMaps);
+
+    const QString file = fOut + "/study.ini";
+    QCOMPARE(w.SaveSettingsFile(file), QString());
+    // Readable names and values.
+    const std::string text = ReadFileBytes(file.toStdString());
+    for (const std::string& line :
+         {"[Maps]\nBinary=" + fLand.toStdString() + "/forest_BL.rst, " + fLand.toStdString() +
+              "/roads_NB.rst\n",
+          std::string("Algorithm=Least-cost path\n"), std::string("Minimise=Friction SD\n"),
+          std::string("Movement=Downhill movement only\n"),
+          std::string("CellRule=Rounded (earlier versions)\n"), std::string("IgnoreUnit=Minutes\n"),
+          std::string("Structure=Location sequence\n"), std::string("OneMapPerPair=true\n")})
+      QVERIFY2(text.find(line) != std::string::npos, line.c_str());
+
+    // Back to a window as it starts, then the file: the same settings and maps.
+    w.RemoveMaps(tMapBox::Binary, true);
+    w.RemoveMaps(tMapBox::Quantitative, true);
+    w.RemoveMaps(tMapBox::Topography, false);
+    w.WriteSettings(stravex::TAnalysisSettings());
+    for (const char* box :
+         {"ckFitModel", "ckFrictionMap", "ckTemporary", "ckJackKnifeResults", "ckJackKnife"})
+      Ctl<QCheckBox>(w, box)->setChecked(false);
+    QVERIFY(!(w.ReadSettings() == saved));
+    QVERIFY(!(w.ReadChoices() == choices));
+    w.OpenSettingsFile(file);
+    QVERIFY(w.warnings.isEmpty() && w.errors.isEmpty());
+    QVERIFY(w.ReadSettings() == saved);
+    QVERIFY(w.ReadChoices() == choices);
+    QCOMPARE(Ctl<QLineEdit>(w, "edVarTopo")->text(), QString("dem"));
+    QVERIFY(TabVisible(w, Ctl<QWidget>(w, "tabSeqBootstraps")));
+    QVERIFY(w.Sequence().LocationsLoaded); // the tracks were read for the data view
+
+    // The menu items, with their own dialogs' folder.
+    auto* saveAs = w.findChild<QAction*>("SaveSettings1");
+    auto* open = w.findChild<QAction*>("OpenSettings1");
+    QVERIFY(saveAs && open && saveAs->isEnabled() && open->isEnabled());
+    QCOMPARE(saveAs->text(), QString("Save settings &as..."));
+    fs::create_directories(fTemp->path() / "studies");
+    const QString other = QString::fromStdString((fTemp->path() / "studies" / "b.ini").string());
+    w.answers[tDlg::SaveSettings] = {other};
+    saveAs->trigger();
+    QCOMPARE(ReadFileBytes(other.toStdString()), text);
+    QCOMPARE(w.LastFolder(tDlg::OpenSettings), QFileInfo(other).absolutePath());
+    // Saved over: replaced whole, not merged with what the file held.
+    std::ofstream(other.toStdString()) << "[Other]\nKey=1\n";
+    saveAs->trigger();
+    QCOMPARE(ReadFileBytes(other.toStdString()), text);
+    w.answers[tDlg::OpenSettings] = {other};
+    w.WriteSettings(stravex::TAnalysisSettings());
+    open->trigger();
+    QVERIFY(w.ReadSettings() == saved);
+    // A folder in the way: the error names the file.
+    QVERIFY(w.SaveSettingsFile(fOut).startsWith(QDir::toNativeSeparators(fOut) +
+                                                " could not be written."));
+    QVERIFY(fs::is_directory(fOut.toStdString()));
+  }
+
+  void settingsFileProblems() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst"}, {"cover_QT.rst"});
+    const QString file = fOut + "/bad.ini";
+    std::ofstream(file.toStdString())
+        << "[Maps]\nBinary=" << fLand.toStdString() << "/roads_NB.rst, gone.rst, "
+        << fLand.toStdString() << "/forest_BL.rst\n"
+        << "[Paths]\nAlgorithm=Teleport\nWidth=abc\nSeed=77\nOneMapPerPair=maybe\n"
+        << "[Project]\nName=Trial\n[Data]\nFile=nothere.txt\n";
+    w.OpenSettingsFile(file);
+    QVERIFY(w.errors.isEmpty());
+    QCOMPARE(w.warnings.size(), 1);
+    const QString box = w.warnings[0];
+    const QString at = QDir::toNativeSeparators(file) + ": ";
+    for (const char* key : {"[Maps] Binary: ", "[Paths] Algorithm: \"Teleport\" is not one of",
+                            "[Paths] Width: \"abc\" is not a whole number from 1 to 99999",
+                            "[Paths] OneMapPerPair: \"maybe\"", "[Data] File: "})
+      QVERIFY2(box.contains(at + key), key);
+    QVERIFY(box.contains("gone"));
+    // The rest applies; the bad values keep what the window had.
+    const stravex::TAnalysisSettings s = w.ReadSettings();
+    QCOMPARE(s.Seed, 77);
+    QCOMPARE(s.ProjectName, std::string("Trial"));
+    QCOMPARE(s.Connectivity, stravex::caFixedWidthStrip);
+    QCOMPARE(s.PathWidth, 1);
+    QCOMPARE(s.DataFile, std::string());
+    QCOMPARE(Items(w, "cbVarBinary"), (QStringList{"roads_NB", "forest_BL"}));
+    QCOMPARE(Items(w, "cbVarQuant"), QStringList{"cover_QT"}); // not in the file: kept
+    QCOMPARE(w.Maps().MapCount(), 3);
+
+    // Not a settings file, or no file: an error box and nothing changes.
+    std::ofstream((fOut + "/notes.ini").toStdString()) << "[Notes]\nText=hello\n";
+    w.OpenSettingsFile(fOut + "/notes.ini");
+    w.OpenSettingsFile(fOut + "/none.ini");
+    QCOMPARE(w.errors.size(), 2);
+    QVERIFY(w.errors[0].contains("holds no Stravex settings"));
+    QCOMPARE(w.errors[1], QDir::toNativeSeparators(fOut + "/none.ini") + " cannot be opened.");
+    QVERIFY(w.ReadSettings() == s);
+    QCOMPARE(w.warnings.size(), 1);
+  }
+
+  void mapListsAddAndKeepOnFailure() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst"});
+    // "+" adds to the list, which keeps its maps.
+    auto* add = Ctl<QPushButton>(w, "btAddBinary");
+    QCOMPARE(add->accessibleName(), QString("Add binary and count maps"));
+    w.answers[tDlg::OpenImage] = {fLand + "/roads_NB.rst"};
+    add->click();
+    QCOMPARE(Items(w, "cbVarBinary"), (QStringList{"forest_BL", "roads_NB"}));
+    const QStringList two{"forest_BL", "roads_NB"};
+
+    // A picked map that cannot be read: the list is as it was, replaced or added to.
+    w.answers[tDlg::OpenImage] = {fLand + "/landuse_CL.rst", fLand + "/gone.rst"};
+    w.btVarBinaryClick();
+    QCOMPARE(Items(w, "cbVarBinary"), two);
+    w.btAddBinaryClick();
+    QCOMPARE(Items(w, "cbVarBinary"), two);
+    QCOMPARE(w.errors.size(), 2);
+    QCOMPARE(w.Maps().BinaryMaps.size(), size_t(2));
+
+    // A map list naming a missing map, and one that does not exist.
+    const std::string list = (fOut + "/list.txt").toStdString();
+    std::ofstream(list) << fLand.toStdString() << "/landuse_CL.rst\r\n"
+                        << fLand.toStdString() << "/gone.rst\r\n";
+    w.answers[tDlg::OpenList] = {QString::fromStdString(list)};
+    w.Openecomaplist1Click();
+    QCOMPARE(Items(w, "cbVarBinary"), two);
+    w.answers[tDlg::OpenList] = {fOut + "/nolist.txt"};
+    w.Openecomaplist1Click();
+    QCOMPARE(Items(w, "cbVarBinary"), two);
+    QCOMPARE(w.errors.size(), 4);
+
+    // Every picked map refused: each has its box, the list stays.
+    fs::copy(fs::path(fLand.toStdString()) / "forest_BL.rst",
+             fs::path(fOut.toStdString()) / "text.rst");
+    std::string doc = ReadFileBytes(fLand.toStdString() + "/forest_BL.rdc");
+    doc.replace(doc.find("file type   : binary"), 20, "file type   : ascii ");
+    std::ofstream(fOut.toStdString() + "/text.rdc", std::ios::binary) << doc;
+    w.answers[tDlg::OpenImage] = {fOut + "/text.rst"};
+    w.btVarBinaryClick();
+    QCOMPARE(w.errors.size(), 5);
+    QCOMPARE(w.errors.last(), QString("text is not in binary format."));
+    QCOMPARE(Items(w, "cbVarBinary"), two);
+
+    // A list that loads still replaces the maps, as "..." does.
+    std::ofstream(list) << fLand.toStdString() << "/landuse_CL.rst\r\n";
+    w.answers[tDlg::OpenList] = {QString::fromStdString(list)};
+    w.Openecomaplist1Click();
+    QCOMPARE(Items(w, "cbVarBinary"), QStringList{"landuse_CL"});
+    // Quantitative maps are added the same way.
+    Load(w, {}, {"cover_QT.rst"});
+    w.answers[tDlg::OpenImage] = {fLand + "/dem.rst"};
+    Ctl<QPushButton>(w, "btAddQuant")->click();
+    QCOMPARE(Items(w, "cbVarQuant"), (QStringList{"cover_QT", "dem"}));
+    QCOMPARE(w.errors.size(), 5);
+  }
+
   // Data view and map windows through the chart library.
   void dataViewAndMapWindows() {
     const auto topLevel = [](const QString& title) {
@@ -868,6 +1178,10 @@ int TakeScreenshots(const QString& dir);
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Nothing the tests do reaches the user's own configuration.
+  QStandardPaths::setTestModeEnabled(true);
+  QTemporaryDir config;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
   QApplication app(argc, argv);
   if (argc == 3 && QByteArray(argv[1]) == "--screenshots")
     return TakeScreenshots(QString::fromLocal8Bit(argv[2]));
