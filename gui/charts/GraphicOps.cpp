@@ -52,17 +52,62 @@ metafile::tPoint ToPoint(const QPointF& p) {
   return {clampInt(p.x()), clampInt(p.y())};
 }
 
-// Tick labels as the value axis shows them by default.
-QString TickLabel(double v, double step) {
-  int decimals = 1;
-  if (step > 0 && std::isfinite(step))
-    decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step))) + 1, 0, 10);
-  QString s = QString::number(v, 'f', decimals);
+int DecimalsOf(double interval) {
+  return std::clamp(static_cast<int>(-std::floor(std::log10(interval) + 1e-9)), 0, 15);
+}
+
+} // namespace
+
+QString tAxisTicks::Label(int k) const {
+  QString s = QString::number(Value(k), 'f', Decimals);
   if (s.startsWith('-') && s.count(QRegularExpression("[1-9]")) == 0) s.remove(0, 1); // no "-0.0"
   return s;
 }
 
-} // namespace
+tAxisTicks RoundTicks(double min, double max, double pixels, bool vertical,
+                      const QFontMetrics& metrics) {
+  tAxisTicks t;
+  const double span = max - min;
+  if (!(span > 0) || !std::isfinite(span)) {
+    t.First = min;
+    t.Count = 1;
+    return t;
+  }
+  const auto make = [&](double interval) {
+    tAxisTicks c;
+    c.Interval = interval;
+    c.Decimals = DecimalsOf(interval);
+    c.First = std::ceil(min / interval - 1e-9) * interval + 0.0; // + 0.0: no negative zero
+    c.Count = static_cast<int>(std::floor((max - c.First) / interval + 1e-9)) + 1;
+    return c;
+  };
+  // Labels side by side need their width and a gap; stacked ones twice a line.
+  const auto fits = [&](const tAxisTicks& c) {
+    double need = 2.0 * metrics.height();
+    if (!vertical) {
+      int widest = 0;
+      for (int k = 0; k < c.Count; ++k)
+        widest = std::max(widest, metrics.horizontalAdvance(c.Label(k)));
+      need = std::max(widest + 12.0, 40.0);
+    }
+    return pixels * c.Interval / span >= need;
+  };
+  // Two ticks at least when they fit, else one round tick rather than labels
+  // that run into each other.
+  const double top = std::pow(10.0, std::floor(std::log10(span)) + 1);
+  for (const int least : {2, 1})
+    for (double power = top / 1e4; power <= top; power *= 10)
+      for (const double m : {1.0, 2.0, 5.0}) {
+        const tAxisTicks c = make(m * power);
+        if (c.Count >= least && fits(c)) return c;
+      }
+  // No room even for one: the ends alone.
+  t.First = min;
+  t.Interval = span;
+  t.Decimals = DecimalsOf(span / 10);
+  t.Count = 2;
+  return t;
+}
 
 std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clientHeight,
                                                  double xRange, double yRange, double leftSpace,
@@ -114,6 +159,12 @@ tGraphicChart::tGraphicChart(QWidget* container, const QString& title, const QSt
   c->addAxis(fAxisX, Qt::AlignBottom);
   c->addAxis(fAxisY, Qt::AlignLeft);
   setRenderHint(QPainter::Antialiasing);
+  for (QValueAxis* axis : {fAxisX, fAxisY}) {
+    axis->setTickInterval(1);
+    axis->setTickType(QValueAxis::TicksDynamic);
+  }
+  // Qt lays the chart out after the events that change it: ranges and ticks follow.
+  connect(c, &QChart::plotAreaChanged, this, [this] { Relayout(); });
 
   const QString caption = title.isEmpty() ? QStringLiteral("Graphic") : title;
   if (!container) {
@@ -216,20 +267,88 @@ void tGraphicChart::FitAxes() {
     minY -= 0.5;
     maxY += 0.5;
   }
-  const double pad = (maxY - minY) / 98.0;
-  fAxisX->setRange(minX, maxX);
-  fAxisY->setRange(minY - pad, maxY + pad);
-  ApplyEqualScales();
+  fMinX = minX;
+  fMaxX = maxX;
+  fMinY = minY;
+  fMaxY = maxY;
+  Relayout();
+}
+
+double tGraphicChart::EdgePixels() const {
+  // A line's pen, or a marker's radius and outline, and one pixel clear.
+  double edge = 2;
+  for (int i = 0; i < SeriesCount(); ++i)
+    if (auto* scatter = qobject_cast<QScatterSeries*>(Series(i)))
+      edge = std::max(edge, scatter->markerSize() / 2 + scatter->pen().widthF());
+  return edge + 1;
+}
+
+QSizeF tGraphicChart::PlotPixels() const {
+  const QSizeF size = chart()->size();
+  if (fApplied && size.width() > 0 && size.height() > 0)
+    return {size.width() * (100 - fApplied->Left - fApplied->Right) / 100.0,
+            size.height() * (100 - fApplied->Top - fApplied->Bottom) / 100.0};
+  const QRectF plot = chart()->plotArea();
+  if (plot.width() > 1 && plot.height() > 1) return plot.size();
+  return {std::max(1.0, width() - 90.0), std::max(1.0, height() - 90.0)};
+}
+
+void tGraphicChart::SetRanges(const QSizeF& plot) {
+  // The range that puts edge pixels between the data and the plot's edges:
+  // the data span D on P pixels of a range R leave (R - D) / 2 * P / R each side.
+  const double edge = EdgePixels();
+  const auto padded = [edge](double span, double pixels) {
+    const double share = pixels > 4 * edge ? 2 * edge / pixels : 0.5;
+    return (span / (1 - share) - span) / 2;
+  };
+  const double spanX = fMaxX - fMinX, spanY = fMaxY - fMinY;
+  const double padX = padded(spanX, plot.width());
+  const double padY = std::max(spanY / 98.0, padded(spanY, plot.height()));
+  // Qt makes a label for every tick of the new range at once: the old
+  // interval on a much wider range could ask for millions.
+  fAxisX->setTickInterval(std::max(fAxisX->tickInterval(), spanX + 2 * padX));
+  fAxisY->setTickInterval(std::max(fAxisY->tickInterval(), spanY + 2 * padY));
+  fAxisX->setRange(fMinX - padX, fMaxX + padX);
+  fAxisY->setRange(fMinY - padY, fMaxY + padY);
+}
+
+void tGraphicChart::SetTicks(const QSizeF& plot) {
+  const auto apply = [](QValueAxis* axis, const tAxisTicks& t) {
+    axis->setTickAnchor(t.First);
+    axis->setTickInterval(t.Interval);
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(t.Decimals));
+  };
+  fTicksX = RoundTicks(fAxisX->min(), fAxisX->max(), plot.width(), false,
+                       QFontMetrics(fAxisX->labelsFont()));
+  fTicksY = RoundTicks(fAxisY->min(), fAxisY->max(), plot.height(), true,
+                       QFontMetrics(fAxisY->labelsFont()));
+  apply(fAxisX, fTicksX);
+  apply(fAxisY, fTicksY);
+}
+
+void tGraphicChart::Relayout() {
+  if (fLayingOut) return;
+  fLayingOut = true;
+  // The plot's size sets the margins and ticks, which set the labels' room,
+  // which sets the plot: a few rounds settle it.
+  for (int round = 0; round < 4; ++round) {
+    const QSizeF before = PlotPixels();
+    SetRanges(before);
+    ApplyEqualScales();
+    SetTicks(PlotPixels());
+    ApplyEqualScales();
+    if (PlotPixels() == before) break;
+  }
+  fLayingOut = false;
 }
 
 void tGraphicChart::SetEqualScales(bool on) {
   fEqualScales = on;
-  if (on) {
-    ApplyEqualScales();
-  } else {
+  if (!on) {
     fApplied.reset();
     chart()->setPlotArea(QRectF());
   }
+  Relayout();
 }
 
 double tGraphicChart::AxisSpace(const QValueAxis* axis, bool vertical) const {
@@ -239,10 +358,10 @@ double tGraphicChart::AxisSpace(const QValueAxis* axis, bool vertical) const {
   if (axis->labelsVisible()) {
     const QFontMetrics fm(axis->labelsFont());
     if (vertical) {
-      const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
-      space += std::max(fm.horizontalAdvance(TickLabel(axis->min(), step)),
-                        fm.horizontalAdvance(TickLabel(axis->max(), step))) +
-               14;
+      int widest = 0;
+      const tAxisTicks& t = axis == fAxisY ? fTicksY : fTicksX;
+      for (int k = 0; k < t.Count; ++k) widest = std::max(widest, fm.horizontalAdvance(t.Label(k)));
+      space += widest + 14;
     } else {
       space += fm.height() + 10;
     }
@@ -253,13 +372,9 @@ double tGraphicChart::AxisSpace(const QValueAxis* axis, bool vertical) const {
 
 double tGraphicChart::RightSpace() const {
   // The last label of the bottom axis is centred on the plot's right edge.
-  if (!fAxisX->labelsVisible()) return 0;
-  const double step = (fAxisX->max() - fAxisX->min()) / std::max(1, fAxisX->tickCount() - 1);
+  if (!fAxisX->labelsVisible() || fTicksX.Count == 0) return 0;
   const QFontMetrics fm(fAxisX->labelsFont());
-  return std::max(fm.horizontalAdvance(TickLabel(fAxisX->min(), step)),
-                  fm.horizontalAdvance(TickLabel(fAxisX->max(), step))) /
-             2.0 +
-         4;
+  return fm.horizontalAdvance(fTicksX.Label(fTicksX.Count - 1)) / 2.0 + 4;
 }
 
 void tGraphicChart::ApplyEqualScales() {
@@ -269,9 +384,12 @@ void tGraphicChart::ApplyEqualScales() {
   // The chart's title sits above the plot, where a top axis would.
   const double top = chart()->title().isEmpty() ? 0
                                                 : QFontMetrics(chart()->titleFont()).height() + 8;
+  // The layout centres the plot along one direction: each side gets the
+  // room of the wider one, so that neither labels nor titles are clipped.
+  const double across = std::max(AxisSpace(fAxisY, true), RightSpace());
+  const double upDown = std::max(top, AxisSpace(fAxisX, false));
   fApplied = EqualScaleMargins(size.width(), size.height(), fAxisX->max() - fAxisX->min(),
-                               fAxisY->max() - fAxisY->min(), AxisSpace(fAxisY, true), RightSpace(),
-                               top, AxisSpace(fAxisX, false));
+                               fAxisY->max() - fAxisY->min(), across, across, upDown, upDown);
   if (!fApplied) {
     chart()->setPlotArea(QRectF());
     return;
@@ -290,7 +408,7 @@ tGraphPopUp& tGraphicChart::PopUp() {
 
 void tGraphicChart::resizeEvent(QResizeEvent* e) {
   QChartView::resizeEvent(e);
-  ApplyEqualScales();
+  Relayout();
 }
 
 void tGraphicChart::contextMenuEvent(QContextMenuEvent* e) {
@@ -321,12 +439,12 @@ metafile::tDrawing tGraphicChart::Drawing() const {
   int widestYLabel = 0;
   for (const QValueAxis* axis : {fAxisX, fAxisY}) {
     const bool vertical = axis == fAxisY;
-    const int n = std::max(2, axis->tickCount());
-    const double step = (axis->max() - axis->min()) / (n - 1);
-    for (int k = 0; k < n; ++k) {
-      double f = static_cast<double>(k) / (n - 1);
+    const tAxisTicks& ticks = vertical ? fTicksY : fTicksX;
+    const double range = axis->max() - axis->min();
+    for (int k = 0; k < ticks.Count; ++k) {
+      double f = range > 0 ? (ticks.Value(k) - axis->min()) / range : 0;
       if (axis->isReverse()) f = 1 - f;
-      const QString label = TickLabel(axis->min() + k * step, step);
+      const QString label = ticks.Label(k);
       if (vertical) {
         const int y = static_cast<int>(std::lround(br.y - f * (br.y - tl.y)));
         if (axis->isGridLineVisible())

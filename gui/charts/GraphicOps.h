@@ -17,6 +17,7 @@
 #include "analysis/LocationSequence.h"
 #include "base/CommonDecl.h"
 
+#include <QFontMetrics>
 #include <QTabWidget>
 class QValueAxis;
 class QXYSeries;
@@ -38,6 +39,18 @@ std::optional<tPercentMargins> EqualScaleMargins(double clientWidth, double clie
                                                  double xRange, double yRange, double leftSpace,
                                                  double rightSpace, double topSpace,
                                                  double bottomSpace);
+
+// Tick marks of an axis at a round interval (1, 2 or 5 times a power of
+// ten): the smallest interval whose labels keep clear of each other on the
+// pixels the axis has. Labels have the decimals the interval needs.
+struct tAxisTicks {
+  double First = 0, Interval = 1;
+  int Decimals = 0, Count = 0;
+  double Value(int k) const { return First + k * Interval; }
+  QString Label(int k) const;
+};
+tAxisTicks RoundTicks(double min, double max, double pixels, bool vertical,
+                      const QFontMetrics& metrics);
 
 class tGraphicChart : public QChartView {
   Q_OBJECT
@@ -76,9 +89,14 @@ public:
   // The margins last applied by the equal-scale layout.
   std::optional<tPercentMargins> AppliedMargins() const { return fApplied; }
 
-  // Fits the axes to the data: the horizontal one exactly, the vertical one so
-  // that the data fill 1 % to 99 % of the plot height.
+  // Fits the axes to the data with room for the markers: the data fill at
+  // most 1 % to 99 % of the plot height, and no point lies closer to an edge
+  // of the plot than its marker's radius and outline (EdgePixels).
   void FitAxes();
+  // Pixels between the outermost data and the plot's edges.
+  double EdgePixels() const;
+  const tAxisTicks& TicksX() const { return fTicksX; }
+  const tAxisTicks& TicksY() const { return fTicksY; }
 
   // The chart as vector shapes, in the pixels of its current size.
   metafile::tDrawing Drawing() const;
@@ -96,6 +114,13 @@ protected:
 private:
   QXYSeries* Add(QXYSeries* s, const QString& title, const stravex::t2DPoints& points);
   void ApplyEqualScales();
+  // Ranges, equal-scale plot and ticks follow each other until they settle.
+  void Relayout();
+  // The plot's pixels: the equal-scale plot, else the chart's, else a guess
+  // from the view before its first layout.
+  QSizeF PlotPixels() const;
+  void SetRanges(const QSizeF& plot);
+  void SetTicks(const QSizeF& plot);
   void RefreshPens();
   double AxisSpace(const QValueAxis* axis, bool vertical) const;
   double RightSpace() const;
@@ -105,6 +130,10 @@ private:
   int fSelected = -1;
   bool fEqualScales = false;
   std::optional<tPercentMargins> fApplied;
+  // The data's extent, without the margins.
+  double fMinX = 0, fMaxX = 1, fMinY = 0, fMaxY = 1;
+  tAxisTicks fTicksX, fTicksY;
+  bool fLayingOut = false;
   QPointer<QTabWidget> fPages;
   tGraphPopUp* fPopUp = nullptr; // a child: goes with the chart
 };

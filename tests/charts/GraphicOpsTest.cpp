@@ -9,6 +9,8 @@
 #include <QValueAxis>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "ColorOps.h"
@@ -122,11 +124,98 @@ TEST(GraphicChart, SeriesColoursSelectionAndClicks) {
   chart->SelectSeries(7);
   EXPECT_EQ(chart->SelectedSeries(), -1);
 
-  // The vertical axis leaves 1 % of the plot height free on each side.
-  EXPECT_DOUBLE_EQ(chart->AxisX()->min(), 0);
-  EXPECT_DOUBLE_EQ(chart->AxisX()->max(), 10);
-  EXPECT_NEAR(chart->AxisY()->min(), -5.0 / 98, 1e-12);
-  EXPECT_NEAR(chart->AxisY()->max(), 5 + 5.0 / 98, 1e-12);
+  // Room for the markers on both axes; at least 1 % of the plot height on each
+  // side of the vertical one.
+  EXPECT_LT(chart->AxisX()->min(), 0);
+  EXPECT_GT(chart->AxisX()->max(), 10);
+  EXPECT_LE(chart->AxisY()->min(), -5.0 / 98 + 1e-12);
+  EXPECT_GE(chart->AxisY()->max(), 5 + 5.0 / 98 - 1e-12);
+}
+
+// Sample points of a study in metres, as the example landscape has them.
+const stravex::t2DPoints kSamples{{500385, 4000223.4}, {500520, 4001290},  {500650, 4000740},
+                                  {501120, 4000850},   {501380, 4000870},  {501470, 4000820},
+                                  {501500, 4001160},   {501805, 4001386.6}};
+
+// What the chart shows lies inside it: every marker whole within the plot,
+// tick labels apart from each other and within the chart.
+void ExpectEverythingInside(tGraphicChart& c) {
+  QApplication::processEvents();
+  const QRectF plot = c.chart()->plotArea();
+  const QSizeF size = c.chart()->size();
+  ASSERT_GT(plot.width(), 50);
+  for (int i = 0; i < c.SeriesCount(); ++i) {
+    double radius = 1; // a line's pen
+    if (auto* s = qobject_cast<QScatterSeries*>(c.Series(i))) radius = s->markerSize() / 2;
+    for (const QPointF& p : c.Series(i)->points()) {
+      const QPointF at = c.chart()->mapToPosition(p, c.Series(i));
+      EXPECT_GE(std::min({at.x() - plot.left(), plot.right() - at.x(), at.y() - plot.top(),
+                          plot.bottom() - at.y()}),
+                radius)
+          << "point " << p.x() << " " << p.y() << " at " << c.width() << "x" << c.height();
+    }
+  }
+  const QFontMetrics fm(c.AxisX()->labelsFont());
+  const tAxisTicks& x = c.TicksX();
+  ASSERT_GE(x.Count, 1);
+  double lastRight = -1e9;
+  for (int k = 0; k < x.Count; ++k) {
+    const double at = plot.left() + (x.Value(k) - c.AxisX()->min()) /
+                                        (c.AxisX()->max() - c.AxisX()->min()) * plot.width();
+    const double half = fm.horizontalAdvance(x.Label(k)) / 2.0;
+    EXPECT_GE(at - half, std::max(0.0, lastRight + 4)) << x.Label(k).toStdString();
+    EXPECT_LE(at + half, size.width()) << x.Label(k).toStdString();
+    lastRight = at + half;
+    // As many decimals as the interval needs: round values read back exactly.
+    EXPECT_NEAR(x.Label(k).toDouble(), x.Value(k), x.Interval * 1e-9);
+  }
+  const tAxisTicks& y = c.TicksY();
+  ASSERT_GE(y.Count, 1);
+  if (y.Count > 1) {
+    EXPECT_GE(y.Interval / (c.AxisY()->max() - c.AxisY()->min()) * plot.height(), fm.height());
+  }
+  int widest = 0;
+  for (int k = 0; k < y.Count; ++k) widest = std::max(widest, fm.horizontalAdvance(y.Label(k)));
+  EXPECT_GE(plot.left(), widest); // the vertical labels fit left of the plot
+}
+
+TEST(AxisTicks, TheSmallestRoundIntervalWhoseLabelsFit) {
+  const QFontMetrics fm(QApplication::font());
+  const tAxisTicks t = RoundTicks(500385, 501805, 300, false, fm);
+  const double mantissa = t.Interval / std::pow(10.0, std::floor(std::log10(t.Interval)));
+  EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 ||
+              std::abs(mantissa - 5) < 1e-9)
+      << t.Interval;
+  EXPECT_EQ(t.Decimals, 0);
+  EXPECT_GE(t.First, 500385);
+  EXPECT_LE(t.Value(t.Count - 1), 501805);
+  EXPECT_GT(t.Value(t.Count), 501805);
+  int widest = 0;
+  for (int k = 0; k < t.Count; ++k) widest = std::max(widest, fm.horizontalAdvance(t.Label(k)));
+  EXPECT_GE(300 * t.Interval / 1420, widest + 12.0);
+  // The next smaller round interval would not fit.
+  const double smaller = mantissa == 1   ? t.Interval / 2
+                         : mantissa == 2 ? t.Interval / 2
+                                         : t.Interval * 0.4;
+  EXPECT_LT(300 * smaller / 1420, widest + 12.0);
+  // More room, more ticks; stacked labels need less room than side by side.
+  EXPECT_GT(RoundTicks(500385, 501805, 1200, false, fm).Count, t.Count);
+  EXPECT_GT(RoundTicks(500385, 501805, 300, true, fm).Count, t.Count);
+  // Small intervals get their decimals, and no negative zero.
+  const tAxisTicks small = RoundTicks(-0.3, 0.7, 400, false, fm);
+  EXPECT_GE(small.Decimals, 1);
+  QStringList labels;
+  for (int k = 0; k < small.Count; ++k) labels << small.Label(k);
+  EXPECT_TRUE(labels.contains(QString::number(0.0, 'f', small.Decimals)))
+      << labels.join(' ').toStdString();
+  // Room for one round label only: one tick rather than two that collide.
+  const tAxisTicks one = RoundTicks(500306, 501802, 100, false, fm);
+  EXPECT_EQ(one.Count, 1);
+  EXPECT_EQ(one.Label(0), "501000");
+  // No room even for one: the two ends.
+  const tAxisTicks cramped = RoundTicks(3, 7, 10, false, fm);
+  EXPECT_EQ(cramped.Count, 2);
+  EXPECT_EQ(cramped.Value(1), 7);
 }
 
 TEST(GraphicChart, PopUpMenus) {
@@ -197,6 +286,31 @@ TEST(DataView, PatchMapHasEqualScalesAndAnInvertedVerticalAxis) {
 
   chart->SetEqualScales(false);
   EXPECT_FALSE(chart->AppliedMargins());
+}
+
+TEST(DataView, PatchMapShowsWholeMarkersAndLabelsAtEverySize) {
+  auto chart = Owned(ShowPatchMap(kSamples));
+  for (const QSize size : {QSize(400, 400), QSize(640, 300), QSize(260, 520), QSize(900, 700)}) {
+    chart->resize(size);
+    ExpectEverythingInside(*chart);
+    // Still one map unit as long across as up.
+    const QRectF plot = chart->chart()->plotArea();
+    EXPECT_NEAR((plot.width() / (chart->AxisX()->max() - chart->AxisX()->min())) /
+                    (plot.height() / (chart->AxisY()->max() - chart->AxisY()->min())),
+                1.0, 0.08)
+        << size.width() << "x" << size.height();
+  }
+}
+
+TEST(DataView, TrackLabelsKeepClearOfEachOther) {
+  std::vector<tTrackPoint> track;
+  for (int i = 0; i < 12; ++i)
+    track.push_back({500306 + 130.0 * i, 4000342 + (i % 5) * 190.0, static_cast<uint32_t>(i / 6)});
+  auto chart = Owned(ShowTracks(track));
+  for (const QSize size : {QSize(400, 400), QSize(300, 300), QSize(800, 500)}) {
+    chart->resize(size);
+    ExpectEverythingInside(*chart);
+  }
 }
 
 TEST(DataView, TracksFollowRunsOfEqualIdsInFileOrder) {
