@@ -4,16 +4,17 @@
 #include "PageKit.h"
 #include "analysis/LocationSequence.h"
 #include "analysis/RunLog.h"
+#include "base/AtomicFile.h"
 #include "dlgConnectivity.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 
-#include <filesystem>
-#include <system_error>
+#include <string_view>
 
 namespace stravex::gui {
 
@@ -174,25 +175,27 @@ void TdlgConnectivity::SaveSession() {
 }
 
 QString TdlgConnectivity::SaveSettingsFile(const QString& file) {
+  // QSettings writes into a scratch file; the bytes then replace the target
+  // whole, as every file the program writes: an old file is neither merged
+  // into nor left half written.
   const QString failed = QStringLiteral("%1 could not be written.").arg(Native(file));
-  // Written beside the target, then renamed over it: an old file is replaced
-  // whole, never merged into or left half written.
-  QTemporaryFile temp(QFileInfo(file).absoluteDir().filePath(QStringLiteral(".stravex-XXXXXX")));
-  if (!temp.open()) return failed;
-  temp.close();
+  QTemporaryDir scratch;
+  if (!scratch.isValid()) return failed;
+  const QString written = scratch.filePath(QStringLiteral("settings.ini"));
   {
-    QSettings ini(temp.fileName(), QSettings::IniFormat);
+    QSettings ini(written, QSettings::IniFormat);
     WriteStudySettings(ini, ReadSettings(), ReadChoices());
     ini.sync();
     if (ini.status() != QSettings::NoError) return failed;
   }
-  temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                      QFileDevice::ReadOther);
-  std::error_code ec;
-  std::filesystem::rename(Std(temp.fileName()), Std(file), ec);
-  if (ec) return failed + QStringLiteral(" ") + Q(ec.message());
-  temp.setAutoRemove(false);
-  return {};
+  QFile in(written);
+  if (!in.open(QIODevice::ReadOnly)) return failed;
+  const QByteArray bytes = in.readAll();
+  return CaughtError([&] {
+    WriteFileAtomically(
+        Std(Native(file)),
+        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  });
 }
 
 void TdlgConnectivity::OpenSettingsFile(const QString& file) {
