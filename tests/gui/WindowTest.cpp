@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -1114,11 +1115,26 @@ private slots:
     w.answers[tDlg::OpenList] = {QString::fromStdString(list)};
     w.Openecomaplist1Click();
     QCOMPARE(Items(w, "cbVarBinary"), QStringList{"landuse_CL"});
-    // Quantitative maps are added the same way.
+    // Quantitative maps are added the same way, also from the list's context menu.
     Load(w, {}, {"cover_QT.rst"});
     w.answers[tDlg::OpenImage] = {fLand + "/dem.rst"};
     Ctl<QPushButton>(w, "btAddQuant")->click();
     QCOMPARE(Items(w, "cbVarQuant"), (QStringList{"cover_QT", "dem"}));
+    QStringList offered;
+    QTimer::singleShot(0, &w, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      QVERIFY(menu);
+      for (QAction* a : menu->actions()) {
+        if (!a->isSeparator()) offered << a->text();
+        if (a->text() == "Add maps...") menu->setActiveAction(a);
+      }
+      QTest::keyClick(menu, Qt::Key_Return);
+    });
+    w.answers[tDlg::OpenImage] = {fLand + "/friction.rst"};
+    emit Ctl<QComboBox>(w, "cbVarQuant")->customContextMenuRequested(QPoint(4, 4));
+    QCOMPARE(offered,
+             (QStringList{"View map", "Add maps...", "Remove this map", "Clear the list"}));
+    QCOMPARE(Items(w, "cbVarQuant"), (QStringList{"cover_QT", "dem", "friction"}));
     QCOMPARE(w.errors.size(), 5);
   }
 
