@@ -128,6 +128,16 @@ void TdlgConnectivity::ApplyStudy(const TAnalysisSettings& read, const tWindowCh
   };
   keep(s.DataFile, current.DataFile, "[Data] File");
   keep(s.FrictionMapFile, current.FrictionMapFile, "[Paths] FrictionMap");
+  // A friction map is checked against the maps as when it is picked.
+  if (!s.FrictionMapFile.empty() && s.FrictionMapFile != current.FrictionMapFile) {
+    const QString prefix = source + QStringLiteral(": [Paths] FrictionMap: ");
+    tCollectingReporter reporter(problems, prefix);
+    bool accepted = false;
+    const QString error =
+        CaughtError([&] { accepted = fMaps.CheckFrictionMap(s.FrictionMapFile, reporter); });
+    if (!error.isEmpty()) problems << prefix + error;
+    if (!accepted) s.FrictionMapFile = current.FrictionMapFile;
+  }
   s.NameOnCommandLine = current.NameOnCommandLine;
   fMatrixParameters->WriteChoices(c);
   WriteSettings(s);

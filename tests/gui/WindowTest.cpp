@@ -1032,7 +1032,13 @@ private slots:
         << "[Maps]\nBinary=" << fLand.toStdString() << "/roads_NB.rst, gone.rst, "
         << fLand.toStdString() << "/forest_BL.rst\n"
         << "[Paths]\nAlgorithm=Teleport\nWidth=abc\nSeed=77\nOneMapPerPair=maybe\n"
-        << "[Project]\nName=Trial\n[Data]\nFile=nothere.txt\n";
+        << "FrictionMap=shifted.rst\n[Project]\nName=Trial\n[Data]\nFile=nothere.txt\n";
+    // A friction map that does not overlay the maps.
+    fs::copy(fs::path(fLand.toStdString()) / "friction.rst",
+             fs::path(fOut.toStdString()) / "shifted.rst");
+    std::string doc = ReadFileBytes(fLand.toStdString() + "/friction.rdc");
+    doc.replace(doc.find("min. X      : 500000"), 20, "min. X      : 500010");
+    std::ofstream(fOut.toStdString() + "/shifted.rdc", std::ios::binary) << doc;
     w.OpenSettingsFile(file);
     QVERIFY(w.errors.isEmpty());
     QCOMPARE(w.warnings.size(), 1);
@@ -1040,7 +1046,8 @@ private slots:
     const QString at = QDir::toNativeSeparators(file) + ": ";
     for (const char* key : {"[Maps] Binary: ", "[Paths] Algorithm: \"Teleport\" is not one of",
                             "[Paths] Width: \"abc\" is not a whole number from 1 to 99999",
-                            "[Paths] OneMapPerPair: \"maybe\"", "[Data] File: "})
+                            "[Paths] OneMapPerPair: \"maybe\"",
+                            "[Data] File: ", "[Paths] FrictionMap: shifted cannot be overlaid"})
       QVERIFY2(box.contains(at + key), key);
     QVERIFY(box.contains("gone"));
     // The rest applies; the bad values keep what the window had.
@@ -1050,6 +1057,7 @@ private slots:
     QCOMPARE(s.Connectivity, stravex::caFixedWidthStrip);
     QCOMPARE(s.PathWidth, 1);
     QCOMPARE(s.DataFile, std::string());
+    QCOMPARE(s.FrictionMapFile, std::string());
     QCOMPARE(Items(w, "cbVarBinary"), (QStringList{"roads_NB", "forest_BL"}));
     QCOMPARE(Items(w, "cbVarQuant"), QStringList{"cover_QT"}); // not in the file: kept
     QCOMPARE(w.Maps().MapCount(), 3);
