@@ -229,12 +229,21 @@ TEST(RunPreparation, RunsReportTheirItemsDoneInOrderUpToTheTotal) {
   }
 }
 
-TEST(RunPreparation, ResumeRefusalChecksAsTheResumedRunWithoutWritingAnything) {
+namespace {
+
+// Resumed, refused and checked on a cancelled run's files.
+void CheckResumeRefusal(bool leastCost) {
   const tAnalysisKind kind = tAnalysisKind::PopulationMatrix;
   RecordingReporter loading;
   tPreparedRun run;
   ASSERT_TRUE(PrepareRun(LandscapeInputs(kind), loading, run));
   TAnalysisSettings settings = LandscapeSettings(kind);
+  if (leastCost) {
+    settings.Connectivity = caLeastCostPath;
+    settings.FrictionMapFile = Land("friction.rst");
+    settings.CorridorMapName = "corr";
+    settings.PathWidth = 1;
+  }
   TempDir dir;
   const std::string work = dir.path().string();
   const std::string report = dir.file("Path-MatrixAnalysis.txt");
@@ -282,4 +291,14 @@ TEST(RunPreparation, ResumeRefusalChecksAsTheResumedRunWithoutWritingAnything) {
   fs::remove(dir.path() / "Path-MatrixAnalysis.journal");
   EXPECT_NE(ResumeRefusal(kind, settings, run.Maps, work, run.Sequence).find("journal"),
             std::string::npos);
+}
+
+} // namespace
+
+TEST(RunPreparation, ResumeRefusalChecksAsTheResumedRunWithoutWritingAnything) {
+  // Strips, and least-cost paths with the corridor map the resumed run would continue.
+  for (const bool leastCost : {false, true}) {
+    SCOPED_TRACE(leastCost);
+    CheckResumeRefusal(leastCost);
+  }
 }
