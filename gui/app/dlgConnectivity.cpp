@@ -29,6 +29,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -44,6 +45,22 @@ namespace stravex::gui {
 using kit::Named;
 using kit::Q;
 using kit::Std;
+
+namespace {
+
+// A status line longer than the window keeps its start and its end (the
+// report's name); the whole line is its tooltip.
+class tElidedLabel : public QLabel {
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QRect r = contentsRect();
+    p.drawText(r, static_cast<int>(alignment()),
+               fontMetrics().elidedText(text(), Qt::ElideMiddle, r.width()));
+  }
+};
+
+} // namespace
 
 // Map loading, data view and other work done on the window's own thread:
 // log lines and refusal boxes appear at once.
@@ -144,7 +161,7 @@ void TdlgConnectivity::BuildPages() {
   outer->addWidget(status);
 
   // How the last run ended, and the corridor map it wrote offered at once.
-  lbRunEnd = Named(new QLabel, "lbRunEnd");
+  lbRunEnd = Named(new tElidedLabel, "lbRunEnd");
   lbRunEnd->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   lbRunEnd->setAccessibleName(QStringLiteral("Last run"));
   btViewMap = Named(new QPushButton(QStringLiteral("View map")), "btViewMap");
