@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -61,6 +62,9 @@ public:
   // The answer to a report that would be replaced, and what was asked.
   TdlgConnectivity::tReplaceAnswer replaceAnswer = TdlgConnectivity::tReplaceAnswer::Replace;
   QStringList replaceAsked, resumeRefusals;
+  // Set: the window's own question box opens and this button is clicked.
+  QString replaceBoxClick;
+  QStringList replaceBoxButtons;
 
 protected:
   QStringList AskFiles(tDlg which) override {
@@ -86,7 +90,21 @@ protected:
   tReplaceAnswer AskReplace(const QString& report, const QString& resumeRefusal) override {
     replaceAsked << QFileInfo(report).fileName();
     resumeRefusals << resumeRefusal;
-    return replaceAnswer;
+    if (replaceBoxClick.isEmpty()) return replaceAnswer;
+    // The window's own box: its buttons are noted and one is clicked.
+    auto* poll = new QTimer(this);
+    QObject::connect(poll, &QTimer::timeout, this, [this, poll] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      poll->deleteLater();
+      replaceBoxButtons.clear();
+      for (QAbstractButton* b : box->buttons()) replaceBoxButtons << b->text();
+      replaceBoxButtons.sort();
+      for (QAbstractButton* b : box->buttons())
+        if (b->text() == replaceBoxClick) b->click();
+    });
+    poll->start(20);
+    return TdlgConnectivity::AskReplace(report, resumeRefusal);
   }
   void QuitProgram() override { ++quits; }
   void ShowMap(const QString& mapFile, bool corridor) override {
@@ -576,6 +594,11 @@ private slots:
     // Its rows are not the journal's: resuming is not offered, and an answer
     // Resume all the same starts nothing.
     QVERIFY(!w.resumeRefusals.back().isEmpty());
+    w.replaceBoxClick = "Cancel";
+    w.btOKClick();
+    QCOMPARE(w.replaceBoxButtons, (QStringList{"Cancel", "Replace"}));
+    QVERIFY(!w.Running());
+    w.replaceBoxClick.clear();
     w.replaceAnswer = TdlgConnectivity::tReplaceAnswer::Resume;
     w.btOKClick();
     QVERIFY(!w.Running());
@@ -596,8 +619,10 @@ private slots:
     QCOMPARE(std::count(cut.begin(), cut.end(), '\n'), 2L);
     QCOMPARE(w.RunEndText(),
              QString("Cancelled after 1 of 28 pairs \u2014 the report holds 1 row"));
-    w.replaceAnswer = TdlgConnectivity::tReplaceAnswer::Resume;
+    w.replaceBoxClick = "Resume";
     w.btOKClick();
+    w.replaceBoxClick.clear();
+    QCOMPARE(w.replaceBoxButtons, (QStringList{"Cancel", "Replace", "Resume"}));
     QVERIFY(w.resumeRefusals.back().isEmpty());
     QVERIFY(w.Running());
     QVERIFY(WaitRun(w));
