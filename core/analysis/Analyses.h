@@ -41,6 +41,9 @@ struct tAnalysisContext {
   // Continue the report of an interrupted journalled run with the same
   // settings instead of starting anew (implies Journal).
   bool Resume = false;
+  // With Resume: the report and its journal are checked as the resumed run
+  // checks them, then the run ends before it writes anything (ResumeRefusal).
+  bool CheckResumeOnly = false;
   // Population matrix and sequence runs: compute only this shard's rows,
   // into the shard's report and corridor map (implies Journal; the journal
   // records what the merge needs).

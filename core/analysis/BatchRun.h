@@ -63,6 +63,7 @@ public:
   void Log(const std::string& line) override;
   void TaskLabel(const std::string& label) override { fInner.TaskLabel(label); }
   void Progress(int percent) override { fInner.Progress(percent); }
+  void Items(uint64_t done, uint64_t total) override { fInner.Items(done, total); }
   bool CancelRequested() override { return fInner.CancelRequested(); }
   void Warning(const std::string& message) override { fInner.Warning(message); }
   void ErrorBox(const std::string& message) override { fInner.ErrorBox(message); }

@@ -125,6 +125,9 @@ public:
     if (fSettings.DistanceDistribution) fDistances = fRun.CreateReport("Distances.txt");
     fReport->WriteLine("ID\tReplicate\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
                        fScanner.HeaderColumns());
+    for (const tVisit& v : visits)
+      if (!v.StepLengths.empty()) fWalks += static_cast<uint64_t>(fSettings.Bootstraps);
+    fRun.Log().Items(0, fWalks);
     for (const tVisit& v : visits) {
       fRun.Log().Progress(ProgressPercent(v.Start, fLocs.size()));
       if (fDistances) WriteDistances(v);
@@ -235,6 +238,7 @@ private:
         if (fRun.CancelPending()) return false;
         if (ends) break;
       }
+      fRun.Log().Items(++fWalksDone, fWalks);
     }
     return true;
   }
@@ -246,6 +250,7 @@ private:
   const tRaster* fConfine;
   const std::string fNoPath;
   uint64_t fRedrawnSteps = 0, fEndedWalks = 0;
+  uint64_t fWalks = 0, fWalksDone = 0; // replicates of every individual with steps
   std::unique_ptr<tReportFile> fReport, fDistances;
 };
 

@@ -201,6 +201,7 @@ public:
       RequireWritable(PairMatrixPaths(reportPath, PairMatrixColumns(header, PairMatrixOptions())));
     tKeptReport kept;
     if (fResuming) fFirst = CheckResume(reportPath, header, kept);
+    if (fRun.CheckResumeOnly()) return tRunOutcome::Completed;
     OpenCorridor();
     if (fResuming) {
       Continue(kept);
@@ -216,8 +217,10 @@ public:
       return Compute(PairAt(fFirst + k));
     };
     const std::function<bool(std::size_t, tPairRow&)> consume = [this](std::size_t k, tPairRow& r) {
+      fRun.Log().Items(fFirst + k + 1, Items());
       return Consume(PairAt(fFirst + k), r);
     };
+    fRun.Log().Items(fFirst, Items());
     RunOrdered<tPairRow>(static_cast<std::size_t>(Items() - fFirst), fRun.Threads(), compute,
                          consume);
     fReport->Close();

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 
 #include <exception>
+#include <filesystem>
 
 namespace stravex {
 
@@ -15,6 +16,7 @@ public:
   void Log(const std::string& line) override { fInner.Log(line); }
   void TaskLabel(const std::string& label) override { fInner.TaskLabel(label); }
   void Progress(int percent) override { fInner.Progress(percent); }
+  void Items(uint64_t done, uint64_t total) override { fInner.Items(done, total); }
   bool CancelRequested() override { return fInner.CancelRequested(); }
   void Warning(const std::string& message) override { fInner.Warning(message); }
   void ErrorBox(const std::string& message) override {
@@ -64,6 +66,21 @@ tRunResult RunAnalysis(tAnalysisKind kind, tAnalysisContext& ctx,
   unknown.Error = "Unknown kind of analysis.";
   unknown.ErrorObject = std::make_exception_ptr(EStravexError(unknown.Error));
   return unknown;
+}
+
+std::string ResumeRefusal(tAnalysisKind kind, const TAnalysisSettings& settings, tMapSet& maps,
+                          const std::string& workDir, const tLocationSequence& sequence) {
+  if (kind == tAnalysisKind::Bootstrap) return "A bootstrap keeps no journal to resume from.";
+  const std::string report = PlannedReports(settings, false, workDir).front();
+  std::error_code ec;
+  if (!std::filesystem::exists(report, ec)) return "There is no report " + report + " to resume.";
+  tReporter silent;
+  tRunState state;
+  tAnalysisContext ctx{settings, maps, silent, state, workDir, 1, nullptr};
+  ctx.Resume = true;
+  ctx.CheckResumeOnly = true;
+  const tRunResult checked = RunAnalysis(kind, ctx, sequence);
+  return checked.Outcome == tRunOutcome::Failed ? checked.Error : std::string();
 }
 
 } // namespace stravex

@@ -54,4 +54,12 @@ struct tPreparedRun {
 tRunResult RunAnalysis(tAnalysisKind kind, tAnalysisContext& ctx,
                        const tLocationSequence& sequence);
 
+// Why a resumed run of these settings could not continue the report it
+// would write in workDir: the refusal the resumed run itself would end with
+// (no report or journal, changed settings or inputs, edited rows), or empty
+// when it could. Reads the inputs as the run does and writes nothing. The
+// bootstrap keeps no journal and is never resumed.
+std::string ResumeRefusal(tAnalysisKind kind, const TAnalysisSettings& settings, tMapSet& maps,
+                          const std::string& workDir, const tLocationSequence& sequence);
+
 } // namespace stravex

@@ -59,6 +59,7 @@ public:
   // With Resume asked for and the report of these settings on disk: the run
   // continues it.
   bool ResumesReport(const std::string& fixedName) const;
+  bool CheckResumeOnly() const { return fCtx.Resume && fCtx.CheckResumeOnly; }
   bool KeepsJournal() const { return fCtx.Journal || fCtx.Resume || fCtx.Shard.has_value(); }
   // The run's corridor map, Path(CorridorMapName); a shard's own map unless
   // each pair has its map.
@@ -95,6 +96,7 @@ private:
     void Log(const std::string& line) override;
     void TaskLabel(const std::string& label) override { fInner.TaskLabel(label); }
     void Progress(int percent) override { fInner.Progress(percent); }
+    void Items(uint64_t done, uint64_t total) override { fInner.Items(done, total); }
     bool CancelRequested() override { return fInner.CancelRequested(); }
     void Warning(const std::string& message) override;
     void ErrorBox(const std::string& message) override { fInner.ErrorBox(message); }

@@ -116,6 +116,7 @@ public:
     RequireWritable(Outputs(reportPath));
     tKeptReport kept;
     if (fResuming) first = CheckResume(reportPath, header, kept);
+    if (fRun.CheckResumeOnly()) return tRunOutcome::Completed;
     OpenCorridor();
     if (fResuming) {
       Continue(kept, first);
@@ -126,12 +127,17 @@ public:
     }
     if (fRun.KeepsJournal()) fRun.WroteJournal(fJournal->Path());
     const std::size_t end = fRun.Shard() ? fShardLocations.size() : n;
+    // Segment i ends at location i; a shard's items are its segments.
+    const std::size_t base = fRun.Shard() ? 0 : 1;
+    const std::size_t segments = end > base ? end - base : 0;
+    fRun.Log().Items(std::min(first > base ? first - base : 0, segments), segments);
     if (n >= 2 && first < end) {
       const std::function<tSegmentResult(std::size_t)> compute = [this, first](std::size_t k) {
         return Compute(LocationAt(first + k));
       };
       const std::function<bool(std::size_t, tSegmentResult&)> consume =
-          [this, first](std::size_t k, tSegmentResult& r) {
+          [this, first, base, segments](std::size_t k, tSegmentResult& r) {
+            fRun.Log().Items(first + k + 1 - base, segments);
             return Consume(LocationAt(first + k), r);
           };
       RunOrdered<tSegmentResult>(end - first, fRun.Threads(), compute, consume);

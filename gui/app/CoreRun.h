@@ -18,6 +18,13 @@ struct tRunEnd {
   tRunOutcome Outcome = tRunOutcome::Completed;
   std::string Error;       // message of a failed run
   std::string CorridorMap; // the last corridor map the run wrote (name without extension)
+  // What the run got through, for the window's end line.
+  bool ItemsKnown = false;
+  uint64_t Done = 0, Total = 0;
+  uint64_t Kept = 0; // done before the run's first item (a resumed run)
+  double Seconds = 0;
+  std::string Report; // the first report written, empty when none
+  uint64_t Rows = 0;  // rows that report holds
 };
 
 // The core's run flags plus a cancel request that also holds before the
@@ -41,6 +48,9 @@ struct tRunInput {
   int Threads = 0;
   // The file the log is saved to after the run (batch mode), if any.
   std::string LogFile;
+  // Keep a journal beside the report; continue the report of an interrupted run.
+  bool Journal = false;
+  bool Resume = false;
 };
 
 // Runs one analysis on the calling thread; never throws. `random` is the

@@ -17,6 +17,7 @@ public:
     emit fC.TaskLabel(QString::fromStdString(label));
   }
   void Progress(int percent) override { emit fC.Progress(percent); }
+  void Items(uint64_t done, uint64_t total) override { emit fC.Items(done, total); }
   bool CancelRequested() override { return fC.CancelPending(); }
   void Warning(const std::string& message) override {
     emit fC.Message(false, QString::fromStdString(message));

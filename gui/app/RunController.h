@@ -37,6 +37,7 @@ signals:
   void LogLine(const QString& line);
   void TaskLabel(const QString& label);
   void Progress(int percent);
+  void Items(quint64 done, quint64 total);
   // Delivered blocking: the worker waits until the slot returns.
   void Message(bool error, const QString& text);
   // On the window's thread, after every queued log line of the run.

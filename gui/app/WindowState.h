@@ -2,8 +2,11 @@
 // What the main window shows and allows, decided without widgets: the
 // enabling rules (what the controls hold in, enabled/visible flags out) and
 // the batch mode's steps as an explicit sequence of states.
+#include "analysis/Analyses.h"
 #include "analysis/AnalysisSettings.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace stravex::gui {
@@ -102,5 +105,52 @@ private:
   tBatchStep fStep = tBatchStep::Idle;
   bool fStarted = false;
 };
+
+// ---- What a run shows while it goes on and at its end
+
+// The unit a kind of run counts: "pair", "segment", "walk".
+const char* ItemUnit(tAnalysisKind kind);
+// "pair 3 of 28"
+std::string ItemsText(tAnalysisKind kind, uint64_t done, uint64_t total);
+
+// The time left of a run, from the pace of the items it has done itself
+// since its first report (a resumed run starts past the items it keeps).
+class tTimeLeft {
+public:
+  // done of total items, `seconds` after the run started.
+  void Note(uint64_t done, uint64_t total, double seconds);
+  // None before the run's first item and once every item is done.
+  std::optional<double> SecondsLeft() const;
+
+private:
+  std::optional<uint64_t> fBefore; // items done at the first report
+  double fStart = 0;               // and when
+  uint64_t fDone = 0, fTotal = 0;
+  double fSeconds = 0;
+};
+// "about 12 s left", "about 4 min left", "about 2 h 5 min left".
+std::string TimeLeftText(double seconds);
+// "0.4 s", "12.0 s", "3 min 5 s", "2 h 5 min".
+std::string DurationText(double seconds);
+
+// How a run ended, as the window tells it.
+struct tRunSummary {
+  tAnalysisKind Kind = tAnalysisKind::PopulationMatrix;
+  tRunOutcome Outcome = tRunOutcome::Completed;
+  bool ItemsKnown = false; // the run reported items before it ended
+  uint64_t Done = 0, Total = 0;
+  uint64_t Kept = 0; // items a resumed run found done
+  double Seconds = 0;
+  std::string Report; // file name of its (first) report; empty: none written
+  uint64_t Rows = 0;  // rows the report holds
+  std::string Error;  // a failed run's message
+};
+// "Done: 28 pairs in 1.2 s — report X-MatrixAnalysis.txt" (resumed:
+// "Done: 28 pairs (11 new, 17 kept) in ..."),
+// "Cancelled after 17 of 28 pairs — the report holds 17 rows",
+// "Failed after 3 of 28 pairs: <error>".
+std::string RunEndLine(const tRunSummary& s);
+// Rows of a report: its lines after the header (a cut last line counts).
+uint64_t ReportRows(const std::string& path);
 
 } // namespace stravex::gui

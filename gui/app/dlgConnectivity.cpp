@@ -20,6 +20,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -28,13 +29,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <exception>
+#include <filesystem>
 #include <utility>
 
 namespace stravex::gui {
@@ -42,6 +46,22 @@ namespace stravex::gui {
 using kit::Named;
 using kit::Q;
 using kit::Std;
+
+namespace {
+
+// A status line longer than the window keeps its start and its end (the
+// report's name); the whole line is its tooltip.
+class tElidedLabel : public QLabel {
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QRect r = contentsRect();
+    p.drawText(r, static_cast<int>(alignment()),
+               fontMetrics().elidedText(text(), Qt::ElideMiddle, r.width()));
+  }
+};
+
+} // namespace
 
 // Map loading, data view and other work done on the window's own thread:
 // log lines and refusal boxes appear at once.
@@ -144,6 +164,17 @@ void TdlgConnectivity::BuildPages() {
   hs->addWidget(pbTache, 1);
   outer->addWidget(status);
 
+  // How the last run ended, and the corridor map it wrote offered at once.
+  lbRunEnd = Named(new tElidedLabel, "lbRunEnd");
+  lbRunEnd->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lbRunEnd->setAccessibleName(QStringLiteral("Last run"));
+  btViewMap = Named(new QPushButton(QStringLiteral("View map")), "btViewMap");
+  btViewMap->setToolTip(QStringLiteral("Show the corridor map the run has written"));
+  btViewMap->hide();
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->addWidget(lbRunEnd, 1);
+  statusBar()->addPermanentWidget(btViewMap);
+
   setCentralWidget(central);
 }
 
@@ -212,6 +243,11 @@ void TdlgConnectivity::Connect() {
   connect(fRun.get(), &tRunController::LogLine, this, &TdlgConnectivity::AppendLog);
   connect(fRun.get(), &tRunController::TaskLabel, lbTask, &QLabel::setText);
   connect(fRun.get(), &tRunController::Progress, pbTache, &QProgressBar::setValue);
+  connect(fRun.get(), &tRunController::Items, this, &TdlgConnectivity::RunItems);
+  connect(btViewMap, &QPushButton::clicked, this, [this] {
+    if (fRun->Running() || fLastCorridorMap.isEmpty()) return;
+    Guarded([&] { ShowMap(fLastCorridorMap, true); });
+  });
   connect(fRun.get(), &tRunController::Message, this, &TdlgConnectivity::ShowRunMessage,
           Qt::BlockingQueuedConnection);
   connect(fRun.get(), &tRunController::Finished, this, &TdlgConnectivity::RunEndedSlot);
@@ -255,8 +291,11 @@ void TdlgConnectivity::UpdateControls() {
   fMatrixParameters->ReadInputs(in);
   const tWindowView v = ComputeWindowView(in);
 
-  lbTask->setText(QStringLiteral("Ready"));
-  pbTache->setValue(0);
+  // How the last run ended stays shown until the next one starts.
+  if (!in.Running && lbRunEnd->text().isEmpty()) {
+    lbTask->setText(QStringLiteral("Ready"));
+    pbTache->setValue(0);
+  }
   btOK->setEnabled(v.ComputeEnabled);
   btOK->setToolTip(v.ComputeMissing.empty() ? QStringLiteral("May the Force be with you")
                                             : Q(v.ComputeMissing));
@@ -510,9 +549,12 @@ void TdlgConnectivity::Batchcommand1Click() {
 // Runs
 
 bool TdlgConnectivity::StartRun(tAnalysisKind kind, TAnalysisSettings settings,
-                                const QString& workDir, const std::string& logFile) {
+                                const QString& workDir, const std::string& logFile, bool journal,
+                                bool resume) {
   tRunInput in;
   in.LogFile = logFile;
+  in.Journal = journal;
+  in.Resume = resume;
   in.Kind = kind;
   in.Settings = std::move(settings);
   in.WorkDir = Std(workDir);
@@ -523,22 +565,68 @@ bool TdlgConnectivity::StartRun(tAnalysisKind kind, TAnalysisSettings settings,
   fMaps.BuildMapList();
   fLastCorridorMap.clear();
   if (!fRun->Start(std::move(in))) return false;
+  fRunClock.start();
+  fTimeLeft = {};
+  lbTask->setText(QStringLiteral("Ready"));
+  pbTache->setValue(0);
+  pbTache->setFormat(QStringLiteral("%p%"));
+  lbRunEnd->clear();
+  lbRunEnd->setToolTip({});
+  btViewMap->hide();
   QApplication::setOverrideCursor(Qt::BusyCursor);
   UpdateControls();
   return true;
 }
 
-void TdlgConnectivity::btOKClick() {
+void TdlgConnectivity::StartAskedRun(tAnalysisKind kind) {
   if (fRun->Running()) return;
-  StartRun(SelectedDataStructure() == dsLocationSequence ? tAnalysisKind::Sequence
-                                                         : tAnalysisKind::PopulationMatrix,
-           ReadSettings(), WorkDir());
+  TAnalysisSettings s = ReadSettings();
+  const QString workDir = WorkDir();
+  const bool bootstrap = kind == tAnalysisKind::Bootstrap;
+  QString existing;
+  for (const std::string& report : PlannedReports(s, bootstrap, Std(workDir))) {
+    std::error_code ec;
+    if (std::filesystem::exists(report, ec)) {
+      existing = Q(report);
+      break;
+    }
+  }
+  bool resume = false;
+  if (!existing.isEmpty()) {
+    // The run's own checks decide whether the report can be continued.
+    if (ReadsSequence(kind) && !SequenceMatchesDataFile()) return;
+    fMaps.BuildMapList();
+    const QString refusal = Q(ResumeRefusal(kind, s, fMaps, Std(workDir), fSequence));
+    switch (AskReplace(existing, refusal)) {
+    case tReplaceAnswer::Cancel: return;
+    case tReplaceAnswer::Resume:
+      if (!refusal.isEmpty()) return;
+      resume = true;
+      break;
+    case tReplaceAnswer::Replace: break;
+    }
+  }
+  // Interrupted matrix and sequence runs can be resumed, as on the command line.
+  StartRun(kind, std::move(s), workDir, {}, !bootstrap, resume);
 }
 
-void TdlgConnectivity::btBootstrapClick() {
-  if (fRun->Running()) return;
-  StartRun(tAnalysisKind::Bootstrap, ReadSettings(), WorkDir());
+void TdlgConnectivity::btOKClick() {
+  StartAskedRun(SelectedDataStructure() == dsLocationSequence ? tAnalysisKind::Sequence
+                                                              : tAnalysisKind::PopulationMatrix);
 }
+
+void TdlgConnectivity::btBootstrapClick() { StartAskedRun(tAnalysisKind::Bootstrap); }
+
+void TdlgConnectivity::RunItems(quint64 done, quint64 total) {
+  if (!fRun->Running()) return;
+  fTimeLeft.Note(done, total, static_cast<double>(fRunClock.elapsed()) / 1000.0);
+  QString text = Q(ItemsText(fRun->LastInput().Kind, done, total));
+  if (const std::optional<double> left = fTimeLeft.SecondsLeft())
+    text += QStringLiteral(" \u2014 ") + Q(TimeLeftText(*left));
+  pbTache->setFormat(text);
+}
+
+QString TdlgConnectivity::RunEndText() const { return lbRunEnd->text(); }
 
 void TdlgConnectivity::btCancelClick() {
   if (fRun->RequestCancel()) btCancel->setEnabled(false);
@@ -557,6 +645,32 @@ void TdlgConnectivity::RunEndedSlot() {
   QApplication::restoreOverrideCursor();
   const tRunEnd& end = fRun->LastEnd();
   if (!end.CorridorMap.empty()) fLastCorridorMap = Q(end.CorridorMap);
+  // Not "Ready 0%" as if nothing had happened: how the run ended, and what it left.
+  tRunSummary summary;
+  summary.Kind = fRun->LastInput().Kind;
+  summary.Outcome = end.Outcome;
+  summary.ItemsKnown = end.ItemsKnown;
+  summary.Done = end.Done;
+  summary.Total = end.Total;
+  summary.Kept = end.Kept;
+  summary.Seconds = end.Seconds;
+  if (!end.Report.empty()) summary.Report = std::filesystem::path(end.Report).filename().string();
+  summary.Rows = end.Rows;
+  summary.Error = end.Error;
+  const QString line = Q(RunEndLine(summary));
+  lbRunEnd->setText(line);
+  lbRunEnd->setToolTip(line);
+  lbTask->setText(end.Outcome == tRunOutcome::Completed   ? QStringLiteral("Done")
+                  : end.Outcome == tRunOutcome::Cancelled ? QStringLiteral("Cancelled")
+                                                          : QStringLiteral("Failed"));
+  pbTache->setValue(end.Outcome == tRunOutcome::Completed ? 100
+                    : end.Total > 0 ? static_cast<int>(end.Done * 100 / end.Total)
+                                    : 0);
+  pbTache->setFormat(end.ItemsKnown ? Q(ItemsText(summary.Kind, end.Done, end.Total))
+                                    : QStringLiteral("%p%"));
+  btViewMap->setVisible(!end.CorridorMap.empty());
+  // A batch run's saved log stays as it was.
+  if (fBatch.Step() != tBatchStep::Run) AppendLog(line);
   UpdateControls();
   if (end.Outcome == tRunOutcome::Failed && !fClosing) ShowError(Q(end.Error));
   if (fBatch.Step() == tBatchStep::Run) {
@@ -696,6 +810,29 @@ void TdlgConnectivity::ShowErrorBox(const QString& message) {
 
 void TdlgConnectivity::ShowWarningBox(const QString& message) {
   QMessageBox::information(this, QStringLiteral("Stravex"), message, QMessageBox::Ok);
+}
+
+TdlgConnectivity::tReplaceAnswer TdlgConnectivity::AskReplace(const QString& report,
+                                                              const QString& resumeRefusal) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Stravex"),
+                  QStringLiteral("The report %1 exists already.").arg(QFileInfo(report).fileName()),
+                  QMessageBox::NoButton, this);
+  box.setInformativeText(
+      resumeRefusal.isEmpty()
+          ? QStringLiteral("Replace it with a new run, or resume the run that wrote it: only the "
+                           "rows it lacks are computed.")
+          : QStringLiteral("Replace it with a new run? It cannot be resumed: ") + resumeRefusal);
+  QPushButton* replace = box.addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole);
+  QPushButton* resume = resumeRefusal.isEmpty()
+                            ? box.addButton(QStringLiteral("Resume"), QMessageBox::AcceptRole)
+                            : nullptr;
+  QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+  box.setDefaultButton(resume ? resume : cancel);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() == replace) return tReplaceAnswer::Replace;
+  if (resume && box.clickedButton() == resume) return tReplaceAnswer::Resume;
+  return tReplaceAnswer::Cancel;
 }
 
 void TdlgConnectivity::QuitProgram() { close(); }

@@ -13,6 +13,7 @@
 #include "analysis/BatchRun.h"
 #include "analysis/PopulationFile.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,8 @@ public:
 
   // The window's file dialogs.
   enum class tFileDialog { OpenImage, OpenMatrix, OpenList, SaveList, OpenSettings, SaveSettings };
+  // What to do with the report a run would replace.
+  enum class tReplaceAnswer { Replace, Resume, Cancel };
 
   TAnalysisSettings ReadSettings() const;
   // Puts a settings record into the controls (batch mode).
@@ -86,6 +89,8 @@ public:
   bool BatchStarted() const { return fBatch.Started(); }
   // File of the last least-cost run's corridor map (empty when none).
   const QString& LastCorridorMap() const { return fLastCorridorMap; }
+  // The end line of the last run, as the status line shows it (empty before any).
+  QString RunEndText() const;
 
 public slots:
   void btOKClick();
@@ -136,6 +141,9 @@ protected:
   // The one place error boxes are shown.
   virtual void ShowErrorBox(const QString& message);
   virtual void ShowWarningBox(const QString& message);
+  // Before a run replaces an existing report: Replace, Resume (offered only
+  // when resumeRefusal is empty) or Cancel.
+  virtual tReplaceAnswer AskReplace(const QString& report, const QString& resumeRefusal);
   // Ends the program (batch mode).
   virtual void QuitProgram();
   // The map window of one map file; corridor maps get the "Fire" palette.
@@ -175,7 +183,11 @@ private:
   void FillMapLists();
   // logFile: the file a batch run saves the log to. False when no run started.
   bool StartRun(tAnalysisKind kind, TAnalysisSettings settings, const QString& workDir,
-                const std::string& logFile = {});
+                const std::string& logFile = {}, bool journal = false, bool resume = false);
+  // A run started from the window: a report it would replace is first
+  // offered to be kept, replaced or resumed.
+  void StartAskedRun(tAnalysisKind kind);
+  void RunItems(quint64 done, quint64 total);
   void RunEndedSlot();
   // Goes through the batch steps until the run starts or the sequence ends.
   void StepBatch();
@@ -203,6 +215,10 @@ private:
   std::vector<std::pair<QWidget*, QString>> fPageOrder;
   QLabel* lbTask = nullptr;
   QProgressBar* pbTache = nullptr;
+  QLabel* lbRunEnd = nullptr;
+  QPushButton* btViewMap = nullptr; // the corridor map a run has just written
+  QElapsedTimer fRunClock;
+  tTimeLeft fTimeLeft;
   QPushButton *btOK = nullptr, *btCancel = nullptr, *btHelp = nullptr;
   QAction *Openecomaplist1 = nullptr, *Saveecomapslist1 = nullptr, *Batchcommand1 = nullptr,
           *Exit1 = nullptr, *Help1 = nullptr, *About1 = nullptr, *OpenSettings1 = nullptr,

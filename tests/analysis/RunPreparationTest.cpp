@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 using namespace stravex;
 using namespace stravex::test;
@@ -161,4 +163,142 @@ TEST(RunPreparation, AFailedRunCarriesTheAnalysisError) {
   EXPECT_NE(result.Error.find("missing.txt"), std::string::npos) << result.Error;
   EXPECT_THROW(result.Rethrow(), EStravexError);
   EXPECT_FALSE(state.Running);
+}
+
+namespace {
+
+// Records the items a run reports, and cancels once it has reported some.
+class tItemsReporter : public RecordingReporter {
+public:
+  void Items(uint64_t done, uint64_t total) override {
+    std::lock_guard<std::mutex> lock(fItemsMutex);
+    items.emplace_back(done, total);
+  }
+  bool CancelRequested() override {
+    std::lock_guard<std::mutex> lock(fItemsMutex);
+    return cancelAfterItems >= 0 && items.size() >= static_cast<std::size_t>(cancelAfterItems);
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> items;
+  int cancelAfterItems = -1;
+
+private:
+  std::mutex fItemsMutex;
+};
+
+TAnalysisSettings LandscapeSettings(tAnalysisKind kind) {
+  TAnalysisSettings settings;
+  settings.DataStructure = DataStructureOf(kind);
+  settings.ProjectName = "Path";
+  settings.DataFile = ReadsSequence(kind) ? Land("tracks.txt") : Land("samples.txt");
+  settings.PathWidth = 3;
+  settings.Bootstraps = 3;
+  return settings;
+}
+
+} // namespace
+
+TEST(RunPreparation, RunsReportTheirItemsDoneInOrderUpToTheTotal) {
+  for (const tAnalysisKind kind :
+       {tAnalysisKind::PopulationMatrix, tAnalysisKind::Sequence, tAnalysisKind::Bootstrap}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    RecordingReporter loading;
+    tPreparedRun run;
+    ASSERT_TRUE(PrepareRun(LandscapeInputs(kind), loading, run));
+    const TAnalysisSettings settings = LandscapeSettings(kind);
+    TempDir dir;
+    tItemsReporter rep;
+    tRunState state;
+    tAnalysisContext ctx{settings, run.Maps, rep, state, dir.path().string(), 2};
+    const tRunResult result = RunAnalysis(kind, ctx, run.Sequence);
+    ASSERT_EQ(result.Outcome, tRunOutcome::Completed) << result.Error;
+    ASSERT_FALSE(rep.items.empty());
+    // 8 sample points: 28 pairs; 12 locations: 11 segments.
+    const uint64_t total = kind == tAnalysisKind::PopulationMatrix ? 28
+                           : kind == tAnalysisKind::Sequence       ? 11
+                                                                   : rep.items.back().second;
+    // First none done, then one more at each report.
+    for (std::size_t k = 0; k < rep.items.size(); ++k) {
+      EXPECT_EQ(rep.items[k].first, k);
+      EXPECT_EQ(rep.items[k].second, total);
+    }
+    EXPECT_EQ(rep.items.back().first, total);
+    // Every replicate of every individual with steps is a walk.
+    if (kind == tAnalysisKind::Bootstrap) {
+      EXPECT_EQ(total % 3, 0u);
+    }
+  }
+}
+
+namespace {
+
+// Resumed, refused and checked on a cancelled run's files.
+void CheckResumeRefusal(bool leastCost) {
+  const tAnalysisKind kind = tAnalysisKind::PopulationMatrix;
+  RecordingReporter loading;
+  tPreparedRun run;
+  ASSERT_TRUE(PrepareRun(LandscapeInputs(kind), loading, run));
+  TAnalysisSettings settings = LandscapeSettings(kind);
+  if (leastCost) {
+    settings.Connectivity = caLeastCostPath;
+    settings.FrictionMapFile = Land("friction.rst");
+    settings.CorridorMapName = "corr";
+    settings.PathWidth = 1;
+  }
+  TempDir dir;
+  const std::string work = dir.path().string();
+  const std::string report = dir.file("Path-MatrixAnalysis.txt");
+  // No report yet.
+  EXPECT_NE(ResumeRefusal(kind, settings, run.Maps, work, run.Sequence), "");
+
+  // A journalled run cancelled after 5 pairs can be resumed.
+  tItemsReporter rep;
+  rep.cancelAfterItems = 6; // the first report is of none done
+  tRunState state;
+  tAnalysisContext ctx{settings, run.Maps, rep, state, work};
+  ctx.Journal = true;
+  ASSERT_EQ(RunAnalysis(kind, ctx, run.Sequence).Outcome, tRunOutcome::Cancelled);
+  std::map<std::string, std::string> before;
+  for (const auto& f : fs::directory_iterator(dir.path()))
+    before[f.path().string()] = ReadFileBytes(f.path().string());
+  EXPECT_EQ(ResumeRefusal(kind, settings, run.Maps, work, run.Sequence), "");
+
+  // Other settings, edited rows, a lost journal: each refused with its reason.
+  TAnalysisSettings wider = settings;
+  wider.PathWidth = 5;
+  EXPECT_NE(ResumeRefusal(kind, wider, run.Maps, work, run.Sequence), "");
+  const std::string cut = ReadFileBytes(report);
+  std::string edited = cut;
+  edited[edited.rfind('\t') + 1] ^= 1;
+  WriteFileBytes(report, edited);
+  const std::string rows = ResumeRefusal(kind, settings, run.Maps, work, run.Sequence);
+  EXPECT_NE(rows.find("Path-MatrixAnalysis.txt"), std::string::npos) << rows;
+  WriteFileBytes(report, cut);
+  EXPECT_EQ(ResumeRefusal(kind, settings, run.Maps, work, run.Sequence), "");
+  EXPECT_NE(ResumeRefusal(tAnalysisKind::Bootstrap, settings, run.Maps, work, run.Sequence), "");
+  // The checks wrote nothing: every file is as the cancelled run left it.
+  std::map<std::string, std::string> after;
+  for (const auto& f : fs::directory_iterator(dir.path()))
+    after[f.path().string()] = ReadFileBytes(f.path().string());
+  EXPECT_EQ(after, before);
+  // The resumed run counts from the pairs it keeps.
+  tItemsReporter resumedRep;
+  tAnalysisContext resumed{settings, run.Maps, resumedRep, state, work};
+  resumed.Resume = true;
+  ASSERT_EQ(RunAnalysis(kind, resumed, run.Sequence).Outcome, tRunOutcome::Completed);
+  ASSERT_EQ(resumedRep.items.size(), 24u);
+  EXPECT_EQ(resumedRep.items.front(), (std::pair<uint64_t, uint64_t>(5, 28)));
+  EXPECT_EQ(resumedRep.items.back(), (std::pair<uint64_t, uint64_t>(28, 28)));
+  fs::remove(dir.path() / "Path-MatrixAnalysis.journal");
+  EXPECT_NE(ResumeRefusal(kind, settings, run.Maps, work, run.Sequence).find("journal"),
+            std::string::npos);
+}
+
+} // namespace
+
+TEST(RunPreparation, ResumeRefusalChecksAsTheResumedRunWithoutWritingAnything) {
+  // Strips, and least-cost paths with the corridor map the resumed run would continue.
+  for (const bool leastCost : {false, true}) {
+    SCOPED_TRACE(leastCost);
+    CheckResumeRefusal(leastCost);
+  }
 }

@@ -1,7 +1,11 @@
-// The main window's enabling rules and batch steps, without widgets.
+// The main window's enabling rules, batch steps and run feedback, without widgets.
 #include "WindowState.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 
 using namespace stravex;
 using namespace stravex::gui;
@@ -196,6 +200,109 @@ TEST(BatchSequence, AnInteractiveLineNeverStarts) {
   EXPECT_FALSE(b.Begin(false));
   EXPECT_FALSE(b.Started() || b.Active());
   EXPECT_EQ(b.Advance(true), tBatchStep::Idle);
+}
+
+TEST(RunFeedback, ItemsAreCountedInTheUnitOfTheAnalysis) {
+  EXPECT_EQ(ItemsText(tAnalysisKind::PopulationMatrix, 3, 28), "pair 3 of 28");
+  EXPECT_EQ(ItemsText(tAnalysisKind::Sequence, 1, 9), "segment 1 of 9");
+  EXPECT_EQ(ItemsText(tAnalysisKind::Bootstrap, 40, 400), "walk 40 of 400");
+}
+
+TEST(RunFeedback, TimeLeftFollowsThePaceOfTheRunsOwnItems) {
+  tTimeLeft t;
+  EXPECT_FALSE(t.SecondsLeft()); // nothing reported yet
+  // Maps read for 3 s before the first pair: the pace counts from there.
+  t.Note(0, 28, 3.0);
+  EXPECT_FALSE(t.SecondsLeft()); // no item done yet
+  // 4 of 28 pairs in 2 s: 0.5 s a pair, 24 to go.
+  t.Note(1, 28, 3.5);
+  t.Note(4, 28, 5.0);
+  ASSERT_TRUE(t.SecondsLeft());
+  EXPECT_DOUBLE_EQ(*t.SecondsLeft(), 12.0);
+  t.Note(28, 28, 17.0);
+  EXPECT_FALSE(t.SecondsLeft()); // done: no estimate
+
+  // A resumed run that kept 17 rows: its pace counts from pair 18 on, not
+  // as if 18 pairs had been computed in 1 s.
+  tTimeLeft resumed;
+  resumed.Note(17, 28, 0.5);
+  resumed.Note(18, 28, 1.5);
+  ASSERT_TRUE(resumed.SecondsLeft());
+  EXPECT_DOUBLE_EQ(*resumed.SecondsLeft(), 10.0);
+  resumed.Note(20, 28, 6.5);
+  EXPECT_DOUBLE_EQ(*resumed.SecondsLeft(), 16.0);
+}
+
+TEST(RunFeedback, TimesAreWrittenInTheirLargestUnits) {
+  EXPECT_EQ(TimeLeftText(12.0), "about 12 s left");
+  EXPECT_EQ(TimeLeftText(11.2), "about 12 s left"); // rounded up
+  EXPECT_EQ(TimeLeftText(0.01), "about 1 s left");  // never "0 s"
+  EXPECT_EQ(TimeLeftText(59.5), "about 1 min left");
+  EXPECT_EQ(TimeLeftText(250), "about 4 min left");
+  EXPECT_EQ(TimeLeftText(7500), "about 2 h 5 min left");
+  EXPECT_EQ(DurationText(1.24), "1.2 s");
+  EXPECT_EQ(DurationText(0.04), "0.0 s");
+  EXPECT_EQ(DurationText(59.99), "1 min 0 s");
+  EXPECT_EQ(DurationText(185), "3 min 5 s");
+  EXPECT_EQ(DurationText(7530), "2 h 5 min");
+}
+
+TEST(RunFeedback, TheEndLineSaysHowTheRunEndedAndWhatTheReportHolds) {
+  tRunSummary s;
+  s.ItemsKnown = true;
+  s.Done = s.Total = 28;
+  s.Seconds = 1.23;
+  s.Report = "Friction-LeastCost-MatrixAnalysis.txt";
+  s.Rows = 28;
+  EXPECT_EQ(RunEndLine(s),
+            "Done: 28 pairs in 1.2 s \u2014 report Friction-LeastCost-MatrixAnalysis.txt");
+  s.Kept = 17; // resumed
+  EXPECT_EQ(RunEndLine(s), "Done: 28 pairs (11 new, 17 kept) in 1.2 s \u2014 report "
+                           "Friction-LeastCost-MatrixAnalysis.txt");
+  s.Kept = 0;
+  s.Outcome = tRunOutcome::Cancelled;
+  s.Done = 17;
+  s.Rows = 17;
+  EXPECT_EQ(RunEndLine(s), "Cancelled after 17 of 28 pairs \u2014 the report holds 17 rows");
+  s.Kind = tAnalysisKind::Sequence;
+  s.Done = 1;
+  s.Total = 1;
+  s.Rows = 1;
+  EXPECT_EQ(RunEndLine(s), "Cancelled after 1 of 1 segment \u2014 the report holds 1 row");
+  s.Kind = tAnalysisKind::Bootstrap;
+  s.ItemsKnown = false;
+  s.Report.clear();
+  EXPECT_EQ(RunEndLine(s), "Cancelled before the first walk \u2014 no report was written");
+  s.Outcome = tRunOutcome::Failed;
+  s.Error = "Cannot open file \"x.rst\"";
+  EXPECT_EQ(RunEndLine(s), "Failed after 1.2 s: Cannot open file \"x.rst\"");
+  s.ItemsKnown = true;
+  s.Done = 3;
+  s.Total = 400;
+  EXPECT_EQ(RunEndLine(s), "Failed after 3 of 400 walks: Cannot open file \"x.rst\"");
+  s.Outcome = tRunOutcome::Completed;
+  s.ItemsKnown = false;
+  s.Report = "S-SequenceAnalysis.txt";
+  EXPECT_EQ(RunEndLine(s), "Done: no walks in 1.2 s \u2014 report S-SequenceAnalysis.txt");
+}
+
+TEST(RunFeedback, ReportRowsAreTheLinesAfterTheHeader) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                     ("stravex-rows-" + std::to_string(::getpid()) + ".txt");
+  const auto write = [&](const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+    return ReportRows(file.string());
+  };
+  EXPECT_EQ(write("a\tb\r\n1\t2\r\n3\t4\r\n"), 2u);
+  EXPECT_EQ(write("a\tb\r\n"), 0u);
+  EXPECT_EQ(write("a\tb\r\n1\t2\r\n3\t"), 2u); // a cut last row counts
+  EXPECT_EQ(write(""), 0u);
+  // Longer than one read of the counter.
+  std::string many = "h\r\n";
+  for (int i = 0; i < 20000; ++i) many += "row " + std::to_string(i) + "\r\n";
+  EXPECT_EQ(write(many), 20000u);
+  std::filesystem::remove(file);
+  EXPECT_EQ(ReportRows(file.string()), 0u); // no report
 }
 
 } // namespace

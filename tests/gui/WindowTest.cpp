@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -62,6 +63,13 @@ public:
   QStringList errors, warnings;
   int quits = 0;
   QStringList mapsShown;
+  bool cancelAtWarning = false;
+  // The answer to a report that would be replaced, and what was asked.
+  TdlgConnectivity::tReplaceAnswer replaceAnswer = TdlgConnectivity::tReplaceAnswer::Replace;
+  QStringList replaceAsked, resumeRefusals;
+  // Set: the window's own question box opens and this button is clicked.
+  QString replaceBoxClick;
+  QStringList replaceBoxButtons;
 
 protected:
   QStringList AskFiles(tDlg which) override {
@@ -79,7 +87,30 @@ protected:
     return TdlgConnectivity::AskFiles(which);
   }
   void ShowErrorBox(const QString& m) override { errors << m; }
-  void ShowWarningBox(const QString& m) override { warnings << m; }
+  void ShowWarningBox(const QString& m) override {
+    warnings << m;
+    // The run waits for this box before its first pair: a cancel that cannot come too late.
+    if (cancelAtWarning) btCancelClick();
+  }
+  tReplaceAnswer AskReplace(const QString& report, const QString& resumeRefusal) override {
+    replaceAsked << QFileInfo(report).fileName();
+    resumeRefusals << resumeRefusal;
+    if (replaceBoxClick.isEmpty()) return replaceAnswer;
+    // The window's own box: its buttons are noted and one is clicked.
+    auto* poll = new QTimer(this);
+    QObject::connect(poll, &QTimer::timeout, this, [this, poll] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      poll->deleteLater();
+      replaceBoxButtons.clear();
+      for (QAbstractButton* b : box->buttons()) replaceBoxButtons << b->text();
+      replaceBoxButtons.sort();
+      for (QAbstractButton* b : box->buttons())
+        if (b->text() == replaceBoxClick) b->click();
+    });
+    poll->start(20);
+    return TdlgConnectivity::AskReplace(report, resumeRefusal);
+  }
   void QuitProgram() override { ++quits; }
   void ShowMap(const QString& mapFile, bool corridor) override {
     mapsShown << QFileInfo(mapFile).completeBaseName() + (corridor ? "*" : "");
@@ -573,13 +604,94 @@ private slots:
             !Ctl<QPushButton>(w, "btCancel")->isEnabled());
     for (QWidget* setting : settings)
       QVERIFY2(setting->isEnabled(), qPrintable(setting->objectName()));
-    QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Ready"));
-    // Stopped early: fewer rows than the 28 pairs.
+    // Not "Ready" as if nothing had happened: the status and the log say
+    // where the run stopped and what its report holds.
+    QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Cancelled"));
     const std::string report = ReadFileBytes(Out("Friction-LeastCost-MatrixAnalysis.txt"));
-    QVERIFY(std::count(report.begin(), report.end(), '\n') < 29);
+    const auto rows = std::count(report.begin(), report.end(), '\n') - 1;
+    QVERIFY(rows >= 1 && rows < 28);
+    const QString end = QString("Cancelled after %1 of 28 pairs \u2014 the report holds %1 row%2")
+                            .arg(rows)
+                            .arg(rows == 1 ? "" : "s");
+    QCOMPARE(w.RunEndText(), end);
+    QCOMPARE(QString::fromStdString(w.LogLines().back()), end);
+    QCOMPARE(Ctl<QProgressBar>(w, "pbTache")->format(), QString("pair %1 of 28").arg(rows));
+    QVERIFY(w.replaceAsked.isEmpty()); // there was no report to replace
     // Cancel while idle does nothing.
     w.btCancelClick();
     QVERIFY(!w.Running());
+  }
+
+  // A report that exists is replaced, resumed or kept only as the user says;
+  // a resumed report is the one an uninterrupted run writes.
+  void replaceResumeOrKeep() {
+    tTestWindow w{QStringList()};
+    // Its significance matrix does not read: a warning box before the first pair.
+    std::string data = ReadFileBytes((kLandscape / "samples.txt").string());
+    data.replace(data.find("[Significance]"), 14, "[Nonsense]");
+    stravex::test::WriteFileBytes((fLand + "/badsig.txt").toStdString(), data);
+    Load(w, {"forest_BL.rst", "roads_NB.rst"}, {"cover_QT.rst"}, {}, "badsig.txt");
+    Ctl<QLineEdit>(w, "edOutput")->setText("R");
+    const std::string report = Out("R-MatrixAnalysis.txt");
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QVERIFY(w.errors.isEmpty() && w.replaceAsked.isEmpty());
+    const std::string whole = ReadFileBytes(report);
+    QCOMPARE(std::count(whole.begin(), whole.end(), '\n'), 29);
+
+    // Cancel: nothing is touched, not even an edited report.
+    stravex::test::WriteFileBytes(report, "kept by hand\r\n");
+    w.replaceAnswer = TdlgConnectivity::tReplaceAnswer::Cancel;
+    w.btOKClick();
+    QVERIFY(!w.Running());
+    QCOMPARE(w.replaceAsked, QStringList{"R-MatrixAnalysis.txt"});
+    QCOMPARE(ReadFileBytes(report), std::string("kept by hand\r\n"));
+    // Its rows are not the journal's: resuming is not offered, and an answer
+    // Resume all the same starts nothing.
+    QVERIFY(!w.resumeRefusals.back().isEmpty());
+    w.replaceBoxClick = "Cancel";
+    w.btOKClick();
+    QCOMPARE(w.replaceBoxButtons, (QStringList{"Cancel", "Replace"}));
+    QVERIFY(!w.Running());
+    w.replaceBoxClick.clear();
+    w.replaceAnswer = TdlgConnectivity::tReplaceAnswer::Resume;
+    w.btOKClick();
+    QVERIFY(!w.Running());
+    QCOMPARE(ReadFileBytes(report), std::string("kept by hand\r\n"));
+    // Replace: a new run rewrites it.
+    w.replaceAnswer = TdlgConnectivity::tReplaceAnswer::Replace;
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(ReadFileBytes(report), whole);
+    QVERIFY(w.RunEndText().startsWith("Done: 28 pairs in "));
+
+    // Cancelled after its first pair, then resumed: the missing rows only.
+    w.cancelAtWarning = true;
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    w.cancelAtWarning = false;
+    const std::string cut = ReadFileBytes(report);
+    QCOMPARE(std::count(cut.begin(), cut.end(), '\n'), 2L);
+    QCOMPARE(w.RunEndText(),
+             QString("Cancelled after 1 of 28 pairs \u2014 the report holds 1 row"));
+    w.replaceBoxClick = "Resume";
+    w.btOKClick();
+    w.replaceBoxClick.clear();
+    QCOMPARE(w.replaceBoxButtons, (QStringList{"Cancel", "Replace", "Resume"}));
+    QVERIFY(w.resumeRefusals.back().isEmpty());
+    QVERIFY(w.Running());
+    QVERIFY(WaitRun(w));
+    QVERIFY(w.errors.isEmpty());
+    QCOMPARE(ReadFileBytes(report), whole);
+    QVERIFY(w.RunEndText().startsWith("Done: 28 pairs (27 new, 1 kept) in "));
+
+    // Other settings than the journal's: resuming is not offered.
+    Ctl<QSpinBox>(w, "sePathWidth")->setValue(5);
+    w.replaceAnswer = TdlgConnectivity::tReplaceAnswer::Cancel;
+    w.btOKClick();
+    QVERIFY(!w.Running());
+    QVERIFY(!w.resumeRefusals.back().isEmpty());
+    QCOMPARE(ReadFileBytes(report), whole);
   }
 
   // Closing during a run cancels it and waits for its end.
@@ -644,6 +756,9 @@ private slots:
     QCOMPARE(w.errors.size(), 3);
     QVERIFY(w.errors[2].contains("no-such-folder"));
     QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
+    QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Failed"));
+    QVERIFY(w.RunEndText().startsWith("Failed after "));
+    QVERIFY(w.RunEndText().endsWith(w.errors[2]));
   }
 
   void leastCostMatrixLikeCli() {
@@ -706,9 +821,18 @@ private slots:
     }
     QCOMPARE(ReadFileBytes(Out("corr.rst")), ReadFileBytes(Cout("corr.rst")));
     QCOMPARE(w.LastCorridorMap(), fOut + "/corr");
-    // Its map window ("Fire" palette) once the run has ended.
+    QVERIFY(w.RunEndText().startsWith("Done: 28 pairs in "));
+    QVERIFY(w.RunEndText().endsWith(" \u2014 report P-MatrixAnalysis.txt"));
+    QCOMPARE(QString::fromStdString(w.LogLines().back()), w.RunEndText());
+    QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Done"));
+    QCOMPARE(Ctl<QProgressBar>(w, "pbTache")->value(), 100);
+    QCOMPARE(Ctl<QProgressBar>(w, "pbTache")->format(), QString("pair 28 of 28"));
+    // Its map window ("Fire" palette) once the run has ended, offered at once.
     w.ViewMap(Ctl<QLineEdit>(w, "edCorridorMap"));
     QCOMPARE(w.mapsShown, QStringList{"corr*"});
+    QVERIFY(Visible(Ctl<QPushButton>(w, "btViewMap")));
+    QTest::mouseClick(Ctl<QPushButton>(w, "btViewMap"), Qt::LeftButton);
+    QCOMPARE(w.mapsShown, (QStringList{"corr*", "corr*"}));
   }
 
   void sequenceLikeCli() {
@@ -750,6 +874,10 @@ private slots:
     const std::string report = ReadFileBytes(Out("S-SequenceAnalysis.txt"));
     QVERIFY(std::count(report.begin(), report.end(), '\n') > 1);
     QCOMPARE(report, ReadFileBytes(Cout("S-SequenceAnalysis.txt")));
+    QVERIFY(w.RunEndText().startsWith("Done: "));
+    QVERIFY(w.RunEndText().contains(" segments in "));
+    // Strips write no corridor map: none is offered.
+    QVERIFY(!Visible(Ctl<QPushButton>(w, "btViewMap")));
 
     // Each data structure keeps its own data file: the tracks are not shown
     // as population data, nor a population file taken for tracks.
@@ -767,10 +895,14 @@ private slots:
     Ctl<QRadioButton>(w, "rbMatrix")->click();
     QCOMPARE(data->text(), fLand + "/samples.txt");
     Ctl<QRadioButton>(w, "rbSequence")->click();
+    QVERIFY(w.replaceAsked.isEmpty());
     w.btOKClick();
     QVERIFY(WaitRun(w));
     QVERIFY(w.errors.isEmpty());
     QCOMPARE(ReadFileBytes(Out("S-SequenceAnalysis.txt")), report);
+    // The first run kept a journal: the report could have been resumed.
+    QCOMPARE(w.replaceAsked, QStringList{"S-SequenceAnalysis.txt"});
+    QCOMPARE(w.resumeRefusals, QStringList{QString()});
   }
 
   // Right after start-up the window's generator is in the program's start-up
@@ -794,9 +926,14 @@ private slots:
     QVERIFY(std::count(first.begin(), first.end(), '\n') > 5);
     QCOMPARE(first, ReadFileBytes(Cout("B-Bootstraps.txt")));
     QCOMPARE(ReadFileBytes(Out("B-Distances.txt")), ReadFileBytes(Cout("B-Distances.txt")));
+    // Two individuals with 5 replicates each.
+    QVERIFY(w.RunEndText().startsWith("Done: 10 walks in "));
     w.btBootstrapClick();
     QVERIFY(WaitRun(w));
     QVERIFY(ReadFileBytes(Out("B-Bootstraps.txt")) != first);
+    // Asked before the walks were replaced; a bootstrap cannot be resumed.
+    QCOMPARE(w.replaceAsked, QStringList{"B-Bootstraps.txt"});
+    QVERIFY(!w.resumeRefusals[0].isEmpty());
   }
 
   void batchRunsSavesLogAndQuits() {
@@ -804,11 +941,15 @@ private slots:
     const QStringList line{
         "x", fLand + "/maps.txt", "win-log.txt", "samples.txt", "none", "2", "0", "0", "friction",
         "3"};
+    // A batch never waits for a person: the report of an earlier run is replaced.
+    stravex::test::WriteFileBytes(L + "Friction-FixedStrip-MatrixAnalysis.txt", "earlier\r\n");
     tTestWindow w(line);
+    w.replaceAnswer = TdlgConnectivity::tReplaceAnswer::Cancel;
     w.show();
     QTRY_VERIFY(w.BatchStarted());
     QVERIFY(WaitRun(w));
     QCOMPARE(w.quits, 1);
+    QVERIFY(w.replaceAsked.isEmpty());
     QVERIFY(w.errors.isEmpty());
     QCOMPARE(Ctl<QComboBox>(w, "cbVarBinary")->count(), 2);
     QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction-FixedStrip"));
