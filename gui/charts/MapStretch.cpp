@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace stravex::gui {
 
@@ -39,19 +45,38 @@ const char* StretchName(int kind) {
 }
 
 std::optional<tValueRange> ShownRange(const float* cells, std::size_t n, const tCellMask& mask) {
-  float lo = 0, hi = 0;
-  bool any = false;
-  for (std::size_t i = 0; i < n; ++i) {
+  constexpr float inf = std::numeric_limits<float>::infinity();
+  const bool flagged = mask.Flag.has_value(), zeros = mask.ZeroTransparent;
+  const float flag = mask.Flag.value_or(0);
+  float lo = inf, hi = -inf;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Four cells at a time without branches: a map's cells are often noisy,
+  // and a 4000 x 4000 map is read whole each time it is opened or restretched.
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 pinf = _mm_set1_ps(inf), ninf = _mm_set1_ps(-inf), vflag = _mm_set1_ps(flag);
+  __m128 lo4 = pinf, hi4 = ninf;
+  for (; i + 4 <= n; i += 4) {
+    const __m128 v = _mm_loadu_ps(cells + i);
+    __m128 ok = _mm_cmpeq_ps(_mm_sub_ps(v, v), zero); // finite
+    if (flagged) ok = _mm_and_ps(ok, _mm_cmpneq_ps(v, vflag));
+    if (zeros) ok = _mm_and_ps(ok, _mm_cmpneq_ps(v, zero));
+    lo4 = _mm_min_ps(lo4, _mm_or_ps(_mm_and_ps(ok, v), _mm_andnot_ps(ok, pinf)));
+    hi4 = _mm_max_ps(hi4, _mm_or_ps(_mm_and_ps(ok, v), _mm_andnot_ps(ok, ninf)));
+  }
+  alignas(16) float l[4], h[4];
+  _mm_store_ps(l, lo4);
+  _mm_store_ps(h, hi4);
+  lo = std::min({l[0], l[1], l[2], l[3]});
+  hi = std::max({h[0], h[1], h[2], h[3]});
+#endif
+  for (; i < n; ++i) {
     const float v = cells[i];
     if (mask.Hidden(v)) continue;
-    if (!any) {
-      lo = hi = v;
-      any = true;
-    }
     lo = std::min(lo, v);
     hi = std::max(hi, v);
   }
-  if (!any) return std::nullopt;
+  if (lo > hi) return std::nullopt;
   return tValueRange{lo, hi};
 }
 
@@ -139,8 +164,9 @@ std::vector<double> tMapStretch::Ticks(int maxTicks) const {
 }
 
 std::optional<tMapStretch> MakeStretch(tStretchKind kind, const float* cells, std::size_t n,
-                                       const tCellMask& mask, std::optional<double> lowest) {
-  const auto range = ShownRange(cells, n, mask);
+                                       const tCellMask& mask, std::optional<double> lowest,
+                                       std::optional<tValueRange> range) {
+  if (!range) range = ShownRange(cells, n, mask);
   if (!range) return std::nullopt;
   const double lo = lowest ? std::min(*lowest, range->Lo) : range->Lo;
   std::vector<float> sample;
@@ -167,28 +193,34 @@ void ColourCells(const float* cells, std::size_t n, const tMapStretch& stretch,
   // computed exactly.
   constexpr int kBins = 1 << 16;
   const double lo = stretch.Lo(), span = stretch.Hi() - stretch.Lo();
-  std::vector<int32_t> table;
+  // The table holds the colour itself; 0 (no colour of an opaque palette)
+  // sends the cell to the exact computation.
+  std::vector<uint32_t> table(kBins, 0);
   double scale = 0;
   if (span > 0) {
-    table.assign(kBins, -1);
     const double width = span / kBins;
     scale = kBins / span;
     std::vector<int> edge(kBins + 3);
     for (int b = 0; b < kBins + 3; ++b) edge[b] = stretch.Level(lo + (b - 1) * width, levels);
     for (int b = 0; b < kBins; ++b)
-      if (edge[b] == edge[b + 3]) table[b] = edge[b];
+      if (edge[b] == edge[b + 3]) table[b] = colours[static_cast<std::size_t>(edge[b])];
   }
+  // Each cell is read before its colour is written: through bytes, since
+  // out may overlay cells. In single precision: the error is far below the
+  // bin the table's neighbour check allows for.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(cells);
+  const auto flo = static_cast<float>(lo), fscale = static_cast<float>(scale);
   for (std::size_t i = 0; i < n; ++i) {
-    const float v = cells[i];
+    float v;
+    std::memcpy(&v, bytes + i * sizeof(float), sizeof v);
     if (mask.Hidden(v)) {
       out[i] = 0;
       continue;
     }
-    int level = -1;
-    const double x = (v - lo) * scale;
-    if (!table.empty() && x >= 0 && x < kBins) level = table[static_cast<std::size_t>(x)];
-    if (level < 0) level = stretch.Level(v, levels);
-    out[i] = colours[static_cast<std::size_t>(level)];
+    const float x = (v - flo) * fscale;
+    uint32_t colour = x >= 0 && x < kBins ? table[static_cast<std::size_t>(x)] : 0;
+    if (colour == 0) colour = colours[static_cast<std::size_t>(stretch.Level(v, levels))];
+    out[i] = colour;
   }
 }
 

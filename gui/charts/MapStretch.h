@@ -64,13 +64,16 @@ private:
 };
 
 // A stretch of the kind over the shown cells (the equalised one from a sample
-// of at most 2^17 of them); nullopt when no cell is shown.
+// of at most 2^17 of them), from lowest when that is lower; nullopt when no
+// cell is shown. range, when given, is taken for the shown cells' range.
 std::optional<tMapStretch> MakeStretch(tStretchKind kind, const float* cells, std::size_t n,
                                        const tCellMask& mask,
-                                       std::optional<double> lowest = std::nullopt);
+                                       std::optional<double> lowest = std::nullopt,
+                                       std::optional<tValueRange> range = std::nullopt);
 
 // out[i] = colours[level of cells[i]], or 0 (transparent) for hidden cells.
-// Exact, yet without a stretch computation per cell for most cells.
+// Exact, yet without a stretch computation per cell for most cells. out may
+// be the memory of cells (colouring in place).
 void ColourCells(const float* cells, std::size_t n, const tMapStretch& stretch,
                  const std::vector<uint32_t>& colours, const tCellMask& mask, uint32_t* out);
 

@@ -22,12 +22,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 
 #include "PopUpMenus.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "base/AtomicFile.h"
 #include "base/Errors.h"
 #include "raster/GdalMap.h"
+#include "raster/IdrisiEnv.h"
 
 namespace stravex::gui {
 
@@ -40,41 +46,88 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QString Number(double v) { return QString::number(v, 'g', 10); }
 
-// The cells of a loaded map as reals, row by row.
-std::vector<float> Cells(const stravex::tLiveRaster& map) {
-  std::vector<float> cells(static_cast<std::size_t>(std::max(map.Rows, 0)) *
-                           static_cast<std::size_t>(std::max(map.Columns, 0)));
-  map.CopyCells(cells.data());
-  return cells;
+// Images whose pixels first hold the cells as reals, then their colours: a
+// map is never held a second time (4000 x 4000 cells are 64 MB).
+QImage CellImage(int rows, int cols) {
+  if (rows <= 0 || cols <= 0)
+    return QImage(std::max(cols, 0), std::max(rows, 0), QImage::Format_ARGB32);
+  // From the map store (huge pages where offered): far fewer page faults
+  // than the heap for the first touch of 64 MB.
+  const std::size_t bytes = static_cast<std::size_t>(rows) * cols * 4;
+  void* block = nullptr;
+  try {
+    block = stravex::AllocateCellBlock(bytes);
+  } catch (const std::bad_alloc&) {
+    throw stravex::EOutOfMemory("Out of memory");
+  }
+  return QImage(
+      static_cast<uchar*>(block), cols, rows, static_cast<qsizetype>(cols) * 4,
+      QImage::Format_ARGB32,
+      [](void* info) {
+        auto* n = static_cast<std::pair<void*, std::size_t>*>(info);
+        stravex::FreeCellBlock(n->first, n->second);
+        delete n;
+      },
+      new std::pair<void*, std::size_t>(block, bytes));
 }
+
+// 32-bit lines have no padding: the pixels are one row-major array.
+float* Reals(QImage& image) { return reinterpret_cast<float*>(image.bits()); }
 
 // The next overview: each cell the highest shown value of its 2 x 2 cells,
-// or a hidden value when none is shown.
-std::vector<float> HalveByMax(const std::vector<float>& cells, int rows, int cols,
-                              const tCellMask& mask, float hidden) {
+// NaN (hidden) when none is shown. Branch-free, four cells at a time where
+// the processor allows: this pass reads the whole map.
+QImage HalveByMax(const float* cells, int rows, int cols, const tCellMask& mask) {
   const int r2 = (rows + 1) / 2, c2 = (cols + 1) / 2;
-  std::vector<float> out(static_cast<std::size_t>(r2) * c2, hidden);
-  for (int r = 0; r < rows; ++r) {
-    const float* line = cells.data() + static_cast<std::size_t>(r) * cols;
-    float* target = out.data() + static_cast<std::size_t>(r / 2) * c2;
-    for (int c = 0; c < cols; ++c) {
-      const float v = line[c];
-      if (mask.Hidden(v)) continue;
-      float& t = target[c / 2];
-      if (mask.Hidden(t) || v > t) t = v;
+  QImage image = CellImage(r2, c2);
+  float* out = Reals(image);
+  constexpr float none = -std::numeric_limits<float>::infinity();
+  constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+  const bool flagged = mask.Flag.has_value(), zeros = mask.ZeroTransparent;
+  const float flag = mask.Flag.value_or(0);
+  auto shown = [&](float v) { return mask.Hidden(v) ? none : v; };
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps(), vnone = _mm_set1_ps(none), vnan = _mm_set1_ps(nan);
+  const __m128 vflag = _mm_set1_ps(flag);
+  auto shown4 = [&](__m128 v) {
+    __m128 ok = _mm_cmpeq_ps(_mm_sub_ps(v, v), zero);
+    if (flagged) ok = _mm_and_ps(ok, _mm_cmpneq_ps(v, vflag));
+    if (zeros) ok = _mm_and_ps(ok, _mm_cmpneq_ps(v, zero));
+    return _mm_or_ps(_mm_and_ps(ok, v), _mm_andnot_ps(ok, vnone));
+  };
+#endif
+  for (int r = 0; r < r2; ++r) {
+    const float* a = cells + static_cast<std::size_t>(2 * r) * cols;
+    const float* b = 2 * r + 1 < rows ? a + cols : a;
+    float* target = out + static_cast<std::size_t>(r) * c2;
+    int c = 0;
+#if defined(__SSE2__)
+    for (; 2 * c + 8 <= cols; c += 4) {
+      const __m128 m0 = _mm_max_ps(shown4(_mm_loadu_ps(a + 2 * c)),
+                                   shown4(_mm_loadu_ps(b + 2 * c)));
+      const __m128 m1 = _mm_max_ps(shown4(_mm_loadu_ps(a + 2 * c + 4)),
+                                   shown4(_mm_loadu_ps(b + 2 * c + 4)));
+      const __m128 m = _mm_max_ps(_mm_shuffle_ps(m0, m1, _MM_SHUFFLE(2, 0, 2, 0)),
+                                  _mm_shuffle_ps(m0, m1, _MM_SHUFFLE(3, 1, 3, 1)));
+      const __m128 empty = _mm_cmpeq_ps(m, vnone);
+      _mm_storeu_ps(target + c, _mm_or_ps(_mm_and_ps(empty, vnan), _mm_andnot_ps(empty, m)));
+    }
+#endif
+    for (; c < c2; ++c) {
+      const int c0 = 2 * c, c1 = std::min(2 * c + 1, cols - 1);
+      const float m = std::max(std::max(shown(a[c0]), shown(a[c1])),
+                               std::max(shown(b[c0]), shown(b[c1])));
+      target[c] = m == none ? nan : m;
     }
   }
-  return out;
+  return image;
 }
 
-QImage ColourImage(const std::vector<float>& cells, int rows, int cols, const tMapStretch& stretch,
-                   const std::vector<uint32_t>& colours, const tCellMask& mask) {
-  QImage image(cols, rows, QImage::Format_ARGB32);
-  if (image.isNull()) return image;
-  for (int r = 0; r < rows; ++r)
-    ColourCells(cells.data() + static_cast<std::size_t>(r) * cols, static_cast<std::size_t>(cols),
-                stretch, colours, mask, reinterpret_cast<uint32_t*>(image.scanLine(r)));
-  return image;
+// Colours the reals of a cell image in place.
+void ColourInPlace(QImage& image, const tMapStretch& stretch, const std::vector<uint32_t>& colours,
+                   const tCellMask& mask) {
+  const std::size_t n = static_cast<std::size_t>(image.width()) * image.height();
+  ColourCells(Reals(image), n, stretch, colours, mask, reinterpret_cast<uint32_t*>(image.bits()));
 }
 
 // The map's value units; empty when its documentation leaves them open.
@@ -177,6 +230,10 @@ TMapWindow::~TMapWindow() = default;
 
 void TMapWindow::Build(const tMapViewInput& input) {
   fCorridor = input.Corridor;
+  // The background is read and coloured beside the map, on a thread of its own.
+  std::future<tLayer> background;
+  if (!input.BackgroundFile.empty())
+    background = std::async(std::launch::async, &TMapWindow::ReadBackground, input.BackgroundFile);
   fTop.Map = stravex::OpenLiveMap(input.MapFile);
   fTop.Map->LoadData();
   const int rows = std::max(0, fTop.Map->Rows), cols = std::max(0, fTop.Map->Columns);
@@ -212,10 +269,15 @@ void TMapWindow::Build(const tMapViewInput& input) {
   fBackgroundBox = new QComboBox(bar);
   fBackgroundBox->setObjectName(QStringLiteral("cbBackground"));
   fBackgroundBox->addItem(QStringLiteral("None"), QString());
-  std::vector<std::string> choices = input.BackgroundChoices;
-  if (!input.BackgroundFile.empty() &&
-      std::find(choices.begin(), choices.end(), input.BackgroundFile) == choices.end())
-    choices.insert(choices.begin(), input.BackgroundFile);
+  // Each map once, whether named with its extension or without.
+  std::vector<std::string> choices;
+  auto same = [](const std::string& a, const std::string& b) {
+    return stravex::StripExtension(a) == stravex::StripExtension(b);
+  };
+  if (!input.BackgroundFile.empty()) choices.push_back(input.BackgroundFile);
+  for (const std::string& f : input.BackgroundChoices)
+    if (std::none_of(choices.begin(), choices.end(), [&](const auto& c) { return same(c, f); }))
+      choices.push_back(f);
   for (const std::string& f : choices)
     fBackgroundBox->addItem(QFileInfo(Q(f)).completeBaseName(), Q(f));
   fStretchBox = new QComboBox(bar);
@@ -253,9 +315,9 @@ void TMapWindow::Build(const tMapViewInput& input) {
   column->addWidget(fCanvas, 1);
   column->addWidget(fStatus);
 
-  if (!input.BackgroundFile.empty()) {
+  if (background.valid()) {
     try {
-      SetBackground(input.BackgroundFile);
+      ShowBackground(background.get());
     } catch (const std::exception&) {
       // The map alone is still worth showing.
     }
@@ -286,27 +348,41 @@ void TMapWindow::Recolour(tLayer& layer) {
   const std::vector<uint32_t> colours(layer.Colours.begin(), layer.Colours.end());
   const stravex::tLiveRaster& map = *layer.Map;
   const int rows = std::max(0, map.Rows), cols = std::max(0, map.Columns);
-  std::vector<float> cells = Cells(map);
+  // The previous image's memory is reused when the map's size allows.
+  QImage image = layer.Image.size() == QSize(cols, rows) ? layer.Image : QImage();
+  layer.Image = QImage();
+  layer.Overviews.clear();
+  if (image.isNull()) image = CellImage(rows, cols);
+  float* cells = Reals(image);
+  const std::size_t n = static_cast<std::size_t>(rows) * cols;
+  map.CopyCells(cells);
   tCellMask valued = layer.Mask;
   valued.ZeroTransparent = false;
-  layer.Range = ShownRange(cells.data(), cells.size(), valued);
-  layer.Stretch = MakeStretch(layer.Kind, cells.data(), cells.size(), layer.Mask, layer.Lowest);
-  layer.Overviews.clear();
+  layer.Range = ShownRange(cells, n, valued);
+  // The stretch from the range of all values: a corridor's starts at 0
+  // anyway, so hiding its zeros does not move it.
+  layer.Stretch = layer.Range
+                      ? MakeStretch(layer.Kind, cells, n, layer.Mask, layer.Lowest, layer.Range)
+                      : std::nullopt;
   if (!layer.Stretch) {
-    layer.Image = QImage(cols, rows, QImage::Format_ARGB32);
-    layer.Image.fill(Qt::transparent);
+    image.fill(Qt::transparent);
+    layer.Image = image;
     return;
   }
-  layer.Image = ColourImage(cells, rows, cols, *layer.Stretch, colours, layer.Mask);
-  if (!layer.Pyramid) return;
-  const float hidden = std::numeric_limits<float>::quiet_NaN();
-  int r = rows, c = cols;
-  while (r > 64 || c > 64) {
-    cells = HalveByMax(cells, r, c, layer.Mask, hidden);
-    r = (r + 1) / 2;
-    c = (c + 1) / 2;
-    layer.Overviews.push_back(ColourImage(cells, r, c, *layer.Stretch, colours, layer.Mask));
+  if (layer.Pyramid) {
+    const float* source = cells;
+    int r = rows, c = cols;
+    while (r > 64 || c > 64) {
+      layer.Overviews.push_back(HalveByMax(source, r, c, layer.Mask));
+      source = Reals(layer.Overviews.back());
+      r = (r + 1) / 2;
+      c = (c + 1) / 2;
+    }
+    for (QImage& overview : layer.Overviews)
+      ColourInPlace(overview, *layer.Stretch, colours, layer.Mask);
   }
+  ColourInPlace(image, *layer.Stretch, colours, layer.Mask);
+  layer.Image = image;
 }
 
 void TMapWindow::SetStretch(tStretchKind kind) {
@@ -323,15 +399,21 @@ void TMapWindow::SetPaletteIndex(int index) {
   if (fCanvas) fCanvas->update();
 }
 
+TMapWindow::tLayer TMapWindow::ReadBackground(const std::string& mapFile) {
+  tLayer layer;
+  layer.Map = stravex::OpenLiveMap(mapFile);
+  layer.Map->LoadData();
+  if (layer.Map->FlagDef == stravex::fdBackground) layer.Mask.Flag = layer.Map->FlagValue;
+  Recolour(layer);
+  return layer;
+}
+
 void TMapWindow::SetBackground(const std::string& mapFile) {
-  if (mapFile.empty()) {
-    fBack = tLayer();
-  } else {
-    tLayer layer;
-    layer.Map = stravex::OpenLiveMap(mapFile);
-    layer.Map->LoadData();
-    if (layer.Map->FlagDef == stravex::fdBackground) layer.Mask.Flag = layer.Map->FlagValue;
-    Recolour(layer);
+  ShowBackground(mapFile.empty() ? tLayer() : ReadBackground(mapFile));
+}
+
+void TMapWindow::ShowBackground(tLayer layer) {
+  if (layer.Map) {
     // Placed by its own extent, in the top map's cell units.
     const stravex::tLiveRaster& top = *fTop.Map;
     const double cw = static_cast<double>(top.MaxX - top.MinX) / std::max(1, top.Columns);
@@ -341,8 +423,8 @@ void TMapWindow::SetBackground(const std::string& mapFile) {
       layer.Cells = QRectF(
           static_cast<double>(m.MinX - top.MinX) / cw, static_cast<double>(top.MaxY - m.MaxY) / ch,
           static_cast<double>(m.MaxX - m.MinX) / cw, static_cast<double>(m.MaxY - m.MinY) / ch);
-    fBack = std::move(layer);
   }
+  fBack = std::move(layer);
   if (fBackgroundBox) {
     const int i = fBackgroundBox->findData(Q(BackgroundFile()));
     if (i >= 0) fBackgroundBox->setCurrentIndex(i);

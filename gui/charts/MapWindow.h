@@ -133,7 +133,11 @@ private:
     // Its extent in the top map's cell units.
     QRectF Cells;
   };
-  void Recolour(tLayer& layer);
+  // Reads the stretch's reals into the layer's image and colours them.
+  static void Recolour(tLayer& layer);
+  // A background layer, read and coloured; safe off the window's thread.
+  static tLayer ReadBackground(const std::string& mapFile);
+  void ShowBackground(tLayer layer);
   void DrawLayer(QPainter& p, const tLayer& layer, const QRectF& area) const;
   void Paint(QPainter& p, const QRect& canvas) const;
   void PaintLegend(QPainter& p, const QRectF& box) const;

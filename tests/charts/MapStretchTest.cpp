@@ -116,6 +116,18 @@ TEST(MapStretch, ShownCellsAndExactColouring) {
   }
   values[5] = -9;
   values[6] = 0;
+  // The range of a long run (four at a time) as cell by cell.
+  values[7] = nan;
+  values[9] = -std::numeric_limits<float>::infinity();
+  values[values.size() - 2] = 1e7f; // in the tail
+  double lo = 1e30, hi = -1e30;
+  for (float v : values)
+    if (std::isfinite(v) && v != -9 && v != 0)
+      lo = std::min<double>(lo, v), hi = std::max<double>(hi, v);
+  range = ShownRange(values.data(), values.size() - 1, mask);
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->Lo, lo);
+  EXPECT_EQ(range->Hi, 1e7f);
   for (tStretchKind kind : {skLinear, skLogarithmic, skEqualised}) {
     const auto stretch = MakeStretch(kind, values.data(), values.size(), mask, 0.0);
     ASSERT_TRUE(stretch);

@@ -1,6 +1,7 @@
 // Map windows: colours and stretches, missing cells, background, zoom and
 // pan, status bar, labels, menu items (saving, metadata), placement.
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QImage>
 #include <QInputDialog>
@@ -114,6 +115,13 @@ TEST(MapWindow, ColoursStretchesMissingCellsAndPoints) {
   EXPECT_EQ(qAlpha(img.pixel(0, 1)), 255);
   corridor.SetPaletteIndex(piRainbow);
   EXPECT_EQ(corridor.MapImage().pixel(1, 1), Palette(piRainbow).last());
+  // The tool bar's boxes: equalised, 1 of 5 values at or below 1 from 0.
+  emit corridor.findChild<QComboBox*>("cbStretch")->activated(skEqualised);
+  EXPECT_EQ(corridor.Stretch(), skEqualised);
+  EXPECT_EQ(corridor.MapImage().pixel(0, 0), Level(Palette(piRainbow), 0.2));
+  emit corridor.findChild<QComboBox*>("cbPalette")->activated(piFire);
+  EXPECT_EQ(corridor.MapImage().pixel(0, 0), Level(fire, 0.2));
+  corridor.SetStretch(skLinear);
 
   // Points in cell units: (MinX, MaxY) is the corner of cell (0, 0).
   ASSERT_EQ(corridor.PointCells().size(), 2u);
@@ -164,6 +172,7 @@ struct tLayers {
     in.Points = {{105, 25}, {145, 5}}; // cells (0.5, 1.5) and (4.5, 3.5)
     in.Labels = std::move(labels);
     in.BackgroundFile = friction;
+    in.BackgroundChoices = {friction + ".rst", corridor};
     auto w = std::make_unique<TMapWindow>(in);
     w->resize(700, 500);
     w->show();
@@ -192,6 +201,18 @@ TEST(MapWindow, BackgroundShowsWhereNoPathGoes) {
   EXPECT_EQ(at(2.5, 0.5), Level(grey, 2.0 / 19));
   EXPECT_EQ(at(3.5, 2.5), Palette(piFire).last()); // 20, the highest count
   EXPECT_EQ(at(4.5, 3.5 - 0.3), w->BackgroundImage().pixel(4, 3));
+
+  // The choice of background: none, then each map once.
+  auto* box = w->findChild<QComboBox*>("cbBackground");
+  ASSERT_TRUE(box);
+  ASSERT_EQ(box->count(), 3);
+  EXPECT_EQ(box->itemText(1), "fric");
+  EXPECT_EQ(box->itemText(2), "corr");
+  EXPECT_EQ(box->currentIndex(), 1);
+  emit box->activated(2);
+  EXPECT_EQ(w->BackgroundFile(), maps.corridor);
+  emit box->activated(0);
+  EXPECT_TRUE(w->BackgroundFile().empty());
 
   // Legend unit of another map; none for the background leaves the map alone.
   w->SetBackground("");
