@@ -149,7 +149,10 @@ std::vector<double> tMapStretch::Ticks(int maxTicks) const {
       }
     for (double k = std::ceil(fLo / step); k * step < fHi; ++k) candidates.push_back(k * step);
   } else if (fKind == skLogarithmic) {
-    for (double s : StepValues(span)) candidates.push_back(fLo + s);
+    // Below 1 (with a span of at least 1) the scale is nearly linear and
+    // squeezed at the bottom: no ticks there.
+    for (double s : StepValues(span))
+      if (s >= 1 || span < 1) candidates.push_back(fLo + s);
   } else {
     for (int k = 1; k < maxTicks; ++k)
       candidates.push_back(RoundValue(ValueAt(static_cast<double>(k) / maxTicks)));

@@ -41,6 +41,9 @@ namespace {
 
 constexpr double kLegendWidth = 120;
 constexpr double kMaxZoom = 64; // screen pixels per cell
+constexpr int kDimBase = 40;
+const char* const kHint = "Wheel: zoom, drag: pan, F: whole map, right click: menu";
+constexpr double kDimOpacity = 0.55;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -314,6 +317,7 @@ void TMapWindow::Build(const tMapViewInput& input) {
   column->addWidget(bar);
   column->addWidget(fCanvas, 1);
   column->addWidget(fStatus);
+  fStatus->showMessage(QString(kHint));
 
   if (background.valid()) {
     try {
@@ -401,6 +405,7 @@ void TMapWindow::SetPaletteIndex(int index) {
 
 TMapWindow::tLayer TMapWindow::ReadBackground(const std::string& mapFile) {
   tLayer layer;
+  layer.Source = mapFile;
   layer.Map = stravex::OpenLiveMap(mapFile);
   layer.Map->LoadData();
   if (layer.Map->FlagDef == stravex::fdBackground) layer.Mask.Flag = layer.Map->FlagValue;
@@ -492,7 +497,16 @@ void TMapWindow::Paint(QPainter& p, const QRect& canvas) const {
   p.save();
   p.setClipRect(area);
   p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  DrawLayer(p, fBack, area);
+  // The background dimmed on dark grey, so that the pale low end of the
+  // top map's palette stands out on it.
+  if (!fBack.Image.isNull()) {
+    const QRectF under =
+        QRectF(CanvasPos(fBack.Cells.topLeft()), fBack.Cells.size() * fZoom).intersected(area);
+    p.fillRect(under, QColor(kDimBase, kDimBase, kDimBase));
+    p.setOpacity(kDimOpacity);
+    DrawLayer(p, fBack, area);
+    p.setOpacity(1);
+  }
   DrawLayer(p, fTop, area);
 
   // Sample points at their own place, not their cell's; labels beside them
@@ -593,10 +607,7 @@ QString TMapWindow::StatusText(QPointF canvasPos) const {
 QString TMapWindow::StatusMessage() const { return fStatus->currentMessage(); }
 
 void TMapWindow::UpdateStatus(QPointF canvasPos) {
-  if (MapArea().contains(canvasPos))
-    fStatus->showMessage(StatusText(canvasPos));
-  else
-    fStatus->clearMessage();
+  fStatus->showMessage(MapArea().contains(canvasPos) ? StatusText(canvasPos) : QString(kHint));
 }
 
 QImage TMapWindow::RenderImage() const {

@@ -81,7 +81,8 @@ public:
   // raises and keeps the current one.
   void SetBackground(const std::string& mapFile);
   const QImage& BackgroundImage() const { return fBack.Image; }
-  std::string BackgroundFile() const { return fBack.Map ? fBack.Map->FileName : std::string(); }
+  // The background's file as it was named; empty for none.
+  const std::string& BackgroundFile() const { return fBack.Source; }
   // The legend's unit: "paths per cell" for corridor maps, else the map's value units.
   QString Unit() const;
 
@@ -130,6 +131,7 @@ private:
     std::optional<tValueRange> Range;
     std::optional<tMapStretch> Stretch;
     bool Pyramid = false;
+    std::string Source; // the file as named
     // Its extent in the top map's cell units.
     QRectF Cells;
   };

@@ -73,6 +73,7 @@ TEST(MapStretch, TicksFollowTheStretch) {
   EXPECT_EQ(ticks.back(), 357);
   for (double v : {1.0, 5.0, 10.0, 100.0})
     EXPECT_NE(std::find(ticks.begin(), ticks.end(), v), ticks.end()) << v;
+  EXPECT_EQ(ticks[1], 1); // nothing between 0 and 1 for counts
   for (std::size_t i = 1; i + 1 < ticks.size(); ++i)
     EXPECT_GE(log.Fraction(ticks[i]) - log.Fraction(ticks[i - 1]), 0.8 / 8 - 1e-12);
 

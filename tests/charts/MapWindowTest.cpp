@@ -198,9 +198,12 @@ TEST(MapWindow, BackgroundShowsWhereNoPathGoes) {
   auto at = [&](double col, double row) {
     return shot.pixel(w->CanvasPos(QPointF(col, row)).toPoint());
   };
-  EXPECT_EQ(at(2.5, 0.5), Level(grey, 2.0 / 19));
-  EXPECT_EQ(at(3.5, 2.5), Palette(piFire).last()); // 20, the highest count
-  EXPECT_EQ(at(4.5, 3.5 - 0.3), w->BackgroundImage().pixel(4, 3));
+  // The background dimmed: 55 % of its grey over 40.
+  auto dimmed = [](QRgb c) { return 0.55 * qRed(c) + 0.45 * 40; };
+  EXPECT_NEAR(qRed(at(2.5, 0.5)), dimmed(Level(grey, 2.0 / 19)), 1.5);
+  EXPECT_NEAR(qRed(at(4.5, 3.5 - 0.3)), dimmed(Level(grey, 1.0)), 1.5);
+  EXPECT_EQ(qRed(at(2.5, 0.5)), qBlue(at(2.5, 0.5)));
+  EXPECT_EQ(at(3.5, 2.5), Palette(piFire).last()); // 20, the highest count, undimmed
 
   // The choice of background: none, then each map once.
   auto* box = w->findChild<QComboBox*>("cbBackground");
@@ -277,7 +280,9 @@ TEST(MapWindow, ZoomPanFitAndStatusBar) {
   EXPECT_TRUE(status.contains("corr: missing")) << status.toStdString();
   EXPECT_TRUE(status.contains("fric: 20")) << status.toStdString();
   QTest::mouseMove(canvas, w->CanvasPos(QPointF(0.5, 0.5)).toPoint());
-  EXPECT_TRUE(w->StatusMessage().contains("corr: 0")); // no path, yet a value
+  EXPECT_TRUE(w->StatusMessage().contains("corr: 0"));        // no path, yet a value
+  QTest::mouseMove(canvas, QPoint(canvas->width() - 10, 50)); // over the legend: the hint
+  EXPECT_TRUE(w->StatusMessage().startsWith("Wheel: zoom")) << w->StatusMessage().toStdString();
 }
 
 TEST(MapWindow, PointLabelsAreDrawnBesideTheirPoints) {
