@@ -170,6 +170,17 @@ bool tLiveRaster::IsFlagged(int32_t row, int32_t col) const {
   return FlagDef == fdBackground && tLiveRaster::GetCell(row, col) == FlagValue;
 }
 
+void tLiveRaster::CopyCells(float* out) const {
+  if (!fLoaded) throw EInvalidOperation(FileName + ": the map is not loaded.");
+  switch (fLoadedType) {
+  case dtByte: std::copy(fBytes.begin(), fBytes.end(), out); break;
+  case dtInteger:
+    for (std::size_t i = 0; i < fIntegers.size(); ++i) out[i] = static_cast<float>(fIntegers[i]);
+    break;
+  default: std::copy(fReals.begin(), fReals.end(), out); break;
+  }
+}
+
 void tLiveRaster::ReadDoubleMatrix(tMatrixOfDouble& m) {
   m.assign(static_cast<std::size_t>(std::max(Rows, 0)),
            tVectorOfDouble(static_cast<std::size_t>(std::max(Columns, 0)), 0.0));

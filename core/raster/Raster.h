@@ -213,6 +213,9 @@ public:
   void ReleaseData();
   bool IsFlagged(int32_t row, int32_t col) const;
   bool Loaded() const { return fLoaded; }
+  // The loaded cells in row order as reals, Rows x Columns of them, without a
+  // call per cell; EInvalidOperation when the map is not loaded.
+  void CopyCells(float* out) const;
 
 protected:
   // Where the cells come from: the IDRISI image by default. ReadImage fills

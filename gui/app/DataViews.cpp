@@ -1,7 +1,6 @@
 #include "DataViews.h"
 
 #include "GraphicOps.h"
-#include "MapWindow.h"
 
 namespace stravex::gui {
 
@@ -9,9 +8,8 @@ QWidget* ShowPatchMapView(const stravex::t2DPoints& points) { return ShowPatchMa
 
 QWidget* ShowTracksView(const stravex::tLocations& locations) { return ShowTracks(locations); }
 
-QWidget* ShowMapView(const std::string& mapFile, bool corridor,
-                     const std::vector<std::pair<double, double>>& points) {
-  auto* w = new TMapWindow(mapFile, points, corridor);
+QWidget* ShowMapView(const tMapViewInput& input) {
+  auto* w = new TMapWindow(input);
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->show();
   return w;

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -838,26 +839,49 @@ TdlgConnectivity::tReplaceAnswer TdlgConnectivity::AskReplace(const QString& rep
 void TdlgConnectivity::QuitProgram() { close(); }
 
 void TdlgConnectivity::ShowMap(const QString& mapFile, bool corridor) {
-  fViews.emplace_back(ShowMapView(Std(mapFile), corridor, SamplePointsForMap()));
+  tMapViewInput view;
+  view.MapFile = Std(mapFile);
+  view.Corridor = corridor;
+  view.Anchor = this;
+  SamplePointsForMap(view);
+  // The friction map of the settings underneath; any loaded map may replace it.
+  const QString friction = Q(ReadSettings().FrictionMapFile);
+  if (!friction.isEmpty()) {
+    const std::string path = Std(QDir(WorkDir()).absoluteFilePath(friction));
+    if (StripExtension(path) != StripExtension(Std(QFileInfo(mapFile).absoluteFilePath())))
+      view.BackgroundFile = path;
+  }
+  for (const auto* maps : {&fMaps.BinaryMaps, &fMaps.QuantitativeMaps})
+    for (const auto& m : *maps) view.BackgroundChoices.push_back(m->FileName);
+  if (fMaps.TopographyMap) view.BackgroundChoices.push_back(fMaps.TopographyMap->FileName);
+  fViews.emplace_back(ShowMapView(view));
 }
 
-std::vector<std::pair<double, double>> TdlgConnectivity::SamplePointsForMap() {
-  std::vector<std::pair<double, double>> points;
+void TdlgConnectivity::SamplePointsForMap(tMapViewInput& view) {
   if (SelectedDataStructure() == dsLocationSequence) {
+    // An individual's ID at its first location.
     if (fSequence.LocationsLoaded)
-      for (const tLocation& l : fSequence.Locations) points.emplace_back(l.X, l.Y);
-    return points;
+      for (std::size_t i = 0; i < fSequence.Locations.size(); ++i) {
+        const tLocation& l = fSequence.Locations[i];
+        view.Points.emplace_back(l.X, l.Y);
+        const bool first = i == 0 || fSequence.Locations[i - 1].ID != l.ID;
+        view.Labels.push_back(first ? std::to_string(l.ID) : std::string());
+      }
+    return;
   }
-  if (fInput->DataFile().isEmpty()) return points;
+  if (fInput->DataFile().isEmpty()) return;
   TAnalysisSettings s = ReadSettings();
   s.EchoMatrices = false;
   s.EchoSamplePoints = false;
   tReporter silent;
   tPopulationData data;
   // The map alone is still worth showing: no box.
-  if (!CaughtError([&] { ReadPopulationFile(s, data, silent); }).isEmpty()) return points;
-  for (const auto& p : data.SamplePoints) points.emplace_back(p.x, p.y);
-  return points;
+  if (!CaughtError([&] { ReadPopulationFile(s, data, silent); }).isEmpty()) return;
+  // Points are numbered in file order, as the reports number them.
+  for (const auto& p : data.SamplePoints) {
+    view.Points.emplace_back(p.x, p.y);
+    view.Labels.push_back(std::to_string(view.Points.size()));
+  }
 }
 
 QString TdlgConnectivity::MapFileOf(QWidget* source) const {

@@ -37,6 +37,7 @@ namespace stravex::gui {
 class TfHelp;
 class TfAboutBox;
 class tRunController;
+struct tMapViewInput;
 class tInputPage;
 class tBootstrapsPage;
 class tSequenceParametersPage;
@@ -199,8 +200,9 @@ private:
   // Reads the data file as the sequence when the sequence in memory came
   // from another file; false (after its error box) when that read fails.
   bool SequenceMatchesDataFile();
-  // Sample points of the data file for the map window (empty when unreadable).
-  std::vector<std::pair<double, double>> SamplePointsForMap();
+  // Sample points of the data file for the map window, with their labels
+  // (none when unreadable).
+  void SamplePointsForMap(tMapViewInput& view);
   // Puts a page in the tab bar, in its place, or takes it out: a page that
   // does not apply is removed, not only hidden, so screen readers skip it.
   void ShowPage(QWidget* page, bool shown);

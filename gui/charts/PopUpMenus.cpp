@@ -130,13 +130,15 @@ void tGraphPopUp::CloseGraphClick() {
 
 // ---------------------------------------------------------------- map windows
 
-tGraphMapPopUp::tGraphMapPopUp(tMapWindowBase* owner) : QMenu(owner), fTarget(owner) {
-  SaveImageItem = addAction(QStringLiteral("Save map &image..."));
-  SaveDataItem = addAction(QStringLiteral("Save map &data..."));
-  ViewMetadataItem = addAction(QStringLiteral("&View metadata"));
-  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."));
-  for (QAction* a : {SaveImageItem, SaveDataItem, ViewMetadataItem, AddMetadataItem})
-    a->setEnabled(false);
+tGraphMapPopUp::tGraphMapPopUp(tMapWindowBase* owner) : QMenu(owner) {
+  SaveImageItem = addAction(QStringLiteral("Save map &image..."), this,
+                            &tGraphMapPopUp::SaveImageClick);
+  SaveDataItem = addAction(QStringLiteral("Save map &data..."), this,
+                           &tGraphMapPopUp::SaveDataClick);
+  ViewMetadataItem = addAction(QStringLiteral("&View metadata"), this,
+                               &tGraphMapPopUp::ViewMetadataClick);
+  AddMetadataItem = addAction(QStringLiteral("&Add metadata..."), this,
+                              &tGraphMapPopUp::AddMetadataClick);
   TransparencyMenu = addMenu(QStringLiteral("&Transparency"));
   for (int percent = 0; percent <= 100; percent += 10) {
     QAction* a = TransparencyMenu->addAction(QStringLiteral("&%1%").arg(percent));
@@ -145,11 +147,73 @@ tGraphMapPopUp::tGraphMapPopUp(tMapWindowBase* owner) : QMenu(owner), fTarget(ow
     });
     TransparencyItems.append(a);
   }
+  SetTarget(owner);
+}
+
+void tGraphMapPopUp::SetTarget(tMapWindowBase* w) {
+  fTarget = w;
+  const bool map = w && w->HasMap();
+  for (QAction* a : {SaveImageItem, SaveDataItem, ViewMetadataItem, AddMetadataItem})
+    a->setEnabled(map);
 }
 
 void tGraphMapPopUp::PopupFor(tMapWindowBase* w, const QPoint& globalPos) {
-  fTarget = w;
+  SetTarget(w);
   exec(globalPos);
+}
+
+namespace {
+
+// Asks a file name to save to; empty when cancelled.
+QString AskSaveName(QWidget* parent, const QString& title, const QString& filters) {
+  QFileDialog dialog(parent, title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilter(filters);
+  FollowFilterSuffix(dialog, filters.section(QStringLiteral(";;"), 0, 0));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+template <typename F>
+void Reported(QWidget* parent, F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(parent, QCoreApplication::applicationName(), QString::fromUtf8(e.what()));
+  }
+}
+
+} // namespace
+
+void tGraphMapPopUp::SaveImageClick() {
+  if (!fTarget || !fTarget->HasMap()) return;
+  const QString name = AskSaveName(fTarget, QStringLiteral("Save map image"),
+                                   QStringLiteral("PNG image (*.png);;SVG drawing (*.svg)"));
+  if (name.isEmpty() || !fTarget) return;
+  Reported(fTarget, [&] { fTarget->SaveImageFile(name); });
+}
+
+void tGraphMapPopUp::SaveDataClick() {
+  if (!fTarget || !fTarget->HasMap()) return;
+  const QString name = AskSaveName(fTarget, QStringLiteral("Save map data"),
+                                   QStringLiteral("GeoTIFF (*.tif);;IDRISI map (*.rst)"));
+  if (name.isEmpty() || !fTarget) return;
+  Reported(fTarget, [&] { fTarget->SaveDataFile(name); });
+}
+
+void tGraphMapPopUp::ViewMetadataClick() {
+  if (!fTarget || !fTarget->HasMap()) return;
+  QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                  fTarget->MetadataLines().join('\n'), QMessageBox::Ok, fTarget);
+  box.exec();
+}
+
+void tGraphMapPopUp::AddMetadataClick() {
+  if (!fTarget || !fTarget->HasMap()) return;
+  bool ok = false;
+  const QString line = QInputDialog::getText(fTarget, QStringLiteral("Map metadata"), QString(),
+                                             QLineEdit::Normal, QString(), &ok);
+  if (ok && fTarget) fTarget->AddMetadataLine(line);
 }
 
 } // namespace stravex::gui

@@ -41,13 +41,15 @@ private:
   QPointer<tGraphicChart> fTarget;
 };
 
-// The menu of a map window: transparency.
+// The menu of a map window: saving the view or the map, its metadata, and
+// the window's transparency. The items other than transparency need a target
+// showing a map.
 class tGraphMapPopUp : public QMenu {
   Q_OBJECT
 public:
   // Owned by the map window it serves (its first target).
   explicit tGraphMapPopUp(tMapWindowBase* owner);
-  void SetTarget(tMapWindowBase* w) { fTarget = w; }
+  void SetTarget(tMapWindowBase* w);
   tMapWindowBase* Target() const { return fTarget; }
   void PopupFor(tMapWindowBase* w, const QPoint& globalPos);
 
@@ -60,6 +62,11 @@ public:
   QList<QAction*> TransparencyItems;
 
 private:
+  void SaveImageClick();
+  void SaveDataClick();
+  void ViewMetadataClick();
+  void AddMetadataClick();
+
   QPointer<tMapWindowBase> fTarget;
 };
 

@@ -1317,6 +1317,10 @@ private slots:
         if (auto* m = qobject_cast<TMapWindow*>(t)) map = m;
       QVERIFY(map);
       QCOMPARE(map->PointCells().size(), size_t{8}); // the sample points on top
+      // Numbered in file order, as the reports number them.
+      QCOMPARE(map->PointLabels().front(), std::string("1"));
+      QCOMPARE(map->PointLabels().back(), std::string("8"));
+      QVERIFY(!map->Corridor());
       // Unreadable data: its error box.
       w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/tracks.txt"};
       w.btBrowseDataClick();

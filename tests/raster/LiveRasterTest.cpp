@@ -238,3 +238,20 @@ TEST(LiveRaster, StatisticsInMemory) {
   c->ComputeSD();
   EXPECT_EQ(c->SD, 0);
 }
+
+TEST(LiveRaster, CopyCellsGivesEveryTypeAsReals) {
+  TempDir dir;
+  const std::vector<float> values{1, -2, 300, 4.5f, 0, 6};
+  for (const tDataType t : {dtByte, dtInteger, dtReal}) {
+    SCOPED_TRACE(DataTypeWord(t));
+    std::vector<float> in = values;
+    if (t == dtByte) in = {1, 2, 200, 4, 0, 6};
+    auto m = LiveMap(dir.file(std::string("c") + DataTypeWord(t)), t, 2, 3, in);
+    std::vector<float> out(6, -1);
+    EXPECT_THROW(m->CopyCells(out.data()), EInvalidOperation); // not loaded
+    m->LoadData();
+    m->CopyCells(out.data());
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(out[k], m->GetCell(k / 3, k % 3)) << k;
+    EXPECT_EQ(out[2], t == dtByte ? 200 : 300);
+  }
+}
