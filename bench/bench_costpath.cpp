@@ -3,7 +3,8 @@
 // allocated one by one, drawing uniform by uniform; it must return the
 // identical path and cost and leave the generator in the same state before
 // anything is timed. The other is the floor: the same number of uniform draws
-// from the same generator and nothing else. The figures are nanoseconds per
+// from the same generator and nothing else, beside the same draws with the
+// generator's earlier step as the reference. The figures are nanoseconds per
 // inserted node and the ratios.
 #include "base/RandomFunctions.h"
 #include "base/StatOps.h"
@@ -153,10 +154,23 @@ std::map<int32_t, uint64_t>& Draws() {
   return m;
 }
 
+// The generator's step as it was before its state kept the 64-bit sum whole
+// (tRandomWords): the sum split into x0 and the carry, added back separately.
+inline uint32_t ReferenceStep(tRandomState& s) {
+  const uint64_t t = 2111111111u * uint64_t{s.x3} + 1492u * uint64_t{s.x2} +
+                     1776u * uint64_t{s.x1} + 5115u * uint64_t{s.x0} + s.carry;
+  s.x3 = s.x2;
+  s.x2 = s.x1;
+  s.x1 = s.x0;
+  s.x0 = static_cast<uint32_t>(t);
+  s.carry = static_cast<uint32_t>(t >> 32);
+  return s.x0;
+}
+
 // How many steps lead from `from` to `to`; 0 when none within `limit`.
 uint64_t StepsBetween(tRandomState from, const tRandomState& to, uint64_t limit) {
   for (uint64_t n = 1; n <= limit; ++n) {
-    StepRandom(from);
+    ReferenceStep(from);
     if (from == to) return n;
   }
   return 0;
@@ -238,8 +252,22 @@ void BM_BareDraws(benchmark::State& state) {
   tRandomGenerator random;
   for (auto _ : state) {
     random.Seed(3, distance);
+    tRandomWords w = random.Words();
+    for (uint64_t i = 0; i < draws; ++i) benchmark::DoNotOptimize(UniformOfRaw(StepRandom(w)));
+    random.SetWords(w);
+  }
+  SetNodeCounters(state, distance);
+}
+
+// The same with the reference step.
+void BM_ReferenceDraws(benchmark::State& state) {
+  const int32_t distance = int32_t(state.range(0));
+  const uint64_t draws = Draws()[distance];
+  tRandomGenerator random;
+  for (auto _ : state) {
+    random.Seed(3, distance);
     tRandomState s = random.State();
-    for (uint64_t i = 0; i < draws; ++i) benchmark::DoNotOptimize(UniformOfRaw(StepRandom(s)));
+    for (uint64_t i = 0; i < draws; ++i) benchmark::DoNotOptimize(UniformOfRaw(ReferenceStep(s)));
     random.SetState(s);
   }
   SetNodeCounters(state, distance);
@@ -248,6 +276,7 @@ void BM_BareDraws(benchmark::State& state) {
 BENCHMARK(BM_LinkedListYardstick)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindLeastCostPath)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareDraws)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceDraws)->Arg(50)->Arg(200)->Arg(800)->Unit(benchmark::kMillisecond);
 
 // Console output plus, per distance, ns per inserted node of the search and
 // of its bare draws and the ratios, from CPU time (the median when
@@ -263,9 +292,10 @@ public:
       if (r.run_type != Run::RT_Iteration && !median) continue;
       const std::string name = r.run_name.function_name;
       const int32_t distance = std::stoi(r.run_name.args);
-      auto& times = name.rfind("BM_Linked", 0) == 0 ? fList
-                    : name.rfind("BM_Bare", 0) == 0 ? fDraws
-                                                    : fFlat;
+      auto& times = name.rfind("BM_Linked", 0) == 0      ? fList
+                    : name.rfind("BM_Bare", 0) == 0      ? fDraws
+                    : name.rfind("BM_Reference", 0) == 0 ? fReferenceDraws
+                                                         : fFlat;
       const double ns = r.GetAdjustedCPUTime() * 1e9 /
                         benchmark::GetTimeUnitMultiplier(r.time_unit);
       const double perNode = ns / double(InsertedNodes()[distance]);
@@ -280,6 +310,11 @@ public:
                   static_cast<unsigned long long>(Draws()[distance]), flat);
       if (const auto it = fDraws.find(distance); it != fDraws.end())
         std::printf(", bare draws %.2f, search / draws = %.2fx", it->second, flat / it->second);
+      if (const auto it = fReferenceDraws.find(distance); it != fReferenceDraws.end()) {
+        std::printf(", reference draws %.2f", it->second);
+        if (const auto d = fDraws.find(distance); d != fDraws.end())
+          std::printf(", reference / draws = %.2fx", it->second / d->second);
+      }
       if (const auto it = fList.find(distance); it != fList.end())
         std::printf(", yardstick %.2f, yardstick / search = %.2fx", it->second, it->second / flat);
       std::printf("\n");
@@ -287,7 +322,7 @@ public:
   }
 
 private:
-  std::map<int32_t, double> fList, fFlat, fDraws;
+  std::map<int32_t, double> fList, fFlat, fDraws, fReferenceDraws;
 };
 
 } // namespace

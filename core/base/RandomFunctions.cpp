@@ -18,19 +18,21 @@ void tRandomGenerator::Seed(int32_t a, int32_t b) {
 
 void tRandomGenerator::InitState(uint32_t s) {
   if (s == 0) s = 0xFFFFFFFFu; // xorshift would stay at 0
-  uint32_t* const slots[5] = {&fState.x0, &fState.x1, &fState.x2, &fState.x3, &fState.carry};
+  tRandomState state;
+  uint32_t* const slots[5] = {&state.x0, &state.x1, &state.x2, &state.x3, &state.carry};
   for (uint32_t* slot : slots) {
     s ^= s << 13;
     s ^= s >> 17;
     s ^= s << 5;
     *slot = s;
   }
+  SetState(state);
   for (int i = 0; i < 19; ++i) NextRaw();
 }
 
 void tRandomGenerator::SetState(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3,
                                 uint32_t carry) {
-  fState = {x0, x1, x2, x3, carry};
+  SetState(tRandomState{x0, x1, x2, x3, carry});
 }
 
 int32_t tRandomGenerator::Int(int32_t n) {

@@ -226,12 +226,11 @@ template <uint32_t kAhead>
       // from the ring.
       const uint32_t slot = produced & kRingMask;
       uint64_t* const run = raw + slot;
-      tRandomState s{static_cast<uint32_t>(run[-1]), static_cast<uint32_t>(run[-2]),
-                     static_cast<uint32_t>(run[-3]), static_cast<uint32_t>(run[-4]),
-                     static_cast<uint32_t>(run[-1] >> 32)};
+      tRandomWords w{run[-1], static_cast<uint32_t>(run[-2]), static_cast<uint32_t>(run[-3]),
+                     static_cast<uint32_t>(run[-4])};
       for (uint32_t k = 0; k < kAhead; ++k) {
-        const uint32_t x0 = StepRandom(s);
-        run[k] = (uint64_t{s.carry} << 32) | x0;
+        StepRandom(w);
+        run[k] = w.t;
       }
       if (slot + kAhead > kRing - tFactorRing::kLags) [[unlikely]]
         ring.Settle(slot, slot + kAhead);

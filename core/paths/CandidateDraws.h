@@ -28,10 +28,9 @@ namespace stravex::costpath {
 // steps overlaps the geometry instead of preceding it. The caller's
 // generator is then given the state after exactly the draws taken.
 //
-// Each step is stored whole: t, the 64-bit sum of the step, holds the new x0
-// in its low half and the new carry in its high half, and the three older
-// lags are the low halves of the three steps before. The state after step i
-// is therefore read off slots i-3 .. i.
+// Each step is stored whole, as the generator's word t (tRandomWords), and
+// the three older lags are the low halves of the three steps before. The
+// state after step i is therefore read off slots i-3 .. i.
 constexpr uint32_t kRing = 512; // a power of two
 constexpr uint32_t kRingMask = kRing - 1;
 // Steps the subdivision produces at most per node drawn, into the slots
@@ -47,11 +46,11 @@ constexpr int32_t kTopUpLead = 64;
 struct tFactorRing {
   static constexpr uint32_t kLags = 4;
 
-  explicit tFactorRing(const tRandomState& s) {
-    Put(0, s.x3);
-    Put(1, s.x2);
-    Put(2, s.x1);
-    Put(3, (uint64_t{s.carry} << 32) | s.x0);
+  explicit tFactorRing(const tRandomWords& w) {
+    Put(0, w.x3);
+    Put(1, w.x2);
+    Put(2, w.x1);
+    Put(3, w.t);
   }
   tFactorRing(const tFactorRing&) = delete;
   tFactorRing& operator=(const tFactorRing&) = delete;
@@ -87,27 +86,25 @@ struct tFactorRing {
   // Runs kTopUpLead steps ahead of the draws taken (through any draws
   // passed over).
   [[gnu::noinline]] void TopUp() {
-    tRandomState s = StateAt(produced);
+    tRandomWords w = StateAt(produced);
     uint32_t p = produced;
     for (; static_cast<int32_t>(p - used) < kTopUpLead; ++p) {
-      const uint32_t x0 = StepRandom(s);
-      Put(p, (uint64_t{s.carry} << 32) | x0);
+      StepRandom(w);
+      Put(p, w.t);
     }
     produced = p;
   }
 
   // The generator state after the last draw taken.
-  tRandomState After() {
+  tRandomWords After() {
     if (Lead() < 0) TopUp();
     return StateAt(used);
   }
 
   // The state after `steps` steps, counted as `produced`.
-  tRandomState StateAt(uint32_t steps) const {
-    const uint64_t t = Step(steps - 1);
-    return {static_cast<uint32_t>(t), static_cast<uint32_t>(Step(steps - 2)),
-            static_cast<uint32_t>(Step(steps - 3)), static_cast<uint32_t>(Step(steps - 4)),
-            static_cast<uint32_t>(t >> 32)};
+  tRandomWords StateAt(uint32_t steps) const {
+    return {Step(steps - 1), static_cast<uint32_t>(Step(steps - 2)),
+            static_cast<uint32_t>(Step(steps - 3)), static_cast<uint32_t>(Step(steps - 4))};
   }
 
   uint32_t produced = 4; // steps so far, counting the four of the initial state

@@ -107,7 +107,7 @@ template <typename tCoord>
 tBest RunCandidates(int32_t candidates, const tSearch& q, tCoord ra, tCoord ca, tCoord rb,
                     tCoord cb, tCoord maxRow, tCoord maxCol, tRandomGenerator& random,
                     tWorkspace& ws, tCoordBuffers<tCoord>& buffers) {
-  tFactorRing ring(random.State());
+  tFactorRing ring(random.Words());
   tBuildState<tCoord> st{maxRow, maxCol, &ring, &ws.cells, &ws.drawn, &buffers.pending};
   // Without a slope test or a sum of squares, the order of the nodes only
   // counts when the friction sum rounds.
@@ -134,10 +134,10 @@ tBest RunCandidates(int32_t candidates, const tSearch& q, tCoord ra, tCoord ca, 
       }
     }
   } catch (...) {
-    random.SetState(ring.After());
+    random.SetWords(ring.After());
     throw;
   }
-  random.SetState(ring.After());
+  random.SetWords(ring.After());
   if (best.found) PutInOrder(ws, buffers, ws.bestDrawn, bestDrawn, best.length - 2, ra, ca, rb, cb);
   return best;
 }
@@ -160,7 +160,7 @@ void SubdividePath(tSubdivision& s, double aRow, double aCol, double bRow, doubl
   CheckEnds(s.rows, s.cols, aRow, aCol, bRow, bCol);
   tWorkspace& ws = Workspace();
   tWorkspaceTrim trim(ws);
-  tFactorRing ring(s.random.State());
+  tFactorRing ring(s.random.Words());
   auto run = [&](auto coord, auto& buffers, auto maxRow, auto maxCol) {
     using tCoord = decltype(coord);
     const tCoord ar = static_cast<tCoord>(aRow), ac = static_cast<tCoord>(aCol),
@@ -170,10 +170,10 @@ void SubdividePath(tSubdivision& s, double aRow, double aCol, double bRow, doubl
     try {
       inner = BuildInner(st, ar, ac, br, bc, s.depth);
     } catch (...) {
-      s.random.SetState(ring.After());
+      s.random.SetWords(ring.After());
       throw;
     }
-    s.random.SetState(ring.After());
+    s.random.SetWords(ring.After());
     PutInOrder(ws, buffers, ws.drawn, st.recorded, inner, ar, ac, br, bc);
     s.inner.insert(s.inner.end(), ws.path.data(), ws.path.data() + inner);
   };
