@@ -37,7 +37,9 @@ __extension__ using tU128 = unsigned __int128;
 // Cells are indexed by 32-bit integers.
 constexpr std::size_t kMaxCells = UINT32_MAX;
 
-// Tiles of 64 x 64 cells at most: 16 KB of friction, 4 pages.
+// Tiles of 64 rows by 8 columns at most: a cache line holds 2 x 8 cells of
+// friction and 8 x 8 of state, so that the cells around a cell share few
+// lines whichever way the search spreads, and a tile (2 KB) few pages.
 constexpr uint32_t kTileRowShift = 6, kTileColShift = 3;
 
 // The shift of a tile's side for a side of n cells and its frame.
