@@ -32,8 +32,20 @@ void CheckWeight(const char* name, double w) {
 constexpr std::array<int32_t, 8> kDRow = {-1, -1, -1, 0, 0, 1, 1, 1};
 constexpr std::array<int32_t, 8> kDCol = {-1, 0, 1, -1, 1, -1, 0, 1};
 
+__extension__ using tU128 = unsigned __int128;
+
 // Cells are indexed by 32-bit integers.
 constexpr std::size_t kMaxCells = UINT32_MAX;
+
+// Tiles of 64 rows by 8 columns at most: a cache line holds 2 x 8 cells of
+// friction and 8 x 8 of state, so that the cells around a cell share few
+// lines whichever way the search spreads, and a tile (2 KB) few pages.
+constexpr uint32_t kTileRowShift = 6, kTileColShift = 3;
+
+// The shift of a tile's side for a side of n cells and its frame.
+uint32_t TileShift(std::size_t n, uint32_t most) {
+  return std::min<uint32_t>(most, static_cast<uint32_t>(std::bit_width(n - 1)));
+}
 
 const tMatrixOfSingle& FrictionOf(const tPathRules& rules) {
   if (!rules.Friction) throw EInvalidOperation("Least-cost paths need a friction map");
@@ -73,13 +85,23 @@ tExactLandscape::tExactLandscape(const tPathRules& rules, std::optional<float> f
       fMaxStep = std::max(fMaxStep, w);
       if (w > 0 && (fMinStep == 0 || w < fMinStep)) fMinStep = w;
     }
+  fTileRowShift = TileShift(rows + 2, kTileRowShift);
+  fTileColShift = TileShift(cols + 2, kTileColShift);
+  const std::size_t tileRows = (rows + 2 + (std::size_t{1} << fTileRowShift) - 1) >> fTileRowShift;
+  fTilesPerRow = (cols + 2 + (std::size_t{1} << fTileColShift) - 1) >> fTileColShift;
+  fTiledCells = (tileRows * fTilesPerRow) << (fTileRowShift + fTileColShift);
+  fCells.assign(fTiledCells, std::numeric_limits<float>::quiet_NaN());
+  for (int32_t r = 0; r < fRows; ++r)
+    for (int32_t c = 0; c < fCols; ++c)
+      if (Passable(r, c))
+        fCells[Tiled(r, c)] = friction[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
   if (topography && rules.Direction != tSlopeDirection::Both) {
     d = SlopeSign(rules.Direction);
-    fZ.resize(rows * cols);
-    fZMissing.resize(rows * cols);
+    fZ.assign(fTiledCells, 0.0f);
+    fZMissing.assign(fTiledCells, 1);
     for (int32_t r = 0; r < fRows; ++r)
       for (int32_t c = 0; c < fCols; ++c) {
-        const std::size_t i = static_cast<std::size_t>(r) * cols + static_cast<std::size_t>(c);
+        const std::size_t i = Tiled(r, c);
         fZ[i] = static_cast<float>(topography->GetCell(r, c));
         fZMissing[i] = topography->IsFlagged(r, c) ? 1 : 0;
       }
@@ -125,9 +147,10 @@ public:
   explicit tExactSearch(const tExactLandscape& l)
       : L(l), fRows(l.fRows), fCols(l.fCols),
         fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
-        fState(fCells, 0), fBudget(std::max<std::size_t>(fCells + fCells / 4, kMinBudget)) {
-    fRowPtr.reserve(static_cast<std::size_t>(fRows));
-    for (const auto& r : l.fFriction) fRowPtr.push_back(r.data());
+        fColsMagic(l.fCols > 1 ? UINT64_MAX / static_cast<uint32_t>(l.fCols) + 1 : 0),
+        fState(l.fTiledCells, 0), fBudget(std::max<std::size_t>(fCells + fCells / 4, kMinBudget)) {
+    const auto width = std::ptrdiff_t{1} << l.fTileColShift;
+    for (std::size_t k = 0; k < 8; ++k) fInner[k] = kDRow[k] * width + kDCol[k];
     // Every cost of a search is at most the cells' number times the
     // largest step; bucket numbers must stay exact integers.
     const double steps = static_cast<double>(fCells) + 1;
@@ -149,55 +172,60 @@ public:
   // is left to settle. wanted is sorted.
   void Run(uint32_t source, const std::vector<uint32_t>& wanted) {
     std::size_t remaining = wanted.size();
-    for (uint32_t t : wanted) fState[t] = kWanted;
-    fState[source] |= kReached;
+    for (uint32_t t : wanted) fState[TiledOf(t)] = kWanted;
+    fState[TiledOf(source)] |= kReached;
     Push(KeyOf(L.Weight(Row(source), Col(source))), source);
     const int d = L.d;
     const double allowance = d * L.fTolerance;
     const double fw = L.fFrictionWeight, lw = L.fLengthWeight;
-    const bool flagged = L.fFlag.has_value();
-    const float flag = flagged ? *L.fFlag : 0.0f;
+    const float* cells = L.fCells.data();
+    uint8_t* state = fState.data();
+    const uint32_t rowMask = (1u << L.fTileRowShift) - 1, colMask = (1u << L.fTileColShift) - 1;
     tEntry top;
     while (remaining > 0 && PopMin(top)) {
       const uint32_t p = top.Cell;
       const double cp = std::bit_cast<double>(top.Key);
-      fState[p] |= kSettled;
-      if ((fState[p] & kWanted) != 0 && --remaining == 0) break;
-      if (d != 0 && L.fZMissing[p]) continue; // reached, but not passed
       const int32_t pr = Row(p), pc = Col(p);
-      const bool inner = pr > 0 && pc > 0 && pr + 1 < fRows && pc + 1 < fCols;
+      const std::size_t pt = L.Tiled(pr, pc);
+      state[pt] |= kSettled;
+      if ((state[pt] & kWanted) != 0 && --remaining == 0) break;
+      if (d != 0 && L.fZMissing[pt]) continue; // reached, but not passed
+      // Within its tile, a cell's neighbours are at fixed offsets; the
+      // frame keeps every neighbour of a map cell in the arrays.
+      const uint32_t lr = (static_cast<uint32_t>(pr) + 1) & rowMask;
+      const uint32_t lc = (static_cast<uint32_t>(pc) + 1) & colMask;
+      const bool inner = lr - 1 < rowMask - 1 && lc - 1 < colMask - 1;
+#pragma GCC unroll 8
       for (uint32_t k = 0; k < 8; ++k) {
-        const int32_t qr = pr + kDRow[k], qc = pc + kDCol[k];
-        if (!inner && (static_cast<uint32_t>(qr) >= static_cast<uint32_t>(fRows) ||
-                       static_cast<uint32_t>(qc) >= static_cast<uint32_t>(fCols)))
-          continue;
-        const uint32_t q =
-            static_cast<uint32_t>(static_cast<int64_t>(p) + int64_t{kDRow[k]} * fCols + kDCol[k]);
-        if ((fState[q] & kReached) != 0) continue; // already at its final cost
-        const float f = fRowPtr[static_cast<std::size_t>(qr)][qc];
-        if (!std::isfinite(f) || (flagged && f == flag)) continue;
+        const std::size_t qt = inner ? pt + static_cast<std::size_t>(fInner[k])
+                                     : L.Tiled(pr + kDRow[k], pc + kDCol[k]);
+        if ((state[qt] & kReached) != 0) continue; // already at its final cost
+        const float f = cells[qt];
+        if (std::isnan(f)) continue; // cannot be passed, or off the map
         if (d != 0) {
-          const double dz = static_cast<double>(L.fZ[q]) - static_cast<double>(L.fZ[p]);
+          const double dz = static_cast<double>(L.fZ[qt]) - static_cast<double>(L.fZ[pt]);
           if ((dz + allowance) * d < 0) continue;
         }
         // Offset k leads from p to q; 7 - k leads back.
-        fState[q] = static_cast<uint8_t>(fState[q] | kReached | (8 - k));
+        state[qt] = static_cast<uint8_t>(state[qt] | kReached | (8 - k));
+        const uint32_t q =
+            static_cast<uint32_t>(static_cast<int64_t>(p) + int64_t{kDRow[k]} * fCols + kDCol[k]);
         Push(KeyOf(cp + (fw * static_cast<double>(f) + lw)), q);
       }
     }
   }
 
-  bool Reached(uint32_t cell) const { return (fState[cell] & kSettled) != 0; }
+  bool Reached(uint32_t cell) const { return (fState[TiledOf(cell)] & kSettled) != 0; }
 
   // The chain from the source to cell, by the predecessors.
   t2DiPoints PathTo(uint32_t cell) const {
     t2DiPoints path;
-    for (uint32_t c = cell;;) {
-      path.push_back({Row(c), Col(c)});
-      const uint32_t code = fState[c] & kPredMask;
+    for (t2DiPoint c{Row(cell), Col(cell)};;) {
+      path.push_back(c);
+      const uint32_t code = fState[L.Tiled(c.row, c.col)] & kPredMask;
       if (code == 0) break;
       const uint32_t k = code - 1;
-      c = static_cast<uint32_t>(static_cast<int64_t>(c) + int64_t{kDRow[k]} * fCols + kDCol[k]);
+      c = {c.row + kDRow[k], c.col + kDCol[k]};
     }
     std::reverse(path.begin(), path.end());
     return path;
@@ -210,9 +238,11 @@ private:
   static constexpr uint8_t kSettled = 0x20;
   static constexpr uint8_t kWanted = 0x40;
   static constexpr std::size_t kArity = 4;
-  static constexpr double kMaxRing = 4096;      // buckets at most, about
-  static constexpr double kSplit = 8;           // buckets per smallest step
-  static constexpr std::size_t kMinBudget = 64; // entries, on tiny maps
+  static constexpr double kMaxRing = 4096;        // buckets at most, about
+  static constexpr double kSplit = 64;            // buckets per smallest step
+  static constexpr std::size_t kMinBudget = 64;   // entries, on tiny maps
+  static constexpr std::size_t kAhead = 6;        // cells prefetched ahead in a run
+  static constexpr std::size_t kSmallBucket = 32; // entries of a bucket prefetched whole
 
   // A waiting cell and its cost (as bits), 12 bytes.
   struct __attribute__((packed)) tEntry {
@@ -225,8 +255,27 @@ private:
     return a.Key < b.Key || (a.Key == b.Key && a.Cell < b.Cell);
   }
 
-  int32_t Row(uint32_t i) const { return static_cast<int32_t>(i / static_cast<uint32_t>(fCols)); }
-  int32_t Col(uint32_t i) const { return static_cast<int32_t>(i % static_cast<uint32_t>(fCols)); }
+  std::size_t TiledOf(uint32_t i) const { return L.Tiled(Row(i), Col(i)); }
+  // Division by the number of columns as a multiplication: with
+  // M = 2^64 / cols rounded up, the high half of M x i is i / cols for
+  // every 32-bit i (Lemire, Kaser and Kurz, 2019); one column divides by 1.
+  int32_t Row(uint32_t i) const {
+    if (fColsMagic == 0) return static_cast<int32_t>(i);
+    return static_cast<int32_t>((static_cast<tU128>(fColsMagic) * i) >> 64);
+  }
+  int32_t Col(uint32_t i) const {
+    return static_cast<int32_t>(i - static_cast<uint32_t>(Row(i)) * static_cast<uint32_t>(fCols));
+  }
+
+  // Brings the neighbourhood of a cell soon to be settled into the cache.
+  void Prefetch(uint32_t cell) const {
+    const int32_t r = Row(cell), c = Col(cell);
+    for (int32_t dr = -1; dr <= 1; ++dr) {
+      const std::size_t t = L.Tiled(r + dr, c);
+      __builtin_prefetch(L.fCells.data() + t);
+      __builtin_prefetch(fState.data() + t);
+    }
+  }
 
   // Costs are never negative nor NaN, so their bit patterns order as they
   // do; adding +0 turns a -0 into +0.
@@ -253,6 +302,7 @@ private:
     for (;;) {
       if (fRunPos < fRunEnd && (fHeap.empty() || Before(fRun[fRunPos], fHeap[0]))) {
         out = fRun[fRunPos++];
+        if (fRunPos + kAhead < fRunEnd) Prefetch(fRun[fRunPos + kAhead].Cell);
         return true;
       }
       if (!fHeap.empty()) {
@@ -283,6 +333,14 @@ private:
     fRun = next->data();
     fRunPos = 0;
     fRunEnd = next->size();
+    // Cells further on in the run are prefetched as the run is taken out;
+    // a small next bucket (all of it known by now, steps span many buckets)
+    // is prefetched whole, so that the run after this one starts warm.
+    if (fInRing > 0) {
+      const std::vector<tEntry>& after = fRing[(fCurrent + 1) & (fRing.size() - 1)];
+      if (after.size() <= kSmallBucket)
+        for (const tEntry& e : after) Prefetch(e.Cell);
+    }
   }
 
   // Room for one more entry in v, all vectors together never holding more
@@ -345,8 +403,9 @@ private:
   const tExactLandscape& L;
   int32_t fRows, fCols;
   std::size_t fCells;
-  std::vector<const float*> fRowPtr;
-  std::vector<uint8_t> fState; // predecessor and marks
+  uint64_t fColsMagic;                    // for Row and Col
+  std::vector<uint8_t> fState;            // predecessor and marks, tiled
+  std::array<std::ptrdiff_t, 8> fInner{}; // neighbour offsets within a tile
   double fInvDelta = 0;
   std::vector<std::vector<tEntry>> fRing; // bucket b at b mod size (a power of two)
   uint64_t fCurrent = 0;                  // the bucket of the run
@@ -391,15 +450,16 @@ std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPo
   const uint32_t s = index(source);
   // The source is the first node of every candidate: without data it
   // refuses them all, as does a source that cannot be passed.
-  if (!l.Passable(source.row, source.col) || (l.d != 0 && l.fZMissing[s])) return out;
+  const std::size_t st = l.Tiled(source.row, source.col);
+  if (!l.Passable(source.row, source.col) || (l.d != 0 && l.fZMissing[st])) return out;
+  const double zs = l.d != 0 ? static_cast<double>(l.fZ[st]) : 0;
 
   std::vector<uint32_t> wanted;
   for (std::size_t k = 0; k < targets.size(); ++k) {
     const t2DiPoint t = targets[k];
     const uint32_t ti = index(t);
     // Direction pre-check of the ends, before anything else.
-    if (l.d != 0 && (static_cast<double>(l.fZ[ti]) - static_cast<double>(l.fZ[s])) * l.d < 0)
-      continue;
+    if (l.d != 0 && (static_cast<double>(l.fZ[l.Tiled(t.row, t.col)]) - zs) * l.d < 0) continue;
     if (!l.Passable(t.row, t.col)) continue;
     if (ti == s) {
       out[k].Path = {source, source};

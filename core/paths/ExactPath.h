@@ -39,6 +39,15 @@ private:
                                                          std::span<const t2DiPoint>);
   bool Passable(int32_t row, int32_t col) const;
   double Weight(int32_t row, int32_t col) const; // frictionWeight * f + lengthWeight
+  // The place of a cell (row, column from -1 to Rows or Cols) in the tiled
+  // arrays.
+  std::size_t Tiled(int32_t row, int32_t col) const {
+    const auto r = static_cast<uint32_t>(row + 1), c = static_cast<uint32_t>(col + 1);
+    const std::size_t tile = static_cast<std::size_t>(r >> fTileRowShift) * fTilesPerRow +
+                             static_cast<std::size_t>(c >> fTileColShift);
+    return (tile << (fTileRowShift + fTileColShift)) +
+           ((r & ((1u << fTileRowShift) - 1)) << fTileColShift) + (c & ((1u << fTileColShift) - 1));
+  }
 
   const tMatrixOfSingle& fFriction;
   std::optional<float> fFlag;
@@ -47,8 +56,16 @@ private:
   double fTolerance = 0;
   double fLengthWeight = 0, fFrictionWeight = 1;
   double fMinStep = 0, fMaxStep = 0; // smallest positive and largest cost of entering a cell
-  std::vector<float> fZ;             // topography, row-major, when d != 0
-  std::vector<uint8_t> fZMissing;    // topography flags, row-major, when d != 0
+  // The searches' copy of the map, in tiles of 2^fTileRowShift rows by
+  // 2^fTileColShift columns (row-major within a tile, tiles row-major), the
+  // map framed by one ring of cells that cannot be passed: neighbours are
+  // found without bounds checks, and a search's working set stays in few
+  // pages and cache lines whichever way it spreads.
+  uint32_t fTileRowShift = 0, fTileColShift = 0;
+  std::size_t fTilesPerRow = 0, fTiledCells = 0;
+  std::vector<float> fCells;      // friction, NaN for cells that cannot be passed
+  std::vector<float> fZ;          // topography, tiled, when d != 0
+  std::vector<uint8_t> fZMissing; // topography flags, tiled, when d != 0 (1 on the frame)
 };
 
 // Refuses (EInvalidOperation) the criteria other than "Friction sum".
@@ -67,7 +84,9 @@ std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& landscape
 
 // Bytes per friction cell a search holds at most while it runs (1 of state,
 // 12 for each waiting cell, with room for a quarter more), beyond a fixed
-// 100 KB or so.
+// 100 KB or so. The landscape that all searches share holds 4 bytes per
+// cell (9 with a slope rule). Both count the cells of the tiled copy: the
+// map with a frame of one cell, rounded up to whole tiles.
 constexpr std::size_t kExactSearchBytesPerCell = 16;
 
 } // namespace stravex

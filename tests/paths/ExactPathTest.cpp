@@ -281,6 +281,53 @@ TEST(ExactPath, DirectionAndToleranceRestrictTheSteps) {
   EXPECT_GT(found, 60);
 }
 
+// The search keeps its own copy of the map in tiles of up to 64 x 64 cells,
+// framed by cells that cannot be passed. Sides just under, at and over a
+// tile's (with its frame), several tiles, and strips one or two cells
+// thin: paths must cross tile edges as they cross any other cells. Whole
+// frictions make ties, missing, NaN and infinite cells block, and every
+// other map follows a slope rule with cells without topography.
+TEST(ExactPath, MatchesAPlainDijkstraAcrossTiles) {
+  TempDir dir;
+  std::mt19937 g(6464);
+  const std::pair<int32_t, int32_t> sizes[] = {{62, 62}, {63, 65}, {64, 130},  {127, 70},
+                                               {1, 200}, {200, 2}, {150, 129}, {66, 1}};
+  std::uniform_int_distribution<int> kind(0, 15), bump(0, 2), miss(0, 11);
+  int found = 0, round = 0;
+  for (const auto& [rows, cols] : sizes)
+    for (const bool slope : {false, true}) {
+      SCOPED_TRACE(testing::Message() << rows << " x " << cols << (slope ? ", slope" : ""));
+      tMatrixOfSingle f(rows, std::vector<float>(cols));
+      for (auto& r : f)
+        for (float& x : r) {
+          const int k = kind(g);
+          x = k == 0   ? kFlag
+              : k == 1 ? std::numeric_limits<float>::quiet_NaN()
+              : k == 2 ? std::numeric_limits<float>::infinity()
+                       : static_cast<float>(k % 4);
+        }
+      tLiveRaster topo;
+      if (slope) {
+        topo.FileName = dir.file("dem" + std::to_string(round++));
+        topo.Rows = rows;
+        topo.Columns = cols;
+        topo.FlagDef = fdBackground;
+        topo.FlagValue = -5;
+        topo.FillConstant(0);
+        topo.LoadData();
+        for (int32_t r = 0; r < rows; ++r)
+          for (int32_t c = 0; c < cols; ++c)
+            topo.SetCell(r, c, miss(g) == 0 ? -5.0f : static_cast<float>(r + c + bump(g)) * 0.5f);
+      }
+      const int direction = slope ? 1 : 0;
+      const tReference ref{f, slope ? &topo : nullptr, direction, 0.5, 1, 0.5};
+      const tExactLandscape l(Rules(f, slope ? &topo : nullptr, direction, 0.5, 0.5, 1), kFlag,
+                              "friction");
+      for (int search = 0; search < 3; ++search) found += CompareWithReference(g, ref, l);
+    }
+  EXPECT_GT(found, 60);
+}
+
 TEST(ExactPath, EndsCutOffMissingOrEqual) {
   // A wall of missing cells across column 2 of a 4 x 5 grid.
   tMatrixOfSingle f(4, std::vector<float>(5, 1.0f));
