@@ -217,6 +217,11 @@ public:
 
   bool Reached(uint32_t cell) const { return (fState[TiledOf(cell)] & kSettled) != 0; }
 
+  uint64_t SettledCount() const {
+    return static_cast<uint64_t>(
+        std::count_if(fState.begin(), fState.end(), [](uint8_t s) { return (s & kSettled) != 0; }));
+  }
+
   // The chain from the source to cell, by the predecessors.
   t2DiPoints PathTo(uint32_t cell) const {
     t2DiPoints path;
@@ -440,7 +445,9 @@ static long double PathCost(const tMatrixOfSingle& friction, const t2DiPoints& p
 }
 
 std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPoint source,
-                                                std::span<const t2DiPoint> targets) {
+                                                std::span<const t2DiPoint> targets,
+                                                tExactSearchStats* stats) {
+  if (stats) *stats = tExactSearchStats{};
   std::vector<tFoundPath> out(targets.size());
   for (const t2DiPoint& t : targets) CheckEnd(l, source, t);
   const auto index = [&](t2DiPoint p) {
@@ -475,6 +482,7 @@ std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPo
 
   tExactSearch search(l);
   search.Run(s, wanted);
+  if (stats) stats->Settled = search.SettledCount();
   for (std::size_t k = 0; k < targets.size(); ++k) {
     const uint32_t ti = index(targets[k]);
     if (ti == s || !std::binary_search(wanted.begin(), wanted.end(), ti) || !search.Reached(ti))

@@ -16,6 +16,11 @@ namespace stravex {
 
 class tLiveRaster;
 
+// What one search did, for measurements.
+struct tExactSearchStats {
+  uint64_t Settled = 0; // cells taken from the queue at their final cost
+};
+
 // What a search needs of a run, prepared once and shared read-only by every
 // search (also across threads). A cell cannot be passed when its friction is
 // missing (equal to frictionFlag), NaN or infinite. With a topography map and
@@ -36,7 +41,8 @@ public:
 private:
   friend class tExactSearch;
   friend std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape&, t2DiPoint,
-                                                         std::span<const t2DiPoint>);
+                                                         std::span<const t2DiPoint>,
+                                                         tExactSearchStats*);
   bool Passable(int32_t row, int32_t col) const;
   double Weight(int32_t row, int32_t col) const; // frictionWeight * f + lengthWeight
   // The place of a cell (row, column from -1 to Rows or Cols) in the tiled
@@ -79,8 +85,11 @@ void CheckExactCriterion(tMinimiseCriterion criterion);
 // EAssertionFailed, as the Monte-Carlo search does.
 // Ties: cells are settled in order of cost, then of row-major index; a cell
 // keeps the first neighbour that reached it at its final cost.
+// With stats, also tells what the search did (counted after it, so a search
+// without them costs nothing more).
 std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& landscape, t2DiPoint source,
-                                                std::span<const t2DiPoint> targets);
+                                                std::span<const t2DiPoint> targets,
+                                                tExactSearchStats* stats = nullptr);
 
 // Bytes per friction cell a search holds at most while it runs (1 of state,
 // 12 for each waiting cell, with room for a quarter more), beyond a fixed

@@ -294,6 +294,19 @@ int64_t ReadIdrisiBlocks(tIdrisiFile& f, uint8_t* cells, int64_t n) {
   return done;
 }
 
+int64_t ReadIdrisiBlocks(tIdrisiFile& f, int16_t* cells, int64_t n) {
+  RequireOpen(f, dtInteger, false);
+  int64_t done = 0;
+  while (done < n) {
+    const auto want = static_cast<std::size_t>(std::min<int64_t>(n - done, IdrisiBufferSize));
+    const std::size_t got = ReadRecords(f, cells + done, 2, want);
+    if constexpr (!kLittleEndianHost) SwapRecords(cells + done, got);
+    done += static_cast<int64_t>(got);
+    if (got < want) break;
+  }
+  return done;
+}
+
 int64_t ReadIdrisiBlocks(tIdrisiFile& f, int32_t* cells, int64_t n) {
   RequireOpen(f, dtInteger, false);
   TDynSmiVector block;

@@ -71,11 +71,12 @@ void CloseIdrisi(tIdrisiFile& f);
 
 // Block transfers for whole-map loads and saves: records go straight between
 // the file and the caller's cells, in blocks of IdrisiBufferSize records. The
-// cell type must match the stream's data type (byte, integer widened to 32
-// bits in memory, real). The reads return the number of records delivered;
-// integer cells written must already fit 16 bits. Not to be mixed with
-// ReadIdrisi / WriteIdrisi on the same stream.
+// cell type must match the stream's data type (byte, integer as the 16-bit
+// records or widened to 32 bits in memory, real). The reads return the number
+// of records delivered; integer cells written must already fit 16 bits. Not
+// to be mixed with ReadIdrisi / WriteIdrisi on the same stream.
 int64_t ReadIdrisiBlocks(tIdrisiFile& f, uint8_t* cells, int64_t n);
+int64_t ReadIdrisiBlocks(tIdrisiFile& f, int16_t* cells, int64_t n);
 int64_t ReadIdrisiBlocks(tIdrisiFile& f, int32_t* cells, int64_t n);
 int64_t ReadIdrisiBlocks(tIdrisiFile& f, float* cells, int64_t n);
 void WriteIdrisiBlocks(tIdrisiFile& f, const uint8_t* cells, int64_t n);

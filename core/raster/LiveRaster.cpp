@@ -90,6 +90,9 @@ float tLiveRaster::ReleasedCell(int32_t row, int32_t col) const {
   return static_cast<float>(tRaster::GetCell(row, col));
 }
 float tLiveRaster::GetByte(int32_t row, int32_t col) const { return fBytes[Index(row, col)]; }
+float tLiveRaster::GetShort(int32_t row, int32_t col) const {
+  return static_cast<float>(fShorts[Index(row, col)]);
+}
 float tLiveRaster::GetInteger(int32_t row, int32_t col) const {
   return static_cast<float>(fIntegers[Index(row, col)]);
 }
@@ -105,6 +108,31 @@ void tLiveRaster::SetByte(int32_t row, int32_t col, float value) {
   fBytes[Index(row, col)] = static_cast<uint8_t>(r);
   MeanValid = false;
   SDValid = false;
+}
+
+void tLiveRaster::SetShort(int32_t row, int32_t col, float value) {
+  const float r = std::nearbyint(value);
+  if (!(r >= -32768.0f && r <= 32767.0f)) {
+    // Held in 32 bits from here on, as any integer map may be in memory.
+    if (!(static_cast<double>(r) >= -2147483648.0 && static_cast<double>(r) < 2147483648.0))
+      RaiseValueRange(value, "the 32-bit integer range", MemoryLabel());
+    WidenShorts();
+    SetInteger(row, col, value);
+    return;
+  }
+  fShorts[Index(row, col)] = static_cast<int16_t>(r);
+  MeanValid = false;
+  SDValid = false;
+}
+
+void tLiveRaster::WidenShorts() {
+  tCellVector<int32_t> wide(fShorts.size());
+  std::copy(fShorts.begin(), fShorts.end(), wide.begin());
+  fIntegers.swap(wide);
+  decltype(fShorts)().swap(fShorts);
+  fLoadedShorts = false;
+  fGetter = &tLiveRaster::GetInteger;
+  fSetter = &tLiveRaster::SetInteger;
 }
 
 void tLiveRaster::SetInteger(int32_t row, int32_t col, float value) {
@@ -131,7 +159,7 @@ void tLiveRaster::InstallReleased() {
 float tLiveRaster::LoadedValue(std::size_t i) const {
   switch (fLoadedType) {
   case dtByte: return fBytes[i];
-  case dtInteger: return static_cast<float>(fIntegers[i]);
+  case dtInteger: return static_cast<float>(fLoadedShorts ? fShorts[i] : fIntegers[i]);
   default: return fReals[i];
   }
 }
@@ -175,7 +203,10 @@ void tLiveRaster::CopyCells(float* out) const {
   switch (fLoadedType) {
   case dtByte: std::copy(fBytes.begin(), fBytes.end(), out); break;
   case dtInteger:
-    for (std::size_t i = 0; i < fIntegers.size(); ++i) out[i] = static_cast<float>(fIntegers[i]);
+    if (fLoadedShorts)
+      std::copy(fShorts.begin(), fShorts.end(), out);
+    else
+      for (std::size_t i = 0; i < fIntegers.size(); ++i) out[i] = static_cast<float>(fIntegers[i]);
     break;
   default: std::copy(fReals.begin(), fReals.end(), out); break;
   }
@@ -278,8 +309,10 @@ void tLiveRaster::LoadData() {
       fSetter = &tLiveRaster::SetByte;
       break;
     case dtInteger:
-      fGetter = &tLiveRaster::GetInteger;
-      fSetter = &tLiveRaster::SetInteger;
+      // Whichever the source filled; an empty grid reads nothing from either.
+      fLoadedShorts = fIntegers.empty();
+      fGetter = fLoadedShorts ? &tLiveRaster::GetShort : &tLiveRaster::GetInteger;
+      fSetter = fLoadedShorts ? &tLiveRaster::SetShort : &tLiveRaster::SetInteger;
       break;
     default:
       fGetter = &tLiveRaster::GetReal;
@@ -306,7 +339,7 @@ void tLiveRaster::ReadImage(int64_t n) {
   HashImageRecords(f, n);
   switch (DataType) {
   case dtByte: LoadCells(f, fBytes, n); break;
-  case dtInteger: LoadCells(f, fIntegers, n); break;
+  case dtInteger: LoadCells(f, fShorts, n); break;
   default: LoadCells(f, fReals, n); break;
   }
   CloseIdrisi(f);
@@ -319,9 +352,10 @@ void tLiveRaster::SaveData() {
     throw EInOutError("Map " + FileName + " is not an IDRISI map; its cells are not saved.");
   if (!SupportedType(DataType)) throw EInOutError("Error while saving map.");
   const std::string path = ImagePath(*this);
-  const std::size_t n = fLoadedType == dtByte      ? fBytes.size()
-                        : fLoadedType == dtInteger ? fIntegers.size()
-                                                   : fReals.size();
+  const std::size_t n = fLoadedType == dtByte ? fBytes.size()
+                        : fLoadedType == dtInteger
+                            ? (fLoadedShorts ? fShorts.size() : fIntegers.size())
+                            : fReals.size();
   // Every value is checked before the file is replaced: a map that cannot be
   // saved in full keeps its previous image.
   if (DataType == fLoadedType) {
@@ -361,7 +395,9 @@ void tLiveRaster::SaveData() {
 void tLiveRaster::ReleaseData() {
   // Swapped with empty vectors so the memory really goes back.
   decltype(fBytes)().swap(fBytes);
+  decltype(fShorts)().swap(fShorts);
   decltype(fIntegers)().swap(fIntegers);
+  fLoadedShorts = false;
   decltype(fReals)().swap(fReals);
   fLoadedType = dtUnknown;
   fColumns = 0;

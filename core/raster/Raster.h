@@ -226,7 +226,11 @@ protected:
   // Cells whose source is not an IDRISI image are never written back to it.
   bool fReadOnlyImage = false;
   // Row-major, Rows x Columns; only the one of the map's DataType is filled.
+  // An IDRISI integer image loads into fShorts, its records as they are (a
+  // load then copies half the bytes it would widened); a cell set outside
+  // 16 bits moves the map to fIntegers, as do other sources of integers.
   tCellVector<uint8_t> fBytes;
+  tCellVector<int16_t> fShorts;
   tCellVector<int32_t> fIntegers;
   tCellVector<float> fReals;
 
@@ -236,11 +240,14 @@ private:
   using tSetter = void (tLiveRaster::*)(int32_t, int32_t, float);
   float GetReleased(int32_t row, int32_t col) const;
   float GetByte(int32_t row, int32_t col) const;
+  float GetShort(int32_t row, int32_t col) const;
   float GetInteger(int32_t row, int32_t col) const;
   float GetReal(int32_t row, int32_t col) const;
   void SetReleased(int32_t row, int32_t col, float value);
   void SetByte(int32_t row, int32_t col, float value);
+  void SetShort(int32_t row, int32_t col, float value);
   void SetInteger(int32_t row, int32_t col, float value);
+  void WidenShorts();
   void SetReal(int32_t row, int32_t col, float value);
   void InstallReleased();
   std::size_t Index(int32_t row, int32_t col) const {
@@ -256,6 +263,7 @@ private:
   bool fLoaded = false;
   // Type and row length of the filled matrix, as they were at LoadData.
   tDataType fLoadedType = dtUnknown;
+  bool fLoadedShorts = false; // integer cells in fShorts
   std::size_t fColumns = 0;
 };
 

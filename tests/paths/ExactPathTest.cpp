@@ -364,6 +364,33 @@ TEST(ExactPath, EndsCutOffMissingOrEqual) {
   }
 }
 
+TEST(ExactPath, StatsCountTheCellsSettled) {
+  // Uniform 3 x 3 grid: the source (0, 0) costs 1, its three neighbours 2 and
+  // the five cells two steps away 3, settled in row-major order among equals.
+  const tMatrixOfSingle f(3, std::vector<float>(3, 1.0f));
+  const tExactLandscape l(Rules(f, nullptr, 0, 0, 0, 1), kFlag, "friction");
+  tExactSearchStats stats;
+  stats.Settled = 99;
+  const std::vector<t2DiPoint> corner = {{0, 2}}, far = {{2, 2}};
+  const tFoundPath toCorner = FindExactLeastCostPaths(l, {0, 0}, corner, &stats)[0];
+  EXPECT_EQ(stats.Settled, 5u); // (0,0), (0,1), (1,0), (1,1), then (0,2) first of cost 3
+  EXPECT_EQ(toCorner.Path, FindExactLeastCostPaths(l, {0, 0}, corner)[0].Path);
+  FindExactLeastCostPaths(l, {0, 0}, far, &stats);
+  EXPECT_EQ(stats.Settled, 9u);
+
+  // Missing cells are never settled; an unreachable target settles all that is reachable.
+  tMatrixOfSingle walled(3, std::vector<float>(4, 1.0f));
+  for (auto& r : walled) r[2] = kFlag;
+  const tExactLandscape w(Rules(walled, nullptr, 0, 0, 0, 1), kFlag, "friction");
+  const tFoundPath none = FindExactLeastCostPaths(w, {0, 0}, std::vector<t2DiPoint>{{2, 3}},
+                                                  &stats)[0];
+  EXPECT_TRUE(none.Path.empty());
+  EXPECT_EQ(stats.Settled, 6u);
+  // No search at all (the target is the source): nothing settled, also not a stale count.
+  FindExactLeastCostPaths(w, {0, 0}, std::vector<t2DiPoint>{{0, 0}}, &stats);
+  EXPECT_EQ(stats.Settled, 0u);
+}
+
 TEST(ExactPath, RefusesCriteriaWithoutGraphSearchAndNegativeValues) {
   EXPECT_NO_THROW(CheckExactCriterion(tMinimiseCriterion::FrictionSum));
   for (int32_t c : {1, 2}) {

@@ -255,3 +255,78 @@ TEST(LiveRaster, CopyCellsGivesEveryTypeAsReals) {
     EXPECT_EQ(out[2], t == dtByte ? 200 : 300);
   }
 }
+
+TEST(LiveRaster, IntegerImageLoadsRecordForRecordAndWidensOnDemand) {
+  TempDir dir;
+  // More than one block of records, neither side a round number, every 16-bit
+  // pattern likely, the extremes and the missing value among them.
+  const int32_t rows = 1031, cols = 997;
+  const float flag = -9999;
+  tLiveRaster made;
+  SetGrid(made, dir.file("int"), dtInteger, rows, cols);
+  made.FlagDef = fdBackground;
+  made.FlagValue = flag;
+  made.FillConstant(0);
+  const std::size_t n = static_cast<std::size_t>(rows) * cols;
+  std::string image(2 * n, '\0');
+  for (std::size_t k = 0; k < image.size(); ++k)
+    image[k] = static_cast<char>((k * 2654435761u) >> 13);
+  const auto put = [&](std::size_t cell, unsigned lo, unsigned hi) {
+    image[2 * cell] = static_cast<char>(lo);
+    image[2 * cell + 1] = static_cast<char>(hi);
+  };
+  for (std::size_t cell = 5; cell < n; cell += 1013) put(cell, 0xF1, 0xD8); // -9999
+  put(1, 0x00, 0x80);                                                       // -32768
+  put(2, 0xFF, 0x7F);                                                       // 32767
+  put(n - 1, 0xFF, 0xFF);                                                   // -1
+  WriteFileBytes(made.FileName + ImageExt(), image);
+  // The value of a record from its two bytes, low byte first, two's complement.
+  const auto expected = [&](std::size_t cell) {
+    const long v = static_cast<unsigned char>(image[2 * cell]) +
+                   256L * static_cast<unsigned char>(image[2 * cell + 1]);
+    return static_cast<double>(v >= 32768 ? v - 65536 : v);
+  };
+
+  tLiveRaster m(dir.file("int"));
+  ASSERT_EQ(m.FlagDef, fdBackground);
+  m.LoadData();
+  std::size_t wrong = 0, flagged = 0;
+  for (std::size_t cell = 0; cell < n; ++cell) {
+    const auto r = static_cast<int32_t>(cell / cols), c = static_cast<int32_t>(cell % cols);
+    if (m.GetCell(r, c) != expected(cell)) ++wrong;
+    if (m.IsFlagged(r, c)) ++flagged;
+    if (m.IsFlagged(r, c) != (expected(cell) == flag)) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_GE(flagged, n / 1013);
+  EXPECT_EQ(m.GetCell(0, 1), -32768);
+  EXPECT_EQ(m.GetCell(0, 2), 32767);
+  EXPECT_EQ(m.GetCell(rows - 1, cols - 1), -1);
+  std::vector<float> copied(n);
+  m.CopyCells(copied.data());
+  for (std::size_t cell = 0; cell < n; ++cell)
+    if (copied[cell] != expected(cell)) ++wrong;
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(m.GetCell(rows - 1, 3), m.tRaster::GetCell(rows - 1, 3)); // read from the file
+  EXPECT_FALSE(m.ImageDigest.empty());
+
+  // A value past 16 bits moves the cells to 32 bits, every other one kept.
+  m.SetCell(0, 1, 32767);
+  EXPECT_EQ(m.GetCell(0, 1), 32767);
+  EXPECT_THROW(m.SetCell(0, 1, 3e9f), ERangeError); // not even 32 bits: refused, kept
+  EXPECT_EQ(m.GetCell(0, 1), 32767);
+  m.SetCell(0, 2, -40000.4f);
+  EXPECT_EQ(m.GetCell(0, 2), -40000);
+  for (std::size_t cell = 3; cell < n; ++cell)
+    if (m.GetCell(static_cast<int32_t>(cell / cols), static_cast<int32_t>(cell % cols)) !=
+        expected(cell))
+      ++wrong;
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_THROW(m.SaveData(), ERangeError);
+  EXPECT_EQ(ReadFileBytes(made.FileName + ImageExt()), image);
+  // Back within 16 bits, it saves the records it read but the two set.
+  m.SetCell(0, 2, 32767);
+  m.SaveData();
+  put(1, 0xFF, 0x7F);
+  EXPECT_TRUE(ReadFileBytes(made.FileName + ImageExt()) == image);
+}

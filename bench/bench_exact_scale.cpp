@@ -1,0 +1,93 @@
+// The cells the exact searches of a population matrix settle, for
+// bench/scale.sh: the friction map and sample points of a bench landscape
+// (bench/bench_landscape.py), one search per source i towards the points
+// j > i, as `stravex-cli matrix --algorithm exact` plans them with the default
+// weights (friction 1, length 0), no missing value and no distance limit.
+//
+//   bench_exact_scale FOLDER
+//
+// Prints one line per source, "source I targets N settled S", then
+// "cells C settled S searches K" over all of them. Timing is left to the
+// matrix run itself: this program only counts.
+#include "paths/ExactPath.h"
+#include "raster/Raster.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace stravex;
+
+namespace {
+
+// The "[Coordinates]" block of a population file: one "x<TAB>y" line per point.
+std::vector<t2DPoint> ReadPoints(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::vector<t2DPoint> points;
+  std::string line;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.front() == '[') {
+      if (inside) break;
+      inside = line == "[Coordinates]";
+      continue;
+    }
+    if (!inside || line.empty()) continue;
+    std::istringstream s(line);
+    t2DPoint p{};
+    if (!(s >> p.x >> p.y)) throw std::runtime_error("bad coordinate line: " + line);
+    points.push_back(p);
+  }
+  if (points.empty()) throw std::runtime_error("no coordinates in " + path);
+  return points;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: bench_exact_scale FOLDER\n");
+    return 2;
+  }
+  try {
+    const std::string dir = argv[1];
+    tLiveRaster friction(dir + "/friction");
+    tMatrixOfSingle cells;
+    friction.ReadSingleMatrix(cells);
+    tPathRules rules;
+    rules.Friction = &cells;
+    const tExactLandscape landscape(rules, std::nullopt, friction.MapName());
+
+    const std::vector<t2DPoint> points = ReadPoints(dir + "/samples.txt");
+    const auto cellOf = [&](const t2DPoint& p) {
+      return t2DiPoint{friction.RowOfY(p.y), friction.ColOfX(p.x)};
+    };
+    uint64_t settled = 0, searches = 0;
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+      std::vector<t2DiPoint> targets;
+      for (std::size_t j = i + 1; j < points.size(); ++j) targets.push_back(cellOf(points[j]));
+      tExactSearchStats stats;
+      FindExactLeastCostPaths(landscape, cellOf(points[i]), targets, &stats);
+      std::printf("source %zu targets %zu settled %llu\n", i, targets.size(),
+                  static_cast<unsigned long long>(stats.Settled));
+      settled += stats.Settled;
+      ++searches;
+    }
+    std::printf("cells %llu settled %llu searches %llu\n",
+                static_cast<unsigned long long>(int64_t{landscape.Rows()} * landscape.Cols()),
+                static_cast<unsigned long long>(settled),
+                static_cast<unsigned long long>(searches));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_exact_scale: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
