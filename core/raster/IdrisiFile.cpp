@@ -282,29 +282,31 @@ void CloseIdrisi(tIdrisiFile& f) {
   if (!ok) throw EInOutError("Writing error while closing. Last data may be missing.");
 }
 
-int64_t ReadIdrisiBlocks(tIdrisiFile& f, uint8_t* cells, int64_t n) {
-  RequireOpen(f, dtByte, false);
+namespace {
+
+// Records read straight into the cells, a block at a time, in host byte order.
+template <typename T>
+int64_t ReadDirect(tIdrisiFile& f, T* cells, int64_t n, tDataType type) {
+  RequireOpen(f, type, false);
   int64_t done = 0;
   while (done < n) {
     const auto want = static_cast<std::size_t>(std::min<int64_t>(n - done, IdrisiBufferSize));
-    const std::size_t got = ReadRecords(f, cells + done, 1, want);
+    const std::size_t got = ReadRecords(f, cells + done, sizeof(T), want);
+    if constexpr (sizeof(T) > 1 && !kLittleEndianHost) SwapRecords(cells + done, got);
     done += static_cast<int64_t>(got);
     if (got < want) break;
   }
   return done;
 }
 
+} // namespace
+
+int64_t ReadIdrisiBlocks(tIdrisiFile& f, uint8_t* cells, int64_t n) {
+  return ReadDirect(f, cells, n, dtByte);
+}
+
 int64_t ReadIdrisiBlocks(tIdrisiFile& f, int16_t* cells, int64_t n) {
-  RequireOpen(f, dtInteger, false);
-  int64_t done = 0;
-  while (done < n) {
-    const auto want = static_cast<std::size_t>(std::min<int64_t>(n - done, IdrisiBufferSize));
-    const std::size_t got = ReadRecords(f, cells + done, 2, want);
-    if constexpr (!kLittleEndianHost) SwapRecords(cells + done, got);
-    done += static_cast<int64_t>(got);
-    if (got < want) break;
-  }
-  return done;
+  return ReadDirect(f, cells, n, dtInteger);
 }
 
 int64_t ReadIdrisiBlocks(tIdrisiFile& f, int32_t* cells, int64_t n) {
@@ -326,16 +328,7 @@ int64_t ReadIdrisiBlocks(tIdrisiFile& f, int32_t* cells, int64_t n) {
 }
 
 int64_t ReadIdrisiBlocks(tIdrisiFile& f, float* cells, int64_t n) {
-  RequireOpen(f, dtReal, false);
-  int64_t done = 0;
-  while (done < n) {
-    const auto want = static_cast<std::size_t>(std::min<int64_t>(n - done, IdrisiBufferSize));
-    const std::size_t got = ReadRecords(f, cells + done, 4, want);
-    if constexpr (!kLittleEndianHost) SwapRecords(cells + done, got);
-    done += static_cast<int64_t>(got);
-    if (got < want) break;
-  }
-  return done;
+  return ReadDirect(f, cells, n, dtReal);
 }
 
 void WriteIdrisiBlocks(tIdrisiFile& f, const uint8_t* cells, int64_t n) {
