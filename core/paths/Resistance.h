@@ -42,8 +42,9 @@ struct tResistanceOptions {
   // one that does not get there within MaxIterations raises EInvalidOperation.
   double Tolerance = 1e-10;
   int MaxIterations = 2000;
-  // Threads for the direct solves of a part's points; the result is the same
-  // for any number. The iterative solves run one after the other.
+  // Threads for the direct solves of a part's points, which go in blocks of
+  // 8 (one pass over the factor a block); the result is the same for any
+  // number. The iterative solves run one after the other.
   int Threads = 1;
 };
 
@@ -56,6 +57,10 @@ struct tResistanceSolveInfo {
   std::size_t LargestFactorBytes = 0;
   // The most conjugate-gradient steps one solve took (Iterative parts).
   int MostIterations = 0;
+  // Wall seconds of the factorisations or multigrid set-ups (with the
+  // Laplacians' assembly and ordering), and of the solves.
+  double SetUpSeconds = 0;
+  double SolveSeconds = 0;
 };
 
 // True when the iterative solver was built in (the hypre library was found).

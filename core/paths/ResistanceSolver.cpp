@@ -86,11 +86,11 @@ void tDirectSolver::Factorise() {
   cholmod_l_free_sparse(&fState->a, &c);
 }
 
-void tDirectSolver::Solve(std::span<const double> b, std::span<double> x) const {
+void tDirectSolver::Solve(std::span<const double> b, std::span<double> x, int columns) const {
   tCommon common;
   cholmod_dense rhs{};
-  rhs.nrow = rhs.d = b.size();
-  rhs.ncol = 1;
+  rhs.nrow = rhs.d = b.size() / static_cast<std::size_t>(columns);
+  rhs.ncol = static_cast<std::size_t>(columns);
   rhs.nzmax = b.size();
   rhs.x = const_cast<double*>(b.data()); // read only by the solve
   rhs.xtype = CHOLMOD_REAL;

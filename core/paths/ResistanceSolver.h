@@ -21,10 +21,14 @@ struct tSparseMatrix {
 class tLinearSolver {
 public:
   virtual ~tLinearSolver() = default;
-  // Solves A x = b; x has n entries. Solve may be called from several
-  // threads at once when ConcurrentSolves().
-  virtual void Solve(std::span<const double> b, std::span<double> x) const = 0;
+  // Solves A X = B for n x columns matrices, column by column in memory.
+  // Solve may be called from several threads at once when
+  // ConcurrentSolves().
+  virtual void Solve(std::span<const double> b, std::span<double> x, int columns) const = 0;
   virtual bool ConcurrentSolves() const = 0;
+  // The columns a call had best be given at most: a direct solve reads the
+  // whole factor once per call, whatever the number of columns.
+  virtual int BestColumns() const = 0;
   // The most iterations one solve took so far (0 for a direct solver).
   virtual int MostIterations() const { return 0; }
 };
@@ -38,8 +42,9 @@ public:
   ~tDirectSolver() override;
   std::size_t FactorBytes() const { return fFactorBytes; }
   void Factorise();
-  void Solve(std::span<const double> b, std::span<double> x) const override;
+  void Solve(std::span<const double> b, std::span<double> x, int columns) const override;
   bool ConcurrentSolves() const override { return true; }
+  int BestColumns() const override { return 8; }
 
 private:
   struct tState;
