@@ -49,6 +49,12 @@ tResistanceNetwork::tResistanceNetwork(const tMatrixOfSingle& friction, std::opt
     : fPoints(points.begin(), points.end()) {
   if (options.Solver == tResistanceSolver::Iterative && !IterativeResistanceSolverAvailable())
     throw EInvalidOperation("Resistance distance: the iterative solver is not built in.");
+  if (!(options.Tolerance > 0) || !std::isfinite(options.Tolerance))
+    throw EInvalidOperation("Resistance distance: the tolerance must be a positive number (" +
+                            FormatGeneral(options.Tolerance) + ").");
+  if (options.MaxIterations < 1)
+    throw EInvalidOperation("Resistance distance: the iterations must be at least 1 (" +
+                            std::to_string(options.MaxIterations) + ").");
   const std::size_t rows = friction.size();
   const std::size_t cols = rows > 0 ? friction[0].size() : 0;
   for (const auto& r : friction)

@@ -28,7 +28,8 @@
 namespace stravex {
 
 enum class tResistanceSolver : uint8_t {
-  Auto,     // Direct when the factor's estimated size fits MemoryBudget, else Iterative
+  Auto,     // Direct when the factor's estimated size fits MemoryBudget (or when the
+            // iterative solver is not built in), else Iterative
   Direct,   // sparse Cholesky factorisation (CHOLMOD)
   Iterative // conjugate gradients preconditioned by algebraic multigrid (hypre BoomerAMG)
 };
@@ -72,7 +73,8 @@ public:
   // when it equals flag, is NaN or is infinite) and solves it for every
   // point (row, column). A friction value <= 0 raises EInvalidOperation
   // naming frictionName and the cell; a point outside the map raises
-  // EAssertionFailed. Iterative asked for without the hypre library raises
+  // EAssertionFailed. Iterative asked for without the hypre library, a
+  // tolerance that is not a positive number and fewer than 1 iteration raise
   // EInvalidOperation.
   tResistanceNetwork(const tMatrixOfSingle& friction, std::optional<float> flag,
                      const std::string& frictionName, std::span<const t2DiPoint> points,

@@ -423,6 +423,13 @@ TEST(ResistanceTest, IterativeSolverAgreesWithTheDirectOne) {
   EXPECT_EQ(large.Info().DirectParts, 1);
   EXPECT_GT(large.Info().LargestFactorBytes, 1000u);
   EXPECT_LT(large.Info().LargestFactorBytes, std::size_t{1} << 20);
+
+  // The smallest part that needs a solve: two cells, one grounded.
+  const tMatrixOfSingle two = {{2, 4}};
+  const t2DiPoint ends[] = {{0, 0}, {0, 1}};
+  options.Solver = tResistanceSolver::Iterative;
+  EXPECT_NEAR(tResistanceNetwork(two, kFlag, "friction", ends, options).Resistance(0, 1), 3.0,
+              1e-9);
 }
 
 TEST(ResistanceTest, PointsApartOnMissingCellsOrTogether) {
@@ -464,6 +471,16 @@ TEST(ResistanceTest, RefusesFrictionNotAboveZeroNamingTheCell) {
       EXPECT_NE(message.find(bad == 0 ? "(0 at" : "(-0.5 at"), std::string::npos) << message;
     }
   }
+  // Options a solve could never meet.
+  const tMatrixOfSingle f = Grid(2, 2, 1);
+  for (const double tolerance : {0.0, -1e-8, std::numeric_limits<double>::quiet_NaN()}) {
+    tResistanceOptions options;
+    options.Tolerance = tolerance;
+    EXPECT_THROW(tResistanceNetwork(f, kFlag, "friction", points, options), EInvalidOperation);
+  }
+  tResistanceOptions noSteps;
+  noSteps.MaxIterations = 0;
+  EXPECT_THROW(tResistanceNetwork(f, kFlag, "friction", points, noSteps), EInvalidOperation);
 }
 
 } // namespace
