@@ -72,14 +72,32 @@ const tMatrixOfSingle& FrictionOf(const tPathRules& rules) {
 
 } // namespace
 
+// Arrays of a huge page or more start on a huge-page boundary and ask for
+// huge pages: a search spreads over the whole array, and with 4 KB pages the
+// translations of its front no longer fit the TLB on large maps.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 tZeroedCells::tZeroedCells(std::size_t bytes) : fBytes(std::max<std::size_t>(bytes, 1)) {
-  void* p = mmap(nullptr, fBytes, PROT_READ | PROT_WRITE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) {
-    fBytes = 0;
-    throw std::bad_alloc();
+  const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+  if (fBytes < kHugePage) {
+    void* p = mmap(nullptr, fBytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    fData = p;
+    return;
   }
-  fData = p;
+  fBytes = (fBytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* raw = mmap(nullptr, fBytes + kHugePage, PROT_READ | PROT_WRITE, flags, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) munmap(raw, aligned - start);
+  const std::uintptr_t end = start + fBytes + kHugePage;
+  if (end > aligned + fBytes)
+    munmap(reinterpret_cast<void*>(aligned + fBytes), end - aligned - fBytes);
+  fData = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+  madvise(fData, fBytes, MADV_HUGEPAGE); // advice only
+#endif
 }
 
 tZeroedCells::~tZeroedCells() {

@@ -415,6 +415,34 @@ TEST(ExactPath, ARefusedTakenMatrixIsFreed) {
   EXPECT_TRUE(owned.empty());
 }
 
+// The arrays of the search: zeroed, writable to their last byte, also when
+// they are mapped on huge-page boundaries (2 MB and more), and moved whole.
+TEST(ExactPath, ZeroedCellsAreZeroAndWholeAtEverySize) {
+  constexpr std::size_t kMB = std::size_t{1} << 20;
+  for (const std::size_t bytes : {std::size_t{0}, std::size_t{1}, std::size_t{4097}, 2 * kMB - 1,
+                                  2 * kMB, 2 * kMB + 1, 5 * kMB + 3}) {
+    SCOPED_TRACE(bytes);
+    tZeroedCells a(bytes);
+    uint8_t* p = a.As<uint8_t>();
+    ASSERT_NE(p, nullptr);
+    const std::size_t last = bytes > 0 ? bytes - 1 : 0;
+    bool zero = p[last] == 0;
+    for (std::size_t i = 0; i < bytes; i += 4093) zero = zero && p[i] == 0;
+    EXPECT_TRUE(zero);
+    for (std::size_t i = 0; i < bytes; i += 4093) p[i] = static_cast<uint8_t>(i % 251 + 1);
+    p[last] = 7;
+    tZeroedCells b(std::move(a));
+    EXPECT_EQ(a.As<uint8_t>(), nullptr);
+    tZeroedCells c(64);
+    c = std::move(b);
+    const uint8_t* q = c.As<uint8_t>();
+    EXPECT_EQ(q, p);
+    bool kept = q[last] == 7;
+    for (std::size_t i = 0; i + 1 < bytes; i += 4093) kept = kept && q[i] == i % 251 + 1;
+    EXPECT_TRUE(kept);
+  }
+}
+
 TEST(ExactPath, EndsCutOffMissingOrEqual) {
   // A wall of missing cells across column 2 of a 4 x 5 grid.
   tMatrixOfSingle f(4, std::vector<float>(5, 1.0f));
