@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   }
   try {
     const std::string dir = argv[1];
-    tLiveRaster friction(dir + "/friction");
+    tRaster friction(dir + "/friction"); // streamed into the matrix, not held
     tMatrixOfSingle cells;
     friction.ReadSingleMatrix(cells);
     tPathRules rules;
