@@ -20,6 +20,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace stravex;
@@ -59,12 +60,13 @@ int main(int argc, char** argv) {
   }
   try {
     const std::string dir = argv[1];
-    tLiveRaster friction(dir + "/friction");
+    tRaster friction(dir + "/friction"); // streamed into the matrix, not held
     tMatrixOfSingle cells;
     friction.ReadSingleMatrix(cells);
     tPathRules rules;
     rules.Friction = &cells;
-    const tExactLandscape landscape(rules, std::nullopt, friction.MapName());
+    // Taken over, as the run does: one copy of the friction map.
+    const tExactLandscape landscape(std::move(cells), rules, std::nullopt, friction.MapName());
 
     const std::vector<t2DPoint> points = ReadPoints(dir + "/samples.txt");
     const auto cellOf = [&](const t2DPoint& p) {

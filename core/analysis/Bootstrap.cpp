@@ -114,10 +114,11 @@ std::string NoPathColumns(const tMapSet& maps) {
 // search cannot end off it; strip walks go anywhere.
 class tWalker {
 public:
-  tWalker(tRun& run, const tLocations& locs, const tMatrixOfSingle* friction,
-          const tRaster* frictionMap, const tRaster* confine)
+  tWalker(tRun& run, const tLocations& locs, tMatrixOfSingle* friction, const tRaster* frictionMap,
+          const tRaster* confine)
       : fRun(run), fSettings(run.Settings()), fLocs(locs),
-        fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr, frictionMap)),
+        fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr, frictionMap),
+                 friction),
         fConfine(confine), fNoPath(confine ? NoPathColumns(run.Maps()) : std::string()) {}
 
   tRunOutcome Run(const std::vector<tVisit>& visits) {

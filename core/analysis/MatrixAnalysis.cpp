@@ -178,7 +178,8 @@ public:
                setup.Friction && run.Maps().TopographyMap && run.Settings().Direction != 0),
         fScanner(run.Maps(),
                  MakeScanOptions(fSettings, false, setup.Friction ? &setup.FrictionCells : nullptr,
-                                 run.Maps().TopographyMap.get(), setup.Friction.get())) {
+                                 run.Maps().TopographyMap.get(), setup.Friction.get()),
+                 &setup.FrictionCells) {
     if (fSettings.DelaunayUse == duInclude || fSettings.DelaunayUse == duRestrict)
       fLinks = ComputeDelaunayLinks(data.SamplePoints);
   }

@@ -92,7 +92,8 @@ tPathScanOptions MakeScanOptions(const TAnalysisSettings& s, bool forSequence,
   return o;
 }
 
-tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
+tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options,
+                           tMatrixOfSingle* frictionCells)
     : fBinary(maps.Binary()), fQuantitative(maps.Quantitative()),
       fTopography(maps.TopographyMap.get()), fOptions(options) {
   if (!IsStrip(fOptions.Connectivity)) {
@@ -103,8 +104,12 @@ tPathScanner::tPathScanner(const tMapSet& maps, const tPathScanOptions& options)
   }
   if (fOptions.Connectivity == caExactLeastCost) {
     CheckExactCriterion(fOptions.Rules.Criterion);
-    fExact = std::make_unique<tExactLandscape>(fOptions.Rules, fOptions.FrictionFlag,
-                                               fOptions.FrictionName);
+    if (frictionCells && frictionCells == fOptions.Rules.Friction)
+      fExact = std::make_unique<tExactLandscape>(std::move(*frictionCells), fOptions.Rules,
+                                                 fOptions.FrictionFlag, fOptions.FrictionName);
+    else
+      fExact = std::make_unique<tExactLandscape>(fOptions.Rules, fOptions.FrictionFlag,
+                                                 fOptions.FrictionName);
   }
 }
 

@@ -58,7 +58,12 @@ struct tPathScanResult {
 
 class tPathScanner {
 public:
-  tPathScanner(const tMapSet& maps, const tPathScanOptions& options);
+  // Exact runs take the cells of frictionCells, when given (the matrix
+  // options.Rules.Friction points to), into the search's own copy and leave
+  // it empty, so that the run holds one copy of the friction map; the scans
+  // then read the friction through that copy. Other runs leave it alone.
+  tPathScanner(const tMapSet& maps, const tPathScanOptions& options,
+               tMatrixOfSingle* frictionCells = nullptr);
   ~tPathScanner();
   tPathScanner(const tPathScanner&) = delete;
   tPathScanner& operator=(const tPathScanner&) = delete;

@@ -90,9 +90,11 @@ public:
   tSegmentLoop(tRun& run, tSequenceSetup& setup, const tLocations& locs, double threshold,
                bool resuming)
       : fRun(run), fSetup(setup), fLocs(locs), fThreshold(threshold), fResuming(resuming),
-        fScanner(run.Maps(), MakeScanOptions(run.Settings(), true,
-                                             setup.Friction ? &setup.FrictionCells : nullptr,
-                                             nullptr, setup.Friction.get())) {}
+        fScanner(run.Maps(),
+                 MakeScanOptions(run.Settings(), true,
+                                 setup.Friction ? &setup.FrictionCells : nullptr, nullptr,
+                                 setup.Friction.get()),
+                 &setup.FrictionCells) {}
 
   tRunOutcome Run() {
     const std::string header = "ID\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +

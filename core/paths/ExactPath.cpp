@@ -10,6 +10,13 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <utility>
+
+#include <sys/mman.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace stravex {
 
@@ -47,6 +54,17 @@ uint32_t TileShift(std::size_t n, uint32_t most) {
   return std::min<uint32_t>(most, static_cast<uint32_t>(std::bit_width(n - 1)));
 }
 
+// Rows freed from a friction matrix go back to the system every so often
+// while the tiled copy fills: the allocator keeps freed rows (each below its
+// threshold for mappings of their own) for reuse otherwise.
+constexpr std::size_t kTrimBytes = std::size_t{64} << 20;
+
+void ReturnFreedMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
 const tMatrixOfSingle& FrictionOf(const tPathRules& rules) {
   if (!rules.Friction) throw EInvalidOperation("Least-cost paths need a friction map");
   return *rules.Friction;
@@ -54,11 +72,71 @@ const tMatrixOfSingle& FrictionOf(const tPathRules& rules) {
 
 } // namespace
 
+// Arrays of a huge page or more start on a huge-page boundary and ask for
+// huge pages: a search spreads over the whole array, and with 4 KB pages the
+// translations of its front no longer fit the TLB on large maps.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+tZeroedCells::tZeroedCells(std::size_t bytes) : fBytes(std::max<std::size_t>(bytes, 1)) {
+  const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+  if (fBytes < kHugePage) {
+    void* p = mmap(nullptr, fBytes, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    fData = p;
+    return;
+  }
+  fBytes = (fBytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* raw = mmap(nullptr, fBytes + kHugePage, PROT_READ | PROT_WRITE, flags, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) munmap(raw, aligned - start);
+  const std::uintptr_t end = start + fBytes + kHugePage;
+  if (end > aligned + fBytes)
+    munmap(reinterpret_cast<void*>(aligned + fBytes), end - aligned - fBytes);
+  fData = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+  madvise(fData, fBytes, MADV_HUGEPAGE); // advice only
+#endif
+}
+
+tZeroedCells::~tZeroedCells() {
+  if (fData) munmap(fData, fBytes);
+}
+
+tZeroedCells::tZeroedCells(tZeroedCells&& other) noexcept
+    : fData(std::exchange(other.fData, nullptr)), fBytes(std::exchange(other.fBytes, 0)) {}
+
+tZeroedCells& tZeroedCells::operator=(tZeroedCells&& other) noexcept {
+  if (this != &other) {
+    if (fData) munmap(fData, fBytes);
+    fData = std::exchange(other.fData, nullptr);
+    fBytes = std::exchange(other.fBytes, 0);
+  }
+  return *this;
+}
+
 tExactLandscape::tExactLandscape(const tPathRules& rules, std::optional<float> frictionFlag,
                                  const std::string& frictionName)
-    : fFriction(FrictionOf(rules)), fFlag(frictionFlag), fTolerance(rules.Tolerance),
-      fLengthWeight(rules.LengthWeight), fFrictionWeight(rules.FrictionWeight) {
-  const tMatrixOfSingle& friction = fFriction;
+    : fFlag(frictionFlag), fTolerance(rules.Tolerance), fLengthWeight(rules.LengthWeight),
+      fFrictionWeight(rules.FrictionWeight) {
+  Build(FrictionOf(rules), nullptr, rules, frictionName);
+}
+
+tExactLandscape::tExactLandscape(tMatrixOfSingle&& friction, const tPathRules& rules,
+                                 std::optional<float> frictionFlag, const std::string& frictionName)
+    : fFlag(frictionFlag), fTolerance(rules.Tolerance), fLengthWeight(rules.LengthWeight),
+      fFrictionWeight(rules.FrictionWeight) {
+  try {
+    Build(friction, &friction, rules, frictionName);
+  } catch (...) {
+    tMatrixOfSingle().swap(friction);
+    throw;
+  }
+}
+
+void tExactLandscape::Build(const tMatrixOfSingle& friction, tMatrixOfSingle* owned,
+                            const tPathRules& rules, const std::string& frictionName) {
   const double frictionWeight = rules.FrictionWeight, lengthWeight = rules.LengthWeight;
   const tLiveRaster* topography = rules.Topography;
   CheckWeight("friction weight", frictionWeight);
@@ -72,6 +150,7 @@ tExactLandscape::tExactLandscape(const tPathRules& rules, std::optional<float> f
     throw EOutOfResources("The friction map is too large for the exact least-cost path.");
   fRows = static_cast<int32_t>(rows);
   fCols = static_cast<int32_t>(cols);
+  const auto passable = [this](float f) { return std::isfinite(f) && !(fFlag && f == *fFlag); };
   for (std::size_t r = 0; r < rows; ++r)
     for (std::size_t c = 0; c < cols; ++c) {
       const float f = friction[r][c];
@@ -87,35 +166,58 @@ tExactLandscape::tExactLandscape(const tPathRules& rules, std::optional<float> f
     }
   fTileRowShift = TileShift(rows + 2, kTileRowShift);
   fTileColShift = TileShift(cols + 2, kTileColShift);
-  const std::size_t tileRows = (rows + 2 + (std::size_t{1} << fTileRowShift) - 1) >> fTileRowShift;
+  const std::size_t bandRows = std::size_t{1} << fTileRowShift;
+  const std::size_t tileRows = (rows + 2 + bandRows - 1) >> fTileRowShift;
   fTilesPerRow = (cols + 2 + (std::size_t{1} << fTileColShift) - 1) >> fTileColShift;
   fTiledCells = (tileRows * fTilesPerRow) << (fTileRowShift + fTileColShift);
-  fCells.assign(fTiledCells, std::numeric_limits<float>::quiet_NaN());
-  for (int32_t r = 0; r < fRows; ++r)
-    for (int32_t c = 0; c < fCols; ++c)
-      if (Passable(r, c))
-        fCells[Tiled(r, c)] = friction[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+  // A band of tiles is contiguous: it is filled whole (frame and cells that
+  // cannot be passed as NaN), then the rows it holds are freed.
+  fCells = tZeroedCells(fTiledCells * sizeof(float));
+  float* cells = fCells.As<float>();
+  const std::size_t bandCells = fTiledCells / tileRows;
+  std::size_t freed = 0;
+  for (std::size_t band = 0; band < tileRows; ++band) {
+    std::fill_n(cells + band * bandCells, bandCells, std::numeric_limits<float>::quiet_NaN());
+    const std::size_t first = band * bandRows, end = std::min(first + bandRows, rows + 1);
+    for (std::size_t fr = std::max<std::size_t>(first, 1); fr < end; ++fr) {
+      const auto r = static_cast<int32_t>(fr - 1);
+      const std::vector<float>& row = friction[fr - 1];
+      for (int32_t c = 0; c < fCols; ++c) {
+        const float f = row[static_cast<std::size_t>(c)];
+        if (passable(f)) cells[Tiled(r, c)] = f;
+      }
+      if (owned) {
+        freed += (*owned)[fr - 1].capacity() * sizeof(float);
+        std::vector<float>().swap((*owned)[fr - 1]);
+      }
+    }
+    if (freed >= kTrimBytes) {
+      ReturnFreedMemory();
+      freed = 0;
+    }
+  }
+  if (owned) {
+    tMatrixOfSingle().swap(*owned);
+    ReturnFreedMemory();
+  }
   if (topography && rules.Direction != tSlopeDirection::Both) {
     d = SlopeSign(rules.Direction);
-    fZ.assign(fTiledCells, 0.0f);
-    fZMissing.assign(fTiledCells, 1);
+    fZ = tZeroedCells(fTiledCells * sizeof(float));
+    fZMissing = tZeroedCells(fTiledCells);
+    std::fill_n(fZMissing.As<uint8_t>(), fTiledCells, uint8_t{1});
+    float* z = fZ.As<float>();
+    uint8_t* missing = fZMissing.As<uint8_t>();
     for (int32_t r = 0; r < fRows; ++r)
       for (int32_t c = 0; c < fCols; ++c) {
         const std::size_t i = Tiled(r, c);
-        fZ[i] = static_cast<float>(topography->GetCell(r, c));
-        fZMissing[i] = topography->IsFlagged(r, c) ? 1 : 0;
+        z[i] = static_cast<float>(topography->GetCell(r, c));
+        missing[i] = topography->IsFlagged(r, c) ? 1 : 0;
       }
   }
 }
 
-bool tExactLandscape::Passable(int32_t row, int32_t col) const {
-  const float f = fFriction[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
-  return std::isfinite(f) && !(fFlag && f == *fFlag);
-}
-
 double tExactLandscape::Weight(int32_t row, int32_t col) const {
-  const float f = fFriction[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
-  return fFrictionWeight * static_cast<double>(f) + fLengthWeight;
+  return fFrictionWeight * static_cast<double>(Friction(row, col)) + fLengthWeight;
 }
 
 void CheckExactCriterion(tMinimiseCriterion criterion) {
@@ -148,7 +250,7 @@ public:
       : L(l), fRows(l.fRows), fCols(l.fCols),
         fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
         fColsMagic(l.fCols > 1 ? UINT64_MAX / static_cast<uint32_t>(l.fCols) + 1 : 0),
-        fState(l.fTiledCells, 0), fBudget(std::max<std::size_t>(fCells + fCells / 4, kMinBudget)) {
+        fState(l.fTiledCells), fBudget(std::max<std::size_t>(fCells + fCells / 4, kMinBudget)) {
     const auto width = std::ptrdiff_t{1} << l.fTileColShift;
     for (std::size_t k = 0; k < 8; ++k) fInner[k] = kDRow[k] * width + kDCol[k];
     // Every cost of a search is at most the cells' number times the
@@ -172,14 +274,16 @@ public:
   // is left to settle. wanted is sorted.
   void Run(uint32_t source, const std::vector<uint32_t>& wanted) {
     std::size_t remaining = wanted.size();
-    for (uint32_t t : wanted) fState[TiledOf(t)] = kWanted;
-    fState[TiledOf(source)] |= kReached;
+    uint8_t* state = fState.As<uint8_t>();
+    for (uint32_t t : wanted) state[TiledOf(t)] = kWanted;
+    state[TiledOf(source)] |= kReached;
     Push(KeyOf(L.Weight(Row(source), Col(source))), source);
     const int d = L.d;
     const double allowance = d * L.fTolerance;
     const double fw = L.fFrictionWeight, lw = L.fLengthWeight;
-    const float* cells = L.fCells.data();
-    uint8_t* state = fState.data();
+    const float* cells = L.Cells();
+    const float* z = L.Z();
+    const uint8_t* zMissing = L.ZMissing();
     const uint32_t rowMask = (1u << L.fTileRowShift) - 1, colMask = (1u << L.fTileColShift) - 1;
     tEntry top;
     while (remaining > 0 && PopMin(top)) {
@@ -189,7 +293,7 @@ public:
       const std::size_t pt = L.Tiled(pr, pc);
       state[pt] |= kSettled;
       if ((state[pt] & kWanted) != 0 && --remaining == 0) break;
-      if (d != 0 && L.fZMissing[pt]) continue; // reached, but not passed
+      if (d != 0 && zMissing[pt]) continue; // reached, but not passed
       // Within its tile, a cell's neighbours are at fixed offsets; the
       // frame keeps every neighbour of a map cell in the arrays.
       const uint32_t lr = (static_cast<uint32_t>(pr) + 1) & rowMask;
@@ -203,7 +307,7 @@ public:
         const float f = cells[qt];
         if (std::isnan(f)) continue; // cannot be passed, or off the map
         if (d != 0) {
-          const double dz = static_cast<double>(L.fZ[qt]) - static_cast<double>(L.fZ[pt]);
+          const double dz = static_cast<double>(z[qt]) - static_cast<double>(z[pt]);
           if ((dz + allowance) * d < 0) continue;
         }
         // Offset k leads from p to q; 7 - k leads back.
@@ -215,11 +319,14 @@ public:
     }
   }
 
-  bool Reached(uint32_t cell) const { return (fState[TiledOf(cell)] & kSettled) != 0; }
+  bool Reached(uint32_t cell) const {
+    return (fState.As<uint8_t>()[TiledOf(cell)] & kSettled) != 0;
+  }
 
   uint64_t SettledCount() const {
+    const uint8_t* state = fState.As<uint8_t>();
     return static_cast<uint64_t>(
-        std::count_if(fState.begin(), fState.end(), [](uint8_t s) { return (s & kSettled) != 0; }));
+        std::count_if(state, state + L.fTiledCells, [](uint8_t s) { return (s & kSettled) != 0; }));
   }
 
   // The chain from the source to cell, by the predecessors.
@@ -227,7 +334,7 @@ public:
     t2DiPoints path;
     for (t2DiPoint c{Row(cell), Col(cell)};;) {
       path.push_back(c);
-      const uint32_t code = fState[L.Tiled(c.row, c.col)] & kPredMask;
+      const uint32_t code = fState.As<uint8_t>()[L.Tiled(c.row, c.col)] & kPredMask;
       if (code == 0) break;
       const uint32_t k = code - 1;
       c = {c.row + kDRow[k], c.col + kDCol[k]};
@@ -277,8 +384,8 @@ private:
     const int32_t r = Row(cell), c = Col(cell);
     for (int32_t dr = -1; dr <= 1; ++dr) {
       const std::size_t t = L.Tiled(r + dr, c);
-      __builtin_prefetch(L.fCells.data() + t);
-      __builtin_prefetch(fState.data() + t);
+      __builtin_prefetch(L.Cells() + t);
+      __builtin_prefetch(fState.As<uint8_t>() + t);
     }
   }
 
@@ -409,7 +516,7 @@ private:
   int32_t fRows, fCols;
   std::size_t fCells;
   uint64_t fColsMagic;                    // for Row and Col
-  std::vector<uint8_t> fState;            // predecessor and marks, tiled
+  tZeroedCells fState;                    // predecessor and marks, tiled
   std::array<std::ptrdiff_t, 8> fInner{}; // neighbour offsets within a tile
   double fInvDelta = 0;
   std::vector<std::vector<tEntry>> fRing; // bucket b at b mod size (a power of two)
@@ -434,12 +541,12 @@ void CheckEnd(const tExactLandscape& l, t2DiPoint s, t2DiPoint t) {
 
 } // namespace
 
-// The cost of a path by the Monte-Carlo rule, with the same 80-bit sums.
-static long double PathCost(const tMatrixOfSingle& friction, const t2DiPoints& path,
-                            double frictionWeight, double lengthWeight) {
+// The cost of a path by the Monte-Carlo rule, with the same 80-bit sums; a
+// path's cells can all be passed, so the landscape holds their values.
+static long double PathCost(const tExactLandscape& l, const t2DiPoints& path, double frictionWeight,
+                            double lengthWeight) {
   long double s = 0;
-  for (const t2DiPoint& p : path)
-    s += friction[static_cast<std::size_t>(p.row)][static_cast<std::size_t>(p.col)];
+  for (const t2DiPoint& p : path) s += l.Friction(p.row, p.col);
   return s * static_cast<long double>(frictionWeight) +
          static_cast<long double>(path.size()) * static_cast<long double>(lengthWeight);
 }
@@ -458,20 +565,20 @@ std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPo
   // The source is the first node of every candidate: without data it
   // refuses them all, as does a source that cannot be passed.
   const std::size_t st = l.Tiled(source.row, source.col);
-  if (!l.Passable(source.row, source.col) || (l.d != 0 && l.fZMissing[st])) return out;
-  const double zs = l.d != 0 ? static_cast<double>(l.fZ[st]) : 0;
+  if (!l.Passable(source.row, source.col) || (l.d != 0 && l.ZMissing()[st])) return out;
+  const double zs = l.d != 0 ? static_cast<double>(l.Z()[st]) : 0;
 
   std::vector<uint32_t> wanted;
   for (std::size_t k = 0; k < targets.size(); ++k) {
     const t2DiPoint t = targets[k];
     const uint32_t ti = index(t);
     // Direction pre-check of the ends, before anything else.
-    if (l.d != 0 && (static_cast<double>(l.fZ[l.Tiled(t.row, t.col)]) - zs) * l.d < 0) continue;
+    if (l.d != 0 && (static_cast<double>(l.Z()[l.Tiled(t.row, t.col)]) - zs) * l.d < 0) continue;
     if (!l.Passable(t.row, t.col)) continue;
     if (ti == s) {
       out[k].Path = {source, source};
       out[k].Length = 2;
-      out[k].Cost = PathCost(l.fFriction, out[k].Path, l.fFrictionWeight, l.fLengthWeight);
+      out[k].Cost = PathCost(l, out[k].Path, l.fFrictionWeight, l.fLengthWeight);
       continue;
     }
     wanted.push_back(ti);
@@ -492,7 +599,7 @@ std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& l, t2DiPo
     if (r.Path.size() > std::numeric_limits<uint32_t>::max())
       throw EOutOfResources("Path is too long. Impossible to compute the least-cost path.");
     r.Length = static_cast<uint32_t>(r.Path.size());
-    r.Cost = PathCost(l.fFriction, r.Path, l.fFrictionWeight, l.fLengthWeight);
+    r.Cost = PathCost(l, r.Path, l.fFrictionWeight, l.fLengthWeight);
   }
   return out;
 }

@@ -6,6 +6,8 @@
 #include "base/CommonDecl.h"
 #include "paths/CostPathDecl.h"
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -15,6 +17,27 @@
 namespace stravex {
 
 class tLiveRaster;
+
+// Zeroed memory for the exact search's arrays, mapped anonymously: a page
+// takes room only once it is written, so an array costs what is used of it.
+class tZeroedCells {
+public:
+  tZeroedCells() = default;
+  explicit tZeroedCells(std::size_t bytes);
+  ~tZeroedCells();
+  tZeroedCells(tZeroedCells&& other) noexcept;
+  tZeroedCells& operator=(tZeroedCells&& other) noexcept;
+  tZeroedCells(const tZeroedCells&) = delete;
+  tZeroedCells& operator=(const tZeroedCells&) = delete;
+  template <typename T>
+  T* As() const {
+    return static_cast<T*>(fData);
+  }
+
+private:
+  void* fData = nullptr;
+  std::size_t fBytes = 0;
+};
 
 // What one search did, for measurements.
 struct tExactSearchStats {
@@ -34,17 +57,31 @@ public:
   // friction view raises EInvalidOperation.
   tExactLandscape(const tPathRules& rules, std::optional<float> frictionFlag,
                   const std::string& frictionName);
+  // The same from the cells of friction instead of rules.Friction, which it
+  // takes over: a band of rows is freed as soon as it is copied, so that the
+  // map and the copy are never both whole. friction is left empty, also when
+  // the map is refused.
+  tExactLandscape(tMatrixOfSingle&& friction, const tPathRules& rules,
+                  std::optional<float> frictionFlag, const std::string& frictionName);
 
   int32_t Rows() const { return fRows; }
   int32_t Cols() const { return fCols; }
+  // The friction of a map cell that can be passed (the map's value), NaN for
+  // one that cannot.
+  float Friction(int32_t row, int32_t col) const { return Cells()[Tiled(row, col)]; }
 
 private:
   friend class tExactSearch;
   friend std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape&, t2DiPoint,
                                                          std::span<const t2DiPoint>,
                                                          tExactSearchStats*);
-  bool Passable(int32_t row, int32_t col) const;
+  void Build(const tMatrixOfSingle& friction, tMatrixOfSingle* owned, const tPathRules& rules,
+             const std::string& frictionName);
+  bool Passable(int32_t row, int32_t col) const { return !std::isnan(Friction(row, col)); }
   double Weight(int32_t row, int32_t col) const; // frictionWeight * f + lengthWeight
+  const float* Cells() const { return fCells.As<float>(); }
+  const float* Z() const { return fZ.As<float>(); }
+  const uint8_t* ZMissing() const { return fZMissing.As<uint8_t>(); }
   // The place of a cell (row, column from -1 to Rows or Cols) in the tiled
   // arrays.
   std::size_t Tiled(int32_t row, int32_t col) const {
@@ -55,7 +92,6 @@ private:
            ((r & ((1u << fTileRowShift) - 1)) << fTileColShift) + (c & ((1u << fTileColShift) - 1));
   }
 
-  const tMatrixOfSingle& fFriction;
   std::optional<float> fFlag;
   int32_t fRows = 0, fCols = 0;
   int d = 0; // 0: no slope rule
@@ -66,12 +102,13 @@ private:
   // 2^fTileColShift columns (row-major within a tile, tiles row-major), the
   // map framed by one ring of cells that cannot be passed: neighbours are
   // found without bounds checks, and a search's working set stays in few
-  // pages and cache lines whichever way it spreads.
+  // pages and cache lines whichever way it spreads. It is the run's only
+  // whole copy of the friction: paths are costed from it.
   uint32_t fTileRowShift = 0, fTileColShift = 0;
   std::size_t fTilesPerRow = 0, fTiledCells = 0;
-  std::vector<float> fCells;      // friction, NaN for cells that cannot be passed
-  std::vector<float> fZ;          // topography, tiled, when d != 0
-  std::vector<uint8_t> fZMissing; // topography flags, tiled, when d != 0 (1 on the frame)
+  tZeroedCells fCells;    // friction, NaN for cells that cannot be passed
+  tZeroedCells fZ;        // topography, tiled, when d != 0
+  tZeroedCells fZMissing; // topography flags, tiled, when d != 0 (1 on the frame)
 };
 
 // Refuses (EInvalidOperation) the criteria other than "Friction sum".
@@ -93,9 +130,11 @@ std::vector<tFoundPath> FindExactLeastCostPaths(const tExactLandscape& landscape
 
 // Bytes per friction cell a search holds at most while it runs (1 of state,
 // 12 for each waiting cell, with room for a quarter more), beyond a fixed
-// 100 KB or so. The landscape that all searches share holds 4 bytes per
-// cell (9 with a slope rule). Both count the cells of the tiled copy: the
-// map with a frame of one cell, rounded up to whole tiles.
+// 100 KB or so; the state takes memory only in the pages the search
+// reaches. The landscape that all searches share holds 4 bytes per cell (9
+// with a slope rule), and is the run's only whole copy of the friction.
+// Both count the cells of the tiled copy: the map with a frame of one cell,
+// rounded up to whole tiles.
 constexpr std::size_t kExactSearchBytesPerCell = 16;
 
 } // namespace stravex

@@ -135,3 +135,39 @@ TEST(PathScan, OptionsFromTheSettings) {
   s.Connectivity = caFixedWidthStrip;
   EXPECT_NO_THROW(MakeScanOptions(s, false, nullptr, nullptr));
 }
+
+// An exact scanner given the run's friction matrix takes it over (the run
+// then holds one copy of the map) and scans as one that copies it; other
+// scanners leave the matrix to the run, whose searches read it.
+TEST(PathScan, ExactScannerTakesTheFrictionMatrix) {
+  tScanFixture fx;
+  fx.friction[5][7] = -1; // missing: the flag of the options
+  tPathScanOptions o;
+  o.Connectivity = caExactLeastCost;
+  o.Rules.Friction = &fx.friction;
+  o.Rules.LengthWeight = 0.5;
+  o.FrictionFlag = -1;
+  const tMatrixOfSingle before = fx.friction;
+  const tPathScanner copying(fx.maps, o);
+  EXPECT_EQ(fx.friction, before);
+  const std::string want = [&] {
+    tRandomGenerator rng;
+    return copying.Scan(1, 10, 14, 2, 4, rng).Columns + copying.Scan(3, 3, 9, 11, 5, rng).Columns;
+  }();
+  EXPECT_EQ(ColumnFields(want).size(), 20u);
+
+  const tPathScanner taking(fx.maps, o, &fx.friction);
+  EXPECT_TRUE(fx.friction.empty());
+  tRandomGenerator rng;
+  EXPECT_EQ(taking.Scan(1, 10, 14, 2, 4, rng).Columns + taking.Scan(3, 3, 9, 11, 5, rng).Columns,
+            want);
+
+  // A matrix other than the options' one is not taken.
+  fx.friction = before;
+  tMatrixOfSingle other = before;
+  const tPathScanner notTaking(fx.maps, o, &other);
+  EXPECT_EQ(other, before);
+  o.Connectivity = caLeastCostPath;
+  const tPathScanner monteCarlo(fx.maps, o, &fx.friction);
+  EXPECT_EQ(fx.friction, before);
+}

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <random>
@@ -33,10 +35,13 @@ struct tReference {
   int d = 0;
   double tolerance = 0;
   double fw = 1, lw = 0;
+  std::optional<float> flag = kFlag;
 
   int32_t rows() const { return static_cast<int32_t>(f.size()); }
   int32_t cols() const { return static_cast<int32_t>(f[0].size()); }
-  bool passable(int32_t r, int32_t c) const { return f[r][c] != kFlag && std::isfinite(f[r][c]); }
+  bool passable(int32_t r, int32_t c) const {
+    return !(flag && f[r][c] == *flag) && std::isfinite(f[r][c]);
+  }
   float z(int32_t r, int32_t c) const { return static_cast<float>(topo->GetCell(r, c)); }
 
   // Path from s to t, empty when none.
@@ -326,6 +331,116 @@ TEST(ExactPath, MatchesAPlainDijkstraAcrossTiles) {
       for (int search = 0; search < 3; ++search) found += CompareWithReference(g, ref, l);
     }
   EXPECT_GT(found, 60);
+}
+
+// A landscape that takes over the run's matrix frees it band by band as its
+// copy fills; the copy must hold every cell that can be passed with the
+// map's value and NaN for the others (missing by the map's flag, which may
+// be any value, NaN, infinite), whatever the sides and bands, and search
+// and cost paths as one built from a matrix it leaves alone.
+TEST(ExactPath, ATakenMatrixGivesTheSameLandscape) {
+  std::mt19937 g(31);
+  int passable = 0, cells = 0;
+  const std::pair<int32_t, int32_t> sizes[] = {{1, 1},   {3, 9},   {62, 62}, {63, 65},
+                                               {130, 7}, {200, 2}, {1, 300}};
+  for (const auto& [rows, cols] : sizes)
+    for (const std::optional<float> flag :
+         {std::optional<float>(kFlag), std::optional<float>(2), std::optional<float>()}) {
+      SCOPED_TRACE(testing::Message() << rows << " x " << cols << ", flag "
+                                      << (flag ? std::to_string(*flag) : "none"));
+      std::uniform_int_distribution<int> kind(0, 15);
+      tMatrixOfSingle f(rows, std::vector<float>(cols));
+      for (auto& r : f)
+        for (float& x : r) {
+          const int k = kind(g);
+          x = k == 0   ? (flag ? *flag : 5.0f)
+              : k == 1 ? std::numeric_limits<float>::quiet_NaN()
+              : k == 2 ? std::numeric_limits<float>::infinity()
+              : k == 3 ? -0.0f
+                       : static_cast<float>(k) * 0.25f;
+        }
+      const tExactLandscape kept(Rules(f, nullptr, 0, 0, 0.5, 1), flag, "friction");
+      cells += rows * cols;
+      tMatrixOfSingle owned = f;
+      const tExactLandscape taken(std::move(owned), Rules(f, nullptr, 0, 0, 0.5, 1), flag,
+                                  "friction");
+      EXPECT_TRUE(owned.empty());
+      ASSERT_EQ(taken.Rows(), rows);
+      ASSERT_EQ(taken.Cols(), cols);
+      for (int32_t r = 0; r < rows; ++r)
+        for (int32_t c = 0; c < cols; ++c) {
+          const float v = f[r][c];
+          if (std::isfinite(v) && !(flag && v == *flag)) {
+            ++passable;
+            // Bit for bit: a -0 stays -0, as the path costs summed it before.
+            EXPECT_EQ(std::bit_cast<uint32_t>(taken.Friction(r, c)), std::bit_cast<uint32_t>(v))
+                << r << "," << c;
+          } else {
+            EXPECT_TRUE(std::isnan(taken.Friction(r, c))) << r << "," << c;
+          }
+          EXPECT_EQ(std::bit_cast<uint32_t>(kept.Friction(r, c)),
+                    std::bit_cast<uint32_t>(taken.Friction(r, c)));
+        }
+      const tReference ref{f, nullptr, 0, 0, 1, 0.5, flag};
+      std::uniform_int_distribution<int32_t> rr(0, rows - 1), cc(0, cols - 1);
+      for (int search = 0; search < 3; ++search) {
+        const t2DiPoint s{rr(g), cc(g)};
+        const std::vector<t2DiPoint> targets = {{rr(g), cc(g)}, {rr(g), cc(g)}, s};
+        const std::vector<tFoundPath> a = FindExactLeastCostPaths(taken, s, targets),
+                                      b = FindExactLeastCostPaths(kept, s, targets);
+        for (std::size_t k = 0; k < targets.size(); ++k) {
+          EXPECT_EQ(a[k].Path, b[k].Path);
+          EXPECT_EQ(a[k].Cost, b[k].Cost);
+          EXPECT_EQ(a[k].Path, ref.path(s, targets[k]));
+          EXPECT_EQ(a[k].Cost, a[k].Path.empty() ? -1 : ref.costOf(a[k].Path));
+        }
+      }
+    }
+  EXPECT_GT(passable, cells / 2);
+}
+
+// A map refused while it is taken over is freed all the same: the run ends
+// there and must not keep the matrix.
+TEST(ExactPath, ARefusedTakenMatrixIsFreed) {
+  tMatrixOfSingle f(70, std::vector<float>(9, 1.0f));
+  f[66][4] = -3;
+  tMatrixOfSingle owned = f;
+  try {
+    tExactLandscape(std::move(owned), Rules(f, nullptr, 0, 0, 0, 1), kFlag, "fr");
+    ADD_FAILURE() << "no error";
+  } catch (const EInvalidOperation& e) {
+    EXPECT_STREQ(e.what(), "Exact least-cost path: the friction map fr holds a negative value "
+                           "(-3 at row 66, column 4).");
+  }
+  EXPECT_TRUE(owned.empty());
+}
+
+// The arrays of the search: zeroed, writable to their last byte, also when
+// they are mapped on huge-page boundaries (2 MB and more), and moved whole.
+TEST(ExactPath, ZeroedCellsAreZeroAndWholeAtEverySize) {
+  constexpr std::size_t kMB = std::size_t{1} << 20;
+  for (const std::size_t bytes : {std::size_t{0}, std::size_t{1}, std::size_t{4097}, 2 * kMB - 1,
+                                  2 * kMB, 2 * kMB + 1, 5 * kMB + 3}) {
+    SCOPED_TRACE(bytes);
+    tZeroedCells a(bytes);
+    uint8_t* p = a.As<uint8_t>();
+    ASSERT_NE(p, nullptr);
+    const std::size_t last = bytes > 0 ? bytes - 1 : 0;
+    bool zero = p[last] == 0;
+    for (std::size_t i = 0; i < bytes; i += 4093) zero = zero && p[i] == 0;
+    EXPECT_TRUE(zero);
+    for (std::size_t i = 0; i < bytes; i += 4093) p[i] = static_cast<uint8_t>(i % 251 + 1);
+    p[last] = 7;
+    tZeroedCells b(std::move(a));
+    EXPECT_EQ(a.As<uint8_t>(), nullptr);
+    tZeroedCells c(64);
+    c = std::move(b);
+    const uint8_t* q = c.As<uint8_t>();
+    EXPECT_EQ(q, p);
+    bool kept = q[last] == 7;
+    for (std::size_t i = 0; i + 1 < bytes; i += 4093) kept = kept && q[i] == i % 251 + 1;
+    EXPECT_TRUE(kept);
+  }
 }
 
 TEST(ExactPath, EndsCutOffMissingOrEqual) {
