@@ -4,7 +4,7 @@
 // j > i, as `stravex-cli matrix --algorithm exact` plans them with the default
 // weights (friction 1, length 0), no missing value and no distance limit.
 //
-//   bench_exact_scale FOLDER
+//   bench_exact_scale FOLDER [THREADS]      (THREADS default 1)
 //
 // Prints one line per source, "source I targets N settled S", then
 // "cells C settled S searches K" over all of them. Timing is left to the
@@ -12,14 +12,18 @@
 #include "paths/ExactPath.h"
 #include "raster/Raster.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,10 +58,11 @@ std::vector<t2DPoint> ReadPoints(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: bench_exact_scale FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: bench_exact_scale FOLDER [THREADS]\n");
     return 2;
   }
+  const unsigned threads = argc == 3 ? static_cast<unsigned>(std::max(1, std::atoi(argv[2]))) : 1;
   try {
     const std::string dir = argv[1];
     tRaster friction(dir + "/friction"); // streamed into the matrix, not held
@@ -72,15 +77,38 @@ int main(int argc, char** argv) {
     const auto cellOf = [&](const t2DPoint& p) {
       return t2DiPoint{friction.RowOfY(p.y), friction.ColOfX(p.x)};
     };
+    // The searches are independent: spread over the threads asked for, their
+    // counts printed in source order.
+    const std::size_t sources = points.size() - 1;
+    std::vector<uint64_t> counts(sources), wanted(sources);
+    std::atomic<std::size_t> next{0};
+    std::vector<std::exception_ptr> errors(threads);
+    const auto work = [&](unsigned t) {
+      try {
+        for (std::size_t i; (i = next.fetch_add(1)) < sources;) {
+          std::vector<t2DiPoint> targets;
+          for (std::size_t j = i + 1; j < points.size(); ++j) targets.push_back(cellOf(points[j]));
+          tExactSearchStats stats;
+          FindExactLeastCostPaths(landscape, cellOf(points[i]), targets, &stats);
+          counts[i] = stats.Settled;
+          wanted[i] = targets.size();
+        }
+      } catch (...) {
+        errors[t] = std::current_exception();
+      }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, t);
+    work(0);
+    for (std::thread& t : pool) t.join();
+    for (const std::exception_ptr& e : errors)
+      if (e) std::rethrow_exception(e);
     uint64_t settled = 0, searches = 0;
-    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
-      std::vector<t2DiPoint> targets;
-      for (std::size_t j = i + 1; j < points.size(); ++j) targets.push_back(cellOf(points[j]));
-      tExactSearchStats stats;
-      FindExactLeastCostPaths(landscape, cellOf(points[i]), targets, &stats);
-      std::printf("source %zu targets %zu settled %llu\n", i, targets.size(),
-                  static_cast<unsigned long long>(stats.Settled));
-      settled += stats.Settled;
+    for (std::size_t i = 0; i < sources; ++i) {
+      std::printf("source %zu targets %llu settled %llu\n", i,
+                  static_cast<unsigned long long>(wanted[i]),
+                  static_cast<unsigned long long>(counts[i]));
+      settled += counts[i];
       ++searches;
     }
     std::printf("cells %llu settled %llu searches %llu\n",

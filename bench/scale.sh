@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # How the least-cost searches scale with the map: the landscape of
-# bench/exact_vs_peer.sh (friction, binary and quantitative map, 30 sample
-# points, 435 pairs) refined to N x N cells over the same extent
+# bench/exact_vs_peer.sh (friction map, byte binary map and 30 sample points,
+# 435 pairs) refined to N x N cells over the same extent
 # (bench/scale_landscape.py), each size run as a population matrix with
 # `--threads 2`, once with the Monte-Carlo search (1 path per pair) and once
 # with the exact search.
@@ -9,7 +9,7 @@
 #   bench/scale.sh DIR [SIZES...]      (SIZES default: 1000 4000 10000 31623)
 #
 # The landscapes are written once into DIR/N and reused when present (a
-# 31623 x 31623 one takes about 9 GB of disk). BUILD_DIR (environment,
+# 31623 x 31623 one takes about 5 GB of disk). BUILD_DIR (environment,
 # default build/release) must hold cli/stravex-cli and bench/bench_exact_scale.
 # Prints per size and search: wall time, peak resident memory (/usr/bin/time -v),
 # bytes of peak memory per cell and, for the exact search, nanoseconds per
@@ -54,7 +54,7 @@ for n in "${sizes[@]}"; do
   for search in least-cost exact; do
     out=$dir/run-$n-$search
     rm -rf "$out" && mkdir -p "$out"
-    /usr/bin/time -v "$cli" matrix --binary "$land/forest" --quantitative "$land/cover" \
+    /usr/bin/time -v "$cli" matrix --binary "$land/forest" \
       --data "$land/samples.txt" --algorithm "$search" --friction "$land/friction" --width 1 \
       --project bench --threads "$threads" --workdir "$out" > "$out/stdout" 2> "$out/time" ||
       { echo "scale.sh: the $search run of $n failed, see $out/time" >&2; exit 1; }
@@ -62,7 +62,7 @@ for n in "${sizes[@]}"; do
     kb=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$out/time")
     settled=- ns=-
     if [ "$search" = exact ]; then
-      "$counter" "$land" > "$out/settled"
+      "$counter" "$land" "$threads" > "$out/settled"
       settled=$(awk '/^cells/ {print $4}' "$out/settled")
       ns=$(awk -v w="$wall" -v t="$threads" -v s="$settled" 'BEGIN { printf "%.0f", w * t * 1e9 / s }')
     fi

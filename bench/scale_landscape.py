@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The benchmark landscape of bench_landscape.py refined to N x N cells: the
-same extent (10 km a side), the same 30 sample points, and each cell taking
+same extent (10 km a side), the same 30 sample points, its friction map
+(32-bit reals) and byte binary map (forest), and each cell taking
 the value of the 1000 x 1000 cell it lies in (row r of N in row r*1000//N of
 1000, likewise columns), so that N = 1000 is bench_landscape.py's landscape.
 Written a band of rows at a time through numpy memory maps: a 31623 x 31623
@@ -29,7 +30,7 @@ def doc(name, n):
 
 os.makedirs(out, exist_ok=True)
 cols = np.arange(n, dtype=np.int64) * m // n
-for name, dtype in (("friction", np.float32), ("forest", np.uint8), ("cover", np.float32)):
+for name, dtype in (("friction", np.float32), ("forest", np.uint8)):
     src = np.fromfile(os.path.join(base, name + ".rst"), dtype=dtype).reshape(m, m)
     tmp = os.path.join(out, name + ".rst.part")
     img = np.memmap(tmp, dtype=dtype, mode="w+", shape=(n, n))
