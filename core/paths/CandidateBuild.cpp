@@ -153,8 +153,9 @@ inline t2DiPoint* EmitSettled(t2DiPoint* out, uint32_t entry, __m128i start) {
   return out + kSettled.count[entry];
 }
 
-// What a node at a given depth needs of it: 1 / depth twice, and the
-// settled limit of its parts four times.
+// What a node at a given depth needs of it: 2^-31 / depth twice (the
+// power of two turns the factor's integer back into 2u - 1 and, being exact,
+// rounds nothing), and the settled limit of its parts four times.
 struct alignas(16) tDepthConstants {
   double reciprocal[2];
   int32_t limit[4];
@@ -165,7 +166,7 @@ constexpr std::array<tDepthConstants, kDepthTableSize> kDepthTable = [] {
   for (std::size_t i = 1; i < t.size(); ++i) {
     const int32_t d = static_cast<int32_t>(i);
     const int32_t limit = std::clamp(d >> 1, 1, kSettledSpan); // SettledLimit(d + 1)
-    t[i] = {{kReciprocals[i], kReciprocals[i]}, {limit, limit, limit, limit}};
+    t[i] = {{kReciprocals[i] * 0x1p-31, kReciprocals[i] * 0x1p-31}, {limit, limit, limit, limit}};
   }
   return t;
 }();
@@ -188,6 +189,7 @@ template <uint32_t kAhead>
   uint32_t produced = ring.produced;
   uint32_t used = ring.used;
   uint64_t* const raw = ring.Raw();
+  double* const centred = ring.centred.data();
   t2DiPoint* const outStart = st.cells->data();
   t2DiPoint* out = outStart + st.emitted;
   tDrawnNode* const drawnStart = st.drawn->data();
@@ -226,11 +228,13 @@ template <uint32_t kAhead>
       // from the ring.
       const uint32_t slot = produced & kRingMask;
       uint64_t* const run = raw + slot;
+      double* const centredRun = centred + slot;
       tRandomWords w{run[-1], static_cast<uint32_t>(run[-2]), static_cast<uint32_t>(run[-3]),
                      static_cast<uint32_t>(run[-4])};
       for (uint32_t k = 0; k < kAhead; ++k) {
         StepRandom(w);
         run[k] = w.t;
+        centredRun[k] = tFactorRing::Centred(w.t);
       }
       if (slot + kAhead > kRing - tFactorRing::kLags) [[unlikely]]
         ring.Settle(slot, slot + kAhead);
@@ -242,18 +246,17 @@ template <uint32_t kAhead>
     const __m128i mid = _mm_add_epi32(half, _mm_and_si128(_mm_and_si128(sum, half), one));
     // The row moves along aCol - bCol, the column along bRow - aRow.
     const __m128d extent =
-        _mm_mul_pd(_mm_cvtepi32_pd(_mm_sub_epi32(_mm_shuffle_epi32(seg, _MM_SHUFFLE(3, 3, 2, 1)),
-                                                 _mm_shuffle_epi32(seg, _MM_SHUFFLE(3, 3, 0, 3)))),
-                   _mm_set1_pd(0x1p-31));
+        _mm_cvtepi32_pd(_mm_sub_epi32(_mm_shuffle_epi32(seg, _MM_SHUFFLE(3, 3, 2, 1)),
+                                      _mm_shuffle_epi32(seg, _MM_SHUFFLE(3, 3, 0, 3))));
     const __m128d midMagic = _mm_add_pd(_mm_cvtepi32_pd(mid), magic);
-    // extent / depth, so that the factor, which comes last, has one
-    // multiplication to go: f * (extent * (1 / depth)) is as near p / depth
-    // as Displaced needs.
+    // extent * 2^-31 / depth, so that the centred draw, which comes last,
+    // has one multiplication to go: f * (extent * (1 / depth)), to which
+    // this is equal, is as near p / depth as Displaced needs.
     tDepthConstants deep;
     const tDepthConstants* constants;
     if (static_cast<std::size_t>(depth) >= kDepthTableSize) [[unlikely]] {
       const int32_t limit = SettledLimit(depth + 1);
-      const double reciprocal = 1 / static_cast<double>(depth);
+      const double reciprocal = 1 / static_cast<double>(depth) * 0x1p-31;
       deep = {{reciprocal, reciprocal}, {limit, limit, limit, limit}};
       constants = &deep;
     } else {
@@ -267,18 +270,16 @@ template <uint32_t kAhead>
         goto leave;
       }
       // used is even and the ring's size too, so the pair does not wrap.
-      // x0 - 2^31 = (2u - 1) * 2^31, the factor times a power of two that
-      // extent already divides out, so that p is the same product.
-      const __m128i x0 = _mm_shuffle_epi32(
-          _mm_load_si128(reinterpret_cast<const __m128i*>(&raw[used & kRingMask])),
-          _MM_SHUFFLE(3, 3, 2, 0));
-      const __m128d factor = _mm_cvtepi32_pd(_mm_xor_si128(x0, sign));
+      // The centred draw is the factor times a power of two that the
+      // depth's constant divides out, so that p is the same product.
+      const __m128d factor = _mm_load_pd(&centred[used & kRingMask]);
       const __m128d t = _mm_mul_pd(factor, scale);
       const __m128d y = _mm_add_pd(midMagic, t);
       const __m128d error = _mm_and_pd(_mm_sub_pd(t, _mm_sub_pd(y, midMagic)), absMask);
       node = _mm_shuffle_epi32(_mm_castpd_si128(y), _MM_SHUFFLE(3, 3, 2, 0));
       if (_mm_movemask_pd(_mm_cmplt_pd(error, nearHalf)) != 3) [[unlikely]]
-        node = ExactDisplaced(mid, _mm_mul_pd(factor, extent), depth);
+        node = ExactDisplaced(mid, _mm_mul_pd(_mm_mul_pd(factor, extent), _mm_set1_pd(0x1p-31)),
+                              depth);
       used += 2;
     } while (_mm_movemask_ps(
                  _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_xor_si128(node, sign), maxBiased))) != 0);

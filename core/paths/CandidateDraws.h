@@ -67,13 +67,22 @@ struct tFactorRing {
   void Put(uint32_t i, uint64_t t) {
     const uint32_t s = i & kRingMask;
     Raw()[s] = t;
+    centred[s] = Centred(t);
     if (s >= kRing - kLags) Raw()[static_cast<int32_t>(s - kRing)] = t;
   }
-  // After a run of steps written to Raw()[first] .. Raw()[end - 1]: copies
-  // what lies past the end to the start, and the last four slots before it.
+  // After a run of steps written to Raw()[first] .. Raw()[end - 1] and the
+  // same slots of `centred`: copies what lies past the end to the start, and
+  // the last four slots before it.
   void Settle(uint32_t first, uint32_t end) {
     for (uint32_t s = std::max(first, kRing - kLags); s < end; ++s)
       Raw()[static_cast<int32_t>(s) - static_cast<int32_t>(kRing)] = Raw()[s];
+    for (uint32_t s = std::max(first, kRing); s < end; ++s) centred[s - kRing] = centred[s];
+  }
+
+  // x0 - 2^31 of a step: (2u - 1) * 2^31, exact. Converted as the step is
+  // made, so that a draw taken is one load away from its product.
+  static double Centred(uint64_t t) {
+    return static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(t) ^ 0x80000000u));
   }
 
   // Steps produced and not yet taken; negative when the subdivision has
@@ -110,6 +119,8 @@ struct tFactorRing {
   uint32_t produced = 4; // steps so far, counting the four of the initial state
   uint32_t used = 4;     // draws taken, counted alike
   alignas(16) std::array<uint64_t, kLags + kRing + kMaxAhead> storage;
+  // Centred(step) by slot, with the kMaxAhead slots past the end as above.
+  alignas(16) std::array<double, kRing + kMaxAhead> centred;
 };
 
 // ---------------------------------------------------------------------------
