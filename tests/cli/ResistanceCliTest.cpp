@@ -191,6 +191,13 @@ TEST_F(ResistanceStrip, SeriesSumsMeansAndUnconnectedPoints) {
   const float expected[10] = {3, 3, 3, 3, 5, 3, 3, 3, 0, 0};
   for (int c = 0; c < 10; ++c) EXPECT_NEAR(cell(c), expected[c], 1e-5) << "cell " << c;
 
+  // Named .tif: the same cells as a GeoTIFF, no IDRISI working copy left.
+  std::vector<std::string> tif = With(Args(), {"--corridor", "flow.tif"});
+  tif[12] = "tif";
+  ASSERT_EQ(RunCli(tif, dir.path().string()).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.file("flow.tif")).substr(0, 4), std::string("II*\0", 4));
+  EXPECT_FALSE(fs::exists(dir.file("flow.tif.rst")));
+
   const std::string log = ReadFileBytes(dir.file("run.log"));
   EXPECT_NE(log.find("Algorithm: resistance distance"), std::string::npos);
   EXPECT_NE(log.find("Resistance solver asked for:\tauto"), std::string::npos);
