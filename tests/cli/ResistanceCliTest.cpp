@@ -362,6 +362,10 @@ TEST(ResistanceCli, ReadmeExampleShowsTheReportsFirstLines) {
     std::getline(report, produced);
     EXPECT_EQ(expected + "\r", produced) << "line " << k + 1;
   }
+  // Those three lines and no more: the block ends.
+  std::string end;
+  std::getline(lines, end);
+  EXPECT_EQ(end, "```");
 }
 
 } // namespace
