@@ -128,7 +128,7 @@ std::unique_ptr<tRaster> WriteCurrentMap(const tRaster& geometry, const std::str
   map->FileName = name;
   map->Comments = notes;
   // The current of 1 A between the points of each pair.
-  map->ValueUnits = "A";
+  map->ValueUnits = "current (A)";
   const auto n = static_cast<std::size_t>(std::max(map->Rows, 0)) *
                  static_cast<std::size_t>(std::max(map->Columns, 0));
   if (cells.size() != n)

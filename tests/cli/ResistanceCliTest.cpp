@@ -180,6 +180,7 @@ TEST_F(ResistanceStrip, SeriesSumsMeansAndUnconnectedPoints) {
   // pair's points, as reals on the friction's grid.
   tRaster flow(dir.file("flow"));
   EXPECT_EQ(flow.DataType, dtReal);
+  EXPECT_EQ(flow.ValueUnits, "current (A)");
   ASSERT_EQ(fs::file_size(dir.file("flow.rst")), 40u);
   const std::string cells = ReadFileBytes(dir.file("flow.rst"));
   const auto cell = [&](int c) {
