@@ -17,10 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::map<std::string, TConnectivityAlgorithm> kAlgorithms = {{"fixed", caFixedWidthStrip},
-                                                                   {"ratio", caRatioStrip},
-                                                                   {"least-cost", caLeastCostPath},
-                                                                   {"exact", caExactLeastCost}};
+const std::map<std::string, TConnectivityAlgorithm> kAlgorithms = {
+    {"fixed", caFixedWidthStrip},
+    {"ratio", caRatioStrip},
+    {"least-cost", caLeastCostPath},
+    {"exact", caExactLeastCost},
+    {"resistance", caResistanceDistance}};
 const std::map<std::string, int32_t> kCriteria = {{"sum", 0}, {"mean", 1}, {"sd", 2}};
 const std::map<std::string, int32_t> kIgnoreUnits = {{"seconds", 0}, {"minutes", 1}, {"hours", 2},
                                                      {"days", 3},    {"months", 4},  {"years", 5}};
@@ -105,14 +107,15 @@ void tMapOptions::Declare(CLI::App& cmd, const char* dataHelp) {
   cmd.add_option("--data", Data, dataHelp)->required();
   cmd.add_option("--project", Project,
                  "Project name, the prefix of every report (default: Friction-FixedStrip, "
-                 "Friction-RatioStrip, Friction-LeastCost or Friction-ExactLeastCost after the "
-                 "algorithm)");
+                 "Friction-RatioStrip, Friction-LeastCost, Friction-ExactLeastCost or "
+                 "Friction-Resistance after the algorithm)");
 }
 
 void tPathOptions::Declare(CLI::App& cmd, tLeastCostOnly& only) {
   cmd.add_option("--algorithm", Algorithm,
                  "Path between two points (exact: the least-cost path by a graph search, "
-                 "criterion sum only)")
+                 "criterion sum only; resistance: the effective resistance of the friction map "
+                 "read as a grid of resistors, matrix only)")
       ->check(CLI::IsMember(Choices(kAlgorithms)))
       ->capture_default_str();
   cmd.add_option(
@@ -124,7 +127,8 @@ void tPathOptions::Declare(CLI::App& cmd, tLeastCostOnly& only) {
       ->transform(WholeNumber())
       ->capture_default_str();
   only.Search(cmd.add_option("--friction", Friction,
-                             "Friction map of the least-cost search (must overlay the first map)"));
+                             "Friction map of the least-cost search or the resistance distance "
+                             "(must overlay the first map)"));
   only.Search(cmd.add_option("--seed", Seed,
                              "Seed of the least-cost search (not used by --algorithm "
                              "exact)"))
@@ -158,8 +162,10 @@ void tPathOptions::Apply(TAnalysisSettings& s) const {
 }
 
 CLI::Option* DeclareCorridor(CLI::App& cmd, std::string& name, tLeastCostOnly& only) {
-  return only.Corridor(
-      cmd.add_option("--corridor", name, "Corridor map to write (least-cost paths only)"));
+  return only.Corridor(cmd.add_option(
+      "--corridor", name,
+      "Corridor map to write (least-cost paths: the paths counted per cell; resistance: "
+      "the cumulative current of all pairs, 32-bit reals)"));
 }
 
 void tSegmentOptions::Declare(CLI::App& cmd) {
@@ -233,7 +239,22 @@ void tAnalysisCommand::Check(const CLI::App& cmd) {
   const auto refuse = [&](const std::string& what, const char* verb, const char* why) {
     throw CLI::ValidationError(what + " " + verb + " " + by + why + ")");
   };
-  if (!UsesFriction(algorithm)) {
+  if (algorithm == caResistanceDistance) {
+    if (fKind != tAnalysisKind::PopulationMatrix)
+      throw CLI::ValidationError("--algorithm resistance is not possible with " + cmd.get_name() +
+                                 " (the resistance distance is computed by the population "
+                                 "matrix analysis, matrix, only; sequence and bootstrap take "
+                                 "fixed, ratio, least-cost or exact)");
+    // It reads the friction map and writes current maps, nothing else of the search's.
+    for (const std::string& option : fLeastCostOnly.SearchSettings)
+      if (option != "--friction" && Given(cmd, option.c_str()))
+        refuse(option, "is not used by", "it is a setting of the least-cost search");
+    if (Given(cmd, "--width") && fPath.Width != 1)
+      refuse("--width " + std::to_string(fPath.Width), "is not possible with",
+             "it measures one resistance per pair");
+    if (Given(cmd, "--topography"))
+      refuse("--topography", "is not used by", "no path is scanned for its topography columns");
+  } else if (!UsesFriction(algorithm)) {
     for (const std::string& option : fLeastCostOnly.CorridorOptions)
       if (Given(cmd, option.c_str()))
         refuse(option, "is not used by", "corridor maps come from least-cost paths");
@@ -305,6 +326,8 @@ int tAnalysisCommand::Run(const CLI::App& cmd) {
       throw EUsage("--algorithm least-cost needs --friction");
     if (settings.Connectivity == caExactLeastCost && settings.FrictionMapFile.empty())
       throw EUsage("--algorithm exact needs --friction");
+    if (settings.Connectivity == caResistanceDistance && settings.FrictionMapFile.empty())
+      throw EUsage("--algorithm resistance needs --friction");
 
     // The checks of the window, with its messages; on the command line a
     // refused map ends the program before anything is computed.

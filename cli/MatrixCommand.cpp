@@ -7,6 +7,8 @@ namespace stravex::cli {
 
 namespace {
 
+const std::map<std::string, TResistanceSolver> kSolvers = {
+    {"auto", rsAuto}, {"direct", rsDirect}, {"iterative", rsIterative}};
 const std::map<std::string, int32_t> kDirections = {{"up", 1}, {"down", -1}, {"both", 0}};
 const std::map<std::string, TDelaunayUse> kDelaunay = {
     {"none", duNone}, {"include", duInclude}, {"restrict", duRestrict}};
@@ -22,6 +24,12 @@ public:
     fMaps.Declare(cmd, "Population data file");
     fPath.Declare(cmd, fLeastCostOnly);
     DeclareCorridor(cmd, fOwn.Corridor, fLeastCostOnly);
+    cmd.add_option("--solver", fOwn.Solver,
+                   "Solver of --algorithm resistance: direct (sparse Cholesky), iterative "
+                   "(conjugate gradients with algebraic multigrid, for maps whose factor does "
+                   "not fit in memory), or auto (direct unless its factor would exceed 4 GiB)")
+        ->check(CLI::IsMember(Choices(kSolvers)))
+        ->capture_default_str();
     fLeastCostOnly.Corridor(cmd.add_flag("--one-map-per-pair", fOwn.OneMapPerPair,
                                          "One corridor map per pair, NAME_iii_jjj"));
     fLeastCostOnly
@@ -58,6 +66,9 @@ public:
   // Options that need another option to mean anything.
   void Check(const CLI::App& cmd) override {
     tAnalysisCommand::Check(cmd);
+    if (Given(cmd, "--solver") && fPath.Connectivity() != caResistanceDistance)
+      throw CLI::ValidationError("--solver is not used by --algorithm " + fPath.Algorithm +
+                                 " (it chooses the solver of the resistance distance)");
     if (Given(cmd, "--one-map-per-pair") && fOwn.Corridor.empty())
       throw CLI::ValidationError("--one-map-per-pair needs --corridor NAME (the pair maps are "
                                  "named NAME_iii_jjj)");
@@ -71,6 +82,7 @@ public:
 private:
   struct tOwn {
     std::string Corridor;
+    std::string Solver = "auto";
     bool OneMapPerPair = false;
     std::string Direction = "both";
     std::string Tolerance = DefaultSettings().ElevationTolerance;
@@ -88,6 +100,7 @@ private:
 
   void ApplyOwn(TAnalysisSettings& s) const override {
     s.CorridorMapName = fOwn.Corridor;
+    s.ResistanceSolver = kSolvers.at(fOwn.Solver);
     s.OneMapPerPair = fOwn.OneMapPerPair;
     s.Direction = kDirections.at(fOwn.Direction);
     s.ElevationTolerance = fOwn.Tolerance;

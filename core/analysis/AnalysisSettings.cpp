@@ -12,6 +12,7 @@ std::string DefaultProjectName(TConnectivityAlgorithm algorithm) {
   case caRatioStrip: return "Friction-RatioStrip";
   case caLeastCostPath: return "Friction-LeastCost";
   case caExactLeastCost: return "Friction-ExactLeastCost";
+  case caResistanceDistance: return "Friction-Resistance";
   default: return "Friction-FixedStrip";
   }
 }
@@ -84,7 +85,7 @@ std::string TAnalysisSettings::ValidationMessage() const {
   };
   const Check checks[] = {
       {"DataStructure", DataStructure, {0, 1}},
-      {"Connectivity", Connectivity, {0, 3}},
+      {"Connectivity", Connectivity, {0, 4}},
       {"PathWidth", PathWidth, kPathWidthRange},
       {"Seed", Seed, kSeedRange},
       {"Minimise", Minimise, kMinimiseRange},
@@ -97,6 +98,7 @@ std::string TAnalysisSettings::ValidationMessage() const {
       {"FittingFunction", FittingFunction, kFittingFunctionRange},
       {"FrequencyThreshold", FrequencyThreshold, kFrequencyThresholdRange},
       {"SignificanceThreshold", SignificanceThreshold, kSignificanceThresholdRange},
+      {"ResistanceSolver", ResistanceSolver, {0, 2}},
       {"Replicates", Replicates, kReplicatesRange},
       {"Iterations", Iterations, kIterationsRange},
       {"CellRule", CellRule, {0, 1}},

@@ -19,7 +19,8 @@ enum TConnectivityAlgorithm : int32_t {
   caFixedWidthStrip = 0,
   caRatioStrip = 1,
   caLeastCostPath = 2,
-  caExactLeastCost = 3
+  caExactLeastCost = 3,
+  caResistanceDistance = 4
 };
 
 // Both least-cost algorithms search paths over the friction map.
@@ -27,10 +28,23 @@ inline constexpr bool UsesFriction(int32_t algorithm) {
   return algorithm == caLeastCostPath || algorithm == caExactLeastCost;
 }
 
+// The algorithms that read the friction map: both least-cost searches and the
+// resistance distance, which reads it as a grid of resistors.
+inline constexpr bool NeedsFriction(int32_t algorithm) {
+  return UsesFriction(algorithm) || algorithm == caResistanceDistance;
+}
+
+// The resistance distance's solver: the direct one unless its factor would
+// not fit the memory budget (auto), or the one named.
+enum TResistanceSolver : int32_t { rsAuto = 0, rsDirect = 1, rsIterative = 2 };
+inline constexpr std::array<const char*, 3> kResistanceSolverNames = {"auto", "direct",
+                                                                      "iterative"};
+
 enum TDelaunayUse : int32_t { duNone = 0, duInclude = 1, duRestrict = 2 };
 
-inline constexpr std::array<const char*, 4> kConnectivityNames = {
-    "Fixed-width strip", "Ratio-fixed strip", "Least-cost path", "Exact least-cost path"};
+inline constexpr std::array<const char*, 5> kConnectivityNames = {
+    "Fixed-width strip", "Ratio-fixed strip", "Least-cost path", "Exact least-cost path",
+    "Resistance distance"};
 inline constexpr std::array<const char*, 6> kIgnoreUnitNames = {"Seconds", "Minutes", "Hours",
                                                                 "Days",    "Month",   "Years"};
 inline constexpr std::array<const char*, 2> kFittingFunctionNames = {"Linear regression",
@@ -109,6 +123,8 @@ struct TAnalysisSettings {
   tCellRule CellRule = crContaining;
   // Population matrix runs: an N x N matrix file per pair statistic at the end.
   bool PairMatrices = false;
+  // Resistance distance runs: the solver of the network.
+  TResistanceSolver ResistanceSolver = rsAuto;
 
   // Reserved: only the batch command line reads and writes these; they keep
   // its positions stable.

@@ -78,9 +78,9 @@ void ApplyBatchSettings(const std::vector<std::string>& args, TAnalysisSettings&
     const bool on = v == 1;
     switch (pos) {
     case 6:
-      if (v < caFixedWidthStrip || v > caExactLeastCost)
+      if (v < caFixedWidthStrip || v > caResistanceDistance)
         throw ERangeError("Position 6: connectivity algorithm " + std::to_string(v) +
-                          " is out of range (allowed 0..3)");
+                          " is out of range (allowed 0..4)");
       s.Connectivity = static_cast<TConnectivityAlgorithm>(v);
       break;
     case 7:

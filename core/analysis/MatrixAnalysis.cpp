@@ -9,6 +9,7 @@
 #include "analysis/PathScan.h"
 #include "analysis/PopulationFile.h"
 #include "analysis/ReportWriter.h"
+#include "analysis/ResistanceScan.h"
 #include "analysis/RunJournal.h"
 #include "analysis/RunSupport.h"
 #include "base/Errors.h"
@@ -107,12 +108,20 @@ void LogBanner(tRun& run) {
   log.Log("Population matrix file:\t" + run.Settings().DataFile);
 }
 
-// What a least-cost run opens; it is released on every way out.
+// What a least-cost or resistance run opens; it is released on every way out.
 struct tLeastCostSetup {
   std::unique_ptr<tRaster> Friction;
   tMatrixOfSingle FrictionCells;
+  // Least-cost paths only: resistance runs write their current maps whole.
   std::unique_ptr<tCorridorMap> Corridor;
 };
+
+// The notes of a current map of the resistance distance.
+std::vector<std::string> CurrentMapNotes(const TAnalysisSettings& s, const std::string& what) {
+  return {"Friction map: " + s.FrictionMapFile, "Algorithm: resistance distance",
+          what + " (1 A between the points of each pair)",
+          "Distance threshold: " + std::to_string(s.PairDistanceThreshold)};
+}
 
 // The corridor map's notes record the settings it was made with.
 void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const tMapSet& maps) {
@@ -136,13 +145,24 @@ void AddCorridorNotes(tCorridorMap& corridor, const TAnalysisSettings& s, const 
 tLeastCostSetup SetUpAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
   tLeastCostSetup setup;
-  if (!UsesFriction(s.Connectivity)) {
+  if (!NeedsFriction(s.Connectivity)) {
     LogAlgorithm(run.Log(), s);
     return setup;
   }
+  // A shard's cumulative current would have to be added to the others' by
+  // the merge, which adds path counts only: refused before anything is read.
+  if (s.Connectivity == caResistanceDistance && run.Shard() && !s.CorridorMapName.empty() &&
+      !s.OneMapPerPair)
+    throw EInvalidOperation(
+        "A shard does not write the corridor map of the resistance distance (the cumulative "
+        "current of all pairs); run it without sharding, or with one map per pair");
   setup.Friction = OpenMap(run.Path(s.FrictionMapFile));
   setup.Friction->CellRule = s.CellRule;
   setup.Friction->ReadSingleMatrix(setup.FrictionCells);
+  if (s.Connectivity == caResistanceDistance) {
+    LogAlgorithm(run.Log(), s);
+    return setup;
+  }
   if (!s.CorridorMapName.empty()) {
     setup.Corridor = CreateCorridorMap(*setup.Friction, run.CorridorPath());
     setup.Corridor->Raster().Reporter = &run.Log();
@@ -175,7 +195,8 @@ public:
   tPairLoop(tRun& run, tLeastCostSetup& setup, const tPopulationData& data, bool resuming)
       : fRun(run), fSettings(run.Settings()), fSetup(setup), fData(data), fResuming(resuming),
         fPairs(static_cast<int32_t>(data.SamplePoints.size()),
-               setup.Friction && run.Maps().TopographyMap && run.Settings().Direction != 0),
+               UsesFriction(run.Settings().Connectivity) && setup.Friction &&
+                   run.Maps().TopographyMap && run.Settings().Direction != 0),
         fScanner(run.Maps(),
                  MakeScanOptions(fSettings, false, setup.Friction ? &setup.FrictionCells : nullptr,
                                  run.Maps().TopographyMap.get(), setup.Friction.get()),
@@ -188,7 +209,7 @@ public:
     fRun.Log().TaskLabel("Analysing paths");
     std::string header = kFixedColumns;
     if (fSettings.DelaunayUse == duInclude) header += "\tDelaunay";
-    header += fScanner.HeaderColumns();
+    header += Resistive() ? ResistanceHeaderColumns(fRun.Maps()) : fScanner.HeaderColumns();
     const std::string reportPath = fRun.ReportPath(kMatrixReport);
     const std::string dataFile = fRun.Path(fSettings.DataFile);
     fJournal = std::make_unique<tRunJournal>(
@@ -203,6 +224,9 @@ public:
     tKeptReport kept;
     if (fResuming) fFirst = CheckResume(reportPath, header, kept);
     if (fRun.CheckResumeOnly()) return tRunOutcome::Completed;
+    // Solved before the report is touched: a friction the circuit refuses
+    // leaves no report behind, and a resumed one as it was.
+    if (Resistive()) SolveNetwork();
     OpenCorridor();
     if (fResuming) {
       Continue(kept);
@@ -233,11 +257,67 @@ public:
         IsGeoTiffName(fSettings.CorridorMapName))
       FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
                             !fCancelled);
+    if (CumulativeCurrent() && fResistance) WriteCumulativeCurrent();
     if (fSettings.PairMatrices) PairMatricesAtEnd(reportPath);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 
 private:
+  bool Resistive() const { return fSettings.Connectivity == caResistanceDistance; }
+  // Resistance runs: the current maps asked for.
+  bool CumulativeCurrent() const {
+    return Resistive() && !fSettings.CorridorMapName.empty() && !fSettings.OneMapPerPair;
+  }
+  bool PairCurrents() const {
+    return Resistive() && !fSettings.CorridorMapName.empty() && fSettings.OneMapPerPair;
+  }
+
+  // The network is solved for every sample point, whichever pairs the run
+  // (or shard, or resumed run) computes: the grounded node of a connected
+  // part is its first point, so the same points give the same resistances
+  // to the last bit in every split.
+  void SolveNetwork() {
+    fRun.Log().TaskLabel("Solving the resistance network");
+    fResistance = std::make_unique<tResistanceScan>(fRun.Maps(), *fSetup.Friction,
+                                                    fSetup.FrictionCells, fData.SamplePoints,
+                                                    fSettings.ResistanceSolver, fRun.Threads());
+    LogLines(fRun.Log(), fResistance->SolverLines());
+    fRun.Log().TaskLabel("Analysing paths");
+    if (!CumulativeCurrent()) return;
+    fCurrent.assign(fResistance->CellCount(), 0.0F);
+    // A resumed run adds the currents of the rows it keeps first, in pair
+    // order, as the interrupted run did.
+    int32_t i = 0, j = 0;
+    for (uint64_t item = 0; item < fFirst; ++item) {
+      fPairs.Pair(PairAt(item), i, j);
+      double d = 0;
+      if (!Skips(i, j, d)) fResistance->AddPairCurrent(i, j, fCurrent);
+    }
+  }
+
+  void WriteCumulativeCurrent() {
+    const std::string base = fRun.CorridorPath();
+    const auto map = WriteCurrentMap(*fSetup.Friction, base, fCurrent,
+                                     CurrentMapNotes(fSettings, "Cumulative current of the pairs"));
+    if (IsGeoTiffName(fSettings.CorridorMapName)) {
+      // A resumed run recomputes the kept pairs' currents: no working copy is kept.
+      FinishGeoTiffCorridor(*map, fRun.Path(fSettings.CorridorMapName), true);
+    }
+    fRun.Wrote(base);
+  }
+
+  void WritePairCurrent(const tPairRow& r) {
+    const std::string name = PairCorridorName(fRun.Path(fSettings.CorridorMapName), r.I, r.J);
+    // A pair without current (no resistance distance, or one cell) has no map.
+    if (!(fResistance->Resistance(r.I, r.J) > 0)) return;
+    std::vector<float> current(fResistance->CellCount(), 0.0F);
+    fResistance->AddPairCurrent(r.I, r.J, current);
+    WriteCurrentMap(*fSetup.Friction, name, current,
+                    CurrentMapNotes(fSettings, "Current of pair " + std::to_string(r.I) + "-" +
+                                                   std::to_string(r.J)));
+    fRun.Wrote(name);
+  }
+
   // A shard holds some rows only: the merged report has them all.
   bool WritesPairMatrices() const { return fSettings.PairMatrices && !fRun.Shard(); }
 
@@ -246,6 +326,7 @@ private:
     o.Points = static_cast<int32_t>(fData.SamplePoints.size());
     o.Ordered = fPairs.Ordered();
     o.PathColumns = UsesFriction(fSettings.Connectivity);
+    o.ResistanceColumns = Resistive();
     return o;
   }
 
@@ -312,6 +393,7 @@ private:
 
   // Every file the run may write.
   std::vector<std::string> Outputs(const std::string& reportPath) const {
+    if (Resistive()) return ResistanceOutputs(reportPath);
     const tLiveRaster* map = fSetup.Corridor ? &fSetup.Corridor->Raster() : nullptr;
     // One map per pair: the first pair's name stands for the folder they share.
     const std::string base = !map ? std::string()
@@ -321,6 +403,20 @@ private:
     const bool tif = !fSettings.OneMapPerPair && !fRun.Shard() &&
                      IsGeoTiffName(fSettings.CorridorMapName);
     return RunOutputs(reportPath, JournalFiles(), map, base,
+                      tif ? fRun.Path(fSettings.CorridorMapName) : std::string());
+  }
+
+  std::vector<std::string> ResistanceOutputs(const std::string& reportPath) const {
+    if (fSettings.CorridorMapName.empty())
+      return RunOutputs(reportPath, JournalFiles(), nullptr, {}, {});
+    // The first pair's name stands for the folder the pair maps share.
+    const std::string base = fSettings.OneMapPerPair
+                                 ? PairCorridorName(fRun.Path(fSettings.CorridorMapName), 0, 1)
+                                 : fRun.CorridorPath();
+    const bool tif = !fSettings.OneMapPerPair && IsGeoTiffName(fSettings.CorridorMapName);
+    // Named as WriteCurrentMap will name its files.
+    const std::unique_ptr<tRaster> like = tRaster::CreateLike(*fSetup.Friction);
+    return RunOutputs(reportPath, JournalFiles(), like.get(), base,
                       tif ? fRun.Path(fSettings.CorridorMapName) : std::string());
   }
 
@@ -407,6 +503,11 @@ private:
         .AddTab()
         .AddReal(d);
     if (fSettings.DelaunayUse == duInclude) row.AddTab().AddInt(Linked(fLinks, i, j) ? 1 : 0);
+    if (fResistance) {
+      row.AddText(fResistance->Columns(i, j));
+      r.Text = row.Text();
+      return r;
+    }
     try {
       tRandomGenerator worker;
       r.Scan = fScanner.ScanFrom(i, a.x, a.y, b.x, b.y, i, fRun.ScanRandom(worker));
@@ -424,6 +525,8 @@ private:
   bool Consume(uint64_t k, tPairRow& r) {
     if (r.Skipped) return true;
     if (fSetup.Corridor) AddToCorridor(k, r);
+    if (CumulativeCurrent()) fResistance->AddPairCurrent(r.I, r.J, fCurrent);
+    if (PairCurrents()) WritePairCurrent(r);
     // A scan on a worker left that worker's generator; the run's goes on
     // from there, as if it had scanned the row itself.
     if (r.Scan.Seeded) fRun.Random() = r.Scan.RandomAfter;
@@ -476,6 +579,8 @@ private:
   const tPairOrder fPairs;
   tPathScanner fScanner;
   tMatrixOfBoolean fLinks;
+  std::unique_ptr<tResistanceScan> fResistance;
+  std::vector<float> fCurrent; // resistance runs: the cumulative current, when asked for
   std::unique_ptr<tReportFile> fReport;
   std::unique_ptr<tRunJournal> fJournal;
   std::vector<uint64_t> fShardPairs, fShardRows; // a shard's pairs and their rows

@@ -178,6 +178,20 @@ std::vector<tPairColumn> PairMatrixColumns(const std::string& header,
 
   std::size_t k = kFixed.size();
   if (k < names.size() && names[k] == "Delaunay") ++k;
+  if (options.ResistanceColumns) {
+    // Resistance, then one current-weighted mean per map; a resistance of -1
+    // (no connection) leaves the pair without a value in all of them.
+    if (k >= names.size() || names[k] != "Resistance") refuse(k);
+    const auto resistance = static_cast<std::ptrdiff_t>(k);
+    for (; k < names.size(); ++k) {
+      if (k > static_cast<std::size_t>(resistance) && !EndsWith(names[k], "_CurrentMean"))
+        refuse(k);
+      tPairColumn c = Column(std::string(names[k]), k);
+      c.NoPathField = resistance;
+      add(std::move(c));
+    }
+    return columns;
+  }
   while (k < names.size()) {
     const std::vector<std::string_view>* block = nullptr;
     for (const auto* b : {&kBinaryBlock, &kQuantitativeBlock, &kTopographyBlock})

@@ -29,6 +29,9 @@ struct tPairMatrixOptions {
   // Least-cost runs: _Length and _Cost are the paths' values, and a cost of
   // -1 means no path. In strip runs both are placeholders and get no matrix.
   bool PathColumns = false;
+  // Resistance distance runs: the map columns are Resistance (-1: the points
+  // are not connected, NA) and one MAP_CurrentMean per map.
+  bool ResistanceColumns = false;
 };
 
 // How one report column becomes a matrix.

@@ -330,6 +330,13 @@ std::vector<std::string> RunSettingsLines(const TAnalysisSettings& s, const tMap
       add("direction", num(s.Direction));
       add("elevation tolerance", s.ElevationTolerance);
     }
+  } else if (s.Connectivity == caResistanceDistance) {
+    // The iterative solver's resistances differ from the direct one's in the
+    // last digits: a resumed run must solve as the interrupted one did.
+    add("friction map", friction ? MapIdentity(*friction) : std::string("none"));
+    add("resistance solver", num(s.ResistanceSolver));
+    add("corridor map", s.CorridorMapName);
+    add("one map per pair", num(s.OneMapPerPair));
   }
   return lines;
 }

@@ -136,6 +136,14 @@ std::vector<std::string> RunSettingsLines(const tRunRecord& r) {
     lines.push_back("Length weight:\t" + FormatGeneral(s.LengthWeightValue(!matrix)));
     if (matrix && r.Maps.TopographyMap) lines.push_back("Direction:\t" + DirectionText(s));
   }
+  const bool resistance = s.Connectivity == caResistanceDistance;
+  if (resistance) {
+    lines.push_back("Friction map file:\t" + MapFile(r.Path(s.FrictionMapFile)));
+    lines.push_back(std::string("Resistance solver asked for:\t") +
+                    (s.ResistanceSolver >= rsAuto && s.ResistanceSolver <= rsIterative
+                         ? kResistanceSolverNames[static_cast<std::size_t>(s.ResistanceSolver)]
+                         : "unknown"));
+  }
   if (matrix) {
     static const char* const kDelaunay[] = {"none", "column of Delaunay neighbours",
                                             "Delaunay neighbours only"};
@@ -161,7 +169,7 @@ std::vector<std::string> RunSettingsLines(const tRunRecord& r) {
                                  std::to_string(w.x2) + ", x3 " + std::to_string(w.x3) +
                                  ", carry " + std::to_string(w.carry) + ")"));
     }
-  } else if (leastCost) {
+  } else if (leastCost || resistance) {
     lines.push_back(
         "Corridor map:\t" +
         (s.CorridorMapName.empty()

@@ -276,8 +276,10 @@ void LogAlgorithm(tReporter& log, const TAnalysisSettings& s) {
   case caRatioStrip: log.Log("Algorithm: ratio strip"); break;
   case caLeastCostPath: log.Log("Algorithm: least cost path"); break;
   case caExactLeastCost: log.Log("Algorithm: exact least cost path"); break;
+  case caResistanceDistance: log.Log("Algorithm: resistance distance"); break;
   default:
-    RaiseRangeCheck("connectivity algorithm", s.Connectivity, caFixedWidthStrip, caExactLeastCost);
+    RaiseRangeCheck("connectivity algorithm", s.Connectivity, caFixedWidthStrip,
+                    caResistanceDistance);
   }
   log.Log(std::string("Cell rule: ") + CellRuleName(s.CellRule));
 }
@@ -300,6 +302,7 @@ void LogSequenceBanner(tRun& run) {
 
 std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run) {
   const TAnalysisSettings& s = run.Settings();
+  if (s.Connectivity == caResistanceDistance) throw EInvalidOperation(kResistanceMatrixOnly);
   std::unique_ptr<tRaster> friction;
   if (UsesFriction(s.Connectivity)) {
     friction = OpenMap(run.Path(s.FrictionMapFile));

@@ -167,8 +167,13 @@ void LogSequenceBanner(tRun& run);
 std::string IgnoreTimeText(const TAnalysisSettings& settings);
 // IgnoreThreshold of the settings, logged when IgnoreTime is at least 1.
 double LogIgnoreThreshold(tRun& run);
+// Sequence runs and the bootstrap refuse the resistance distance with this.
+inline constexpr const char* kResistanceMatrixOnly =
+    "The resistance distance is computed by the population matrix analysis only; the location "
+    "sequence analysis and the bootstrap support the strips and the least-cost paths.";
 // Logs the algorithm line of a sequence run and, for least-cost paths, opens
-// the friction map (none for strips).
+// the friction map (none for strips). Refuses the resistance distance
+// (EInvalidOperation, kResistanceMatrixOnly).
 std::unique_ptr<tRaster> OpenSequenceAlgorithm(tRun& run);
 // Both sequence runs end as an error when no sequence was read; the message
 // goes on with the error that ended the last read, if one did.

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/Numeric.h"
 #include "paths/ResistanceSolver.h"
+#include "raster/Raster.h"
 
 #include <algorithm>
 #include <atomic>
@@ -351,6 +352,34 @@ std::optional<double> tResistanceNetwork::CurrentWeightedMean(std::size_t i, std
   });
   if (weight == 0) return std::nullopt;
   return weighted / weight;
+}
+
+std::vector<std::optional<double>>
+tResistanceNetwork::CurrentWeightedMeans(std::size_t i, std::size_t j,
+                                         std::span<const tRaster* const> maps) const {
+  for (const tRaster* m : maps)
+    if (m->Rows != fRows || m->Columns != fCols)
+      throw EInvalidOperation("Resistance distance: the map " + m->MapName() +
+                              " does not overlay the friction map (" + std::to_string(m->Rows) +
+                              " x " + std::to_string(m->Columns) + " cells, the friction " +
+                              std::to_string(fRows) + " x " + std::to_string(fCols) + ")");
+  std::vector<double> weighted(maps.size(), 0), weight(maps.size(), 0);
+  ForEachCellCurrent(i, j, [&](std::size_t cell, double current) {
+    if (current <= 0) return;
+    const auto r = static_cast<int32_t>(cell / static_cast<std::size_t>(fCols));
+    const auto c = static_cast<int32_t>(cell % static_cast<std::size_t>(fCols));
+    for (std::size_t k = 0; k < maps.size(); ++k) {
+      const tRaster& map = *maps[k];
+      const double v = map.GetCell(r, c);
+      if (!std::isfinite(v) || map.IsMissingValue(static_cast<float>(v))) continue;
+      weighted[k] += current * v;
+      weight[k] += current;
+    }
+  });
+  std::vector<std::optional<double>> means(maps.size());
+  for (std::size_t k = 0; k < maps.size(); ++k)
+    if (weight[k] > 0) means[k] = weighted[k] / weight[k];
+  return means;
 }
 
 } // namespace stravex

@@ -27,6 +27,8 @@
 
 namespace stravex {
 
+class tRaster;
+
 enum class tResistanceSolver : uint8_t {
   Auto,     // Direct when the factor's estimated size fits MemoryBudget (or when the
             // iterative solver is not built in), else Iterative
@@ -114,6 +116,11 @@ public:
   std::optional<double> CurrentWeightedMean(std::size_t i, std::size_t j,
                                             const tMatrixOfSingle& map,
                                             std::optional<float> mapFlag) const;
+  // The same for several maps of the friction's grid, read in place (GetCell;
+  // missing: the map's background value, NaN or infinite) in one pass over the
+  // pair's currents, so no map is copied. One mean per map, in order.
+  std::vector<std::optional<double>>
+  CurrentWeightedMeans(std::size_t i, std::size_t j, std::span<const tRaster* const> maps) const;
 
 private:
   struct tPart;

@@ -23,8 +23,10 @@ std::string JoinedWithAnd(const std::vector<std::string>& items) {
 
 tWindowView ComputeWindowView(const tWindowInputs& in) {
   tWindowView v;
-  const bool leastCost = UsesFriction(in.Algorithm);
+  // The resistance distance reads the friction map too, and shows its controls.
+  const bool leastCost = NeedsFriction(in.Algorithm);
   const bool exact = in.Algorithm == caExactLeastCost;
+  const bool resistance = in.Algorithm == caResistanceDistance;
   v.ComputeEnabled = !in.Running && in.MapCount > 0 && in.HasProjectName && in.HasDataFile &&
                      (in.HasFrictionMap || !leastCost);
   if (!in.Running && !v.ComputeEnabled) {
@@ -59,14 +61,21 @@ tWindowView ComputeWindowView(const tWindowInputs& in) {
   // The exact search finds the one optimal path of a pair and draws no
   // random numbers; only the friction-sum criterion has an exact search,
   // the others are refused when the run starts.
-  v.PathWidthEnabled = !exact;
-  v.SeedEnabled = !exact;
-  v.PathWidthTip = exact ? "Not used by the exact least-cost path: it finds one path, the "
-                           "cheapest, per pair or segment"
-                         : "Width of the scanned path band";
-  v.PathLabelTip = exact ? v.PathWidthTip : std::string();
-  v.SeedTip = exact ? "Not used by the exact least-cost path: it draws no random numbers" : "";
-  v.MinimiseTip = exact ? "The exact least-cost path minimises the friction sum only" : "";
+  v.PathWidthEnabled = !exact && !resistance;
+  v.SeedEnabled = !exact && !resistance;
+  v.PathWidthTip = exact        ? "Not used by the exact least-cost path: it finds one path, the "
+                                  "cheapest, per pair or segment"
+                   : resistance ? "Not used by the resistance distance: it measures one "
+                                  "resistance per pair, over every path at once"
+                                : "Width of the scanned path band";
+  v.PathLabelTip = exact || resistance ? v.PathWidthTip : std::string();
+  v.SeedTip = exact        ? "Not used by the exact least-cost path: it draws no random numbers"
+              : resistance ? "Not used by the resistance distance: it draws no random numbers"
+                           : "";
+  v.MinimiseTip = exact        ? "The exact least-cost path minimises the friction sum only"
+                  : resistance ? "Not used by the resistance distance, nor are the weights: it "
+                                 "reads the friction map as a grid of resistors"
+                               : "";
   v.SignificanceEnabled = in.SignificantOnly;
   v.PartitionsEnabled = in.JackKnife;
   v.EcoMatrixEnabled = in.FitModel;

@@ -438,8 +438,10 @@ void TMapWindow::ShowBackground(tLayer layer) {
 }
 
 QString TMapWindow::Unit() const {
-  if (fCorridor) return QStringLiteral("paths per cell");
-  return KnownUnit(*fTop.Map);
+  // A corridor map of currents names its unit; path counts have none.
+  const QString own = KnownUnit(*fTop.Map);
+  if (fCorridor && own.isEmpty()) return QStringLiteral("paths per cell");
+  return own;
 }
 
 QWidget* TMapWindow::Canvas() const { return fCanvas; }

@@ -83,7 +83,8 @@ public:
   const QImage& BackgroundImage() const { return fBack.Image; }
   // The background's file as it was named; empty for none.
   const std::string& BackgroundFile() const { return fBack.Source; }
-  // The legend's unit: "paths per cell" for corridor maps, else the map's value units.
+  // The legend's unit: the map's value units, or "paths per cell" for a
+  // corridor map without any.
   QString Unit() const;
 
   // The view: canvas position = Origin() + (column, row) * Zoom().

@@ -15,6 +15,9 @@ TEST(AnalysisSettings, DefaultsAreValidAndNamesFollowTheAlgorithm) {
   EXPECT_EQ(DefaultProjectName(caRatioStrip), "Friction-RatioStrip");
   EXPECT_EQ(DefaultProjectName(caLeastCostPath), "Friction-LeastCost");
   EXPECT_EQ(DefaultProjectName(caExactLeastCost), "Friction-ExactLeastCost");
+  EXPECT_EQ(DefaultProjectName(caResistanceDistance), "Friction-Resistance");
+  EXPECT_STREQ(kConnectivityNames[caResistanceDistance], "Resistance distance");
+  EXPECT_EQ(s.ResistanceSolver, rsAuto);
 
   EXPECT_EQ(ClampPathWidth(4), 5);
   EXPECT_EQ(ClampPathWidth(0), 1);
@@ -37,9 +40,12 @@ TEST(AnalysisSettings, ValidationNamesTheFieldOutOfRange) {
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.PathWidth = 4; }),
             "PathWidth 4 is even (the path width is always odd)");
   EXPECT_EQ(message([](TAnalysisSettings& s) {
-              s.Connectivity = static_cast<TConnectivityAlgorithm>(4);
+              s.Connectivity = static_cast<TConnectivityAlgorithm>(5);
             }),
-            "Connectivity 4 is out of range (allowed 0..3)");
+            "Connectivity 5 is out of range (allowed 0..4)");
+  EXPECT_EQ(
+      message([](TAnalysisSettings& s) { s.ResistanceSolver = static_cast<TResistanceSolver>(3); }),
+      "ResistanceSolver 3 is out of range (allowed 0..2)");
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.Direction = 2; }),
             "Direction 2 is out of range (allowed -1..1)");
   EXPECT_EQ(message([](TAnalysisSettings& s) { s.Bootstraps = 0; }),

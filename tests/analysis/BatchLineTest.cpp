@@ -46,6 +46,11 @@ TEST(BatchLine, HeadNeedsFiveArgumentsAndReadsNoneInAnyCase) {
   EXPECT_EQ(exact.ProjectName, "Friction-FixedStrip"); // reset before position 6, as above
   EXPECT_NE(BuildBatchCommand(exact, "p", "m").find(" none 3 0 0 \"fric.rst\" "),
             std::string::npos);
+  // 4: the resistance distance, also read and written back.
+  const TAnalysisSettings resistance = Applied(Line({"4", "0", "0", "fric.rst"}, "NONE"));
+  EXPECT_EQ(resistance.Connectivity, caResistanceDistance);
+  EXPECT_NE(BuildBatchCommand(resistance, "p", "m").find(" none 4 0 0 \"fric.rst\" "),
+            std::string::npos);
   // Blanks around the friction map name are dropped, as by the friction field.
   EXPECT_EQ(Applied(Line({"2", "0", "0", " \tfric map.rst  "})).FrictionMapFile, "fric map.rst");
 
@@ -112,7 +117,7 @@ TEST(BatchLine, BadPositionsAreRefusedAndLeaveTheSettingsAlone) {
     ApplyBatchSettings(Line({"7"}), s);
     FAIL() << "no error";
   } catch (const ERangeError& e) {
-    EXPECT_STREQ(e.what(), "Position 6: connectivity algorithm 7 is out of range (allowed 0..3)");
+    EXPECT_STREQ(e.what(), "Position 6: connectivity algorithm 7 is out of range (allowed 0..4)");
   }
   EXPECT_THROW(ApplyBatchSettings(Line({"-1"}), s), ERangeError);
   EXPECT_THROW(ApplyBatchSettings(Line({"0", "2"}), s), ERangeError);

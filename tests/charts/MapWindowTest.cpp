@@ -105,6 +105,11 @@ TEST(MapWindow, ColoursStretchesMissingCellsAndPoints) {
   EXPECT_EQ(qAlpha(corridor.MapImage().pixel(2, 1)), 0); // missing cell
   EXPECT_EQ(corridor.windowTitle(), "m");
   EXPECT_EQ(corridor.Unit(), "paths per cell");
+  // A current map names its unit, which the legend keeps.
+  EXPECT_EQ(
+      TMapWindow(WriteMap(dir, "current", 2, 3, {1, 2, 3, 4, 5, 9}, {}, "current (A)"), {}, true)
+          .Unit(),
+      "current (A)");
 
   // Linear stretch: (3 - 0) / 5 * 511 = 306.6 -> 307.
   corridor.SetStretch(skLinear);

@@ -32,7 +32,7 @@ TEST(WindowView, ComputeNeedsMapsDataNameAndForLeastCostAFrictionMap) {
   tWindowInputs noMaps = Ready();
   noMaps.MapCount = 0;
   EXPECT_FALSE(ComputeWindowView(noMaps).ComputeEnabled);
-  for (TConnectivityAlgorithm a : {caLeastCostPath, caExactLeastCost}) {
+  for (TConnectivityAlgorithm a : {caLeastCostPath, caExactLeastCost, caResistanceDistance}) {
     tWindowInputs in = Ready();
     in.Algorithm = a;
     EXPECT_FALSE(ComputeWindowView(in).ComputeEnabled) << a;
@@ -138,6 +138,15 @@ TEST(WindowView, AlgorithmsShowTheirOwnControls) {
   EXPECT_EQ(exact.PathLabelTip, exact.PathWidthTip);
   EXPECT_NE(exact.SeedTip.find("random"), std::string::npos);
   EXPECT_NE(exact.MinimiseTip.find("friction sum"), std::string::npos);
+
+  // The resistance distance reads the friction map; the search's settings say they are not used.
+  in.Algorithm = caResistanceDistance;
+  tWindowView resistance = ComputeWindowView(in);
+  EXPECT_TRUE(resistance.LeastCostControlsVisible);
+  EXPECT_FALSE(resistance.PathWidthEnabled || resistance.SeedEnabled);
+  for (const std::string* tip :
+       {&resistance.PathWidthTip, &resistance.SeedTip, &resistance.MinimiseTip})
+    EXPECT_NE(tip->find("Not used by the resistance distance"), std::string::npos) << *tip;
 }
 
 TEST(WindowView, ModelFitSwitchesFollowTheirBoxes) {

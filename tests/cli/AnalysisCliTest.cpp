@@ -606,11 +606,11 @@ TEST(AnalysisCli, HelpOnEveryCommand) {
   const std::map<std::string, std::pair<std::set<std::string>, std::set<std::string>>> offered = {
       {"matrix",
        {{"--delaunay", "--max-distance", "--one-map-per-pair", "--direction", "--threads",
-         "--corridor"},
+         "--corridor", "--solver"},
         {"--replicates", "--ignore-time"}}},
       {"sequence",
        {{"--ignore-time", "--ignore-unit", "--threads", "--corridor"},
-        {"--delaunay", "--replicates"}}},
+        {"--delaunay", "--replicates", "--solver"}}},
       {"bootstrap",
        {{"--replicates", "--distance-distribution", "--ignore-unit"}, {"--threads", "--corridor"}}},
   };

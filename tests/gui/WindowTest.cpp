@@ -538,7 +538,6 @@ private slots:
     tTestWindow w{QStringList()};
     w.show();
     Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
-    QCOMPARE(Ctl<QComboBox>(w, "cbDistance")->count(), 4);
     QCOMPARE(Ctl<QComboBox>(w, "cbDistance")->itemText(3), QString("Exact least-cost path"));
     Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caExactLeastCost);
     QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction-ExactLeastCost"));
@@ -562,6 +561,51 @@ private slots:
     QVERIFY(Ctl<QSpinBox>(w, "sePathWidth")->isEnabled() && Ctl<QLabel>(w, "lblPath")->isEnabled());
     QVERIFY(Ctl<QSpinBox>(w, "seLeastCostSeed")->isEnabled());
     QCOMPARE(Ctl<QSpinBox>(w, "sePathWidth")->toolTip(), QString("Width of the scanned path band"));
+  }
+
+  // The fifth connectivity item: its project name, the friction map
+  // required, value 4 in the settings and the batch command.
+  void resistanceDistanceItem() {
+    tTestWindow w{QStringList()};
+    w.show();
+    Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
+    QCOMPARE(Ctl<QComboBox>(w, "cbDistance")->count(), 5);
+    QCOMPARE(Ctl<QComboBox>(w, "cbDistance")->itemText(4), QString("Resistance distance"));
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caResistanceDistance);
+    QCOMPARE(Ctl<QLineEdit>(w, "edOutput")->text(), QString("Friction-Resistance"));
+    QVERIFY(Visible(Ctl<QLineEdit>(w, "edFirstFriction")));
+    QVERIFY(!Ctl<QPushButton>(w, "btOK")->isEnabled()); // no friction map yet
+    QVERIFY(!Ctl<QSpinBox>(w, "sePathWidth")->isEnabled() &&
+            !Ctl<QSpinBox>(w, "seLeastCostSeed")->isEnabled());
+    QVERIFY(Ctl<QSpinBox>(w, "sePathWidth")->toolTip().contains("resistance distance"));
+    ChooseFriction(w);
+    QVERIFY(Ctl<QPushButton>(w, "btOK")->isEnabled());
+    QCOMPARE(w.ReadSettings().Connectivity, stravex::caResistanceDistance);
+    w.answers[tDlg::SaveList] = QStringList{fOut + "/list.txt"};
+    w.Batchcommand1Click();
+    const std::string line = w.LogLines().back();
+    QVERIFY2(line.find("\"Friction-Resistance\" 4 0 0 \"") != std::string::npos, line.c_str());
+
+    // A run writes the report of the command line.
+    Ctl<QLineEdit>(w, "edOutput")->setText("R");
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QVERIFY(w.errors.isEmpty());
+    const std::string L = fLand.toStdString() + "/";
+    QCOMPARE(Cli({"matrix", "--binary", L + "forest_BL.rst", "--data", L + "samples.txt",
+                  "--algorithm", "resistance", "--friction", L + "friction.rst", "--project", "R",
+                  "--workdir", Cout("")}),
+             0);
+    QCOMPARE(ReadFileBytes(Out("R-MatrixAnalysis.txt")),
+             ReadFileBytes(Cout("R-MatrixAnalysis.txt")));
+    // The sequence analysis refuses it: the run ends with the message.
+    Ctl<QRadioButton>(w, "rbSequence")->click();
+    w.answers[tDlg::OpenMatrix] = QStringList{fLand + "/tracks.txt"};
+    w.btBrowseDataClick();
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.errors.size(), 1);
+    QVERIFY2(w.errors[0].contains("population matrix analysis only"), qPrintable(w.errors[0]));
   }
 
   // Controls are disabled while a run is under way; Cancel stops it.

@@ -1,12 +1,15 @@
 #include "paths/Resistance.h"
 
+#include "TestSupport.h"
 #include "base/Errors.h"
+#include "raster/Raster.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <string>
@@ -453,6 +456,67 @@ TEST(ResistanceTest, PointsApartOnMissingCellsOrTogether) {
 
   const t2DiPoint outside[] = {{0, 0}, {3, 0}};
   EXPECT_THROW(tResistanceNetwork(f, kFlag, "friction", outside), EAssertionFailed);
+}
+
+// The run's maps, read in place, give the means of the same cells held as matrices.
+TEST(ResistanceTest, MeansOfMapsReadInPlaceAgreeWithMatrices) {
+  const tMatrixOfSingle f = RandomGrid(12, 15, 0.1, 7);
+  const t2DiPoint points[] = {{0, 0}, {11, 14}, {6, 3}, {2, 12}};
+  const tResistanceNetwork net(f, kFlag, "friction", points);
+  stravex::test::TempDir dir;
+  std::vector<std::unique_ptr<tLiveRaster>> maps;
+  std::vector<tMatrixOfSingle> cells;
+  for (const tDataType type : {dtByte, dtReal}) {
+    auto map = std::make_unique<tLiveRaster>();
+    map->FileName = dir.file(type == dtByte ? "habitat" : "cover");
+    map->Rows = 12;
+    map->Columns = 15;
+    map->DataType = type;
+    map->FlagDef = fdBackground;
+    map->FlagValue = 9;
+    map->FillConstant(0);
+    map->LoadData();
+    tMatrixOfSingle m = Grid(12, 15, 0);
+    for (int r = 0; r < 12; ++r)
+      for (int c = 0; c < 15; ++c) {
+        // Every tenth cell missing (the flag), the others of two kinds of values.
+        const float v = (r * 15 + c) % 10 == 3 ? 9.0f
+                        : type == dtByte       ? static_cast<float>((r + c) % 2)
+                                               : 0.25f * static_cast<float>(r * c);
+        map->SetCell(r, c, v);
+        m[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = v;
+      }
+    maps.push_back(std::move(map));
+    cells.push_back(std::move(m));
+  }
+  const std::vector<const tRaster*> views = {maps[0].get(), maps[1].get()};
+  int compared = 0;
+  for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t j = i + 1; j < 4; ++j) {
+      const auto means = net.CurrentWeightedMeans(i, j, views);
+      ASSERT_EQ(means.size(), 2u);
+      for (std::size_t k = 0; k < 2; ++k) {
+        const auto expected = net.CurrentWeightedMean(i, j, cells[k], 9.0f);
+        ASSERT_EQ(means[k].has_value(), expected.has_value()) << i << "-" << j;
+        if (!expected) continue;
+        EXPECT_NEAR(*means[k], *expected, 1e-12 * std::max(1.0, std::fabs(*expected)));
+        ++compared;
+      }
+    }
+  EXPECT_GT(compared, 4);
+  // A map of another size is refused, naming it.
+  tLiveRaster small;
+  small.FileName = dir.file("small");
+  small.Rows = 3;
+  small.Columns = 3;
+  small.DataType = dtByte;
+  const tRaster* wrong[] = {&small};
+  try {
+    static_cast<void>(net.CurrentWeightedMeans(0, 1, wrong));
+    FAIL() << "no error";
+  } catch (const EInvalidOperation& e) {
+    EXPECT_NE(std::string(e.what()).find("small"), std::string::npos) << e.what();
+  }
 }
 
 TEST(ResistanceTest, RefusesFrictionNotAboveZeroNamingTheCell) {
