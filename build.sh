@@ -20,7 +20,7 @@ PACKAGES=(cmake g++ make ninja-build pkg-config
           gdal-bin libgdal-dev python3 python3-numpy python3-scipy python3-skimage time
           qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libemf-dev emf2svg
           libwmf-bin fonts-urw-base35 clang-14 clang-format-14 libclang-rt-14-dev libxxhash-dev
-          libsuitesparse-dev libhypre-dev)
+          libblas-dev liblapack-dev libsuitesparse-dev libhypre-dev)
 # Only for cluster-test.
 CLUSTER_PACKAGES=(slurm-wlm munge)
 
