@@ -18,6 +18,8 @@
 # BUILD_DIR defaults to build/release. Needs /usr/bin/python3 with numpy and
 # scipy (python3-scipy) and /usr/bin/time.
 set -euo pipefail
+case ${1:-} in -h | --help) echo "usage: bench/resistance_vs_peer.sh [BUILD_DIR]"; exit 0 ;; esac
+[ $# -le 1 ] || { echo "usage: bench/resistance_vs_peer.sh [BUILD_DIR]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
 [ -d "$build" ] || { echo "resistance_vs_peer.sh: $build not found; build first" >&2; exit 1; }
