@@ -1,5 +1,6 @@
 #include "paths/CostPath.h"
 
+#include "FlatTopography.h"
 #include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/RandomFunctions.h"
@@ -18,6 +19,7 @@
 #include <vector>
 
 using namespace stravex;
+using stravex::test::LoadFlatTopography;
 using stravex::test::TempDir;
 
 namespace {
@@ -31,17 +33,6 @@ tMatrixOfSingle RandomFriction(int32_t rows, int32_t cols, unsigned seed) {
   for (auto& r : m)
     for (float& v : r) v = u(g);
   return m;
-}
-
-// A rows x cols topography map on disk, all 0 with background flag -5, loaded.
-void LoadFlatTopography(tLiveRaster& topo, const std::string& file, int32_t rows, int32_t cols) {
-  topo.FileName = file;
-  topo.Rows = rows;
-  topo.Columns = cols;
-  topo.FlagDef = fdBackground;
-  topo.FlagValue = -5;
-  topo.FillConstant(0);
-  topo.LoadData();
 }
 
 bool SameState(const tRandomGenerator& a, const tRandomGenerator& b) {

@@ -1,5 +1,6 @@
 #include "paths/ExactPath.h"
 
+#include "FlatTopography.h"
 #include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/RandomFunctions.h"
@@ -20,6 +21,7 @@
 #include <vector>
 
 using namespace stravex;
+using stravex::test::LoadFlatTopography;
 using stravex::test::TempDir;
 
 namespace {
@@ -265,13 +267,7 @@ TEST(ExactPath, DirectionAndToleranceRestrictTheSteps) {
                   cols = 3 + static_cast<int32_t>(g() % 9);
     const tMatrixOfSingle f = TieFriction(g, rows, cols);
     tLiveRaster topo;
-    topo.FileName = dir.file("dem" + std::to_string(round));
-    topo.Rows = rows;
-    topo.Columns = cols;
-    topo.FlagDef = fdBackground;
-    topo.FlagValue = -5;
-    topo.FillConstant(0);
-    topo.LoadData();
+    LoadFlatTopography(topo, dir.file("dem" + std::to_string(round)), rows, cols);
     // A slope along the columns, with bumps and some cells without data.
     std::uniform_int_distribution<int> bump(0, 2), miss(0, 11);
     for (int32_t r = 0; r < rows; ++r)
@@ -313,13 +309,7 @@ TEST(ExactPath, MatchesAPlainDijkstraAcrossTiles) {
         }
       tLiveRaster topo;
       if (slope) {
-        topo.FileName = dir.file("dem" + std::to_string(round++));
-        topo.Rows = rows;
-        topo.Columns = cols;
-        topo.FlagDef = fdBackground;
-        topo.FlagValue = -5;
-        topo.FillConstant(0);
-        topo.LoadData();
+        LoadFlatTopography(topo, dir.file("dem" + std::to_string(round++)), rows, cols);
         for (int32_t r = 0; r < rows; ++r)
           for (int32_t c = 0; c < cols; ++c)
             topo.SetCell(r, c, miss(g) == 0 ? -5.0f : static_cast<float>(r + c + bump(g)) * 0.5f);
