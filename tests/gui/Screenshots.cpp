@@ -1,5 +1,5 @@
-// test_gui --screenshots DIR: the window's pages, the data view, a map
-// window, help and about rendered offscreen to PNG files in DIR.
+// test_gui --screenshots DIR: the window's pages, the data view, map
+// windows of a corridor and a current map, help and about rendered offscreen to PNG files in DIR.
 #include "AboutBox.h"
 #include "Controls.h"
 #include "CustomGeodrellDialogs.h"
@@ -106,6 +106,21 @@ int TakeScreenshots(const QString& folder) {
   w.ViewMap(Ctl<QLineEdit>(w, "edCorridorMap"));
   if (QWidget* map = TopLevel("stravex::gui::TMapWindow")) {
     failures += !Save(map, dir + "/map-window.png");
+    map->close();
+  } else {
+    ++failures;
+  }
+
+  // The same study by resistance distance: its cumulative current map.
+  Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caResistanceDistance);
+  Ctl<QLineEdit>(w, "edCorridorMap")->setText("current");
+  w.btOKClick();
+  if (w.Running() && !ended.wait(600000)) ++failures;
+  w.ViewMap(Ctl<QLineEdit>(w, "edCorridorMap"));
+  if (QWidget* map = TopLevel("stravex::gui::TMapWindow")) {
+    map->resize(560, 440);
+    failures += !Save(map, dir + "/current-map.png");
+    map->close();
   } else {
     ++failures;
   }
