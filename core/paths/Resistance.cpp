@@ -13,6 +13,7 @@
 #include <exception>
 #include <limits>
 #include <thread>
+#include <utility>
 
 namespace stravex {
 
@@ -33,12 +34,64 @@ bool IsMissing(float v, std::optional<float> flag) {
 constexpr int kDr[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
 constexpr int kDc[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
 
+// A nested-dissection elimination order of a part's reduced nodes (node n
+// is n, or n - 1 past the grounded node, which is left out): the part is
+// cut across its longer side by one line of cells, which no 8-neighbour
+// link crosses; each side is ordered the same way and the cut comes last.
+// On a grid this is the order a graph partitioner finds, at a fraction of
+// its time and memory (METIS took 5 s for 10^6 nodes, 13 GB for 1.6 x 10^7).
+// Stable partitions keep the order the same on every platform.
+std::vector<int64_t> GridDissection(const std::vector<std::size_t>& cells, int32_t cols,
+                                    int32_t ground) {
+  const auto nodes = static_cast<int32_t>(cells.size());
+  std::vector<int32_t> row(cells.size()), col(cells.size()), todo;
+  todo.reserve(cells.size());
+  for (int32_t n = 0; n < nodes; ++n) {
+    row[static_cast<std::size_t>(n)] =
+        static_cast<int32_t>(cells[static_cast<std::size_t>(n)] / static_cast<std::size_t>(cols));
+    col[static_cast<std::size_t>(n)] =
+        static_cast<int32_t>(cells[static_cast<std::size_t>(n)] % static_cast<std::size_t>(cols));
+    if (n != ground) todo.push_back(n);
+  }
+  std::vector<int64_t> order;
+  order.reserve(todo.size());
+  constexpr std::size_t kLeaf = 16;
+  auto dissect = [&](auto&& self, std::vector<int32_t>::iterator first,
+                     std::vector<int32_t>::iterator last) -> void {
+    if (static_cast<std::size_t>(last - first) <= kLeaf) {
+      for (auto it = first; it != last; ++it) order.push_back(*it < ground ? *it : *it - 1);
+      return;
+    }
+    int32_t r0 = INT32_MAX, r1 = INT32_MIN, c0 = INT32_MAX, c1 = INT32_MIN;
+    for (auto it = first; it != last; ++it) {
+      const auto k = static_cast<std::size_t>(*it);
+      r0 = std::min(r0, row[k]), r1 = std::max(r1, row[k]);
+      c0 = std::min(c0, col[k]), c1 = std::max(c1, col[k]);
+    }
+    const std::vector<int32_t>& at = r1 - r0 >= c1 - c0 ? row : col;
+    const int32_t cut = r1 - r0 >= c1 - c0 ? r0 + (r1 - r0) / 2 : c0 + (c1 - c0) / 2;
+    const auto before = std::stable_partition(
+        first, last, [&](int32_t n) { return at[static_cast<std::size_t>(n)] < cut; });
+    const auto after = std::stable_partition(
+        before, last, [&](int32_t n) { return at[static_cast<std::size_t>(n)] > cut; });
+    self(self, first, before);
+    self(self, before, after);
+    for (auto it = after; it != last; ++it) order.push_back(*it < ground ? *it : *it - 1);
+  };
+  dissect(dissect, todo.begin(), todo.end());
+  return order;
+}
+
 } // namespace
 
 struct tResistanceNetwork::tPart {
   std::vector<std::size_t> cells; // node -> cell, row-major
   int32_t ground = 0;             // the grounded node: that of the part's first point
   std::vector<std::size_t> points;
+  // Per node, the conductances of its links to (r, c+1), (r+1, c-1),
+  // (r+1, c) and (r+1, c+1), 0 where there is no node: each link is worked
+  // out once, not once per pair and end.
+  std::vector<double> forward;
 };
 
 bool IterativeResistanceSolverAvailable() { return resistance::IterativeSolverAvailable(); }
@@ -128,7 +181,23 @@ tResistanceNetwork::tResistanceNetwork(const tMatrixOfSingle& friction, std::opt
   }
 
   fPotential.resize(fPoints.size());
-  for (auto& part : fParts) SolvePart(*part, options);
+  for (auto& part : fParts) {
+    SolvePart(*part, options);
+    part->forward.assign(part->cells.size() * 4, 0.0);
+    for (std::size_t n = 0; n < part->cells.size(); ++n) {
+      const std::size_t cell = part->cells[n];
+      const auto r = static_cast<int64_t>(cell / cols), c = static_cast<int64_t>(cell % cols);
+      for (int k = 4; k < 8; ++k) {
+        const int64_t nr = r + kDr[k], nc = c + kDc[k];
+        if (nr >= fRows || nc < 0 || nc >= fCols) continue;
+        const float fb =
+            fFriction[static_cast<std::size_t>(nr) * cols + static_cast<std::size_t>(nc)];
+        if (!std::isnan(fb))
+          part->forward[n * 4 + static_cast<std::size_t>(k - 4)] =
+              Conductance(fFriction[cell], fb, kDr[k] != 0 && kDc[k] != 0);
+      }
+    }
+  }
 }
 
 tResistanceNetwork::~tResistanceNetwork() = default;
@@ -139,10 +208,12 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
   // Points on the grounded cell have potential 0 everywhere: no solve.
   std::vector<std::size_t> toSolve;
   for (const std::size_t i : part.points) {
-    fPotential[i].assign(static_cast<std::size_t>(nodes), 0.0);
     const std::size_t cell = static_cast<std::size_t>(fPoints[i].row) * fCols +
                              static_cast<std::size_t>(fPoints[i].col);
-    if (fNode[cell] != g) toSolve.push_back(i);
+    if (fNode[cell] != g)
+      toSolve.push_back(i);
+    else
+      fPotential[i].assign(static_cast<std::size_t>(nodes), 0.0);
   }
   if (toSolve.empty()) return;
 
@@ -188,19 +259,20 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
   std::unique_ptr<resistance::tLinearSolver> solver;
   bool direct = options.Solver != tResistanceSolver::Iterative;
   if (direct) {
-    auto d = std::make_unique<resistance::tDirectSolver>(a);
+    auto d = std::make_unique<resistance::tDirectSolver>(a, GridDissection(part.cells, fCols, g));
     if (options.Solver == tResistanceSolver::Auto && d->FactorBytes() > options.MemoryBudget &&
         IterativeResistanceSolverAvailable())
       direct = false;
     else {
       fInfo.LargestFactorBytes = std::max(fInfo.LargestFactorBytes, d->FactorBytes());
+      a = {}; // CHOLMOD has its own copy
       d->Factorise();
       solver = std::move(d);
     }
   }
   if (!direct)
-    solver = resistance::MakeIterativeSolver(a, options.Tolerance, options.MaxIterations);
-  a = {};
+    solver = resistance::MakeIterativeSolver(std::move(a), options.Tolerance,
+                                             options.MaxIterations);
   ++(direct ? fInfo.DirectParts : fInfo.IterativeParts);
   const auto solveStart = std::chrono::steady_clock::now();
   fInfo.SetUpSeconds += std::chrono::duration<double>(solveStart - setUpStart).count();
@@ -225,7 +297,9 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
     }
     solver->Solve(b, x, static_cast<int>(count));
     for (std::size_t k = 0; k < count; ++k) {
+      // Allocated only now: the set-up's memory has been given back.
       std::vector<double>& v = fPotential[toSolve[first + k]];
+      v.assign(static_cast<std::size_t>(nodes), 0.0);
       for (int32_t n = 0; n < nodes; ++n)
         if (n != g)
           v[static_cast<std::size_t>(n)] =
@@ -252,6 +326,7 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
       if (e) std::rethrow_exception(e);
   }
   fInfo.MostIterations = std::max(fInfo.MostIterations, solver->MostIterations());
+  fInfo.SolvedPoints += static_cast<int>(toSolve.size());
   fInfo.SolveSeconds +=
       std::chrono::duration<double>(std::chrono::steady_clock::now() - solveStart).count();
 }
@@ -295,28 +370,50 @@ template <class F>
 void tResistanceNetwork::ForEachCellCurrent(std::size_t i, std::size_t j, F&& f) const {
   if (Resistance(i, j) <= 0) return;
   const tPart& part = *fParts[static_cast<std::size_t>(fPointPart[i])];
-  const std::vector<double>&xi = fPotential[i], &xj = fPotential[j];
-  const std::size_t cellI = static_cast<std::size_t>(fPoints[i].row) * fCols +
+  const double* xi = fPotential[i].data();
+  const double* xj = fPotential[j].data();
+  const double* forward = part.forward.data();
+  const auto cols = static_cast<std::size_t>(fCols);
+  const std::size_t cellI = static_cast<std::size_t>(fPoints[i].row) * cols +
                             static_cast<std::size_t>(fPoints[i].col);
-  const std::size_t cellJ = static_cast<std::size_t>(fPoints[j].row) * fCols +
+  const std::size_t cellJ = static_cast<std::size_t>(fPoints[j].row) * cols +
                             static_cast<std::size_t>(fPoints[j].col);
+  // Nodes come row by row: the row is found once per row, not by a division
+  // per cell. The links are summed in neighbour order, as ever, so the sums
+  // do not change.
+  // The current on the link to neighbour k (0 where there is none).
+  const auto LinkCurrent = [&]<std::size_t k>(int32_t r, int32_t c, std::size_t cell, std::size_t n,
+                                              double v) -> double {
+    const int32_t nr = r + kDr[k], nc = c + kDc[k];
+    if (nr < 0 || nr >= fRows || nc < 0 || nc >= fCols) return 0.0;
+    const int32_t m = fNode[cell + static_cast<std::size_t>(kDr[k] * fCols + kDc[k])];
+    if (m < 0) return 0.0;
+    // A link back to an earlier row or column is the other end's forward link.
+    const double g = k < 4 ? forward[static_cast<std::size_t>(m) * 4 + (3 - k)]
+                           : forward[n * 4 + (k - 4)];
+    return g * std::fabs(v - (xi[m] - xj[m]));
+  };
+  int32_t r = -1;
+  std::size_t rowStart = 0, rowEnd = 0;
   for (std::size_t n = 0; n < part.cells.size(); ++n) {
     const std::size_t cell = part.cells[n];
-    const auto r = static_cast<int64_t>(cell / static_cast<std::size_t>(fCols));
-    const auto c = static_cast<int64_t>(cell % static_cast<std::size_t>(fCols));
-    const double v = xi[n] - xj[n];
-    const float fa = fFriction[cell];
-    double sum = (cell == cellI || cell == cellJ) ? 1.0 : 0.0;
-    for (int k = 0; k < 8; ++k) {
-      const int64_t nr = r + kDr[k], nc = c + kDc[k];
-      if (nr < 0 || nr >= fRows || nc < 0 || nc >= fCols) continue;
-      const std::size_t other = static_cast<std::size_t>(nr) * fCols + static_cast<std::size_t>(nc);
-      const float fb = fFriction[other];
-      if (std::isnan(fb)) continue;
-      const auto m = static_cast<std::size_t>(fNode[other]);
-      sum += Conductance(fa, fb, kDr[k] != 0 && kDc[k] != 0) * std::fabs(v - (xi[m] - xj[m]));
+    if (cell >= rowEnd) {
+      r = static_cast<int32_t>(cell / cols);
+      rowStart = static_cast<std::size_t>(r) * cols;
+      rowEnd = rowStart + cols;
     }
-    f(cell, 0.5 * sum);
+    const auto c = static_cast<int32_t>(cell - rowStart);
+    const double v = xi[n] - xj[n];
+    double sum = (cell == cellI || cell == cellJ) ? 1.0 : 0.0;
+    // Unrolled: the eight terms are worked out side by side, then added in
+    // order.
+    double term[8];
+    [&]<std::size_t... k>(std::index_sequence<k...>) {
+      ((term[k] = LinkCurrent.template operator()<k>(r, c, cell, n, v)), ...);
+    }
+    (std::make_index_sequence<8>());
+    for (const double t : term) sum += t;
+    f(cell, r, c, 0.5 * sum);
   }
 }
 
@@ -324,7 +421,7 @@ void tResistanceNetwork::AddPairCurrent(std::size_t i, std::size_t j,
                                         std::span<float> cumulative) const {
   if (cumulative.size() != static_cast<std::size_t>(fRows) * static_cast<std::size_t>(fCols))
     throw EAssertionFailed("Resistance distance: the current map is not of the friction's size");
-  ForEachCellCurrent(i, j, [&](std::size_t cell, double current) {
+  ForEachCellCurrent(i, j, [&](std::size_t cell, int32_t, int32_t, double current) {
     cumulative[cell] += static_cast<float>(current);
   });
 }
@@ -343,9 +440,8 @@ std::optional<double> tResistanceNetwork::CurrentWeightedMean(std::size_t i, std
   if (!sameSize)
     throw EAssertionFailed("Resistance distance: the map is not of the friction's size");
   double weighted = 0, weight = 0;
-  ForEachCellCurrent(i, j, [&](std::size_t cell, double current) {
-    const float m =
-        map[cell / static_cast<std::size_t>(fCols)][cell % static_cast<std::size_t>(fCols)];
+  ForEachCellCurrent(i, j, [&](std::size_t, int32_t r, int32_t c, double current) {
+    const float m = map[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
     if (current <= 0 || IsMissing(m, mapFlag)) return;
     weighted += current * m;
     weight += current;
@@ -364,10 +460,8 @@ tResistanceNetwork::CurrentWeightedMeans(std::size_t i, std::size_t j,
                               " x " + std::to_string(m->Columns) + " cells, the friction " +
                               std::to_string(fRows) + " x " + std::to_string(fCols) + ")");
   std::vector<double> weighted(maps.size(), 0), weight(maps.size(), 0);
-  ForEachCellCurrent(i, j, [&](std::size_t cell, double current) {
+  ForEachCellCurrent(i, j, [&](std::size_t, int32_t r, int32_t c, double current) {
     if (current <= 0) return;
-    const auto r = static_cast<int32_t>(cell / static_cast<std::size_t>(fCols));
-    const auto c = static_cast<int32_t>(cell % static_cast<std::size_t>(fCols));
     for (std::size_t k = 0; k < maps.size(); ++k) {
       const tRaster& map = *maps[k];
       const double v = map.GetCell(r, c);

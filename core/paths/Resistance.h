@@ -64,6 +64,8 @@ struct tResistanceSolveInfo {
   // Laplacians' assembly and ordering), and of the solves.
   double SetUpSeconds = 0;
   double SolveSeconds = 0;
+  // The points solved for (those on a part's grounded cell need no solve).
+  int SolvedPoints = 0;
 };
 
 // True when the iterative solver was built in (the hypre library was found).

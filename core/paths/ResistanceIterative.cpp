@@ -101,8 +101,7 @@ private:
 
 class tAmgPcg : public tLinearSolver {
 public:
-  tAmgPcg(const tSparseMatrix& a, double tolerance, int maxIterations)
-      : fN(a.n), fTolerance(tolerance) {
+  tAmgPcg(tSparseMatrix&& a, double tolerance, int maxIterations) : fN(a.n), fTolerance(tolerance) {
     const std::lock_guard lock(gHypre);
     try {
       StartHypre();
@@ -125,6 +124,7 @@ public:
       }
       Check(HYPRE_IJMatrixAssemble(fMatrix), "matrix");
       HYPRE_IJMatrixGetObject(fMatrix, reinterpret_cast<void**>(&fPar));
+      a = {};
 
       HYPRE_BoomerAMGCreate(&fAmg);
       HYPRE_BoomerAMGSetPrintLevel(fAmg, 0);
@@ -206,9 +206,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<tLinearSolver> MakeIterativeSolver(const tSparseMatrix& a, double tolerance,
+std::unique_ptr<tLinearSolver> MakeIterativeSolver(tSparseMatrix&& a, double tolerance,
                                                    int maxIterations) {
-  return std::make_unique<tAmgPcg>(a, tolerance, maxIterations);
+  return std::make_unique<tAmgPcg>(std::move(a), tolerance, maxIterations);
 }
 
 bool IterativeSolverAvailable() { return true; }
@@ -219,9 +219,7 @@ bool IterativeSolverAvailable() { return true; }
 
 namespace stravex::resistance {
 
-std::unique_ptr<tLinearSolver> MakeIterativeSolver(const tSparseMatrix&, double, int) {
-  return nullptr;
-}
+std::unique_ptr<tLinearSolver> MakeIterativeSolver(tSparseMatrix&&, double, int) { return nullptr; }
 
 bool IterativeSolverAvailable() { return false; }
 

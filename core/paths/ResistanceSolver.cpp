@@ -45,7 +45,8 @@ struct tDirectSolver::tState {
   }
 };
 
-tDirectSolver::tDirectSolver(const tSparseMatrix& m) : fState(std::make_unique<tState>()) {
+tDirectSolver::tDirectSolver(const tSparseMatrix& m, std::span<const int64_t> order)
+    : fState(std::make_unique<tState>()) {
   cholmod_common& c = fState->common.c;
   // In compressed columns, column j of the symmetric matrix is its row j:
   // the upper triangle is each row's columns up to j.
@@ -66,7 +67,14 @@ tDirectSolver::tDirectSolver(const tSparseMatrix& m) : fState(std::make_unique<t
     }
   }
   p[m.n] = at;
-  fState->l = cholmod_l_analyze(fState->a, &c);
+  if (order.empty()) {
+    fState->l = cholmod_l_analyze(fState->a, &c);
+  } else {
+    c.nmethods = 1;
+    c.method[0].ordering = CHOLMOD_GIVEN;
+    std::vector<SuiteSparse_long> perm(order.begin(), order.end());
+    fState->l = cholmod_l_analyze_p(fState->a, perm.data(), nullptr, 0, &c);
+  }
   fState->common.Check("ordering");
   const cholmod_factor& l = *fState->l;
   // Values and row indices of the factor as it will be stored.

@@ -34,11 +34,12 @@ public:
 };
 
 // The factor of a's analysis: its estimated size in bytes, then the
-// factorisation itself. The analysis (a fill-reducing ordering) is kept
+// factorisation itself. The analysis (a fill-reducing ordering: order, the
+// rows in elimination order, or, when empty, the library's own) is kept
 // between the two.
 class tDirectSolver : public tLinearSolver {
 public:
-  explicit tDirectSolver(const tSparseMatrix& a);
+  explicit tDirectSolver(const tSparseMatrix& a, std::span<const int64_t> order = {});
   ~tDirectSolver() override;
   std::size_t FactorBytes() const { return fFactorBytes; }
   void Factorise();
@@ -52,8 +53,9 @@ private:
   std::size_t fFactorBytes = 0;
 };
 
-// Nullptr when the library was not built in.
-std::unique_ptr<tLinearSolver> MakeIterativeSolver(const tSparseMatrix& a, double tolerance,
+// Nullptr when the library was not built in. a is freed once the library
+// has its copy, before the multigrid hierarchy is built.
+std::unique_ptr<tLinearSolver> MakeIterativeSolver(tSparseMatrix&& a, double tolerance,
                                                    int maxIterations);
 bool IterativeSolverAvailable();
 

@@ -203,6 +203,9 @@ TEST_F(ResistanceStrip, SeriesSumsMeansAndUnconnectedPoints) {
   EXPECT_NE(log.find("Algorithm: resistance distance"), std::string::npos);
   EXPECT_NE(log.find("Resistance solver asked for:\tauto"), std::string::npos);
   EXPECT_NE(log.find("Resistance solver: direct"), std::string::npos) << log;
+  EXPECT_NE(log.find("Resistance solver: set-up "), std::string::npos) << log;
+  // 1, 2 and 5: 0 and 4 are their parts' grounded cells, 3 is on no part.
+  EXPECT_NE(log.find(" s (3 points)"), std::string::npos) << log;
 }
 
 TEST_F(ResistanceStrip, PairMapsSolversAndPairMatrices) {

@@ -222,21 +222,31 @@ TEST(ResistanceTest, KirchhoffsCurrentLawHoldsAtEveryNode) {
   ASSERT_GT(net.Resistance(0, 1), 0);
   const std::size_t i = 0, j = 1;
   auto v = [&](int r, int c) { return net.Potential(i, r, c) - net.Potential(j, r, c); };
+  // Each cell's current, from the potentials: half its links' absolute
+  // currents, plus half the 1 A at the two points.
+  const std::vector<float> current = net.PairCurrent(i, j);
   int checked = 0;
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c) {
       if (std::isnan(net.Potential(i, r, c))) continue;
-      double out = 0;
+      double out = 0, through = 0;
       for (int dr = -1; dr <= 1; ++dr)
         for (int dc = -1; dc <= 1; ++dc) {
           const int nr = r + dr, nc = c + dc;
           if ((dr == 0 && dc == 0) || nr < 0 || nr >= rows || nc < 0 || nc >= cols) continue;
           if (Missing(f[nr][nc])) continue;
-          out += (v(r, c) - v(nr, nc)) / LinkResistance(f[r][c], f[nr][nc], dr != 0 && dc != 0);
+          const double link = (v(r, c) - v(nr, nc)) /
+                              LinkResistance(f[r][c], f[nr][nc], dr != 0 && dc != 0);
+          out += link;
+          through += std::fabs(link);
         }
       const t2DiPoint here{r, c};
       const double injected = here == points[i] ? 1 : here == points[j] ? -1 : 0;
       EXPECT_NEAR(out, injected, 1e-9) << r << "," << c;
+      const float expected = static_cast<float>(0.5 * (through + std::fabs(injected)));
+      EXPECT_NEAR(current[static_cast<std::size_t>(r * cols + c)], expected,
+                  1e-6F * expected + 1e-12F)
+          << r << "," << c;
       ++checked;
     }
   EXPECT_GT(checked, rows * cols / 2);
