@@ -7,13 +7,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <thread>
 #include <utility>
+
+#include <unistd.h>
 
 namespace stravex {
 
@@ -81,6 +87,62 @@ std::vector<int64_t> GridDissection(const std::vector<std::size_t>& cells, int32
   dissect(dissect, todo.begin(), todo.end());
   return order;
 }
+
+// An iterative part's solutions wait in a temporary file (unlinked at once,
+// so nothing is left behind) until the multigrid hierarchy is freed: on a
+// 4000 x 4000 map the hierarchy takes 6-7 GB and 30 solutions 3.7 GB, which
+// together would need the sum where either alone fits.
+class tSolutionSpill {
+public:
+  tSolutionSpill() {
+    std::string dir;
+    try {
+      dir = std::filesystem::temp_directory_path().string();
+    } catch (const std::filesystem::filesystem_error& e) {
+      throw EInOutError(std::string("Resistance distance: no folder for temporary files (") +
+                        e.what() + ")");
+    }
+    std::string path = (std::filesystem::path(dir) / "stravex-solutions-XXXXXX").string();
+    fFd = ::mkstemp(path.data());
+    if (fFd < 0)
+      throw EInOutError("Resistance distance: cannot create a temporary file in " + dir + " (" +
+                        std::strerror(errno) + ")");
+    ::unlink(path.c_str());
+    fDir = dir;
+  }
+  ~tSolutionSpill() { ::close(fFd); }
+  tSolutionSpill(const tSolutionSpill&) = delete;
+  tSolutionSpill& operator=(const tSolutionSpill&) = delete;
+
+  void Put(std::size_t slot, std::span<const double> v) {
+    const auto* at = reinterpret_cast<const char*>(v.data());
+    std::size_t left = v.size_bytes();
+    auto offset = static_cast<off_t>(slot * v.size_bytes());
+    while (left > 0) {
+      const ssize_t done = ::pwrite(fFd, at, left, offset);
+      if (done <= 0)
+        throw EInOutError("Resistance distance: cannot write a temporary file in " + fDir + " (" +
+                          std::strerror(done < 0 ? errno : ENOSPC) + ")");
+      at += done, left -= static_cast<std::size_t>(done), offset += done;
+    }
+  }
+  void Get(std::size_t slot, std::span<double> v) const {
+    auto* at = reinterpret_cast<char*>(v.data());
+    std::size_t left = v.size_bytes();
+    auto offset = static_cast<off_t>(slot * v.size_bytes());
+    while (left > 0) {
+      const ssize_t done = ::pread(fFd, at, left, offset);
+      if (done <= 0)
+        throw EInOutError("Resistance distance: cannot read back a temporary file in " + fDir +
+                          " (" + (done < 0 ? std::strerror(errno) : "it is shorter") + ")");
+      at += done, left -= static_cast<std::size_t>(done), offset += done;
+    }
+  }
+
+private:
+  int fFd = -1;
+  std::string fDir;
+};
 
 } // namespace
 
@@ -274,6 +336,8 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
     solver = resistance::MakeIterativeSolver(std::move(a), options.Tolerance,
                                              options.MaxIterations);
   ++(direct ? fInfo.DirectParts : fInfo.IterativeParts);
+  std::optional<tSolutionSpill> spill;
+  if (!direct) spill.emplace();
   const auto solveStart = std::chrono::steady_clock::now();
   fInfo.SetUpSeconds += std::chrono::duration<double>(solveStart - setUpStart).count();
 
@@ -304,6 +368,10 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
         if (n != g)
           v[static_cast<std::size_t>(n)] =
               x[k * rows + static_cast<std::size_t>(n < g ? n : n - 1)];
+      if (spill) {
+        spill->Put(first + k, v);
+        std::vector<double>().swap(v);
+      }
     }
   };
   if (threads == 1) {
@@ -327,6 +395,14 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
   }
   fInfo.MostIterations = std::max(fInfo.MostIterations, solver->MostIterations());
   fInfo.SolvedPoints += static_cast<int>(toSolve.size());
+  if (spill) {
+    solver.reset();
+    for (std::size_t k = 0; k < toSolve.size(); ++k) {
+      std::vector<double>& v = fPotential[toSolve[k]];
+      v.resize(static_cast<std::size_t>(nodes));
+      spill->Get(k, v);
+    }
+  }
   fInfo.SolveSeconds +=
       std::chrono::duration<double>(std::chrono::steady_clock::now() - solveStart).count();
 }

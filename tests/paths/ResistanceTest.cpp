@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <numeric>
@@ -436,6 +437,25 @@ TEST(ResistanceTest, IterativeSolverAgreesWithTheDirectOne) {
   EXPECT_EQ(large.Info().DirectParts, 1);
   EXPECT_GT(large.Info().LargestFactorBytes, 1000u);
   EXPECT_LT(large.Info().LargestFactorBytes, std::size_t{1} << 20);
+
+  // The iterative solutions wait in a temporary file while the hierarchy is
+  // alive: a folder that is not there for it is reported, not worked around.
+  options.Solver = tResistanceSolver::Iterative;
+  {
+    const char* was = std::getenv("TMPDIR");
+    const std::string kept = was ? was : "";
+    ::setenv("TMPDIR", "/nonexistent-stravex-folder", 1);
+    try {
+      const tResistanceNetwork none(grid.f, kFlag, "friction", grid.points, options);
+      ADD_FAILURE() << "no error without a temporary folder";
+    } catch (const EInOutError& e) {
+      EXPECT_NE(std::string(e.what()).find("temporary"), std::string::npos) << e.what();
+    }
+    if (was)
+      ::setenv("TMPDIR", kept.c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
 
   // The smallest part that needs a solve: two cells, one grounded.
   const tMatrixOfSingle two = {{2, 4}};
