@@ -120,6 +120,7 @@ public:
     auto offset = static_cast<off_t>(slot * v.size_bytes());
     while (left > 0) {
       const ssize_t done = ::pwrite(fFd, at, left, offset);
+      if (done < 0 && errno == EINTR) continue;
       if (done <= 0)
         throw EInOutError("Resistance distance: cannot write a temporary file in " + fDir + " (" +
                           std::strerror(done < 0 ? errno : ENOSPC) + ")");
@@ -132,6 +133,7 @@ public:
     auto offset = static_cast<off_t>(slot * v.size_bytes());
     while (left > 0) {
       const ssize_t done = ::pread(fFd, at, left, offset);
+      if (done < 0 && errno == EINTR) continue;
       if (done <= 0)
         throw EInOutError("Resistance distance: cannot read back a temporary file in " + fDir +
                           " (" + (done < 0 ? std::strerror(errno) : "it is shorter") + ")");
