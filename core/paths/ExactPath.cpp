@@ -251,8 +251,23 @@ public:
         fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
         fColsMagic(l.fCols > 1 ? UINT64_MAX / static_cast<uint32_t>(l.fCols) + 1 : 0),
         fState(l.fTiledCells), fBudget(std::max<std::size_t>(fCells + fCells / 4, kMinBudget)) {
+    // A step that leaves a tile lands in the next one over, at the far
+    // side: offsets by the cell's place in its tile (first, inner or last
+    // row; the same for columns).
     const auto width = std::ptrdiff_t{1} << l.fTileColShift;
-    for (std::size_t k = 0; k < 8; ++k) fInner[k] = kDRow[k] * width + kDCol[k];
+    const auto height = std::ptrdiff_t{1} << l.fTileRowShift;
+    const std::ptrdiff_t tile = width * height;
+    const auto band = static_cast<std::ptrdiff_t>(l.fTilesPerRow) * tile;
+    for (std::size_t place = 0; place < 9; ++place)
+      for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t rowPlace = place / 3, colPlace = place % 3;
+        std::ptrdiff_t o = kDRow[k] * width + kDCol[k];
+        if (rowPlace == 0 && kDRow[k] < 0) o += height * width - band;
+        if (rowPlace == 2 && kDRow[k] > 0) o += band - height * width;
+        if (colPlace == 0 && kDCol[k] < 0) o += width - tile;
+        if (colPlace == 2 && kDCol[k] > 0) o += tile - width;
+        fStep[place][k] = o;
+      }
     // Every cost of a search is at most the cells' number times the
     // largest step; bucket numbers must stay exact integers.
     const double steps = static_cast<double>(fCells) + 1;
@@ -294,15 +309,15 @@ public:
       state[pt] |= kSettled;
       if ((state[pt] & kWanted) != 0 && --remaining == 0) break;
       if (d != 0 && zMissing[pt]) continue; // reached, but not passed
-      // Within its tile, a cell's neighbours are at fixed offsets; the
-      // frame keeps every neighbour of a map cell in the arrays.
+      // A cell's neighbours are at fixed offsets by its place in its tile;
+      // the frame keeps every neighbour of a map cell in the arrays.
       const uint32_t lr = (static_cast<uint32_t>(pr) + 1) & rowMask;
       const uint32_t lc = (static_cast<uint32_t>(pc) + 1) & colMask;
-      const bool inner = lr - 1 < rowMask - 1 && lc - 1 < colMask - 1;
+      const std::ptrdiff_t* step =
+          fStep[((lr != 0) + (lr == rowMask)) * 3 + (lc != 0) + (lc == colMask)].data();
 #pragma GCC unroll 8
       for (uint32_t k = 0; k < 8; ++k) {
-        const std::size_t qt = inner ? pt + static_cast<std::size_t>(fInner[k])
-                                     : L.Tiled(pr + kDRow[k], pc + kDCol[k]);
+        const std::size_t qt = pt + static_cast<std::size_t>(step[k]);
         if ((state[qt] & kReached) != 0) continue; // already at its final cost
         const float f = cells[qt];
         if (std::isnan(f)) continue; // cannot be passed, or off the map
@@ -515,9 +530,9 @@ private:
   const tExactLandscape& L;
   int32_t fRows, fCols;
   std::size_t fCells;
-  uint64_t fColsMagic;                    // for Row and Col
-  tZeroedCells fState;                    // predecessor and marks, tiled
-  std::array<std::ptrdiff_t, 8> fInner{}; // neighbour offsets within a tile
+  uint64_t fColsMagic;                                  // for Row and Col
+  tZeroedCells fState;                                  // predecessor and marks, tiled
+  std::array<std::array<std::ptrdiff_t, 8>, 9> fStep{}; // neighbour offsets by place in a tile
   double fInvDelta = 0;
   std::vector<std::vector<tEntry>> fRing; // bucket b at b mod size (a power of two)
   uint64_t fCurrent = 0;                  // the bucket of the run
