@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/Numeric.h"
 #include "paths/CostPathDecl.h"
+#include "paths/ExactRunSort.h"
 #include "raster/Raster.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -371,16 +373,9 @@ private:
   static constexpr std::size_t kAhead = 6;        // cells prefetched ahead in a run
   static constexpr std::size_t kSmallBucket = 32; // entries of a bucket prefetched whole
 
-  // A waiting cell and its cost (as bits), 12 bytes.
-  struct __attribute__((packed)) tEntry {
-    uint64_t Key;
-    uint32_t Cell;
-  };
-  static_assert(sizeof(tEntry) == 12);
+  using tEntry = exact::tEntry;
   static tEntry Entry(uint64_t key, uint32_t cell) { return {key, cell}; }
-  static bool Before(const tEntry& a, const tEntry& b) {
-    return a.Key < b.Key || (a.Key == b.Key && a.Cell < b.Cell);
-  }
+  static bool Before(const tEntry& a, const tEntry& b) { return exact::Before(a, b); }
 
   std::size_t TiledOf(uint32_t i) const { return L.Tiled(Row(i), Col(i)); }
   // Division by the number of columns as a multiplication: with
@@ -448,18 +443,18 @@ private:
     std::vector<tEntry>* next;
     do next = &fRing[++fCurrent & (fRing.size() - 1)];
     while (next->empty());
-    // With costs in whole numbers a bucket mostly holds one cost.
-    const uint64_t key = next->front().Key;
-    if (std::all_of(next->begin(), next->end(), [key](const tEntry& e) { return e.Key == key; }))
-      std::sort(next->begin(), next->end(),
-                [](const tEntry& a, const tEntry& b) { return a.Cell < b.Cell; });
-    else
-      std::sort(next->begin(), next->end(),
-                [](const tEntry& a, const tEntry& b) { return Before(a, b); });
     fInRing -= next->size();
     fRun = next->data();
     fRunPos = 0;
     fRunEnd = next->size();
+    // Sorted in place, or into the spare array (the bucket is then free).
+    const std::size_t spare = exact::RunSortSpare(fRunEnd);
+    if (spare <= fSpareSize || HaveSpare(spare)) {
+      fRun = fSorter.Sort(next->data(), fRunEnd, fSpare.get());
+      if (fRun != next->data()) next->clear();
+    } else {
+      std::sort(next->begin(), next->end(), Before);
+    }
     // Cells further on in the run are prefetched as the run is taken out;
     // a small next bucket (all of it known by now, steps span many buckets)
     // is prefetched whole, so that the run after this one starts warm.
@@ -476,13 +471,38 @@ private:
   [[gnu::noinline]] void Reserve(std::vector<tEntry>& v) {
     std::size_t want = std::max<std::size_t>(2 * v.capacity(), 4);
     if (fCapacity - v.capacity() + want > fBudget) {
-      for (auto& b : fRing)
-        if (&b != &v && b.data() != fRun) Shrink(b);
-      if (&fHeap != &v) Shrink(fHeap);
+      ShrinkAllBut(&v);
       want = std::max(v.capacity() + 1, std::min(want, fBudget - (fCapacity - v.capacity())));
     }
     fCapacity += want - v.capacity();
     v.reserve(want);
+  }
+  void ShrinkAllBut(const std::vector<tEntry>* v) {
+    for (auto& b : fRing)
+      if (&b != v && b.data() != fRun) Shrink(b);
+    if (&fHeap != v) Shrink(fHeap);
+    if (fSpare.get() != fRun) {
+      fCapacity -= fSpareSize;
+      fSpare.reset();
+      fSpareSize = 0;
+    }
+  }
+  // Whether the run sort has room for n entries beside the run, within the
+  // budget (the run is sorted in place otherwise). Called while no run is
+  // taken out.
+  [[gnu::noinline]] bool HaveSpare(std::size_t n) {
+    if (n <= fSpareSize) return true;
+    const std::size_t want = std::max(n, 2 * fSpareSize);
+    if (fCapacity - fSpareSize + want > fBudget) {
+      ShrinkAllBut(&fRing[fCurrent & (fRing.size() - 1)]);
+      if (fCapacity + n > fBudget) return false;
+    }
+    fCapacity -= fSpareSize;
+    fSpare.reset();
+    fSpareSize = fCapacity + want > fBudget ? n : want;
+    fSpare.reset(new tEntry[fSpareSize]);
+    fCapacity += fSpareSize;
+    return true;
   }
   void Shrink(std::vector<tEntry>& b) {
     fCapacity -= b.capacity() - b.size();
@@ -540,6 +560,9 @@ private:
   std::size_t fRunPos = 0, fRunEnd = 0;
   std::size_t fInRing = 0; // entries in buckets after the current one
   std::vector<tEntry> fHeap;
+  exact::tRunSorter fSorter;
+  std::unique_ptr<tEntry[]> fSpare; // beside a run being sorted; may hold the run
+  std::size_t fSpareSize = 0;
   std::size_t fCapacity = 0, fBudget; // entries held by all vectors, and their limit
 };
 
