@@ -241,7 +241,9 @@ void CheckExactCriterion(tMinimiseCriterion criterion) {
 //
 // The queue: waiting cells are put in buckets of cost width Delta, at most
 // the smallest step cost, kept in a ring that spans the largest step cost.
-// The lowest bucket is sorted and taken out in order; a cell that enters at
+// The lowest bucket is sorted (ExactRunSort.h, in time linear in its
+// length, so buckets are wide: two per smallest step, and the ends of the
+// ring's buckets stay in the cache) and taken out in order; a cell that enters at
 // or below the bucket being taken out (a step cheaper than Delta) waits in a
 // 4-ary heap that is merged with it. Keys in a lower bucket are smaller, so
 // the order is exactly that of one heap, at a fraction of the comparisons.
@@ -368,7 +370,7 @@ private:
   static constexpr uint8_t kWanted = 0x40;
   static constexpr std::size_t kArity = 4;
   static constexpr double kMaxRing = 4096;        // buckets at most, about
-  static constexpr double kSplit = 64;            // buckets per smallest step
+  static constexpr double kSplit = 2;             // buckets per smallest step
   static constexpr std::size_t kMinBudget = 64;   // entries, on tiny maps
   static constexpr std::size_t kAhead = 6;        // cells prefetched ahead in a run
   static constexpr std::size_t kSmallBucket = 32; // entries of a bucket prefetched whole
