@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <random>
 
 using namespace stravex;
@@ -15,13 +16,17 @@ namespace {
 
 constexpr float kFlag = -1;
 
-tMatrixOfSingle Friction(int32_t side) {
+// Frictions uniform in [1, 50), or with wide, log-uniform in [1, 1000):
+// steps a thousand to one, so that the queue's ring of buckets spans the
+// most it may.
+tMatrixOfSingle Friction(int32_t side, bool wide) {
   std::mt19937 g(17);
   std::uniform_real_distribution<float> u(1.0f, 50.0f);
+  std::uniform_real_distribution<float> e(0.0f, std::log(1000.0f));
   tMatrixOfSingle f(static_cast<std::size_t>(side),
                     std::vector<float>(static_cast<std::size_t>(side)));
   for (auto& row : f)
-    for (float& v : row) v = u(g);
+    for (float& v : row) v = wide ? std::exp(e(g)) : u(g);
   // The target (row 1, column 1) behind a ring of missing cells.
   for (int32_t r = 0; r < 3; ++r)
     for (int32_t c = 0; c < 3; ++c)
@@ -29,9 +34,9 @@ tMatrixOfSingle Friction(int32_t side) {
   return f;
 }
 
-void BM_ExactSettleAll(benchmark::State& state) {
+void SettleAll(benchmark::State& state, bool wide) {
   const auto side = static_cast<int32_t>(state.range(0));
-  const tMatrixOfSingle f = Friction(side);
+  const tMatrixOfSingle f = Friction(side, wide);
   tPathRules rules;
   rules.Friction = &f;
   const tExactLandscape landscape(rules, kFlag, "friction");
@@ -48,6 +53,9 @@ void BM_ExactSettleAll(benchmark::State& state) {
       settled * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+void BM_ExactSettleAll(benchmark::State& state) { SettleAll(state, false); }
+void BM_ExactSettleAllWide(benchmark::State& state) { SettleAll(state, true); }
+
 } // namespace
 
 BENCHMARK(BM_ExactSettleAll)
@@ -56,5 +64,7 @@ BENCHMARK(BM_ExactSettleAll)
     ->Arg(4000)
     ->Arg(8000)
     ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_ExactSettleAllWide)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/Numeric.h"
 #include "paths/CostPathDecl.h"
+#include "paths/ExactRunSort.h"
 #include "raster/Raster.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -239,7 +241,9 @@ void CheckExactCriterion(tMinimiseCriterion criterion) {
 //
 // The queue: waiting cells are put in buckets of cost width Delta, at most
 // the smallest step cost, kept in a ring that spans the largest step cost.
-// The lowest bucket is sorted and taken out in order; a cell that enters at
+// The lowest bucket is sorted (ExactRunSort.h, in time linear in its
+// length, so buckets are wide: two per smallest step, and the ends of the
+// ring's buckets stay in the cache) and taken out in order; a cell that enters at
 // or below the bucket being taken out (a step cheaper than Delta) waits in a
 // 4-ary heap that is merged with it. Keys in a lower bucket are smaller, so
 // the order is exactly that of one heap, at a fraction of the comparisons.
@@ -251,8 +255,23 @@ public:
         fCells(static_cast<std::size_t>(l.fRows) * static_cast<std::size_t>(l.fCols)),
         fColsMagic(l.fCols > 1 ? UINT64_MAX / static_cast<uint32_t>(l.fCols) + 1 : 0),
         fState(l.fTiledCells), fBudget(std::max<std::size_t>(fCells + fCells / 4, kMinBudget)) {
+    // A step that leaves a tile lands in the next one over, at the far
+    // side: offsets by the cell's place in its tile (first, inner or last
+    // row; the same for columns).
     const auto width = std::ptrdiff_t{1} << l.fTileColShift;
-    for (std::size_t k = 0; k < 8; ++k) fInner[k] = kDRow[k] * width + kDCol[k];
+    const auto height = std::ptrdiff_t{1} << l.fTileRowShift;
+    const std::ptrdiff_t tile = width * height;
+    const auto band = static_cast<std::ptrdiff_t>(l.fTilesPerRow) * tile;
+    for (std::size_t place = 0; place < 9; ++place)
+      for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t rowPlace = place / 3, colPlace = place % 3;
+        std::ptrdiff_t o = kDRow[k] * width + kDCol[k];
+        if (rowPlace == 0 && kDRow[k] < 0) o += height * width - band;
+        if (rowPlace == 2 && kDRow[k] > 0) o += band - height * width;
+        if (colPlace == 0 && kDCol[k] < 0) o += width - tile;
+        if (colPlace == 2 && kDCol[k] > 0) o += tile - width;
+        fStep[place][k] = o;
+      }
     // Every cost of a search is at most the cells' number times the
     // largest step; bucket numbers must stay exact integers.
     const double steps = static_cast<double>(fCells) + 1;
@@ -294,15 +313,15 @@ public:
       state[pt] |= kSettled;
       if ((state[pt] & kWanted) != 0 && --remaining == 0) break;
       if (d != 0 && zMissing[pt]) continue; // reached, but not passed
-      // Within its tile, a cell's neighbours are at fixed offsets; the
-      // frame keeps every neighbour of a map cell in the arrays.
+      // A cell's neighbours are at fixed offsets by its place in its tile;
+      // the frame keeps every neighbour of a map cell in the arrays.
       const uint32_t lr = (static_cast<uint32_t>(pr) + 1) & rowMask;
       const uint32_t lc = (static_cast<uint32_t>(pc) + 1) & colMask;
-      const bool inner = lr - 1 < rowMask - 1 && lc - 1 < colMask - 1;
+      const std::ptrdiff_t* step =
+          fStep[((lr != 0) + (lr == rowMask)) * 3 + (lc != 0) + (lc == colMask)].data();
 #pragma GCC unroll 8
       for (uint32_t k = 0; k < 8; ++k) {
-        const std::size_t qt = inner ? pt + static_cast<std::size_t>(fInner[k])
-                                     : L.Tiled(pr + kDRow[k], pc + kDCol[k]);
+        const std::size_t qt = pt + static_cast<std::size_t>(step[k]);
         if ((state[qt] & kReached) != 0) continue; // already at its final cost
         const float f = cells[qt];
         if (std::isnan(f)) continue; // cannot be passed, or off the map
@@ -351,21 +370,14 @@ private:
   static constexpr uint8_t kWanted = 0x40;
   static constexpr std::size_t kArity = 4;
   static constexpr double kMaxRing = 4096;        // buckets at most, about
-  static constexpr double kSplit = 64;            // buckets per smallest step
+  static constexpr double kSplit = 2;             // buckets per smallest step
   static constexpr std::size_t kMinBudget = 64;   // entries, on tiny maps
   static constexpr std::size_t kAhead = 6;        // cells prefetched ahead in a run
   static constexpr std::size_t kSmallBucket = 32; // entries of a bucket prefetched whole
 
-  // A waiting cell and its cost (as bits), 12 bytes.
-  struct __attribute__((packed)) tEntry {
-    uint64_t Key;
-    uint32_t Cell;
-  };
-  static_assert(sizeof(tEntry) == 12);
+  using tEntry = exact::tEntry;
   static tEntry Entry(uint64_t key, uint32_t cell) { return {key, cell}; }
-  static bool Before(const tEntry& a, const tEntry& b) {
-    return a.Key < b.Key || (a.Key == b.Key && a.Cell < b.Cell);
-  }
+  static bool Before(const tEntry& a, const tEntry& b) { return exact::Before(a, b); }
 
   std::size_t TiledOf(uint32_t i) const { return L.Tiled(Row(i), Col(i)); }
   // Division by the number of columns as a multiplication: with
@@ -433,18 +445,18 @@ private:
     std::vector<tEntry>* next;
     do next = &fRing[++fCurrent & (fRing.size() - 1)];
     while (next->empty());
-    // With costs in whole numbers a bucket mostly holds one cost.
-    const uint64_t key = next->front().Key;
-    if (std::all_of(next->begin(), next->end(), [key](const tEntry& e) { return e.Key == key; }))
-      std::sort(next->begin(), next->end(),
-                [](const tEntry& a, const tEntry& b) { return a.Cell < b.Cell; });
-    else
-      std::sort(next->begin(), next->end(),
-                [](const tEntry& a, const tEntry& b) { return Before(a, b); });
     fInRing -= next->size();
     fRun = next->data();
     fRunPos = 0;
     fRunEnd = next->size();
+    // Sorted in place, or into the spare array (the bucket is then free).
+    const std::size_t spare = exact::RunSortSpare(fRunEnd);
+    if (spare <= fSpareSize || HaveSpare(spare)) {
+      fRun = fSorter.Sort(next->data(), fRunEnd, fSpare.get());
+      if (fRun != next->data()) next->clear();
+    } else {
+      std::sort(next->begin(), next->end(), Before);
+    }
     // Cells further on in the run are prefetched as the run is taken out;
     // a small next bucket (all of it known by now, steps span many buckets)
     // is prefetched whole, so that the run after this one starts warm.
@@ -461,13 +473,38 @@ private:
   [[gnu::noinline]] void Reserve(std::vector<tEntry>& v) {
     std::size_t want = std::max<std::size_t>(2 * v.capacity(), 4);
     if (fCapacity - v.capacity() + want > fBudget) {
-      for (auto& b : fRing)
-        if (&b != &v && b.data() != fRun) Shrink(b);
-      if (&fHeap != &v) Shrink(fHeap);
+      ShrinkAllBut(&v);
       want = std::max(v.capacity() + 1, std::min(want, fBudget - (fCapacity - v.capacity())));
     }
     fCapacity += want - v.capacity();
     v.reserve(want);
+  }
+  void ShrinkAllBut(const std::vector<tEntry>* v) {
+    for (auto& b : fRing)
+      if (&b != v && b.data() != fRun) Shrink(b);
+    if (&fHeap != v) Shrink(fHeap);
+    if (fSpare.get() != fRun) {
+      fCapacity -= fSpareSize;
+      fSpare.reset();
+      fSpareSize = 0;
+    }
+  }
+  // Whether the run sort has room for n entries beside the run, within the
+  // budget (the run is sorted in place otherwise). Called while no run is
+  // taken out.
+  [[gnu::noinline]] bool HaveSpare(std::size_t n) {
+    if (n <= fSpareSize) return true;
+    const std::size_t want = std::max(n, 2 * fSpareSize);
+    if (fCapacity - fSpareSize + want > fBudget) {
+      ShrinkAllBut(&fRing[fCurrent & (fRing.size() - 1)]);
+      if (fCapacity + n > fBudget) return false;
+    }
+    fCapacity -= fSpareSize;
+    fSpare.reset();
+    fSpareSize = fCapacity + want > fBudget ? n : want;
+    fSpare.reset(new tEntry[fSpareSize]);
+    fCapacity += fSpareSize;
+    return true;
   }
   void Shrink(std::vector<tEntry>& b) {
     fCapacity -= b.capacity() - b.size();
@@ -515,9 +552,9 @@ private:
   const tExactLandscape& L;
   int32_t fRows, fCols;
   std::size_t fCells;
-  uint64_t fColsMagic;                    // for Row and Col
-  tZeroedCells fState;                    // predecessor and marks, tiled
-  std::array<std::ptrdiff_t, 8> fInner{}; // neighbour offsets within a tile
+  uint64_t fColsMagic;                                  // for Row and Col
+  tZeroedCells fState;                                  // predecessor and marks, tiled
+  std::array<std::array<std::ptrdiff_t, 8>, 9> fStep{}; // neighbour offsets by place in a tile
   double fInvDelta = 0;
   std::vector<std::vector<tEntry>> fRing; // bucket b at b mod size (a power of two)
   uint64_t fCurrent = 0;                  // the bucket of the run
@@ -525,6 +562,9 @@ private:
   std::size_t fRunPos = 0, fRunEnd = 0;
   std::size_t fInRing = 0; // entries in buckets after the current one
   std::vector<tEntry> fHeap;
+  exact::tRunSorter fSorter;
+  std::unique_ptr<tEntry[]> fSpare; // beside a run being sorted; may hold the run
+  std::size_t fSpareSize = 0;
   std::size_t fCapacity = 0, fBudget; // entries held by all vectors, and their limit
 };
 
