@@ -125,6 +125,8 @@ std::vector<std::string> tResistanceScan::SolverLines() const {
     lines.push_back("Resistance solver: none needed (no pair of points to solve)");
     return lines;
   }
+  if (!info.KeptInMemory.empty())
+    lines.push_back("Resistance solver: solutions kept in memory (" + info.KeptInMemory + ")");
   // Where a long run's time went: the set-up grows faster than the map.
   lines.push_back("Resistance solver: set-up " + Seconds(info.SetUpSeconds) + ", solves " +
                   Seconds(info.SolveSeconds) + " (" + std::to_string(info.SolvedPoints) +

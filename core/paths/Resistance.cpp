@@ -338,8 +338,15 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
     solver = resistance::MakeIterativeSolver(std::move(a), options.Tolerance,
                                              options.MaxIterations);
   ++(direct ? fInfo.DirectParts : fInfo.IterativeParts);
+  // Without a temporary file the solutions stay in memory, as for a direct
+  // part: a long run is not lost for want of a folder; the log says why.
   std::optional<tSolutionSpill> spill;
-  if (!direct) spill.emplace();
+  std::vector<char> spilled(toSolve.size(), 0);
+  if (!direct) try {
+      spill.emplace();
+    } catch (const EInOutError& e) {
+      fInfo.KeptInMemory = e.what();
+    }
   const auto solveStart = std::chrono::steady_clock::now();
   fInfo.SetUpSeconds += std::chrono::duration<double>(solveStart - setUpStart).count();
 
@@ -370,10 +377,13 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
         if (n != g)
           v[static_cast<std::size_t>(n)] =
               x[k * rows + static_cast<std::size_t>(n < g ? n : n - 1)];
-      if (spill) {
-        spill->Put(first + k, v);
-        std::vector<double>().swap(v);
-      }
+      if (spill && fInfo.KeptInMemory.empty()) try {
+          spill->Put(first + k, v);
+          spilled[first + k] = 1;
+          std::vector<double>().swap(v);
+        } catch (const EInOutError& e) {
+          fInfo.KeptInMemory = e.what(); // a full disk: the rest stay in memory
+        }
     }
   };
   if (threads == 1) {
@@ -400,6 +410,7 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
   if (spill) {
     solver.reset();
     for (std::size_t k = 0; k < toSolve.size(); ++k) {
+      if (!spilled[k]) continue;
       std::vector<double>& v = fPotential[toSolve[k]];
       v.resize(static_cast<std::size_t>(nodes));
       spill->Get(k, v);

@@ -66,6 +66,10 @@ struct tResistanceSolveInfo {
   double SolveSeconds = 0;
   // The points solved for (those on a part's grounded cell need no solve).
   int SolvedPoints = 0;
+  // Iterative parts keep their solutions in a temporary file while the
+  // multigrid hierarchy is alive; when that failed, why (they were kept in
+  // memory instead). Empty otherwise.
+  std::string KeptInMemory;
 };
 
 // True when the iterative solver was built in (the hypre library was found).
