@@ -115,33 +115,31 @@ public:
   tSolutionSpill& operator=(const tSolutionSpill&) = delete;
 
   void Put(std::size_t slot, std::span<const double> v) {
-    const auto* at = reinterpret_cast<const char*>(v.data());
-    std::size_t left = v.size_bytes();
-    auto offset = static_cast<off_t>(slot * v.size_bytes());
-    while (left > 0) {
-      const ssize_t done = ::pwrite(fFd, at, left, offset);
-      if (done < 0 && errno == EINTR) continue;
-      if (done <= 0)
-        throw EInOutError("Resistance distance: cannot write a temporary file in " + fDir + " (" +
-                          std::strerror(done < 0 ? errno : ENOSPC) + ")");
-      at += done, left -= static_cast<std::size_t>(done), offset += done;
-    }
+    Transfer(::pwrite, reinterpret_cast<const char*>(v.data()), slot, v.size_bytes(),
+             "Resistance distance: cannot write a temporary file in " + fDir,
+             std::strerror(ENOSPC));
   }
   void Get(std::size_t slot, std::span<double> v) const {
-    auto* at = reinterpret_cast<char*>(v.data());
-    std::size_t left = v.size_bytes();
-    auto offset = static_cast<off_t>(slot * v.size_bytes());
-    while (left > 0) {
-      const ssize_t done = ::pread(fFd, at, left, offset);
+    Transfer(::pread, reinterpret_cast<char*>(v.data()), slot, v.size_bytes(),
+             "Resistance distance: cannot read back a temporary file in " + fDir, "it is shorter");
+  }
+
+private:
+  // Moves one solution's bytes through pread or pwrite, resuming after a
+  // short transfer or a signal.
+  template <class Io, class Byte>
+  void Transfer(Io io, Byte* at, std::size_t slot, std::size_t bytes, const std::string& failure,
+                const char* atEnd) const {
+    auto offset = static_cast<off_t>(slot * bytes);
+    for (std::size_t left = bytes; left > 0;) {
+      const ssize_t done = io(fFd, at, left, offset);
       if (done < 0 && errno == EINTR) continue;
       if (done <= 0)
-        throw EInOutError("Resistance distance: cannot read back a temporary file in " + fDir +
-                          " (" + (done < 0 ? std::strerror(errno) : "it is shorter") + ")");
+        throw EInOutError(failure + " (" + (done < 0 ? std::strerror(errno) : atEnd) + ")");
       at += done, left -= static_cast<std::size_t>(done), offset += done;
     }
   }
 
-private:
   int fFd = -1;
   std::string fDir;
 };
