@@ -14,10 +14,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <numeric>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define STRAVEX_LSAN 1
@@ -48,6 +51,20 @@ void StartHypre() {
     int started = 0;
     MPI_Initialized(&started);
     if (!started) {
+      // MPI keeps its session files in the temporary folder and ends the
+      // process when it cannot: said here instead, as an error of the run.
+      std::string dir;
+      try {
+        dir = std::filesystem::temp_directory_path().string();
+      } catch (const std::filesystem::filesystem_error&) {
+        const char* named = std::getenv("TMPDIR");
+        dir = named ? named : "";
+      }
+      if (dir.empty() || ::access(dir.c_str(), W_OK | X_OK) != 0)
+        throw EInOutError("Resistance distance: the iterative solver needs a folder for "
+                          "temporary files it can write; " +
+                          (dir.empty() ? std::string("none was found") : dir + " is not one") +
+                          " (set TMPDIR to one)");
       int provided = 0;
       MPI_Init_thread(nullptr, nullptr, MPI_THREAD_SERIALIZED, &provided);
     }

@@ -255,6 +255,19 @@ TEST_F(ResistanceStrip, RefusedFrictionOptionsAndAnalyses) {
   // Refused before the report is written.
   EXPECT_FALSE(fs::exists(dir.file("strip-MatrixAnalysis.txt")));
 
+  // The iterative solver without a temporary folder it can write: an error
+  // that names the folder, not an abort from inside MPI.
+  {
+    std::vector<std::string> args = {"TMPDIR=/proc/no-such-folder", STRAVEX_CLI_PATH};
+    for (const std::string& a : With(Args(), {"--solver", "iterative"})) args.push_back(a);
+    const tCliRun noTemp = RunProgram("/usr/bin/env", args, dir.path().string());
+    EXPECT_EQ(noTemp.status, 1) << noTemp.err;
+    EXPECT_NE(noTemp.err.find("/proc/no-such-folder is not one (set TMPDIR to one)"),
+              std::string::npos)
+        << noTemp.err;
+    EXPECT_FALSE(fs::exists(dir.file("strip-MatrixAnalysis.txt")));
+  }
+
   const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
       {With(Args(), {"--solver", "cholesky"}), "--solver"},
       {With(Args(), {"--seed", "3"}), "--seed is not used by --algorithm resistance"},
