@@ -160,7 +160,7 @@ struct tResistanceNetwork::tPart {
   // reduced circuit's conductances and the terminals' resistances, k x k.
   bool subtractionFree = false;
   std::vector<int32_t> terminals;
-  std::vector<std::vector<double>> harmonic;
+  std::vector<std::vector<double>> harmonic, harmonicLow;
   std::vector<double> reduced, resistance;
 };
 
@@ -595,32 +595,33 @@ bool tResistanceNetwork::SolveGrounded(tPart& part,
   return worst <= kResistanceCheckLimit;
 }
 
-void tResistanceNetwork::PairFields(const tPart& part, int a, int b, std::vector<double>& v,
-                                    std::vector<double>& w) const {
+void tResistanceNetwork::PairFields(const tPart& part, int a, int b, std::vector<double>& high,
+                                    std::vector<double>& low) const {
   const int k = static_cast<int>(part.terminals.size());
-  const std::vector<double> pv = resistance::tGroundedCircuit(part.reduced, k, b).Potentials(a);
-  const std::vector<double> pw = resistance::tGroundedCircuit(part.reduced, k, a).Potentials(b);
+  const std::vector<resistance::tDouble2> at =
+      resistance::tGroundedCircuit(part.reduced, k, b).Potentials(a);
   const std::size_t nodes = part.cells.size();
-  v.assign(nodes, 0.0);
-  w.assign(nodes, 0.0);
-  // Sums of positive terms: each potential keeps its relative accuracy.
+  std::vector<resistance::tDouble2> v(nodes);
+  // Sums of positive terms, in double-double as the harmonic extensions.
   for (std::size_t t = 0; t < static_cast<std::size_t>(k); ++t) {
+    if (!(at[t].hi > 0)) continue;
     const double* h = part.harmonic[t].data();
-    if (pv[t] > 0)
-      for (std::size_t n = 0; n < nodes; ++n) v[n] += pv[t] * h[n];
-    if (pw[t] > 0)
-      for (std::size_t n = 0; n < nodes; ++n) w[n] += pw[t] * h[n];
+    const double* l = part.harmonicLow[t].data();
+    for (std::size_t n = 0; n < nodes; ++n)
+      v[n] = resistance::Add(v[n], resistance::Mul({h[n], l[n]}, at[t]));
   }
+  high.resize(nodes);
+  low.resize(nodes);
+  for (std::size_t n = 0; n < nodes; ++n) high[n] = v[n].hi, low[n] = v[n].lo;
 }
 
 namespace {
 
-// The potential drop from node n to node m of a subtraction-free pair: from
-// the potentials grounded at the pair's sink (v) where those are the smaller,
-// else from those grounded at its source (w, rising the other way), so that
-// neither side of a barrier differences two nearly equal large numbers.
-inline double Drop(const double* v, const double* w, std::size_t n, std::size_t m) {
-  return v[n] + v[m] <= w[n] + w[m] ? v[n] - v[m] : w[m] - w[n];
+// The potential drop from node n to node m of a subtraction-free pair. Where
+// the two potentials are close their high parts differ exactly, and the low
+// parts keep the digits a double alone would have lost.
+inline double Drop(const double* high, const double* low, std::size_t n, std::size_t m) {
+  return (high[n] - high[m]) + (low[n] - low[m]);
 }
 
 } // namespace
@@ -675,15 +676,18 @@ void tResistanceNetwork::SolveSubtractionFree(tPart& part, const tResistanceOpti
   fInfo.SetUpSeconds += std::chrono::duration<double>(solveStart - setUpStart).count();
 
   part.harmonic.assign(static_cast<std::size_t>(k), {});
+  part.harmonicLow.assign(static_cast<std::size_t>(k), {});
   constexpr int kBlock = 8;
   for (int first = 0; first < k; first += kBlock) {
     const int count = std::min(kBlock, k - first);
-    std::vector<std::span<double>> out;
+    std::vector<std::span<double>> high, low;
     for (int t = first; t < first + count; ++t) {
       part.harmonic[static_cast<std::size_t>(t)].assign(static_cast<std::size_t>(nodes), 0.0);
-      out.emplace_back(part.harmonic[static_cast<std::size_t>(t)]);
+      part.harmonicLow[static_cast<std::size_t>(t)].assign(static_cast<std::size_t>(nodes), 0.0);
+      high.emplace_back(part.harmonic[static_cast<std::size_t>(t)]);
+      low.emplace_back(part.harmonicLow[static_cast<std::size_t>(t)]);
     }
-    gth.Harmonic(first, count, out);
+    gth.Harmonic(first, count, high, low);
   }
   const auto kk = static_cast<std::size_t>(k);
   part.resistance.assign(kk * kk, 0.0);
@@ -705,9 +709,9 @@ void tResistanceNetwork::SolveSubtractionFree(tPart& part, const tResistanceOpti
   std::vector<double> mismatch(pairs.size(), 0.0);
   const auto cols = static_cast<std::size_t>(fCols);
   auto checkPair = [&](std::size_t p) {
-    std::vector<double> v, w;
+    std::vector<double> high, low;
     const auto [a, b] = pairs[p];
-    PairFields(part, a, b, v, w);
+    PairFields(part, a, b, high, low);
     long double energy = 0;
     for (std::size_t n = 0; n < part.cells.size(); ++n) {
       const std::size_t cell = part.cells[n];
@@ -717,7 +721,7 @@ void tResistanceNetwork::SolveSubtractionFree(tPart& part, const tResistanceOpti
         if (cond == 0 || r + kDr[d] >= fRows || c + kDc[d] < 0 || c + kDc[d] >= fCols) continue;
         const auto m = static_cast<std::size_t>(
             fNode[cell + static_cast<std::size_t>(kDr[d] * fCols + kDc[d])]);
-        const long double drop = Drop(v.data(), w.data(), n, m);
+        const long double drop = Drop(high.data(), low.data(), n, m);
         energy += cond * drop * drop;
       }
     }
@@ -798,12 +802,13 @@ double tResistanceNetwork::Potential(std::size_t i, int32_t row, int32_t col) co
     return std::numeric_limits<double>::quiet_NaN();
   const tPart& part = *fParts[static_cast<std::size_t>(fPointPart[i])];
   if (part.subtractionFree) {
-    const std::vector<double> at =
+    const std::vector<resistance::tDouble2> at =
         resistance::tGroundedCircuit(part.reduced, static_cast<int>(part.terminals.size()), 0)
             .Potentials(fTerminal[i]);
     double v = 0;
     for (std::size_t t = 0; t < at.size(); ++t)
-      v += at[t] * part.harmonic[t][static_cast<std::size_t>(fNode[cell])];
+      v += at[t].hi * (part.harmonic[t][static_cast<std::size_t>(fNode[cell])] +
+                       part.harmonicLow[t][static_cast<std::size_t>(fNode[cell])]);
     return v;
   }
   return fPotential[i][static_cast<std::size_t>(fNode[cell])];
@@ -821,10 +826,11 @@ void tResistanceNetwork::ForEachCellCurrent(std::size_t i, std::size_t j, F&& f)
         f);
     return;
   }
-  std::vector<double> v, w;
-  PairFields(part, fTerminal[i], fTerminal[j], v, w);
+  std::vector<double> high, low;
+  PairFields(part, fTerminal[i], fTerminal[j], high, low);
   PairCurrents(
-      part, i, j, [&](std::size_t n, std::size_t m) { return Drop(v.data(), w.data(), n, m); }, f);
+      part, i, j, [&](std::size_t n, std::size_t m) { return Drop(high.data(), low.data(), n, m); },
+      f);
 }
 
 template <class D, class F>

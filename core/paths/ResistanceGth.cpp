@@ -95,8 +95,8 @@ void tGthReduction::Factorise() {
     for (int32_t m = head[static_cast<std::size_t>(j)]; m >= 0;) {
       const int32_t after = link[static_cast<std::size_t>(m)];
       const int64_t at = next[static_cast<std::size_t>(m)];
-      // S_ij += c_im c_jm / d_m = L_im L_jm d_m: a sum of positive terms.
-      const double f = fValue[static_cast<std::size_t>(at)] * fPivot[static_cast<std::size_t>(m)];
+      // S_ij += c_im c_jm / d_m: a sum of positive terms.
+      const double f = fValue[static_cast<std::size_t>(at)] / fPivot[static_cast<std::size_t>(m)];
       for (int64_t q = at + 1; q < fColStart[static_cast<std::size_t>(m) + 1]; ++q)
         w[static_cast<std::size_t>(fRow[static_cast<std::size_t>(q)])] +=
             fValue[static_cast<std::size_t>(q)] * f;
@@ -111,7 +111,7 @@ void tGthReduction::Factorise() {
     fPivot[static_cast<std::size_t>(j)] = pivot;
     for (int64_t q = first; q < last; ++q) {
       double& v = w[static_cast<std::size_t>(fRow[static_cast<std::size_t>(q)])];
-      fValue[static_cast<std::size_t>(q)] = v / pivot;
+      fValue[static_cast<std::size_t>(q)] = v;
       v = 0;
     }
     enqueue(j, first);
@@ -140,31 +140,42 @@ void tGthReduction::Factorise() {
         if (p != q)
           fReduced[static_cast<std::size_t>(fRow[static_cast<std::size_t>(p)] - fInterior) * k +
                    static_cast<std::size_t>(fRow[static_cast<std::size_t>(q)] - fInterior)] +=
-              fValue[static_cast<std::size_t>(p)] * fValue[static_cast<std::size_t>(q)] * d;
+              fValue[static_cast<std::size_t>(p)] * (fValue[static_cast<std::size_t>(q)] / d);
   }
   fLinks = nullptr;
 }
 
-void tGthReduction::Harmonic(int first, int count, std::span<const std::span<double>> out) const {
+void tGthReduction::Harmonic(int first, int count, std::span<const std::span<double>> high,
+                             std::span<const std::span<double>> low) const {
   const auto c = static_cast<std::size_t>(count);
-  std::vector<double> h(static_cast<std::size_t>(fN) * c, 0.0);
+  std::vector<tDouble2> h(static_cast<std::size_t>(fN) * c);
   for (std::size_t t = 0; t < c; ++t)
-    h[(static_cast<std::size_t>(fInterior + first) + t) * c + t] = 1;
-  // Back substitution: each node's value is the weighted mean of its later
-  // rows' (the weights add up to 1), so only positive terms are added.
+    h[(static_cast<std::size_t>(fInterior + first) + t) * c + t].hi = 1;
+  // Back substitution: each node's value is the mean of its later rows'
+  // weighted by its links at its elimination, divided by their sum taken
+  // again here: the weights add up to 1 exactly, as a network's do, which
+  // the rounded quotients would not.
+  std::vector<tDouble2> sum(c);
   for (int32_t j = fInterior - 1; j >= 0; --j) {
-    double* to = &h[static_cast<std::size_t>(j) * c];
+    std::fill(sum.begin(), sum.end(), tDouble2{});
+    tDouble2 total;
     for (int64_t q = fColStart[static_cast<std::size_t>(j)];
          q < fColStart[static_cast<std::size_t>(j) + 1]; ++q) {
-      const double weight = fValue[static_cast<std::size_t>(q)];
-      const double* from = &h[static_cast<std::size_t>(fRow[static_cast<std::size_t>(q)]) * c];
-      for (std::size_t t = 0; t < c; ++t) to[t] += weight * from[t];
+      const double link = fValue[static_cast<std::size_t>(q)];
+      total = Add(total, {link, 0});
+      const tDouble2* from = &h[static_cast<std::size_t>(fRow[static_cast<std::size_t>(q)]) * c];
+      for (std::size_t t = 0; t < c; ++t)
+        if (from[t].hi != 0) sum[t] = Add(sum[t], Mul(from[t], link));
     }
+    tDouble2* to = &h[static_cast<std::size_t>(j) * c];
+    for (std::size_t t = 0; t < c; ++t) to[t] = sum[t].hi == 0 ? tDouble2{} : Div(sum[t], total);
   }
   for (std::size_t t = 0; t < c; ++t)
-    for (int32_t p = 0; p < fN; ++p)
-      out[t][static_cast<std::size_t>(fNodeAt[static_cast<std::size_t>(p)])] =
-          h[static_cast<std::size_t>(p) * c + t];
+    for (int32_t p = 0; p < fN; ++p) {
+      const auto node = static_cast<std::size_t>(fNodeAt[static_cast<std::size_t>(p)]);
+      high[t][node] = h[static_cast<std::size_t>(p) * c + t].hi;
+      low[t][node] = h[static_cast<std::size_t>(p) * c + t].lo;
+    }
 }
 
 tGroundedCircuit::tGroundedCircuit(const std::vector<double>& conductance, int k, int ground)
@@ -178,61 +189,61 @@ tGroundedCircuit::tGroundedCircuit(const std::vector<double>& conductance, int k
   const auto kk = static_cast<std::size_t>(k);
   // Working copy of the links among the non-grounded terminals, and each
   // one's excess: its links to the ground.
-  fS.assign(m * m, 0.0);
-  std::vector<double> excess(m, 0.0);
+  fS.assign(m * m, tDouble2{});
+  std::vector<tDouble2> excess(m);
   for (std::size_t p = 0; p < m; ++p) {
     const auto a = static_cast<std::size_t>(fOrder[p]);
-    excess[p] = conductance[a * kk + static_cast<std::size_t>(ground)];
+    excess[p].hi = conductance[a * kk + static_cast<std::size_t>(ground)];
     for (std::size_t q = 0; q < m; ++q)
-      if (q != p) fS[p * m + q] = conductance[a * kk + static_cast<std::size_t>(fOrder[q])];
+      if (q != p) fS[p * m + q].hi = conductance[a * kk + static_cast<std::size_t>(fOrder[q])];
   }
-  fPivot.assign(m, 0.0);
+  fPivot.assign(m, tDouble2{});
   for (std::size_t p = 0; p < m; ++p) {
-    double d = excess[p];
-    for (std::size_t q = p + 1; q < m; ++q) d += fS[p * m + q];
+    tDouble2 d = excess[p];
+    for (std::size_t q = p + 1; q < m; ++q) d = Add(d, fS[p * m + q]);
     fPivot[p] = d;
     for (std::size_t q = p + 1; q < m; ++q) {
-      const double s = fS[q * m + p] / d;
-      if (s == 0) continue;
-      excess[q] += s * excess[p];
+      if (fS[q * m + p].hi == 0) continue;
+      const tDouble2 s = Div(fS[q * m + p], d);
+      excess[q] = Add(excess[q], Mul(s, excess[p]));
       for (std::size_t r = p + 1; r < m; ++r)
-        if (r != q) fS[q * m + r] += s * fS[p * m + r];
+        if (r != q) fS[q * m + r] = Add(fS[q * m + r], Mul(s, fS[p * m + r]));
     }
   }
 }
 
 // y = L^-1 e_source: y_q = sum over earlier p of (S_pq / d_p) y_p, all >= 0.
-std::vector<double> tGroundedCircuit::Forward(int source) const {
+std::vector<tDouble2> tGroundedCircuit::Forward(int source) const {
   const auto m = fOrder.size();
-  std::vector<double> y(m, 0.0);
+  std::vector<tDouble2> y(m);
   const auto s = static_cast<std::size_t>(fRank[static_cast<std::size_t>(source)]);
-  y[s] = 1;
+  y[s].hi = 1;
   for (std::size_t p = s; p < m; ++p) {
-    if (y[p] == 0) continue;
-    const double f = y[p] / fPivot[p];
-    for (std::size_t q = p + 1; q < m; ++q) y[q] += fS[p * m + q] * f;
+    if (y[p].hi == 0) continue;
+    const tDouble2 f = Div(y[p], fPivot[p]);
+    for (std::size_t q = p + 1; q < m; ++q) y[q] = Add(y[q], Mul(fS[p * m + q], f));
   }
   return y;
 }
 
 double tGroundedCircuit::Resistance(int source) const {
   if (source == fGround) return 0;
-  const std::vector<double> y = Forward(source);
-  double r = 0;
-  for (std::size_t p = 0; p < y.size(); ++p) r += y[p] * y[p] / fPivot[p];
-  return r;
+  const std::vector<tDouble2> y = Forward(source);
+  tDouble2 r;
+  for (std::size_t p = 0; p < y.size(); ++p) r = Add(r, Div(Mul(y[p], y[p]), fPivot[p]));
+  return r.hi + r.lo;
 }
 
-std::vector<double> tGroundedCircuit::Potentials(int source) const {
-  std::vector<double> v(static_cast<std::size_t>(fK), 0.0);
+std::vector<tDouble2> tGroundedCircuit::Potentials(int source) const {
+  std::vector<tDouble2> v(static_cast<std::size_t>(fK));
   if (source == fGround) return v;
-  const std::vector<double> y = Forward(source);
+  const std::vector<tDouble2> y = Forward(source);
   const auto m = fOrder.size();
-  std::vector<double> x(m, 0.0);
+  std::vector<tDouble2> x(m);
   for (std::size_t p = m; p-- > 0;) {
-    double sum = y[p];
-    for (std::size_t q = p + 1; q < m; ++q) sum += fS[p * m + q] * x[q];
-    x[p] = sum / fPivot[p];
+    tDouble2 sum = y[p];
+    for (std::size_t q = p + 1; q < m; ++q) sum = Add(sum, Mul(fS[p * m + q], x[q]));
+    x[p] = Div(sum, fPivot[p]);
   }
   for (std::size_t p = 0; p < m; ++p) v[static_cast<std::size_t>(fOrder[p])] = x[p];
   return v;

@@ -1,6 +1,7 @@
 #pragma once
 // The linear solvers behind tResistanceNetwork (internal to paths/): a
 // part's grounded Laplacian, and the direct and iterative solvers of it.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -68,6 +69,37 @@ bool IterativeSolverAvailable();
 
 namespace stravex::resistance {
 
+// A double-double number (hi + lo, about 32 digits) and the few operations
+// the harmonic extensions need: a region walled in by barriers on all sides
+// sits at a potential of the order of the barriers' resistance, and its own
+// currents are differences 1e-15 of that or less.
+struct tDouble2 {
+  double hi = 0, lo = 0;
+};
+inline tDouble2 QuickTwoSum(double a, double b) {
+  const double s = a + b;
+  return {s, b - (s - a)};
+}
+inline tDouble2 Add(tDouble2 a, tDouble2 b) {
+  const double s = a.hi + b.hi, bb = s - a.hi;
+  const double e = (a.hi - (s - bb)) + (b.hi - bb) + a.lo + b.lo;
+  return QuickTwoSum(s, e);
+}
+inline tDouble2 Mul(tDouble2 a, double b) {
+  const double p = a.hi * b;
+  return QuickTwoSum(p, std::fma(a.hi, b, -p) + a.lo * b);
+}
+inline tDouble2 Mul(tDouble2 a, tDouble2 b) {
+  const double p = a.hi * b.hi;
+  return QuickTwoSum(p, std::fma(a.hi, b.hi, -p) + (a.hi * b.lo + a.lo * b.hi));
+}
+inline tDouble2 Div(tDouble2 a, tDouble2 b) {
+  const double q1 = a.hi / b.hi;
+  const tDouble2 p = Mul(b, q1);
+  const tDouble2 r = Add(a, {-p.hi, -p.lo});
+  return QuickTwoSum(q1, r.hi / b.hi);
+}
+
 // Elimination of a part's Laplacian onto a few of its nodes (the terminals)
 // in the Grassmann-Taksar-Heyman form: the matrix is kept as its links'
 // conductances only (no diagonal, no ground), a Schur update only adds to a
@@ -94,9 +126,13 @@ public:
   const std::vector<double>& Reduced() const { return fReduced; }
   // The harmonic extension of terminals first .. first + count - 1: for
   // each, the potential at every node (by node) when that terminal is held
-  // at 1 and the other terminals at 0. Each value is a weighted mean of
-  // later ones: in [0, 1] and relatively accurate even where tiny.
-  void Harmonic(int first, int count, std::span<const std::span<double>> out) const;
+  // at 1 and the other terminals at 0, as high and low doubles. Each value
+  // is the mean of later ones weighted by the stored links, worked out in
+  // double-double: in [0, 1], relatively accurate even where tiny, and
+  // harmonic to 32 digits, so that neighbours' differences keep their own
+  // digits where the values are nearly equal.
+  void Harmonic(int first, int count, std::span<const std::span<double>> high,
+                std::span<const std::span<double>> low) const;
 
 private:
   int32_t fN = 0, fInterior = 0, fTerminals = 0;
@@ -105,15 +141,17 @@ private:
   const tSparseMatrix* fLinks;    // until factorised
   std::vector<int64_t> fColStart; // interior columns of the factor
   std::vector<int32_t> fRow;      // positions, sorted within a column
-  std::vector<double> fValue;     // link / pivot: the weights of the back substitution
+  std::vector<double> fValue;     // the links at the column's elimination
   std::vector<double> fPivot;
   std::vector<double> fReduced;
   std::size_t fFactorBytes = 0;
 };
 
 // A reduced circuit of k terminals (conductances [a * k + b]) grounded at
-// one terminal and eliminated the same subtraction-free way, for the
-// potentials and resistances between its terminals.
+// one terminal and eliminated the same subtraction-free way, in
+// double-double, for the potentials and resistances between its terminals.
+// The potentials' differences feed the currents: all terminals but one may
+// stand within 1e-15 of each other behind a barrier.
 class tGroundedCircuit {
 public:
   tGroundedCircuit(const std::vector<double>& conductance, int k, int ground);
@@ -121,15 +159,15 @@ public:
   double Resistance(int source) const;
   // Every terminal's potential (the ground's 0) when 1 A enters at source
   // and leaves at the ground; all >= 0.
-  std::vector<double> Potentials(int source) const;
+  std::vector<tDouble2> Potentials(int source) const;
 
 private:
   int fK, fGround;
-  std::vector<int> fOrder;    // the other terminals in elimination order
-  std::vector<int> fRank;     // terminal -> position in fOrder
-  std::vector<double> fS;     // row a's links to later terminals at a's elimination
-  std::vector<double> fPivot; // by position
-  std::vector<double> Forward(int source) const;
+  std::vector<int> fOrder;      // the other terminals in elimination order
+  std::vector<int> fRank;       // terminal -> position in fOrder
+  std::vector<tDouble2> fS;     // row a's links to later terminals at a's elimination
+  std::vector<tDouble2> fPivot; // by position
+  std::vector<tDouble2> Forward(int source) const;
 };
 
 } // namespace stravex::resistance
