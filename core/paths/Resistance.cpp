@@ -595,33 +595,43 @@ bool tResistanceNetwork::SolveGrounded(tPart& part,
   return worst <= kResistanceCheckLimit;
 }
 
-void tResistanceNetwork::PairFields(const tPart& part, int a, int b, std::vector<double>& high,
-                                    std::vector<double>& low) const {
+void tResistanceNetwork::PairFields(const tPart& part, int a, int b, tPairField& field) const {
   const int k = static_cast<int>(part.terminals.size());
-  const std::vector<resistance::tDouble2> at =
-      resistance::tGroundedCircuit(part.reduced, k, b).Potentials(a);
   const std::size_t nodes = part.cells.size();
-  std::vector<resistance::tDouble2> v(nodes);
   // Sums of positive terms, in double-double as the harmonic extensions.
-  for (std::size_t t = 0; t < static_cast<std::size_t>(k); ++t) {
-    if (!(at[t].hi > 0)) continue;
-    const double* h = part.harmonic[t].data();
-    const double* l = part.harmonicLow[t].data();
-    for (std::size_t n = 0; n < nodes; ++n)
-      v[n] = resistance::Add(v[n], resistance::Mul({h[n], l[n]}, at[t]));
-  }
-  high.resize(nodes);
-  low.resize(nodes);
-  for (std::size_t n = 0; n < nodes; ++n) high[n] = v[n].hi, low[n] = v[n].lo;
+  auto potentials = [&](int source, int ground, std::vector<double>& high,
+                        std::vector<double>& low) {
+    const std::vector<resistance::tDouble2> at =
+        resistance::tGroundedCircuit(part.reduced, k, ground).Potentials(source);
+    std::vector<resistance::tDouble2> v(nodes);
+    for (std::size_t t = 0; t < static_cast<std::size_t>(k); ++t) {
+      if (!(at[t].hi > 0)) continue;
+      const double* h = part.harmonic[t].data();
+      const double* l = part.harmonicLow[t].data();
+      for (std::size_t n = 0; n < nodes; ++n)
+        v[n] = resistance::Add(v[n], resistance::Mul({h[n], l[n]}, at[t]));
+    }
+    high.resize(nodes);
+    low.resize(nodes);
+    for (std::size_t n = 0; n < nodes; ++n) high[n] = v[n].hi, low[n] = v[n].lo;
+  };
+  potentials(a, b, field.vHigh, field.vLow);
+  potentials(b, a, field.wHigh, field.wLow);
 }
 
 namespace {
 
-// The potential drop from node n to node m of a subtraction-free pair. Where
-// the two potentials are close their high parts differ exactly, and the low
-// parts keep the digits a double alone would have lost.
-inline double Drop(const double* high, const double* low, std::size_t n, std::size_t m) {
-  return (high[n] - high[m]) + (low[n] - low[m]);
+// The potential drop from node n to node m of a subtraction-free pair: from
+// the potentials grounded at the pair's sink (v) where those are the
+// smaller, else from those grounded at its source (w, rising the other
+// way), so that neither side of a barrier differences two numbers of the
+// order of its resistance. Where the two potentials are close their high
+// parts differ exactly, and the low parts keep the digits a double alone
+// would have lost (a region walled in between barriers).
+inline double Drop(const tPairField& f, std::size_t n, std::size_t m) {
+  if (f.vHigh[n] + f.vHigh[m] <= f.wHigh[n] + f.wHigh[m])
+    return (f.vHigh[n] - f.vHigh[m]) + (f.vLow[n] - f.vLow[m]);
+  return (f.wHigh[m] - f.wHigh[n]) + (f.wLow[m] - f.wLow[n]);
 }
 
 } // namespace
@@ -709,9 +719,9 @@ void tResistanceNetwork::SolveSubtractionFree(tPart& part, const tResistanceOpti
   std::vector<double> mismatch(pairs.size(), 0.0);
   const auto cols = static_cast<std::size_t>(fCols);
   auto checkPair = [&](std::size_t p) {
-    std::vector<double> high, low;
+    tPairField field;
     const auto [a, b] = pairs[p];
-    PairFields(part, a, b, high, low);
+    PairFields(part, a, b, field);
     long double energy = 0;
     for (std::size_t n = 0; n < part.cells.size(); ++n) {
       const std::size_t cell = part.cells[n];
@@ -721,7 +731,7 @@ void tResistanceNetwork::SolveSubtractionFree(tPart& part, const tResistanceOpti
         if (cond == 0 || r + kDr[d] >= fRows || c + kDc[d] < 0 || c + kDc[d] >= fCols) continue;
         const auto m = static_cast<std::size_t>(
             fNode[cell + static_cast<std::size_t>(kDr[d] * fCols + kDc[d])]);
-        const long double drop = Drop(high.data(), low.data(), n, m);
+        const long double drop = Drop(field, n, m);
         energy += cond * drop * drop;
       }
     }
@@ -826,11 +836,10 @@ void tResistanceNetwork::ForEachCellCurrent(std::size_t i, std::size_t j, F&& f)
         f);
     return;
   }
-  std::vector<double> high, low;
-  PairFields(part, fTerminal[i], fTerminal[j], high, low);
+  tPairField field;
+  PairFields(part, fTerminal[i], fTerminal[j], field);
   PairCurrents(
-      part, i, j, [&](std::size_t n, std::size_t m) { return Drop(high.data(), low.data(), n, m); },
-      f);
+      part, i, j, [&](std::size_t n, std::size_t m) { return Drop(field, n, m); }, f);
 }
 
 template <class D, class F>

@@ -30,6 +30,9 @@
 namespace stravex {
 
 class tRaster;
+struct tPairField {
+  std::vector<double> vHigh, vLow, wHigh, wLow;
+};
 namespace resistance {
 class tLinearSolver;
 }
@@ -176,9 +179,8 @@ private:
                             std::chrono::steady_clock::time_point setUpStart);
   std::string CellText(int32_t row, int32_t col) const;
   // Potentials of a subtraction-free part's pair (1 A in at terminal a, out
-  // at b, grounded at b), by node, as high and low doubles.
-  void PairFields(const tPart& part, int a, int b, std::vector<double>& high,
-                  std::vector<double>& low) const;
+  // at b), by node, as high and low doubles: v grounded at b, w at a.
+  void PairFields(const tPart& part, int a, int b, tPairField& field) const;
   [[noreturn]] void Refuse(const tPart& part, const std::string& why) const;
 
   int32_t fRows = 0, fCols = 0;
