@@ -147,6 +147,10 @@ std::vector<std::string> tResistanceScan::SolverLines() const {
                                " of them after the Cholesky factor failed its check"
                          : std::string("for their friction ratio")) +
                     "; largest friction ratio " + Short(info.LargestRatio));
+  if (info.CholeskyRefined > 0)
+    lines.push_back("Resistance solver: " + std::to_string(info.CholeskyRefined) +
+                    " Cholesky part" + (info.CholeskyRefined == 1 ? "" : "s") +
+                    " refined one step after failing the accuracy check");
   // The accuracy check every accepted solve passed, at its worst.
   lines.push_back("Resistance solver: accuracy check passed, worst estimated relative error of a "
                   "resistance " +

@@ -400,9 +400,15 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
   fInfo.SetUpSeconds += std::chrono::duration<double>(solveStart - setUpStart).count();
   double worst = 0;
   bool accepted = false;
+  const int threads = solver->ConcurrentSolves() ? options.Threads : 1;
   try {
-    accepted = SolveGrounded(part, solver, !direct, toSolve,
-                             solver->ConcurrentSolves() ? options.Threads : 1, worst);
+    accepted = SolveGrounded(part, solver, !direct, !direct, toSolve, threads, worst);
+    // A Cholesky solution that fails its check takes one step of refinement
+    // before the factor is given up.
+    if (!accepted && direct) {
+      ++fInfo.CholeskyRefined;
+      accepted = SolveGrounded(part, solver, false, true, toSolve, threads, worst);
+    }
   } catch (const EInvalidOperation& e) {
     if (direct) throw;
     Refuse(part, e.what());
@@ -458,15 +464,16 @@ static void Residual(const std::vector<std::size_t>& cells, const std::vector<fl
 
 bool tResistanceNetwork::SolveGrounded(tPart& part,
                                        std::unique_ptr<resistance::tLinearSolver>& solver,
-                                       bool spillSolutions, const std::vector<std::size_t>& toSolve,
-                                       int threadsAsked, double& worst) {
+                                       bool iterative, bool refine,
+                                       const std::vector<std::size_t>& toSolve, int threadsAsked,
+                                       double& worst) {
   const auto nodes = static_cast<int32_t>(part.cells.size());
   const int32_t g = part.ground;
   // Without a temporary file the solutions stay in memory, as for a direct
   // part: a long run is not lost for want of a folder; the log says why.
   std::optional<tSolutionSpill> spill;
   std::vector<char> spilled(toSolve.size(), 0);
-  if (spillSolutions) try {
+  if (iterative) try {
       spill.emplace();
     } catch (const EInOutError& e) {
       fInfo.KeptInMemory = e.what();
@@ -476,10 +483,10 @@ bool tResistanceNetwork::SolveGrounded(tPart& part,
                  static_cast<std::size_t>(fPoints[i].col)];
   };
   // For the check: each solution's value at every point of the part, and
-  // its error as the refinement's correction estimates it (largest entry).
+  // its error there as the refinement's correction estimates it.
   const std::size_t count = part.points.size();
   std::vector<std::vector<double>> atPoints(toSolve.size(), std::vector<double>(count, 0.0));
-  std::vector<double> error(toSolve.size(), 0.0);
+  std::vector<std::vector<double>> errorAt = atPoints;
 
   // The points in blocks, one call of the solver each; threads take whole
   // blocks, and each block writes only its own points' potentials. The
@@ -497,27 +504,34 @@ bool tResistanceNetwork::SolveGrounded(tPart& part,
       b[k * rows + static_cast<std::size_t>(n < g ? n : n - 1)] = 1;
     }
     solver->Solve(b, x, static_cast<int>(columns));
-    // One step of refinement, its residual in long double: the correction's
-    // size is the solution's error, however small the residual looked.
+    // Refinement, its residual in long double: the correction is the
+    // solution's error, however small the residual looked. With refine the
+    // solution takes the first correction (an iterative one to 1e-4 of it:
+    // the error shrinks that much) and is checked by the second; otherwise
+    // it is only checked, so that Cholesky results stay the same to the bit.
     std::vector<double> r(b.size()), dx(b.size(), 0.0);
-    bool any = false;
-    for (std::size_t k = 0; k < columns; ++k) {
-      const std::span<double> rk(r.data() + k * rows, rows);
-      Residual(part.cells, fFriction, fNode, fRows, fCols, g, nodeOfPoint(toSolve[first + k]),
-               std::span<const double>(x.data() + k * rows, rows), rk);
-      any = any || std::any_of(rk.begin(), rk.end(), [](double v) { return v != 0; });
+    for (int step = refine ? 0 : 1; step < 2; ++step) {
+      bool any = false;
+      for (std::size_t k = 0; k < columns; ++k) {
+        const std::span<double> rk(r.data() + k * rows, rows);
+        Residual(part.cells, fFriction, fNode, fRows, fCols, g, nodeOfPoint(toSolve[first + k]),
+                 std::span<const double>(x.data() + k * rows, rows), rk);
+        any = any || std::any_of(rk.begin(), rk.end(), [](double v) { return v != 0; });
+      }
+      std::fill(dx.begin(), dx.end(), 0.0);
+      if (any) solver->SolveCorrection(r, dx, static_cast<int>(columns));
+      if (step == 0)
+        for (std::size_t q = 0; q < x.size(); ++q) x[q] += dx[q];
     }
-    if (any) solver->SolveCorrection(r, dx, static_cast<int>(columns));
-    for (std::size_t k = 0; k < columns; ++k) {
-      double e = 0;
-      for (std::size_t q = 0; q < rows; ++q) e = std::max(e, std::fabs(dx[k * rows + q]));
-      error[first + k] = std::isfinite(e) ? e : std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < columns; ++k)
       for (std::size_t p = 0; p < count; ++p) {
         const int32_t n = nodeOfPoint(part.points[p]);
-        if (n != g)
-          atPoints[first + k][p] = x[k * rows + static_cast<std::size_t>(n < g ? n : n - 1)];
+        if (n == g) continue;
+        const std::size_t at = k * rows + static_cast<std::size_t>(n < g ? n : n - 1);
+        atPoints[first + k][p] = x[at];
+        const double e = std::fabs(dx[at]);
+        errorAt[first + k][p] = std::isfinite(e) ? e : std::numeric_limits<double>::infinity();
       }
-    }
     for (std::size_t k = 0; k < columns; ++k) {
       // Allocated only now: the set-up's memory has been given back.
       std::vector<double>& v = fPotential[toSolve[first + k]];
@@ -579,14 +593,14 @@ bool tResistanceNetwork::SolveGrounded(tPart& part,
       auto value = [&](std::size_t solution, std::size_t at) {
         return slot[solution] < 0 ? 0.0 : atPoints[static_cast<std::size_t>(slot[solution])][at];
       };
-      auto err = [&](std::size_t solution) {
-        return slot[solution] < 0 ? 0.0 : error[static_cast<std::size_t>(slot[solution])];
+      auto err = [&](std::size_t solution, std::size_t at) {
+        return slot[solution] < 0 ? 0.0 : errorAt[static_cast<std::size_t>(slot[solution])][at];
       };
       const double terms[4] = {value(p, p), value(q, q), value(p, q), value(q, p)};
       const double resistance = terms[0] + terms[1] - terms[2] - terms[3];
       double largest = 0;
       for (const double t : terms) largest = std::max(largest, std::fabs(t));
-      const double bound = 2 * (err(p) + err(q)) +
+      const double bound = err(p, p) + err(q, q) + err(p, q) + err(q, p) +
                            4 * std::numeric_limits<double>::epsilon() * largest;
       const double relative = resistance > 0 ? bound / resistance
                                              : std::numeric_limits<double>::infinity();

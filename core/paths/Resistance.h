@@ -96,6 +96,9 @@ struct tResistanceSolveInfo {
   // factor's check failed (CholeskyRejected).
   int SubtractionFreeParts = 0;
   int CholeskyRejected = 0;
+  // Direct parts whose Cholesky solutions failed the check as they were and
+  // took one step of refinement (then passing it, or CholeskyRejected).
+  int CholeskyRefined = 0;
   // The largest friction ratio (highest / lowest friction) of a solved part.
   double LargestRatio = 0;
   // The worst check of the accepted solves: the estimated relative error of
@@ -169,12 +172,13 @@ private:
   template <class D, class F>
   void PairCurrents(const tPart& part, std::size_t i, std::size_t j, D&& drop, F&& f) const;
   void SolvePart(tPart& part, const tResistanceOptions& options);
-  // Solves the grounded Laplacian for the points of toSolve; false when the
-  // refinement check fails. worst: the largest estimated relative error of
-  // a resistance. The solver is freed before spilled solutions are read back.
+  // Solves the grounded Laplacian for the points of toSolve (with one step
+  // of refinement when refine); false when the refinement check fails.
+  // worst: the largest estimated relative error of a resistance. An
+  // iterative solver is freed before spilled solutions are read back.
   bool SolveGrounded(tPart& part, std::unique_ptr<resistance::tLinearSolver>& solver,
-                     bool spillSolutions, const std::vector<std::size_t>& toSolve, int threads,
-                     double& worst);
+                     bool iterative, bool refine, const std::vector<std::size_t>& toSolve,
+                     int threads, double& worst);
   void SolveSubtractionFree(tPart& part, const tResistanceOptions& options,
                             std::chrono::steady_clock::time_point setUpStart);
   std::string CellText(int32_t row, int32_t col) const;
