@@ -73,13 +73,13 @@ tResistanceScan::tResistanceScan(const tMapSet& maps, const tRaster& friction,
   options.Solver = SolverOf(solver);
   options.Threads = static_cast<int>(EffectiveThreads(threads));
   fTolerance = options.Tolerance;
-  // A refusal names the barrier's cells by their centres' coordinates too.
-  options.CellName = [&friction](int32_t row, int32_t col) {
+  // A refusal names the barrier's cells by their centres' coordinates too
+  // (the geometry copied: a pair's refusal comes after the map may be gone).
+  options.CellName = [minX = friction.MinX, maxY = friction.MaxY, width = friction.CellWidth,
+                      height = friction.CellHeight](int32_t row, int32_t col) {
     return "row " + std::to_string(row) + ", column " + std::to_string(col) + " (x " +
-           FormatGeneral(static_cast<double>(friction.MinX + (col + 0.5L) * friction.CellWidth)) +
-           ", y " +
-           FormatGeneral(static_cast<double>(friction.MaxY - (row + 0.5L) * friction.CellHeight)) +
-           ")";
+           FormatGeneral(static_cast<double>(minX + (col + 0.5L) * width)) + ", y " +
+           FormatGeneral(static_cast<double>(maxY - (row + 0.5L) * height)) + ")";
   };
   std::optional<float> flag;
   if (friction.FlagDef == fdBackground) flag = friction.FlagValue;
