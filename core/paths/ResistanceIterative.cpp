@@ -5,6 +5,7 @@
 #ifdef STRAVEX_HAVE_HYPRE
 
 #include "base/Errors.h"
+#include "base/Numeric.h"
 
 #include <HYPRE.h>
 #include <HYPRE_IJ_mv.h>
@@ -212,7 +213,7 @@ private:
     if (!(residual <= tolerance))
       throw EInvalidOperation("Resistance distance: the iterative solver did not reach the "
                               "tolerance (relative residual " +
-                              std::to_string(residual) + " after " + std::to_string(iterations) +
+                              FormatGeneral(residual) + " after " + std::to_string(iterations) +
                               " steps).");
     solution.Get(fN, x.data());
   }
