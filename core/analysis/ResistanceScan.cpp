@@ -125,8 +125,12 @@ std::vector<std::string> tResistanceScan::SolverLines() const {
   const tResistanceSolveInfo& info = fNetwork->Info();
   std::vector<std::string> lines;
   if (info.DirectParts > 0)
-    lines.push_back("Resistance solver: direct (sparse Cholesky), " +
-                    std::to_string(info.DirectParts) + " connected part" +
+    lines.push_back(std::string("Resistance solver: direct (") +
+                    (info.SubtractionFreeParts == 0 ? "sparse Cholesky"
+                     : info.SubtractionFreeParts == info.DirectParts
+                         ? "subtraction-free elimination"
+                         : "sparse Cholesky and subtraction-free elimination") +
+                    "), " + std::to_string(info.DirectParts) + " connected part" +
                     (info.DirectParts == 1 ? "" : "s") + ", largest factor about " +
                     Megabytes(info.LargestFactorBytes));
   if (info.IterativeParts > 0)
