@@ -37,6 +37,12 @@ std::string Megabytes(std::size_t bytes) {
   return FormatGeneral(std::round(static_cast<double>(bytes) / (1 << 20) * 10) / 10) + " MB";
 }
 
+std::string Short(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2g", v);
+  return text;
+}
+
 std::string Seconds(double s) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", s);
@@ -67,6 +73,14 @@ tResistanceScan::tResistanceScan(const tMapSet& maps, const tRaster& friction,
   options.Solver = SolverOf(solver);
   options.Threads = static_cast<int>(EffectiveThreads(threads));
   fTolerance = options.Tolerance;
+  // A refusal names the barrier's cells by their centres' coordinates too
+  // (the geometry copied: a pair's refusal comes after the map may be gone).
+  options.CellName = [minX = friction.MinX, maxY = friction.MaxY, width = friction.CellWidth,
+                      height = friction.CellHeight](int32_t row, int32_t col) {
+    return "row " + std::to_string(row) + ", column " + std::to_string(col) + " (x " +
+           FormatGeneral(static_cast<double>(minX + (col + 0.5L) * width)) + ", y " +
+           FormatGeneral(static_cast<double>(maxY - (row + 0.5L) * height)) + ")";
+  };
   std::optional<float> flag;
   if (friction.FlagDef == fdBackground) flag = friction.FlagValue;
   fNetwork = std::make_unique<tResistanceNetwork>(frictionCells, flag, friction.MapName(), fCells,
@@ -111,8 +125,12 @@ std::vector<std::string> tResistanceScan::SolverLines() const {
   const tResistanceSolveInfo& info = fNetwork->Info();
   std::vector<std::string> lines;
   if (info.DirectParts > 0)
-    lines.push_back("Resistance solver: direct (sparse Cholesky), " +
-                    std::to_string(info.DirectParts) + " connected part" +
+    lines.push_back(std::string("Resistance solver: direct (") +
+                    (info.SubtractionFreeParts == 0 ? "sparse Cholesky"
+                     : info.SubtractionFreeParts == info.DirectParts
+                         ? "subtraction-free elimination"
+                         : "sparse Cholesky and subtraction-free elimination") +
+                    "), " + std::to_string(info.DirectParts) + " connected part" +
                     (info.DirectParts == 1 ? "" : "s") + ", largest factor about " +
                     Megabytes(info.LargestFactorBytes));
   if (info.IterativeParts > 0)
@@ -125,6 +143,22 @@ std::vector<std::string> tResistanceScan::SolverLines() const {
     lines.push_back("Resistance solver: none needed (no pair of points to solve)");
     return lines;
   }
+  if (info.SubtractionFreeParts > 0)
+    lines.push_back("Resistance solver: " + std::to_string(info.SubtractionFreeParts) +
+                    " of the direct parts eliminated subtraction-free (GTH), " +
+                    (info.CholeskyRejected > 0
+                         ? std::to_string(info.CholeskyRejected) +
+                               " of them after the Cholesky factor failed its check"
+                         : std::string("for their friction ratio")) +
+                    "; largest friction ratio " + Short(info.LargestRatio));
+  if (info.CholeskyRefined > 0)
+    lines.push_back("Resistance solver: " + std::to_string(info.CholeskyRefined) +
+                    " Cholesky part" + (info.CholeskyRefined == 1 ? "" : "s") +
+                    " refined one step after failing the accuracy check");
+  // The accuracy check every accepted solve passed, at its worst.
+  lines.push_back("Resistance solver: accuracy check passed, worst estimated relative error of a "
+                  "resistance " +
+                  Short(info.WorstCheck) + " (limit " + Short(kResistanceCheckLimit) + ")");
   if (!info.KeptInMemory.empty())
     lines.push_back("Resistance solver: solutions kept in memory (" + info.KeptInMemory + ")");
   // Where a long run's time went: the set-up grows faster than the map.

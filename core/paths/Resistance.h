@@ -17,8 +17,10 @@
 // points' solutions, so pairs cost nothing more than summing their currents.
 #include "base/CommonDecl.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -28,6 +30,12 @@
 namespace stravex {
 
 class tRaster;
+struct tPairField {
+  std::vector<double> vHigh, vLow, wHigh, wLow;
+};
+namespace resistance {
+class tLinearSolver;
+}
 
 enum class tResistanceSolver : uint8_t {
   Auto,     // Direct when the factor's estimated size fits MemoryBudget (or when the
@@ -49,7 +57,20 @@ struct tResistanceOptions {
   // 8 (one pass over the factor a block); the result is the same for any
   // number. The iterative solves run one after the other.
   int Threads = 1;
+  // How a refusal names a cell of the friction map (its row and column),
+  // e.g. with the map's coordinates; "row R, column C" without it.
+  std::function<std::string(int32_t row, int32_t col)> CellName;
 };
+
+// Every solve is checked before its resistances are accepted; a part whose
+// check fails is solved again subtraction-free (direct) or refused
+// (iterative, or the check failing again), naming the friction ratio and the
+// barrier cells. Limits of the checks and of the solvers:
+constexpr double kResistanceCheckLimit = 1e-8; // estimated relative error of a resistance
+constexpr double kCurrentCheckLimit = 1e-6;    // a pair's Kirchhoff imbalance, in A of its 1 A
+constexpr double kIterativeRatioLimit = 1e6;   // friction ratio the iterative solver takes
+constexpr double kCholeskyRatioLimit = 1e6;    // above it the direct solver eliminates at once
+                                               // subtraction-free
 
 // Which solver the parts were solved by, for the run's log. A part whose
 // points all stand on its grounded cell needs no solve and is not counted.
@@ -70,6 +91,20 @@ struct tResistanceSolveInfo {
   // multigrid hierarchy is alive; when that failed, why (they were kept in
   // memory instead). Empty otherwise.
   std::string KeptInMemory;
+  // Parts the direct solver eliminated subtraction-free (GTH), of
+  // DirectParts; because of their friction ratio, or because the Cholesky
+  // factor's check failed (CholeskyRejected).
+  int SubtractionFreeParts = 0;
+  int CholeskyRejected = 0;
+  // Direct parts whose Cholesky solutions failed the check as they were and
+  // took one step of refinement (then passing it, or CholeskyRejected).
+  int CholeskyRefined = 0;
+  // The largest friction ratio (highest / lowest friction) of a solved part.
+  double LargestRatio = 0;
+  // The worst check of the accepted solves: the estimated relative error of
+  // a resistance (Cholesky and iterative: refinement in long double; GTH:
+  // the Dirichlet energy of the pair's potentials against its resistance).
+  double WorstCheck = 0;
 };
 
 // True when the iterative solver was built in (the hypre library was found).
@@ -132,14 +167,35 @@ private:
   struct tPart;
   template <class F>
   void ForEachCellCurrent(std::size_t i, std::size_t j, F&& f) const;
+  // The pass behind it, with drop(n, m) the potential drop from node n to
+  // its neighbour m; refuses a pair whose currents do not balance.
+  template <class D, class F>
+  void PairCurrents(const tPart& part, std::size_t i, std::size_t j, D&& drop, F&& f) const;
   void SolvePart(tPart& part, const tResistanceOptions& options);
+  // Solves the grounded Laplacian for the points of toSolve (with one step
+  // of refinement when refine); false when the refinement check fails.
+  // worst: the largest estimated relative error of a resistance. An
+  // iterative solver is freed before spilled solutions are read back.
+  bool SolveGrounded(tPart& part, std::unique_ptr<resistance::tLinearSolver>& solver,
+                     bool iterative, bool refine, const std::vector<std::size_t>& toSolve,
+                     int threads, double& worst);
+  void SolveSubtractionFree(tPart& part, const tResistanceOptions& options,
+                            std::chrono::steady_clock::time_point setUpStart);
+  std::string CellText(int32_t row, int32_t col) const;
+  // Potentials of a subtraction-free part's pair (1 A in at terminal a, out
+  // at b), by node, as high and low doubles: v grounded at b, w at a.
+  void PairFields(const tPart& part, int a, int b, tPairField& field) const;
+  [[noreturn]] void Refuse(const tPart& part, const std::string& why) const;
 
   int32_t fRows = 0, fCols = 0;
+  std::string fFrictionName;
+  std::function<std::string(int32_t, int32_t)> fCellName;
   std::vector<float> fFriction;    // row-major, NaN for missing cells
   std::vector<int32_t> fNode;      // node of a cell within its part, -1 outside the parts
   std::vector<int32_t> fPartOf;    // part of a cell, -1 outside the parts
   std::vector<t2DiPoint> fPoints;  // as given
   std::vector<int32_t> fPointPart; // part of each point, -1 on a missing cell
+  std::vector<int32_t> fTerminal;  // terminal of each point in a subtraction-free part, else -1
   std::vector<std::unique_ptr<tPart>> fParts;
   std::vector<std::vector<double>> fPotential; // per point: one value per node of its part
   tResistanceSolveInfo fInfo;

@@ -295,6 +295,54 @@ TEST_F(ResistanceStrip, RefusedFrictionOptionsAndAnalyses) {
   EXPECT_FALSE(fs::exists(dir.file("strip-MatrixAnalysis.txt")));
 }
 
+// A barrier of 1e30 across the strip: the direct solver gives the series
+// sums and the plain means, says in the log how it solved and checked; the
+// iterative solver refuses, naming the ratio and the barrier cell, and
+// writes no report.
+TEST_F(ResistanceStrip, BarrierSolvedExactlyOrRefused) {
+  WriteRow(dir, "barrier", {1, 2, 3, 1e30f, 5, 6, 7, 8, -1, 2}, true, "-1");
+  std::vector<std::string> args = With(Args(), {"--log", "barrier.log"});
+  args[10] = dir.file("barrier");
+  const tCliRun r = RunCli(args, dir.path().string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto pairs = ByPair(ReadTable(dir.file("strip-MatrixAnalysis.txt")),
+                            {"Resistance", "habitat_CurrentMean", "cover_CurrentMean"});
+  const double barrier = static_cast<double>(1e30f);
+  const auto expect = [&](int i, int j, double resistance, double habitat, double cover) {
+    const std::vector<double>& v = pairs.at({i, j});
+    EXPECT_NEAR(v[0], resistance, 1e-12 * resistance) << i << "-" << j;
+    EXPECT_NEAR(v[1], habitat, 1e-9) << i << "-" << j;
+    EXPECT_NEAR(v[2], cover, 1e-7) << i << "-" << j;
+  };
+  // Across the barrier (3 + r) / 2 + (r + 5) / 2; 1-2 stays beyond it.
+  expect(0, 1, 1.5 + 2.5 + barrier + 4, 2.0 / 5, 20);
+  expect(0, 2, 1.5 + 2.5 + barrier + 4 + 5.5 + 6.5 + 7.5, 5.0 / 8, 35);
+  expect(1, 2, 5.5 + 6.5 + 7.5, 3.0 / 4, 55);
+  const std::string log = ReadFileBytes(dir.file("barrier.log"));
+  EXPECT_NE(log.find("Resistance solver: 1 of the direct parts eliminated subtraction-free "
+                     "(GTH), for their friction ratio; largest friction ratio 1e+30"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Resistance solver: accuracy check passed, worst estimated relative error"),
+            std::string::npos)
+      << log;
+
+  std::vector<std::string> iterative = With(args, {"--solver", "iterative"});
+  iterative[12] = "it";
+  const tCliRun it = RunCli(iterative, dir.path().string());
+  EXPECT_EQ(it.status, 1);
+  EXPECT_NE(it.err.find("iterative solver"), std::string::npos) << it.err;
+  if (it.err.find("not built in") == std::string::npos) {
+    EXPECT_NE(it.err.find("the iterative solver takes friction ratios up to 1000000 only"),
+              std::string::npos)
+        << it.err;
+    EXPECT_NE(it.err.find("barrier cells row 0, column 3 (x 3.5, y 0.5): 1.00000001504747e+30)"),
+              std::string::npos)
+        << it.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.file("it-MatrixAnalysis.txt")));
+}
+
 // The example landscape with every map, Delaunay column and a corridor map.
 std::vector<std::string> ExampleArgs(const std::string& project) {
   return {"matrix",         "--binary",       Land("forest_BL"), Land("roads_NB"),

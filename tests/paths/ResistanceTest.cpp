@@ -576,3 +576,182 @@ TEST(ResistanceTest, RefusesFrictionNotAboveZeroNamingTheCell) {
 }
 
 } // namespace
+
+namespace {
+
+// The resistance between cells a and b of a small grid by an elimination
+// written apart from the program's: dense, in long double, grounded at b,
+// every other node eliminated in row-major order with a's last; each pivot
+// is its row's ground excess plus its remaining links, so nothing is ever
+// subtracted and a barrier of 1e30 keeps its digits.
+long double DenseResistance(const tMatrixOfSingle& f, t2DiPoint a, t2DiPoint b) {
+  const int rows = static_cast<int>(f.size()), cols = static_cast<int>(f[0].size());
+  const int n = rows * cols;
+  auto at = [&](int r, int c) { return static_cast<std::size_t>(r * cols + c); };
+  std::vector<long double> link(static_cast<std::size_t>(n) * n, 0.0L);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < cols; ++c)
+      for (int dr = -1; dr <= 1; ++dr)
+        for (int dc = -1; dc <= 1; ++dc) {
+          const int nr = r + dr, nc = c + dc;
+          if ((dr == 0 && dc == 0) || nr < 0 || nr >= rows || nc < 0 || nc >= cols) continue;
+          link[at(r, c) * n + at(nr, nc)] = 1.0L /
+                                            ((dr != 0 && dc != 0 ? std::sqrt(2.0L) : 1.0L) *
+                                             (static_cast<long double>(f[r][c]) + f[nr][nc]) / 2);
+        }
+  const auto ground = at(b.row, b.col), source = at(a.row, a.col);
+  std::vector<std::size_t> order;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(n); ++k)
+    if (k != ground && k != source) order.push_back(k);
+  order.push_back(source);
+  std::vector<long double> excess(static_cast<std::size_t>(n));
+  for (const std::size_t k : order) excess[k] = link[k * n + ground];
+  for (std::size_t p = 0; p < order.size(); ++p) {
+    const std::size_t k = order[p];
+    long double pivot = excess[k];
+    for (std::size_t q = p + 1; q < order.size(); ++q) pivot += link[k * n + order[q]];
+    if (p + 1 == order.size()) return 1 / pivot; // a's conductance to the ground
+    for (std::size_t q = p + 1; q < order.size(); ++q) {
+      const std::size_t i = order[q];
+      const long double s = link[i * n + k] / pivot;
+      if (s == 0) continue;
+      excess[i] += s * excess[k];
+      for (std::size_t t = p + 1; t < order.size(); ++t)
+        if (order[t] != i) link[i * n + order[t]] += s * link[k * n + order[t]];
+    }
+  }
+  return 0;
+}
+
+} // namespace
+
+// A barrier column of 1e10 to 1e30 across a strip: the resistances are the
+// series sums, the whole 1 A passes every cell between the points and the
+// mean is the plain mean of the cells, however the points stand to the
+// ground (point 0's cell) and to each other.
+TEST(ResistanceBarrierTest, BarrierAcrossAStripGivesTheSeriesSum) {
+  std::mt19937 g(11);
+  std::uniform_int_distribution<int> u(1, 20);
+  tMatrixOfSingle strip = Grid(1, 40, 1);
+  for (float& v : strip[0]) v = static_cast<float>(u(g));
+  const t2DiPoint points[] = {{0, 0}, {0, 8}, {0, 27}, {0, 39}};
+  tMatrixOfSingle map = Grid(1, 40, 0);
+  std::iota(map[0].begin(), map[0].end(), 1.0f);
+  for (const float barrier : {1e10f, 1e15f, 1e20f, 1e30f}) {
+    strip[0][20] = barrier;
+    const tResistanceNetwork net(strip, kFlag, "friction", points);
+    EXPECT_EQ(net.Info().SubtractionFreeParts, 1) << barrier;
+    EXPECT_LE(net.Info().WorstCheck, kResistanceCheckLimit);
+    for (std::size_t i = 0; i < 4; ++i)
+      for (std::size_t j = i + 1; j < 4; ++j) {
+        long double series = 0;
+        for (int c = points[i].col; c < points[j].col; ++c)
+          series += (static_cast<long double>(strip[0][c]) + strip[0][c + 1]) / 2;
+        EXPECT_LE(Relative(net.Resistance(i, j), static_cast<double>(series)), 1e-12)
+            << barrier << " pair " << i << " " << j;
+        const std::vector<float> current = net.PairCurrent(j, i);
+        for (int c = 0; c < 40; ++c)
+          EXPECT_NEAR(current[static_cast<std::size_t>(c)],
+                      c >= points[i].col && c <= points[j].col ? 1.0 : 0.0, 1e-6)
+              << barrier << " pair " << i << " " << j << " column " << c;
+        const std::optional<double> mean = net.CurrentWeightedMean(i, j, map, kFlag);
+        ASSERT_TRUE(mean.has_value());
+        EXPECT_NEAR(*mean, (points[i].col + points[j].col) / 2.0 + 1, 1e-9);
+      }
+  }
+}
+
+// A barrier column across a small grid: every pair against the dense
+// elimination above, for the direct solver (and auto, which takes it); the
+// pair on the far side from the ground is where one fixed ground cancelled
+// all but the rounding of two potentials of about 1e20.
+TEST(ResistanceBarrierTest, BarrierAcrossAGridMatchesAnEliminationThatNeverSubtracts) {
+  std::mt19937 g(5);
+  std::uniform_int_distribution<int> u(1, 20);
+  tMatrixOfSingle f = Grid(7, 9, 1);
+  for (auto& row : f)
+    for (float& v : row) v = static_cast<float>(u(g));
+  const t2DiPoint points[] = {{1, 1}, {5, 2}, {2, 6}, {6, 8}, {3, 7}};
+  for (const float barrier : {1e10f, 1e15f, 1e20f, 1e30f}) {
+    for (auto& row : f) row[4] = barrier;
+    f[3][4] = barrier * 10; // not one height only
+    for (const tResistanceSolver solver : {tResistanceSolver::Direct, tResistanceSolver::Auto}) {
+      tResistanceOptions options;
+      options.Solver = solver;
+      options.Threads = 2;
+      const tResistanceNetwork net(f, kFlag, "friction", points, options);
+      for (std::size_t i = 0; i < 5; ++i)
+        for (std::size_t j = i + 1; j < 5; ++j) {
+          const auto exact = static_cast<double>(DenseResistance(f, points[i], points[j]));
+          EXPECT_LE(Relative(net.Resistance(i, j), exact), 1e-10)
+              << barrier << " pair " << i << " " << j << ": " << net.Resistance(i, j) << " against "
+              << exact;
+        }
+      // The potentials grounded at point 0 rise across the barrier by about
+      // its resistance; on the near side (point 1) they stay of the order of
+      // the ordinary cells' resistances, not of the rounding of 1e20.
+      EXPECT_LE(Relative(net.Potential(2, 2, 6), net.Resistance(0, 2)), 1e-10);
+      const double near = net.Potential(2, 5, 2);
+      EXPECT_GT(near, 0);
+      EXPECT_LT(near, 100);
+      // Currents balance at every node (the network refuses otherwise), so
+      // the whole 1 A crosses the barrier column.
+      const std::vector<float> current = net.PairCurrent(0, 3);
+      double through = 0;
+      for (int r = 0; r < 7; ++r) through += current[static_cast<std::size_t>(r * 9 + 4)];
+      EXPECT_GE(through, 1 - 1e-6);
+    }
+  }
+}
+
+// Ordinary frictions stay with the Cholesky factor, checked by refinement.
+TEST(ResistanceBarrierTest, OrdinaryMapsKeepTheCholeskyFactorAndPassItsCheck) {
+  tMatrixOfSingle f = RandomGrid(30, 30, 0.1, 8);
+  const t2DiPoint points[] = {{1, 1}, {28, 27}, {15, 3}, {3, 20}};
+  for (const auto& p : points)
+    f[static_cast<std::size_t>(p.row)][static_cast<std::size_t>(p.col)] = 3;
+  tResistanceOptions options;
+  options.Solver = tResistanceSolver::Direct;
+  const tResistanceNetwork net(f, kFlag, "friction", points, options);
+  EXPECT_EQ(net.Info().SubtractionFreeParts, 0);
+  EXPECT_EQ(net.Info().CholeskyRefined, 0);
+  EXPECT_EQ(net.Info().CholeskyRejected, 0);
+  EXPECT_GT(net.Info().WorstCheck, 0);
+  EXPECT_LE(net.Info().WorstCheck, 1e-10);
+  EXPECT_LT(net.Info().LargestRatio, 41);
+}
+
+// The iterative solver takes friction ratios up to 1e6: above, the run ends
+// with the ratio and the barrier's cells, highest first, never a number.
+TEST(ResistanceBarrierTest, IterativeSolverRefusesABarrierNamingItsCells) {
+  if (!IterativeResistanceSolverAvailable()) GTEST_SKIP() << "built without hypre";
+  tMatrixOfSingle f = Grid(12, 10, 2);
+  for (auto& row : f) row[5] = 1e8f;
+  f[9][5] = 1e9f;
+  const t2DiPoint points[] = {{1, 1}, {10, 8}};
+  tResistanceOptions options;
+  options.Solver = tResistanceSolver::Iterative;
+  try {
+    const tResistanceNetwork net(f, kFlag, "barriers", points, options);
+    FAIL() << "accepted, resistance " << net.Resistance(0, 1);
+  } catch (const EInvalidOperation& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("iterative solver takes friction ratios up to 1000000 only"),
+              std::string::npos)
+        << what;
+    EXPECT_NE(what.find("friction map barriers: friction ratio 500000000"), std::string::npos)
+        << what;
+    EXPECT_NE(what.find("barrier cells row 9, column 5: 1000000000; row 0, column 5: 100000000;"),
+              std::string::npos)
+        << what;
+    EXPECT_NE(what.find("; and 7 more)"), std::string::npos) << what;
+  }
+  // Within its range it is checked and accepted.
+  for (auto& row : f) row[5] = 1e5f;
+  const tResistanceNetwork net(f, kFlag, "barriers", points, options);
+  EXPECT_EQ(net.Info().IterativeParts, 1);
+  EXPECT_LE(net.Info().WorstCheck, kResistanceCheckLimit);
+  options.Solver = tResistanceSolver::Direct;
+  const tResistanceNetwork direct(f, kFlag, "barriers", points, options);
+  EXPECT_LE(Relative(net.Resistance(0, 1), direct.Resistance(0, 1)), 1e-6);
+}
