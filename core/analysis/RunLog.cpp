@@ -95,6 +95,7 @@ const char* FileKindLabel(tFileKind kind) {
   case tFileKind::Log: return "log";
   case tFileKind::Journal: return "journal";
   case tFileKind::PairMatrix: return "pair matrix";
+  case tFileKind::RowDigests: return "row digests";
   }
   return "file";
 }
