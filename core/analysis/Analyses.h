@@ -64,7 +64,9 @@ enum class tAnalysisKind { PopulationMatrix, Sequence, Bootstrap };
 // How a run ended.
 enum class tRunOutcome { Completed, Cancelled, Failed };
 
-enum class tFileKind { Report, CorridorMap, Log, Journal, PairMatrix, RowDigests };
+// WorkingCopy: a file of the IDRISI copy a cancelled run keeps beside a GeoTIFF
+// corridor map, for --resume.
+enum class tFileKind { Report, CorridorMap, Log, Journal, PairMatrix, RowDigests, WorkingCopy };
 
 struct tWrittenFile {
   tFileKind Kind = tFileKind::Report;

@@ -262,8 +262,8 @@ public:
     // writes the GeoTIFF).
     if (fSetup.Corridor && !fSettings.OneMapPerPair && !fRun.Shard() &&
         IsGeoTiffName(fSettings.CorridorMapName))
-      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
-                            !fCancelled);
+      fRun.FinishGeoTiff(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
+                         !fCancelled);
     if (CumulativeCurrent() && fResistance) WriteCumulativeCurrent();
     if (fSettings.PairMatrices) PairMatricesAtEnd(reportPath);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;

@@ -112,6 +112,13 @@ void tRun::Wrote(const std::string& corridorMap) {
   fFiles.push_back({tFileKind::CorridorMap, corridorMap});
 }
 
+void tRun::FinishGeoTiff(const tRaster& copy, const std::string& tifPath, bool completed) {
+  FinishGeoTiffCorridor(copy, tifPath, completed);
+  if (completed) return;
+  fFiles.push_back({tFileKind::WorkingCopy, copy.FileName + copy.DocExtension()});
+  fFiles.push_back({tFileKind::WorkingCopy, copy.FileName + copy.ImageExtension()});
+}
+
 void tRun::Dropped(const std::string& corridorMap) {
   const tWrittenFile f{tFileKind::CorridorMap, corridorMap};
   for (auto it = fFiles.rbegin(); it != fFiles.rend(); ++it) {

@@ -75,6 +75,9 @@ public:
   // Records a corridor map (name without extension) as written; Dropped
   // takes back one that was deleted again.
   void Wrote(const std::string& corridorMap);
+  // A GeoTIFF corridor map's IDRISI working copy (name without extension):
+  // kept, and listed by its files, when the run did not complete.
+  void FinishGeoTiff(const tRaster& workingCopy, const std::string& tifPath, bool completed);
   void Dropped(const std::string& corridorMap);
 
   // Before the run's first write: every output of the plan and the log must

@@ -153,7 +153,7 @@ public:
     // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until
     // here; a shard's stay there (the merge writes the GeoTIFF).
     if (fSetup.Corridor && !fRun.Shard() && IsGeoTiffName(s.CorridorMapName))
-      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName), !fCancelled);
+      fRun.FinishGeoTiff(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName), !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +52,7 @@ struct tLeastCostRun : tAnalysisRun {
   }
   std::string log; // tAnalysisContext::LogFile
   bool journal = false;
+  int cancelAfterPolls = -1;
   std::function<void(uint64_t)> onItems;
 
   // A reporter that hands the run's item counts to onItems.
@@ -66,6 +68,7 @@ struct tLeastCostRun : tAnalysisRun {
     settings.ProjectName = project;
     tItemsReporter items;
     items.call = &onItems;
+    items.cancelAfterPolls = cancelAfterPolls;
     tRunState runState;
     tAnalysisContext ctx{settings, maps, items, runState, (in ? *in : dir).path().string(), 1};
     ctx.LogFile = log;
@@ -240,6 +243,25 @@ TEST(OutputClaim, ShardsOfOneRunGoSideBySideAndTheLogStaysLockedUntilSaved) {
   first.reset();
   EXPECT_FALSE(fs::exists(lockFile));
   EXPECT_EQ(other.Start("P", &r.dir).Outcome, tRunOutcome::Completed);
+}
+
+// The GeoTIFF, the working copy a cancelled run keeps for --resume, the
+// journal and row digests: every new file is listed.
+TEST(OutputClaim, ACancelledGeoTiffRunListsEveryFileItLeaves) {
+  tLeastCostRun r;
+  r.journal = true;
+  r.settings.CorridorMapName = "Corr.tif";
+  r.cancelAfterPolls = 2;
+  const auto before = Listing(r.dir.path());
+  const tRunResult result = r.Start();
+  ASSERT_EQ(result.Outcome, tRunOutcome::Cancelled) << result.Error;
+  std::set<std::string> made, listed;
+  for (const auto& [name, what] : Listing(r.dir.path()))
+    if (!before.count(name)) made.insert(r.dir.file(name));
+  for (const tWrittenFile& f : result.FilesWritten) listed.insert(f.Path);
+  EXPECT_EQ(listed, made);
+  EXPECT_EQ(result.Files(tFileKind::WorkingCopy),
+            (std::vector<std::string>{r.dir.file("Corr.tif.rdc"), r.dir.file("Corr.tif.rst")}));
 }
 
 TEST(FileLock, TheHolderIsNamedAndAKilledHolderBlocksNothing) {
