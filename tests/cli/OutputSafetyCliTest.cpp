@@ -1,22 +1,17 @@
 // Through stravex-cli: an output that would replace an input is refused with
-// the folder unchanged, two runs never write one file at once, and every run
-// lists every file it wrote.
+// the folder unchanged, and every run lists every file it wrote. (Runs on the
+// same outputs at once: OutputClaimTest.cpp.)
 #include "CliSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace stravex::test {
 namespace {
@@ -83,9 +78,13 @@ std::set<std::string> ListedFiles(const std::string& out) {
 } // namespace
 
 TEST_F(OutputSafetyCli, OutputsThatWouldReplaceInputsAreRefusedWithTheFolderUnchanged) {
+  GdalTranslate({"-of", "GTiff"}, File("friction.rst"), File("fr.tif"));
+  ASSERT_FALSE(HasFatalFailure());
   fs::create_hard_link(File("friction.rst"), File("linked.rst"));
   fs::create_symlink("samples.txt", File("samples-link.txt"));
   fs::create_hard_link(File("cover_QT.rst"), File("pair_002_005.rst"));
+  fs::create_hard_link(File("roads_NB.rdc"), File("sh-shard-2-of-3.rdc"));
+  fs::create_symlink("samples.txt", File("j-MatrixAnalysis.journal"));
   struct tCase {
     tArgs args;
     std::string message;
@@ -114,12 +113,21 @@ TEST_F(OutputSafetyCli, OutputsThatWouldReplaceInputsAreRefusedWithTheFolderUnch
       {With(kLeastCost, {"--corridor", "pair", "--one-map-per-pair"}),
        "Output \"pair corridor maps\" would replace input \"quantitative map\": " +
            File("pair_002_005.rst") + " is " + File("cover_QT.rst")},
+      {With(kLeastCost, {"--project", "j"}),
+       "Output \"journal\" would replace input \"data file\": " +
+           File("j-MatrixAnalysis.journal") + " is " + File("samples.txt")},
+      {With(kLeastCost, {"--corridor", "sh", "--shard", "2/3"}),
+       "Output \"corridor map\" would replace input \"binary map\": " +
+           File("sh-shard-2-of-3.rdc") + " is " + File("roads_NB.rdc")},
       {With(kSequence, {"--corridor", "c", "--log", "tracks.txt"}),
        "Output \"log\" would replace input \"sequence file\": " + File("tracks.txt")},
       {{"bootstrap", "--binary", "forest_BL", "--data", "tracks.txt", "--replicates", "2",
         "--log", "Friction-FixedStrip-Bootstraps.txt"},
        "Outputs \"report\" and \"log\" would be the same file: " +
            File("Friction-FixedStrip-Bootstraps.txt")},
+      {{"matrix", "--binary", "forest_BL", "--data", "samples.txt", "--algorithm", "exact",
+        "--friction", "fr.tif", "--corridor", "fr.tif"},
+       "Output \"corridor map\" would replace input \"friction map\": " + File("fr.tif")},
       {{"matrix", "--binary", "forest_BL", "--data", "samples.txt", "--algorithm", "resistance",
         "--friction", "friction", "--corridor", "friction"},
        "Output \"current map\" would replace input \"friction map\": " + File("friction.rdc")},
@@ -137,29 +145,14 @@ TEST_F(OutputSafetyCli, OutputsThatWouldReplaceInputsAreRefusedWithTheFolderUnch
   }
 }
 
-// A corridor map named as the friction map's GeoTIFF is refused, as is a
-// merge whose log would replace a shard's file.
-TEST_F(OutputSafetyCli, GeoTiffAndMergeOutputsAreCheckedAlike) {
-  GdalTranslate({"-of", "GTiff"}, File("friction.rst"), File("fr.tif"));
-  ASSERT_FALSE(HasFatalFailure());
-  const tArgs args = {"matrix",      "--binary",    "forest_BL", "--data",
-                      "samples.txt", "--algorithm", "exact",     "--friction",
-                      "fr.tif",      "--corridor",  "fr.tif"};
-  auto before = Listing();
-  tCliRun r = Run(args);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(
-      r.err.find("Output \"corridor map\" would replace input \"friction map\": " + File("fr.tif")),
-      std::string::npos)
-      << r.err;
-  EXPECT_EQ(Listing(), before);
-
+// A merge whose log would replace a shard's file.
+TEST_F(OutputSafetyCli, MergeOutputsAreCheckedAgainstTheShards) {
   for (const char* shard : {"1/2", "2/2"})
     ASSERT_EQ(Run(With(kLeastCost, {"--corridor", "c", "--shard", shard})).status, 0);
   const std::string first = File("Friction-LeastCost-MatrixAnalysis-shard-1-of-2.txt");
   const std::string second = File("Friction-LeastCost-MatrixAnalysis-shard-2-of-2.txt");
-  before = Listing();
-  r = Run(
+  const auto before = Listing();
+  tCliRun r = Run(
       {"merge", "--log", "Friction-LeastCost-MatrixAnalysis-shard-2-of-2.digests", first, second});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "stravex-cli: Output \"log\" would replace input \"shard row digests\": " +
@@ -169,70 +162,6 @@ TEST_F(OutputSafetyCli, GeoTiffAndMergeOutputsAreCheckedAlike) {
   EXPECT_NE(r.err.find("Output \"log\" would replace input \"corridor shard\""), std::string::npos)
       << r.err;
   EXPECT_EQ(Listing(), before);
-}
-
-// A run is stopped once it holds its outputs; others that would write any of
-// them are turned away naming it, and it ends with the files of a run alone.
-TEST_F(OutputSafetyCli, TwoRunsOnOneCorridorMapAtOnce) {
-  TempDir alone;
-  for (const auto& e : fs::directory_iterator(land.path()))
-    fs::copy_file(e.path(), alone.path() / e.path().filename());
-  tArgs args = kLeastCost;
-  args[args.size() - 1] = "51"; // --width: a run long enough to be stopped
-  args = With(args, {"--threads", "1", "--corridor", "c"});
-  ASSERT_EQ(RunCli(args, alone.path().string()).status, 0);
-
-  const std::string lock = File(".Friction-LeastCost-MatrixAnalysis.txt.lock");
-  const pid_t first = StartCli(args, land.path().string(), File("out"), File("err"));
-  ASSERT_GT(first, 0);
-  for (int k = 0; k < 20000 && !fs::exists(File("c.rst")); ++k)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ::kill(first, SIGSTOP);
-  ASSERT_TRUE(fs::exists(lock)) << "the first run ended before the test could stop it";
-  const auto before = Listing();
-  char host[256] = {};
-  ::gethostname(host, sizeof host - 1);
-  const std::string holder = " is being written by process " + std::to_string(first) + " on host " +
-                             host + " (started ";
-  const tCliRun same = Run(args);
-  EXPECT_EQ(same.status, 1);
-  EXPECT_EQ(same.err.rfind("stravex-cli: Output \"report\" " +
-                               File("Friction-LeastCost-MatrixAnalysis.txt") + holder,
-                           0),
-            0u)
-      << same.err;
-  EXPECT_NE(same.err.find("). Nothing was changed; wait for that run to end, or give this one "
-                          "other output names.\n"),
-            std::string::npos)
-      << same.err;
-  // Another project sharing the corridor map, and the resume of the same run.
-  const tCliRun shared = Run(With(args, {"--project", "other"}));
-  EXPECT_EQ(shared.err.rfind("stravex-cli: Output \"corridor map\" " + File("c.rdc") + holder, 0),
-            0u)
-      << shared.err;
-  EXPECT_EQ(Run(With(args, {"--resume"})).status, 1);
-  EXPECT_EQ(Listing(), before);
-
-  ::kill(first, SIGCONT);
-  int status = 0;
-  ::waitpid(first, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFileBytes(File("err"));
-  for (const char* f : {"Friction-LeastCost-MatrixAnalysis.txt", "c.rst", "c.rdc"})
-    ExpectSameFile(File(f), alone.file(f));
-  for (const auto& e : fs::directory_iterator(land.path()))
-    EXPECT_NE(e.path().extension(), ".lock") << e.path();
-
-  // A run killed while it holds its outputs blocks nothing.
-  const pid_t killed = StartCli(args, land.path().string(), File("out"), File("err"));
-  ASSERT_GT(killed, 0);
-  for (int k = 0; k < 20000 && !fs::exists(lock); ++k)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ::kill(killed, SIGKILL);
-  ::waitpid(killed, &status, 0);
-  const tCliRun next = Run(With(args, {"--resume"}));
-  EXPECT_EQ(next.status, 0) << next.err;
-  ExpectSameFile(File("c.rst"), alone.file("c.rst"));
-  EXPECT_FALSE(fs::exists(lock));
 }
 
 // Every file a run creates or changes is on its report:/corridor map:/...
