@@ -353,15 +353,12 @@ int tAnalysisCommand::Run(const CLI::App& cmd) {
     if (!fOutput.Log.empty()) ctx.LogFile = AbsolutePath(fOutput.Log);
     if (journal && Given(cmd, "--shard"))
       ctx.Shard = ParseShard(journal->Shard, [](const char* name) { return std::getenv(name); });
+    // The result holds the log's lock until the log is saved.
     const tRunResult result = RunAnalysis(fKind, ctx, run.Sequence);
     reporter.ClearProgress();
     result.Rethrow();
-    std::vector<tWrittenFile> files = result.FilesWritten;
-    if (!fOutput.Log.empty()) {
-      reporter.SaveLog(fOutput.Log);
-      files.push_back({tFileKind::Log, AbsolutePath(fOutput.Log)});
-    }
-    PrintWrittenFiles(files);
+    if (!fOutput.Log.empty()) reporter.SaveLog(fOutput.Log);
+    PrintWrittenFiles(result.FilesWritten);
     if (result.Outcome == tRunOutcome::Cancelled) {
       reporter.Error("cancelled; the reports hold the rows written so far");
       return kExitCancelled;

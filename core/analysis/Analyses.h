@@ -9,10 +9,12 @@
 #include "analysis/LocationSequence.h"
 #include "analysis/MapSet.h"
 #include "analysis/Shard.h"
+#include "base/FileLock.h"
 #include "base/RandomFunctions.h"
 #include "base/Reporter.h"
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +53,9 @@ struct tAnalysisContext {
   // The file the front end saves the log to after the run, if any: the log's
   // list of files written names it too.
   std::string LogFile = {};
+  // Batch runs: the map-list file the maps were listed in, an input of the
+  // run as they are.
+  std::string MapListFile = {};
 };
 
 // The three kinds of run.
@@ -59,19 +64,26 @@ enum class tAnalysisKind { PopulationMatrix, Sequence, Bootstrap };
 // How a run ended.
 enum class tRunOutcome { Completed, Cancelled, Failed };
 
-enum class tFileKind { Report, CorridorMap, Log, Journal, PairMatrix };
+// WorkingCopy: a file of the IDRISI copy a cancelled run keeps beside a GeoTIFF
+// corridor map, for --resume.
+enum class tFileKind { Report, CorridorMap, Log, Journal, PairMatrix, RowDigests, WorkingCopy };
 
 struct tWrittenFile {
   tFileKind Kind = tFileKind::Report;
-  // A report's path; a corridor map's name without extension.
+  // A file's path; a corridor map's name without extension (a GeoTIFF's: its
+  // file).
   std::string Path;
   bool operator==(const tWrittenFile&) const = default;
 };
 
 struct tRunResult {
   tRunOutcome Outcome = tRunOutcome::Completed;
-  // Files the run created and kept, in the order they were created.
+  // Files the run created and kept, in the order they were created, and last
+  // the log of tAnalysisContext::LogFile unless the run failed.
   std::vector<tWrittenFile> FilesWritten;
+  // That log's lock: held until the front end has saved the log, so that no
+  // other run writes it meanwhile; it goes with the last copy of the result.
+  std::shared_ptr<tFileLock> LogLock;
   // Every warning the run reported.
   std::vector<std::string> Warnings;
   // Failed runs: the message to show, and the error itself for callers that

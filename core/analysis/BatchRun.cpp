@@ -67,6 +67,7 @@ std::optional<tBatchJob> PrepareBatch(const std::vector<std::string>& args) {
   tBatchJob job;
   job.Head = *head;
   job.WorkDir = mapList.parent_path().string();
+  job.MapListFile = mapList.string();
   const fs::path dir(job.WorkDir);
   auto inDir = [&dir](const std::string& name) {
     return name.empty() || fs::path(name).is_absolute() ? name : (dir / name).string();
@@ -102,13 +103,12 @@ tBatchOutcome RunBatch(const std::vector<std::string>& args, tReporter& reporter
   tRunState state;
   tAnalysisContext ctx{settings, run.Maps, log, state, job->WorkDir, threads};
   ctx.LogFile = job->LogFile;
+  ctx.MapListFile = job->MapListFile;
+  // The result holds the log's lock until the log is saved.
   const tRunResult result = RunAnalysis(tAnalysisKind::PopulationMatrix, ctx, run.Sequence);
   result.Rethrow();
   SaveLogLines(job->LogFile, log.Lines());
-  if (files) {
-    *files = result.FilesWritten;
-    files->push_back({tFileKind::Log, job->LogFile});
-  }
+  if (files) *files = result.FilesWritten;
   return result.Outcome == tRunOutcome::Cancelled ? tBatchOutcome::Cancelled
                                                   : tBatchOutcome::Completed;
 }

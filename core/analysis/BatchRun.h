@@ -30,6 +30,8 @@ struct tBatchJob {
   std::vector<std::string> MapFiles;
   // The log file of position 3, a relative name taken from WorkDir.
   std::string LogFile;
+  // The map-list file of position 2, absolute.
+  std::string MapListFile;
 };
 
 // nullopt when fewer than five arguments follow the program name (nothing to

@@ -119,9 +119,15 @@ public:
       : fRun(run), fSettings(run.Settings()), fLocs(locs),
         fScanner(run.Maps(), MakeScanOptions(fSettings, true, friction, nullptr, frictionMap),
                  friction),
-        fConfine(confine), fNoPath(confine ? NoPathColumns(run.Maps()) : std::string()) {}
+        fFriction(frictionMap), fConfine(confine),
+        fNoPath(confine ? NoPathColumns(run.Maps()) : std::string()) {}
 
   tRunOutcome Run(const std::vector<tVisit>& visits) {
+    tOutputPlan outputs;
+    outputs.Files.push_back({"report", fRun.ReportPath("Bootstraps.txt")});
+    if (fSettings.DistanceDistribution)
+      outputs.Files.push_back({"distances report", fRun.ReportPath("Distances.txt")});
+    fRun.ClaimOutputs(std::move(outputs), fFriction);
     fReport = fRun.CreateReport("Bootstraps.txt");
     if (fSettings.DistanceDistribution) fDistances = fRun.CreateReport("Distances.txt");
     fReport->WriteLine("ID\tReplicate\tX1\tY1\tT1\tX2\tY2\tT2\tLength\tTime" +
@@ -248,6 +254,7 @@ private:
   const TAnalysisSettings& fSettings;
   const tLocations& fLocs;
   const tPathScanner fScanner;
+  const tRaster* fFriction;
   const tRaster* fConfine;
   const std::string fNoPath;
   uint64_t fRedrawnSteps = 0, fEndedWalks = 0;

@@ -216,11 +216,15 @@ public:
         reportPath, RunSettingsLines(fSettings, fRun.Maps(), dataFile, fSetup.Friction.get()),
         RunInputPaths(fRun.Maps(), dataFile, fSetup.Friction.get()));
     if (fRun.Shard()) SelectShardPairs(*fRun.Shard());
-    // Nothing is written before every output is known to be writable and a
-    // resumed report is checked against its journal.
-    RequireWritable(Outputs(reportPath));
+    // Nothing is written before every output is known to be writable, to
+    // replace no input, to be this run's alone, and a resumed report is
+    // checked against its journal.
+    tOutputPlan outputs = Outputs(reportPath);
     if (WritesPairMatrices())
-      RequireWritable(PairMatrixPaths(reportPath, PairMatrixColumns(header, PairMatrixOptions())));
+      for (const std::string& path :
+           PairMatrixPaths(reportPath, PairMatrixColumns(header, PairMatrixOptions())))
+        outputs.Files.push_back({"pair matrix", path});
+    fRun.ClaimOutputs(std::move(outputs), fSetup.Friction.get());
     tKeptReport kept;
     if (fResuming) fFirst = CheckResume(reportPath, header, kept);
     if (fRun.CheckResumeOnly()) return tRunOutcome::Completed;
@@ -235,7 +239,10 @@ public:
       fReport = fRun.CreateReport(kMatrixReport);
       fReport->WriteLine(header);
     }
-    if (fRun.KeepsJournal()) fRun.WroteJournal(fJournal->Path());
+    if (fRun.KeepsJournal()) {
+      fRun.WroteJournal(fJournal->Path());
+      fRun.WroteDigests(fJournal->DigestsPath());
+    }
     if (fSettings.Connectivity == caExactLeastCost) PlanExactSearches();
 
     const std::function<tPairRow(std::size_t)> compute = [this](std::size_t k) {
@@ -255,8 +262,8 @@ public:
     // writes the GeoTIFF).
     if (fSetup.Corridor && !fSettings.OneMapPerPair && !fRun.Shard() &&
         IsGeoTiffName(fSettings.CorridorMapName))
-      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
-                            !fCancelled);
+      fRun.FinishGeoTiff(fSetup.Corridor->Raster(), fRun.Path(fSettings.CorridorMapName),
+                         !fCancelled);
     if (CumulativeCurrent() && fResistance) WriteCumulativeCurrent();
     if (fSettings.PairMatrices) PairMatricesAtEnd(reportPath);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
@@ -392,32 +399,38 @@ private:
   }
 
   // Every file the run may write.
-  std::vector<std::string> Outputs(const std::string& reportPath) const {
+  tOutputPlan Outputs(const std::string& reportPath) const {
     if (Resistive()) return ResistanceOutputs(reportPath);
     const tLiveRaster* map = fSetup.Corridor ? &fSetup.Corridor->Raster() : nullptr;
-    // One map per pair: the first pair's name stands for the folder they share.
-    const std::string base = !map ? std::string()
-                             : fSettings.OneMapPerPair
-                                 ? PairCorridorName(fRun.Path(fSettings.CorridorMapName), 0, 1)
-                                 : map->FileName;
-    const bool tif = !fSettings.OneMapPerPair && !fRun.Shard() &&
-                     IsGeoTiffName(fSettings.CorridorMapName);
-    return RunOutputs(reportPath, JournalFiles(), map, base,
+    if (map && fSettings.OneMapPerPair) {
+      tOutputPlan plan = RunOutputs(reportPath, JournalFiles(), nullptr, {}, {});
+      plan.PairMaps = PairMaps("pair corridor maps", *map);
+      return plan;
+    }
+    const bool tif = !fRun.Shard() && IsGeoTiffName(fSettings.CorridorMapName);
+    return RunOutputs(reportPath, JournalFiles(), map, map ? map->FileName : std::string(),
                       tif ? fRun.Path(fSettings.CorridorMapName) : std::string());
   }
 
-  std::vector<std::string> ResistanceOutputs(const std::string& reportPath) const {
+  tOutputPlan ResistanceOutputs(const std::string& reportPath) const {
     if (fSettings.CorridorMapName.empty())
       return RunOutputs(reportPath, JournalFiles(), nullptr, {}, {});
-    // The first pair's name stands for the folder the pair maps share.
-    const std::string base = fSettings.OneMapPerPair
-                                 ? PairCorridorName(fRun.Path(fSettings.CorridorMapName), 0, 1)
-                                 : fRun.CorridorPath();
-    const bool tif = !fSettings.OneMapPerPair && IsGeoTiffName(fSettings.CorridorMapName);
     // Named as WriteCurrentMap will name its files.
     const std::unique_ptr<tRaster> like = tRaster::CreateLike(*fSetup.Friction);
-    return RunOutputs(reportPath, JournalFiles(), like.get(), base,
-                      tif ? fRun.Path(fSettings.CorridorMapName) : std::string());
+    if (fSettings.OneMapPerPair) {
+      tOutputPlan plan = RunOutputs(reportPath, JournalFiles(), nullptr, {}, {});
+      plan.PairMaps = PairMaps("pair current maps", *like);
+      return plan;
+    }
+    const bool tif = IsGeoTiffName(fSettings.CorridorMapName);
+    return RunOutputs(reportPath, JournalFiles(), like.get(), fRun.CorridorPath(),
+                      tif ? fRun.Path(fSettings.CorridorMapName) : std::string(), "current map");
+  }
+
+  // The maps of each pair, NAME_iii_jjj.
+  tPairMapFiles PairMaps(const char* role, const tRaster& like) const {
+    return {
+        role, fRun.Path(fSettings.CorridorMapName), {like.DocExtension(), like.ImageExtension()}};
   }
 
   std::vector<std::string> JournalFiles() const {

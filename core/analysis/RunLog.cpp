@@ -95,6 +95,8 @@ const char* FileKindLabel(tFileKind kind) {
   case tFileKind::Log: return "log";
   case tFileKind::Journal: return "journal";
   case tFileKind::PairMatrix: return "pair matrix";
+  case tFileKind::RowDigests: return "row digests";
+  case tFileKind::WorkingCopy: return "corridor working copy";
   }
   return "file";
 }

@@ -23,9 +23,9 @@ std::string ElapsedText(double seconds);
 // What a written file is, as the front ends list it: "report", "corridor map", ...
 const char* FileKindLabel(tFileKind kind);
 // The order the front ends and the log list written files in.
-inline constexpr tFileKind kFileKindOrder[] = {tFileKind::Report, tFileKind::PairMatrix,
-                                               tFileKind::CorridorMap, tFileKind::Journal,
-                                               tFileKind::Log};
+inline constexpr tFileKind kFileKindOrder[] = {
+    tFileKind::Report,  tFileKind::PairMatrix, tFileKind::CorridorMap, tFileKind::WorkingCopy,
+    tFileKind::Journal, tFileKind::RowDigests, tFileKind::Log};
 
 struct tRunRecord {
   const TAnalysisSettings& Settings;

@@ -112,6 +112,13 @@ void tRun::Wrote(const std::string& corridorMap) {
   fFiles.push_back({tFileKind::CorridorMap, corridorMap});
 }
 
+void tRun::FinishGeoTiff(const tRaster& copy, const std::string& tifPath, bool completed) {
+  FinishGeoTiffCorridor(copy, tifPath, completed);
+  if (completed) return;
+  fFiles.push_back({tFileKind::WorkingCopy, copy.FileName + copy.DocExtension()});
+  fFiles.push_back({tFileKind::WorkingCopy, copy.FileName + copy.ImageExtension()});
+}
+
 void tRun::Dropped(const std::string& corridorMap) {
   const tWrittenFile f{tFileKind::CorridorMap, corridorMap};
   for (auto it = fFiles.rbegin(); it != fFiles.rend(); ++it) {
@@ -127,6 +134,36 @@ bool tRun::CancelPending() { return fLog.CancelRequested() || fCtx.State.CancelR
 bool tRun::CheckPoint(uint64_t done, uint64_t total) {
   fLog.Progress(ProgressPercent(done, total));
   return CancelPending();
+}
+
+void tRun::ClaimOutputs(tOutputPlan plan, const tRaster* friction) {
+  if (!fCtx.LogFile.empty()) plan.Files.push_back({"log", fCtx.LogFile});
+  std::vector<std::string> paths;
+  for (const tRunFile& f : plan.Files) paths.push_back(f.Path);
+  // The first pair's map stands for the folder they share.
+  if (plan.PairMaps)
+    for (const std::string& ext : plan.PairMaps->Extensions)
+      paths.push_back(plan.PairMaps->Base + "_001_002" + ext);
+  RequireWritable(paths);
+  std::vector<tRunFile> inputs;
+  const auto addMap = [&inputs](const char* role, const tRaster& map) {
+    for (const std::string& f : MapInputFiles(map)) inputs.push_back({role, f});
+  };
+  const tMapSet& maps = fCtx.Maps;
+  for (const auto& m : maps.BinaryMaps) addMap("binary map", *m);
+  for (const auto& m : maps.QuantitativeMaps) addMap("quantitative map", *m);
+  if (maps.TopographyMap) addMap("topography map", *maps.TopographyMap);
+  if (friction) addMap("friction map", *friction);
+  const TAnalysisSettings& s = fCtx.Settings;
+  if (!s.DataFile.empty())
+    inputs.push_back(
+        {s.DataStructure == dsPopulationMatrix ? "data file" : "sequence file", Path(s.DataFile)});
+  if (!fCtx.MapListFile.empty()) inputs.push_back({"map list", fCtx.MapListFile});
+  RequireSeparateFiles(plan, inputs);
+  if (CheckResumeOnly()) return;
+  auto locks = std::make_unique<tOutputLocks>();
+  locks->Take(plan);
+  fLocks = std::move(locks);
 }
 
 void tRun::LogSettings(tAnalysisKind kind) {
@@ -156,6 +193,13 @@ tRunResult tRun::Finish(tRunOutcome outcome, const std::string& error) {
   tRunResult result;
   result.Outcome = outcome;
   result.FilesWritten = fFiles;
+  // A failed run's log is not saved.
+  if (!fCtx.LogFile.empty() && outcome != tRunOutcome::Failed) {
+    result.FilesWritten.push_back({tFileKind::Log, fCtx.LogFile});
+    if (fLocks) result.LogLock = fLocks->Hand(fCtx.LogFile);
+  }
+  // The run's files are closed: other runs may write them now.
+  fLocks.reset();
   result.Warnings = fLog.Warnings();
   result.Error = error;
   return result;
@@ -177,18 +221,19 @@ tRunResult tRun::Fail(std::exception_ptr error) {
   return result;
 }
 
-std::vector<std::string> RunOutputs(const std::string& report,
-                                    const std::vector<std::string>& journalFiles,
-                                    const tRaster* corridor, const std::string& base,
-                                    const std::string& geoTiff) {
-  std::vector<std::string> files{report};
-  files.insert(files.end(), journalFiles.begin(), journalFiles.end());
+tOutputPlan RunOutputs(const std::string& report, const std::vector<std::string>& journalFiles,
+                       const tRaster* corridor, const std::string& base, const std::string& geoTiff,
+                       const std::string& mapRole) {
+  tOutputPlan plan;
+  plan.Files.push_back({"report", report});
+  for (std::size_t k = 0; k < journalFiles.size(); ++k)
+    plan.Files.push_back({k == 0 ? "journal" : "row digests", journalFiles[k]});
   if (corridor) {
-    files.push_back(base + corridor->DocExtension());
-    files.push_back(base + corridor->ImageExtension());
-    if (!geoTiff.empty()) files.push_back(geoTiff);
+    plan.Files.push_back({mapRole, base + corridor->DocExtension()});
+    plan.Files.push_back({mapRole, base + corridor->ImageExtension()});
+    if (!geoTiff.empty()) plan.Files.push_back({mapRole, geoTiff});
   }
-  return files;
+  return plan;
 }
 
 void OpenCorridorMap(tRun& run, tCorridorMap& corridor, bool resuming) {

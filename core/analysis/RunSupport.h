@@ -3,6 +3,7 @@
 // every way out), the run's reporter, generator and files, the cancel check,
 // progress percentages, log helpers and the off-map check of locations.
 #include "analysis/Analyses.h"
+#include "analysis/OutputCheck.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/RunLog.h"
 #include "base/Errors.h"
@@ -69,11 +70,23 @@ public:
   // The report of an interrupted run, cut back to keepBytes and continued.
   std::unique_ptr<tReportFile> ContinueReport(const std::string& fixedName, uint64_t keepBytes);
   void WroteJournal(const std::string& path) { fFiles.push_back({tFileKind::Journal, path}); }
+  void WroteDigests(const std::string& path) { fFiles.push_back({tFileKind::RowDigests, path}); }
   void WrotePairMatrix(const std::string& path) { fFiles.push_back({tFileKind::PairMatrix, path}); }
   // Records a corridor map (name without extension) as written; Dropped
   // takes back one that was deleted again.
   void Wrote(const std::string& corridorMap);
+  // A GeoTIFF corridor map's IDRISI working copy (name without extension):
+  // kept, and listed by its files, when the run did not complete.
+  void FinishGeoTiff(const tRaster& workingCopy, const std::string& tifPath, bool completed);
   void Dropped(const std::string& corridorMap);
+
+  // Before the run's first write: every output of the plan and the log must
+  // be writable, and none may be an input of the run (its maps of every role
+  // with `friction`, the friction map it opened, if any; the data file; the
+  // map-list file) or another output (RequireSeparateFiles). Then they are
+  // locked until the run ends (tOutputLocks), the log until the front end
+  // has saved it; a check-only resume locks nothing. EInOutError otherwise.
+  void ClaimOutputs(tOutputPlan plan, const tRaster* friction);
 
   // The "Run settings" block of the log (RunLog.h), after the analysis's own
   // setting lines.
@@ -119,6 +132,7 @@ private:
   tRandomGenerator fRandom;
   std::thread::id fThread = std::this_thread::get_id(); // the thread that runs it
   std::vector<tWrittenFile> fFiles;
+  std::unique_ptr<tOutputLocks> fLocks;
   bool fEnded = false;
   std::chrono::system_clock::time_point fStarted = std::chrono::system_clock::now();
   std::chrono::steady_clock::time_point fClock = std::chrono::steady_clock::now();
@@ -127,13 +141,12 @@ private:
 class tCorridorMap;
 
 // The files a matrix or sequence run may write, checked before it writes any:
-// the report, the journal's files, and the corridor map under base
-// (documentation and image; none when corridor is null) with the GeoTIFF it
-// ends as, when not empty.
-std::vector<std::string> RunOutputs(const std::string& report,
-                                    const std::vector<std::string>& journalFiles,
-                                    const tRaster* corridor, const std::string& base,
-                                    const std::string& geoTiff);
+// the report, the journal's files (journal, row digests), and the corridor
+// map under base (documentation and image as mapRole; none when corridor is
+// null) with the GeoTIFF it ends as, when not empty.
+tOutputPlan RunOutputs(const std::string& report, const std::vector<std::string>& journalFiles,
+                       const tRaster* corridor, const std::string& base, const std::string& geoTiff,
+                       const std::string& mapRole = "corridor map");
 // The run's corridor map on disk: a resumed run goes on with the counts there,
 // a new one starts all 0.
 void OpenCorridorMap(tRun& run, tCorridorMap& corridor, bool resuming);

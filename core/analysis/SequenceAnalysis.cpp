@@ -113,9 +113,10 @@ public:
     // Location i is item i - 1: the segment that ends there, if any; a
     // shard's items are its segments.
     std::size_t first = fRun.Shard() ? 0 : 1;
-    // Nothing is written before every output is known to be writable and a
-    // resumed report is checked against its journal.
-    RequireWritable(Outputs(reportPath));
+    // Nothing is written before every output is known to be writable, to
+    // replace no input, to be this run's alone, and a resumed report is
+    // checked against its journal.
+    fRun.ClaimOutputs(Outputs(reportPath), fSetup.Friction.get());
     tKeptReport kept;
     if (fResuming) first = CheckResume(reportPath, header, kept);
     if (fRun.CheckResumeOnly()) return tRunOutcome::Completed;
@@ -127,7 +128,10 @@ public:
       fReport = fRun.CreateReport(kSequenceReport);
       fReport->WriteLine(header);
     }
-    if (fRun.KeepsJournal()) fRun.WroteJournal(fJournal->Path());
+    if (fRun.KeepsJournal()) {
+      fRun.WroteJournal(fJournal->Path());
+      fRun.WroteDigests(fJournal->DigestsPath());
+    }
     const std::size_t end = fRun.Shard() ? fShardLocations.size() : n;
     // Segment i ends at location i; a shard's items are its segments.
     const std::size_t base = fRun.Shard() ? 0 : 1;
@@ -149,7 +153,7 @@ public:
     // The counts live in the IDRISI working copy (".tif.rst"/".tif.rdc") until
     // here; a shard's stay there (the merge writes the GeoTIFF).
     if (fSetup.Corridor && !fRun.Shard() && IsGeoTiffName(s.CorridorMapName))
-      FinishGeoTiffCorridor(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName), !fCancelled);
+      fRun.FinishGeoTiff(fSetup.Corridor->Raster(), fRun.Path(s.CorridorMapName), !fCancelled);
     return fCancelled ? tRunOutcome::Cancelled : tRunOutcome::Completed;
   }
 
@@ -234,7 +238,7 @@ private:
   }
 
   // Every file the run may write.
-  std::vector<std::string> Outputs(const std::string& reportPath) const {
+  tOutputPlan Outputs(const std::string& reportPath) const {
     const tLiveRaster* map = fSetup.Corridor ? &fSetup.Corridor->Raster() : nullptr;
     const std::string& name = fRun.Settings().CorridorMapName;
     std::vector<std::string> journal;

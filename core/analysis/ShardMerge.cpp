@@ -282,6 +282,13 @@ std::string ReadImage(const std::string& path, uint64_t bytes) {
   return data;
 }
 
+// A shard's corridor map (name without extension), found beside its report.
+std::string ShardMapPath(const tShardFile& f, const std::string& corridor) {
+  const std::string shardName = ShardCorridorName(corridor, f.Shard);
+  return fs::path(corridor).is_absolute() ? shardName
+                                          : (fs::path(f.Report).parent_path() / shardName).string();
+}
+
 // The corridor map of the whole run: the shards' counts added, with the
 // documentation of the shard that holds the run's first row with paths
 // (that row fixed the display range).
@@ -294,11 +301,7 @@ std::string MergeCorridor(const std::vector<tShardFile>& shards, const std::stri
          *f.Journal.FirstCorridorRow < *leader->Journal.FirstCorridorRow))
       leader = &f;
 
-  auto shardMap = [&](const tShardFile& f) {
-    const std::string shardName = ShardCorridorName(name, f.Shard);
-    return fs::path(name).is_absolute() ? shardName
-                                        : (fs::path(f.Report).parent_path() / shardName).string();
-  };
+  auto shardMap = [&name](const tShardFile& f) { return ShardMapPath(f, name); };
   auto open = [](const std::string& map) {
     auto r = std::make_unique<tRaster>();
     r->ReadDoc(map + r->DocExtension());
@@ -365,19 +368,39 @@ std::string MergeCorridor(const std::vector<tShardFile>& shards, const std::stri
 }
 
 // Every file the merge writes.
-std::vector<std::string> MergeOutputs(const std::string& report, const std::string& corridor,
-                                      const std::string& logPath) {
-  std::vector<std::string> files{report};
+tOutputPlan MergeOutputs(const std::string& report, const std::string& corridor,
+                         const std::string& logPath) {
+  tOutputPlan plan;
+  plan.Files.push_back({"report", report});
   if (!corridor.empty()) {
     if (IsGeoTiffName(corridor)) {
-      files.push_back(corridor);
+      plan.Files.push_back({"corridor map", corridor});
     } else {
       const tRaster naming;
-      files.push_back(corridor + naming.ImageExtension());
-      files.push_back(corridor + naming.DocExtension());
+      plan.Files.push_back({"corridor map", corridor + naming.ImageExtension()});
+      plan.Files.push_back({"corridor map", corridor + naming.DocExtension()});
     }
   }
-  if (!logPath.empty()) files.push_back(logPath);
+  if (!logPath.empty()) plan.Files.push_back({"log", logPath});
+  return plan;
+}
+
+// Every file the merge reads: the shards' reports, journals, row digests and
+// corridor maps.
+std::vector<tRunFile> MergeInputs(const std::vector<tShardFile>& shards,
+                                  const std::string& corridor) {
+  std::vector<tRunFile> files;
+  const tRaster naming;
+  for (const tShardFile& f : shards) {
+    const std::string journal = JournalOf(f.Report);
+    files.push_back({"shard report", f.Report});
+    files.push_back({"shard journal", journal});
+    files.push_back({"shard row digests", tRunJournal::DigestsPathOf(journal)});
+    if (corridor.empty()) continue;
+    const std::string map = ShardMapPath(f, corridor);
+    files.push_back({"corridor shard", map + naming.DocExtension()});
+    files.push_back({"corridor shard", map + naming.ImageExtension()});
+  }
   return files;
 }
 
@@ -391,9 +414,6 @@ std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardRepor
   const tShardFile& first = shards.front();
   std::vector<tWrittenFile> files;
   const std::string report = InFolder(workDir, first.Project + "-" + first.Kind + ".txt");
-  for (const tShardFile& f : shards)
-    if (fs::exists(report) && fs::equivalent(report, f.Report))
-      throw EInOutError(report + " would overwrite a shard. Nothing was written.");
 
   const std::vector<std::string>& settings = first.Journal.Settings;
   const std::string corridor = Setting(settings, "corridor map").value_or("");
@@ -401,11 +421,17 @@ std::vector<tWrittenFile> MergeShards(const std::vector<std::string>& shardRepor
                        Setting(settings, "one map per pair").value_or("0") != "0";
   const std::string corridorTarget = !corridor.empty() && !perPair ? InFolder(workDir, corridor)
                                                                    : std::string();
+  const tOutputPlan outputs = MergeOutputs(report, corridorTarget, logPath);
   try {
-    RequireWritable(MergeOutputs(report, corridorTarget, logPath));
+    for (const tRunFile& f : outputs.Files) RequireWritable(f.Path);
   } catch (const EInOutError& e) {
     throw EInOutError(std::string(e.what()) + ". Nothing was written.");
   }
+  RequireSeparateFiles(outputs, MergeInputs(shards, corridorTarget.empty() ? "" : corridor),
+                       "Nothing was written");
+  // Held until the last file is renamed in.
+  tOutputLocks locks;
+  locks.Take(outputs, "Nothing was written");
 
   tMergeOutput output;
   std::string corridorPath;

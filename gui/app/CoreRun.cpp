@@ -45,6 +45,7 @@ tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& 
   tFlagReporter forward(reporter, flags);
   tAnalysisContext ctx{in.Settings, maps, forward, flags.State, in.WorkDir, in.Threads, &random};
   ctx.LogFile = in.LogFile;
+  ctx.MapListFile = in.MapListFile;
   ctx.Journal = in.Journal;
   ctx.Resume = in.Resume;
   const auto started = std::chrono::steady_clock::now();
@@ -53,6 +54,7 @@ tRunEnd ExecuteRun(const tRunInput& in, tMapSet& maps, const tLocationSequence& 
   end.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   end.Outcome = result.Outcome;
   end.Error = result.Error;
+  end.LogLock = result.LogLock;
   const std::vector<std::string> corridors = result.Files(tFileKind::CorridorMap);
   if (!corridors.empty()) end.CorridorMap = corridors.back();
   end.ItemsKnown = forward.fKnown;

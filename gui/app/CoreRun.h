@@ -10,6 +10,7 @@
 #include "base/Reporter.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 namespace stravex::gui {
@@ -25,6 +26,8 @@ struct tRunEnd {
   double Seconds = 0;
   std::string Report; // the first report written, empty when none
   uint64_t Rows = 0;  // rows that report holds
+  // The lock of the log file (batch mode), held until the log is saved.
+  std::shared_ptr<tFileLock> LogLock;
 };
 
 // The core's run flags plus a cancel request that also holds before the
@@ -48,6 +51,8 @@ struct tRunInput {
   int Threads = 0;
   // The file the log is saved to after the run (batch mode), if any.
   std::string LogFile;
+  // The map-list file of a batch run, an input like its maps.
+  std::string MapListFile;
   // Keep a journal beside the report; continue the report of an interrupted run.
   bool Journal = false;
   bool Resume = false;

@@ -554,6 +554,8 @@ bool TdlgConnectivity::StartRun(tAnalysisKind kind, TAnalysisSettings settings,
                                 bool resume) {
   tRunInput in;
   in.LogFile = logFile;
+  // A batch run's map list is one of its inputs.
+  if (!logFile.empty() && fBatchJob) in.MapListFile = fBatchJob->MapListFile;
   in.Journal = journal;
   in.Resume = resume;
   in.Kind = kind;

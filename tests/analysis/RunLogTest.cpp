@@ -127,11 +127,13 @@ TEST(RunLog, ClosingBlockListsFilesByKindAndTheOutcome) {
   const std::vector<tWrittenFile> files{{tFileKind::CorridorMap, "/w/corr"},
                                         {tFileKind::Journal, "/w/p.journal"},
                                         {tFileKind::Report, "/w/p-MatrixAnalysis.txt"},
-                                        {tFileKind::Log, "/w/log.txt"}};
+                                        {tFileKind::Log, "/w/log.txt"},
+                                        {tFileKind::RowDigests, "/w/p.digests"}};
   EXPECT_EQ(RunEndLines(files, tRunOutcome::Cancelled, 2, ""),
             (std::vector<std::string>{"", "Files written:", "- report:\t/w/p-MatrixAnalysis.txt",
                                       "- corridor map:\t/w/corr", "- journal:\t/w/p.journal",
-                                      "- log:\t/w/log.txt", "Run cancelled after 2.00 s"}));
+                                      "- row digests:\t/w/p.digests", "- log:\t/w/log.txt",
+                                      "Run cancelled after 2.00 s"}));
   EXPECT_EQ(
       RunEndLines({}, tRunOutcome::Failed, 0.5, "Boom"),
       (std::vector<std::string>{"", "Files written:\tnone", "Run failed after 0.50 s: Boom"}));

@@ -63,6 +63,7 @@ TEST(AnalysisCli, StripMatrixMatchesItsExpectedReportAndLog) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "report: " + tmp.file("strips-MatrixAnalysis.txt") +
                        "\njournal: " + tmp.file("strips-MatrixAnalysis.journal") +
+                       "\nrow digests: " + tmp.file("strips-MatrixAnalysis.digests") +
                        "\nlog: " + tmp.file("run.log") + "\n");
   ExpectAsExpected(tmp.file("strips-MatrixAnalysis.txt"), "strips-MatrixAnalysis.txt");
   const std::string expected = (kExpected / "strips-MatrixAnalysis.txt").string();

@@ -456,7 +456,8 @@ TEST(CommandLine, QuietDrawsNoProgressButKeepsMessagesAndFiles) {
   // The note is still said; the report: and journal: lines still go to stdout.
   EXPECT_EQ(quiet.err, "stravex-cli: --width 4 is even; strip widths are odd: using 5\n");
   EXPECT_EQ(quiet.out, "report: " + tmp.file("quiet-MatrixAnalysis.txt") +
-                           "\njournal: " + tmp.file("quiet-MatrixAnalysis.journal") + "\n");
+                           "\njournal: " + tmp.file("quiet-MatrixAnalysis.journal") +
+                           "\nrow digests: " + tmp.file("quiet-MatrixAnalysis.digests") + "\n");
 
   // An error of the run: its message, and nothing else.
   const tCliRun failed = RunCliOnTerminal(
