@@ -156,9 +156,19 @@ TEST(MissingCellsCli, NonNumberCellsGiveTheReportsOfFlaggedOnes) {
   ASSERT_EQ(r.status, 0) << r.err;
   ExpectSameFile((dir / "Friction-LeastCost-MatrixAnalysis.txt").string(),
                  (kExpected / "Friction-LeastCost-MatrixAnalysis.txt").string());
-  r = RunCli(With(FrictionArgs(dir, "resistance"), {"--pair-matrices"}), dir.string());
-  ASSERT_EQ(r.status, 0) << r.err;
-  ExpectOnlyNumbers(dir / "resistance-MatrixAnalysis.txt");
+  // The current means and the exact paths' statistics against the flagged originals.
+  const fs::path original = tmp.path() / "original";
+  fs::create_directories(original);
+  for (const char* algorithm : {"resistance", "exact"}) {
+    SCOPED_TRACE(algorithm);
+    r = RunCli(FrictionArgs(kLandscape, algorithm), original.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunCli(With(FrictionArgs(dir, algorithm), {"--pair-matrices"}), dir.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string report = std::string(algorithm) + "-MatrixAnalysis.txt";
+    ExpectOnlyNumbers(dir / report);
+    ExpectSameFile((dir / report).string(), (original / report).string());
+  }
   // No pair without a value: the NA of a matrix would come from a report's Nan.
   int matrices = 0;
   for (const auto& e : fs::directory_iterator(dir)) {
