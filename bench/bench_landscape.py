@@ -20,7 +20,7 @@ def write_map(name, title, dtype, code, values, lo, hi):
            ("min. Y", "0"), ("max. Y", str(10 * n)), ("pos'n error", "unknown"), ("resolution", "10"),
            ("min. value", str(lo)), ("max. value", str(hi)), ("display min", str(lo)),
            ("display max", str(hi)), ("value units", "unknown"), ("value error", "unknown"),
-           ("flag value", "none"), ("flag def'n", "no background"), ("legend cats", "0")]
+           ("flag value", "none"), ("flag def'n", "none"), ("legend cats", "0")]
     with open(os.path.join(out, name + ".rdc"), "wb") as f:
         f.write("".join("%-12s: %s\r\n" % kv for kv in doc).encode())
 

@@ -3,6 +3,7 @@
 #include "analysis/Analyses.h"
 
 #include "analysis/PathScan.h"
+#include "analysis/PointGrids.h"
 #include "analysis/PopulationFile.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/RunSupport.h"
@@ -278,8 +279,11 @@ tRunResult SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& seq
     tMatrixOfSingle frictionCells;
     if (friction && hasPathMaps) {
       if (run.Settings().Bootstraps >= 1)
-        RefuseOffMapLocations(locs, WalkStarts(visits), *friction, run.Log());
+        RefuseOffMapLocations(locs, WalkStarts(visits), {friction.get()}, run.Log());
       friction->ReadSingleMatrix(frictionCells);
+    } else if (!friction && run.Settings().Bootstraps >= 1) {
+      // Strip walks may step off the map, but start where an animal was seen.
+      RefuseOffMapLocations(locs, WalkStarts(visits), PointGrids(run.Maps(), nullptr), run.Log());
     }
     run.Log().TaskLabel("Bootstrapping");
     // Only searched steps are kept on the map: without binary or quantitative

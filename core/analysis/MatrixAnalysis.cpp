@@ -7,6 +7,7 @@
 #include "analysis/OutputCheck.h"
 #include "analysis/PairMatrices.h"
 #include "analysis/PathScan.h"
+#include "analysis/PointGrids.h"
 #include "analysis/PopulationFile.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/ResistanceScan.h"
@@ -178,14 +179,15 @@ tLeastCostSetup SetUpAlgorithm(tRun& run) {
 tPopulationData ReadPopulation(tRun& run, const tRaster* friction) {
   TAnalysisSettings readerSettings = run.Settings();
   readerSettings.DataFile = run.Path(run.Settings().DataFile);
-  tPointFilter onFriction;
-  if (friction) {
-    // A point off the friction grid would stop the run midway with a search
-    // error; it is refused before any path is computed.
-    onFriction = [friction](double x, double y) { return PointOnGrid(*friction, x, y); };
-  }
+  // A point off the friction grid would stop the run midway with a search
+  // error, and one off a strip's maps would give rows of no cells that look
+  // like data; either is refused before any path is computed.
+  const std::vector<const tRaster*> grids = PointGrids(run.Maps(), friction);
+  tPointFilter onMap;
+  if (!grids.empty()) onMap = [&grids](double x, double y) { return OnEveryGrid(grids, x, y); };
   tPopulationData data;
-  ReadPopulationFile(readerSettings, data, run.Log(), onFriction);
+  ReadPopulationFile(readerSettings, data, run.Log(), onMap,
+                     [&grids](const t2DPoints& p) { return NoPointOnMapNote(p, "point", grids); });
   return data;
 }
 

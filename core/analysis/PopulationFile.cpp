@@ -191,7 +191,7 @@ std::string FormatPoint(double x, double y) {
 }
 
 void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tReporter& reporter,
-                        const tPointFilter& accept) {
+                        const tPointFilter& accept, const tAllRefusedNote& allRefused) {
   tTextScanner scanner(tTextScanner::LoadFile(settings.DataFile), settings.DataFile);
   data = tPopulationData{};
 
@@ -215,6 +215,7 @@ void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tRep
     reporter.Log("X\tY");
   }
   std::vector<std::string> refused;
+  t2DPoints refusedPoints;
   for (int32_t k = 0; k < n; ++k) {
     const double x = NarrowToSingle(scanner, NextValue(scanner, "coordinates"));
     const double y = NarrowToSingle(scanner, NextValue(scanner, "coordinates"));
@@ -223,12 +224,17 @@ void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tRep
       reporter.Log(FormatPoint(x, y) + kOutsidePointSuffix);
       refused.push_back("point " + std::to_string(k) + " at (" + FormatGeneral(x, 15) + ", " +
                         FormatGeneral(y, 15) + ")");
+      refusedPoints.push_back({x, y});
       continue;
     }
     data.SamplePoints.push_back({x, y});
     if (settings.EchoSamplePoints) reporter.Log(FormatPoint(x, y));
   }
-  if (!refused.empty()) throw EInOutError(OutsidePointsMessage(refused));
+  if (!refused.empty()) {
+    std::string message = OutsidePointsMessage(refused);
+    if (data.SamplePoints.empty() && allRefused) message += allRefused(refusedPoints);
+    throw EInOutError(message);
+  }
 
   ExpectHeader(scanner, "[genetic distance]");
   if (settings.EchoMatrices) {

@@ -98,6 +98,9 @@ struct tPopulationData {
 // Tells whether a sample point may be stored (for instance: lies on the
 // friction map). An empty function accepts every point.
 using tPointFilter = std::function<bool(double x, double y)>;
+// What the outside-points error adds when the filter refused every point,
+// given the points; empty: nothing.
+using tAllRefusedNote = std::function<std::string(const t2DPoints& points)>;
 
 // Reads settings.DataFile into data, replacing what it held, and echoes to the
 // log as EchoSamplePoints and EchoMatrices ask. Without a significance section
@@ -106,9 +109,10 @@ using tPointFilter = std::function<bool(double x, double y)>;
 // negative size or a file that ends inside the numbers; kInvalidNumericInput
 // for a number that does not convert; kOutsidePointsError when the filter
 // refused points. Each message goes on with the file, the line and what was
-// found there (the outside-points error: with the refused points). On error
-// data keeps what was read so far.
+// found there (the outside-points error: with the refused points, then
+// allRefused's note when no point was accepted). On error data keeps what was
+// read so far.
 void ReadPopulationFile(TAnalysisSettings& settings, tPopulationData& data, tReporter& reporter,
-                        const tPointFilter& accept = {});
+                        const tPointFilter& accept = {}, const tAllRefusedNote& allRefused = {});
 
 } // namespace stravex

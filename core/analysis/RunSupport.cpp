@@ -3,6 +3,7 @@
 
 #include "analysis/BatchRun.h"
 #include "analysis/LocationSequence.h"
+#include "analysis/PointGrids.h"
 #include "analysis/PopulationFile.h"
 #include "base/AtomicFile.h"
 #include "base/Errors.h"
@@ -295,16 +296,21 @@ bool PointOnGrid(const tRaster& map, double x, double y) {
 }
 
 void RefuseOffMapLocations(const tLocations& locs, const std::vector<std::size_t>& indices,
-                           const tRaster& friction, tReporter& log) {
+                           const std::vector<const tRaster*>& grids, tReporter& log) {
   std::vector<std::string> outside;
+  t2DPoints points;
   for (const std::size_t i : indices) {
     const tLocation& l = locs[i];
-    if (PointOnGrid(friction, l.X, l.Y)) continue;
+    if (OnEveryGrid(grids, l.X, l.Y)) continue;
+    points.push_back({l.X, l.Y});
     log.Log("Location " + std::to_string(i) + "\t" + FormatPoint(l.X, l.Y) + kOutsidePointSuffix);
     outside.push_back("location " + std::to_string(i) + " (ID " + std::to_string(l.ID) + ") at " +
                       PointText(l.X, l.Y));
   }
-  if (!outside.empty()) throw EInOutError(OutsidePointsMessage(outside));
+  if (outside.empty()) return;
+  const bool none = outside.size() == indices.size();
+  throw EInOutError(OutsidePointsMessage(outside) +
+                    (none ? NoPointOnMapNote(points, "location", grids) : std::string()));
 }
 
 std::string PointText(double x, double y) {

@@ -197,12 +197,13 @@ void RequireLocations(const tLocationSequence& sequence);
 // True when (x, y) falls on a cell of the map's grid (RowOfY / ColOfX).
 bool PointOnGrid(const tRaster& map, double x, double y);
 
-// The least-cost search cannot start or end off the friction map. Every
-// listed location off its grid is logged as "Location <k>\t<x>\t<y> ***
-// Outside of the map ***"; then, if there was one, the run stops with the
-// outside-points error, which lists them too, before any path is computed.
+// No path can start or end off the map (PointGrids: the friction map, or a
+// strip's maps). Every listed location off a grid is logged as "Location
+// <k>\t<x>\t<y> *** Outside of the map ***"; then, if there was one, the run
+// stops with the outside-points error, which lists them too (and, when none
+// is on the map, NoPointOnMapNote), before any path is computed.
 void RefuseOffMapLocations(const tLocations& locations, const std::vector<std::size_t>& indices,
-                           const tRaster& friction, tReporter& log);
+                           const std::vector<const tRaster*>& grids, tReporter& log);
 
 // "(x, y)" with up to 15 significant digits.
 std::string PointText(double x, double y);

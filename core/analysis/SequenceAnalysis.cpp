@@ -5,6 +5,7 @@
 #include "analysis/OrderedRunner.h"
 #include "analysis/OutputCheck.h"
 #include "analysis/PathScan.h"
+#include "analysis/PointGrids.h"
 #include "analysis/PopulationFile.h"
 #include "analysis/ReportWriter.h"
 #include "analysis/RunJournal.h"
@@ -353,8 +354,12 @@ tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequ
     RequireLocations(sequence);
     const tLocations& locs = sequence.Locations;
     if (setup.Friction && HasPathMaps(run.Maps())) {
-      RefuseOffMapLocations(locs, PathEnds(locs, threshold), *setup.Friction, run.Log());
+      RefuseOffMapLocations(locs, PathEnds(locs, threshold), {setup.Friction.get()}, run.Log());
       setup.Friction->ReadSingleMatrix(setup.FrictionCells);
+    } else if (!setup.Friction) {
+      // A strip's end off its maps would give a row of no cells that looks like data.
+      const auto grids = PointGrids(run.Maps(), nullptr);
+      RefuseOffMapLocations(locs, PathEnds(locs, threshold), grids, run.Log());
     }
     run.Log().TaskLabel("Analysing paths");
     return tSegmentLoop(run, setup, locs, threshold, resuming).Run();

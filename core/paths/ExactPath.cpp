@@ -156,12 +156,12 @@ void tExactLandscape::Build(const tMatrixOfSingle& friction, tMatrixOfSingle* ow
   for (std::size_t r = 0; r < rows; ++r)
     for (std::size_t c = 0; c < cols; ++c) {
       const float f = friction[r][c];
-      if (fFlag && f == *fFlag) continue;
+      // Missing cells, -inf among them, cannot be passed whatever their value.
+      if (!passable(f)) continue;
       if (f < 0)
         throw EInvalidOperation("Exact least-cost path: the friction map " + frictionName +
                                 " holds a negative value (" + Number(f) + " at row " +
                                 std::to_string(r) + ", column " + std::to_string(c) + ").");
-      if (!std::isfinite(f)) continue;
       const double w = frictionWeight * static_cast<double>(f) + lengthWeight;
       fMaxStep = std::max(fMaxStep, w);
       if (w > 0 && (fMinStep == 0 || w < fMinStep)) fMinStep = w;

@@ -8,6 +8,8 @@
 #include "paths/CostPath.h"
 #include "raster/Raster.h"
 
+#include <cmath>
+
 namespace stravex {
 
 namespace {
@@ -89,7 +91,9 @@ tBinaryScan ScanLeastCostBinary(const std::vector<tRaster*>& maps, const tLeastC
       const bool useFlag = map.FlagDef == fdBackground;
       uint32_t count = out.Count[m], area = out.Area[m];
       for (const t2DiPoint& p : path) {
-        const double v = RoundHalfEven(map.GetCell(p.row, p.col));
+        const double cell = map.GetCell(p.row, p.col);
+        if (!std::isfinite(cell)) continue; // missing, as in tRaster::IsMissingValue
+        const double v = RoundHalfEven(cell);
         if (useFlag && v == map.FlagValue) continue;
         area = CheckedAdd(area, 1);
         if (v > 0) {

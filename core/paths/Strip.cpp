@@ -68,7 +68,9 @@ void ScanStripBinary(const std::vector<tRaster*>& maps, int32_t width, double x1
   StripGeometry(*maps[0], width, x1, y1, x2, y2, [&](int32_t row, int32_t col) {
     for (std::size_t m = 0; m < n; ++m) {
       const tRaster& map = *maps[m];
-      const int32_t v = RoundToInt32(map.GetCell(row, col));
+      const double cell = map.GetCell(row, col);
+      if (!std::isfinite(cell)) continue; // missing, and no integer to round to
+      const int32_t v = RoundToInt32(cell);
       // Compared in double: a large rounded value must not collide with the
       // flag value through a 32-bit float conversion.
       if (map.FlagDef == fdBackground && static_cast<double>(v) == map.FlagValue) continue;

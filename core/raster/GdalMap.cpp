@@ -291,7 +291,7 @@ void tGdalRaster::ReadImage(int64_t n) {
         const double v = line[static_cast<std::size_t>(col)];
         if (IsNoData(v)) {
           out[col] = FlagValue;
-        } else if (std::isnan(v) || (std::fabs(v) <= kFloatMax && static_cast<float>(v) == v)) {
+        } else if (!std::isfinite(v) || (std::fabs(v) <= kFloatMax && static_cast<float>(v) == v)) {
           out[col] = static_cast<float>(v);
         } else {
           throw EInOutError(fPath + ": data type " + fSourceType + " is not supported: the value " +
@@ -308,7 +308,7 @@ void tGdalRaster::ReadImage(int64_t n) {
   auto range = [&](const auto& cells) {
     for (const auto c : cells) {
       const auto v = static_cast<float>(c);
-      if (std::isnan(v) || IsMissingValue(v)) continue;
+      if (IsMissingValue(v)) continue;
       if (!any || v < MinValue) MinValue = v;
       if (!any || v > MaxValue) MaxValue = v;
       any = true;
@@ -339,7 +339,7 @@ float tGdalRaster::ReleasedCell(int32_t row, int32_t col) const {
     throw EInOutError(fPath + ": the cells cannot be read" + LastGdalError() + ".");
   if (fSignedByte && v > 127) v -= 256;
   if (IsNoData(v)) return FlagValue;
-  if (!std::isnan(v) && !(std::fabs(v) <= kFloatMax && static_cast<float>(v) == v))
+  if (std::isfinite(v) && !(std::fabs(v) <= kFloatMax && static_cast<float>(v) == v))
     throw EInOutError(fPath + ": data type " + fSourceType + " is not supported: the value " +
                       FormatGeneral(v, 17) + " (" + RowColumn(row, col) +
                       ") is not exact as a 32-bit real.");

@@ -246,7 +246,8 @@ bool ReadIdrisi(tIdrisiFile& f, float& value) {
   }
   value = f.buffer->Data()[f.next++];
   ++f.delivered;
-  const bool valid = !f.useFlag || value != f.flagValue;
+  // The missing-cell rule of tRaster::IsMissingValue.
+  const bool valid = std::isfinite(value) && (!f.useFlag || value != f.flagValue);
   if (--f.count == 0 && ftello(f.file) >= f.fileBytes) f.atEnd = true;
   return valid;
 }

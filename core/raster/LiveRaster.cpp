@@ -195,7 +195,7 @@ void tLiveRaster::SetCell(int32_t row, int32_t col, float value) {
 }
 
 bool tLiveRaster::IsFlagged(int32_t row, int32_t col) const {
-  return FlagDef == fdBackground && tLiveRaster::GetCell(row, col) == FlagValue;
+  return IsMissingValue(static_cast<float>(tLiveRaster::GetCell(row, col)));
 }
 
 void tLiveRaster::CopyCells(float* out) const {
@@ -284,6 +284,7 @@ void tLiveRaster::ComputeMinMax() {
   bool any = false;
   VisitCells([&](int32_t, int32_t, double v) {
     const auto x = static_cast<float>(v);
+    if (!std::isfinite(x)) return; // no value to document
     any = true;
     if (x < lo) lo = x;
     if (x > hi) hi = x;

@@ -142,6 +142,12 @@ std::vector<tMapInfoLine> DescribeMap(const std::string& name) {
   line("display max", Single(map.DisplayMax));
   line("flag value", Single(map.FlagValue));
   line("flag definition", FlagDefWord(map.FlagDef));
+  // GDAL's IDRISI reader takes any definition but "none" as a no-data flag,
+  // so GIS tools drop cells that Stravex counts.
+  if (map.FlagDef == fdNoBackground)
+    line("flag note", "GDAL-based tools (gdalinfo, QGIS) take no-data = " + Single(map.FlagValue) +
+                          " here (the flag value; \"none\" reads as 0) and leave out cells that "
+                          "Stravex counts; \"flag def'n : none\" means no flag to both.");
   line("legend categories", std::to_string(map.Legend.size()));
   lines("legend", map.Legend);
   lines("comment", map.Comments);

@@ -4,6 +4,7 @@
 #include "base/CommonDecl.h"
 #include "base/Reporter.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -78,8 +79,12 @@ public:
   void FillConstant(float value);
   double GetMean();
 
-  // Missing-cell rule shared by every path statistic.
-  bool IsMissingValue(float v) const { return FlagDef == fdBackground && v == FlagValue; }
+  // The one missing-cell rule of every statistic: the background flag, and a
+  // value that is no number (NaN, as GIS tools read it) or infinite, which no
+  // sum or mean can take in.
+  bool IsMissingValue(float v) const {
+    return !std::isfinite(v) || (FlagDef == fdBackground && v == FlagValue);
+  }
 
   // --- fields (metadata record and cached statistics) ---
   double Mean = 0;
@@ -211,6 +216,7 @@ public:
   void LoadData();
   void SaveData();
   void ReleaseData();
+  // IsMissingValue of the cell; a cell off the grid reads as the flag value.
   bool IsFlagged(int32_t row, int32_t col) const;
   bool Loaded() const { return fLoaded; }
   // The loaded cells in row order as reals, Rows x Columns of them, without a

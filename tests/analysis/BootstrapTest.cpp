@@ -303,7 +303,10 @@ TEST(SequenceBootstrap, LeastCostSteps) {
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_EQ(std::string(e.what()),
-              std::string(kOutsidePointsError) + " Outside: location 1 (ID 1) at (100, 300)");
+              std::string(kOutsidePointsError) +
+                  " Outside: location 1 (ID 1) at (100, 300). The only location does not lie on "
+                  "the map friction (x 0..200, y 0..200, plane): is it in the map's coordinate "
+                  "system?");
   }
   EXPECT_FALSE(fs::exists(off.ReportPath()));
   EXPECT_FALSE(off.state.Running);

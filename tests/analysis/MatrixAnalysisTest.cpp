@@ -138,9 +138,9 @@ TEST(MatrixAnalysis, RowCheckedByHandWithLogAndRunContract) {
 
 TEST(MatrixAnalysis, PairOrdersFiltersDelaunayAndNumberForms) {
   tMatrixRun r;
-  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 3, 5, dtByte, Zero)}, r.reporter);
+  r.maps.LoadBinaryMaps({WriteMap(r.dir, "bin", 4, 11, dtByte, Zero)}, r.reporter);
   // A kite: the short diagonal 2-3 is a Delaunay edge, the long one 0-1 is not.
-  WritePopulationFile(r.dir.file("pop.txt"), {{0, 0}, {10, 0}, {5, 1}, {5, -1}}, Gen, Gen);
+  WritePopulationFile(r.dir.file("pop.txt"), {{0, 2}, {10, 2}, {5, 3}, {5, 1}}, Gen, Gen);
   r.reporter.progress.clear();
   r.Run();
   EXPECT_EQ(r.Pairs(), (std::vector<std::string>{"0,1", "0,2", "0,3", "1,2", "1,3", "2,3"}));
@@ -394,9 +394,31 @@ TEST(MatrixAnalysis, ErrorsEndTheRunAndWarningsReachTheRun) {
   r.Ended();
   EXPECT_EQ(r.result.Outcome, tRunOutcome::Failed);
   EXPECT_EQ(r.result.Error, std::string(kOutsidePointsError) + " Outside: point 1 at (100, 2)");
-  // Strips do not need the point on the map.
+  // Strips refuse it too: its rows would count no cells, and look like data.
   r.settings.Connectivity = caFixedWidthStrip;
-  EXPECT_EQ(r.Run(), tRunOutcome::Completed);
+  EXPECT_THROW(r.Run(), EInOutError);
+  r.Ended();
+  EXPECT_EQ(r.result.Error, std::string(kOutsidePointsError) + " Outside: point 1 at (100, 2)");
+  EXPECT_FALSE(fs::exists(r.ReportFile()));
+  // Each strip list converts with its own first map: a topography map that
+  // lies elsewhere refuses the points off it, and when no point is on it the
+  // error names it with its extent.
+  tMatrixRun shifted;
+  shifted.maps.LoadBinaryMaps({WriteMap(shifted.dir, "bin", 12, 16, dtByte, Wave)},
+                              shifted.reporter);
+  ASSERT_TRUE(shifted.maps.LoadTopographyMap(
+      WriteMap(shifted.dir, "far", 12, 16, dtReal, Zero, fdNoBackground, 0, 1000),
+      shifted.reporter));
+  WritePopulationFile(shifted.dir.file("pop.txt"), {{1, 6}, {14, 6}}, Gen);
+  EXPECT_THROW(shifted.Run(), EInOutError);
+  EXPECT_EQ(shifted.result.Error,
+            std::string(kOutsidePointsError) +
+                " Outside: point 0 at (1, 6), point 1 at (14, 6). None of the 2 points lies on "
+                "the map far (x 1000..1016, y 0..12, plane): are the points in the map's "
+                "coordinate system?");
+  shifted.maps.TopographyMap.reset();
+  shifted.maps.BuildMapList();
+  EXPECT_EQ(shifted.Run(), tRunOutcome::Completed);
 
   // A missing friction map ends the run before the data file is read.
   r.settings.Connectivity = caLeastCostPath;

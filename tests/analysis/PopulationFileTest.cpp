@@ -22,10 +22,11 @@ struct Reader {
   TAnalysisSettings settings;
   tPopulationData data;
 
-  void Read(const std::string& content, const tPointFilter& accept = {}) {
+  void Read(const std::string& content, const tPointFilter& accept = {},
+            const tAllRefusedNote& allRefused = {}) {
     settings.DataFile = dir.file("pop.txt");
     WriteFileBytes(settings.DataFile, content);
-    ReadPopulationFile(settings, data, reporter, accept);
+    ReadPopulationFile(settings, data, reporter, accept, allRefused);
   }
   std::string Failure(const std::string& content) {
     return MessageOf<EInOutError>([&] { Read(content); });
@@ -225,4 +226,27 @@ TEST(PopulationFile, ManyRejectedPointsAreListedUpToALimit) {
   // Every refused point is still logged.
   EXPECT_EQ(r.reporter.logs.size(), 25u);
   EXPECT_EQ(r.reporter.logs.back(), "124\t0.5 *** Outside of the map ***");
+
+  // The note follows when no point at all was accepted, given every point.
+  t2DPoints given;
+  const tAllRefusedNote note = [&given](const t2DPoints& p) {
+    given = p;
+    return std::string(" None.");
+  };
+  Reader none;
+  const std::string all = MessageOf<EInOutError>([&] {
+    none.Read(
+        content, [](double x, double) { return x < 100; }, note);
+  });
+  EXPECT_EQ(all.rfind(", and 5 more None."), all.size() - 18) << all;
+  ASSERT_EQ(given.size(), 25u);
+  EXPECT_EQ(given.back(), (t2DPoint{124, 0.5}));
+  given.clear();
+  Reader some;
+  const std::string part = MessageOf<EInOutError>([&] {
+    some.Read(
+        content, [](double x, double) { return x < 101; }, note);
+  });
+  EXPECT_EQ(part.find("None."), std::string::npos) << part;
+  EXPECT_TRUE(given.empty());
 }

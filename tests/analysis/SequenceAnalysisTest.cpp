@@ -264,6 +264,19 @@ TEST(SequenceAnalysis, LeastCostCorridorAndLocationsOffTheMap) {
   EXPECT_EQ(lone.Run(Loaded({Loc(1, 2, 2, 1), Loc(1, 5, 5, 2), Loc(2, 50, 5, 3)})),
             tRunOutcome::Completed);
   EXPECT_EQ(lone.Report().size(), 2u);
+
+  // Strips refuse the same end, and a lone location off the map is no end for them either.
+  for (const auto algorithm : {caFixedWidthStrip, caRatioStrip}) {
+    tRun strip;
+    strip.AddGridMaps();
+    strip.settings.Connectivity = algorithm;
+    EXPECT_THROW(strip.Run(offSeq), EInOutError);
+    EXPECT_EQ(strip.result.Error,
+              std::string(kOutsidePointsError) + " Outside: location 4 (ID 3) at (6, 25)");
+    EXPECT_FALSE(fs::exists(strip.ReportPath()));
+    EXPECT_EQ(strip.Run(Loaded({Loc(1, 2, 2, 1), Loc(1, 5, 5, 2), Loc(2, 50, 5, 3)})),
+              tRunOutcome::Completed);
+  }
 }
 
 TEST(SequenceAnalysis, ThreadsGiveIdenticalOutput) {

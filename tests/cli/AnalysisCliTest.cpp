@@ -566,14 +566,29 @@ TEST(AnalysisCli, SequenceStripsOnAHandWorkedMap) {
     doc += std::string(line) + "\r\n";
   WriteFileBytes(tmp.file("code.rdc"), doc);
   // Each strip is one individual of two locations, an hour apart, on 1 January 2020 (day 43831).
-  std::ostringstream track;
-  track << "X Y ID Day Month Year Hour Minute Second\r\n";
+  // A strip with an end off the grid is refused; the others are computed.
+  const auto onGrid = [](const tHandStrip& h) {
+    return std::max({h.x1, h.x2, h.y1, h.y2}) <= 20 && std::min({h.x1, h.x2, h.y1, h.y2}) >= 0;
+  };
+  std::ostringstream track, offTrack;
+  for (std::ostringstream* t : {&track, &offTrack})
+    *t << "X Y ID Day Month Year Hour Minute Second\r\n";
   for (const tHandStrip& h : kHandStrips[0].second)
-    track << h.x1 << " " << h.y1 << " " << h.id << " 1 1 2020 0 0 0\r\n"
-          << h.x2 << " " << h.y2 << " " << h.id << " 1 1 2020 1 0 0\r\n";
+    for (std::ostringstream* t : {&track, &offTrack})
+      if (t == &offTrack || onGrid(h))
+        *t << h.x1 << " " << h.y1 << " " << h.id << " 1 1 2020 0 0 0\r\n"
+           << h.x2 << " " << h.y2 << " " << h.id << " 1 1 2020 1 0 0\r\n";
   WriteFileBytes(tmp.file("hand.txt"), track.str());
+  WriteFileBytes(tmp.file("off.txt"), offTrack.str());
+  const tCliRun off = RunCli(
+      {"sequence", "--binary", "code", "--data", "off.txt", "--project", "o"}, tmp.path().string());
+  EXPECT_EQ(off.status, 1);
+  EXPECT_NE(off.err.find("Outside: location 7 (ID 4) at (22, 10)\n"), std::string::npos) << off.err;
 
-  for (const auto& [width, strips] : kHandStrips) {
+  for (auto [width, strips] : kHandStrips) {
+    strips.erase(std::remove_if(strips.begin(), strips.end(),
+                                [&](const tHandStrip& h) { return !onGrid(h); }),
+                 strips.end());
     const std::string project = "w" + std::to_string(width);
     SCOPED_TRACE(project);
     const tCliRun r = RunCli({"sequence", "--binary", "code", "--quantitative", "code", "--data",

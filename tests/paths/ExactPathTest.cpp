@@ -507,7 +507,9 @@ TEST(ExactPath, RefusesCriteriaWithoutGraphSearchAndNegativeValues) {
     }
   }
   tMatrixOfSingle f(2, std::vector<float>(3, 1.0f));
-  f[1][2] = kFlag; // missing values are not checked
+  f[1][2] = kFlag; // missing values are not checked, nor non-numbers
+  f[0][0] = -std::numeric_limits<float>::infinity();
+  f[0][1] = std::numeric_limits<float>::quiet_NaN();
   EXPECT_NO_THROW(tExactLandscape(Rules(f, nullptr, 0, 0, 0, 1), kFlag, "fr"));
   f[1][1] = -0.5f;
   try {

@@ -146,6 +146,44 @@ TEST(ScanStripBinary, CountsAreaFlagsAndEveryMap) {
   EXPECT_EQ(area, (tVectorOfCardinal{0, 0}));
 }
 
+TEST(ScanStrip, NonNumbersAreMissingInEveryScanner) {
+  TempDir dir;
+  const tGrid g;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  auto nonNumbers = MakeMap(dir, "n", g, 1, dtReal, fdNone);
+  auto flagged = MakeMap(dir, "f", g, 1, dtReal, fdBackground, -9999);
+  for (int32_t c = 11; c <= 15; ++c) {
+    const float v = c == 12 ? nan : c == 13 ? inf : c == 14 ? -inf : static_cast<float>(c);
+    nonNumbers->SetCell(10, c, v);
+    flagged->SetCell(10, c, std::isfinite(v) ? v : -9999);
+  }
+  for (tLiveRaster* m : {nonNumbers.get(), flagged.get()}) {
+    SCOPED_TRACE(m->MapName());
+    tVectorOfCardinal count, area;
+    ScanStripBinary({m}, 1, g.X(10), g.Y(10), g.X(15), g.Y(10), count, area);
+    EXPECT_EQ(count, (tVectorOfCardinal{26}));
+    EXPECT_EQ(area, (tVectorOfCardinal{2}));
+    tVectorOfDouble sum, mean, sd;
+    ScanStripQuantitative({m}, 1, g.X(10), g.Y(10), g.X(15), g.Y(10), sum, mean, sd, area);
+    EXPECT_EQ(area, (tVectorOfCardinal{2}));
+    EXPECT_DOUBLE_EQ(mean[0], 13);
+    EXPECT_DOUBLE_EQ(sd[0], 2);
+    // Ends on a non-number: no slope; the middle cell one: no convexity.
+    double tMean = 0, tSD = 0, slope = 0, convexity = 0;
+    uint32_t tArea = 0;
+    ScanStripTopography(*m, 1, g.X(10), g.Y(10), g.X(12), g.Y(10), tMean, tSD, slope, convexity,
+                        tArea);
+    EXPECT_EQ(slope, -9999);
+    EXPECT_EQ(tArea, 1u);
+    ScanStripTopography(*m, 1, g.X(11), g.Y(10), g.X(15), g.Y(10), tMean, tSD, slope, convexity,
+                        tArea);
+    EXPECT_DOUBLE_EQ(slope, 1);
+    EXPECT_EQ(convexity, -9999);
+    EXPECT_DOUBLE_EQ(tMean, 15);
+  }
+}
+
 TEST(ScanStripBinary, CountBeyondSigned32BitsThenOverflow) {
   TempDir dir;
   const tGrid g;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using namespace stravex;
 using namespace stravex::test;
@@ -237,6 +238,40 @@ TEST(LiveRaster, StatisticsInMemory) {
   c->LoadData();
   c->ComputeSD();
   EXPECT_EQ(c->SD, 0);
+}
+
+TEST(LiveRaster, NonNumbersAreMissingLoadedAndFromTheFile) {
+  TempDir dir;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  // Without a flag, and beside one: NaN and infinities are missing either way.
+  for (const tFlagDef def : {fdNone, fdNoBackground, fdBackground}) {
+    SCOPED_TRACE(FlagDefWord(def));
+    auto m = LiveMap(dir.file("n"), dtReal, 2, 3, {1, nan, 3, inf, -inf, -9}, def, -9);
+    const double mean = def == fdBackground ? 2 : -5.0 / 3;
+    tRaster disk(dir.file("n")); // statistics streamed from the file
+    disk.ComputeSD();
+    EXPECT_DOUBLE_EQ(disk.Mean, mean);
+    EXPECT_TRUE(std::isfinite(disk.SD));
+    disk.ComputeMinMax();
+    EXPECT_EQ(disk.MinValue, def == fdBackground ? 1 : -9);
+    EXPECT_EQ(disk.MaxValue, 3);
+    m->ComputeSD(); // released: from the file too
+    EXPECT_DOUBLE_EQ(m->Mean, mean);
+    m->LoadData();
+    m->MeanValid = m->SDValid = false;
+    m->ComputeSD();
+    EXPECT_DOUBLE_EQ(m->Mean, mean);
+    m->ComputeMinMax();
+    EXPECT_EQ(m->MaxValue, 3);
+    EXPECT_EQ(m->MinValue, -9); // loaded, flagged cells count here
+    for (int32_t c = 0; c < 3; ++c) {
+      EXPECT_EQ(m->IsFlagged(0, c), c == 1);
+      EXPECT_EQ(m->IsFlagged(1, c), c < 2 || def == fdBackground);
+    }
+    EXPECT_TRUE(m->IsMissingValue(nan));
+    EXPECT_EQ(m->IsMissingValue(-9), def == fdBackground);
+  }
 }
 
 TEST(LiveRaster, CopyCellsGivesEveryTypeAsReals) {
