@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -49,6 +50,15 @@ std::string FormatReal23(long double v) {
 std::string FormatReal23(double v) { return FormatReal23(static_cast<long double>(v)); }
 
 std::string FormatInteger(int64_t v) { return std::to_string(v); }
+
+void tReportRow::RefuseNonFinite(long double v) const {
+  const auto column = std::count(fText.begin(), fText.end(), '\t') + 1;
+  std::string text = FormatReal23(v);
+  text.erase(0, text.find_first_not_of(' '));
+  throw EInvalidOperation("A report value is not a number: " + text + " in column " +
+                          std::to_string(column) + " of the row \"" + fText +
+                          "\"; no report holds it");
+}
 
 tReportFile::tReportFile(std::string fileName) : fFileName(std::move(fileName)) {
   fFile = std::fopen(fFileName.c_str(), "wb");

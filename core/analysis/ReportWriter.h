@@ -2,6 +2,7 @@
 // Report files: tab-separated 8-bit text, CR LF line ends, one header line and
 // one row per pair, segment or walk step. A row is built in memory and reaches
 // the file whole, so an interrupted run leaves complete lines only.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -32,7 +33,10 @@ public:
     fText += FormatInteger(v);
     return *this;
   }
+  // EInvalidOperation for NaN and infinities: a report never holds them, so
+  // a statistic that produced one stops the run instead of reaching R.
   tReportRow& AddReal(long double v) {
+    if (!std::isfinite(v)) RefuseNonFinite(v);
     fText += FormatReal23(v);
     return *this;
   }
@@ -46,6 +50,7 @@ public:
   void Clear() { fText.clear(); }
 
 private:
+  [[noreturn]] void RefuseNonFinite(long double v) const;
   std::string fText;
 };
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <limits>
@@ -50,6 +51,28 @@ TEST(ReportWriter, RealsTakeTheTwentyThreeCharacterForm) {
   EXPECT_EQ(FormatInteger(0), "0");
   EXPECT_EQ(FormatInteger(-42), "-42");
   EXPECT_EQ(FormatInteger(4294967295LL), "4294967295");
+}
+
+// A row never takes a non-number: the run stops, naming the value and column.
+TEST(ReportWriter, RowsRefuseNonNumbersNamingTheColumn) {
+  for (const long double bad :
+       {std::numeric_limits<long double>::quiet_NaN(), std::numeric_limits<long double>::infinity(),
+        -std::numeric_limits<long double>::infinity()}) {
+    tReportRow row;
+    row.AddInt(3).AddTab().AddReal(1.5L).AddTab();
+    try {
+      row.AddReal(bad);
+      ADD_FAILURE() << "accepted " << static_cast<double>(bad);
+    } catch (const EInvalidOperation& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind("A report value is not a number: ", 0), 0u) << what;
+      EXPECT_NE(what.find(std::isnan(bad) ? "Nan in column 3" : "Inf in column 3"),
+                std::string::npos)
+          << what;
+    }
+    // The row keeps what it had.
+    EXPECT_EQ(row.Text(), "3\t 1.50000000000000E+0000\t");
+  }
 }
 
 TEST(ReportWriter, RowsGoToAFreshFileWithCrLf) {
