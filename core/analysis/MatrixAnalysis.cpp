@@ -236,6 +236,7 @@ public:
     OpenCorridor();
     if (fResuming) {
       Continue(kept);
+      if (kept.Bytes == 0) fReport->WriteLine(header);
     } else {
       if (fRun.KeepsJournal()) fJournal->Begin();
       fReport = fRun.CreateReport(kMatrixReport);

@@ -356,6 +356,7 @@ std::vector<std::string> RunInputPaths(const tMapSet& maps, const std::string& d
 tKeptReport ReadKeptReport(const std::string& reportPath, const std::string& header) {
   const std::string text = ReadWholeFile(reportPath);
   const std::string first = header + "\r\n";
+  if (text.size() < first.size() && first.compare(0, text.size(), text) == 0) return {};
   if (text.compare(0, first.size(), first) != 0)
     throw EInOutError("The report " + reportPath +
                       " has another header than this run's (other maps or options); nothing was "

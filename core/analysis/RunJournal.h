@@ -37,11 +37,13 @@ std::vector<std::string> RunInputPaths(const tMapSet& maps, const std::string& d
 // run's; the rows are the whole CR LF lines after it.
 struct tKeptReport {
   uint64_t Rows = 0;
-  uint64_t Bytes = 0;  // header and whole rows
+  uint64_t Bytes = 0;  // header and whole rows; 0 when the header is still to be written
   std::string LastRow; // empty without rows
   std::vector<uint64_t> RowDigests;
 };
-// EInOutError naming the report when its header is not the run's.
+// EInOutError naming the report when its header is not the run's. A report
+// that holds no more than the start of the run's header (a run killed between
+// creating it and writing its first line) keeps nothing: Bytes 0.
 tKeptReport ReadKeptReport(const std::string& reportPath, const std::string& header);
 
 class tRunJournal {

@@ -124,6 +124,7 @@ public:
     OpenCorridor();
     if (fResuming) {
       Continue(kept, first);
+      if (kept.Bytes == 0) fReport->WriteLine(header);
     } else {
       if (fRun.KeepsJournal()) fJournal->Begin();
       fReport = fRun.CreateReport(kSequenceReport);

@@ -111,6 +111,28 @@ TEST(ResumeCli, KilledSequenceRunResumesToTheSameFiles) {
   KillAndResume(args, "k-SequenceAnalysis.txt", 4, 3);
 }
 
+// A kill between creating the report and writing its header leaves an empty
+// report (or, in principle, part of the header): resuming starts it anew.
+TEST(ResumeCli, AReportWithoutItsWholeHeaderIsWrittenAnew) {
+  const std::vector<std::string> strips = {
+      "matrix", "--binary", Land("forest_BL"), "--data", Land("samples.txt"), "--project", "h"};
+  TempDir reference, dir;
+  ASSERT_EQ(RunCli(strips, reference.path().string()).status, 0);
+  const std::string whole = ReadFileBytes(reference.file("h-MatrixAnalysis.txt"));
+  for (const std::size_t keep : {std::size_t{0}, std::size_t{7}}) {
+    ASSERT_EQ(RunCli(strips, dir.path().string()).status, 0);
+    fs::resize_file(dir.file("h-MatrixAnalysis.txt"), keep);
+    const tCliRun r = RunCli(With(strips, {"--resume"}), dir.path().string());
+    ASSERT_EQ(r.status, 0) << keep << ": " << r.err;
+    EXPECT_EQ(ReadFileBytes(dir.file("h-MatrixAnalysis.txt")), whole) << keep;
+  }
+  // A header that is not a prefix of this run's is still refused.
+  WriteFileBytes(dir.file("h-MatrixAnalysis.txt"), "PopID1\tX9");
+  const tCliRun other = RunCli(With(strips, {"--resume"}), dir.path().string());
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("has another header"), std::string::npos) << other.err;
+}
+
 TEST(ResumeCli, MismatchingSettingsAreRefusedAndNothingChanges) {
   TempDir dir;
   const tCliRun first = RunCli(MatrixArgs("1"), dir.path().string());
