@@ -7,6 +7,7 @@
 #include "GraphicOps.h"
 #include "MapWindow.h"
 #include "TestSupport.h"
+#include "base/FileLock.h"
 #include "dlgConnectivity.h"
 
 #include <QAccessible>
@@ -803,6 +804,38 @@ private slots:
     QCOMPARE(Ctl<QLabel>(w, "lbTask")->text(), QString("Failed"));
     QVERIFY(w.RunEndText().startsWith("Failed after "));
     QVERIFY(w.RunEndText().endsWith(w.errors[2]));
+  }
+
+  // A window run goes through the same output checks and locks as the
+  // command line: refused in one error box, the inputs and the folder as
+  // they were.
+  void outputClashesAndLocksRefuseWindowRuns() {
+    tTestWindow w{QStringList()};
+    Load(w, {"forest_BL.rst"}, {}, {}, "samples.txt");
+    Ctl<QComboBox>(w, "cbDistance")->setCurrentIndex(stravex::caLeastCostPath);
+    ChooseFriction(w);
+    const std::string friction = fLand.toStdString() + "/friction.rst";
+    const std::string before = ReadFileBytes(friction);
+    Ctl<QLineEdit>(w, "edCorridorMap")->setText(fLand + "/friction");
+    Ctl<QLineEdit>(w, "edOutput")->setText("P");
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.errors.size(), 1);
+    QVERIFY2(w.errors[0].contains("\"corridor map\" would replace input \"friction map\""),
+             qPrintable(w.errors[0]));
+    QVERIFY(ReadFileBytes(friction) == before);
+    QVERIFY(QDir(fOut).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // Another process's run holds the corridor map.
+    Ctl<QLineEdit>(w, "edCorridorMap")->setText("corr");
+    stravex::tLockHolder holder;
+    const auto lock = stravex::tFileLock::TryLock((fOut + "/corr.rst").toStdString(), holder);
+    QVERIFY(lock);
+    w.btOKClick();
+    QVERIFY(WaitRun(w));
+    QCOMPARE(w.errors.size(), 2);
+    QVERIFY2(w.errors[1].contains("is being written by process"), qPrintable(w.errors[1]));
+    QVERIFY(!QFileInfo::exists(fOut + "/P-MatrixAnalysis.txt"));
   }
 
   void leastCostMatrixLikeCli() {
