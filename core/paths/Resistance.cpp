@@ -27,6 +27,31 @@ namespace {
 
 constexpr double kSqrt2 = 1.41421356237309504880;
 
+// Calls work(0..count-1) on up to threads threads taking the next index as
+// they free up; the first error stops the others and is rethrown here.
+template <typename tWork>
+void ForEachOnThreads(std::size_t count, int threads, tWork& work) {
+  if (threads <= 1) {
+    for (std::size_t k = 0; k < count; ++k) work(k);
+    return;
+  }
+  std::atomic<std::size_t> next{0};
+  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(threads));
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t)
+    pool.emplace_back([&, t] {
+      try {
+        for (std::size_t k; (k = next.fetch_add(1)) < count;) work(k);
+      } catch (...) {
+        errors[static_cast<std::size_t>(t)] = std::current_exception();
+        next = count;
+      }
+    });
+  for (auto& th : pool) th.join();
+  for (const auto& e : errors)
+    if (e) std::rethrow_exception(e);
+}
+
 // 1 / (d x (r_a + r_b) / 2).
 double Conductance(float ra, float rb, bool corner) {
   return 2.0 / ((corner ? kSqrt2 : 1.0) * (static_cast<double>(ra) + rb));
@@ -549,25 +574,7 @@ bool tResistanceNetwork::SolveGrounded(tPart& part,
         }
     }
   };
-  if (threads == 1) {
-    for (std::size_t block = 0; block < blocks; ++block) solveBlock(block);
-  } else {
-    std::atomic<std::size_t> next{0};
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(threads));
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-      pool.emplace_back([&, t] {
-        try {
-          for (std::size_t k; (k = next.fetch_add(1)) < blocks;) solveBlock(k);
-        } catch (...) {
-          errors[static_cast<std::size_t>(t)] = std::current_exception();
-          next = blocks;
-        }
-      });
-    for (auto& th : pool) th.join();
-    for (const auto& e : errors)
-      if (e) std::rethrow_exception(e);
-  }
+  ForEachOnThreads(blocks, threads, solveBlock);
   fInfo.MostIterations = std::max(fInfo.MostIterations, solver->MostIterations());
   if (spill) {
     solver.reset();
@@ -755,25 +762,7 @@ void tResistanceNetwork::SolveSubtractionFree(tPart& part, const tResistanceOpti
     mismatch[p] = std::isfinite(m) ? m : std::numeric_limits<double>::infinity();
   };
   const int threads = std::clamp(options.Threads, 1, std::max(1, static_cast<int>(pairs.size())));
-  if (threads == 1) {
-    for (std::size_t p = 0; p < pairs.size(); ++p) checkPair(p);
-  } else {
-    std::atomic<std::size_t> next{0};
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(threads));
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-      pool.emplace_back([&, t] {
-        try {
-          for (std::size_t p; (p = next.fetch_add(1)) < pairs.size();) checkPair(p);
-        } catch (...) {
-          errors[static_cast<std::size_t>(t)] = std::current_exception();
-          next = pairs.size();
-        }
-      });
-    for (auto& th : pool) th.join();
-    for (const auto& e : errors)
-      if (e) std::rethrow_exception(e);
-  }
+  ForEachOnThreads(pairs.size(), threads, checkPair);
   const double worst = mismatch.empty() ? 0.0 : *std::max_element(mismatch.begin(), mismatch.end());
   if (!(worst <= kResistanceCheckLimit))
     Refuse(part, "Resistance distance: the subtraction-free solve failed its accuracy check "

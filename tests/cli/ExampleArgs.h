@@ -25,4 +25,28 @@ inline std::vector<std::string> LeastCostSequenceArgs(const std::string& project
 }
 // clang-format on
 
+// Strips over the example's maps as copied to dir with the extension ext
+// (another format, or other cells), with the example's sample points.
+inline std::vector<std::string> StripArgs(const std::filesystem::path& dir,
+                                          const std::string& ext) {
+  auto m = [&](const char* name) { return (dir / (name + ext)).string(); };
+  return {"matrix",
+          "--binary",
+          m("forest_BL"),
+          m("roads_NB"),
+          m("landuse_CL"),
+          "--quantitative",
+          m("cover_QT"),
+          "--topography",
+          m("dem"),
+          "--data",
+          Land("samples.txt"),
+          "--width",
+          "3",
+          "--delaunay",
+          "include",
+          "--project",
+          "strips"};
+}
+
 } // namespace stravex::test

@@ -2,6 +2,7 @@
 // GDAL's own tools) give the same reports as the IDRISI originals; grids and
 // types that cannot be read as they are, are refused with their reason.
 #include "CliSupport.h"
+#include "ExampleArgs.h"
 #include "TestSupport.h"
 #include "raster/GdalMap.h"
 
@@ -36,27 +37,6 @@ void ConvertExamples(const fs::path& dir, const std::string& format, const std::
     options.insert(options.end(), {"-of", format});
     GdalTranslate(options, (kLandscape / (name + ".rst")).string(), (dir / (name + ext)).string());
   }
-}
-
-std::vector<std::string> StripArgs(const fs::path& dir, const std::string& ext) {
-  auto m = [&](const char* name) { return (dir / (name + ext)).string(); };
-  return {"matrix",
-          "--binary",
-          m("forest_BL"),
-          m("roads_NB"),
-          m("landuse_CL"),
-          "--quantitative",
-          m("cover_QT"),
-          "--topography",
-          m("dem"),
-          "--data",
-          (kLandscape / "samples.txt").string(),
-          "--width",
-          "3",
-          "--delaunay",
-          "include",
-          "--project",
-          "strips"};
 }
 
 std::vector<std::string> LeastCostArgs(const fs::path& dir, const std::string& ext,

@@ -103,27 +103,6 @@ void ExpectOnlyNumbers(const fs::path& report) {
   EXPECT_EQ(text.find("inf"), std::string::npos) << report;
 }
 
-std::vector<std::string> StripArgs(const fs::path& dir, const std::string& ext) {
-  auto m = [&](const char* name) { return (dir / (name + ext)).string(); };
-  return {"matrix",
-          "--binary",
-          m("forest_BL"),
-          m("roads_NB"),
-          m("landuse_CL"),
-          "--quantitative",
-          m("cover_QT"),
-          "--topography",
-          m("dem"),
-          "--data",
-          Land("samples.txt"),
-          "--width",
-          "3",
-          "--delaunay",
-          "include",
-          "--project",
-          "strips"};
-}
-
 std::vector<std::string> LeastCostArgs(const fs::path& dir, const std::string& ext) {
   auto m = [&](const char* name) { return (dir / (name + ext)).string(); };
   return {"matrix",      "--binary",     m("forest_BL"), m("roads_NB"), "--quantitative",
