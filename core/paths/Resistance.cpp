@@ -390,6 +390,8 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
 
   std::unique_ptr<resistance::tLinearSolver> solver;
   bool direct = options.Solver != tResistanceSolver::Iterative;
+  // Why the iterative solver has the part under auto, for a refusal's advice.
+  std::string overBudget;
   if (direct) {
     std::vector<char> kept(static_cast<std::size_t>(nodes), 0);
     kept[static_cast<std::size_t>(g)] = 1;
@@ -397,9 +399,15 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
     for (int64_t& n : order) n = n < g ? n : n - 1;
     auto d = std::make_unique<resistance::tDirectSolver>(a, order);
     if (options.Solver == tResistanceSolver::Auto && d->FactorBytes() > options.MemoryBudget &&
-        IterativeResistanceSolverAvailable())
+        IterativeResistanceSolverAvailable()) {
       direct = false;
-    else if (ratio > kCholeskyRatioLimit) {
+      overBudget =
+          " (auto chose it because the direct factor would take about " +
+          FormatGeneral(std::ceil(static_cast<double>(d->FactorBytes()) / (1 << 20))) +
+          " MB, over the budget of " +
+          FormatGeneral(std::floor(static_cast<double>(options.MemoryBudget) / (1 << 20))) +
+          " MB; the direct solver needs that much memory free)";
+    } else if (ratio > kCholeskyRatioLimit) {
       // A Cholesky factor would lose the barrier's links to cancellation.
       ++fInfo.DirectParts;
       d.reset();
@@ -416,7 +424,8 @@ void tResistanceNetwork::SolvePart(tPart& part, const tResistanceOptions& option
   if (!direct) {
     if (ratio > kIterativeRatioLimit)
       Refuse(part, "Resistance distance: the iterative solver takes friction ratios up to " +
-                       FormatGeneral(kIterativeRatioLimit) + " only; use --solver direct");
+                       FormatGeneral(kIterativeRatioLimit) + " only; use --solver direct" +
+                       overBudget);
     solver = resistance::MakeIterativeSolver(std::move(a), options.Tolerance,
                                              options.MaxIterations);
   }

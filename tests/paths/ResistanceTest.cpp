@@ -746,6 +746,21 @@ TEST(ResistanceBarrierTest, IterativeSolverRefusesABarrierNamingItsCells) {
         << what;
     EXPECT_NE(what.find("; and 7 more)"), std::string::npos) << what;
   }
+  // Under auto only a factor over the memory budget gets there, and the
+  // refusal says so, since the advice then costs that memory.
+  options.Solver = tResistanceSolver::Auto;
+  options.MemoryBudget = 1;
+  try {
+    const tResistanceNetwork net(f, kFlag, "barriers", points, options);
+    FAIL() << "accepted, resistance " << net.Resistance(0, 1);
+  } catch (const EInvalidOperation& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("use --solver direct (auto chose it because the direct factor would take "
+                        "about 1 MB, over the budget of 0 MB;"),
+              std::string::npos)
+        << what;
+  }
+  options.Solver = tResistanceSolver::Iterative;
   // Within its range it is checked and accepted.
   for (auto& row : f) row[5] = 1e5f;
   const tResistanceNetwork net(f, kFlag, "barriers", points, options);
