@@ -276,19 +276,18 @@ tRunResult SequenceBootstrap(tAnalysisContext& ctx, const tLocationSequence& seq
     const tLocations& locs = sequence.Locations;
     const std::vector<tVisit> visits = WalkVisits(locs, threshold);
     const bool hasPathMaps = !run.Maps().BinaryMaps.empty() || !run.Maps().QuantitativeMaps.empty();
+    const bool searched = friction && hasPathMaps;
+    // Walks start where an animal was seen; a strip walk's later steps may
+    // leave the map.
+    if (run.Settings().Bootstraps >= 1 && (searched || !friction))
+      RefuseOffMapLocations(locs, WalkStarts(visits), PointGrids(run.Maps(), friction.get()),
+                            run.Log());
     tMatrixOfSingle frictionCells;
-    if (friction && hasPathMaps) {
-      if (run.Settings().Bootstraps >= 1)
-        RefuseOffMapLocations(locs, WalkStarts(visits), {friction.get()}, run.Log());
-      friction->ReadSingleMatrix(frictionCells);
-    } else if (!friction && run.Settings().Bootstraps >= 1) {
-      // Strip walks may step off the map, but start where an animal was seen.
-      RefuseOffMapLocations(locs, WalkStarts(visits), PointGrids(run.Maps(), nullptr), run.Log());
-    }
+    if (searched) friction->ReadSingleMatrix(frictionCells);
     run.Log().TaskLabel("Bootstrapping");
     // Only searched steps are kept on the map: without binary or quantitative
     // maps nothing is searched and the walks go where they are drawn.
-    const tRaster* confine = friction && hasPathMaps ? friction.get() : nullptr;
+    const tRaster* confine = searched ? friction.get() : nullptr;
     return tWalker(run, locs, friction ? &frictionCells : nullptr, friction.get(), confine)
         .Run(visits);
   });

@@ -1,5 +1,6 @@
 #include "analysis/OutputCheck.h"
 
+#include "base/AtomicFile.h"
 #include "base/Errors.h"
 #include "raster/GdalMap.h"
 #include "raster/Raster.h"
@@ -66,15 +67,9 @@ struct tIdentity {
   ino_t Inode = 0;
 };
 
-std::string Absolute(const std::string& path) {
-  std::error_code ec;
-  const fs::path p = fs::absolute(path, ec);
-  return ec ? path : p.lexically_normal().string();
-}
-
 tIdentity IdentityOf(const std::string& path) {
   tIdentity id;
-  id.Named = Absolute(path);
+  id.Named = AbsolutePath(path);
   std::error_code ec;
   const fs::path real = fs::weakly_canonical(id.Named, ec);
   id.Real = ec ? id.Named : real.string();
@@ -189,8 +184,8 @@ void tOutputLocks::Take(const tOutputPlan& plan, const std::string& after) {
     tLockHolder holder;
     std::unique_ptr<tFileLock> lock = tFileLock::TryLock(f.Path, holder);
     if (!lock)
-      throw EInOutError("Output \"" + f.Role + "\" " + Absolute(f.Path) + " is being written by " +
-                        HolderText(holder) + ". " + after +
+      throw EInOutError("Output \"" + f.Role + "\" " + AbsolutePath(f.Path) +
+                        " is being written by " + HolderText(holder) + ". " + after +
                         "; wait for that run to end, or give this one other output names.");
     taken.push_back({f.Path, std::move(lock)});
   }

@@ -354,14 +354,13 @@ tRunResult SequenceAnalysis(tAnalysisContext& ctx, const tLocationSequence& sequ
     run.LogSettings(tAnalysisKind::Sequence);
     RequireLocations(sequence);
     const tLocations& locs = sequence.Locations;
-    if (setup.Friction && HasPathMaps(run.Maps())) {
-      RefuseOffMapLocations(locs, PathEnds(locs, threshold), {setup.Friction.get()}, run.Log());
-      setup.Friction->ReadSingleMatrix(setup.FrictionCells);
-    } else if (!setup.Friction) {
-      // A strip's end off its maps would give a row of no cells that looks like data.
-      const auto grids = PointGrids(run.Maps(), nullptr);
-      RefuseOffMapLocations(locs, PathEnds(locs, threshold), grids, run.Log());
-    }
+    // An end off the friction map would stop a search midway, and a strip's
+    // end off its maps would give a row of no cells that looks like data.
+    const bool searched = setup.Friction && HasPathMaps(run.Maps());
+    if (searched || !setup.Friction)
+      RefuseOffMapLocations(locs, PathEnds(locs, threshold),
+                            PointGrids(run.Maps(), setup.Friction.get()), run.Log());
+    if (searched) setup.Friction->ReadSingleMatrix(setup.FrictionCells);
     run.Log().TaskLabel("Analysing paths");
     return tSegmentLoop(run, setup, locs, threshold, resuming).Run();
   });
