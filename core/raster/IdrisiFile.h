@@ -60,8 +60,8 @@ void OpenIdrisiRead(const tRaster& raster, tIdrisiFile& f);
 // Create or replace the image file for writing (one retry).
 void OpenIdrisiWrite(const tRaster& raster, tIdrisiFile& f);
 // Next value of the file; false when it is a missing cell (the flag value of
-// a background map, NaN or infinite) or when the file is exhausted (then atEnd is set and value is
-// unchanged).
+// a background map, NaN or infinite) or when the file is exhausted (then
+// atEnd is set and value is unchanged).
 bool ReadIdrisi(tIdrisiFile& f, float& value);
 // Buffers value and writes a full block. A value that does not fit a byte or
 // integer record raises ERangeError before anything is buffered; false when a
